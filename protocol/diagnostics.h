@@ -1,0 +1,14 @@
+#pragma once
+// Diagnostic lines: the program's only report of internal failures. They go to
+// standard output, one whole line per call, flushed at once so that a crash
+// never swallows the line that explains it.
+
+#include <functional>
+#include <string_view>
+
+// The format is always one of the program's own literals, never peer or user text.
+void Diag(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Tests route the lines into a sink instead of stdout; an empty sink restores stdout.
+using DiagSink = std::function<void(std::string_view)>;
+void SetDiagSink(DiagSink sink);

@@ -1,0 +1,101 @@
+#include "protocol/messages.h"
+
+#include <cstring>
+
+namespace {
+uint16_t CountWithNul(const char* text) {
+  const size_t n = TerminatedLength(text, PACKET_CAPACITY);
+  return n > PACKET_CAPACITY ? 0 : static_cast<uint16_t>(n);
+}
+
+bool AddCounted(CEncodePacket& e, const char* text, uint16_t count) {
+  // A string longer than the capacity cannot fit; its count of 0 must not be
+  // read by AddString as "measure it yourself".
+  if (text == nullptr || count == 0) return false;
+  const bool counted = e.AddValue(count, 2);
+  return e.AddString(text, count) && counted;
+}
+
+bool AddChatLine(CEncodePacket& e, const ChatLineView& line) {
+  bool ok = AddCounted(e, line.Name, line.NameLength);
+  ok = AddCounted(e, line.Police, line.PoliceLength) && ok;
+  ok = AddCounted(e, line.Text, line.TextLength) && ok;
+  for (uint16_t v : {line.Bold, line.Italic, line.Underline, line.Red, line.Green, line.Blue}) {
+    ok = e.AddValue(v, 2) && ok;
+  }
+  return ok;
+}
+
+bool Finish(const CEncodePacket& e, bool ok, CPacket& out) {
+  e.GetPacket(out);
+  return ok;
+}
+
+bool BuildChatLineMessage(uint16_t chatHeader, const ChatLineView& line, CPacket& out) {
+  CEncodePacket e;
+  bool ok = e.AddValue(HEADER_CHAT, 2) && e.AddValue(chatHeader, 2);
+  ok = AddChatLine(e, line) && ok;
+  return Finish(e, ok, out);
+}
+}  // namespace
+
+bool BuildClientWelcome(const char* nickname, uint16_t nicknameLength, CPacket& out) {
+  CEncodePacket e;
+  bool ok = e.AddValue(HEADER_WELCOME, 2);
+  ok = AddCounted(e, nickname, nicknameLength) && ok;
+  return Finish(e, ok, out);
+}
+
+bool BuildArrivalNotice(const char* nickname, CPacket& out) {
+  CEncodePacket e;
+  bool ok = e.AddValue(HEADER_WELCOME, 2) && e.AddValue(CHAT_JOINED, 2);
+  ok = AddCounted(e, nickname, CountWithNul(nickname)) && ok;
+  return Finish(e, ok, out);
+}
+
+bool BuildSays(const ChatLineView& line, CPacket& out) { return BuildChatLineMessage(CHAT_SAYS, line, out); }
+
+bool BuildUnrelayed(const ChatLineView& line, CPacket& out) {
+  return BuildChatLineMessage(CHAT_UNRELAYED, line, out);
+}
+
+bool BuildPrivate(const char* addressee, const ChatLineView& line, CPacket& out) {
+  CEncodePacket e;
+  bool ok = e.AddValue(HEADER_CHAT, 2) && e.AddValue(CHAT_PRIVATE, 2);
+  ok = AddCounted(e, addressee, CountWithNul(addressee)) && ok;
+  ok = AddChatLine(e, line) && ok;
+  return Finish(e, ok, out);
+}
+
+bool BuildDisconnected(const char* name, CPacket& out) {
+  CEncodePacket e;
+  bool ok = e.AddValue(HEADER_CHAT, 2) && e.AddValue(CHAT_DISCONNECTED, 2);
+  ok = AddCounted(e, name, CountWithNul(name)) && ok;
+  return Finish(e, ok, out);
+}
+
+bool BuildRelay(const CPacket& payload, CPacket& out) {
+  CEncodePacket e;
+  const bool ok = e.SetBuffer(payload.data, payload.length) && e.PrependValue(HEADER_CHAT, 2);
+  return Finish(e, ok, out);
+}
+
+bool ReadCountedString(CDecodePacket& decoder, std::string& out) {
+  uint16_t count = 0;
+  if (!decoder.GetShortValue(count)) return false;
+  std::string bytes(count, '\0');
+  if (!decoder.GetString(bytes.data(), count)) return false;
+  out = std::move(bytes);
+  return true;
+}
+
+bool ReadChatLine(CDecodePacket& decoder, ChatLineFields& out) {
+  ChatLineFields f;
+  bool ok = ReadCountedString(decoder, f.Name) && ReadCountedString(decoder, f.Police) &&
+            ReadCountedString(decoder, f.Text);
+  for (uint16_t* v : {&f.Bold, &f.Italic, &f.Underline, &f.Red, &f.Green, &f.Blue}) {
+    ok = ok && decoder.GetShortValue(*v);
+  }
+  if (ok) out = std::move(f);
+  return ok;
+}

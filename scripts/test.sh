@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Builds and runs the whole test suite: a plain build, then again under
+# AddressSanitizer + UndefinedBehaviorSanitizer, then the threaded tests under
+# ThreadSanitizer. Exits 0 only when every run passes.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+. scripts/deps.sh
+jaselo_install_deps
+
+export QT_QPA_PLATFORM=offscreen
+jobs=$(nproc)
+
+configure_and_build() { # dir, extra cmake args...
+  local dir=$1; shift
+  cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
+  cmake --build "$dir" -j "$jobs"
+}
+
+echo "== Build and test"
+configure_and_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+ctest --test-dir build --output-on-failure -j "$jobs"
+
+echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
+configure_and_build build-asan -DCMAKE_BUILD_TYPE=Debug -DJASELO_SANITIZE=address,undefined
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+  ctest --test-dir build-asan --output-on-failure -j "$jobs"
+
+echo "== ThreadSanitizer (threaded tests)"
+configure_and_build build-tsan -DCMAKE_BUILD_TYPE=Debug -DJASELO_SANITIZE=thread -DJASELO_BUILD_UI=OFF -DJASELO_BUILD_TOOLS=OFF
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+  ctest --test-dir build-tsan --output-on-failure -j "$jobs" -L threaded
+
+echo "== All test runs passed"

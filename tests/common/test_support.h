@@ -1,0 +1,46 @@
+#pragma once
+// Helpers shared by every test executable.
+
+#include <chrono>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+// Collects every diagnostic line written while it lives, instead of stdout.
+class DiagCapture {
+ public:
+  DiagCapture();
+  ~DiagCapture();
+  DiagCapture(const DiagCapture&) = delete;
+  DiagCapture& operator=(const DiagCapture&) = delete;
+
+  // Everything written so far, in order, as one string.
+  std::string Text() const;
+  // How many times this exact text was written as one diagnostic.
+  int Count(const std::string& line) const;
+  void Clear();
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<std::string> lines_;
+};
+
+// Polls `condition` until it holds or the deadline passes; returns its last value.
+bool WaitFor(const std::function<bool()>& condition,
+             std::chrono::milliseconds deadline = std::chrono::milliseconds(5000));
+
+// A fresh empty directory under the system temp dir, removed with the object.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& Path() const { return path_; }
+  std::string File(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
