@@ -1,0 +1,38 @@
+#pragma once
+// First-in first-out queue of received chat payloads, from an endpoint's
+// socket thread to the window's poll thread.
+
+#include <atomic>
+#include <cstdint>
+#include <list>
+#include <memory>
+
+#include "net/sockets.h"
+#include "net/thread.h"
+#include "protocol/packet.h"
+
+// A queued payload remembers the connection it came from, so that the server
+// can tell whether a chat line's stated nickname is really the sender's.
+class CQueuedPacket : public CPacket {
+ public:
+  Socket source = INVALID_SOCKET;
+};
+
+class CPacketQueue : public CMonitor {
+ public:
+  CPacketQueue() = default;
+  ~CPacketQueue() override { Clear(); }
+
+  // Queues a copy of n bytes (n == 0: a NUL-terminated string with its NUL).
+  // Null bytes and more than a packet holds are refused.
+  void Push(const void* bytes, uint16_t n, Socket source = INVALID_SOCKET);
+  // The oldest packet, now the caller's; null when the queue is empty.
+  std::unique_ptr<CQueuedPacket> Pop();
+  // Read without the lock: only the popping thread relies on it staying non-zero.
+  uint32_t GetCount() const { return count.load(); }
+  void Clear();
+
+ private:
+  std::list<std::unique_ptr<CQueuedPacket>> packets;
+  std::atomic<uint32_t> count{0};
+};

@@ -1,0 +1,153 @@
+#include "net/sockets.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+
+namespace {
+using Clock = std::chrono::steady_clock;
+
+int RemainingMs(Clock::time_point deadline) {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  return left > 0 ? static_cast<int>(left) : 0;
+}
+
+bool WaitFor(Socket s, short events, Clock::time_point deadline) {
+  pollfd p{s, events, 0};
+  for (;;) {
+    const int r = poll(&p, 1, RemainingMs(deadline));
+    if (r > 0) return true;
+    if (r == 0) {
+      errno = ETIMEDOUT;
+      return false;
+    }
+    if (errno != EINTR) return false;
+  }
+}
+}  // namespace
+
+bool SocketLayerStartup() {
+  // Sends use MSG_NOSIGNAL; ignoring SIGPIPE also covers any other writer.
+  std::signal(SIGPIPE, SIG_IGN);
+  return true;
+}
+
+void SocketLayerShutdown() {}
+
+Socket CreateTcpSocket() { return socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP); }
+
+bool BindAnyAddress(Socket s, uint16_t port) {
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_ANY);
+  addr.sin_port = htons(port);
+  return bind(s, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0;
+}
+
+bool ListenOn(Socket s, int backlog) { return listen(s, backlog) == 0; }
+
+uint16_t LocalPort(Socket s) {
+  sockaddr_in addr{};
+  socklen_t len = sizeof addr;
+  if (getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len) != 0) return 0;
+  return ntohs(addr.sin_port);
+}
+
+Socket AcceptConnection(Socket listening) {
+  for (;;) {
+    const Socket s = accept4(listening, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (s >= 0 || errno != EINTR) return s;
+  }
+}
+
+bool ConnectTo(Socket s, const char* address, uint16_t port, std::chrono::milliseconds timeout) {
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(port);
+  if (address == nullptr || inet_aton(address, &addr.sin_addr) == 0) {
+    errno = EINVAL;
+    return false;
+  }
+  const int flags = fcntl(s, F_GETFL);
+  fcntl(s, F_SETFL, flags | O_NONBLOCK);
+  const auto deadline = Clock::now() + timeout;
+  bool connected = connect(s, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0;
+  if (!connected && (errno == EINPROGRESS || errno == EINTR) && WaitFor(s, POLLOUT, deadline)) {
+    int error = 0;
+    socklen_t len = sizeof error;
+    connected = getsockopt(s, SOL_SOCKET, SO_ERROR, &error, &len) == 0 && error == 0;
+    if (!connected) errno = error;
+  }
+  return connected;
+}
+
+void SetNoDelay(Socket s) {
+  const int on = 1;
+  setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+}
+
+int WaitReadable(pollfd* fds, size_t count, int timeoutMs) {
+  for (size_t i = 0; i < count; ++i) fds[i].events = POLLIN;
+  for (;;) {
+    const int r = poll(fds, count, timeoutMs);
+    if (r >= 0 || errno != EINTR) return r;
+  }
+}
+
+long ReceiveSome(Socket s, void* buffer, size_t capacity) {
+  for (;;) {
+    const ssize_t r = recv(s, buffer, capacity, MSG_DONTWAIT);
+    if (r >= 0 || errno != EINTR) return static_cast<long>(r);
+  }
+}
+
+bool SendAll(Socket s, const void* bytes, size_t n, std::chrono::milliseconds timeout) {
+  const auto deadline = Clock::now() + timeout;
+  const char* at = static_cast<const char*>(bytes);
+  while (n > 0) {
+    const ssize_t sent = send(s, at, n, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (sent > 0) {
+      at += sent;
+      n -= static_cast<size_t>(sent);
+      continue;
+    }
+    if (sent < 0 && errno == EINTR) continue;
+    if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return false;
+    if (!WaitFor(s, POLLOUT, deadline)) return false;
+  }
+  return true;
+}
+
+void ShutdownSocket(Socket s) {
+  if (s != INVALID_SOCKET) shutdown(s, SHUT_RDWR);
+}
+
+void CloseSocket(Socket s) {
+  if (s != INVALID_SOCKET) close(s);
+}
+
+int LastSocketError() { return errno; }
+
+WakeEvent::WakeEvent() : fd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+
+WakeEvent::~WakeEvent() {
+  if (fd >= 0) close(fd);
+}
+
+void WakeEvent::Signal() {
+  const uint64_t one = 1;
+  [[maybe_unused]] const ssize_t r = write(fd, &one, sizeof one);
+}
+
+void WakeEvent::Drain() {
+  uint64_t value = 0;
+  [[maybe_unused]] const ssize_t r = read(fd, &value, sizeof value);
+}

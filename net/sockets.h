@@ -1,0 +1,62 @@
+#pragma once
+// The small socket layer the endpoints use: IPv4 TCP over POSIX sockets.
+// Every call that can wait has a bound or can be woken, and no send can
+// raise SIGPIPE.
+
+#include <poll.h>
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+
+using Socket = int;
+constexpr Socket INVALID_SOCKET = -1;
+constexpr int SOCKET_ERROR = -1;
+
+// Program-level start and stop of the socket layer, one stop per start.
+// Linux needs nothing here beyond making sure SIGPIPE cannot end the process.
+bool SocketLayerStartup();
+void SocketLayerShutdown();
+
+Socket CreateTcpSocket();
+// Binds to every local address on the port (0 picks a free one).
+bool BindAnyAddress(Socket s, uint16_t port);
+bool ListenOn(Socket s, int backlog);
+uint16_t LocalPort(Socket s);
+// INVALID_SOCKET when nothing could be accepted.
+Socket AcceptConnection(Socket listening);
+// Dotted-decimal address, no name lookup; gives up after `timeout`.
+bool ConnectTo(Socket s, const char* address, uint16_t port, std::chrono::milliseconds timeout);
+// One message is one small send: switch off Nagle's delay on chat sockets.
+void SetNoDelay(Socket s);
+
+// Waits until one of the descriptors is readable (or has hung up), or the
+// timeout passes (negative: no limit). Retries EINTR. Returns poll's result.
+int WaitReadable(pollfd* fds, size_t count, int timeoutMs);
+// One receive without waiting: the byte count, 0 for an orderly close, or
+// SOCKET_ERROR (with errno EAGAIN when nothing was there after all).
+long ReceiveSome(Socket s, void* buffer, size_t capacity);
+// Sends every byte or fails: partial sends are completed, EINTR retried, and
+// a peer that takes nothing for `timeout` is given up on.
+bool SendAll(Socket s, const void* bytes, size_t n, std::chrono::milliseconds timeout);
+// Wakes any thread waiting on the socket in this process, without releasing
+// the descriptor (so its number cannot be reused under that thread).
+void ShutdownSocket(Socket s);
+void CloseSocket(Socket s);
+// The calling thread's last socket error code.
+int LastSocketError();
+
+// An eventfd that a thread can add to its wait set so another can wake it.
+class WakeEvent {
+ public:
+  WakeEvent();
+  ~WakeEvent();
+  WakeEvent(const WakeEvent&) = delete;
+  WakeEvent& operator=(const WakeEvent&) = delete;
+  void Signal();
+  void Drain();
+  int Fd() const { return fd; }
+
+ private:
+  int fd;
+};

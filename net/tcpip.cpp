@@ -1,0 +1,161 @@
+// CTCPIP's life: taking a role, listening or connecting, stopping, cleaning up.
+#include "net/tcpip.h"
+
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "protocol/diagnostics.h"
+
+CTCPIP::CTCPIP() = default;
+
+CTCPIP::~CTCPIP() {
+  Cleanup();
+  // Stop may have run on the socket thread itself (a client that lost its
+  // server); the thread must still have left ThreadProc before members go.
+  Wait();
+}
+
+bool CTCPIP::Startup(uint16_t _Type, const char* nickname) {
+  if (_Type > TYPE_CLIENT) {
+    Diag("CTCPIP::Startup() - Bad _Type, must to be TYPE_SERVER or TYPE_CLIENT\n");
+    return false;
+  }
+  Cleanup();
+  if (!SocketLayerStartup()) {
+    Diag("CTCPIP::Startup() - WSAStartup() - error %d\n", LastSocketError());
+    return false;
+  }
+  if (_Type == TYPE_SERVER) {
+    isServer = true;
+  } else {
+    const char* text = nickname ? nickname : "";
+    nicknameLength = static_cast<uint16_t>(std::strlen(text) + 1);
+    this->nickname = std::make_unique<char[]>(nicknameLength);
+    std::memcpy(this->nickname.get(), text, nicknameLength);
+    // A count that wrapped must still leave a terminated string.
+    if (nicknameLength > 0) this->nickname[nicknameLength - 1] = '\0';
+    isClient = true;
+  }
+  started = true;
+  return true;
+}
+
+void CTCPIP::StartListening(uint16_t port) {
+  if (!isServer || active || !started) return;
+  mainSocket = CreateTcpSocket();
+  if (mainSocket == INVALID_SOCKET) {
+    Diag("CTCPIP::StartListening - socket() - error : %ld\n", static_cast<long>(LastSocketError()));
+    return;
+  }
+  // Lets a restarted server take its port back while old connections linger
+  // in TIME_WAIT; a port another program listens on is still refused.
+  const int on = 1;
+  setsockopt(mainSocket, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  if (!BindAnyAddress(mainSocket, port)) {
+    Diag("CTCPIP::StartListening - bind() - failed\n");
+    CloseSocket(mainSocket);
+    mainSocket = INVALID_SOCKET;
+    return;
+  }
+  if (!ListenOn(mainSocket, 5)) {
+    Diag("CTCPIP::StartListening - listen() - Can't listening on socket\n");
+    CloseSocket(mainSocket);
+    mainSocket = INVALID_SOCKET;
+    return;
+  }
+  listeningPort = LocalPort(mainSocket);
+  active = true;
+  Start();
+}
+
+bool CTCPIP::Connect(const char* address, uint16_t port) {
+  // A second connection would orphan the first socket and its thread.
+  if (!isClient || active) return false;
+  if (clientSocket != INVALID_SOCKET) {
+    CloseSocket(clientSocket);
+    clientSocket = INVALID_SOCKET;
+  }
+  clientSocket = CreateTcpSocket();
+  if (clientSocket == INVALID_SOCKET) {
+    Diag("CTCPIP::Connect() - socket() - error : %ld\n", static_cast<long>(LastSocketError()));
+    return false;
+  }
+  if (!ConnectTo(clientSocket, address, port, limits.connectTimeout)) {
+    Diag("CTCPIP::Connect() - Client failed to connect.\n");
+    CloseSocket(clientSocket);
+    clientSocket = INVALID_SOCKET;
+    return false;
+  }
+  SetNoDelay(clientSocket);
+  if (!SendWelcomeMessage(clientSocket, nickname.get())) {
+    Diag("CTCPIP::Connect() - SendWelcomeMessage() - Welcome message hasn't been sent.\n");
+    CloseSocket(clientSocket);
+    clientSocket = INVALID_SOCKET;
+    return false;
+  }
+  serverStream.clear();
+  active = true;
+  mainSocket = clientSocket;
+  Start();
+  return true;
+}
+
+void CTCPIP::Stop() {
+  if (!active.exchange(false)) return;
+  Close();
+  if (IsCurrentThread()) {
+    // A client that lost its server: the window may still be sending on the
+    // same socket, so its number stays reserved until Cleanup.
+    ShutdownSocket(mainSocket);
+    mainSocket = INVALID_SOCKET;
+    return;
+  }
+  wake.Signal();
+  Wait();
+  if (mainSocket != clientSocket) CloseSocket(mainSocket);
+  else ShutdownSocket(mainSocket);
+  mainSocket = INVALID_SOCKET;
+}
+
+void CTCPIP::Cleanup() {
+  if (!started) return;
+  started = false;
+  Stop();
+  Wait();
+  Lock();
+  nickname.reset();
+  nicknameLength = 0;
+  isServer = false;
+  isClient = false;
+  CloseSocket(clientSocket);
+  clientSocket = INVALID_SOCKET;
+  // Unlike the other platform's socket shutdown, nothing here releases the
+  // clients' sockets for us.
+  for (const auto& [s, connection] : connections) CloseSocket(s);
+  connections.clear();
+  clientTable.clear();
+  readSet.Reset();
+  readySet.Reset();
+  CloseDeferredSockets();
+  serverStream.clear();
+  Unlock();
+  packetQueue.Clear();
+  listeningPort = 0;
+  SocketLayerShutdown();
+}
+
+std::vector<std::pair<Socket, std::string>> CTCPIP::ClientTable() {
+  Lock();
+  std::vector<std::pair<Socket, std::string>> copy(clientTable.begin(), clientTable.end());
+  Unlock();
+  return copy;
+}
+
+uint32_t CTCPIP::WatchedSocketCount() {
+  Lock();
+  const uint32_t n = readSet.fd_count;
+  Unlock();
+  return n;
+}

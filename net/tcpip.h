@@ -1,0 +1,114 @@
+#pragma once
+// One TCP endpoint over IPv4, in the server or the client role, with its own
+// socket thread (the CThread base) and its own endpoint lock (the CMonitor
+// base of that). The server keeps the table of identified clients.
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "net/packetqueue.h"
+#include "net/sockets.h"
+#include "net/socketset.h"
+#include "net/thread.h"
+#include "protocol/headers.h"
+#include "protocol/packet.h"
+
+// Bounds on how long the network may hold anybody up. Tests shorten them.
+struct TransportLimits {
+  std::chrono::milliseconds identifyTimeout{10000};  // newcomer to send its welcome
+  std::chrono::milliseconds sendTimeout{5000};       // a peer to take one message
+  std::chrono::milliseconds connectTimeout{10000};   // a server to answer a connect
+  int acceptedSendBuffer = 0;                         // SO_SNDBUF of accepted sockets; 0 keeps the system's
+};
+
+class CTCPIP : public CThread {
+ public:
+  CTCPIP();
+  ~CTCPIP() override;
+
+  bool Startup(uint16_t _Type, const char* nickname = nullptr);
+  void StartListening(uint16_t port);
+  bool Connect(const char* address, uint16_t port);
+  void Stop();
+  void Cleanup();
+  uint32_t ThreadProc() override;
+
+  void ProcessIncomingData(const uint8_t* bytes, uint16_t n, Socket socket);
+  void ProcessWelcomeData(const uint8_t* payload, uint16_t n, Socket socket);
+  bool SendWelcomeMessage(Socket socket, const char* nickname);
+  void SendPrivateMessage(const CPacket& packet, Socket socket);
+  void SendMessageToAll(const CPacket& packet);
+  void RemoveClientByName(const char* nickname);
+
+  void SetLimits(const TransportLimits& limits) { this->limits = limits; }
+  // The port actually bound (useful after listening on port 0).
+  uint16_t ListeningPort() const { return listeningPort.load(); }
+  bool IsActive() const { return active.load(); }
+  bool IsServer() const { return isServer; }
+  bool IsClient() const { return isClient; }
+  uint16_t NicknameLength() const { return nicknameLength; }
+  // Snapshots taken under the endpoint lock, in table order.
+  std::vector<std::pair<Socket, std::string>> ClientTable();
+  uint32_t WatchedSocketCount();
+  uint32_t QueuedCount() const { return packetQueue.GetCount(); }
+
+ protected:
+  Socket mainSocket = INVALID_SOCKET;
+  Socket clientSocket = INVALID_SOCKET;
+  bool started = false;
+  std::atomic<bool> active{false};
+  bool isServer = false;
+  bool isClient = false;
+  // Ordered by socket value: every walk follows ascending socket order.
+  std::map<Socket, std::string> clientTable;
+  std::unique_ptr<char[]> nickname;
+  uint16_t nicknameLength = 0;
+  CPacketQueue packetQueue;
+  SocketSet readSet;
+  SocketSet readySet;
+
+ private:
+  // What the server knows of each watched connection besides its table entry.
+  struct Connection {
+    std::vector<uint8_t> stream;  // received bytes not yet cut into messages
+    std::chrono::steady_clock::time_point acceptedAt;
+    bool departed = false;        // its own departure is already queued
+  };
+
+  uint32_t ServerThreadProc();
+  uint32_t ClientThreadProc();
+  // Sleeps up to ms, returning early when woken (Stop, a socket to release).
+  void PassPause(int ms);
+  void AcceptNewcomer();
+  void ReceiveFromConnection(Socket s);
+  // Cuts every complete message from the front of a stream and handles it.
+  // `handle` returns false when the connection is gone and cutting must stop.
+  template <typename Handle>
+  static void CutMessages(std::vector<uint8_t>& stream, bool toServer, Handle handle);
+  void HandleServerBlock(Socket s, const uint8_t* block, uint16_t n);
+  void QueuePayload(const uint8_t* payload, uint16_t n, Socket socket);
+  int MillisecondsToNextIdentifyDeadline() const;
+  void CloseUnidentifiedPastDeadline();
+  // A connection that closed, failed or can no longer be trusted: it leaves
+  // the table and the watched set, and the others hear of its departure
+  // (unless it announced that itself).
+  void ForgetConnection(Socket s);
+  // Closing a descriptor another thread may be polling would let its number
+  // be reused under that thread: other threads only shut it down and leave
+  // the close to the socket thread.
+  void ReleaseSocket(Socket s);
+  void CloseDeferredSockets();
+  bool SendBlock(Socket s, const CPacket& packet);
+
+  TransportLimits limits;
+  std::atomic<uint16_t> listeningPort{0};
+  std::map<Socket, Connection> connections;
+  std::vector<Socket> deferredClose;
+  std::vector<uint8_t> serverStream;  // client role: bytes from the server not yet cut
+  WakeEvent wake;
+};
