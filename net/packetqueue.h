@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <list>
 #include <memory>
+#include <string>
 
 #include "net/sockets.h"
 #include "net/thread.h"
@@ -16,6 +17,9 @@
 class CQueuedPacket : public CPacket {
  public:
   Socket source = INVALID_SOCKET;
+  // The sender's nickname when the payload was queued: the socket alone could
+  // be forgotten, or even reused, before the payload is handled.
+  std::string sourceName;
 };
 
 class CPacketQueue : public CMonitor {
@@ -25,7 +29,7 @@ class CPacketQueue : public CMonitor {
 
   // Queues a copy of n bytes (n == 0: a NUL-terminated string with its NUL).
   // Null bytes and more than a packet holds are refused.
-  void Push(const void* bytes, uint16_t n, Socket source = INVALID_SOCKET);
+  void Push(const void* bytes, uint16_t n, Socket source = INVALID_SOCKET, const std::string& sourceName = {});
   // The oldest packet, now the caller's; null when the queue is empty.
   std::unique_ptr<CQueuedPacket> Pop();
   // Read without the lock: only the popping thread relies on it staying non-zero.

@@ -72,6 +72,10 @@ class CTCPIP : public CThread {
   SocketSet readSet;
   SocketSet readySet;
 
+  // Client role: one whole message on the connected socket, without the
+  // endpoint lock (the socket thread only receives on it).
+  bool SendToServer(const CPacket& packet);
+
  private:
   // What the server knows of each watched connection besides its table entry.
   struct Connection {

@@ -77,7 +77,7 @@ void CTCPIP::QueuePayload(const uint8_t* payload, uint16_t n, Socket socket) {
     auto connection = connections.find(socket);
     if (connection != connections.end()) connection->second.departed = true;
   }
-  packetQueue.Push(payload, n, socket);
+  packetQueue.Push(payload, n, socket, entry->second);
 }
 
 void CTCPIP::ProcessWelcomeData(const uint8_t* payload, uint16_t n, Socket socket) {
@@ -148,6 +148,10 @@ bool CTCPIP::SendWelcomeMessage(Socket socket, const char* name) {
     SendMessageToAll(packet);
   }
   return true;
+}
+
+bool CTCPIP::SendToServer(const CPacket& packet) {
+  return clientSocket != INVALID_SOCKET && SendBlock(clientSocket, packet);
 }
 
 bool CTCPIP::SendBlock(Socket s, const CPacket& packet) {
