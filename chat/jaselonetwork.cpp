@@ -1,0 +1,172 @@
+// Starting and stopping the endpoint in one role, and the dispatch of
+// received chat messages.
+#include "chat/jaselonetwork.h"
+
+#include <strings.h>
+
+#include "protocol/diagnostics.h"
+
+namespace {
+// A received string up to its first NUL, or all of it when it has none.
+std::string Terminated(const std::string& bytes) { return std::string(bytes.c_str()); }
+
+void FillLine(ChatEvent& event, const ChatLineFields& line, uint16_t type) {
+  event.NameLength = static_cast<uint16_t>(line.Name.size());
+  event.Name.Assign(line.Name.data(), line.Name.size());
+  event.PoliceLength = static_cast<uint16_t>(line.Police.size());
+  event.Police.Assign(line.Police.data(), line.Police.size());
+  event.TextLength = static_cast<uint16_t>(line.Text.size());
+  event.Text.Assign(line.Text.data(), line.Text.size());
+  event.Bold = line.Bold;
+  event.Italic = line.Italic;
+  event.Underline = line.Underline;
+  event.Red = line.Red;
+  event.Green = line.Green;
+  event.Blue = line.Blue;
+  event.Type = type;
+}
+
+void FillName(ChatEvent& event, const std::string& name, uint16_t type) {
+  event.NameLength = static_cast<uint16_t>(name.size());
+  event.Name.Assign(name.data(), name.size());
+  event.Type = type;
+}
+}  // namespace
+
+bool CJaseloNetwork::StartupServer() {
+  if (IsServer() || IsClient()) return false;
+  return Startup(TYPE_SERVER);
+}
+
+void CJaseloNetwork::ServerListen(uint16_t port) {
+  if (IsServer()) StartListening(port);
+}
+
+void CJaseloNetwork::StopServer() {
+  if (IsServer()) Stop();
+}
+
+bool CJaseloNetwork::StartupClient(const char* nickname) {
+  if (IsServer() || IsClient()) return false;
+  return Startup(TYPE_CLIENT, nickname);
+}
+
+bool CJaseloNetwork::ClientConnect(const char* address, uint16_t port) {
+  return IsClient() && Connect(address, port);
+}
+
+void CJaseloNetwork::StopClient() {
+  if (IsClient()) Stop();
+}
+
+bool CJaseloNetwork::ProcessPacketInQueue(ChatEvent& event) {
+  if (packetQueue.GetCount() == 0) return false;
+  Lock();
+  const std::unique_ptr<CQueuedPacket> packet = packetQueue.Pop();
+  if (!packet) {
+    Unlock();
+    return false;
+  }
+  CDecodePacket decoder;
+  decoder.Initialize(*packet);
+  uint16_t chatHeader = 0;
+  if (!decoder.GetShortValue(chatHeader)) {
+    Unlock();
+    Diag("CJaseloNetwork::ProcessPacketInQueue() - Decoder.GetShortValue() - Can't read header\n");
+    return false;
+  }
+  bool result = false;
+  switch (chatHeader) {
+    case CHAT_SAYS:
+      result = ProcessSaysData(*packet, decoder, event);
+      break;
+    case CHAT_PRIVATE:
+      result = ProcessPrivateData(*packet, decoder, event);
+      break;
+    case CHAT_JOINED:
+      result = ProcessJoinedData(*packet, decoder, event);
+      break;
+    case CHAT_DISCONNECTED:
+      result = ProcessDisconnectedData(*packet, decoder, event);
+      break;
+    case CHAT_UNRELAYED:
+      result = ProcessUnrelayedData(*packet, decoder, event);
+      break;
+    default:
+      Unlock();
+      Diag("CJaseloNetwork::ProcessPacketInQueue() - unrecognized header type %d.\n", chatHeader);
+      return false;
+  }
+  Unlock();
+  return result;
+}
+
+bool CJaseloNetwork::SpeaksForItself(const CQueuedPacket& packet, const std::string& statedName) const {
+  return strcasecmp(packet.sourceName.c_str(), Terminated(statedName).c_str()) == 0;
+}
+
+void CJaseloNetwork::Relay(const CQueuedPacket& packet) {
+  CPacket message;
+  if (BuildRelay(packet, message)) SendMessageToAll(message);
+}
+
+bool CJaseloNetwork::ProcessSaysData(const CQueuedPacket& packet, CDecodePacket& decoder, ChatEvent& event) {
+  ChatLineFields line;
+  if (!ReadChatLine(decoder, line)) return false;
+  if (IsServer() && !SpeaksForItself(packet, line.Name)) return false;
+  FillLine(event, line, CHAT_SAYS);
+  if (IsServer()) Relay(packet);
+  return true;
+}
+
+bool CJaseloNetwork::ProcessPrivateData(const CQueuedPacket& packet, CDecodePacket& decoder, ChatEvent& event) {
+  std::string addressee;
+  ChatLineFields line;
+  if (!ReadCountedString(decoder, addressee) || !ReadChatLine(decoder, line)) return false;
+  const std::string to = Terminated(addressee);
+  if (IsServer()) {
+    if (!SpeaksForItself(packet, line.Name)) return false;
+    for (const auto& [socket, name] : clientTable) {
+      if (strcasecmp(name.c_str(), to.c_str()) != 0) continue;
+      CPacket message;
+      if (BuildRelay(packet, message)) SendPrivateMessage(message, socket);
+      return true;
+    }
+    return false;
+  }
+  if (!IsClient() || strcasecmp(to.c_str(), nickname.get()) != 0) return false;
+  FillLine(event, line, CHAT_PRIVATE);
+  return true;
+}
+
+bool CJaseloNetwork::ProcessJoinedData(const CQueuedPacket&, CDecodePacket& decoder, ChatEvent& event) {
+  std::string name;
+  if (!ReadCountedString(decoder, name)) return false;
+  FillName(event, name, CHAT_JOINED);
+  return true;
+}
+
+bool CJaseloNetwork::ProcessDisconnectedData(const CQueuedPacket& packet, CDecodePacket& decoder,
+                                             ChatEvent& event) {
+  std::string name;
+  if (!ReadCountedString(decoder, name)) return false;
+  if (!IsServer()) {
+    FillName(event, name, CHAT_DISCONNECTED);
+    return true;
+  }
+  if (!SpeaksForItself(packet, name)) return false;
+  CPacket message;
+  const bool built = BuildRelay(packet, message);
+  // Removed first, so the departing client gets no copy of its own departure.
+  RemoveClientByName(Terminated(name).c_str());
+  if (built) SendMessageToAll(message);
+  return true;
+}
+
+bool CJaseloNetwork::ProcessUnrelayedData(const CQueuedPacket& packet, CDecodePacket& decoder, ChatEvent& event) {
+  ChatLineFields line;
+  if (!ReadChatLine(decoder, line)) return false;
+  if (IsServer() && !SpeaksForItself(packet, line.Name)) return false;
+  FillLine(event, line, CHAT_UNRELAYED);
+  return true;
+}

@@ -1,0 +1,50 @@
+#pragma once
+// The chat layer on a TCP endpoint: turns queued chat payloads into events
+// for the window and, on the server, relays public lines, routes private
+// ones and forgets departing clients. Also builds the outgoing chat lines.
+
+#include <cstdint>
+
+#include "chat/chatevent.h"
+#include "net/tcpip.h"
+#include "protocol/decodepacket.h"
+#include "protocol/messages.h"
+
+class CJaseloNetwork : public CTCPIP {
+ public:
+  CJaseloNetwork() = default;
+  ~CJaseloNetwork() override = default;
+
+  bool StartupServer();
+  void ServerListen(uint16_t port);
+  void StopServer();
+  bool StartupClient(const char* nickname);
+  bool ClientConnect(const char* address, uint16_t port);
+  void StopClient();
+
+  // Handles the oldest queued message; true when it yielded an event (or,
+  // on the server, was relayed, routed or acted on).
+  bool ProcessPacketInQueue(ChatEvent& event);
+
+  // The senders return false, and send nothing, when the line does not fit
+  // one message; otherwise false only when the send fails.
+  bool SendChatMessage(const ChatEvent& line);
+  bool SendPrivateChatMessage(const ChatEvent& line, const char* addressee);
+  bool SendUnrelayedChatMessage(const ChatEvent& line);
+  bool SendDisconnectMessage(const char* name);
+
+ private:
+  bool ProcessSaysData(const CQueuedPacket& packet, CDecodePacket& decoder, ChatEvent& event);
+  bool ProcessPrivateData(const CQueuedPacket& packet, CDecodePacket& decoder, ChatEvent& event);
+  bool ProcessJoinedData(const CQueuedPacket& packet, CDecodePacket& decoder, ChatEvent& event);
+  bool ProcessDisconnectedData(const CQueuedPacket& packet, CDecodePacket& decoder, ChatEvent& event);
+  bool ProcessUnrelayedData(const CQueuedPacket& packet, CDecodePacket& decoder, ChatEvent& event);
+
+  // On the server, a line is handled only under the nickname of the
+  // connection it came from: nobody speaks, or leaves, as somebody else.
+  bool SpeaksForItself(const CQueuedPacket& packet, const std::string& statedName) const;
+  void Relay(const CQueuedPacket& packet);
+};
+
+// Views an event's line as the builders take it.
+ChatLineView LineOf(const ChatEvent& event);
