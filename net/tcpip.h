@@ -57,6 +57,14 @@ class CTCPIP : public CThread {
   uint32_t WatchedSocketCount();
   uint32_t QueuedCount() const { return packetQueue.GetCount(); }
 
+  // The socket thread's handling of received bytes, reachable without a
+  // network so that fuzzers can drive it: watch an already connected socket
+  // as a newcomer (false when the set is full), and hand bytes received from
+  // a connection (server role) or from the server (client role).
+  bool AdoptConnection(Socket s);
+  void HandleReceivedBytes(Socket s, const uint8_t* bytes, size_t n);
+  void HandleServerBytes(const uint8_t* bytes, size_t n);
+
  protected:
   Socket mainSocket = INVALID_SOCKET;
   Socket clientSocket = INVALID_SOCKET;

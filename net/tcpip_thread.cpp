@@ -109,12 +109,21 @@ void CTCPIP::AcceptNewcomer() {
     CloseSocket(s);
     return;
   }
-  SetNoDelay(s);
-  if (limits.acceptedSendBuffer > 0) {
-    setsockopt(s, SOL_SOCKET, SO_SNDBUF, &limits.acceptedSendBuffer, sizeof limits.acceptedSendBuffer);
+  AdoptConnection(s);
+}
+
+bool CTCPIP::AdoptConnection(Socket s) {
+  Lock();
+  const bool added = readSet.Add(s);
+  if (added) {
+    SetNoDelay(s);
+    if (limits.acceptedSendBuffer > 0) {
+      setsockopt(s, SOL_SOCKET, SO_SNDBUF, &limits.acceptedSendBuffer, sizeof limits.acceptedSendBuffer);
+    }
+    connections[s].acceptedAt = Clock::now();
   }
-  readSet.Add(s);
-  connections[s].acceptedAt = Clock::now();
+  Unlock();
+  return added;
 }
 
 void CTCPIP::ReceiveFromConnection(Socket s) {
@@ -127,7 +136,17 @@ void CTCPIP::ReceiveFromConnection(Socket s) {
     ForgetConnection(s);
     return;
   }
-  it->second.stream.insert(it->second.stream.end(), InData, InData + n);
+  HandleReceivedBytes(s, InData, static_cast<size_t>(n));
+}
+
+void CTCPIP::HandleReceivedBytes(Socket s, const uint8_t* bytes, size_t n) {
+  Lock();
+  auto it = connections.find(s);
+  if (it == connections.end()) {
+    Unlock();
+    return;
+  }
+  it->second.stream.insert(it->second.stream.end(), bytes, bytes + n);
   // Cut from a moved-out stream: handling a block may forget this very
   // connection, and with it the map entry.
   std::vector<uint8_t> stream = std::move(it->second.stream);
@@ -138,6 +157,7 @@ void CTCPIP::ReceiveFromConnection(Socket s) {
     return alive;
   });
   if (alive) connections[s].stream = std::move(stream);
+  Unlock();
 }
 
 void CTCPIP::HandleServerBlock(Socket s, const uint8_t* block, uint16_t n) {
@@ -187,11 +207,15 @@ uint32_t CTCPIP::ClientThreadProc() {
       Stop();
       return 1;
     }
-    serverStream.insert(serverStream.end(), InData, InData + n);
-    CutMessages(serverStream, false, [&](const uint8_t* block, uint16_t length) {
-      ProcessIncomingData(block, length, mainSocket);
-      return true;
-    });
+    HandleServerBytes(InData, static_cast<size_t>(n));
   }
   return 0;
+}
+
+void CTCPIP::HandleServerBytes(const uint8_t* bytes, size_t n) {
+  serverStream.insert(serverStream.end(), bytes, bytes + n);
+  CutMessages(serverStream, false, [&](const uint8_t* block, uint16_t length) {
+    ProcessIncomingData(block, length, mainSocket);
+    return true;
+  });
 }
