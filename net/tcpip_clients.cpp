@@ -127,8 +127,7 @@ void CTCPIP::ProcessWelcomeData(const uint8_t* payload, uint16_t n, Socket socke
     Unlock();
     return;
   }
-  // The newcomer may have been forgotten while its arrival went out.
-  if (connections.count(socket) != 0) clientTable.emplace(socket, std::move(_ClientName));
+  clientTable.emplace(socket, std::move(_ClientName));
   Unlock();
 }
 
@@ -200,12 +199,13 @@ void CTCPIP::RemoveClientByName(const char* name) {
 void CTCPIP::ForgetConnection(Socket s) {
   Lock();
   const auto connection = connections.find(s);
-  if (connection == connections.end()) {
+  const auto known = clientTable.find(s);
+  if (connection == connections.end() && known == clientTable.end()) {
     Unlock();
     return;
   }
-  const bool departed = connection->second.departed;
-  connections.erase(connection);
+  const bool departed = connection != connections.end() && connection->second.departed;
+  if (connection != connections.end()) connections.erase(connection);
   readSet.Remove(s);
   ReleaseSocket(s);
   const auto entry = clientTable.find(s);

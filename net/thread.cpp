@@ -26,6 +26,8 @@ void CThread::Start() {
     thread = std::thread([this] {
       threadId = std::this_thread::get_id();
       ThreadProc();
+      // Thread ids are reused once a thread is gone.
+      threadId = std::thread::id();
     });
     hasHandle = true;
   } catch (const std::system_error&) {
