@@ -1,0 +1,18 @@
+#pragma once
+// The participant's settings as the window holds them while it runs.
+
+#include <cstdint>
+
+struct ChatSettings {
+  bool Bold = false;
+  bool Italic = false;
+  bool Underline = false;
+  bool Server = false;
+  bool Client = true;
+  uint16_t Port = 27015;
+  uint16_t Ip[4] = {127, 0, 0, 1};  // in the order of the dotted form
+  uint32_t Color = 0;               // red in bits 0-7, green 8-15, blue 16-23
+  // UTF-8 bytes, NUL-terminated: at most 31 bytes of text.
+  char Police[32] = "Arial";
+  char Pseudo[32] = "username";
+};

@@ -1,0 +1,29 @@
+#pragma once
+// The settings file: fourteen CR LF lines, read once at start and written once
+// at exit. No function here reports anything to the user.
+
+#include <string>
+#include <string_view>
+
+#include "config/chatsettings.h"
+
+// Fills `settings` from the file at `path`. Returns false, leaving `settings`
+// untouched, when the file cannot be opened or is not a regular file.
+// Otherwise returns true and sets every field: a malformed file gives 0 (or an
+// empty text) for every value from its first mismatch on.
+//
+// Bold, Italic and Underline come back INVERTED (true when the file says 0):
+// the window's ApplySettings toggles each of them once, which both flips them
+// to the saved state and puts that style on the input box and the buttons.
+bool ReadConfigFile(const std::string& path, ChatSettings& settings);
+
+// Replaces the file at `path` with the settings as text. The old file stays
+// whole until the new one is complete. Failures are silent.
+void WriteConfigFile(const std::string& path, const ChatSettings& settings);
+
+// Writes a default-constructed ChatSettings.
+void WriteDefaultConfigFile(const std::string& path);
+
+// Stores `text` in a Police or Pseudo field: at most 31 bytes, cut before a
+// UTF-8 character that would not fit whole, NUL-terminated and zero-filled.
+void CopySettingText(char (&field)[32], std::string_view text);
