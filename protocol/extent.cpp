@@ -4,6 +4,10 @@
 #include "protocol/packet.h"
 
 namespace {
+constexpr size_t kCount = 2;      // a string's 16-bit byte count
+constexpr size_t kStyle = 6 * 2;  // Bold, Italic, Underline, Red, Green, Blue
+constexpr size_t kChatLineMin = 3 * kCount + kStyle;
+
 // Walks fields over the buffered bytes without reading past them: each step
 // either advances or stops because the bytes ran out or the capacity would be
 // passed.
@@ -12,21 +16,22 @@ class LayoutWalker {
   LayoutWalker(const uint8_t* bytes, size_t n) : bytes_(bytes), n_(n) {}
 
   bool Short(uint16_t& value) {
-    if (!Need(2)) return false;
+    if (!Need(2, 0)) return false;
     value = static_cast<uint16_t>(bytes_[offset_] | (bytes_[offset_ + 1] << 8));
     offset_ += 2;
     return true;
   }
-  bool Skip(size_t count) {
-    if (!Need(count)) return false;
-    offset_ += count;
-    return true;
-  }
-  bool CountedString() {
+  bool Skip(size_t count) { return Take(count, 0); }
+  // `after` is the least the layout still needs behind the string, so that a
+  // count which leaves no room for the fixed fields is refused when it is read.
+  bool CountedString(size_t after) {
     uint16_t count = 0;
-    return Short(count) && Skip(count);
+    return Short(count) && Take(count, after);
   }
-  bool ChatLine() { return CountedString() && CountedString() && CountedString() && Skip(12); }
+  bool ChatLine() {
+    return CountedString(2 * kCount + kStyle) && CountedString(kCount + kStyle) && CountedString(kStyle) &&
+           Skip(kStyle);
+  }
 
   MessageExtent Result(bool walked) const {
     if (overflow_) return {ExtentKind::NoLayout, 0};
@@ -35,10 +40,15 @@ class LayoutWalker {
   }
 
  private:
+  bool Take(size_t count, size_t after) {
+    if (!Need(count, after)) return false;
+    offset_ += count;
+    return true;
+  }
   // The capacity is tested first, so that a message which cannot fit is
   // refused at once rather than buffered while its bytes trickle in.
-  bool Need(size_t count) {
-    if (offset_ + count > PACKET_CAPACITY) {
+  bool Need(size_t count, size_t after) {
+    if (offset_ + count + after > PACKET_CAPACITY) {
       overflow_ = true;
       return false;
     }
@@ -59,10 +69,10 @@ bool WalkChatBody(LayoutWalker& w, uint16_t chatHeader, bool& known) {
     case CHAT_UNRELAYED:
       return w.ChatLine();
     case CHAT_PRIVATE:
-      return w.CountedString() && w.ChatLine();
+      return w.CountedString(kChatLineMin) && w.ChatLine();
     case CHAT_JOINED:
     case CHAT_DISCONNECTED:
-      return w.CountedString();
+      return w.CountedString(0);
     default:
       known = false;
       return false;
@@ -76,7 +86,7 @@ MessageExtent FirstMessageExtent(const uint8_t* bytes, size_t n, bool toServer) 
   uint16_t header = 0;
   if (!w.Short(header)) return {ExtentKind::Incomplete, 0};
 
-  if (header == HEADER_WELCOME && toServer) return w.Result(w.CountedString());
+  if (header == HEADER_WELCOME && toServer) return w.Result(w.CountedString(0));
   if (header != HEADER_CHAT && header != HEADER_WELCOME) return {ExtentKind::NoLayout, 0};
 
   uint16_t chatHeader = 0;

@@ -4,6 +4,7 @@
 
 namespace {
 uint16_t CountWithNul(const char* text) {
+  if (text == nullptr) return 0;
   const size_t n = TerminatedLength(text, PACKET_CAPACITY);
   return n > PACKET_CAPACITY ? 0 : static_cast<uint16_t>(n);
 }

@@ -1,0 +1,189 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "protocol/messages.h"
+
+namespace {
+using Bytes = std::vector<uint8_t>;
+
+Bytes Content(const CPacket& p) { return Bytes(p.data, p.data + p.length); }
+
+CDecodePacket DecoderOf(const CPacket& p) {
+  CDecodePacket d;
+  EXPECT_TRUE(d.Initialize(p));
+  return d;
+}
+
+uint16_t Short(CDecodePacket& d) {
+  uint16_t v = 0xFFFF;
+  EXPECT_TRUE(d.GetShortValue(v));
+  return v;
+}
+
+// Read as the wire carries it: the declared bytes, NUL included.
+std::string Counted(const char* text) { return std::string(text, std::char_traits<char>::length(text) + 1); }
+
+ChatLineView BobSaysHi() {
+  ChatLineView line;
+  line.Name = "Bob";
+  line.NameLength = 4;
+  line.Police = "Arial";
+  line.PoliceLength = 6;
+  line.Text = "hi";
+  line.TextLength = 3;
+  line.Bold = 1;
+  line.Red = 255;
+  return line;
+}
+
+const Bytes kBobSaysHi = {0x01, 0x00, 0x01, 0x00, 0x04, 0x00, 0x42, 0x6F, 0x62, 0x00, 0x06, 0x00,
+                          0x41, 0x72, 0x69, 0x61, 0x6C, 0x00, 0x03, 0x00, 0x68, 0x69, 0x00, 0x01,
+                          0x00, 0x00, 0x00, 0x00, 0x00, 0xFF, 0x00, 0x00, 0x00, 0x00, 0x00};
+}  // namespace
+
+TEST(WorkedExamples, ClientWelcome) {
+  CPacket p;
+  ASSERT_TRUE(BuildClientWelcome("Bob", 4, p));
+  EXPECT_EQ(Content(p), (Bytes{0x03, 0x00, 0x04, 0x00, 0x42, 0x6F, 0x62, 0x00}));
+  CDecodePacket d = DecoderOf(p);
+  std::string name;
+  EXPECT_EQ(Short(d), HEADER_WELCOME);
+  ASSERT_TRUE(ReadCountedString(d, name));
+  EXPECT_EQ(name, Counted("Bob"));
+}
+
+TEST(WorkedExamples, ArrivalNoticeAndDepartures) {
+  struct Case {
+    bool built;
+    CPacket packet;
+    uint16_t header, chatHeader;
+    const char* name;
+    Bytes wire;
+  };
+  CPacket arrival, departure, shutdown;
+  const Case cases[] = {
+      {BuildArrivalNotice("Bob", arrival), arrival, HEADER_WELCOME, CHAT_JOINED, "Bob",
+       {0x03, 0x00, 0x03, 0x00, 0x04, 0x00, 0x42, 0x6F, 0x62, 0x00}},
+      {BuildDisconnected("Bob", departure), departure, HEADER_CHAT, CHAT_DISCONNECTED, "Bob",
+       {0x01, 0x00, 0x04, 0x00, 0x04, 0x00, 0x42, 0x6F, 0x62, 0x00}},
+      {BuildDisconnected(SERVER_SHUTDOWN_NAME, shutdown), shutdown, HEADER_CHAT, CHAT_DISCONNECTED,
+       "!!! SERVER !!!",
+       {0x01, 0x00, 0x04, 0x00, 0x0F, 0x00, 0x21, 0x21, 0x21, 0x20, 0x53, 0x45, 0x52, 0x56, 0x45,
+        0x52, 0x20, 0x21, 0x21, 0x21, 0x00}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(c.built);
+    EXPECT_EQ(Content(c.packet), c.wire);
+    CDecodePacket d = DecoderOf(c.packet);
+    std::string name;
+    EXPECT_EQ(Short(d), c.header);
+    EXPECT_EQ(Short(d), c.chatHeader);
+    ASSERT_TRUE(ReadCountedString(d, name));
+    EXPECT_EQ(name, Counted(c.name));
+  }
+}
+
+TEST(WorkedExamples, BobSaysHiInBoldRedArial) {
+  CPacket p;
+  ASSERT_TRUE(BuildSays(BobSaysHi(), p));
+  EXPECT_EQ(Content(p), kBobSaysHi);
+  CDecodePacket d = DecoderOf(p);
+  EXPECT_EQ(Short(d), HEADER_CHAT);
+  EXPECT_EQ(Short(d), CHAT_SAYS);
+  ChatLineFields f;
+  ASSERT_TRUE(ReadChatLine(d, f));
+  EXPECT_EQ(f.Name, Counted("Bob"));
+  EXPECT_EQ(f.Police, Counted("Arial"));
+  EXPECT_EQ(f.Text, Counted("hi"));
+  EXPECT_EQ((std::vector<uint16_t>{f.Bold, f.Italic, f.Underline, f.Red, f.Green, f.Blue}),
+            (std::vector<uint16_t>{1, 0, 0, 255, 0, 0}));
+}
+
+// The same chat line behind the other chat headers; a private line names its addressee first.
+TEST(Messages, PrivateAndUnrelayedCarryTheSameChatLine) {
+  const Bytes line(kBobSaysHi.begin() + 4, kBobSaysHi.end());
+  CPacket priv, unrelayed;
+  ASSERT_TRUE(BuildPrivate("Al", BobSaysHi(), priv));
+  ASSERT_TRUE(BuildUnrelayed(BobSaysHi(), unrelayed));
+  Bytes expected = {0x01, 0x00, 0x02, 0x00, 0x03, 0x00, 'A', 'l', 0x00};
+  expected.insert(expected.end(), line.begin(), line.end());
+  EXPECT_EQ(Content(priv), expected);
+  expected = {0x01, 0x00, 0x05, 0x00};
+  expected.insert(expected.end(), line.begin(), line.end());
+  EXPECT_EQ(Content(unrelayed), expected);
+}
+
+// Header, chat header, three counts and six values take 22 bytes: 1002 bytes of strings fill 1024.
+TEST(Messages, ChatLineFitsExactlyAtCapacityAndNotOneByteMore) {
+  const std::string police(299, 'p'), text(698, 't');
+  ChatLineView line = BobSaysHi();
+  line.Police = police.c_str();
+  line.PoliceLength = 300;
+  line.Text = text.c_str();
+  line.TextLength = 698;  // 4 + 300 + 698 = 1002
+  CPacket p;
+  ASSERT_TRUE(BuildSays(line, p));
+  EXPECT_EQ(p.length, PACKET_CAPACITY);
+  CDecodePacket d = DecoderOf(p);
+  ChatLineFields f;
+  Short(d);
+  Short(d);
+  ASSERT_TRUE(ReadChatLine(d, f));
+  EXPECT_EQ(f.Text, text);
+  EXPECT_EQ(f.Red, 255);
+
+  line.TextLength = 699;
+  EXPECT_FALSE(BuildSays(line, p));
+  EXPECT_LE(p.length, PACKET_CAPACITY);
+}
+
+TEST(Messages, BuildersRefuseWhatCannotFitOrIsMissing) {
+  const std::string huge(PACKET_CAPACITY, 'n');
+  ChatLineView noName = BobSaysHi();
+  noName.Name = nullptr;
+  CPacket p;
+  EXPECT_FALSE(BuildArrivalNotice(huge.c_str(), p));
+  EXPECT_FALSE(BuildDisconnected(huge.c_str(), p));
+  EXPECT_FALSE(BuildPrivate(huge.c_str(), BobSaysHi(), p));
+  EXPECT_FALSE(BuildClientWelcome(huge.c_str(), PACKET_CAPACITY - 3, p));
+  EXPECT_TRUE(BuildClientWelcome(huge.c_str(), PACKET_CAPACITY - 4, p));
+  EXPECT_FALSE(BuildClientWelcome("Bob", 0, p));
+  EXPECT_FALSE(BuildSays(noName, p));
+  EXPECT_FALSE(BuildArrivalNotice(nullptr, p));
+  EXPECT_FALSE(BuildDisconnected(nullptr, p));
+  EXPECT_FALSE(BuildPrivate(nullptr, BobSaysHi(), p));
+}
+
+// The server queues what follows the transport header and puts the header back to relay it.
+TEST(Messages, RelayGivesBackTheOriginalMessage) {
+  Bytes original = kBobSaysHi;
+  original.insert(original.end(), {0xAA, 0xBB});  // trailing bytes travel along unchanged
+  CPacket payload, relayed;
+  ASSERT_TRUE(payload.SetData(&original[2], static_cast<uint16_t>(original.size() - 2)));
+  ASSERT_TRUE(BuildRelay(payload, relayed));
+  EXPECT_EQ(Content(relayed), original);
+
+  const Bytes full(PACKET_CAPACITY - 1, 0x33);
+  ASSERT_TRUE(payload.SetData(full.data(), PACKET_CAPACITY - 2));
+  EXPECT_TRUE(BuildRelay(payload, relayed));
+  ASSERT_TRUE(payload.SetData(full.data(), PACKET_CAPACITY - 1));
+  EXPECT_FALSE(BuildRelay(payload, relayed));
+}
+
+// Cut anywhere before the last field, a chat line cannot be read: a handler tests the outcome once.
+TEST(Messages, TruncatedChatLineFailsToRead) {
+  for (size_t cut = 4; cut + 2 < kBobSaysHi.size(); ++cut) {
+    CPacket p;
+    ASSERT_TRUE(p.SetData(kBobSaysHi.data(), static_cast<uint16_t>(cut)));
+    CDecodePacket d = DecoderOf(p);
+    Short(d);
+    Short(d);
+    ChatLineFields f;
+    f.Name = "untouched";
+    EXPECT_FALSE(ReadChatLine(d, f)) << "cut at " << cut;
+    EXPECT_EQ(f.Name, "untouched");
+  }
+}
