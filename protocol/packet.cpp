@@ -1,16 +1,18 @@
 #include "protocol/packet.h"
 
+#include <algorithm>
 #include <cstring>
 
 CPacket::CPacket() : data{}, length(0) {}
 
-CPacket::CPacket(const CPacket& other) : data{}, length(other.length) {
+// The length is a public field: never trust it past the array.
+CPacket::CPacket(const CPacket& other) : data{}, length(std::min(other.length, PACKET_CAPACITY)) {
   std::memcpy(data, other.data, length);
 }
 
 CPacket& CPacket::operator=(const CPacket& other) {
   if (this != &other) {
-    length = other.length;
+    length = std::min(other.length, PACKET_CAPACITY);
     std::memmove(data, other.data, length);
   }
   return *this;
