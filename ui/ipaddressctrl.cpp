@@ -1,0 +1,133 @@
+#include "ui/ipaddressctrl.h"
+
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QRegularExpressionValidator>
+
+CIPAddressCtrl::CIPAddressCtrl(QWidget* parent) : QFrame(parent) {
+  setFrameShape(QFrame::StyledPanel);
+  setFrameShadow(QFrame::Sunken);
+  setAutoFillBackground(true);
+  setBackgroundRole(QPalette::Base);
+  auto* digits = new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{0,3}")), this);
+  for (int i = 0; i < 4; ++i) {
+    auto* f = new QLineEdit(this);
+    f->setFrame(false);
+    f->setAlignment(Qt::AlignCenter);
+    f->setValidator(digits);
+    f->setMaxLength(3);
+    f->setObjectName(QStringLiteral("field%1").arg(i));
+    // The control is one tab stop; its other fields are reached by typing or clicking.
+    f->setFocusPolicy(i == 0 ? Qt::StrongFocus : Qt::ClickFocus);
+    f->installEventFilter(this);
+    connect(f, &QLineEdit::textEdited, this, [this, i](const QString& text) {
+      if (text.size() == 3 && fields_[i]->cursorPosition() == 3) {
+        Clamp(i);
+        if (i < 3) MoveTo(i + 1, true, false);
+      }
+    });
+    connect(f, &QLineEdit::editingFinished, this, [this, i] { Clamp(i); });
+    fields_[i] = f;
+    if (i < 3) {
+      auto* dot = new QLabel(QStringLiteral("."), this);
+      dot->setAlignment(Qt::AlignCenter);
+      dots_[i] = dot;
+    }
+  }
+  setFocusProxy(fields_[0]);
+}
+
+void CIPAddressCtrl::resizeEvent(QResizeEvent* event) {
+  QFrame::resizeEvent(event);
+  const QRect r = contentsRect();
+  const int dotWidth = fontMetrics().horizontalAdvance(QLatin1Char('.')) + 2;
+  const int fieldWidth = (r.width() - 3 * dotWidth) / 4;
+  int x = r.left();
+  for (int i = 0; i < 4; ++i) {
+    fields_[i]->setGeometry(x, r.top(), fieldWidth, r.height());
+    x += fieldWidth;
+    if (i < 3) {
+      dots_[i]->setGeometry(x, r.top(), dotWidth, r.height());
+      x += dotWidth;
+    }
+  }
+}
+
+void CIPAddressCtrl::SetAddress(uint8_t f0, uint8_t f1, uint8_t f2, uint8_t f3) {
+  const uint8_t v[4] = {f0, f1, f2, f3};
+  for (int i = 0; i < 4; ++i) fields_[i]->setText(QString::number(v[i]));
+}
+
+int CIPAddressCtrl::GetAddress(uint8_t& f0, uint8_t& f1, uint8_t& f2, uint8_t& f3) const {
+  uint8_t* out[4] = {&f0, &f1, &f2, &f3};
+  int filled = 0;
+  for (int i = 0; i < 4; ++i) {
+    const QString t = fields_[i]->text();
+    if (t.isEmpty()) {
+      *out[i] = 0;
+      continue;
+    }
+    ++filled;
+    const int v = t.toInt();
+    *out[i] = static_cast<uint8_t>(v > 255 ? 255 : v);
+  }
+  return filled;
+}
+
+int CIPAddressCtrl::IndexOf(QObject* field) const {
+  for (int i = 0; i < 4; ++i)
+    if (fields_[i] == field) return i;
+  return -1;
+}
+
+void CIPAddressCtrl::MoveTo(int index, bool selectAll, bool atEnd) {
+  QLineEdit* f = fields_[index];
+  f->setFocus(Qt::OtherFocusReason);
+  if (selectAll)
+    f->selectAll();
+  else
+    f->setCursorPosition(atEnd ? f->text().size() : 0);
+}
+
+void CIPAddressCtrl::Clamp(int index) {
+  QLineEdit* f = fields_[index];
+  if (!f->text().isEmpty() && f->text().toInt() > 255) f->setText(QStringLiteral("255"));
+}
+
+bool CIPAddressCtrl::eventFilter(QObject* watched, QEvent* event) {
+  const int i = IndexOf(watched);
+  if (i < 0 || event->type() != QEvent::KeyPress) return QFrame::eventFilter(watched, event);
+  auto* key = static_cast<QKeyEvent*>(event);
+  QLineEdit* f = fields_[i];
+  switch (key->key()) {
+    case Qt::Key_Period:
+    case Qt::Key_Space:
+      if (i < 3 && !f->text().isEmpty() && !f->hasSelectedText()) {
+        Clamp(i);
+        MoveTo(i + 1, true, false);
+      }
+      return true;
+    case Qt::Key_Backspace:
+      if (i > 0 && f->cursorPosition() == 0 && !f->hasSelectedText()) {
+        MoveTo(i - 1, false, true);
+        return true;
+      }
+      break;
+    case Qt::Key_Left:
+      if (i > 0 && f->cursorPosition() == 0) {
+        MoveTo(i - 1, false, true);
+        return true;
+      }
+      break;
+    case Qt::Key_Right:
+      if (i < 3 && f->cursorPosition() == f->text().size()) {
+        MoveTo(i + 1, false, false);
+        return true;
+      }
+      break;
+    default:
+      break;
+  }
+  return QFrame::eventFilter(watched, event);
+}

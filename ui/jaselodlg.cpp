@@ -1,0 +1,252 @@
+#include "ui/jaselodlg.h"
+
+#include <QPushButton>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+
+#include "config/configfile.h"
+#include "protocol/headers.h"
+#include "ui/jaselodlginit.h"
+#include "ui/resource.h"
+#include "ui/resources.h"
+#include "ui/richedit.h"
+#include "ui/textlimit.h"
+
+using namespace std::chrono_literals;
+
+CJaseloDlg::CJaseloDlg(QWidget* parent)
+    : CDialog(ChatWindowTemplate(), parent), icon(LoadIconResource(IDR_MAINFRAME)) {
+  settings.Bold = settings.Italic = settings.Underline = false;
+  settings.Server = settings.Client = false;
+  settings.Port = 0;
+  for (auto& part : settings.Ip) part = 0;
+  settings.Color = 0;
+  settings.Police[0] = '\0';
+  settings.Pseudo[0] = '\0';
+}
+
+CJaseloDlg::~CJaseloDlg() {
+  // No pass of the poll loop may run while the members go.
+  StopPollLoop();
+}
+
+void CJaseloDlg::DoDataExchange() {
+  inputBox = Item<CRichEdit>(IDC_INPUTBOX);
+  transcript = Item<CRichEdit>(IDC_TRANSCRIPT);
+  // Enter in the input box presses Send.
+  inputBox->SetWantReturn(false);
+  // A line the box allows must fit one message whether or not settings were read.
+  inputBox->LimitText(MAX_INPUT_BYTES);
+  transcript->document()->setUndoRedoEnabled(false);
+}
+
+void CJaseloDlg::OnCommand(int id) {
+  switch (id) {
+    case IDC_SEND: OnSend(); break;
+    case IDC_FONT: OnChooseFont(); break;
+    case IDC_COLOR: OnChooseColor(); break;
+    case IDC_BOLD: OnToggleBold(); break;
+    case IDC_ITALIC: OnToggleItalic(); break;
+    case IDC_UNDERLINE: OnToggleUnderline(); break;
+    default: break;
+  }
+}
+
+QPushButton* CJaseloDlg::Button(int id) const { return Item<QPushButton>(id); }
+
+// --- Life of the window ---------------------------------------------------
+
+bool CJaseloDlg::OnInitDialog() {
+  CDialog::OnInitDialog();
+  setWindowIcon(icon);
+  LoadButtonBitmaps();
+  SetButtonBitmaps();
+  settings.Bold = settings.Italic = settings.Underline = false;
+  settings.Client = settings.Server = false;
+  ReadConfig();
+  if (RunInitDialog()) StartNetwork();
+  setWindowTitle(QStringLiteral("Jaselo -- ") + QString::fromUtf8(settings.Pseudo));
+  // The user can type at once.
+  inputBox->GiveFocus();
+  return false;
+}
+
+bool CJaseloDlg::RunInitDialog() {
+  InitData data;
+  data.Role = settings.Server ? IDC_SERVER : IDC_CLIENT;
+  for (int i = 0; i < 4; ++i) data.Ip[i] = settings.Ip[i];
+  data.Port = settings.Port;
+  data.Pseudo = settings.Pseudo;
+  CJaseloDlgInit DlgInit(nullptr, &data);
+  const int result = DlgInit.DoModal();
+  if (result == IDOK) {
+    settings.Client = data.Role == IDC_CLIENT;
+    settings.Server = data.Role == IDC_SERVER;
+    CopySettingText(settings.Pseudo, data.Pseudo);
+    for (int i = 0; i < 4; ++i) settings.Ip[i] = static_cast<uint16_t>(data.Ip[i]);
+    settings.Port = static_cast<uint16_t>(data.Port);
+    return true;
+  }
+  if (result == IDCANCEL) {
+    EndDialog(0);
+    return false;
+  }
+  return true;
+}
+
+void CJaseloDlg::StartNetwork() {
+  char ClientName[32];
+  char _Ip[24];  // room for parts above 255 from a hand-edited file
+  std::snprintf(_Ip, sizeof _Ip, "%d.%d.%d.%d", settings.Ip[0], settings.Ip[1], settings.Ip[2],
+                settings.Ip[3]);
+  if (settings.Client) {
+    CopyUtf8(ClientName, sizeof ClientName, settings.Pseudo);
+    if (!clientNetwork.StartupClient(ClientName)) {
+      MessageBox(nullptr, QStringLiteral("Unable to create the client !"), QStringLiteral("Error"), true);
+      EndDialog(0);
+      return;
+    }
+    if (!clientNetwork.ClientConnect(_Ip, settings.Port)) {
+      MessageBox(nullptr, QStringLiteral("Connection to the server failed !"), QStringLiteral("Error"), true);
+      EndDialog(0);
+      return;
+    }
+    StartPollLoop();
+  } else if (settings.Server) {
+    if (!serverNetwork.StartupServer()) {
+      MessageBox(nullptr, QStringLiteral("Unable to create the server !"), QStringLiteral("Error"), true);
+      EndDialog(0);
+      return;
+    }
+    // A failure to listen goes unnoticed here, as does the own client's.
+    serverNetwork.ServerListen(settings.Port);
+    CopyUtf8(ClientName, sizeof ClientName, settings.Pseudo);
+    clientNetwork.StartupClient(ClientName);
+    // Join the port actually bound, which differs from Port only for port 0.
+    const uint16_t bound = serverNetwork.ListeningPort();
+    clientNetwork.ClientConnect(_Ip, bound != 0 ? bound : settings.Port);
+    StartPollLoop();
+  }
+}
+
+void CJaseloDlg::StartPollLoop() {
+  Running = true;
+  polling = true;
+  Start();
+  if (!HasHandle()) polling = false;  // the thread could not be created
+}
+
+void CJaseloDlg::WaitForPollLoop() {
+  // The poll thread may be waiting for a transcript operation of this thread.
+  while (polling.load()) ServeUiUntil([this] { return !polling.load(); }, std::chrono::hours(1));
+  Wait();
+  Close();
+}
+
+void CJaseloDlg::StopPollLoop() {
+  Running = false;
+  WaitForPollLoop();
+}
+
+void CJaseloDlg::OnCancel() {
+  if (closing) return;  // a second close while the first is waiting
+  closing = true;
+  char _Name[32];
+  if (settings.Client) {
+    CopyUtf8(_Name, sizeof _Name, settings.Pseudo);
+    clientNetwork.SendDisconnectMessage(_Name);
+    ServeUiFor(100ms);
+    clientNetwork.StopClient();
+    Running = false;
+    ServeUiFor(100ms);
+    WaitForPollLoop();
+  }
+  if (settings.Server) {
+    CopyUtf8(_Name, sizeof _Name, settings.Pseudo);
+    clientNetwork.SendDisconnectMessage(_Name);
+    ServeUiFor(100ms);
+    clientNetwork.StopClient();
+    Running = false;
+    serverNetwork.SendDisconnectMessage(SERVER_SHUTDOWN_NAME);
+    ServeUiFor(100ms);
+    serverNetwork.StopServer();
+    WaitForPollLoop();
+  }
+  CDialog::OnCancel();
+}
+
+void CJaseloDlg::ReadConfig() {
+  ChatSettings read;
+  if (!ReadConfigFile(configPath, read)) {
+    WriteDefaultConfig();
+    return;
+  }
+  settings = read;
+  ApplySettings();
+}
+
+void CJaseloDlg::WriteConfig() { WriteConfigFile(configPath, settings); }
+
+void CJaseloDlg::WriteDefaultConfig() {
+  WriteDefaultConfigFile(configPath);
+  settings = ChatSettings{};
+}
+
+// --- Chatting --------------------------------------------------------------
+
+void CJaseloDlg::OnSend() {
+  const int n = inputBox->GetTextLength();
+  if (n <= 0) return;
+  inputBox->SetSel(0, n);
+  const std::string text = inputBox->GetSelText();
+  inputBox->ReplaceSel("", true);
+  inputBox->GiveFocus();
+
+  ChatEvent line;
+  const size_t nameLength = std::strlen(settings.Pseudo);
+  const size_t policeLength = std::strlen(settings.Police);
+  line.Name.Assign(settings.Pseudo, nameLength);
+  line.NameLength = static_cast<uint16_t>(nameLength + 1);
+  line.Text.Assign(text.data(), text.size());
+  line.TextLength = static_cast<uint16_t>(text.size() + 1);
+  line.Police.Assign(settings.Police, policeLength);
+  line.PoliceLength = static_cast<uint16_t>(policeLength + 1);
+  line.Red = ColorRed(settings.Color);
+  line.Green = ColorGreen(settings.Color);
+  line.Blue = ColorBlue(settings.Color);
+  line.Bold = settings.Bold ? 1 : 0;
+  line.Italic = settings.Italic ? 1 : 0;
+  line.Underline = settings.Underline ? 1 : 0;
+  clientNetwork.SendChatMessage(line);
+}
+
+uint32_t CJaseloDlg::ThreadProc() {
+  ChatEvent event;
+  auto release = [&event] {
+    event.Name.Reset();
+    event.Text.Reset();
+    event.Police.Reset();
+  };
+  while (Running.load()) {
+    std::this_thread::sleep_for(50ms);
+    while (clientNetwork.ProcessPacketInQueue(event)) {
+      switch (event.Type) {
+        case CHAT_SAYS: AppendSays(event); break;
+        case CHAT_PRIVATE: AppendPrivateSays(event); break;
+        case CHAT_JOINED: AppendJoined(event); break;
+        case CHAT_DISCONNECTED: AppendDisconnected(event); break;
+        default: break;  // unrelayed lines and anything unknown are not shown
+      }
+      release();
+    }
+    // Handling the server's queue is what relays, routes and forgets clients;
+    // its events are not shown (the own client shows everything).
+    if (settings.Server) {
+      while (serverNetwork.ProcessPacketInQueue(event)) release();
+    }
+  }
+  polling = false;
+  return 0;
+}

@@ -1,0 +1,108 @@
+#pragma once
+// The chat window: the transcript, the five style buttons, the input box with
+// its Send button; the owner of both network endpoints and of the poll thread
+// (its CThread base) that turns queued chat messages into transcript lines.
+
+#include <QIcon>
+#include <array>
+#include <atomic>
+#include <string>
+
+#include "chat/chatevent.h"
+#include "chat/jaselonetwork.h"
+#include "config/chatsettings.h"
+#include "net/thread.h"
+#include "ui/charformat.h"
+#include "ui/toolkit.h"
+
+class CRichEdit;
+class QPushButton;
+
+// Bytes one typed line may take: with the longest nickname and face name the
+// chat message still fits one packet.
+constexpr size_t MAX_INPUT_BYTES = 900;
+// Height of the input box's and of all transcript text, in twips (9.5 points).
+constexpr int32_t TEXT_HEIGHT_TWIPS = 190;
+
+class CJaseloDlg : public CDialog, public CThread {
+ public:
+  explicit CJaseloDlg(QWidget* parent = nullptr);
+  ~CJaseloDlg() override;
+
+  // Life of the window.
+  bool OnInitDialog() override;
+  void OnCancel() override;
+  bool RunInitDialog();
+  void StartNetwork();
+  void ReadConfig();
+  void WriteConfig();
+  void WriteDefaultConfig();
+
+  // Chatting.
+  void OnSend();
+  uint32_t ThreadProc() override;
+
+  // Transcript; run on the poll thread (or, in tests, on any thread).
+  void AppendSays(ChatEvent& event);
+  void AppendPrivateSays(ChatEvent& event);
+  void AppendJoined(ChatEvent& event);
+  void AppendDisconnected(ChatEvent& event);
+  void AppendBody(ChatEvent& event);
+  void AppendText(const std::string& text);
+
+  // Style controls.
+  void LoadButtonBitmaps();
+  void SetButtonBitmaps();
+  void ApplySettings();
+  void OnChooseFont();
+  void OnChooseColor();
+  void OnToggleBold();
+  void OnToggleItalic();
+  void OnToggleUnderline();
+
+  ChatSettings& Settings() { return settings; }
+  void SetConfigPath(std::string path) { configPath = std::move(path); }
+  const std::string& ConfigPath() const { return configPath; }
+  CRichEdit* InputBox() const { return inputBox; }
+  CRichEdit* Transcript() const { return transcript; }
+  QPushButton* Button(int id) const;
+  // The resource id of the image a style button shows, 0 when none.
+  int ShownImage(int buttonId) const;
+  CJaseloNetwork& ServerNetwork() { return serverNetwork; }
+  CJaseloNetwork& ClientNetwork() { return clientNetwork; }
+  bool IsRunning() const { return Running.load(); }
+  bool IsPolling() const { return polling.load(); }
+  const CharFormat& InputFormat() const { return inputFormat; }
+  // Clears Running and waits for the poll thread, serving its pending transcript
+  // operations meanwhile.
+  void StopPollLoop();
+
+ protected:
+  void DoDataExchange() override;
+  void OnCommand(int id) override;
+
+ private:
+  // Index of each image in `bitmaps`.
+  enum ImageIndex { FONT, COLOR, BOLD_ON, BOLD_OFF, ITALIC_ON, ITALIC_OFF, UNDERLINE_ON, UNDERLINE_OFF };
+  void SetButtonImage(int buttonId, ImageIndex image);
+  void Toggle(bool& flag, uint32_t mask, uint32_t effect, int buttonId, ImageIndex on, ImageIndex off);
+  void StartPollLoop();
+  void WaitForPollLoop();
+
+  QIcon icon;
+  std::array<QIcon, 8> bitmaps;
+  std::array<int, 8> bitmapIds{};
+  bool bitmapsLoaded = false;
+  CJaseloNetwork serverNetwork;
+  CJaseloNetwork clientNetwork;
+  CRichEdit* inputBox = nullptr;
+  CRichEdit* transcript = nullptr;
+  CharFormat inputFormat;
+  CharFormat transcriptFormat;
+  ChatSettings settings;
+  std::atomic<bool> Running{false};
+  std::atomic<bool> polling{false};  // the poll thread has not yet left ThreadProc
+  bool closing = false;
+  std::string configPath = "config.cfg";
+  std::array<int, 8> shownImages{};  // by button id - IDC_FONT
+};

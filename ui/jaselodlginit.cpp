@@ -1,0 +1,49 @@
+#include "ui/jaselodlginit.h"
+
+#include <QLineEdit>
+#include <QRadioButton>
+
+#include "ui/ipaddressctrl.h"
+#include "ui/resource.h"
+#include "ui/resources.h"
+#include "ui/textlimit.h"
+
+CJaseloDlgInit::CJaseloDlgInit(QWidget* parent, InitData* data)
+    : CDialog(InitDialogTemplate(), parent), data(data) {}
+
+void CJaseloDlgInit::DoDataExchange() { ipAddress = Item<CIPAddressCtrl>(IDC_IPADDRESS); }
+
+QLineEdit* CJaseloDlgInit::PseudoEdit() const { return Item<QLineEdit>(IDC_PSEUDO); }
+
+QLineEdit* CJaseloDlgInit::PortEdit() const { return Item<QLineEdit>(IDC_PORT); }
+
+bool CJaseloDlgInit::OnInitDialog() {
+  CDialog::OnInitDialog();
+  // Limits in bytes: the nickname must fit its 32-byte field whole.
+  PseudoEdit()->setValidator(new CByteLimitValidator(MAX_PSEUDO_BYTES, false, PseudoEdit()));
+  PortEdit()->setValidator(new CByteLimitValidator(MAX_PORT_DIGITS, true, PortEdit()));
+  Item<QRadioButton>(IDC_CLIENT)->setChecked(data->Role == IDC_CLIENT);
+  Item<QRadioButton>(IDC_SERVER)->setChecked(data->Role == IDC_SERVER);
+  PseudoEdit()->setText(QString::fromUtf8(data->Pseudo.c_str()));
+  ipAddress->SetAddress(static_cast<uint8_t>(data->Ip[0]), static_cast<uint8_t>(data->Ip[1]),
+                        static_cast<uint8_t>(data->Ip[2]), static_cast<uint8_t>(data->Ip[3]));
+  PortEdit()->setText(QString::number(static_cast<uint32_t>(data->Port) & 0xFFFFu));
+  return true;  // focus on OK: Enter accepts the proposed values
+}
+
+void CJaseloDlgInit::OnOK() {
+  if (Item<QRadioButton>(IDC_CLIENT)->isChecked())
+    data->Role = IDC_CLIENT;
+  else if (Item<QRadioButton>(IDC_SERVER)->isChecked())
+    data->Role = IDC_SERVER;
+  else
+    data->Role = 0;
+  data->Pseudo = PseudoEdit()->text().toStdString();
+  uint8_t ip[4];
+  ipAddress->GetAddress(ip[0], ip[1], ip[2], ip[3]);
+  for (int i = 0; i < 4; ++i) data->Ip[i] = ip[i];
+  bool ok = false;
+  const int port = PortEdit()->text().toInt(&ok);
+  data->Port = ok ? port : 0;
+  CDialog::OnOK();
+}

@@ -1,0 +1,91 @@
+#include "ui/resources.h"
+
+#include <QFile>
+#include <QPixmap>
+
+#include "ui/resource.h"
+
+static void InitResources() {
+  // The images live in this static library; make sure the linker keeps them.
+  static const bool done = [] {
+    Q_INIT_RESOURCE(jaselo);
+    return true;
+  }();
+  (void)done;
+}
+
+const DialogTemplate& ChatWindowTemplate() {
+  static const DialogTemplate tpl{
+      240, 249, "Jaselo", "MS Shell Dlg", 8,
+      {
+          {IDC_SEND, ControlKind::PushButton, "Send", 194, 208, 39, 34, CS_DEFAULT | CS_TABSTOP},
+          {IDC_INPUTBOX, ControlKind::RichEdit, "", 7, 207, 185, 35, CS_MULTILINE | CS_BORDER | CS_TABSTOP},
+          {IDC_FONT, ControlKind::PushButton, "", 7, 187, 20, 18, CS_FLAT},
+          {IDC_COLOR, ControlKind::PushButton, "", 30, 187, 20, 18, CS_FLAT},
+          {IDC_BOLD, ControlKind::PushButton, "", 53, 187, 20, 18, CS_FLAT},
+          {IDC_ITALIC, ControlKind::PushButton, "", 76, 187, 20, 18, CS_FLAT},
+          {IDC_UNDERLINE, ControlKind::PushButton, "", 99, 187, 20, 18, CS_FLAT},
+          {IDC_TRANSCRIPT, ControlKind::RichEdit, "", 7, 7, 226, 178,
+           CS_MULTILINE | CS_READONLY | CS_BORDER | CS_VSCROLL},
+      }};
+  return tpl;
+}
+
+const DialogTemplate& InitDialogTemplate() {
+  static const DialogTemplate tpl{
+      145, 134, "Jaselo Initialisation", "MS Shell Dlg", 8,
+      {
+          {IDOK, ControlKind::PushButton, "OK", 7, 113, 50, 14, CS_DEFAULT | CS_TABSTOP},
+          {IDCANCEL, ControlKind::PushButton, "Annuler", 88, 113, 50, 14, CS_TABSTOP},
+          {IDC_PSEUDO, ControlKind::Edit, "", 37, 45, 101, 12, CS_BORDER | CS_TABSTOP},
+          {0, ControlKind::StaticText, "Pseudo :", 7, 46, 28, 8, 0},
+          {0, ControlKind::StaticText, "Ip :", 7, 68, 28, 8, 0},
+          {IDC_IPADDRESS, ControlKind::IpAddress, "", 37, 67, 101, 12, CS_TABSTOP},
+          {0, ControlKind::StaticText, "Port :", 7, 89, 28, 8, 0},
+          {IDC_PORT, ControlKind::Edit, "", 37, 88, 31, 12, CS_DIGITS | CS_BORDER | CS_TABSTOP},
+          {IDC_CLIENT, ControlKind::RadioButton, "Client (Enter server ip address)", 11, 14, 116, 10, 0},
+          {IDC_SERVER, ControlKind::RadioButton, "Server (Enter your ip address)", 11, 25, 113, 10, 0},
+          {0, ControlKind::GroupBox, "", 7, 7, 131, 32, 0},
+      }};
+  return tpl;
+}
+
+int BitmapResourceSize(int id) {
+  switch (id) {
+    case 154:
+    case 155:
+      return 24;
+    case 136: case 137: case 138: case 139: case 140: case 141:
+      return 32;
+    default:
+      return 0;
+  }
+}
+
+QIcon LoadBitmapResource(int id) {
+  InitResources();
+  if (BitmapResourceSize(id) == 0) return {};
+  QIcon icon;
+  icon.addPixmap(QPixmap(QStringLiteral(":/res/bitmap%1.png").arg(id)));
+  QPixmap twice(QStringLiteral(":/res/bitmap%1@2x.png").arg(id));
+  twice.setDevicePixelRatio(2.0);
+  icon.addPixmap(twice);
+  return icon;
+}
+
+QIcon LoadIconResource(int id) {
+  InitResources();
+  if (id != 128) return {};
+  QIcon icon;
+  for (int size : {16, 24, 32, 48, 64}) icon.addFile(QStringLiteral(":/res/icon128-%1.png").arg(size));
+  return icon;
+}
+
+QString LoadStringResource(int id) {
+  switch (id) {
+    case 103:
+      return QStringLiteral("L'initialisation des sockets Windows a échoué.");
+    default:
+      return {};
+  }
+}

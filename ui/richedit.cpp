@@ -1,0 +1,199 @@
+#include "ui/richedit.h"
+
+#include <QInputMethodEvent>
+#include <QKeyEvent>
+#include <QMimeData>
+#include <QTextCursor>
+#include <QThread>
+
+#include "ui/textlimit.h"
+#include "ui/toolkit.h"
+
+namespace {
+
+// Runs the rest of the calling member on the UI thread when called elsewhere.
+#define JASELO_ON_UI_THREAD(...)                                   \
+  if (QThread::currentThread() != thread()) {                      \
+    CallOnUiThread(this, [&] { __VA_ARGS__; });                    \
+    return;                                                        \
+  }
+
+QTextCharFormat ToQt(const CharFormat& f) {
+  QTextCharFormat q;
+  if (f.Mask & CFM_FACE) q.setFontFamilies(QStringList{QString::fromUtf8(f.FaceName)});
+  if (f.Mask & CFM_COLOR)
+    q.setForeground(QColor(ColorRed(f.Color), ColorGreen(f.Color), ColorBlue(f.Color)));
+  if (f.Mask & CFM_HEIGHT) q.setFontPointSize(f.Height / 20.0);
+  if (f.Mask & CFM_BOLD) q.setFontWeight((f.Effects & CFE_BOLD) ? QFont::Bold : QFont::Normal);
+  if (f.Mask & CFM_ITALIC) q.setFontItalic((f.Effects & CFE_ITALIC) != 0);
+  if (f.Mask & CFM_UNDERLINE) q.setFontUnderline((f.Effects & CFE_UNDERLINE) != 0);
+  return q;
+}
+
+}  // namespace
+
+void SetFaceName(CharFormat& format, const char* face) {
+  CopyUtf8(format.FaceName, sizeof format.FaceName, face);
+}
+
+CRichEdit::CRichEdit(QWidget* parent) : QTextEdit(parent) {
+  setAcceptRichText(false);  // pasted text takes the box's format, like typed text
+  setLineWrapMode(QTextEdit::WidgetWidth);
+  setTabChangesFocus(true);
+}
+
+int CRichEdit::GetTextLength() {
+  if (QThread::currentThread() != thread()) {
+    int n = 0;
+    CallOnUiThread(this, [&] { n = GetTextLength(); });
+    return n;
+  }
+  return document()->characterCount() - 1;
+}
+
+void CRichEdit::SetSel(int start, int end) {
+  JASELO_ON_UI_THREAD(SetSel(start, end));
+  const int last = document()->characterCount() - 1;
+  if (end < 0 || end > last) end = last;
+  if (start < 0 || start > end) start = end;
+  QTextCursor c = textCursor();
+  c.setPosition(start);
+  c.setPosition(end, QTextCursor::KeepAnchor);
+  setTextCursor(c);
+}
+
+std::string CRichEdit::GetSelText() {
+  std::string text;
+  if (QThread::currentThread() != thread()) {
+    CallOnUiThread(this, [&] { text = GetSelText(); });
+    return text;
+  }
+  return ToWireText(textCursor().selectedText());
+}
+
+void CRichEdit::ReplaceSel(const char* text, bool canUndo) {
+  JASELO_ON_UI_THREAD(ReplaceSel(text, canUndo));
+  const bool undo = document()->isUndoRedoEnabled();
+  if (!canUndo && undo) document()->setUndoRedoEnabled(false);
+  QTextCursor c = textCursor();
+  c.insertText(FromWireText(text), currentCharFormat());
+  setTextCursor(c);
+  if (!canUndo && undo) document()->setUndoRedoEnabled(true);
+  ensureCursorVisible();
+}
+
+void CRichEdit::Clear() {
+  JASELO_ON_UI_THREAD(Clear());
+  clear();
+}
+
+void CRichEdit::SetSelectionCharFormat(const CharFormat& format) {
+  JASELO_ON_UI_THREAD(SetSelectionCharFormat(format));
+  mergeCurrentCharFormat(ToQt(format));
+}
+
+void CRichEdit::SetDefaultCharFormat(const CharFormat& format) {
+  JASELO_ON_UI_THREAD(SetDefaultCharFormat(format));
+  // The widget's font becomes the document's default font.
+  QFont f = font();
+  if (format.Mask & CFM_FACE) f.setFamilies(QStringList{QString::fromUtf8(format.FaceName)});
+  if (format.Mask & CFM_HEIGHT) f.setPointSizeF(format.Height / 20.0);
+  if (format.Mask & CFM_BOLD) f.setBold((format.Effects & CFE_BOLD) != 0);
+  if (format.Mask & CFM_ITALIC) f.setItalic((format.Effects & CFE_ITALIC) != 0);
+  if (format.Mask & CFM_UNDERLINE) f.setUnderline((format.Effects & CFE_UNDERLINE) != 0);
+  setFont(f);
+  if (format.Mask & CFM_COLOR) {
+    QPalette p = palette();
+    p.setColor(QPalette::Text,
+               QColor(ColorRed(format.Color), ColorGreen(format.Color), ColorBlue(format.Color)));
+    setPalette(p);
+  }
+}
+
+CharFormat CRichEdit::GetDefaultCharFormat() {
+  CharFormat out;
+  if (QThread::currentThread() != thread()) {
+    CallOnUiThread(this, [&] { out = GetDefaultCharFormat(); });
+    return out;
+  }
+  const QFont f = document()->defaultFont();
+  out.Mask = CFM_FACE | CFM_COLOR | CFM_HEIGHT | CFM_BOLD | CFM_ITALIC | CFM_UNDERLINE;
+  out.Effects = (f.bold() ? CFE_BOLD : 0) | (f.italic() ? CFE_ITALIC : 0) |
+                (f.underline() ? CFE_UNDERLINE : 0);
+  out.Height = static_cast<int32_t>(f.pointSizeF() * 20.0 + 0.5);
+  const QColor c = palette().color(QPalette::Text);
+  out.Color = MakeColor(c.red(), c.green(), c.blue());
+  const QStringList families = f.families();
+  SetFaceName(out, (families.isEmpty() ? f.family() : families.first()).toUtf8().constData());
+  return out;
+}
+
+void CRichEdit::LimitText(size_t maxBytes) {
+  JASELO_ON_UI_THREAD(LimitText(maxBytes));
+  limit_ = maxBytes;
+}
+
+void CRichEdit::GiveFocus() {
+  JASELO_ON_UI_THREAD(GiveFocus());
+  setFocus(Qt::OtherFocusReason);
+}
+
+QString CRichEdit::Fitting(const QString& text) const {
+  if (limit_ == 0) return text;
+  const QTextCursor c = textCursor();
+  const size_t whole = WireLength(toPlainText());
+  const size_t selected = WireLength(c.selectedText());
+  const size_t room = whole - selected >= limit_ ? 0 : limit_ - (whole - selected);
+  if (WireLength(text) <= room) return text;
+  // Longest run of whole characters that fits.
+  qsizetype end = 0;
+  size_t used = 0;
+  while (end < text.size()) {
+    qsizetype width = (text.at(end).isHighSurrogate() && end + 1 < text.size()) ? 2 : 1;
+    const size_t bytes = WireLength(text.mid(end, width));
+    if (used + bytes > room) break;
+    used += bytes;
+    end += width;
+  }
+  return text.left(end);
+}
+
+void CRichEdit::keyPressEvent(QKeyEvent* event) {
+  const bool isReturn = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+  if (isReturn && !wantReturn_) {
+    event->ignore();  // the dialog presses its default button
+    return;
+  }
+  if (limit_ != 0 && !isReadOnly()) {
+    const QString text = isReturn ? QStringLiteral("\n") : event->text();
+    const bool typesText = isReturn || (!text.isEmpty() && text.at(0).isPrint() &&
+                                        !(event->modifiers() & Qt::ControlModifier));
+    if (typesText && Fitting(text) != text) {
+      const QString fits = Fitting(text);
+      if (!fits.isEmpty()) insertPlainText(fits);
+      event->accept();
+      return;
+    }
+  }
+  QTextEdit::keyPressEvent(event);
+}
+
+void CRichEdit::inputMethodEvent(QInputMethodEvent* event) {
+  if (limit_ != 0 && !event->commitString().isEmpty()) {
+    const QString fits = Fitting(event->commitString());
+    if (fits != event->commitString()) {
+      QInputMethodEvent trimmed(event->preeditString(), event->attributes());
+      trimmed.setCommitString(fits, event->replacementStart(), event->replacementLength());
+      QTextEdit::inputMethodEvent(&trimmed);
+      event->accept();
+      return;
+    }
+  }
+  QTextEdit::inputMethodEvent(event);
+}
+
+void CRichEdit::insertFromMimeData(const QMimeData* source) {
+  if (!source || !source->hasText()) return;
+  const QString fits = Fitting(source->text());
+  if (!fits.isEmpty()) insertPlainText(fits);
+}

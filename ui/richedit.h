@@ -1,0 +1,54 @@
+#pragma once
+// Rich-text box. Every operation is carried out on the user-interface thread;
+// called from another thread it waits until it is done there.
+
+#include <QTextEdit>
+#include <cstddef>
+#include <string>
+
+#include "ui/charformat.h"
+
+class CRichEdit : public QTextEdit {
+  Q_OBJECT
+
+ public:
+  explicit CRichEdit(QWidget* parent);
+
+  // Characters in the box (a line break counts as one).
+  int GetTextLength();
+  // Selects characters [start, end); -1 as end means the end of the text.
+  void SetSel(int start, int end);
+  // The selected text, line breaks as CR LF, in UTF-8.
+  std::string GetSelText();
+  // Replaces the selection with `text` (UTF-8; CR LF, CR or LF each make one line
+  // break); the caret comes into view.
+  void ReplaceSel(const char* text, bool canUndo);
+  void Clear();
+  // Applies the attributes in `format`'s mask to the selection, or to the
+  // insertion point when nothing is selected.
+  void SetSelectionCharFormat(const CharFormat& format);
+  // Applies the attributes in `format`'s mask as the box's default format: text
+  // without a format of its own takes them on.
+  void SetDefaultCharFormat(const CharFormat& format);
+  // The box's default format, every attribute filled in.
+  CharFormat GetDefaultCharFormat();
+  // Accepts at most `maxBytes` bytes of text from now on, counted as they are sent
+  // (UTF-8, line breaks as CR LF); what does not fit of an insertion is left out.
+  void LimitText(size_t maxBytes);
+  size_t GetLimitText() const { return limit_; }
+  // When false, Enter is left to the dialog (it presses the default button).
+  void SetWantReturn(bool want) { wantReturn_ = want; }
+  void GiveFocus();
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+  void inputMethodEvent(QInputMethodEvent* event) override;
+  void insertFromMimeData(const QMimeData* source) override;
+
+ private:
+  // The part of `text` that fits in place of the selection under the limit.
+  QString Fitting(const QString& text) const;
+
+  size_t limit_ = 0;  // 0: no limit of our own
+  bool wantReturn_ = true;
+};

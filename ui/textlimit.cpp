@@ -1,0 +1,76 @@
+#include "ui/textlimit.h"
+
+#include <cstring>
+
+size_t WireLength(const QString& text) {
+  return ToWireText(text).size();
+}
+
+size_t Utf8PrefixLength(const char* text, size_t length, size_t maxBytes) {
+  if (length <= maxBytes) return length;
+  size_t cut = maxBytes;
+  // Step back over continuation bytes so the cut falls before a lead byte.
+  while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+  return cut;
+}
+
+void CopyUtf8(char* dest, size_t destSize, const char* text) {
+  if (destSize == 0) return;
+  if (!text) text = "";
+  const size_t n = Utf8PrefixLength(text, std::strlen(text), destSize - 1);
+  std::memcpy(dest, text, n);
+  dest[n] = '\0';
+}
+
+std::string ToWireText(const QString& text) {
+  QString normalised;
+  normalised.reserve(text.size());
+  for (qsizetype i = 0; i < text.size(); ++i) {
+    const QChar c = text.at(i);
+    if (c == u'\r') {
+      if (i + 1 < text.size() && text.at(i + 1) == u'\n') ++i;
+      normalised += QStringLiteral("\r\n");
+    } else if (c == u'\n' || c == QChar::ParagraphSeparator || c == QChar::LineSeparator) {
+      normalised += QStringLiteral("\r\n");
+    } else {
+      normalised += c;
+    }
+  }
+  return normalised.toStdString();
+}
+
+QString FromWireText(const char* text) {
+  const QString in = QString::fromUtf8(text ? text : "");
+  QString out;
+  out.reserve(in.size());
+  for (qsizetype i = 0; i < in.size(); ++i) {
+    const QChar c = in.at(i);
+    if (c == u'\r') {
+      if (i + 1 < in.size() && in.at(i + 1) == u'\n') ++i;
+      out += u'\n';
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+CByteLimitValidator::CByteLimitValidator(size_t maxBytes, bool digitsOnly, QObject* parent)
+    : QValidator(parent), maxBytes_(maxBytes), digitsOnly_(digitsOnly) {}
+
+QValidator::State CByteLimitValidator::validate(QString& input, int& pos) const {
+  if (digitsOnly_) {
+    for (QChar c : input)
+      if (c < u'0' || c > u'9') return Invalid;
+  }
+  // Drop what does not fit from the characters just before the cursor, which is
+  // where a typed or pasted insertion ends.
+  while (static_cast<size_t>(input.toUtf8().size()) > maxBytes_) {
+    if (pos <= 0) return Invalid;
+    int width = 1;
+    if (pos >= 2 && input.at(pos - 1).isLowSurrogate() && input.at(pos - 2).isHighSurrogate()) width = 2;
+    input.remove(pos - width, width);
+    pos -= width;
+  }
+  return Acceptable;
+}

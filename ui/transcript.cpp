@@ -1,0 +1,77 @@
+// The transcript: every line comes from one chat event. Peer text is inserted
+// as plain text with a character format, never interpreted.
+
+#include <string>
+
+#include "ui/jaselodlg.h"
+#include "ui/richedit.h"
+#include "ui/textlimit.h"
+
+namespace {
+
+constexpr uint32_t kHeaderMask = CFM_FACE | CFM_COLOR | CFM_BOLD | CFM_ITALIC | CFM_UNDERLINE;
+constexpr const char* kHeaderFace = "Courier New";
+constexpr uint32_t kSaysColor = MakeColor(128, 128, 128);
+constexpr uint32_t kPrivateColor = MakeColor(255, 128, 255);
+constexpr uint32_t kNoticeColor = MakeColor(90, 230, 90);
+
+std::string Str(const EventString& s) { return s.get() ? s.get() : ""; }
+
+CharFormat HeaderFormat(uint32_t color) {
+  CharFormat f;
+  f.Mask = kHeaderMask;
+  f.Effects = 0;
+  f.Color = color;
+  SetFaceName(f, kHeaderFace);
+  return f;
+}
+
+}  // namespace
+
+void CJaseloDlg::AppendText(const std::string& text) {
+  // One call on the UI thread, so that the caret cannot move between the steps.
+  CallOnUiThread(transcript, [&] {
+    transcript->SetSel(-1, -1);
+    transcript->SetSelectionCharFormat(transcriptFormat);
+    transcript->ReplaceSel(text.c_str(), false);
+  });
+}
+
+void CJaseloDlg::AppendBody(ChatEvent& event) {
+  const std::string text = Str(event.Text) + "\r\n\r\n";
+  transcriptFormat = CharFormat{};
+  transcriptFormat.Mask = kHeaderMask;
+  transcriptFormat.Effects = (event.Bold == 1 ? CFE_BOLD : 0) | (event.Italic == 1 ? CFE_ITALIC : 0) |
+                             (event.Underline == 1 ? CFE_UNDERLINE : 0);
+  transcriptFormat.Color = MakeColor(event.Red, event.Green, event.Blue);
+  SetFaceName(transcriptFormat, event.Police.get());
+  AppendText(text);
+  event.Text.Reset();
+  event.Police.Reset();
+}
+
+void CJaseloDlg::AppendSays(ChatEvent& event) {
+  transcriptFormat = HeaderFormat(kSaysColor);
+  AppendText(Str(event.Name) + " says :\r\n");
+  event.Name.Reset();
+  AppendBody(event);
+}
+
+void CJaseloDlg::AppendPrivateSays(ChatEvent& event) {
+  transcriptFormat = HeaderFormat(kPrivateColor);
+  AppendText("(*private*) " + Str(event.Name) + " says :\r\n");
+  event.Name.Reset();
+  AppendBody(event);
+}
+
+void CJaseloDlg::AppendJoined(ChatEvent& event) {
+  transcriptFormat = HeaderFormat(kNoticeColor);
+  AppendText(Str(event.Name) + " joined the chat !\r\n\r\n");
+  event.Name.Reset();
+}
+
+void CJaseloDlg::AppendDisconnected(ChatEvent& event) {
+  transcriptFormat = HeaderFormat(kNoticeColor);
+  AppendText(Str(event.Name) + " is disconnected !\r\n\r\n");
+  event.Name.Reset();
+}
