@@ -1,0 +1,119 @@
+#include "floormodel.h"
+
+#include <algorithm>
+#include <deque>
+#include <numeric>
+#include <random>
+
+namespace {
+struct Pending {
+  size_t line;
+  uint32_t left;
+  int64_t arrival;
+};
+
+// A socket thread over a set of connections: pause, wait until something has
+// arrived (at once if it already has), take at most one receive's worth from
+// every connection that has data, queue each message whose last byte came.
+// `queued[line]` is when the line's message was complete.
+void SocketThread(std::vector<std::deque<Pending>>& connections, int64_t firstPassEnd,
+                  std::vector<int64_t>& queued) {
+  size_t remaining = 0;
+  for (const auto& c : connections) remaining += c.size();
+  int64_t t = firstPassEnd;
+  while (remaining > 0) {
+    int64_t earliest = INT64_MAX;
+    for (const auto& c : connections) {
+      if (!c.empty()) earliest = std::min(earliest, c.front().arrival);
+    }
+    if (earliest > t) t = earliest;
+    for (auto& c : connections) {
+      uint32_t budget = kReceiveBytes;
+      while (budget > 0 && !c.empty() && c.front().arrival <= t) {
+        Pending& p = c.front();
+        const uint32_t take = std::min(budget, p.left);
+        p.left -= take;
+        budget -= take;
+        if (p.left == 0) {
+          queued[p.line] = t;
+          c.pop_front();
+          --remaining;
+        }
+      }
+    }
+    t += kPassNs;
+  }
+}
+
+// The first pass of a poll loop with phase `phase` that begins at or after t.
+int64_t NextTick(int64_t t, int64_t phase) {
+  const int64_t d = t - phase;
+  const int64_t k = d >= 0 ? (d + kPassNs - 1) / kPassNs : -((-d) / kPassNs);
+  return phase + k * kPassNs;
+}
+}  // namespace
+
+FloorResult ReplayFloor(const std::vector<FloorLine>& lines, int senders, int receivers, int rounds,
+                        uint32_t seed) {
+  FloorResult result;
+  result.roundDrainMs.assign(static_cast<size_t>(rounds), 0.0);
+  if (lines.empty() || receivers < 1) return result;
+
+  // Enough phase draws to smooth the result, few enough to stay quick.
+  const double work = static_cast<double>(lines.size()) * receivers;
+  result.draws = static_cast<int>(std::clamp(4.0e6 / work, 1.0, 32.0));
+  result.latencyMs.reserve(static_cast<size_t>(work * result.draws));
+
+  std::vector<int64_t> roundStart(static_cast<size_t>(rounds), INT64_MAX);
+  for (const auto& l : lines) roundStart[l.round] = std::min(roundStart[l.round], l.sendNs);
+  const int64_t origin = lines.front().sendNs - kPassNs;
+
+  std::mt19937_64 rng(seed);
+  std::uniform_int_distribution<int64_t> phase(0, kPassNs - 1);
+  const size_t n = lines.size();
+  std::vector<int64_t> hostQueued(n), relayed(n), clientQueued(n);
+  std::vector<size_t> relayOrder(n);
+
+  for (int draw = 0; draw < result.draws; ++draw) {
+    // Host socket thread: one connection per sender, in ascending order.
+    std::vector<std::deque<Pending>> in(static_cast<size_t>(senders));
+    for (size_t i = 0; i < n; ++i) in[lines[i].sender].push_back({i, lines[i].bytes, lines[i].sendNs});
+    SocketThread(in, origin + phase(rng), hostQueued);
+
+    // Host poll loop: relays in the order the lines were queued.
+    const int64_t hostPoll = origin + phase(rng);
+    std::iota(relayOrder.begin(), relayOrder.end(), size_t{0});
+    std::stable_sort(relayOrder.begin(), relayOrder.end(), [&](size_t a, size_t b) {
+      if (hostQueued[a] != hostQueued[b]) return hostQueued[a] < hostQueued[b];
+      return lines[a].sender < lines[b].sender;
+    });
+    for (size_t i = 0; i < n; ++i) relayed[i] = NextTick(hostQueued[i], hostPoll);
+
+    std::vector<int64_t> lastDelivery(static_cast<size_t>(rounds), INT64_MIN);
+    for (int r = 0; r < receivers; ++r) {
+      // A poll pass relays its lines one send after another: a receiver
+      // that wakes on the first finds only that one, the rest come a moment
+      // later (1 ns apart here) and wait for its next pass.
+      std::vector<std::deque<Pending>> one(1);
+      int64_t previous = INT64_MIN, offset = 0;
+      for (size_t i : relayOrder) {
+        offset = relayed[i] == previous ? offset + 1 : 0;
+        previous = relayed[i];
+        one[0].push_back({i, lines[i].bytes, relayed[i] + offset});
+      }
+      SocketThread(one, origin + phase(rng), clientQueued);
+      const int64_t clientPoll = origin + phase(rng);
+      for (size_t i = 0; i < n; ++i) {
+        const int64_t delivered = NextTick(clientQueued[i], clientPoll);
+        result.latencyMs.push_back(static_cast<float>((delivered - lines[i].sendNs) / 1e6));
+        auto& last = lastDelivery[lines[i].round];
+        last = std::max(last, delivered);
+      }
+    }
+    for (int r = 0; r < rounds; ++r) {
+      if (lastDelivery[r] != INT64_MIN) result.roundDrainMs[r] += (lastDelivery[r] - roundStart[r]) / 1e6;
+    }
+  }
+  for (auto& d : result.roundDrainMs) d /= result.draws;
+  return result;
+}

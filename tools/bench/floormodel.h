@@ -1,0 +1,36 @@
+#pragma once
+// The design floor: the latency a line would have if every loop it crosses
+// cost nothing but its own waiting. A line sent by a client waits in four
+// loops: the host's socket thread (a 50 ms pause per pass, then one receive
+// of at most 1024 bytes per connection; an idle thread wakes at once), the
+// host's poll loop (a pass every 50 ms, relaying all it finds), the
+// receiver's socket thread and the receiver's poll loop. Each message is its
+// own send, so the lines that one poll pass relays reach a receiver one after
+// another, never all at once. Replaying a run's
+// own sends through that model gives what the design itself costs; the
+// measurement's excess over it is the implementation's overhead.
+
+#include <cstdint>
+#include <vector>
+
+struct FloorLine {
+  int sender = 0;       // index of the sending client; also its socket order on the host
+  int64_t sendNs = 0;   // when the send call was made
+  uint32_t bytes = 0;   // the message's size on the wire (the relay is the same bytes)
+  int round = 0;        // bursty workloads: which burst the line belongs to
+};
+
+struct FloorResult {
+  std::vector<float> latencyMs;    // every (line, receiver), pooled over all phase draws
+  std::vector<double> roundDrainMs;  // per round: first send to last delivery, mean over draws
+  int draws = 0;
+};
+
+// `lines` in the order they were sent. Every one of `receivers` receives
+// every line. The loops' phases are drawn at random from `seed`, as many
+// times as keeps the work bounded.
+FloorResult ReplayFloor(const std::vector<FloorLine>& lines, int senders, int receivers, int rounds,
+                        uint32_t seed);
+
+constexpr int64_t kPassNs = 50'000'000;  // every loop's pause
+constexpr uint32_t kReceiveBytes = 1024;  // one receive per connection per pass

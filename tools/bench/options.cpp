@@ -1,0 +1,169 @@
+#include "options.h"
+
+#include <charconv>
+#include <cstdlib>
+#include <string_view>
+
+namespace {
+template <typename T>
+bool Number(std::string_view text, T& out) {
+  const char* end = text.data() + text.size();
+  const auto [ptr, ec] = std::from_chars(text.data(), end, out);
+  return ec == std::errc() && ptr == end;
+}
+
+bool Real(const std::string& text, double& out) {
+  char* end = nullptr;
+  out = std::strtod(text.c_str(), &end);
+  return !text.empty() && end == text.c_str() + text.size();
+}
+}  // namespace
+
+const char* WorkloadName(Workload w) {
+  switch (w) {
+    case Workload::Steady: return "steady";
+    case Workload::Bursty: return "bursty";
+    case Workload::Idle: return "idle";
+  }
+  return "?";
+}
+
+bool ParseOptions(int argc, char** argv, BenchOptions& o, std::string& error) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    auto value = [&](std::string& out) {
+      if (i + 1 >= argc) {
+        error = arg + " needs a value";
+        return false;
+      }
+      out = argv[++i];
+      return true;
+    };
+    std::string v;
+    if (arg == "--help" || arg == "-h") {
+      o.help = true;
+    } else if (arg == "--row") {
+      o.row = true;
+    } else if (arg == "--clients") {
+      if (!value(v) || !Number(v, o.clients) || o.clients < 1 || o.clients > 63) {
+        error = "--clients takes 1 to 63 (the server watches 64 sockets, its listening one included)";
+        return false;
+      }
+    } else if (arg == "--workload") {
+      if (!value(v)) return false;
+      if (v == "steady") o.workload = Workload::Steady;
+      else if (v == "bursty") o.workload = Workload::Bursty;
+      else if (v == "idle") o.workload = Workload::Idle;
+      else {
+        error = "--workload takes steady, bursty or idle";
+        return false;
+      }
+    } else if (arg == "--rate") {
+      if (!value(v) || !Real(v, o.rate) || o.rate <= 0 || o.rate > 100) {
+        error = "--rate takes lines per second per client, above 0 and at most 100";
+        return false;
+      }
+    } else if (arg == "--duration") {
+      if (!value(v) || !Real(v, o.duration) || o.duration <= 0 || o.duration > 600) {
+        error = "--duration takes seconds, above 0 and at most 600";
+        return false;
+      }
+    } else if (arg == "--lines") {
+      if (!value(v) || !Number(v, o.lines) || o.lines < 1 || o.lines > 100000) {
+        error = "--lines takes 1 to 100000";
+        return false;
+      }
+    } else if (arg == "--burst") {
+      if (!value(v) || !Number(v, o.burst) || o.burst < 1 || o.burst > 10000) {
+        error = "--burst takes 1 to 10000";
+        return false;
+      }
+    } else if (arg == "--burst-interval") {
+      if (!value(v) || !Real(v, o.burstInterval) || o.burstInterval <= 0 || o.burstInterval > 600) {
+        error = "--burst-interval takes seconds, above 0 and at most 600";
+        return false;
+      }
+    } else if (arg == "--text-bytes") {
+      if (!value(v) || !Number(v, o.textBytes) || o.textBytes < 1 || o.textBytes > 900) {
+        error = "--text-bytes takes 1 to 900";
+        return false;
+      }
+    } else if (arg == "--host") {
+      if (!value(v)) return false;
+      if (v == "inprocess") o.host = HostMode::InProcess;
+      else if (v == "process") o.host = HostMode::Process;
+      else {
+        error = "--host takes inprocess or process";
+        return false;
+      }
+    } else if (arg == "--participant") {
+      if (!value(o.participant)) return false;
+    } else if (arg == "--plot") {
+      if (!value(o.plot)) return false;
+    } else if (arg == "--samples") {
+      if (!value(o.samples)) return false;
+    } else if (arg == "--seed") {
+      if (!value(v) || !Number(v, o.seed)) {
+        error = "--seed takes an unsigned number";
+        return false;
+      }
+    } else {
+      error = "unknown option " + arg + " (see --help)";
+      return false;
+    }
+  }
+  return true;
+}
+
+const char* HelpText() {
+  return R"(Usage:
+  jaselo-bench [--clients N] [--workload steady|bursty|idle]
+               [--rate R] [--duration S] [--lines M] [--burst B]
+               [--burst-interval S] [--text-bytes T]
+               [--host inprocess|process] [--participant PATH]
+               [--plot FILE.png] [--samples FILE] [--seed N] [--row]
+
+Measures the real relay path over loopback: one server endpoint and N client
+endpoints, each drained every 50 ms by a poll loop like the chat window's.
+Every line carries its send time in its text; every client receives every
+line (its own included) and the latency is taken from the send call to the
+receiving poll loop's event.
+
+Workloads:
+  steady   every client sends R lines per second (default 2) for S seconds
+           (default 10), the clients' lines spread evenly over each period
+  bursty   every client writes B lines back to back (default 20), all clients
+           at once, every --burst-interval seconds (default 10) until each
+           has sent M lines (default 20, one burst)
+  idle     the clients stay connected and silent for S seconds; for the
+           server's idle CPU and memory
+
+Hosts:
+  inprocess  (default) the server endpoint runs in this process with its own
+             poll loop; server CPU is the CPU time of its socket thread and
+             poll loop, memory is the whole process's
+  process    the server is a separate headless host,
+             jaselo-participant --serve --port 0 --quiet (next to this program
+             unless --participant PATH); its CPU and peak memory are read from
+             /proc/<pid>/stat and /proc/<pid>/status
+
+Options:
+  --clients N        client endpoints, 1 to 63 (default 8)
+  --text-bytes T     characters per line's text (default 32)
+  --plot FILE.png    draw the latency distribution, measured against the
+                     design floor, with gnuplot (apt-get install gnuplot-nox)
+  --samples FILE     write every measured latency in ms, one per line
+  --seed N           phases of the floor model's loops (default 1)
+  --row              also print the run as one Markdown table row
+
+The design floor printed beside the measurement replays the run's own send
+times through the design's four loops (host socket thread, host poll loop,
+receiver's socket thread, receiver's poll loop), each with its 50 ms pass and
+one receive of at most 1024 bytes per connection per pass, at no processing
+cost, over many random phases of the loops. What the measurement adds to it
+is overhead.
+
+Exit status: 0 when every line reached every receiver once and in order and
+no client was dropped; 1 otherwise; 2 for a usage mistake or a failed set-up.
+)";
+}

@@ -1,0 +1,31 @@
+#pragma once
+// Command line of the relay benchmark.
+
+#include <cstdint>
+#include <string>
+
+enum class Workload { Steady, Bursty, Idle };
+enum class HostMode { InProcess, Process };
+
+struct BenchOptions {
+  int clients = 8;
+  Workload workload = Workload::Steady;
+  double rate = 2.0;           // steady: lines per second per client
+  double duration = 10.0;      // steady and idle: seconds
+  int lines = 20;              // bursty: lines per client in all
+  int burst = 20;              // bursty: lines per burst, written back to back
+  double burstInterval = 10.0; // bursty: seconds between the starts of two bursts
+  int textBytes = 32;          // characters of each line's text
+  HostMode host = HostMode::InProcess;
+  std::string participant;     // headless host program; empty: next to this one
+  std::string plot;            // PNG of the latency distribution
+  std::string samples;         // raw latencies, one per line
+  uint32_t seed = 1;           // phases of the floor model's loops
+  bool row = false;            // also print one Markdown table row
+  bool help = false;
+};
+
+// Fills `out` from argv; on a mistake returns false with a one-line reason.
+bool ParseOptions(int argc, char** argv, BenchOptions& out, std::string& error);
+const char* HelpText();
+const char* WorkloadName(Workload w);

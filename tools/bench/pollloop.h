@@ -1,0 +1,55 @@
+#pragma once
+// A poll loop like the chat window's: every 50 ms, drain the endpoint's queue.
+
+#include <pthread.h>
+#include <time.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <thread>
+
+#include "chat/jaselonetwork.h"
+#include "net/thread.h"
+
+class PollLoop : public CThread {
+ public:
+  using Handler = std::function<void(ChatEvent&)>;
+  PollLoop(CJaseloNetwork& network, Handler handler) : network(network), handler(std::move(handler)) {}
+  ~PollLoop() override { Halt(); }
+
+  void Begin() {
+    running = true;
+    Start();
+  }
+  // Like the window's shutdown: the pass in progress ends, no new one starts.
+  // Asking every loop first lets many loops end within one pass.
+  void AskToHalt() { running = false; }
+  void Halt() {
+    AskToHalt();
+    Wait();
+  }
+  // The loop thread's CPU clock; valid while the loop runs.
+  bool CpuClock(clockid_t& clock) const {
+    if (!hasClock) return false;
+    clock = cpuClock;
+    return true;
+  }
+
+ private:
+  uint32_t ThreadProc() override {
+    if (pthread_getcpuclockid(pthread_self(), &cpuClock) == 0) hasClock = true;
+    ChatEvent event;
+    while (running) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      while (network.ProcessPacketInQueue(event)) handler(event);
+    }
+    return 0;
+  }
+
+  CJaseloNetwork& network;
+  Handler handler;
+  std::atomic<bool> running{false};
+  clockid_t cpuClock{};
+  std::atomic<bool> hasClock{false};
+};

@@ -1,0 +1,28 @@
+#pragma once
+// Readings of CPU time and memory from /proc, and a description of the machine.
+
+#include <sys/types.h>
+#include <time.h>
+
+#include <string>
+
+struct ProcUsage {
+  bool ok = false;
+  double cpuSeconds = 0;  // user + system
+  double rssMiB = 0;      // resident now (VmRSS)
+  double peakRssMiB = 0;  // highest resident so far (VmHWM)
+};
+
+// pid 0 reads this process.
+ProcUsage ReadProcUsage(pid_t pid);
+// CPU time of one thread, through the clock its thread handed out.
+double ThreadCpuSeconds(clockid_t clock);
+
+struct MachineInfo {
+  int cores = 0;
+  std::string cpuModel;
+  double memGiB = 0;
+};
+MachineInfo ReadMachineInfo();
+// The 1-minute load average: how busy the shared machine was.
+double LoadAverage();
