@@ -121,9 +121,11 @@ void CTCPIP::Stop() {
 
 void CTCPIP::Cleanup() {
   if (!started) return;
-  started = false;
+  // The socket thread reads `started` as it begins: clear it once that
+  // thread is gone.
   Stop();
   Wait();
+  started = false;
   Lock();
   nickname.reset();
   nicknameLength = 0;

@@ -1,0 +1,472 @@
+// A server endpoint, client endpoints and raw peers over real loopback
+// sockets, each endpoint with its real socket thread.
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "common/test_support.h"
+#include "net/tcpip.h"
+#include "protocol/messages.h"
+#include "raw_peer.h"
+
+namespace {
+using Clock = std::chrono::steady_clock;
+using Messages = std::vector<Bytes>;
+
+class Endpoint : public CTCPIP {
+ public:
+  // As every owner must: a class derived from CTCPIP stops the socket thread
+  // before its own destruction begins.
+  ~Endpoint() override { Stop(); }
+  std::optional<Bytes> Next() {
+    const auto p = packetQueue.Pop();
+    if (!p) return std::nullopt;
+    return Bytes(p->data, p->data + p->length);
+  }
+  // Waits for n queued payloads and takes them.
+  Messages Take(size_t n) {
+    Messages got;
+    WaitFor([&] {
+      while (got.size() < n) {
+        auto b = Next();
+        if (!b) return false;
+        got.push_back(*b);
+      }
+      return true;
+    });
+    return got;
+  }
+};
+
+CPacket Welcome(const char* name) {
+  CPacket p;
+  BuildClientWelcome(name, static_cast<uint16_t>(std::strlen(name) + 1), p);
+  return p;
+}
+CPacket Arrival(const char* name) {
+  CPacket p;
+  BuildArrivalNotice(name, p);
+  return p;
+}
+CPacket Departure(const char* name) {
+  CPacket p;
+  BuildDisconnected(name, p);
+  return p;
+}
+CPacket Says(const char* name, const std::string& text) {
+  ChatLineView line;
+  line.Name = name;
+  line.NameLength = static_cast<uint16_t>(std::strlen(name) + 1);
+  line.Police = "Arial";
+  line.PoliceLength = 6;
+  line.Text = text.c_str();
+  line.TextLength = static_cast<uint16_t>(text.size() + 1);
+  CPacket p;
+  BuildSays(line, p);
+  return p;
+}
+Bytes Whole(const CPacket& p) { return Bytes(p.data, p.data + p.length); }
+// What a receiving endpoint queues: everything after the transport header.
+Bytes Payload(const CPacket& p) { return Bytes(p.data + 2, p.data + p.length); }
+
+milliseconds Since(Clock::time_point t) { return std::chrono::duration_cast<milliseconds>(Clock::now() - t); }
+
+class Transport : public testing::Test {
+ protected:
+  void SetUp() override {
+    server.SetLimits(limits);
+    ASSERT_TRUE(server.Startup(TYPE_SERVER));
+    server.StartListening(0);
+    port = server.ListeningPort();
+    ASSERT_NE(port, 0);
+  }
+
+  Endpoint& Join(const char* name) {
+    clients.push_back(std::make_unique<Endpoint>());
+    Endpoint& c = *clients.back();
+    c.SetLimits(limits);
+    EXPECT_TRUE(c.Startup(TYPE_CLIENT, name));
+    EXPECT_TRUE(c.Connect("127.0.0.1", port));
+    EXPECT_TRUE(WaitFor([&] { return Known(name); })) << name;
+    return c;
+  }
+  std::unique_ptr<RawPeer> JoinRaw(const std::string& name, int receiveBuffer = 0) {
+    auto peer = RawPeer::Dial(port, receiveBuffer);
+    EXPECT_TRUE(peer && peer->Send(Welcome(name.c_str())));
+    EXPECT_TRUE(WaitFor([&] { return Known(name); })) << name;
+    return peer;
+  }
+  std::vector<std::string> Names() {
+    std::vector<std::string> names;
+    for (const auto& [s, name] : server.ClientTable()) names.push_back(name);
+    return names;
+  }
+  bool Known(const std::string& name) {
+    const auto names = Names();
+    return std::find(names.begin(), names.end(), name) != names.end();
+  }
+
+  // A marker relayed to every identified client: TCP keeps order, so a client
+  // holding it has everything the server sent it before.
+  void Flush() {
+    marker = Says("server", "marker " + std::to_string(++markers));
+    server.SendMessageToAll(marker);
+  }
+  // What a client endpoint got before the latest marker.
+  Messages Heard(Endpoint& c) {
+    Messages got;
+    EXPECT_TRUE(WaitFor([&] {
+      while (auto b = c.Next()) {
+        if (*b == Payload(marker)) return true;
+        got.push_back(*b);
+      }
+      return false;
+    }));
+    return got;
+  }
+  Messages Heard(RawPeer& peer) {
+    Messages got;
+    for (Bytes b = peer.NextMessage(); b != Whole(marker); b = peer.NextMessage()) {
+      if (b.empty()) {
+        ADD_FAILURE() << "marker never arrived";
+        break;
+      }
+      got.push_back(b);
+    }
+    return got;
+  }
+
+  TransportLimits limits{milliseconds(1000), milliseconds(1000), milliseconds(1000), 4096};
+  DiagCapture diag;  // outlives the endpoints, so their last lines are captured too
+  Endpoint server;
+  std::vector<std::unique_ptr<Endpoint>> clients;
+  uint16_t port = 0;
+  CPacket marker;
+  int markers = 0;
+};
+}  // namespace
+
+TEST(Endpoint, StartupTakesOneRoleAndRefusesABadType) {
+  DiagCapture diag;
+  Endpoint e;
+  e.Cleanup();  // never started: nothing to undo
+  EXPECT_FALSE(e.Startup(2));
+  EXPECT_EQ(diag.Text(), "CTCPIP::Startup() - Bad _Type, must to be TYPE_SERVER or TYPE_CLIENT\n");
+  EXPECT_FALSE(e.IsServer() || e.IsClient());
+  EXPECT_TRUE(e.Startup(TYPE_SERVER));
+  EXPECT_TRUE(e.IsServer());
+  e.StartListening(0);
+  EXPECT_TRUE(e.IsActive());
+  // A new role undoes the old one, listening socket thread included.
+  EXPECT_TRUE(e.Startup(TYPE_CLIENT, "abc"));
+  EXPECT_FALSE(e.IsActive());
+  EXPECT_TRUE(e.IsClient());
+  EXPECT_FALSE(e.IsServer());
+  EXPECT_EQ(e.NicknameLength(), 4);
+}
+
+TEST(Endpoint, PortInUsePrintsTheBindLine) {
+  RawListener other;
+  DiagCapture diag;
+  Endpoint server;
+  ASSERT_TRUE(server.Startup(TYPE_SERVER));
+  server.StartListening(other.Port());
+  EXPECT_EQ(diag.Text(), "CTCPIP::StartListening - bind() - failed\n");
+  EXPECT_FALSE(server.IsActive());
+}
+
+TEST_F(Transport, FailedConnectReportsAndMayBeRetried) {
+  RawListener closed(-1);
+  Endpoint c;
+  ASSERT_TRUE(c.Startup(TYPE_CLIENT, "late"));
+  EXPECT_FALSE(c.Connect("127.0.0.1", closed.Port()));
+  EXPECT_EQ(diag.Text(), "CTCPIP::Connect() - Client failed to connect.\n");
+  EXPECT_TRUE(c.IsClient());
+  EXPECT_TRUE(c.Connect("127.0.0.1", port));
+  EXPECT_TRUE(WaitFor([&] { return Known("late"); }));
+}
+
+TEST_F(Transport, ConnectGivesUpAtItsLimit) {
+  // A listener whose accept queue is full drops new handshakes unanswered.
+  RawListener full(0);
+  std::vector<std::unique_ptr<RawPeer>> queued;
+  queued.push_back(RawPeer::Dial(full.Port()));
+  Endpoint c;
+  c.SetLimits(TransportLimits{milliseconds(1000), milliseconds(1000), milliseconds(300), 0});
+  ASSERT_TRUE(c.Startup(TYPE_CLIENT, "patient"));
+  const auto start = Clock::now();
+  EXPECT_FALSE(c.Connect("127.0.0.1", full.Port()));
+  EXPECT_GE(Since(start), milliseconds(290));
+  EXPECT_LT(Since(start), milliseconds(1500));
+  EXPECT_EQ(diag.Text(), "CTCPIP::Connect() - Client failed to connect.\n");
+}
+
+TEST_F(Transport, ArrivalsReachExactlyThoseAlreadyPresent) {
+  Endpoint& alice = Join("Alice");
+  Endpoint& bob = Join("Bob");
+  Endpoint& carol = Join("Carol");
+  Flush();
+  EXPECT_EQ(Heard(alice), (Messages{Payload(Arrival("Bob")), Payload(Arrival("Carol"))}));
+  EXPECT_EQ(Heard(bob), (Messages{Payload(Arrival("Carol"))}));
+  EXPECT_EQ(Heard(carol), Messages{});
+}
+
+TEST_F(Transport, ConnectionNotIdentifiedByItsFirstMessageIsClosedAtOnce) {
+  Endpoint& bob = Join("Bob");
+  const struct {
+    const char* what;
+    Bytes bytes;
+    const char* line;
+  } cases[] = {
+      {"same nickname in another case", Whole(Welcome("bOB")), nullptr},
+      {"name length 0", {3, 0, 0, 0}, "CTCPIP::ProcessWelcomeData - Name Length = 0\n"},
+      {"name without its NUL", {3, 0, 3, 0, 'E', 'v', 'e'}, nullptr},
+      {"chat line before any welcome", Whole(Says("Eve", "hi")), nullptr},
+      {"unknown header", {9, 0, 1, 2}, "CTCPIP::ProcessIncomingData() - unrecognized header type 9.\n"},
+  };
+  for (const auto& c : cases) {
+    diag.Clear();
+    auto peer = RawPeer::Dial(port);
+    ASSERT_TRUE(peer && peer->Send(c.bytes.data(), c.bytes.size()));
+    // Well before the identify limit (1 s) would close it anyway.
+    EXPECT_TRUE(peer->WaitClosed(milliseconds(700))) << c.what;
+    if (c.line) {
+      EXPECT_EQ(diag.Count(c.line), 1) << c.what;
+    }
+  }
+  EXPECT_EQ(Names(), std::vector<std::string>{"Bob"});
+  EXPECT_EQ(server.WatchedSocketCount(), 2u);
+  Flush();
+  EXPECT_EQ(Heard(bob), Messages{});
+}
+
+TEST_F(Transport, SecondWelcomeOnAnIdentifiedConnectionIsIgnored) {
+  Endpoint& bob = Join("Bob");
+  auto carol = JoinRaw("Carol");
+  const CPacket after = Says("Carol", "after");
+  carol->Send(Welcome("Dave"));
+  carol->Send(after);
+  EXPECT_EQ(server.Take(1), Messages{Payload(after)});
+  EXPECT_EQ(Names(), (std::vector<std::string>{"Bob", "Carol"}));
+  Flush();
+  EXPECT_EQ(Heard(bob), Messages{Payload(Arrival("Carol"))});
+  EXPECT_EQ(Heard(*carol), Messages{});
+}
+
+TEST_F(Transport, RelayFollowsSocketOrderAndDropsAPeerThatStoppedReading) {
+  std::map<std::string, std::unique_ptr<RawPeer>> peers;
+  for (const char* name : {"p1", "p2", "p3"}) peers[name] = JoinRaw(name, 2048);
+  const auto table = server.ClientTable();
+  ASSERT_EQ(table.size(), 3u);
+  RawPeer& low = *peers[table[0].second];
+  RawPeer& high = *peers[table[2].second];
+  const Socket stuck = table[1].first;
+  Flush();
+  Heard(low);
+  Heard(high);
+
+  // Write straight into the server's side of the middle connection until its
+  // next send must wait. The receiver compacts its queue for a while and
+  // takes a little more, so fill until that has settled.
+  const Bytes junk(512, 'j');
+  for (int quiet = 0, rounds = 0; quiet < 3; ++rounds) {
+    ASSERT_LT(rounds, 200);
+    bool took = false;
+    while (send(stuck, junk.data(), junk.size(), MSG_DONTWAIT | MSG_NOSIGNAL) > 0) took = true;
+    ASSERT_EQ(errno, EAGAIN);
+    quiet = took ? 0 : quiet + 1;
+    std::this_thread::sleep_for(milliseconds(20));
+  }
+
+  diag.Clear();
+  const CPacket line = Says("server", "to all");
+  std::atomic<bool> done{false};
+  const auto start = Clock::now();
+  std::thread relay([&] {
+    server.SendMessageToAll(line);
+    done = true;
+  });
+  EXPECT_EQ(low.NextMessage(), Whole(line));
+  // While the middle peer holds the relay up, the one behind it has nothing.
+  EXPECT_FALSE(high.HasData());
+  EXPECT_FALSE(done);
+  relay.join();
+  EXPECT_GE(Since(start), milliseconds(900));
+  EXPECT_LT(Since(start), milliseconds(2000));
+  EXPECT_EQ(high.NextMessage(), Whole(line));
+
+  EXPECT_EQ(diag.Count("CTCPIP::SendMessageToAll() - send() error 110\n"), 1);
+  EXPECT_EQ(Names().size(), 2u);
+  EXPECT_EQ(server.WatchedSocketCount(), 3u);
+  const Bytes departure = Whole(Departure(table[1].second.c_str()));
+  EXPECT_EQ(low.NextMessage(), departure);
+  EXPECT_EQ(high.NextMessage(), departure);
+}
+
+TEST_F(Transport, RemoveClientByNameIgnoresCase) {
+  Endpoint& bob = Join("Bob");
+  auto alice = JoinRaw("alice");
+  server.RemoveClientByName("nobody");
+  EXPECT_EQ(Names().size(), 2u);
+  server.RemoveClientByName("ALICE");
+  EXPECT_EQ(Names(), std::vector<std::string>{"Bob"});
+  EXPECT_EQ(server.WatchedSocketCount(), 2u);
+  EXPECT_TRUE(alice->WaitClosed());
+  // The chat layer announces a removal; the transport adds nothing.
+  Flush();
+  EXPECT_EQ(Heard(bob), Messages{Payload(Arrival("alice"))});
+}
+
+TEST_F(Transport, TransportHeadersPrintExactlyTheirLines) {
+  auto peer = JoinRaw("hdr");
+  diag.Clear();
+  // Neither has a layout, so each must arrive alone to stay one block.
+  peer->Send(Bytes{9, 0, 7, 7}.data(), 4);
+  ASSERT_TRUE(WaitFor([&] { return diag.Count("CTCPIP::ProcessIncomingData() - unrecognized header type 9.\n") == 1; }));
+  peer->Send(Bytes{2, 0, 5, 5}.data(), 4);
+  ASSERT_TRUE(WaitFor([&] { return diag.Count("ProcessIncomingData : Header = 2\n") == 1; }));
+  const CPacket says = Says("hdr", "x");
+  peer->Send(says);
+  EXPECT_EQ(server.Take(1), Messages{Payload(says)});
+  EXPECT_EQ(diag.Text(),
+            "ProcessIncomingData : Header = 9\n"
+            "CTCPIP::ProcessIncomingData() - unrecognized header type 9.\n"
+            "ProcessIncomingData : Header = 2\n"
+            "ProcessIncomingData : Header = 1\n");
+  EXPECT_TRUE(Known("hdr"));
+}
+
+TEST_F(Transport, ServerCutsMessagesFromTheStream) {
+  auto peer = RawPeer::Dial(port);
+  Bytes burst = Whole(Welcome("burst"));
+  Messages expected;
+  for (int i = 0; i < 10; ++i) {
+    const CPacket says = Says("burst", "line " + std::to_string(i));
+    burst.insert(burst.end(), says.data, says.data + says.length);
+    expected.push_back(Payload(says));
+  }
+  ASSERT_TRUE(peer->Send(burst.data(), burst.size()));
+  EXPECT_EQ(server.Take(10), expected);
+
+  const CPacket slow = Says("burst", "one byte at a time");
+  for (uint16_t i = 0; i < slow.length; ++i) {
+    peer->Send(slow.data + i, 1);
+    std::this_thread::sleep_for(milliseconds(3));
+  }
+  EXPECT_EQ(server.Take(1), Messages{Payload(slow)});
+}
+
+TEST_F(Transport, ClientCutsTheServerStreamAndStopsWhenTheServerCloses) {
+  RawListener fake;
+  Endpoint c;
+  ASSERT_TRUE(c.Startup(TYPE_CLIENT, "solo"));
+  ASSERT_TRUE(c.Connect("127.0.0.1", fake.Port()));
+  auto link = fake.Accept();
+  ASSERT_TRUE(link);
+  EXPECT_EQ(link->NextMessage(milliseconds(5000), true), Whole(Welcome("solo")));
+
+  Bytes burst;
+  Messages expected;
+  for (int i = 0; i < 10; ++i) {
+    const CPacket p = i % 2 ? Arrival(("n" + std::to_string(i)).c_str()) : Says("x", std::to_string(i));
+    burst.insert(burst.end(), p.data, p.data + p.length);
+    expected.push_back(Payload(p));
+  }
+  ASSERT_TRUE(link->Send(burst.data(), burst.size()));
+  EXPECT_EQ(c.Take(10), expected);
+  const CPacket slow = Says("x", "slowly");
+  for (uint16_t i = 0; i < slow.length; ++i) {
+    link->Send(slow.data + i, 1);
+    std::this_thread::sleep_for(milliseconds(3));
+  }
+  EXPECT_EQ(c.Take(1), Messages{Payload(slow)});
+
+  diag.Clear();
+  link.reset();  // an orderly close
+  EXPECT_TRUE(WaitFor([&] { return !c.IsActive(); }));
+  EXPECT_TRUE(WaitFor([&] { return diag.Count("CTCPIP::ThreadProc() - recv() - Server deconnected.\n") == 1; }));
+}
+
+TEST_F(Transport, IdleNewcomerHoldsNobodyUpAndIsClosedAtTheIdentifyLimit) {
+  auto talker = JoinRaw("talker");
+  const uint32_t watched = server.WatchedSocketCount();
+  const auto connected = Clock::now();
+  auto idle = RawPeer::Dial(port);
+  ASSERT_TRUE(WaitFor([&] { return server.WatchedSocketCount() == watched + 1; }));
+
+  const CPacket says = Says("talker", "still heard");
+  const auto sent = Clock::now();
+  talker->Send(says);
+  EXPECT_EQ(server.Take(1), Messages{Payload(says)});
+  EXPECT_LT(Since(sent), milliseconds(300));  // two 50 ms passes and slack
+
+  EXPECT_TRUE(idle->WaitClosed(milliseconds(3000)));
+  EXPECT_GE(Since(connected), limits.identifyTimeout);
+  EXPECT_TRUE(WaitFor([&] { return server.WatchedSocketCount() == watched; }));
+}
+
+TEST_F(Transport, SixtyFourWatchedSocketsAreTheLimit) {
+  std::vector<std::unique_ptr<RawPeer>> peers;
+  // In batches that fit the listen backlog; the server accepts one per pass.
+  while (peers.size() < SOCKET_SET_SIZE - 1) {
+    const size_t first = peers.size();
+    for (size_t i = first; i < std::min<size_t>(first + 4, SOCKET_SET_SIZE - 1); ++i) {
+      peers.push_back(RawPeer::Dial(port));
+      ASSERT_TRUE(peers.back() && peers.back()->Send(Welcome(("p" + std::to_string(i)).c_str())));
+    }
+    ASSERT_TRUE(WaitFor([&] { return Names().size() == peers.size(); }));
+  }
+  EXPECT_EQ(server.WatchedSocketCount(), SOCKET_SET_SIZE);
+
+  auto extra = RawPeer::Dial(port);
+  ASSERT_TRUE(extra && extra->Send(Welcome("extra")));
+  EXPECT_TRUE(extra->WaitClosed(milliseconds(700)));
+  EXPECT_FALSE(Known("extra"));
+  Flush();
+  const Messages heard = Heard(*peers.front());
+  ASSERT_FALSE(heard.empty());
+  EXPECT_EQ(heard.back(), Whole(Arrival("p62")));
+}
+
+TEST_F(Transport, ConnectionThatEndsIsAnnouncedOnceUnlessItSaidGoodbye) {
+  Endpoint& ann = Join("Ann");
+  Endpoint& ben = Join("Ben");
+  auto victim = JoinRaw("Vic");
+  auto leaver = JoinRaw("Lea");
+  const CPacket line = Says("Vic", "mid-sentence");
+  const CPacket bye = Departure("LEA");  // its own, in another case
+  victim->Send(line);
+  EXPECT_EQ(server.Take(1), Messages{Payload(line)});
+  leaver->Send(bye);
+  EXPECT_EQ(server.Take(1), Messages{Payload(bye)});  // the chat layer relays the goodbye
+  victim->Reset();
+  leaver.reset();
+  ASSERT_TRUE(WaitFor([&] { return Names() == std::vector<std::string>{"Ann", "Ben"}; }));
+  EXPECT_EQ(server.WatchedSocketCount(), 3u);
+  Flush();
+  Messages expected{Payload(Arrival("Ben")), Payload(Arrival("Vic")), Payload(Arrival("Lea")),
+                    Payload(Departure("Vic"))};
+  EXPECT_EQ(Heard(ann), expected);
+  expected.erase(expected.begin());
+  EXPECT_EQ(Heard(ben), expected);
+}
+
+TEST_F(Transport, StopWakesWaitingThreadsPromptly) {
+  Endpoint& c = Join("idle");
+  for (CTCPIP* e : {static_cast<CTCPIP*>(&c), static_cast<CTCPIP*>(&server)}) {
+    const auto start = Clock::now();
+    e->Stop();
+    EXPECT_LT(Since(start), milliseconds(500));
+    EXPECT_FALSE(e->IsActive());
+    e->Stop();  // nothing left to stop
+  }
+}
