@@ -13,7 +13,11 @@
 class CJaseloNetwork : public CTCPIP {
  public:
   CJaseloNetwork() = default;
-  ~CJaseloNetwork() override = default;
+  // The socket thread must be gone before this object starts to unwind.
+  ~CJaseloNetwork() override {
+    Stop();
+    Wait();
+  }
 
   bool StartupServer();
   void ServerListen(uint16_t port);
