@@ -1,0 +1,139 @@
+#pragma once
+// What the chat tests share: a poll loop like the window's, endpoints that
+// record what they are shown, a raw loopback peer for the hostile side, and
+// a small writer for hand-made payloads.
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "chat/jaselonetwork.h"
+#include "net/thread.h"
+
+using Bytes = std::vector<uint8_t>;
+using namespace std::chrono_literals;
+
+// An event as received: each string holds exactly its declared bytes.
+struct Seen {
+  uint16_t Type = 0;
+  std::string Name, Text, Police;
+  uint16_t Bold = 0, Italic = 0, Underline = 0, Red = 0, Green = 0, Blue = 0;
+  bool operator==(const Seen&) const = default;
+};
+Seen SeenOf(const ChatEvent& event);
+// A departure or arrival as a client sees it: the name and its NUL.
+Seen NameEvent(uint16_t type, const std::string& name);
+
+// An outgoing chat line as the window fills it.
+ChatEvent MakeLine(const std::string& name, const std::string& text, const std::string& police = "Arial");
+
+// Drains an endpoint every 50 ms, as the window's poll thread does, keeping
+// the events (a client's) or dropping them (the server's).
+class PollLoop : public CThread {
+ public:
+  PollLoop(CJaseloNetwork& network, bool keep) : network(network), keep(keep) {}
+  ~PollLoop() override { End(); }
+  void Begin();
+  void End();
+  std::vector<Seen> Events() const;
+  std::vector<Seen> EventsOfType(uint16_t type) const;
+  bool HasEvent(const Seen& e) const;
+  uint32_t ThreadProc() override;
+
+ private:
+  CJaseloNetwork& network;
+  const bool keep;
+  std::atomic<bool> running{false};
+  mutable std::mutex mutex;
+  std::vector<Seen> events;
+};
+
+// An endpoint whose queue a test can fill directly, as its socket thread would.
+class Injectable : public CJaseloNetwork {
+ public:
+  void Inject(const Bytes& payload, const std::string& sender = {}) {
+    packetQueue.Push(payload.data(), static_cast<uint16_t>(payload.size()), INVALID_SOCKET, sender);
+  }
+};
+
+// A server endpoint listening on a free loopback port, drained like the
+// window's unless the test drains it itself.
+struct Server {
+  explicit Server(bool poll = true);
+  ~Server();
+  uint16_t Port() const { return network.ListeningPort(); }
+  size_t Present() { return network.ClientTable().size(); }
+  bool Has(const std::string& nickname);
+  Injectable network;
+  PollLoop loop{network, false};
+};
+
+// A client endpoint that joins a server, with its own recording poll loop.
+struct Client {
+  Client(const std::string& nickname, uint16_t port);
+  ~Client();
+  CJaseloNetwork network;
+  PollLoop loop{network, true};
+  bool joined = false;
+};
+
+// A plain blocking loopback socket that writes and reads raw bytes.
+class RawPeer {
+ public:
+  RawPeer() = default;
+  explicit RawPeer(int fd) : fd(fd) {}
+  ~RawPeer();
+  RawPeer(RawPeer&& other) noexcept : fd(other.fd), pending(std::move(other.pending)) { other.fd = -1; }
+  RawPeer& operator=(RawPeer&&) = delete;
+
+  bool Connect(uint16_t port);
+  bool Send(const Bytes& bytes);
+  // Connects and identifies as `nickname` with a client welcome.
+  bool Join(uint16_t port, const std::string& nickname);
+  // The next whole message from a server, cut by its layout; empty when none
+  // comes within the deadline.
+  Bytes NextMessage(std::chrono::milliseconds deadline = 5s);
+  // Exactly n bytes from the stream; fewer when the deadline passes first.
+  Bytes Read(size_t n, std::chrono::milliseconds deadline = 5s);
+  // True when the peer closed the connection within the deadline.
+  bool ClosedWithin(std::chrono::milliseconds deadline = 5s);
+  bool Valid() const { return fd >= 0; }
+
+ private:
+  bool Fill(std::chrono::steady_clock::time_point until);
+  int fd = -1;
+  Bytes pending;
+  bool closed = false;
+};
+
+// A listening socket that plays the server to an endpoint under test.
+class RawListener {
+ public:
+  RawListener();
+  ~RawListener();
+  uint16_t Port() const { return port; }
+  RawPeer Accept(std::chrono::milliseconds deadline = 5s);
+
+ private:
+  int fd = -1;
+  uint16_t port = 0;
+};
+
+// Hand-made messages, little-endian, for what the builders cannot produce.
+class Writer {
+ public:
+  Writer& U16(uint16_t v);
+  Writer& Raw(const std::string& bytes);
+  // A 16-bit count followed by the bytes (the count need not match).
+  Writer& Counted(const std::string& bytes, int count = -1);
+  // A chat line with the given strings as they are (no NUL is added).
+  Writer& Line(const std::string& name, const std::string& police, const std::string& text);
+  Bytes bytes;
+};
+
+Bytes Content(const CPacket& packet);
+// A message as it goes on the wire, from the builders.
+Bytes SaysBytes(const ChatEvent& line);

@@ -1,0 +1,157 @@
+// Whole conversations over loopback: a server endpoint drained like the
+// window's, client endpoints with poll loops, and raw peers that watch the
+// wire or lie about who they are.
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "chat_support.h"
+#include "common/test_support.h"
+#include "protocol/messages.h"
+
+namespace {
+Bytes ArrivalOf(const std::string& name) {
+  CPacket p;
+  BuildArrivalNotice(name.c_str(), p);
+  return Content(p);
+}
+
+Bytes DepartureOf(const std::string& name) {
+  CPacket p;
+  BuildDisconnected(name.c_str(), p);
+  return Content(p);
+}
+
+bool Receives(const Client& c, const Seen& e) {
+  return WaitFor([&] { return c.loop.HasEvent(e); });
+}
+}  // namespace
+
+TEST(Conversation, ArrivalsLinesPrivateLineDepartureAndShutdown) {
+  DiagCapture quiet;
+  Server server;
+  ASSERT_NE(server.Port(), 0);
+
+  // A raw client joins first and records the wire: it is present for everything.
+  RawPeer tap;
+  ASSERT_TRUE(tap.Join(server.Port(), "Tap"));
+  ASSERT_TRUE(WaitFor([&] { return server.Present() == 1; }));
+  Client alice("Alice", server.Port());
+  ASSERT_TRUE(alice.joined);
+  ASSERT_TRUE(WaitFor([&] { return server.Present() == 2; }));
+  Client bob("Bob", server.Port());
+  ASSERT_TRUE(bob.joined);
+  ASSERT_TRUE(WaitFor([&] { return server.Present() == 3; }));
+  Client carol("Carol", server.Port());
+  ASSERT_TRUE(carol.joined);
+  ASSERT_TRUE(WaitFor([&] { return server.Present() == 4; }));
+  for (const char* name : {"Alice", "Bob", "Carol"}) EXPECT_EQ(tap.NextMessage(), ArrivalOf(name));
+
+  // A public line comes back to every client, its sender included, byte for byte.
+  const ChatEvent hello = MakeLine("Alice", "Hello, \"all\"\t!", "Courier New");
+  ASSERT_TRUE(alice.network.SendChatMessage(hello));
+  EXPECT_EQ(tap.NextMessage(), SaysBytes(hello));
+  for (const Client* c : {&alice, &bob, &carol}) EXPECT_TRUE(Receives(*c, SeenOf(hello)));
+
+  // Arrivals reached exactly those already present.
+  const Seen bobJoined = NameEvent(CHAT_JOINED, "Bob");
+  const Seen carolJoined = NameEvent(CHAT_JOINED, "Carol");
+  EXPECT_EQ(alice.loop.EventsOfType(CHAT_JOINED), (std::vector<Seen>{bobJoined, carolJoined}));
+  EXPECT_EQ(bob.loop.EventsOfType(CHAT_JOINED), std::vector<Seen>{carolJoined});
+  EXPECT_TRUE(carol.loop.EventsOfType(CHAT_JOINED).empty());
+
+  // A private line to BOB reaches Bob only; its sender gets no copy.
+  ChatEvent secret = MakeLine("Carol", "for Bob only");
+  secret.Type = CHAT_PRIVATE;
+  ASSERT_TRUE(carol.network.SendPrivateChatMessage(secret, "BOB"));
+  EXPECT_TRUE(Receives(bob, SeenOf(secret)));
+  // Carol's next public line follows on every connection, after anything the
+  // private line could have produced there.
+  const ChatEvent after = MakeLine("Carol", "after");
+  ASSERT_TRUE(carol.network.SendChatMessage(after));
+  EXPECT_EQ(tap.NextMessage(), SaysBytes(after));
+  for (const Client* c : {&alice, &bob, &carol}) EXPECT_TRUE(Receives(*c, SeenOf(after)));
+  EXPECT_TRUE(alice.loop.EventsOfType(CHAT_PRIVATE).empty());
+  EXPECT_TRUE(carol.loop.EventsOfType(CHAT_PRIVATE).empty());
+  EXPECT_EQ(bob.loop.EventsOfType(CHAT_PRIVATE).size(), 1u);
+
+  // A departure removes the client before the relay: the others hear of it,
+  // the departing client gets no copy before its connection is closed.
+  ASSERT_TRUE(bob.network.SendDisconnectMessage("Bob"));
+  EXPECT_EQ(tap.NextMessage(), DepartureOf("Bob"));
+  const Seen bobLeft = NameEvent(CHAT_DISCONNECTED, "Bob");
+  EXPECT_TRUE(Receives(alice, bobLeft));
+  EXPECT_TRUE(Receives(carol, bobLeft));
+  EXPECT_FALSE(server.Has("Bob"));
+  EXPECT_TRUE(WaitFor([&] { return !bob.network.IsActive(); }));
+  bob.loop.End();
+  ChatEvent leftover;
+  while (bob.network.ProcessPacketInQueue(leftover)) EXPECT_NE(leftover.Type, CHAT_DISCONNECTED);
+  EXPECT_TRUE(bob.loop.EventsOfType(CHAT_DISCONNECTED).empty());
+
+  // The server's shutdown notice reaches every client as its 21 bytes.
+  ASSERT_TRUE(server.network.SendDisconnectMessage(SERVER_SHUTDOWN_NAME));
+  const Bytes notice = {0x01, 0x00, 0x04, 0x00, 0x0F, 0x00, '!', '!', '!', ' ', 'S',
+                        'E',  'R',  'V',  'E',  'R',  ' ',  '!', '!', '!', 0x00};
+  EXPECT_EQ(tap.NextMessage(), notice);
+  const Seen shutdown = NameEvent(CHAT_DISCONNECTED, SERVER_SHUTDOWN_NAME);
+  EXPECT_TRUE(Receives(alice, shutdown));
+  EXPECT_TRUE(Receives(carol, shutdown));
+}
+
+// Mallory, a raw peer, is identified under her own nickname and then states
+// somebody else's. Alice is an honest client endpoint.
+class Impersonation : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(mallory.Join(server.Port(), "Mallory"));
+    ASSERT_TRUE(WaitFor([&] { return server.Present() == 1; }));
+    alice = std::make_unique<Client>("Alice", server.Port());
+    ASSERT_TRUE(alice->joined);
+    ASSERT_EQ(mallory.NextMessage(), ArrivalOf("Alice"));
+  }
+
+  // An honest line from Mallory. It is handled after everything she sent
+  // before, so once it is back, whatever those produced has arrived too.
+  void Sync(const std::string& statedName = "Mallory") {
+    const ChatEvent honest = MakeLine(statedName, "honest " + std::to_string(++syncs));
+    ASSERT_TRUE(mallory.Send(SaysBytes(honest)));
+    ASSERT_EQ(mallory.NextMessage(), SaysBytes(honest));
+    ASSERT_TRUE(Receives(*alice, SeenOf(honest)));
+  }
+
+  DiagCapture quiet;
+  Server server;
+  RawPeer mallory;
+  std::unique_ptr<Client> alice;
+  int syncs = 0;
+};
+
+TEST_F(Impersonation, LinesStatingAnotherNicknameAreDropped) {
+  ChatEvent forged = MakeLine("Alice", "I am Alice");
+  ASSERT_TRUE(mallory.Send(SaysBytes(forged)));
+  ASSERT_TRUE(mallory.Send(SaysBytes(MakeLine("alice", "me too"))));
+  CPacket packet;
+  ASSERT_TRUE(BuildPrivate("Alice", LineOf(forged), packet));
+  ASSERT_TRUE(mallory.Send(Content(packet)));
+  Sync();
+  // Her own nickname in another letter case is still her own.
+  Sync("MALLORY");
+  EXPECT_EQ(alice->loop.Events().size(), 2u);
+  EXPECT_TRUE(alice->loop.EventsOfType(CHAT_PRIVATE).empty());
+}
+
+TEST_F(Impersonation, DeparturesNamingAnotherRemoveNobody) {
+  ASSERT_TRUE(mallory.Send(DepartureOf("Alice")));
+  ASSERT_TRUE(mallory.Send(DepartureOf(SERVER_SHUTDOWN_NAME)));
+  Sync();
+  EXPECT_TRUE(server.Has("Alice"));
+  EXPECT_TRUE(alice->network.IsActive());
+  EXPECT_TRUE(alice->loop.EventsOfType(CHAT_DISCONNECTED).empty());
+
+  // Her own departure still works.
+  ASSERT_TRUE(mallory.Send(DepartureOf("Mallory")));
+  EXPECT_TRUE(Receives(*alice, NameEvent(CHAT_DISCONNECTED, "Mallory")));
+  EXPECT_FALSE(server.Has("Mallory"));
+  EXPECT_TRUE(mallory.ClosedWithin());
+}

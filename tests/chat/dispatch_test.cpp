@@ -1,0 +1,129 @@
+// What ProcessPacketInQueue makes of single queued payloads, and the roles.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "chat_support.h"
+#include "common/test_support.h"
+#include "protocol/messages.h"
+
+namespace {
+Bytes PayloadOf(const Bytes& message) { return Bytes(message.begin() + 2, message.end()); }
+}  // namespace
+
+TEST(Dispatch, UnknownChatHeaderIsReportedAndDropped) {
+  Injectable zed;
+  ASSERT_TRUE(zed.StartupClient("Zed"));
+  zed.Inject(Writer().U16(7).Counted(std::string("Bob\0", 4)).bytes);
+  DiagCapture diag;
+  ChatEvent event;
+  EXPECT_FALSE(zed.ProcessPacketInQueue(event));
+  EXPECT_EQ(diag.Text(), "CJaseloNetwork::ProcessPacketInQueue() - unrecognized header type 7.\n");
+  EXPECT_EQ(event.Type, 0);
+  EXPECT_EQ(zed.QueuedCount(), 0u);
+}
+
+TEST(Dispatch, ArrivalAndDepartureLeaveTheRestOfTheRecord) {
+  Injectable zed;
+  ASSERT_TRUE(zed.StartupClient("Zed"));
+  for (uint16_t type : {CHAT_JOINED, CHAT_DISCONNECTED}) {
+    SCOPED_TRACE(type);
+    ChatEvent event = MakeLine("Old", "keep", "Face");
+    const Seen before = SeenOf(event);
+    const char* text = event.Text.get();
+    const char* police = event.Police.get();
+    zed.Inject(Writer().U16(type).Counted(std::string("Newbie\0", 7)).bytes);
+    ASSERT_TRUE(zed.ProcessPacketInQueue(event));
+    EXPECT_EQ(event.Type, type);
+    EXPECT_EQ(event.NameLength, 7);
+    EXPECT_STREQ(event.Name.get(), "Newbie");
+    EXPECT_EQ(event.Text.get(), text);
+    EXPECT_EQ(event.Police.get(), police);
+    event.Type = CHAT_SAYS;
+    Seen after = SeenOf(event);
+    after.Name = before.Name;
+    EXPECT_EQ(after, before);
+  }
+}
+
+TEST(Dispatch, ReceivedStringsAreAlwaysTerminated) {
+  Injectable zed;
+  ASSERT_TRUE(zed.StartupClient("Zed"));
+  ChatEvent event;
+
+  // Declared length 0, and strings whose last byte is not NUL.
+  zed.Inject(Writer().U16(CHAT_SAYS).Line("", "Ari", "abc").bytes);
+  ASSERT_TRUE(zed.ProcessPacketInQueue(event));
+  EXPECT_EQ(event.NameLength, 0);
+  ASSERT_NE(event.Name.get(), nullptr);
+  EXPECT_STREQ(event.Name.get(), "");
+  EXPECT_EQ(event.PoliceLength, 3);
+  EXPECT_STREQ(event.Police.get(), "Ari");
+  EXPECT_EQ(event.TextLength, 3);
+  EXPECT_STREQ(event.Text.get(), "abc");
+  EXPECT_EQ(event.Blue, 30);
+
+  zed.Inject(Writer().U16(CHAT_PRIVATE).Counted(std::string("zED\0", 4)).Line("Bo", "", "x\0yz").bytes);
+  ASSERT_TRUE(zed.ProcessPacketInQueue(event));
+  EXPECT_EQ(event.Type, CHAT_PRIVATE);
+  EXPECT_STREQ(event.Name.get(), "Bo");
+  EXPECT_STREQ(event.Police.get(), "");
+  EXPECT_EQ(event.TextLength, 1);  // "x\0yz" is a std::string of one byte
+  EXPECT_STREQ(event.Text.get(), "x");
+
+  for (uint16_t type : {CHAT_JOINED, CHAT_DISCONNECTED}) {
+    zed.Inject(Writer().U16(type).Counted("Newbie").bytes);
+    ASSERT_TRUE(zed.ProcessPacketInQueue(event));
+    EXPECT_EQ(event.NameLength, 6);
+    EXPECT_STREQ(event.Name.get(), "Newbie");
+  }
+}
+
+TEST(Dispatch, SaysCutShortYieldsNothingAndIsNotRelayed) {
+  DiagCapture quiet;
+  Server server(false);  // drained here, one call per payload
+  RawPeer alice;
+  ASSERT_TRUE(alice.Join(server.Port(), "Alice"));
+  ASSERT_TRUE(WaitFor([&] { return server.Present() == 1; }));
+
+  const ChatEvent line = MakeLine("Alice", "cut me anywhere");
+  const Bytes whole = PayloadOf(SaysBytes(line));
+  // Every cut that loses at least one whole field. (Losing only the last
+  // byte is not a cut the decoder sees: a read is tested where it begins.)
+  for (size_t n = 1; n + 2 <= whole.size(); ++n) {
+    SCOPED_TRACE(n);
+    server.network.Inject(Bytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(n)), "Alice");
+    ChatEvent event;
+    EXPECT_FALSE(server.network.ProcessPacketInQueue(event));
+    EXPECT_EQ(event.Type, 0);
+    EXPECT_EQ(event.Name.get(), nullptr);
+  }
+  server.network.Inject(whole, "Alice");
+  ChatEvent event;
+  EXPECT_TRUE(server.network.ProcessPacketInQueue(event));
+  // The whole line is the first thing relayed: none of the cut ones went out.
+  EXPECT_EQ(alice.NextMessage(), SaysBytes(line));
+}
+
+TEST(Roles, AnEndpointTakesOneRoleOnce) {
+  DiagCapture quiet;
+  Server server;
+  EXPECT_FALSE(server.network.StartupServer());
+  EXPECT_FALSE(server.network.StartupClient("Zed"));
+  EXPECT_TRUE(server.network.IsServer());
+  EXPECT_TRUE(server.network.IsActive());
+  EXPECT_FALSE(server.network.ClientConnect("127.0.0.1", server.Port()));
+
+  // A second start would have dropped the connection and the nickname.
+  Client zed("Zed", server.Port());
+  ASSERT_TRUE(zed.joined);
+  EXPECT_FALSE(zed.network.StartupClient("Other"));
+  EXPECT_FALSE(zed.network.StartupServer());
+  EXPECT_TRUE(zed.network.IsClient());
+  EXPECT_FALSE(zed.network.IsServer());
+  EXPECT_TRUE(zed.network.IsActive());
+  EXPECT_EQ(zed.network.NicknameLength(), 4);
+  zed.network.ServerListen(0);
+  EXPECT_EQ(zed.network.ListeningPort(), 0);
+  EXPECT_TRUE(WaitFor([&] { return server.Has("Zed"); }));
+}

@@ -1,0 +1,75 @@
+#include "eventline.h"
+
+#include <cstdio>
+
+#include "protocol/headers.h"
+
+namespace {
+// What the window would show: the string up to its first NUL.
+std::string_view Shown(const EventString& s) { return s.get() ? std::string_view(s.get()) : std::string_view(); }
+
+const char* TypeWord(uint16_t type) {
+  switch (type) {
+    case CHAT_SAYS:
+      return "SAYS";
+    case CHAT_PRIVATE:
+      return "PRIVATE";
+    case CHAT_JOINED:
+      return "JOINED";
+    case CHAT_DISCONNECTED:
+      return "DISCONNECTED";
+    case CHAT_UNRELAYED:
+      return "UNRELAYED";
+    default:
+      return nullptr;
+  }
+}
+}  // namespace
+
+std::string QuoteValue(std::string_view bytes) {
+  std::string out = "\"";
+  for (const char c : bytes) {
+    const auto b = static_cast<unsigned char>(c);
+    switch (c) {
+      case '\\':
+        out += "\\\\";
+        break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      default:
+        if (b < 0x20 || b == 0x7F) {
+          char hex[5];
+          std::snprintf(hex, sizeof hex, "\\x%02x", b);
+          out += hex;
+        } else {
+          // Bytes from 0x80 up pass unchanged: UTF-8 text stays readable.
+          out += c;
+        }
+    }
+  }
+  out += '"';
+  return out;
+}
+
+std::string FormatEvent(const ChatEvent& event) {
+  const char* word = TypeWord(event.Type);
+  if (word == nullptr) return {};
+  std::string line = std::string(word) + " name=" + QuoteValue(Shown(event.Name));
+  if (event.Type == CHAT_JOINED || event.Type == CHAT_DISCONNECTED) return line;
+  char style[96];
+  std::snprintf(style, sizeof style, " color=%u,%u,%u bold=%u italic=%u underline=%u", unsigned{event.Red},
+                unsigned{event.Green}, unsigned{event.Blue}, unsigned{event.Bold}, unsigned{event.Italic},
+                unsigned{event.Underline});
+  line += " text=" + QuoteValue(Shown(event.Text)) + " face=" + QuoteValue(Shown(event.Police)) + style;
+  return line;
+}

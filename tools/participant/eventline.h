@@ -1,0 +1,14 @@
+#pragma once
+// The one-line text form of a received chat event.
+
+#include <string>
+#include <string_view>
+
+#include "chat/chatevent.h"
+
+// A string as a double-quoted value: backslash, quote and control bytes are
+// escaped, so a value never spans lines and never ends early.
+std::string QuoteValue(std::string_view bytes);
+
+// "SAYS name=... text=... ..." and so on; empty for a type it does not know.
+std::string FormatEvent(const ChatEvent& event);

@@ -1,0 +1,269 @@
+// The headless participant: joins a chat as a client, printing each event it
+// receives and sending each input line; or, with --serve, hosts the chat.
+#include <poll.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdarg>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <thread>
+
+#include "chat/jaselonetwork.h"
+#include "eventline.h"
+#include "net/thread.h"
+#include "options.h"
+#include "protocol/diagnostics.h"
+#include "protocol/headers.h"
+
+namespace {
+using namespace std::chrono_literals;
+
+constexpr auto POLL_PASS = 50ms;        // the window's poll cadence
+constexpr auto DEPARTURE_GRACE = 100ms; // lets a departure leave before stopping
+constexpr int INPUT_WAIT_MS = 50;       // how often the main loop looks at signals
+
+volatile std::sig_atomic_t stopRequested = 0;
+void OnStopSignal(int) { stopRequested = 1; }
+
+void InstallStopSignals() {
+  struct sigaction action {};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  // No SA_RESTART: a signal cuts the wait on standard input short.
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+}
+
+// One whole line per write, so event lines and diagnostic lines never mix.
+void EmitLine(const std::string& line) {
+  const std::string whole = line + "\n";
+  std::fwrite(whole.data(), 1, whole.size(), stdout);
+  std::fflush(stdout);
+}
+
+void Complain(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void Complain(const char* format, ...) {
+  std::fputs("jaselo-participant: ", stderr);
+  va_list args;
+  va_start(args, format);
+  std::vfprintf(stderr, format, args);
+  va_end(args);
+  std::fputc('\n', stderr);
+}
+
+// Drains an endpoint's queue every 50 ms, as the chat window's poll thread
+// does; handling the queue is what makes a server relay, route and forget.
+class PollLoop : public CThread {
+ public:
+  PollLoop(CJaseloNetwork& network, bool show) : network(network), show(show) {}
+  ~PollLoop() override { End(); }
+
+  void Begin() {
+    running = true;
+    Start();
+  }
+  void End() {
+    running = false;
+    Wait();
+  }
+  bool SawServerShutdown() const { return sawServerShutdown; }
+
+  uint32_t ThreadProc() override {
+    while (running) {
+      std::this_thread::sleep_for(POLL_PASS);
+      Drain();
+    }
+    // What arrived before the stop is still reported.
+    if (show) Drain();
+    return 0;
+  }
+
+ private:
+  void Drain() {
+    while (network.ProcessPacketInQueue(event)) {
+      if (!show) continue;
+      if (event.Type == CHAT_DISCONNECTED && std::string_view(event.Name.get()) == SERVER_SHUTDOWN_NAME) {
+        sawServerShutdown = true;
+      }
+      const std::string line = FormatEvent(event);
+      if (!line.empty()) EmitLine(line);
+    }
+  }
+
+  CJaseloNetwork& network;
+  const bool show;
+  std::atomic<bool> running{false};
+  std::atomic<bool> sawServerShutdown{false};
+  ChatEvent event;  // reused for every call, like the window's
+};
+
+// Lines of standard input, read with a bounded wait so that the caller can
+// look at signals and at the connection between reads.
+class InputLines {
+ public:
+  enum class Result { Line, Nothing, End };
+
+  Result Next(std::string& line, int waitMs) {
+    if (TakeLine(line)) return Result::Line;
+    if (!atEnd) Fill(waitMs);
+    if (TakeLine(line)) return Result::Line;
+    if (!atEnd) return Result::Nothing;
+    if (pending.empty()) return Result::End;
+    // A last line without its newline still counts.
+    line.swap(pending);
+    pending.clear();
+    return Result::Line;
+  }
+
+ private:
+  bool TakeLine(std::string& line) {
+    const size_t end = pending.find('\n');
+    if (end == std::string::npos) return false;
+    line.assign(pending, 0, end);
+    pending.erase(0, end + 1);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return true;
+  }
+
+  void Fill(int waitMs) {
+    pollfd p{STDIN_FILENO, POLLIN, 0};
+    const int ready = poll(&p, 1, waitMs);
+    if (ready < 0 && errno != EINTR) atEnd = true;
+    if (ready <= 0) return;
+    char chunk[4096];
+    const ssize_t n = read(STDIN_FILENO, chunk, sizeof chunk);
+    if (n > 0) {
+      pending.append(chunk, static_cast<size_t>(n));
+    } else if (n == 0 || (errno != EINTR && errno != EAGAIN)) {
+      atEnd = true;
+    }
+  }
+
+  std::string pending;
+  bool atEnd = false;
+};
+
+ChatEvent OutgoingLine(const ParticipantOptions& o) {
+  ChatEvent line;
+  line.Name.Assign(o.nick.data(), o.nick.size());
+  line.NameLength = static_cast<uint16_t>(o.nick.size() + 1);
+  line.Police.Assign(o.face.data(), o.face.size());
+  line.PoliceLength = static_cast<uint16_t>(o.face.size() + 1);
+  line.Red = o.red;
+  line.Green = o.green;
+  line.Blue = o.blue;
+  line.Bold = o.bold ? 1 : 0;
+  line.Italic = o.italic ? 1 : 0;
+  line.Underline = o.underline ? 1 : 0;
+  line.Type = CHAT_SAYS;
+  return line;
+}
+
+void SendLine(CJaseloNetwork& client, ChatEvent& line, const std::string& text) {
+  CPacket probe;
+  const bool lengthsFit = text.size() < PACKET_CAPACITY && line.NameLength > 0 && line.PoliceLength > 0;
+  if (lengthsFit) {
+    line.Text.Assign(text.data(), text.size());
+    line.TextLength = static_cast<uint16_t>(text.size() + 1);
+  }
+  if (!lengthsFit || !BuildSays(LineOf(line), probe)) {
+    Complain("line of %zu bytes not sent: it does not fit one message", text.size());
+    return;
+  }
+  if (!client.SendChatMessage(line)) Complain("line not sent: the connection failed");
+}
+
+int RunClient(const ParticipantOptions& o) {
+  CJaseloNetwork client;
+  if (!client.StartupClient(o.nick.c_str())) {
+    Complain("cannot start the network");
+    return 1;
+  }
+  if (!client.ClientConnect(o.host.c_str(), o.port)) {
+    Complain("cannot join %s:%u as '%s'", o.host.c_str(), unsigned{o.port}, o.nick.c_str());
+    return 1;
+  }
+  PollLoop loop(client, true);
+  loop.Begin();
+
+  ChatEvent line = OutgoingLine(o);
+  InputLines input;
+  bool lost = false;
+  while (!stopRequested) {
+    if (!client.IsActive()) {
+      lost = true;
+      break;
+    }
+    std::string text;
+    const auto got = input.Next(text, INPUT_WAIT_MS);
+    if (got == InputLines::Result::End) break;
+    // An empty line is skipped, as the window's Send does with an empty box.
+    if (got == InputLines::Result::Line && !text.empty()) SendLine(client, line, text);
+  }
+
+  if (lost) {
+    loop.End();
+    EmitLine("LOST");
+    if (loop.SawServerShutdown()) {
+      Complain("the server shut down");
+    } else {
+      Complain("the connection to the server ended (server gone, or nickname '%s' already in use)",
+               o.nick.c_str());
+    }
+    return 3;
+  }
+  client.SendDisconnectMessage(o.nick.c_str());
+  std::this_thread::sleep_for(DEPARTURE_GRACE);
+  client.StopClient();
+  loop.End();
+  return 0;
+}
+
+int RunServer(const ParticipantOptions& o) {
+  CJaseloNetwork server;
+  if (!server.StartupServer()) {
+    Complain("cannot start the network");
+    return 1;
+  }
+  server.ServerListen(o.port);
+  if (!server.IsActive()) {
+    Complain("cannot listen on port %u", unsigned{o.port});
+    return 1;
+  }
+  EmitLine("LISTENING " + std::to_string(server.ListeningPort()));
+  PollLoop loop(server, false);
+  loop.Begin();
+
+  InputLines input;
+  std::string ignored;
+  while (!stopRequested && input.Next(ignored, INPUT_WAIT_MS) != InputLines::Result::End) {
+  }
+
+  server.SendDisconnectMessage(SERVER_SHUTDOWN_NAME);
+  std::this_thread::sleep_for(DEPARTURE_GRACE);
+  loop.End();
+  server.StopServer();
+  return 0;
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+  ParticipantOptions options;
+  std::string error;
+  if (!ParseOptions(argc, argv, options, error)) {
+    Complain("%s (try --help)", error.c_str());
+    return 2;
+  }
+  if (options.help) {
+    std::fputs(HelpText(), stdout);
+    return 0;
+  }
+  if (options.quiet) SetDiagSink([](std::string_view) {});
+  InstallStopSignals();
+  return options.serve ? RunServer(options) : RunClient(options);
+}

@@ -1,0 +1,192 @@
+#include "options.h"
+
+#include <arpa/inet.h>
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+bool ParseNumber(const std::string& text, unsigned long max, unsigned long& out) {
+  if (text.empty() || text.size() > 5) return false;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return false;
+  }
+  out = std::strtoul(text.c_str(), nullptr, 10);
+  return out <= max;
+}
+
+bool ParseColor(const std::string& text, ParticipantOptions& o) {
+  unsigned long rgb[3];
+  size_t start = 0;
+  for (int i = 0; i < 3; ++i) {
+    const size_t comma = text.find(',', start);
+    const bool last = i == 2;
+    if (last != (comma == std::string::npos)) return false;
+    const std::string part = text.substr(start, last ? std::string::npos : comma - start);
+    if (!ParseNumber(part, 255, rgb[i])) return false;
+    start = comma + 1;
+  }
+  o.red = static_cast<uint16_t>(rgb[0]);
+  o.green = static_cast<uint16_t>(rgb[1]);
+  o.blue = static_cast<uint16_t>(rgb[2]);
+  return true;
+}
+}  // namespace
+
+bool ParseOptions(int argc, char** argv, ParticipantOptions& o, std::string& error) {
+  bool portGiven = false;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    std::string value;
+    bool hasValue = false;
+    const size_t eq = arg.find('=');
+    if (arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+      value = arg.substr(eq + 1);
+      arg.resize(eq);
+      hasValue = true;
+    }
+    const auto flag = [&](bool& field) {
+      if (hasValue) {
+        error = arg + " takes no value";
+        return false;
+      }
+      field = true;
+      return true;
+    };
+    const auto take = [&]() {
+      if (hasValue) return true;
+      if (i + 1 >= argc) {
+        error = arg + " needs a value";
+        return false;
+      }
+      value = argv[++i];
+      return true;
+    };
+
+    if (arg == "--help" || arg == "-h") {
+      if (!flag(o.help)) return false;
+    } else if (arg == "--serve") {
+      if (!flag(o.serve)) return false;
+    } else if (arg == "--bold") {
+      if (!flag(o.bold)) return false;
+    } else if (arg == "--italic") {
+      if (!flag(o.italic)) return false;
+    } else if (arg == "--underline") {
+      if (!flag(o.underline)) return false;
+    } else if (arg == "--quiet") {
+      if (!flag(o.quiet)) return false;
+    } else if (arg == "--nick") {
+      if (!take()) return false;
+      o.nick = value;
+    } else if (arg == "--host") {
+      if (!take()) return false;
+      in_addr parsed{};
+      if (inet_pton(AF_INET, value.c_str(), &parsed) != 1) {
+        error = "--host takes a dotted IPv4 address, not '" + value + "'";
+        return false;
+      }
+      o.host = value;
+    } else if (arg == "--port") {
+      if (!take()) return false;
+      unsigned long port = 0;
+      if (!ParseNumber(value, 65535, port)) {
+        error = "--port takes a number from 0 to 65535, not '" + value + "'";
+        return false;
+      }
+      o.port = static_cast<uint16_t>(port);
+      portGiven = true;
+    } else if (arg == "--face") {
+      if (!take()) return false;
+      o.face = value;
+    } else if (arg == "--color") {
+      if (!take()) return false;
+      if (!ParseColor(value, o)) {
+        error = "--color takes R,G,B with each from 0 to 255, not '" + value + "'";
+        return false;
+      }
+    } else {
+      error = "unknown argument '" + std::string(argv[i]) + "'";
+      return false;
+    }
+  }
+  if (o.help) return true;
+  if (o.serve) {
+    if (!o.nick.empty()) {
+      error = "--nick is for joining; --serve only hosts";
+      return false;
+    }
+    return true;
+  }
+  if (o.nick.empty()) {
+    error = "--nick is required to join a chat";
+    return false;
+  }
+  if (portGiven && o.port == 0) {
+    error = "--port 0 only makes sense with --serve";
+    return false;
+  }
+  return true;
+}
+
+const char* HelpText() {
+  return R"(Usage:
+  jaselo-participant --nick NAME [--host ADDRESS] [--port N] [--face FONT]
+                     [--color R,G,B] [--bold] [--italic] [--underline] [--quiet]
+  jaselo-participant --serve [--port N] [--quiet]
+
+Joins a Jaselo chat without a window. Every line read from standard input is
+sent as a public chat line in the configured style (empty lines are skipped,
+as the window's Send does); every chat event received is printed as one line
+on standard output. At end of input the participant announces its departure,
+waits 100 ms and exits. SIGINT and SIGTERM end it the same way.
+
+With --serve it hosts the chat instead: it listens, relays, routes and keeps
+the table of participants, showing nothing and ignoring input lines, until
+SIGINT, SIGTERM or end of input; it then sends the shutdown notice
+"!!! SERVER !!!" to everybody, waits 100 ms and exits. (A server started in
+the background from a script gets /dev/null as input and would stop at once:
+give it a pipe that stays open.)
+
+Options:
+  --nick NAME       nickname to join with (required unless --serve)
+  --host ADDRESS    server's dotted IPv4 address (default 127.0.0.1)
+  --port N          server's TCP port (default 27015); with --serve,
+                    0 picks a free port
+  --face FONT       font face name sent with each line (default Arial)
+  --color R,G,B     text colour, each component 0-255 (default 0,0,0)
+  --bold, --italic, --underline
+                    text style sent with each line (default off)
+  --quiet           silence the library's diagnostic lines, which otherwise
+                    also go to standard output
+  --help            this text
+  Options that take a value also accept --option=VALUE.
+
+Output, one line per item, flushed at once:
+  LISTENING <port>
+      --serve only, always the first line: the port it listens on.
+  SAYS name=<s> text=<s> face=<s> color=<R>,<G>,<B> bold=<n> italic=<n> underline=<n>
+      a public chat line (your own come back too, once the server relays them)
+  PRIVATE name=<s> text=<s> face=<s> color=<R>,<G>,<B> bold=<n> italic=<n> underline=<n>
+      a private chat line addressed to you
+  UNRELAYED name=<s> text=<s> face=<s> color=<R>,<G>,<B> bold=<n> italic=<n> underline=<n>
+      an unrelayed chat line (a server never forwards these)
+  JOINED name=<s>
+      somebody joined after you
+  DISCONNECTED name=<s>
+      somebody left; name="!!! SERVER !!!" when the server shuts down
+  LOST
+      the connection to the server ended without this participant leaving
+      (server gone, or nickname already in use); the program then exits 3
+
+  <s> is a string in double quotes, shown up to its first NUL byte, with
+  these escapes: \\ for a backslash, \" for a double quote, \n \r \t, and
+  \xHH (two lower-case hex digits) for any other byte below 0x20 and for
+  0x7F. Other bytes, UTF-8 included, stand as they are. <n>, <R>, <G>, <B>
+  are the received decimal values. Fields always come in the order shown.
+  Unless --quiet is given, diagnostic lines of the library are mixed in;
+  none of them begins with one of the words above.
+
+Exit status: 0 after a normal end; 1 when it cannot connect or listen;
+2 for a usage mistake; 3 when the connection to the server was lost.
+)";
+}

@@ -1,0 +1,27 @@
+#pragma once
+// Command line of the headless participant.
+
+#include <cstdint>
+#include <string>
+
+struct ParticipantOptions {
+  bool serve = false;
+  std::string nick;
+  std::string host = "127.0.0.1";
+  uint16_t port = 27015;
+  std::string face = "Arial";
+  uint16_t red = 0;
+  uint16_t green = 0;
+  uint16_t blue = 0;
+  bool bold = false;
+  bool italic = false;
+  bool underline = false;
+  bool quiet = false;
+  bool help = false;
+};
+
+// Fills `out` from argv; on a mistake returns false with a one-line reason.
+bool ParseOptions(int argc, char** argv, ParticipantOptions& out, std::string& error);
+
+// The --help text: usage, options and the exact output format.
+const char* HelpText();
