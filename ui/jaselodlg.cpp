@@ -222,6 +222,16 @@ void CJaseloDlg::OnSend() {
   clientNetwork.SendChatMessage(line);
 }
 
+void CJaseloDlg::DispatchEvent(ChatEvent& event) {
+  switch (event.Type) {
+    case CHAT_SAYS: AppendSays(event); break;
+    case CHAT_PRIVATE: AppendPrivateSays(event); break;
+    case CHAT_JOINED: AppendJoined(event); break;
+    case CHAT_DISCONNECTED: AppendDisconnected(event); break;
+    default: break;  // unrelayed lines and anything unknown are not shown
+  }
+}
+
 uint32_t CJaseloDlg::ThreadProc() {
   ChatEvent event;
   auto release = [&event] {
@@ -232,13 +242,7 @@ uint32_t CJaseloDlg::ThreadProc() {
   while (Running.load()) {
     std::this_thread::sleep_for(50ms);
     while (clientNetwork.ProcessPacketInQueue(event)) {
-      switch (event.Type) {
-        case CHAT_SAYS: AppendSays(event); break;
-        case CHAT_PRIVATE: AppendPrivateSays(event); break;
-        case CHAT_JOINED: AppendJoined(event); break;
-        case CHAT_DISCONNECTED: AppendDisconnected(event); break;
-        default: break;  // unrelayed lines and anything unknown are not shown
-      }
+      DispatchEvent(event);
       release();
     }
     // Handling the server's queue is what relays, routes and forgets clients;

@@ -41,6 +41,8 @@ class CJaseloDlg : public CDialog, public CThread {
   // Chatting.
   void OnSend();
   uint32_t ThreadProc() override;
+  // Shows one event of the own client by its Type; other types are dropped.
+  void DispatchEvent(ChatEvent& event);
 
   // Transcript; run on the poll thread (or, in tests, on any thread).
   void AppendSays(ChatEvent& event);

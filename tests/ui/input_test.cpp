@@ -1,0 +1,119 @@
+// Text limits in bytes, line breaks, and character formats of the rich-text box.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QClipboard>
+#include <QLineEdit>
+#include <QTest>
+#include <QTextCursor>
+
+#include "protocol/headers.h"
+#include "ui/jaselodlg.h"
+#include "ui/richedit.h"
+#include "ui/textlimit.h"
+#include "ui_test_support.h"
+
+TEST(TextLimit, BytesAreCutOnCharacterBoundariesOnly) {
+  const char* text = "a\xC3\xA9\xE2\x82\xAC";  // a, e acute (2 bytes), euro (3 bytes)
+  EXPECT_EQ(Utf8PrefixLength(text, 6, 6), 6u);
+  EXPECT_EQ(Utf8PrefixLength(text, 6, 5), 3u);
+  EXPECT_EQ(Utf8PrefixLength(text, 6, 2), 1u);
+  char out[4];
+  CopyUtf8(out, sizeof out, text);
+  EXPECT_STREQ(out, "a\xC3\xA9");
+}
+
+TEST(TextLimit, LineBreaksTravelAsCrLfAndComeBackAsOneBreakEach) {
+  EXPECT_EQ(ToWireText(QString("a\nb") + QChar::ParagraphSeparator + "c\r\nd\re"), "a\r\nb\r\nc\r\nd\r\ne");
+  EXPECT_EQ(FromWireText("a\r\nb\rc\nd\r\n\r\n"), QString("a\nb\nc\nd\n\n"));
+  EXPECT_EQ(WireLength(QString::fromUtf8("\xC3\xA9\n")), 4u);
+}
+
+TEST(InputBox, AcceptsAtMost900BytesOfTypedOrPastedText) {
+  CJaseloDlg dlg;
+  PrepareWindow(dlg, "me");
+  CRichEdit* box = dlg.InputBox();
+  ASSERT_EQ(box->GetLimitText(), MAX_INPUT_BYTES) << "the limit holds from the start";
+
+  // 2-byte letters: 450 of them fill the box; the next one is refused whole.
+  TypeText(box, QString(460, QChar(0xE9)));
+  EXPECT_EQ(box->toPlainText().size(), 450);
+  EXPECT_EQ(WireLength(box->toPlainText()), 900u);
+
+  // A paste into a nearly full box keeps only what fits, never half a character.
+  box->clear();
+  QTest::keyClicks(box, QString(897, 'x'));
+  QApplication::clipboard()->setText(QString::fromUtf8("\xE2\x82\xAC\xE2\x82\xAC"));  // two euro signs
+  box->paste();
+  EXPECT_EQ(box->toPlainText(), QString(897, 'x') + QString::fromUtf8("\xE2\x82\xAC"));
+
+  // A line break counts as the two bytes it is sent as.
+  box->clear();
+  QTest::keyClicks(box, QString(899, 'x'));
+  QApplication::clipboard()->setText("\ny");
+  box->paste();
+  EXPECT_EQ(box->toPlainText(), QString(899, 'x'));
+}
+
+TEST(InputBox, EveryLineTheBoxAllowsFitsOneMessage) {
+  CJaseloDlg dlg;
+  PrepareWindow(dlg, "\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9"
+                     "\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9x");  // 31 bytes
+  std::snprintf(dlg.Settings().Police, sizeof dlg.Settings().Police, "%s",
+                "Liberation Sans Narrow Bold Ita");  // 31 bytes
+  const uint16_t port = StartAsServer(dlg);
+  Peer peer("peer");
+  ASSERT_TRUE(peer.Join(dlg, port));
+  TypeText(dlg.InputBox(), QString(1000, QChar(0x20AC)));  // 3-byte letters
+  QTest::keyClick(dlg.InputBox(), Qt::Key_Return);
+  ASSERT_TRUE(peer.WaitForEvents(1));
+  EXPECT_EQ(peer.events[0].text.size(), 900u);
+  EXPECT_EQ(QString::fromStdString(peer.events[0].text), QString(300, QChar(0x20AC)));
+}
+
+TEST(InputBox, EnterSendsAndPastedLineBreaksSurviveTheRoundTrip) {
+  CJaseloDlg dlg;
+  PrepareWindow(dlg, "alice");
+  const uint16_t port = StartAsServer(dlg);
+  Peer peer("peer");
+  ASSERT_TRUE(peer.Join(dlg, port));
+
+  QApplication::clipboard()->setText("first\nsecond");
+  dlg.InputBox()->paste();
+  EXPECT_EQ(dlg.InputBox()->toPlainText(), QString("first\nsecond"));
+  QTest::keyClick(dlg.InputBox(), Qt::Key_Return);  // sends, never a line break
+  ASSERT_TRUE(peer.WaitForEvents(1));
+  EXPECT_EQ(peer.events[0].text, "first\r\nsecond");
+  ASSERT_TRUE(PumpUntil([&] { return PlainText(dlg.Transcript()->document()).contains("second"); }));
+  EXPECT_TRUE(PlainText(dlg.Transcript()->document()).endsWith("alice says :\nfirst\nsecond\n\n"));
+}
+
+TEST(RichEdit, ACharFormatChangesOnlyTheAttributesInItsSet) {
+  CJaseloDlg dlg;
+  PrepareWindow(dlg, "me");
+  CRichEdit* box = dlg.Transcript();
+  CharFormat all;
+  all.Mask = CFM_FACE | CFM_COLOR | CFM_BOLD | CFM_ITALIC | CFM_UNDERLINE;
+  all.Effects = CFE_BOLD | CFE_UNDERLINE;
+  all.Color = MakeColor(1, 2, 3);
+  SetFaceName(all, "Liberation Mono");
+  box->SetSelectionCharFormat(all);
+  box->ReplaceSel("styled", false);
+
+  box->SetSel(0, -1);
+  CharFormat italicOnly;
+  italicOnly.Mask = CFM_ITALIC;
+  italicOnly.Effects = CFE_ITALIC;
+  box->SetSelectionCharFormat(italicOnly);
+
+  const auto runs = Runs(box->document());
+  ASSERT_EQ(runs.size(), 1u);
+  EXPECT_EQ(runs[0].text, "styled");
+  EXPECT_EQ(runs[0].face, "Liberation Mono");
+  EXPECT_EQ(runs[0].color, QColor(1, 2, 3));
+  EXPECT_TRUE(runs[0].bold);
+  EXPECT_TRUE(runs[0].italic);
+  EXPECT_TRUE(runs[0].underline);
+  EXPECT_FALSE(box->document()->isUndoAvailable()) << "appends cannot be undone";
+}

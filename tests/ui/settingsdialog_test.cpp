@@ -1,0 +1,133 @@
+// The settings dialog and its controls, driven by keys as a user would.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QTest>
+#include <QTimer>
+
+#include "ui/ipaddressctrl.h"
+#include "ui/jaselodlginit.h"
+#include "ui/resource.h"
+#include "ui_test_support.h"
+
+namespace {
+
+InitData Defaults() {
+  InitData d;
+  d.Role = IDC_CLIENT;
+  d.Ip[0] = 127;
+  d.Ip[3] = 1;
+  d.Port = 27015;
+  d.Pseudo = "username";
+  return d;
+}
+
+// Runs the dialog modally; `act` runs once it is up, and must end it.
+int RunDialog(CJaseloDlgInit& dlg, std::function<void(CJaseloDlgInit&)> act) {
+  QTimer::singleShot(0, &dlg, [&dlg, act] {
+    dlg.activateWindow();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(&dlg));
+    act(dlg);
+  });
+  return dlg.DoModal();
+}
+
+}  // namespace
+
+TEST(SettingsDialog, ProposesTheValuesAndEnterAcceptsThem) {
+  InitData data = Defaults();
+  CJaseloDlgInit dlg(nullptr, &data);
+  const int result = RunDialog(dlg, [](CJaseloDlgInit& d) {
+    EXPECT_EQ(d.windowTitle(), "Jaselo Initialisation");
+    EXPECT_TRUE(d.Item<QRadioButton>(IDC_CLIENT)->isChecked());
+    EXPECT_FALSE(d.Item<QRadioButton>(IDC_SERVER)->isChecked());
+    EXPECT_EQ(d.PseudoEdit()->text(), "username");
+    EXPECT_EQ(d.PortEdit()->text(), "27015");
+    EXPECT_EQ(QApplication::focusWidget(), d.GetDlgItem(IDOK));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+  });
+  EXPECT_EQ(result, IDOK);
+  EXPECT_EQ(data.Role, IDC_CLIENT);
+  EXPECT_EQ(data.Pseudo, "username");
+  EXPECT_EQ(data.Ip[0], 127);
+  EXPECT_EQ(data.Ip[1], 0);
+  EXPECT_EQ(data.Ip[3], 1);
+  EXPECT_EQ(data.Port, 27015);
+}
+
+TEST(SettingsDialog, EditedValuesReturnOnOkAndCancelKeepsTheRecord) {
+  InitData data = Defaults();
+  data.Port = 65535;
+  CJaseloDlgInit dlg(nullptr, &data);
+  const int result = RunDialog(dlg, [](CJaseloDlgInit& d) {
+    EXPECT_EQ(d.PortEdit()->text(), "65535") << "shown as its unsigned value";
+    d.Item<QRadioButton>(IDC_SERVER)->click();
+    d.PseudoEdit()->clear();
+    QTest::keyClicks(d.PseudoEdit(), "bob");
+    d.PortEdit()->clear();  // an empty port gives 0
+    d.IpAddress()->Field(2)->clear();  // a blank field gives 0
+    d.GetDlgItem(IDOK)->setFocus();
+    QTest::keyClick(d.GetDlgItem(IDOK), Qt::Key_Return);
+  });
+  EXPECT_EQ(result, IDOK);
+  EXPECT_EQ(data.Role, IDC_SERVER);
+  EXPECT_EQ(data.Pseudo, "bob");
+  EXPECT_EQ(data.Port, 0);
+  EXPECT_EQ(data.Ip[0], 127);
+  EXPECT_EQ(data.Ip[2], 0);
+
+  InitData kept = Defaults();
+  CJaseloDlgInit cancelled(nullptr, &kept);
+  const int r2 = RunDialog(cancelled, [](CJaseloDlgInit& d) {
+    QTest::keyClicks(d.PseudoEdit(), "zzz");
+    QTest::keyClick(&d, Qt::Key_Escape);
+  });
+  EXPECT_EQ(r2, IDCANCEL);
+  EXPECT_EQ(kept.Pseudo, "username");
+}
+
+TEST(SettingsDialog, NicknameAndPortCannotBeTypedPastTheirLimits) {
+  InitData data = Defaults();
+  CJaseloDlgInit dlg(nullptr, &data);
+  RunDialog(dlg, [](CJaseloDlgInit& d) {
+    QLineEdit* pseudo = d.PseudoEdit();
+    pseudo->clear();
+    QTest::keyClicks(pseudo, QString(40, 'n'));
+    EXPECT_EQ(pseudo->text(), QString(31, 'n'));
+    // 31 bytes, not 31 letters: an accented letter takes two.
+    pseudo->clear();
+    TypeText(pseudo, QString(20, QChar(0xE9)));
+    EXPECT_EQ(pseudo->text(), QString(15, QChar(0xE9)));
+
+    QLineEdit* port = d.PortEdit();
+    port->clear();
+    QTest::keyClicks(port, "12a-3456789");
+    EXPECT_EQ(port->text(), "12345");
+    d.OnCancel();
+  });
+}
+
+TEST(IpAddressControl, DotsAndThirdDigitsMoveOnAndValuesStayBytes) {
+  InitData data = Defaults();
+  CJaseloDlgInit dlg(nullptr, &data);
+  const int result = RunDialog(dlg, [](CJaseloDlgInit& d) {
+    CIPAddressCtrl* ip = d.IpAddress();
+    for (int i = 0; i < 4; ++i) ip->Field(i)->clear();
+    ip->Field(0)->setFocus();
+    TypeIntoFocus("10.1.300");  // a third digit moves on too; 300 is capped at 255
+    TypeIntoFocus("7");
+    EXPECT_EQ(QApplication::focusWidget(), ip->Field(3));
+    uint8_t a, b, c, e;
+    EXPECT_EQ(ip->GetAddress(a, b, c, e), 4);
+    EXPECT_EQ(a, 10);
+    EXPECT_EQ(b, 1);
+    EXPECT_EQ(c, 255);
+    EXPECT_EQ(e, 7);
+    d.OnOK();
+  });
+  EXPECT_EQ(result, IDOK);
+  EXPECT_EQ(data.Ip[2], 255);
+}

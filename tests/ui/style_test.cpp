@@ -1,0 +1,160 @@
+// The style buttons, the choosers and ApplySettings.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QColorDialog>
+#include <QPushButton>
+#include <QTimer>
+#include <fstream>
+
+#include "common/test_support.h"
+#include "ui/choosers.h"
+#include "ui/jaselodlg.h"
+#include "ui/resource.h"
+#include "ui/richedit.h"
+#include "ui_test_support.h"
+
+namespace {
+
+// The colour of a pixel inside the border of the image a button shows.
+QColor ImageBackground(QPushButton* button) {
+  const QImage image = button->icon().pixmap(button->iconSize()).toImage();
+  return QColor(image.pixel(1, 1));
+}
+
+// Runs `act` on the next modal dialog that opens.
+void OnNextModal(std::function<void(QWidget*)> act) {
+  auto* timer = new QTimer;
+  QObject::connect(timer, &QTimer::timeout, [timer, act] {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (!modal || !modal->isVisible()) return;
+    timer->stop();
+    timer->deleteLater();
+    act(modal);
+  });
+  timer->start(5);
+}
+
+}  // namespace
+
+TEST(StyleControls, ClickingAnEffectTwiceReturnsFlagFormatAndImage) {
+  CJaseloDlg dlg;
+  PrepareWindow(dlg, "me");
+  struct Case {
+    int button;
+    bool ChatSettings::*flag;
+    uint32_t effect;
+    int off, on;
+  } cases[] = {{IDC_BOLD, &ChatSettings::Bold, CFE_BOLD, IDB_BOLD_OFF, IDB_BOLD_ON},
+               {IDC_ITALIC, &ChatSettings::Italic, CFE_ITALIC, IDB_ITALIC_OFF, IDB_ITALIC_ON},
+               {IDC_UNDERLINE, &ChatSettings::Underline, CFE_UNDERLINE, IDB_UNDERLINE_OFF, IDB_UNDERLINE_ON}};
+  for (const Case& c : cases) {
+    QPushButton* button = dlg.Button(c.button);
+    const CharFormat before = dlg.InputBox()->GetDefaultCharFormat();
+    EXPECT_EQ(dlg.ShownImage(c.button), c.off);
+    EXPECT_EQ(ImageBackground(button), QColor(192, 192, 192));
+
+    button->click();
+    EXPECT_TRUE(dlg.Settings().*c.flag);
+    EXPECT_EQ(dlg.ShownImage(c.button), c.on);
+    EXPECT_EQ(ImageBackground(button), QColor(0, 0, 255));
+    EXPECT_TRUE(dlg.InputBox()->GetDefaultCharFormat().Effects & c.effect);
+
+    button->click();
+    EXPECT_FALSE(dlg.Settings().*c.flag);
+    EXPECT_EQ(dlg.ShownImage(c.button), c.off);
+    const CharFormat after = dlg.InputBox()->GetDefaultCharFormat();
+    EXPECT_EQ(after.Effects, before.Effects);
+    EXPECT_STREQ(after.FaceName, before.FaceName);
+    EXPECT_EQ(after.Height, before.Height);
+  }
+}
+
+TEST(StyleControls, ApplySettingsFromAFileWithBoldAndUnderlineOn) {
+  TempDir dir;
+  std::ofstream(dir.File("config.cfg"), std::ios::binary)
+      << "#Pseudo\r\n4 bob\r\n#Client-Server\r\n1 0\r\n#IpAddress\r\n127.0.0.1\r\n#Port\r\n27015\r\n"
+         "#Police\r\n17 Liberation Serif\r\n#Couleur\r\n255 128 0\r\n#Mode\r\n2 0 7\r\n";
+  CJaseloDlg dlg;
+  PrepareWindow(dlg, "me");
+  dlg.SetConfigPath(dir.File("config.cfg"));
+  dlg.ReadConfig();
+
+  const ChatSettings& s = dlg.Settings();
+  EXPECT_TRUE(s.Bold);
+  EXPECT_FALSE(s.Italic);
+  EXPECT_TRUE(s.Underline);
+  EXPECT_EQ(dlg.ShownImage(IDC_BOLD), IDB_BOLD_ON);
+  EXPECT_EQ(dlg.ShownImage(IDC_ITALIC), IDB_ITALIC_OFF);
+  EXPECT_EQ(dlg.ShownImage(IDC_UNDERLINE), IDB_UNDERLINE_ON);
+  EXPECT_EQ(dlg.ShownImage(IDC_FONT), IDB_FONT);
+  EXPECT_EQ(dlg.ShownImage(IDC_COLOR), IDB_COLOR);
+
+  const CharFormat input = dlg.InputBox()->GetDefaultCharFormat();
+  EXPECT_STREQ(input.FaceName, "Liberation Serif");
+  EXPECT_EQ(input.Color, MakeColor(255, 128, 0));
+  EXPECT_EQ(input.Height, TEXT_HEIGHT_TWIPS);
+  EXPECT_EQ(input.Effects, CFE_BOLD | CFE_UNDERLINE);
+  EXPECT_EQ(dlg.InputBox()->GetLimitText(), MAX_INPUT_BYTES);
+  EXPECT_EQ(dlg.Transcript()->GetDefaultCharFormat().Height, TEXT_HEIGHT_TWIPS);
+}
+
+TEST(StyleControls, ChoosingAFaceChangesTheFaceOnly) {
+  CJaseloDlg dlg;
+  PrepareWindow(dlg, "me");
+  dlg.Button(IDC_BOLD)->click();
+  const CharFormat before = dlg.InputBox()->GetDefaultCharFormat();
+
+  OnNextModal([](QWidget* modal) {
+    auto* chooser = qobject_cast<CFaceChooser*>(modal);
+    ASSERT_NE(chooser, nullptr);
+    ASSERT_TRUE(chooser->Select("Liberation Mono"));
+    chooser->accept();
+  });
+  dlg.Button(IDC_FONT)->click();
+  EXPECT_STREQ(dlg.Settings().Police, "Liberation Mono");
+  const CharFormat after = dlg.InputBox()->GetDefaultCharFormat();
+  EXPECT_STREQ(after.FaceName, "Liberation Mono");
+  EXPECT_EQ(after.Color, before.Color);
+  EXPECT_EQ(after.Height, before.Height);
+  EXPECT_EQ(after.Effects, before.Effects);
+
+  // Cancel changes nothing.
+  OnNextModal([](QWidget* modal) {
+    auto* chooser = qobject_cast<CFaceChooser*>(modal);
+    ASSERT_NE(chooser, nullptr);
+    chooser->Select("Liberation Serif");
+    chooser->reject();
+  });
+  dlg.Button(IDC_FONT)->click();
+  EXPECT_STREQ(dlg.Settings().Police, "Liberation Mono");
+  EXPECT_STREQ(dlg.InputBox()->GetDefaultCharFormat().FaceName, "Liberation Mono");
+}
+
+TEST(StyleControls, TheColourChooserOpensAtBlackAndChangesTheColourOnly) {
+  CJaseloDlg dlg;
+  PrepareWindow(dlg, "me");
+  dlg.Settings().Color = MakeColor(0, 200, 0);
+  const CharFormat before = dlg.InputBox()->GetDefaultCharFormat();
+
+  QColor opened;
+  OnNextModal([&opened](QWidget* modal) {
+    auto* chooser = qobject_cast<QColorDialog*>(modal);
+    ASSERT_NE(chooser, nullptr);
+    opened = chooser->currentColor();
+    chooser->setCurrentColor(QColor(200, 10, 20));
+    chooser->accept();
+  });
+  dlg.Button(IDC_COLOR)->click();
+  EXPECT_EQ(opened, QColor(0, 0, 0));
+  EXPECT_EQ(dlg.Settings().Color, MakeColor(200, 10, 20));
+  const CharFormat after = dlg.InputBox()->GetDefaultCharFormat();
+  EXPECT_EQ(after.Color, MakeColor(200, 10, 20));
+  EXPECT_STREQ(after.FaceName, before.FaceName);
+  EXPECT_EQ(after.Effects, before.Effects);
+
+  OnNextModal([](QWidget* modal) { qobject_cast<QDialog*>(modal)->reject(); });
+  dlg.Button(IDC_COLOR)->click();
+  EXPECT_EQ(dlg.Settings().Color, MakeColor(200, 10, 20));
+}

@@ -1,0 +1,187 @@
+#include "ui_test_support.h"
+
+#include <QApplication>
+#include <QTest>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTextFragment>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+#include "ui/jaselodlg.h"
+#include "ui/richedit.h"
+#include "ui/toolkit.h"
+
+void TypeText(QWidget* widget, const QString& text) {
+  for (QChar c : text) {
+    const int key = c.unicode() < 0x80 ? int(QChar(c).toUpper().unicode()) : int(Qt::Key_unknown);
+    QTest::sendKeyEvent(QTest::Click, widget, static_cast<Qt::Key>(key), QString(c), Qt::NoModifier);
+  }
+}
+
+void TypeIntoFocus(const QString& text) {
+  for (QChar c : text) TypeText(QApplication::focusWidget(), QString(c));
+}
+
+bool PumpUntil(const std::function<bool()>& condition, std::chrono::milliseconds deadline) {
+  return ServeUiUntil(condition, deadline);
+}
+
+static Run RunOf(const QTextCharFormat& f) {
+  Run r;
+  r.face = f.fontFamilies().toStringList().value(0);
+  r.color = f.foreground().color();
+  r.bold = f.fontWeight() > QFont::Normal;
+  r.italic = f.fontItalic();
+  r.underline = f.fontUnderline();
+  r.hasHeight = f.hasProperty(QTextFormat::FontPointSize);
+  return r;
+}
+
+static bool SameFormat(const Run& a, const Run& b) {
+  return a.face == b.face && a.color == b.color && a.bold == b.bold && a.italic == b.italic &&
+         a.underline == b.underline && a.hasHeight == b.hasHeight;
+}
+
+std::vector<Run> Runs(const QTextDocument* document) {
+  std::vector<Run> runs;
+  for (QTextBlock block = document->begin(); block.isValid(); block = block.next()) {
+    for (auto it = block.begin(); !it.atEnd(); ++it) {
+      const QTextFragment fragment = it.fragment();
+      Run r = RunOf(fragment.charFormat());
+      if (!runs.empty() && SameFormat(runs.back(), r)) {
+        runs.back().text += fragment.text();
+      } else {
+        r.text = fragment.text();
+        runs.push_back(r);
+      }
+    }
+    if (block.next().isValid() && !runs.empty()) runs.back().text += u'\n';
+  }
+  return runs;
+}
+
+QString PlainText(const QTextDocument* document) { return document->toPlainText(); }
+
+Peer::Peer(const char* nickname) : nickname(nickname) {}
+
+Peer::~Peer() { network.StopClient(); }
+
+bool Peer::Connect(uint16_t port) {
+  return network.StartupClient(nickname.c_str()) && network.ClientConnect("127.0.0.1", port);
+}
+
+bool Peer::Join(CJaseloDlg& dlg, uint16_t port) {
+  if (!Connect(port)) return false;
+  const QString arrival = QString::fromStdString(nickname + " joined the chat !");
+  return PumpUntil([&] { return dlg.Transcript()->document()->toPlainText().contains(arrival); });
+}
+
+void Peer::Drain() {
+  ChatEvent e;
+  while (network.ProcessPacketInQueue(e)) {
+    Received r;
+    r.type = e.Type;
+    r.name = e.Name.get() ? e.Name.get() : "";
+    r.text = e.Text.get() ? e.Text.get() : "";
+    r.police = e.Police.get() ? e.Police.get() : "";
+    r.red = e.Red;
+    r.green = e.Green;
+    r.blue = e.Blue;
+    r.bold = e.Bold;
+    r.italic = e.Italic;
+    r.underline = e.Underline;
+    events.push_back(r);
+    e = ChatEvent{};
+  }
+}
+
+bool Peer::WaitForEvents(size_t count) {
+  return PumpUntil([&] {
+    Drain();
+    return events.size() >= count;
+  });
+}
+
+static void FillLine(ChatEvent& line, const char* name, const char* text, const char* face, uint16_t red,
+                     uint16_t green, uint16_t blue, uint16_t bold, uint16_t italic, uint16_t underline) {
+  line.Name.Assign(name, std::strlen(name));
+  line.NameLength = static_cast<uint16_t>(std::strlen(name) + 1);
+  line.Text.Assign(text, std::strlen(text));
+  line.TextLength = static_cast<uint16_t>(std::strlen(text) + 1);
+  line.Police.Assign(face, std::strlen(face));
+  line.PoliceLength = static_cast<uint16_t>(std::strlen(face) + 1);
+  line.Red = red;
+  line.Green = green;
+  line.Blue = blue;
+  line.Bold = bold;
+  line.Italic = italic;
+  line.Underline = underline;
+}
+
+bool Peer::Say(const char* text, const char* face, uint16_t red, uint16_t green, uint16_t blue,
+               uint16_t bold, uint16_t italic, uint16_t underline) {
+  ChatEvent line;
+  FillLine(line, nickname.c_str(), text, face, red, green, blue, bold, italic, underline);
+  return network.SendChatMessage(line);
+}
+
+bool Peer::SayPrivately(const char* text, const char* addressee) {
+  ChatEvent line;
+  FillLine(line, nickname.c_str(), text, "Arial", 0, 0, 0, 0, 0, 0);
+  return network.SendPrivateChatMessage(line, addressee);
+}
+
+void FillEvent(ChatEvent& event, uint16_t type, const char* name, const char* text, const char* police,
+               uint16_t red, uint16_t green, uint16_t blue, uint16_t bold, uint16_t italic,
+               uint16_t underline) {
+  event.Type = type;
+  event.Name.Assign(name, std::strlen(name));
+  event.NameLength = static_cast<uint16_t>(std::strlen(name) + 1);
+  if (text) {
+    FillLine(event, name, text, police ? police : "Arial", red, green, blue, bold, italic, underline);
+  }
+}
+
+void PrepareWindow(CJaseloDlg& dlg, const char* nickname) {
+  dlg.CreateControls();
+  dlg.LoadButtonBitmaps();
+  dlg.SetButtonBitmaps();
+  ChatSettings& s = dlg.Settings();
+  s = ChatSettings{};
+  std::snprintf(s.Pseudo, sizeof s.Pseudo, "%s", nickname);
+  dlg.show();
+}
+
+uint16_t StartAsServer(CJaseloDlg& dlg) {
+  ChatSettings& s = dlg.Settings();
+  s.Client = false;
+  s.Server = true;
+  s.Port = 0;
+  dlg.StartNetwork();
+  return dlg.ServerNetwork().ListeningPort();
+}
+
+void WithinDeadline(std::chrono::milliseconds limit, const std::function<void()>& body) {
+  std::mutex m;
+  std::condition_variable cv;
+  bool done = false;
+  std::thread watchdog([&] {
+    std::unique_lock<std::mutex> lock(m);
+    if (!cv.wait_for(lock, limit, [&] { return done; })) {
+      std::fprintf(stderr, "deadline passed: the UI thread is stuck\n");
+      std::_Exit(1);
+    }
+  });
+  body();
+  {
+    std::lock_guard<std::mutex> lock(m);
+    done = true;
+  }
+  cv.notify_one();
+  watchdog.join();
+}

@@ -1,0 +1,85 @@
+#pragma once
+// Helpers for the widget tests: waiting while the UI thread keeps serving the
+// poll thread, reading a rich-text document back as runs of formatted text, and
+// a network participant that records what it receives.
+
+#include <QColor>
+#include <QString>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "chat/jaselonetwork.h"
+
+class QTextDocument;
+class QWidget;
+class CJaseloDlg;
+
+// Types `text` into `widget` key by key, letters outside ASCII included.
+void TypeText(QWidget* widget, const QString& text);
+// Types each key into whatever has the keyboard focus at that moment.
+void TypeIntoFocus(const QString& text);
+
+// Waits for `condition` with a deadline while the UI thread carries out queued calls.
+bool PumpUntil(const std::function<bool()>& condition,
+               std::chrono::milliseconds deadline = std::chrono::milliseconds(5000));
+
+// A run of text with one format; block ends are "\n" in the run they end.
+struct Run {
+  QString text;
+  QString face;
+  QColor color;
+  bool bold = false;
+  bool italic = false;
+  bool underline = false;
+  bool hasHeight = false;  // the run sets a size of its own
+};
+std::vector<Run> Runs(const QTextDocument* document);
+QString PlainText(const QTextDocument* document);
+
+// One received chat event, copied.
+struct Received {
+  uint16_t type = 0;
+  std::string name, text, police;
+  uint16_t red = 0, green = 0, blue = 0, bold = 0, italic = 0, underline = 0;
+};
+
+// A client endpoint of its own that keeps every event it receives.
+class Peer {
+ public:
+  explicit Peer(const char* nickname);
+  ~Peer();
+  bool Connect(uint16_t port);
+  // Connects to the server of `dlg` and waits until the server has taken the
+  // peer in (its window shows the arrival), so that every relay reaches it.
+  bool Join(CJaseloDlg& dlg, uint16_t port);
+  // Takes whatever has been queued.
+  void Drain();
+  // Pumps the UI until `count` events have arrived.
+  bool WaitForEvents(size_t count);
+  bool Say(const char* text, const char* face = "Arial", uint16_t red = 0, uint16_t green = 0,
+           uint16_t blue = 0, uint16_t bold = 0, uint16_t italic = 0, uint16_t underline = 0);
+  bool SayPrivately(const char* text, const char* addressee);
+  CJaseloNetwork& Network() { return network; }
+  std::vector<Received> events;
+
+ private:
+  std::string nickname;
+  CJaseloNetwork network;
+};
+
+// Builds a chat event as the dispatch fills one.
+void FillEvent(ChatEvent& event, uint16_t type, const char* name, const char* text = nullptr,
+               const char* police = nullptr, uint16_t red = 0, uint16_t green = 0, uint16_t blue = 0,
+               uint16_t bold = 0, uint16_t italic = 0, uint16_t underline = 0);
+
+// A chat window with its controls and images, not yet started, not run modally.
+void PrepareWindow(CJaseloDlg& dlg, const char* nickname);
+// Starts `dlg` as the server on a free port of the loopback, joined by its own
+// client; returns the port.
+uint16_t StartAsServer(CJaseloDlg& dlg);
+// Ends the test process if `body` has not returned within `limit`: a deadlock
+// must fail the test, not hang it.
+void WithinDeadline(std::chrono::milliseconds limit, const std::function<void()>& body);

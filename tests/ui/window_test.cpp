@@ -1,0 +1,272 @@
+// The chat window: the Send flow, the poll loop and the transcript, with real
+// widgets and real endpoints on the loopback.
+
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+#include <QPushButton>
+#include <QTest>
+#include <QTextDocument>
+#include <QTimer>
+
+#include <thread>
+
+#include "common/test_support.h"
+#include "protocol/headers.h"
+#include "ui/jaselodlg.h"
+#include "ui/resource.h"
+#include "ui/richedit.h"
+#include "ui_test_support.h"
+
+namespace {
+
+const QColor kGrey(128, 128, 128);
+const QColor kPink(255, 128, 255);
+const QColor kGreen(90, 230, 90);
+
+void ExpectRun(const Run& r, const QString& text, const QString& face, const QColor& color, bool bold,
+               bool italic, bool underline) {
+  EXPECT_EQ(r.text, text);
+  EXPECT_EQ(r.face, face) << r.text.toStdString();
+  EXPECT_EQ(r.color, color) << r.text.toStdString();
+  EXPECT_EQ(r.bold, bold) << r.text.toStdString();
+  EXPECT_EQ(r.italic, italic) << r.text.toStdString();
+  EXPECT_EQ(r.underline, underline) << r.text.toStdString();
+  EXPECT_FALSE(r.hasHeight) << "no append sets a height";
+}
+
+}  // namespace
+
+TEST(ChatWindow, EnterSendsOneLineWithTheWindowsStyleAndEmptiesTheBox) {
+  CJaseloDlg dlg;
+  PrepareWindow(dlg, "alice");
+  const uint16_t port = StartAsServer(dlg);
+  ASSERT_NE(port, 0);
+  Peer peer("peer");
+  ASSERT_TRUE(peer.Join(dlg, port));
+  ASSERT_TRUE(PumpUntil([&] { return PlainText(dlg.Transcript()->document()).contains("peer joined"); }));
+
+  // The style fields, not what the box shows, travel with the line.
+  ChatSettings& s = dlg.Settings();
+  std::snprintf(s.Police, sizeof s.Police, "%s", "Liberation Serif");
+  s.Color = MakeColor(10, 20, 30);
+  s.Bold = true;
+  s.Underline = true;
+  ASSERT_FALSE(dlg.InputBox()->GetDefaultCharFormat().Effects & CFE_BOLD);
+
+  QTest::keyClicks(dlg.InputBox(), "hello %s world");
+  QTest::keyClick(dlg.InputBox(), Qt::Key_Return);
+  EXPECT_EQ(dlg.InputBox()->toPlainText(), QString());
+
+  ASSERT_TRUE(peer.WaitForEvents(1));
+  ASSERT_TRUE(peer.Say("marker"));
+  ASSERT_TRUE(peer.WaitForEvents(2));
+  const Received& line = peer.events[0];
+  EXPECT_EQ(line.type, CHAT_SAYS);
+  EXPECT_EQ(line.name, "alice");
+  EXPECT_EQ(line.text, "hello %s world");
+  EXPECT_EQ(line.police, "Liberation Serif");
+  EXPECT_EQ(line.red, 10);
+  EXPECT_EQ(line.green, 20);
+  EXPECT_EQ(line.blue, 30);
+  EXPECT_EQ(line.bold, 1);
+  EXPECT_EQ(line.italic, 0);
+  EXPECT_EQ(line.underline, 1);
+  EXPECT_EQ(peer.events[1].text, "marker") << "exactly one line was sent";
+
+  // In the server role the own line shows once, through the own client.
+  ASSERT_TRUE(PumpUntil([&] { return PlainText(dlg.Transcript()->document()).contains("marker"); }));
+  EXPECT_EQ(PlainText(dlg.Transcript()->document()).count("hello %s world"), 1);
+}
+
+TEST(ChatWindow, AnEmptyBoxSendsNothing) {
+  CJaseloDlg dlg;
+  PrepareWindow(dlg, "alice");
+  const uint16_t port = StartAsServer(dlg);
+  Peer peer("peer");
+  ASSERT_TRUE(peer.Join(dlg, port));
+
+  QTest::keyClick(dlg.InputBox(), Qt::Key_Return);
+  dlg.Button(IDC_SEND)->click();
+  QTest::keyClicks(dlg.InputBox(), "   ");
+  QTest::keyClick(dlg.InputBox(), Qt::Key_Return);  // blanks are a line like any other
+
+  ASSERT_TRUE(peer.WaitForEvents(1));
+  EXPECT_EQ(peer.events[0].text, "   ");
+}
+
+TEST(ChatWindow, TheOwnLineShowsOnlyWhenTheServerRelaysIt) {
+  // A server the test drives by hand, so the relay happens when the test says.
+  CJaseloNetwork server;
+  ASSERT_TRUE(server.StartupServer());
+  server.ServerListen(0);
+  ASSERT_NE(server.ListeningPort(), 0);
+
+  CJaseloDlg dlg;
+  PrepareWindow(dlg, "alice");
+  ChatSettings& s = dlg.Settings();
+  s.Client = true;
+  s.Server = false;
+  s.Port = server.ListeningPort();
+  dlg.StartNetwork();
+  ASSERT_TRUE(dlg.IsRunning());
+
+  QTest::keyClicks(dlg.InputBox(), "echo?");
+  QTest::keyClick(dlg.InputBox(), Qt::Key_Return);
+  ASSERT_TRUE(PumpUntil([&] { return server.QueuedCount() >= 1; }));
+  // Give the poll loop a few passes: nothing may appear without the relay.
+  PumpUntil([] { return false; }, std::chrono::milliseconds(200));
+  EXPECT_EQ(PlainText(dlg.Transcript()->document()), QString());
+
+  ChatEvent relayed;
+  ASSERT_TRUE(server.ProcessPacketInQueue(relayed));
+  ASSERT_TRUE(PumpUntil([&] { return PlainText(dlg.Transcript()->document()).contains("echo?"); }));
+  EXPECT_EQ(PlainText(dlg.Transcript()->document()), QString("alice says :\necho?\n\n"));
+  dlg.StopPollLoop();
+  server.StopServer();
+}
+
+TEST(Transcript, EachKindOfLineHasItsTextFaceColourAndEffects) {
+  CJaseloDlg dlg;
+  PrepareWindow(dlg, "me");
+  ChatEvent e;
+  FillEvent(e, CHAT_SAYS, "bob", "bold and underlined", "Liberation Serif", 10, 20, 30, 1, 0, 1);
+  dlg.DispatchEvent(e);
+  e = ChatEvent{};
+  FillEvent(e, CHAT_PRIVATE, "eve", "plain\r\nsecond line", "Liberation Mono", 0, 0, 255, 0, 1, 0);
+  dlg.DispatchEvent(e);
+  e = ChatEvent{};
+  FillEvent(e, CHAT_JOINED, "carol");
+  dlg.DispatchEvent(e);
+  e = ChatEvent{};
+  FillEvent(e, CHAT_DISCONNECTED, "!!! SERVER !!!");
+  dlg.DispatchEvent(e);
+
+  const auto runs = Runs(dlg.Transcript()->document());
+  ASSERT_EQ(runs.size(), 5u);
+  ExpectRun(runs[0], "bob says :\n", "Courier New", kGrey, false, false, false);
+  ExpectRun(runs[1], "bold and underlined\n\n", "Liberation Serif", QColor(10, 20, 30), true, false, true);
+  // Effects never carry over: the next header is plain again.
+  ExpectRun(runs[2], "(*private*) eve says :\n", "Courier New", kPink, false, false, false);
+  ExpectRun(runs[3], "plain\nsecond line\n\n", "Liberation Mono", QColor(0, 0, 255), false, true, false);
+  ExpectRun(runs[4], "carol joined the chat !\n\n!!! SERVER !!! is disconnected !\n\n", "Courier New", kGreen,
+            false, false, false);
+  // The renderers release the strings they showed.
+  EXPECT_EQ(e.Name.get(), nullptr);
+}
+
+TEST(Transcript, PeerFieldsAreShownLiterallyAndCutToTheirLimits) {
+  CJaseloDlg dlg;
+  PrepareWindow(dlg, "me");
+  ChatEvent e;
+  // Percent signs, effect values other than 1, colour components above 255, a
+  // face name longer than 31 bytes, an empty text.
+  FillEvent(e, CHAT_SAYS, "%s%n%d", "t", "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789", 256, 300, 511, 2, 2, 2);
+  dlg.DispatchEvent(e);
+  e = ChatEvent{};
+  FillEvent(e, CHAT_SAYS, "x", "");
+  dlg.DispatchEvent(e);
+  e = ChatEvent{};
+  FillEvent(e, CHAT_SAYS, "y", "100% <b>not bold</b> &amp; CR\rLF\nend");
+  dlg.DispatchEvent(e);
+
+  const auto runs = Runs(dlg.Transcript()->document());
+  ASSERT_EQ(runs.size(), 4u);
+  ExpectRun(runs[0], "%s%n%d says :\n", "Courier New", kGrey, false, false, false);
+  ExpectRun(runs[1], "t\n\n", "ABCDEFGHIJKLMNOPQRSTUVWXYZ01234", QColor(0, 44, 255), false, false, false);
+  // An empty text still gives the header and the blank line.
+  ExpectRun(runs[2], "x says :\n\n\ny says :\n", "Courier New", kGrey, false, false, false);
+  ExpectRun(runs[3], "100% <b>not bold</b> &amp; CR\nLF\nend\n\n", "Arial", QColor(0, 0, 0), false, false,
+            false);
+}
+
+TEST(Transcript, UnrelayedAndUnknownTypesLeaveItUnchanged) {
+  CJaseloDlg dlg;
+  PrepareWindow(dlg, "me");
+  ChatEvent e;
+  FillEvent(e, CHAT_UNRELAYED, "bob", "hidden");
+  dlg.DispatchEvent(e);
+  FillEvent(e, 9, "bob", "hidden");
+  dlg.DispatchEvent(e);
+  FillEvent(e, 0, "bob", "hidden");
+  dlg.DispatchEvent(e);
+  EXPECT_TRUE(dlg.Transcript()->document()->isEmpty());
+}
+
+TEST(ChatWindow, EveryKindOfIncomingLineReachesTheTranscript) {
+  CJaseloDlg dlg;
+  PrepareWindow(dlg, "alice");
+  const uint16_t port = StartAsServer(dlg);
+  Peer bob("bob");
+  ASSERT_TRUE(bob.Join(dlg, port));
+  auto shown = [&](const char* text) {
+    return PumpUntil([&] { return PlainText(dlg.Transcript()->document()).contains(text); });
+  };
+  ASSERT_TRUE(shown("bob joined the chat !"));
+  ASSERT_TRUE(bob.Say("public words", "Liberation Sans", 200, 0, 0, 0, 1, 0));
+  ASSERT_TRUE(shown("public words"));
+  ASSERT_TRUE(bob.SayPrivately("for alice only", "ALICE"));  // any letter case
+  ASSERT_TRUE(shown("for alice only"));
+  ASSERT_TRUE(bob.Network().SendDisconnectMessage("bob"));
+  ASSERT_TRUE(shown("bob is disconnected !"));
+  EXPECT_EQ(PlainText(dlg.Transcript()->document()),
+            QString("bob joined the chat !\n\n"
+                    "bob says :\npublic words\n\n"
+                    "(*private*) bob says :\nfor alice only\n\n"
+                    "bob is disconnected !\n\n"));
+}
+
+TEST(PollLoop, FiveHundredLinesArriveInOrderWhileTheUiStaysResponsive) {
+  CJaseloDlg dlg;
+  PrepareWindow(dlg, "alice");
+  const uint16_t port = StartAsServer(dlg);
+  Peer bob("bob");
+  ASSERT_TRUE(bob.Join(dlg, port));
+  ASSERT_TRUE(PumpUntil([&] { return PlainText(dlg.Transcript()->document()).contains("joined"); }));
+
+  // A timer on the UI thread measures how long the thread is kept from its events.
+  QElapsedTimer clock;
+  clock.start();
+  qint64 last = 0, longestGap = 0;
+  QTimer ticker;
+  QObject::connect(&ticker, &QTimer::timeout, [&] {
+    longestGap = std::max(longestGap, clock.elapsed() - last);
+    last = clock.elapsed();
+  });
+  ticker.start(5);
+
+  constexpr int kLines = 500;
+  for (int i = 0; i < kLines; ++i) ASSERT_TRUE(bob.Say(("line " + std::to_string(i)).c_str()));
+  ASSERT_TRUE(PumpUntil(
+      [&] { return PlainText(dlg.Transcript()->document()).contains(QString("line %1\n").arg(kLines - 1)); },
+      std::chrono::seconds(30)));
+
+  const QString text = PlainText(dlg.Transcript()->document());
+  qsizetype from = 0;
+  for (int i = 0; i < kLines; ++i) {
+    const qsizetype at = text.indexOf(QString("bob says :\nline %1\n\n").arg(i), from);
+    ASSERT_GE(at, from) << "line " << i << " missing or out of order";
+    from = at + 1;
+  }
+  EXPECT_LT(longestGap, 500) << "the UI thread was blocked for " << longestGap << " ms";
+}
+
+TEST(PollLoop, StoppingWhileAppendsArePendingNeverDeadlocks) {
+  WithinDeadline(std::chrono::seconds(30), [] {
+    for (int round = 0; round < 3; ++round) {
+      CJaseloDlg dlg;
+      PrepareWindow(dlg, "alice");
+      const uint16_t port = StartAsServer(dlg);
+      Peer bob("bob");
+      ASSERT_TRUE(bob.Join(dlg, port));
+      for (int i = 0; i < 200; ++i) ASSERT_TRUE(bob.Say("flood"));
+      // The UI thread serves nothing until it stops the loop: the poll thread is
+      // then blocked on an append that only the stop can carry out.
+      ASSERT_TRUE(WaitFor([&] { return dlg.ServerNetwork().QueuedCount() > 0; }));
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      dlg.StopPollLoop();
+      EXPECT_FALSE(dlg.IsPolling());
+      EXPECT_FALSE(dlg.IsRunning());
+    }
+  });
+}
