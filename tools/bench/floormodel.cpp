@@ -16,7 +16,7 @@ struct Pending {
 // arrived (at once if it already has), take at most one receive's worth from
 // every connection that has data, queue each message whose last byte came.
 // `queued[line]` is when the line's message was complete.
-void SocketThread(std::vector<std::deque<Pending>>& connections, int64_t firstPassEnd,
+void SocketThread(std::vector<std::deque<Pending>>& connections, int64_t firstPassEnd, int64_t pass,
                   std::vector<int64_t>& queued) {
   size_t remaining = 0;
   for (const auto& c : connections) remaining += c.size();
@@ -41,15 +41,15 @@ void SocketThread(std::vector<std::deque<Pending>>& connections, int64_t firstPa
         }
       }
     }
-    t += kPassNs;
+    t += pass;
   }
 }
 
-// The first pass of a poll loop with phase `phase` that begins at or after t.
-int64_t NextTick(int64_t t, int64_t phase) {
+// The first pass of a poll loop (phase, period) that begins at or after t.
+int64_t NextTick(int64_t t, int64_t phase, int64_t pass) {
   const int64_t d = t - phase;
-  const int64_t k = d >= 0 ? (d + kPassNs - 1) / kPassNs : -((-d) / kPassNs);
-  return phase + k * kPassNs;
+  const int64_t k = d >= 0 ? (d + pass - 1) / pass : -((-d) / pass);
+  return phase + k * pass;
 }
 }  // namespace
 
@@ -70,6 +70,11 @@ FloorResult ReplayFloor(const std::vector<FloorLine>& lines, int senders, int re
 
   std::mt19937_64 rng(seed);
   std::uniform_int_distribution<int64_t> phase(0, kPassNs - 1);
+  // No pass lasts exactly 50 ms: each loop's runs a little over, by its own
+  // amount, so the loops' phases drift against each other as they do in a
+  // real run, rather than staying locked for the whole run.
+  std::uniform_int_distribution<int64_t> overrun(0, kPassOverrunNs);
+  auto period = [&] { return kPassNs + overrun(rng); };
   const size_t n = lines.size();
   std::vector<int64_t> hostQueued(n), relayed(n), clientQueued(n);
   std::vector<size_t> relayOrder(n);
@@ -78,16 +83,24 @@ FloorResult ReplayFloor(const std::vector<FloorLine>& lines, int senders, int re
     // Host socket thread: one connection per sender, in ascending order.
     std::vector<std::deque<Pending>> in(static_cast<size_t>(senders));
     for (size_t i = 0; i < n; ++i) in[lines[i].sender].push_back({i, lines[i].bytes, lines[i].sendNs});
-    SocketThread(in, origin + phase(rng), hostQueued);
+    SocketThread(in, origin + phase(rng), period(), hostQueued);
 
     // Host poll loop: relays in the order the lines were queued.
     const int64_t hostPoll = origin + phase(rng);
+    const int64_t hostPollPass = period();
     std::iota(relayOrder.begin(), relayOrder.end(), size_t{0});
     std::stable_sort(relayOrder.begin(), relayOrder.end(), [&](size_t a, size_t b) {
       if (hostQueued[a] != hostQueued[b]) return hostQueued[a] < hostQueued[b];
       return lines[a].sender < lines[b].sender;
     });
-    for (size_t i = 0; i < n; ++i) relayed[i] = NextTick(hostQueued[i], hostPoll);
+    for (size_t i = 0; i < n; ++i) {
+      relayed[i] = NextTick(hostQueued[i], hostPoll, hostPollPass);
+      result.upstreamMs.push_back(static_cast<float>((relayed[i] - lines[i].sendNs) / 1e6));
+    }
+    std::vector<bool> firstOfPass(n, false);
+    for (size_t k = 0; k < n; ++k) {
+      firstOfPass[relayOrder[k]] = k == 0 || relayed[relayOrder[k]] != relayed[relayOrder[k - 1]];
+    }
 
     std::vector<int64_t> lastDelivery(static_cast<size_t>(rounds), INT64_MIN);
     for (int r = 0; r < receivers; ++r) {
@@ -101,11 +114,14 @@ FloorResult ReplayFloor(const std::vector<FloorLine>& lines, int senders, int re
         previous = relayed[i];
         one[0].push_back({i, lines[i].bytes, relayed[i] + offset});
       }
-      SocketThread(one, origin + phase(rng), clientQueued);
+      SocketThread(one, origin + phase(rng), period(), clientQueued);
       const int64_t clientPoll = origin + phase(rng);
+      const int64_t clientPollPass = period();
       for (size_t i = 0; i < n; ++i) {
-        const int64_t delivered = NextTick(clientQueued[i], clientPoll);
+        const int64_t delivered = NextTick(clientQueued[i], clientPoll, clientPollPass);
         result.latencyMs.push_back(static_cast<float>((delivered - lines[i].sendNs) / 1e6));
+        (firstOfPass[i] ? result.downstreamFirstMs : result.downstreamLaterMs)
+            .push_back(static_cast<float>((delivered - relayed[i]) / 1e6));
         auto& last = lastDelivery[lines[i].round];
         last = std::max(last, delivered);
       }

@@ -23,6 +23,12 @@ struct FloorLine {
 struct FloorResult {
   std::vector<float> latencyMs;    // every (line, receiver), pooled over all phase draws
   std::vector<double> roundDrainMs;  // per round: first send to last delivery, mean over draws
+  // The same latency in two segments: send to the host's relay (per line),
+  // relay to the receiver's event (per delivery), split by whether the line
+  // was the first its relay pass sent.
+  std::vector<float> upstreamMs;
+  std::vector<float> downstreamFirstMs;
+  std::vector<float> downstreamLaterMs;
   int draws = 0;
 };
 
@@ -34,3 +40,4 @@ FloorResult ReplayFloor(const std::vector<FloorLine>& lines, int senders, int re
 
 constexpr int64_t kPassNs = 50'000'000;  // every loop's pause
 constexpr uint32_t kReceiveBytes = 1024;  // one receive per connection per pass
+constexpr int64_t kPassOverrunNs = 1'000'000;  // the most a pass of the model runs over 50 ms

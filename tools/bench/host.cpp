@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "benchclock.h"
 #include "chat/jaselonetwork.h"
 #include "pollloop.h"
 #include "procstat.h"
@@ -44,6 +45,7 @@ class InProcessHost : public Host {
   ~InProcessHost() override { Stop(); }
 
   bool Start(std::string& error) override {
+    relays.reserve(1 << 16);
     if (!server.StartupServer()) {
       error = "the server endpoint did not start";
       return false;
@@ -81,14 +83,31 @@ class InProcessHost : public Host {
     return "in-process (server endpoint and its poll loop in this process)";
   }
 
+  const std::vector<Relay>* Relays() const override { return &relays; }
+
  private:
+  void OnEvent(ChatEvent& event) {
+    const int64_t now = NowNs();
+    unsigned sender = 0, seq = 0;
+    const char* text = event.Text.get();
+    if (event.Type == CHAT_SAYS && text != nullptr && std::sscanf(text, "J %u %u", &sender, &seq) == 2) {
+      if (loop.Pass() != lastPass) {
+        lastPass = loop.Pass();
+        indexInPass = 0;
+      }
+      relays.push_back({static_cast<uint16_t>(sender), seq, now, lastPass, indexInPass++});
+    }
+    // The window drops the server endpoint's events unshown.
+    event.Name.Reset();
+    event.Text.Reset();
+    event.Police.Reset();
+  }
+
   MeasuredServer server;
-  PollLoop loop{server, [](ChatEvent& event) {
-                  // The window drops the server endpoint's events unshown.
-                  event.Name.Reset();
-                  event.Text.Reset();
-                  event.Police.Reset();
-                }};
+  std::vector<Relay> relays;  // written by the poll loop only
+  uint64_t lastPass = 0;
+  uint32_t indexInPass = 0;
+  PollLoop loop{server, [this](ChatEvent& event) { OnEvent(event); }};
 };
 
 class ProcessHost : public Host {
@@ -213,8 +232,22 @@ class ProcessHost : public Host {
   uint16_t port = 0;
   std::thread drainer;
 };
+class ExternalHost : public Host {
+ public:
+  explicit ExternalHost(uint16_t port) : port(port) {}
+  bool Start(std::string&) override { return true; }
+  uint16_t Port() const override { return port; }
+  ServerUsage Sample() override { return {}; }
+  int IdentifiedClients() override { return -1; }
+  void Stop() override {}
+  std::string Describe() const override { return "external, 127.0.0.1:" + std::to_string(port) + " (not measured)"; }
+
+ private:
+  uint16_t port;
+};
 }  // namespace
 
+std::unique_ptr<Host> MakeExternalHost(uint16_t port) { return std::make_unique<ExternalHost>(port); }
 std::unique_ptr<Host> MakeInProcessHost() { return std::make_unique<InProcessHost>(); }
 std::unique_ptr<Host> MakeProcessHost(const std::string& program) {
   return std::make_unique<ProcessHost>(program);

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "analysis.h"
+#include "benchclock.h"
 #include "chat/jaselonetwork.h"
 #include "floormodel.h"
 #include "host.h"
@@ -35,9 +36,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-const Clock::time_point epoch = Clock::now();
-int64_t NowNs() { return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - epoch).count(); }
-void SleepUntilNs(int64_t ns) { std::this_thread::sleep_until(epoch + std::chrono::nanoseconds(ns)); }
+void SleepUntilNs(int64_t ns) { std::this_thread::sleep_until(BenchEpoch() + std::chrono::nanoseconds(ns)); }
 
 // Departures of bench clients that somebody heard while the workload ran.
 struct Departures {
@@ -230,6 +229,8 @@ int main(int argc, char** argv) {
   std::unique_ptr<Host> host;
   if (o.host == HostMode::InProcess) {
     host = MakeInProcessHost();
+  } else if (o.host == HostMode::External) {
+    host = MakeExternalHost(o.port);
   } else {
     host = MakeProcessHost(o.participant.empty() ? ProgramDirectory() + "/jaselo-participant" : o.participant);
   }
@@ -361,6 +362,29 @@ int main(int argc, char** argv) {
   std::vector<const std::vector<Delivery>*> views;
   for (const auto& r : receivers) views.push_back(&r->deliveries);
   DeliveryReport report = Analyse(sent, n, perSender, rounds, views);
+
+  // In-process, the host's poll loop noted each relay: the latency splits at it.
+  std::vector<float> upMs, downFirstMs, downLaterMs;
+  if (const std::vector<Relay>* relays = host->Relays()) {
+    std::vector<const Relay*> relayOf(sent.size(), nullptr);
+    for (const Relay& r : *relays) {
+      if (r.sender < n && r.seq >= 1 && r.seq <= perSender) {
+        const size_t id = static_cast<size_t>(r.sender) * perSender + (r.seq - 1);
+        if (relayOf[id] == nullptr) relayOf[id] = &r;
+      }
+    }
+    for (size_t id = 0; id < sent.size(); ++id) {
+      if (relayOf[id] != nullptr) upMs.push_back(static_cast<float>((relayOf[id]->relayedNs - sent[id].sendNs) / 1e6));
+    }
+    for (const auto* deliveries : views) {
+      for (const Delivery& d : *deliveries) {
+        if (d.sender >= n || d.seq < 1 || d.seq > perSender) continue;
+        const Relay* r = relayOf[static_cast<size_t>(d.sender) * perSender + (d.seq - 1)];
+        if (r == nullptr) continue;
+        (r->indexInPass == 0 ? downFirstMs : downLaterMs).push_back(static_cast<float>((d.receivedNs - r->relayedNs) / 1e6));
+      }
+    }
+  }
   const int64_t clientsStop = NowNs();
   receivers.clear();
   const int64_t clientsStopNs = NowNs() - clientsStop;
@@ -373,7 +397,10 @@ int main(int argc, char** argv) {
   std::stable_sort(floorLines.begin(), floorLines.end(),
                    [](const FloorLine& a, const FloorLine& b) { return a.sendNs < b.sendNs; });
   FloorResult floor = ReplayFloor(floorLines, n, n, rounds, o.seed);
-  std::sort(floor.latencyMs.begin(), floor.latencyMs.end());
+  for (auto* v : {&floor.latencyMs, &floor.upstreamMs, &floor.downstreamFirstMs, &floor.downstreamLaterMs, &upMs,
+                  &downFirstMs, &downLaterMs}) {
+    std::sort(v->begin(), v->end());
+  }
 
   // The report.
   const double workloadS = (endNs - start) / 1e9;
@@ -429,6 +456,24 @@ int main(int argc, char** argv) {
     std::printf("  (floor: these sends replayed through the four 50 ms loops at no cost, %d phase draws;\n"
                 "   a line alone waits at most one pass in each: %.0f ms)\n",
                 floor.draws, 4 * kPassNs / 1e6);
+  }
+  if (!upMs.empty()) {
+    auto line = [](const char* label, const std::vector<float>& v) {
+      if (v.empty()) {
+        std::printf("  %-34s        –\n", label);
+        return;
+      }
+      std::printf("  %-34s %8.1f %8.1f %8.1f %8.1f  (%zu)\n", label, Percentile(v, .5), Percentile(v, .9),
+                  Percentile(v, .99), v.back(), v.size());
+    };
+    std::printf("Where it goes: split at the host's relay, which its poll loop notes (ms, with the count)\n");
+    std::printf("                                          p50      p90      p99      max\n");
+    line("send -> relayed, measured", upMs);
+    line("send -> relayed, floor", floor.upstreamMs);
+    line("relayed -> event, 1st of its pass", downFirstMs);
+    line("  floor", floor.downstreamFirstMs);
+    line("relayed -> event, later in pass", downLaterMs);
+    line("  floor", floor.downstreamLaterMs);
   }
   double worstDrain = -1, worstFloorDrain = 0;
   bool drainComplete = true;
@@ -501,7 +546,7 @@ int main(int argc, char** argv) {
     char cpu[64];
     std::snprintf(cpu, sizeof cpu, "%.2f s (%.2f%%)", serverCpu, 100 * serverCpu / workloadS);
     std::printf("ROW | %s | %d | %s | %llu | %llu | %llu | %llu | %llu | %zu | %s | %s | %s | %s | %s | %s | %s | %.1f | %.0f |\n",
-                o.host == HostMode::InProcess ? "in-process" : "process", n, WorkloadName(o.workload),
+                o.host == HostMode::InProcess ? "in-process" : o.host == HostMode::Process ? "process" : "external", n, WorkloadName(o.workload),
                 static_cast<unsigned long long>(report.sent), static_cast<unsigned long long>(report.deliveredToAll),
                 static_cast<unsigned long long>(report.lost), static_cast<unsigned long long>(report.duplicated),
                 static_cast<unsigned long long>(report.outOfOrder), droppedCount, latency[0].c_str(),

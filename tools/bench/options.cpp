@@ -92,8 +92,14 @@ bool ParseOptions(int argc, char** argv, BenchOptions& o, std::string& error) {
       if (!value(v)) return false;
       if (v == "inprocess") o.host = HostMode::InProcess;
       else if (v == "process") o.host = HostMode::Process;
+      else if (v == "external") o.host = HostMode::External;
       else {
-        error = "--host takes inprocess or process";
+        error = "--host takes inprocess, process or external";
+        return false;
+      }
+    } else if (arg == "--port") {
+      if (!value(v) || !Number(v, o.port) || o.port == 0) {
+        error = "--port takes 1 to 65535";
         return false;
       }
     } else if (arg == "--participant") {
@@ -112,6 +118,10 @@ bool ParseOptions(int argc, char** argv, BenchOptions& o, std::string& error) {
       return false;
     }
   }
+  if ((o.host == HostMode::External) != (o.port != 0)) {
+    error = "--port goes with --host external, and only with it";
+    return false;
+  }
   return true;
 }
 
@@ -120,7 +130,8 @@ const char* HelpText() {
   jaselo-bench [--clients N] [--workload steady|bursty|idle]
                [--rate R] [--duration S] [--lines M] [--burst B]
                [--burst-interval S] [--text-bytes T]
-               [--host inprocess|process] [--participant PATH]
+               [--host inprocess|process|external] [--participant PATH]
+               [--port N]
                [--plot FILE.png] [--samples FILE] [--seed N] [--row]
 
 Measures the real relay path over loopback: one server endpoint and N client
@@ -146,6 +157,8 @@ Hosts:
              jaselo-participant --serve --port 0 --quiet (next to this program
              unless --participant PATH); its CPU and peak memory are read from
              /proc/<pid>/stat and /proc/<pid>/status
+  external   a host that is already running on 127.0.0.1:N (--port N), for
+             watching it with other tools; its usage is not measured
 
 Options:
   --clients N        client endpoints, 1 to 63 (default 8)

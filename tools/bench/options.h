@@ -5,7 +5,7 @@
 #include <string>
 
 enum class Workload { Steady, Bursty, Idle };
-enum class HostMode { InProcess, Process };
+enum class HostMode { InProcess, Process, External };
 
 struct BenchOptions {
   int clients = 8;
@@ -18,6 +18,7 @@ struct BenchOptions {
   int textBytes = 32;          // characters of each line's text
   HostMode host = HostMode::InProcess;
   std::string participant;     // headless host program; empty: next to this one
+  uint16_t port = 0;           // external host: its port on 127.0.0.1
   std::string plot;            // PNG of the latency distribution
   std::string samples;         // raw latencies, one per line
   uint32_t seed = 1;           // phases of the floor model's loops

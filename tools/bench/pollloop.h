@@ -29,6 +29,8 @@ class PollLoop : public CThread {
     AskToHalt();
     Wait();
   }
+  // Passes begun so far; read by the handler, on the loop's own thread.
+  uint64_t Pass() const { return pass; }
   // The loop thread's CPU clock; valid while the loop runs.
   bool CpuClock(clockid_t& clock) const {
     if (!hasClock) return false;
@@ -42,6 +44,7 @@ class PollLoop : public CThread {
     ChatEvent event;
     while (running) {
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      ++pass;
       while (network.ProcessPacketInQueue(event)) handler(event);
     }
     return 0;
@@ -50,6 +53,7 @@ class PollLoop : public CThread {
   CJaseloNetwork& network;
   Handler handler;
   std::atomic<bool> running{false};
+  uint64_t pass = 0;
   clockid_t cpuClock{};
   std::atomic<bool> hasClock{false};
 };
