@@ -157,8 +157,9 @@ bool CJaseloNetwork::ProcessDisconnectedData(const CQueuedPacket& packet, CDecod
   if (!SpeaksForItself(packet, name)) return false;
   CPacket message;
   const bool built = BuildRelay(packet, message);
-  // Removed first, so the departing client gets no copy of its own departure.
-  RemoveClientByName(Terminated(name).c_str());
+  // Removed first, so the departing client gets no copy of its own departure;
+  // if it is already gone, a newcomer under its name stays.
+  if (IsSameConnection(packet.source, packet.sourceSerial)) RemoveClientByName(Terminated(name).c_str());
   if (built) SendMessageToAll(message);
   return true;
 }

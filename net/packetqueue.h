@@ -20,6 +20,8 @@ class CQueuedPacket : public CPacket {
   // The sender's nickname when the payload was queued: the socket alone could
   // be forgotten, or even reused, before the payload is handled.
   std::string sourceName;
+  // Which connection on that socket: descriptor numbers are reused at once.
+  uint64_t sourceSerial = 0;
 };
 
 class CPacketQueue : public CMonitor {
@@ -29,7 +31,8 @@ class CPacketQueue : public CMonitor {
 
   // Queues a copy of n bytes (n == 0: a NUL-terminated string with its NUL).
   // Null bytes and more than a packet holds are refused.
-  void Push(const void* bytes, uint16_t n, Socket source = INVALID_SOCKET, const std::string& sourceName = {});
+  void Push(const void* bytes, uint16_t n, Socket source = INVALID_SOCKET, const std::string& sourceName = {},
+            uint64_t sourceSerial = 0);
   // The oldest packet, now the caller's; null when the queue is empty.
   std::unique_ptr<CQueuedPacket> Pop();
   // Read without the lock: only the popping thread relies on it staying non-zero.

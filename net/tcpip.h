@@ -83,6 +83,10 @@ class CTCPIP : public CThread {
   // Client role: one whole message on the connected socket, without the
   // endpoint lock (the socket thread only receives on it).
   bool SendToServer(const CPacket& packet);
+  // True while the identified client on `s` is still the connection that
+  // queued a payload (a departure handled late must not remove a newcomer
+  // who took the same socket number and nickname).
+  bool IsSameConnection(Socket s, uint64_t serial);
 
  private:
   // What the server knows of each watched connection besides its table entry.
@@ -90,6 +94,7 @@ class CTCPIP : public CThread {
     std::vector<uint8_t> stream;  // received bytes not yet cut into messages
     std::chrono::steady_clock::time_point acceptedAt;
     bool departed = false;        // its own departure is already queued
+    uint64_t serial = 0;          // tells this connection from a later one on the same number
   };
 
   uint32_t ServerThreadProc();
@@ -120,6 +125,7 @@ class CTCPIP : public CThread {
   TransportLimits limits;
   std::atomic<uint16_t> listeningPort{0};
   std::map<Socket, Connection> connections;
+  uint64_t nextSerial = 1;
   std::vector<Socket> deferredClose;
   std::vector<uint8_t> serverStream;  // client role: bytes from the server not yet cut
   WakeEvent wake;

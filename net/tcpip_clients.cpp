@@ -73,11 +73,12 @@ void CTCPIP::QueuePayload(const uint8_t* payload, uint16_t n, Socket socket) {
   // connection so the chat layer can check the nickname a line states.
   const auto entry = clientTable.find(socket);
   if (entry == clientTable.end()) return;
-  if (IsOwnDeparture(payload, n, entry->second)) {
-    auto connection = connections.find(socket);
-    if (connection != connections.end()) connection->second.departed = true;
+  auto connection = connections.find(socket);
+  const uint64_t serial = connection != connections.end() ? connection->second.serial : 0;
+  if (connection != connections.end() && IsOwnDeparture(payload, n, entry->second)) {
+    connection->second.departed = true;
   }
-  packetQueue.Push(payload, n, socket, entry->second);
+  packetQueue.Push(payload, n, socket, entry->second, serial);
 }
 
 void CTCPIP::ProcessWelcomeData(const uint8_t* payload, uint16_t n, Socket socket) {
@@ -216,6 +217,15 @@ void CTCPIP::ForgetConnection(Socket s) {
     if (!departed && BuildDisconnected(name.c_str(), departure)) SendMessageToAll(departure);
   }
   Unlock();
+}
+
+bool CTCPIP::IsSameConnection(Socket s, uint64_t serial) {
+  Lock();
+  const auto connection = connections.find(s);
+  const uint64_t current = connection != connections.end() ? connection->second.serial : 0;
+  const bool same = clientTable.count(s) != 0 && current == serial;
+  Unlock();
+  return same;
 }
 
 void CTCPIP::ReleaseSocket(Socket s) {

@@ -120,7 +120,9 @@ bool CTCPIP::AdoptConnection(Socket s) {
     if (limits.acceptedSendBuffer > 0) {
       setsockopt(s, SOL_SOCKET, SO_SNDBUF, &limits.acceptedSendBuffer, sizeof limits.acceptedSendBuffer);
     }
-    connections[s].acceptedAt = Clock::now();
+    Connection& connection = connections[s];
+    connection.acceptedAt = Clock::now();
+    connection.serial = nextSerial++;
   }
   Unlock();
   return added;

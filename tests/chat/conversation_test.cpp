@@ -155,3 +155,32 @@ TEST_F(Impersonation, DeparturesNamingAnotherRemoveNobody) {
   EXPECT_FALSE(server.Has("Mallory"));
   EXPECT_TRUE(mallory.ClosedWithin());
 }
+
+TEST(Conversation, LateDepartureDoesNotRemoveANewcomerUnderTheSameName) {
+  DiagCapture quiet;
+  Server server(false);  // drained by hand, so the departure waits in the queue
+  RawPeer tap;
+  ASSERT_TRUE(tap.Join(server.Port(), "Tap"));
+  ASSERT_TRUE(WaitFor([&] { return server.Present() == 1; }));
+  {
+    RawPeer bob;
+    ASSERT_TRUE(bob.Join(server.Port(), "Bob"));
+    ASSERT_TRUE(WaitFor([&] { return server.Has("Bob"); }));
+    EXPECT_EQ(tap.NextMessage(), ArrivalOf("Bob"));
+    ASSERT_TRUE(bob.Send(DepartureOf("Bob")));
+  }
+  // Bob's connection is forgotten, unannounced, while his departure is queued;
+  // a new Bob takes the name (and, on Linux, usually the socket number).
+  ASSERT_TRUE(WaitFor([&] { return !server.Has("Bob"); }));
+  RawPeer newBob;
+  ASSERT_TRUE(newBob.Join(server.Port(), "BOB"));
+  ASSERT_TRUE(WaitFor([&] { return server.Has("BOB"); }));
+  EXPECT_EQ(tap.NextMessage(), ArrivalOf("BOB"));
+
+  ChatEvent event;
+  while (server.network.ProcessPacketInQueue(event)) {
+  }
+  EXPECT_TRUE(server.Has("BOB"));
+  EXPECT_EQ(tap.NextMessage(), DepartureOf("Bob"));
+  EXPECT_EQ(newBob.NextMessage(), DepartureOf("Bob"));
+}
