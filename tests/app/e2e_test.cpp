@@ -1,0 +1,263 @@
+// The real program under a real X server, typed at with xdotool, in a chat with
+// headless participants: once as the host, once as a client of a headless host.
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QProcess>
+#include <QStandardPaths>
+#include <chrono>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "chat/jaselonetwork.h"
+#include "common/test_support.h"
+#include "ui_test_support.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+std::string ConfigText(const char* role, uint16_t port) {
+  std::ostringstream out;
+  out << "#Pseudo\r\n5 host\r\n#Client-Server\r\n" << role << "\r\n#IpAddress\r\n127.0.0.1\r\n#Port\r\n" << port
+      << "\r\n#Police\r\n17 Liberation Serif\r\n#Couleur\r\n0 0 160\r\n#Mode\r\n1 0 1\r\n";
+  return out.str();
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// A child process whose standard output is read line by line.
+class Child {
+ public:
+  Child(const QString& program, const QStringList& args, const QProcessEnvironment& env = {},
+        const QString& dir = {}) {
+    process.setProgram(program);
+    process.setArguments(args);
+    if (!env.isEmpty()) process.setProcessEnvironment(env);
+    if (!dir.isEmpty()) process.setWorkingDirectory(dir);
+    process.setProcessChannelMode(QProcess::SeparateChannels);
+    process.start();
+    started = process.waitForStarted(5000);
+  }
+  ~Child() {
+    if (process.state() != QProcess::NotRunning) {
+      process.kill();
+      process.waitForFinished(5000);
+    }
+  }
+  // Waits for an output line that begins with `prefix`, taking lines in order.
+  bool WaitForLine(const std::string& prefix, std::chrono::milliseconds deadline = 10s) {
+    const auto end = std::chrono::steady_clock::now() + deadline;
+    for (;;) {
+      while (next < lines.size()) {
+        if (lines[next++].rfind(prefix, 0) == 0) return true;
+      }
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+      if (left.count() <= 0) return false;
+      if (!process.waitForReadyRead(static_cast<int>(std::min<long long>(left.count(), 100)))) {
+        if (process.state() == QProcess::NotRunning && !process.canReadLine()) ReadLines();
+      }
+      ReadLines();
+    }
+  }
+  // Every line read so far that begins with one of the event words.
+  std::vector<std::string> Events() {
+    ReadLines();
+    std::vector<std::string> out;
+    for (const auto& l : lines)
+      for (const char* word : {"SAYS ", "PRIVATE ", "JOINED ", "DISCONNECTED ", "LOST"})
+        if (l.rfind(word, 0) == 0) out.push_back(l);
+    return out;
+  }
+  void Write(const std::string& text) {
+    process.write(text.data(), static_cast<qint64>(text.size()));
+    process.waitForBytesWritten(1000);
+  }
+  void CloseInput() { process.closeWriteChannel(); }
+  bool Finished(int ms) { return process.waitForFinished(ms); }
+  int ExitCode() const { return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1; }
+  bool started = false;
+  QProcess process;
+
+ private:
+  void ReadLines() {
+    while (process.canReadLine()) {
+      QByteArray l = process.readLine();
+      while (l.endsWith('\n') || l.endsWith('\r')) l.chop(1);
+      lines.push_back(l.toStdString());
+    }
+  }
+  std::vector<std::string> lines;
+  size_t next = 0;
+};
+
+uint16_t FreePort() {
+  CJaseloNetwork probe;
+  probe.StartupServer();
+  probe.ServerListen(0);
+  const uint16_t port = probe.ListeningPort();
+  probe.StopServer();
+  return port;
+}
+
+class EndToEnd : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (QStandardPaths::findExecutable("Xvfb").isEmpty() || QStandardPaths::findExecutable("xdotool").isEmpty())
+      GTEST_SKIP() << "Xvfb and xdotool are needed (scripts/deps.sh installs them)";
+    xvfb = std::make_unique<Child>("Xvfb", QStringList{"-displayfd", "1", "-screen", "0", "1024x768x24",
+                                                       "-nolisten", "tcp"});
+    ASSERT_TRUE(xvfb->started);
+    ASSERT_TRUE(xvfb->process.waitForReadyRead(10000));
+    display = ":" + QString::fromUtf8(xvfb->process.readLine()).trimmed();
+    env = QProcessEnvironment::systemEnvironment();
+    env.insert("DISPLAY", display);
+    env.insert("QT_QPA_PLATFORM", "xcb");
+  }
+
+  Child Participant(const QStringList& args) { return Child(JASELO_PARTICIPANT, args + QStringList{"--quiet"}); }
+
+  std::unique_ptr<Child> StartProgram() {
+    auto p = std::make_unique<Child>(JASELO_PROGRAM, QStringList{}, env, QString::fromStdString(dir.Path()));
+    EXPECT_TRUE(p->started);
+    return p;
+  }
+
+  // Runs xdotool on the test's display; true when it succeeded.
+  bool Xdotool(const QStringList& args) {
+    QProcess x;
+    x.setProcessEnvironment(env);
+    x.start("xdotool", args);
+    return x.waitForFinished(15000) && x.exitStatus() == QProcess::NormalExit && x.exitCode() == 0;
+  }
+
+  // Waits for a window of that title and gives it the keyboard.
+  bool FocusWindow(const QString& title) {
+    QProcess x;
+    x.setProcessEnvironment(env);
+    x.start("xdotool", {"search", "--sync", "--limit", "1", "--name", "^" + title + "$"});
+    if (!x.waitForFinished(15000) || x.exitCode() != 0) return false;
+    const QString id = QString::fromUtf8(x.readAllStandardOutput()).trimmed();
+    return !id.isEmpty() && Xdotool({"windowfocus", "--sync", id});
+  }
+
+  std::unique_ptr<Child> xvfb;
+  QString display;
+  QProcessEnvironment env;
+  TempDir dir;
+};
+
+}  // namespace
+
+TEST_F(EndToEnd, TheProgramHostsTwoHeadlessParticipants) {
+  const uint16_t port = FreePort();
+  const std::string config = ConfigText("0 1", port);
+  std::ofstream(dir.File("config.cfg"), std::ios::binary) << config;
+  auto program = StartProgram();
+  ASSERT_TRUE(FocusWindow("Jaselo Initialisation"));
+  ASSERT_TRUE(Xdotool({"key", "Return"}));  // accept the proposed settings
+  ASSERT_TRUE(FocusWindow("Jaselo -- host"));
+
+  const QString p = QString::number(port);
+  Child alice = Participant({"--nick", "alice", "--port", p, "--face", "Liberation Mono", "--italic"});
+  ASSERT_TRUE(alice.started);
+  // Each participant is in once the window's own client sees it arrive; wait
+  // for alice's own view of bob arriving.
+  Child bob = Participant({"--nick", "bob", "--port", p, "--color", "200,0,0"});
+  ASSERT_TRUE(bob.started);
+  ASSERT_TRUE(alice.WaitForLine("JOINED name=\"bob\""));
+
+  alice.Write("public from alice\n");
+  ASSERT_TRUE(bob.WaitForLine(
+      "SAYS name=\"alice\" text=\"public from alice\" face=\"Liberation Mono\" color=0,0,0 bold=0 italic=1"));
+
+  // A private line, routed to alice alone.
+  {
+    Peer carol("carol");
+    ASSERT_TRUE(carol.Connect(port));
+    ASSERT_TRUE(alice.WaitForLine("JOINED name=\"carol\""));
+    ASSERT_TRUE(carol.SayPrivately("for alice only", "alice"));
+    ASSERT_TRUE(alice.WaitForLine("PRIVATE name=\"carol\" text=\"for alice only\""));
+    ASSERT_TRUE(carol.Network().SendDisconnectMessage("carol"));
+    ASSERT_TRUE(bob.WaitForLine("DISCONNECTED name=\"carol\""));
+  }
+
+  // The program's own user types a line: both participants get it in the
+  // user's style.
+  ASSERT_TRUE(Xdotool({"type", "--delay", "20", "typed by the host"}));
+  ASSERT_TRUE(Xdotool({"key", "Return"}));
+  const std::string hostLine =
+      "SAYS name=\"host\" text=\"typed by the host\" face=\"Liberation Serif\" color=0,0,160 bold=1 italic=0 "
+      "underline=1";
+  ASSERT_TRUE(alice.WaitForLine(hostLine));
+  ASSERT_TRUE(bob.WaitForLine(hostLine));
+
+  // bob leaves; the others hear of it once.
+  bob.CloseInput();
+  ASSERT_TRUE(bob.Finished(5000));
+  EXPECT_EQ(bob.ExitCode(), 0);
+  ASSERT_TRUE(alice.WaitForLine("DISCONNECTED name=\"bob\""));
+
+  // Escape closes the window: the user's departure, then the server's notice.
+  ASSERT_TRUE(Xdotool({"key", "Escape"}));
+  ASSERT_TRUE(alice.WaitForLine("DISCONNECTED name=\"host\""));
+  ASSERT_TRUE(alice.WaitForLine("DISCONNECTED name=\"!!! SERVER !!!\""));
+  ASSERT_TRUE(program->Finished(10000));
+  EXPECT_EQ(program->ExitCode(), 0);
+  EXPECT_EQ(ReadFile(dir.File("config.cfg")), config);
+  alice.CloseInput();
+  alice.Finished(5000);
+}
+
+TEST_F(EndToEnd, TheProgramJoinsAHeadlessHost) {
+  Child host = Participant({"--serve", "--port", "0"});
+  ASSERT_TRUE(host.started);
+  ASSERT_TRUE(host.process.waitForReadyRead(5000));
+  const std::string listening = host.process.readLine().trimmed().toStdString();
+  ASSERT_EQ(listening.rfind("LISTENING ", 0), 0u);
+  const uint16_t port = static_cast<uint16_t>(std::stoi(listening.substr(10)));
+
+  const std::string config = ConfigText("1 0", port);
+  std::ofstream(dir.File("config.cfg"), std::ios::binary) << config;
+  auto program = StartProgram();
+  ASSERT_TRUE(FocusWindow("Jaselo Initialisation"));
+  ASSERT_TRUE(Xdotool({"key", "Return"}));
+  ASSERT_TRUE(FocusWindow("Jaselo -- host"));
+
+  Child alice = Participant({"--nick", "alice", "--port", QString::number(port)});
+  ASSERT_TRUE(alice.started);
+  alice.Write("hello host\n");
+  ASSERT_TRUE(alice.WaitForLine("SAYS name=\"alice\" text=\"hello host\""));
+
+  ASSERT_TRUE(Xdotool({"type", "--delay", "20", "hello alice"}));
+  ASSERT_TRUE(Xdotool({"key", "Return"}));
+  ASSERT_TRUE(alice.WaitForLine(
+      "SAYS name=\"host\" text=\"hello alice\" face=\"Liberation Serif\" color=0,0,160 bold=1 italic=0 "
+      "underline=1"));
+
+  // Escape: one departure under the user's nickname.
+  ASSERT_TRUE(Xdotool({"key", "Escape"}));
+  ASSERT_TRUE(alice.WaitForLine("DISCONNECTED name=\"host\""));
+  ASSERT_TRUE(program->Finished(10000));
+  EXPECT_EQ(program->ExitCode(), 0);
+  EXPECT_EQ(ReadFile(dir.File("config.cfg")), config);
+
+  alice.CloseInput();
+  ASSERT_TRUE(alice.Finished(5000));
+  host.CloseInput();
+  ASSERT_TRUE(host.Finished(5000));
+  // The host saw nobody else's departure: the user left once.
+  int departures = 0;
+  for (const auto& e : alice.Events()) departures += e.rfind("DISCONNECTED name=\"host\"", 0) == 0;
+  EXPECT_EQ(departures, 1);
+}
