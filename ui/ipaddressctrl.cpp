@@ -1,19 +1,25 @@
 #include "ui/ipaddressctrl.h"
 
 #include <QKeyEvent>
-#include <QLabel>
+#include <QPainter>
+#include <QStyle>
+#include <QStyleOptionFrame>
 #include <QLineEdit>
 #include <QRegularExpressionValidator>
 
 CIPAddressCtrl::CIPAddressCtrl(QWidget* parent) : QFrame(parent) {
-  setFrameShape(QFrame::StyledPanel);
-  setFrameShadow(QFrame::Sunken);
-  setAutoFillBackground(true);
-  setBackgroundRole(QPalette::Base);
+  // Drawn as one line edit (see paintEvent); the fields sit inside its frame.
+  setFrameShape(QFrame::NoFrame);
+  const int frame = style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, this);
+  setContentsMargins(frame, frame, frame, frame);
   auto* digits = new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{0,3}")), this);
   for (int i = 0; i < 4; ++i) {
     auto* f = new QLineEdit(this);
     f->setFrame(false);
+    // The control's own panel shows through, so fields and dots look as one box.
+    QPalette clear = f->palette();
+    clear.setColor(QPalette::Base, Qt::transparent);
+    f->setPalette(clear);
     f->setAlignment(Qt::AlignCenter);
     f->setValidator(digits);
     f->setMaxLength(3);
@@ -29,28 +35,41 @@ CIPAddressCtrl::CIPAddressCtrl(QWidget* parent) : QFrame(parent) {
     });
     connect(f, &QLineEdit::editingFinished, this, [this, i] { Clamp(i); });
     fields_[i] = f;
-    if (i < 3) {
-      auto* dot = new QLabel(QStringLiteral("."), this);
-      dot->setAlignment(Qt::AlignCenter);
-      dots_[i] = dot;
-    }
   }
   setFocusProxy(fields_[0]);
 }
 
+int CIPAddressCtrl::DotWidth() const { return fontMetrics().horizontalAdvance(QLatin1Char('.')) + 4; }
+
 void CIPAddressCtrl::resizeEvent(QResizeEvent* event) {
   QFrame::resizeEvent(event);
   const QRect r = contentsRect();
-  const int dotWidth = fontMetrics().horizontalAdvance(QLatin1Char('.')) + 2;
-  const int fieldWidth = (r.width() - 3 * dotWidth) / 4;
+  const int fieldWidth = (r.width() - 3 * DotWidth()) / 4;
   int x = r.left();
   for (int i = 0; i < 4; ++i) {
     fields_[i]->setGeometry(x, r.top(), fieldWidth, r.height());
-    x += fieldWidth;
-    if (i < 3) {
-      dots_[i]->setGeometry(x, r.top(), dotWidth, r.height());
-      x += dotWidth;
-    }
+    x += fieldWidth + DotWidth();
+  }
+}
+
+void CIPAddressCtrl::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  QStyleOptionFrame panel;
+  panel.initFrom(this);
+  panel.rect = rect();
+  panel.lineWidth = style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &panel, this);
+  panel.midLineWidth = 0;
+  panel.state |= QStyle::State_Sunken;
+  style()->drawPrimitive(QStyle::PE_PanelLineEdit, &panel, &painter, this);
+  // The dots stand on the fields' baseline, between the fields.
+  painter.setPen(palette().color(QPalette::Text));
+  const QFontMetrics metrics = fontMetrics();
+  const QRect field = fields_[0]->geometry();
+  const int baseline = field.top() + (field.height() - metrics.height() + 1) / 2 + metrics.ascent();
+  for (int i = 0; i < 3; ++i) {
+    const int left = fields_[i]->geometry().right() + 1;
+    const int x = left + (DotWidth() - metrics.horizontalAdvance(QLatin1Char('.'))) / 2;
+    painter.drawText(x, baseline, QStringLiteral("."));
   }
 }
 

@@ -22,6 +22,7 @@ class CIPAddressCtrl : public QFrame {
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
+  void paintEvent(QPaintEvent* event) override;
 
  private:
   int IndexOf(QObject* field) const;
@@ -29,5 +30,5 @@ class CIPAddressCtrl : public QFrame {
   void Clamp(int index);
 
   std::array<QLineEdit*, 4> fields_{};
-  std::array<QWidget*, 3> dots_{};
+  int DotWidth() const;
 };
