@@ -1,6 +1,6 @@
 #include "app/jaseloapp.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 
 #include "net/sockets.h"
 #include "ui/jaselodlg.h"
@@ -11,6 +11,8 @@
 bool CJaseloApp::StartSockets() { return SocketLayerStartup(); }
 
 bool CJaseloApp::InitInstance() {
+  // Every window of the program, message boxes included, carries its icon.
+  QApplication::setWindowIcon(LoadIconResource(IDR_MAINFRAME));
   if (!StartSockets()) {
     // Nothing is read or written: the window never exists.
     MessageBox(nullptr, LoadStringResource(IDS_SOCKETS_FAILED), QCoreApplication::applicationName(), false);

@@ -6,23 +6,12 @@
 #include <QClipboard>
 #include <QLineEdit>
 #include <QTest>
-#include <QTextCursor>
 
 #include "protocol/headers.h"
 #include "ui/jaselodlg.h"
 #include "ui/richedit.h"
 #include "ui/textlimit.h"
 #include "ui_test_support.h"
-
-TEST(TextLimit, BytesAreCutOnCharacterBoundariesOnly) {
-  const char* text = "a\xC3\xA9\xE2\x82\xAC";  // a, e acute (2 bytes), euro (3 bytes)
-  EXPECT_EQ(Utf8PrefixLength(text, 6, 6), 6u);
-  EXPECT_EQ(Utf8PrefixLength(text, 6, 5), 3u);
-  EXPECT_EQ(Utf8PrefixLength(text, 6, 2), 1u);
-  char out[4];
-  CopyUtf8(out, sizeof out, text);
-  EXPECT_STREQ(out, "a\xC3\xA9");
-}
 
 TEST(TextLimit, LineBreaksTravelAsCrLfAndComeBackAsOneBreakEach) {
   EXPECT_EQ(ToWireText(QString("a\nb") + QChar::ParagraphSeparator + "c\r\nd\re"), "a\r\nb\r\nc\r\nd\r\ne");
@@ -87,33 +76,4 @@ TEST(InputBox, EnterSendsAndPastedLineBreaksSurviveTheRoundTrip) {
   EXPECT_EQ(peer.events[0].text, "first\r\nsecond");
   ASSERT_TRUE(PumpUntil([&] { return PlainText(dlg.Transcript()->document()).contains("second"); }));
   EXPECT_TRUE(PlainText(dlg.Transcript()->document()).endsWith("alice says :\nfirst\nsecond\n\n"));
-}
-
-TEST(RichEdit, ACharFormatChangesOnlyTheAttributesInItsSet) {
-  CJaseloDlg dlg;
-  PrepareWindow(dlg, "me");
-  CRichEdit* box = dlg.Transcript();
-  CharFormat all;
-  all.Mask = CFM_FACE | CFM_COLOR | CFM_BOLD | CFM_ITALIC | CFM_UNDERLINE;
-  all.Effects = CFE_BOLD | CFE_UNDERLINE;
-  all.Color = MakeColor(1, 2, 3);
-  SetFaceName(all, "Liberation Mono");
-  box->SetSelectionCharFormat(all);
-  box->ReplaceSel("styled", false);
-
-  box->SetSel(0, -1);
-  CharFormat italicOnly;
-  italicOnly.Mask = CFM_ITALIC;
-  italicOnly.Effects = CFE_ITALIC;
-  box->SetSelectionCharFormat(italicOnly);
-
-  const auto runs = Runs(box->document());
-  ASSERT_EQ(runs.size(), 1u);
-  EXPECT_EQ(runs[0].text, "styled");
-  EXPECT_EQ(runs[0].face, "Liberation Mono");
-  EXPECT_EQ(runs[0].color, QColor(1, 2, 3));
-  EXPECT_TRUE(runs[0].bold);
-  EXPECT_TRUE(runs[0].italic);
-  EXPECT_TRUE(runs[0].underline);
-  EXPECT_FALSE(box->document()->isUndoAvailable()) << "appends cannot be undone";
 }
