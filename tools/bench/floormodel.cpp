@@ -15,33 +15,44 @@ struct Pending {
 // A socket thread over a set of connections: pause, wait until something has
 // arrived (at once if it already has), take at most one receive's worth from
 // every connection that has data, queue each message whose last byte came.
-// `queued[line]` is when the line's message was complete.
-void SocketThread(std::vector<std::deque<Pending>>& connections, int64_t firstPassEnd, int64_t pass,
+// A thread woken by an arrival also finds what comes within `wake`, as a
+// real thread does by the time it runs. `queued[line]` is when the line's
+// message was complete.
+void SocketThread(std::vector<std::deque<Pending>>& connections, int64_t firstPassEnd, int64_t pass, int64_t wake,
                   std::vector<int64_t>& queued) {
   size_t remaining = 0;
   for (const auto& c : connections) remaining += c.size();
   int64_t t = firstPassEnd;
+  std::vector<size_t> completed;
   while (remaining > 0) {
     int64_t earliest = INT64_MAX;
     for (const auto& c : connections) {
       if (!c.empty()) earliest = std::min(earliest, c.front().arrival);
     }
-    if (earliest > t) t = earliest;
+    int64_t horizon = t;
+    if (earliest > t) {
+      t = earliest;
+      horizon = t + wake;
+    }
+    int64_t received = t;
+    completed.clear();
     for (auto& c : connections) {
       uint32_t budget = kReceiveBytes;
-      while (budget > 0 && !c.empty() && c.front().arrival <= t) {
+      while (budget > 0 && !c.empty() && c.front().arrival <= horizon) {
         Pending& p = c.front();
         const uint32_t take = std::min(budget, p.left);
         p.left -= take;
         budget -= take;
+        received = std::max(received, p.arrival);
         if (p.left == 0) {
-          queued[p.line] = t;
+          completed.push_back(p.line);
           c.pop_front();
           --remaining;
         }
       }
     }
-    t += pass;
+    for (size_t line : completed) queued[line] = received;
+    t = received + pass;
   }
 }
 
@@ -83,7 +94,8 @@ FloorResult ReplayFloor(const std::vector<FloorLine>& lines, int senders, int re
     // Host socket thread: one connection per sender, in ascending order.
     std::vector<std::deque<Pending>> in(static_cast<size_t>(senders));
     for (size_t i = 0; i < n; ++i) in[lines[i].sender].push_back({i, lines[i].bytes, lines[i].sendNs});
-    SocketThread(in, origin + phase(rng), period(), hostQueued);
+    // Lines a client writes back to back reach its connection together.
+    SocketThread(in, origin + phase(rng), period(), kWakeNs, hostQueued);
 
     // Host poll loop: relays in the order the lines were queued.
     const int64_t hostPoll = origin + phase(rng);
@@ -104,9 +116,11 @@ FloorResult ReplayFloor(const std::vector<FloorLine>& lines, int senders, int re
 
     std::vector<int64_t> lastDelivery(static_cast<size_t>(rounds), INT64_MIN);
     for (int r = 0; r < receivers; ++r) {
-      // A poll pass relays its lines one send after another: a receiver
-      // that wakes on the first finds only that one, the rest come a moment
-      // later (1 ns apart here) and wait for its next pass.
+      // A poll pass relays its lines one at a time, each to every receiver
+      // in turn: a receiver's copies come a whole round of sends apart, so a
+      // receiver woken by the first finds only that one, and the rest wait
+      // for its next pass (here they come 1 ns apart and nothing is allowed
+      // for waking).
       std::vector<std::deque<Pending>> one(1);
       int64_t previous = INT64_MIN, offset = 0;
       for (size_t i : relayOrder) {
@@ -114,7 +128,7 @@ FloorResult ReplayFloor(const std::vector<FloorLine>& lines, int senders, int re
         previous = relayed[i];
         one[0].push_back({i, lines[i].bytes, relayed[i] + offset});
       }
-      SocketThread(one, origin + phase(rng), period(), clientQueued);
+      SocketThread(one, origin + phase(rng), period(), 0, clientQueued);
       const int64_t clientPoll = origin + phase(rng);
       const int64_t clientPollPass = period();
       for (size_t i = 0; i < n; ++i) {

@@ -4,9 +4,7 @@
 // loops: the host's socket thread (a 50 ms pause per pass, then one receive
 // of at most 1024 bytes per connection; an idle thread wakes at once), the
 // host's poll loop (a pass every 50 ms, relaying all it finds), the
-// receiver's socket thread and the receiver's poll loop. Each message is its
-// own send, so the lines that one poll pass relays reach a receiver one after
-// another, never all at once. Replaying a run's
+// receiver's socket thread and the receiver's poll loop. Replaying a run's
 // own sends through that model gives what the design itself costs; the
 // measurement's excess over it is the implementation's overhead.
 
@@ -41,3 +39,4 @@ FloorResult ReplayFloor(const std::vector<FloorLine>& lines, int senders, int re
 constexpr int64_t kPassNs = 50'000'000;  // every loop's pause
 constexpr uint32_t kReceiveBytes = 1024;  // one receive per connection per pass
 constexpr int64_t kPassOverrunNs = 1'000'000;  // the most a pass of the model runs over 50 ms
+constexpr int64_t kWakeNs = 1'000'000;         // what a woken host socket thread still finds

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "benchclock.h"
+#include "measuredendpoint.h"
 #include "chat/jaselonetwork.h"
 #include "pollloop.h"
 #include "procstat.h"
@@ -21,24 +22,6 @@ extern char** environ;
 
 namespace {
 using Clock = std::chrono::steady_clock;
-
-// The server endpoint, unchanged but for noting its socket thread's CPU clock.
-class MeasuredServer : public CJaseloNetwork {
- public:
-  bool CpuClock(clockid_t& clock) const {
-    if (!hasClock) return false;
-    clock = cpuClock;
-    return true;
-  }
-
- private:
-  uint32_t ThreadProc() override {
-    if (pthread_getcpuclockid(pthread_self(), &cpuClock) == 0) hasClock = true;
-    return CJaseloNetwork::ThreadProc();
-  }
-  clockid_t cpuClock{};
-  std::atomic<bool> hasClock{false};
-};
 
 class InProcessHost : public Host {
  public:
@@ -103,11 +86,11 @@ class InProcessHost : public Host {
     event.Police.Reset();
   }
 
-  MeasuredServer server;
+  MeasuredEndpoint server{"host-socket"};
   std::vector<Relay> relays;  // written by the poll loop only
   uint64_t lastPass = 0;
   uint32_t indexInPass = 0;
-  PollLoop loop{server, [this](ChatEvent& event) { OnEvent(event); }};
+  PollLoop loop{server, "host-poll", [this](ChatEvent& event) { OnEvent(event); }};
 };
 
 class ProcessHost : public Host {

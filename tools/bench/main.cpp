@@ -14,6 +14,7 @@
 #include <fstream>
 #include <memory>
 #include <mutex>
+#include <random>
 #include <set>
 #include <string>
 #include <string_view>
@@ -25,6 +26,7 @@
 #include "chat/jaselonetwork.h"
 #include "floormodel.h"
 #include "host.h"
+#include "measuredendpoint.h"
 #include "options.h"
 #include "plot.h"
 #include "pollloop.h"
@@ -72,8 +74,11 @@ class Receiver {
     line.Police.Assign(face, sizeof face);
   }
 
-  bool Join(uint16_t port) {
+  // The window starts its poll loop right after connecting; `pollDelay`
+  // (--stagger) moves the loop to another phase of the socket thread's pass.
+  bool Join(uint16_t port, std::chrono::microseconds pollDelay) {
     if (!network.StartupClient(nick.c_str()) || !network.ClientConnect("127.0.0.1", port)) return false;
+    if (pollDelay.count() > 0) std::this_thread::sleep_for(pollDelay);
     loop.Begin();
     return true;
   }
@@ -99,7 +104,7 @@ class Receiver {
   std::atomic<uint64_t> delivered{0};
   std::atomic<uint64_t> joins{0};
   std::atomic<uint64_t> warmups{0};
-  CJaseloNetwork network;
+  MeasuredEndpoint network{"client-socket"};
 
  private:
   void OnEvent(ChatEvent& event) {
@@ -137,7 +142,7 @@ class Receiver {
   Departures& departures;
   ChatEvent line;  // the outgoing line, touched by the sending thread only
   // Last, so that it stops first: its thread uses everything above.
-  PollLoop loop{network, [this](ChatEvent& event) { OnEvent(event); }};
+  PollLoop loop{network, "client-poll", [this](ChatEvent& event) { OnEvent(event); }};
 };
 
 struct Planned {
@@ -244,6 +249,7 @@ int main(int argc, char** argv) {
   Departures departures;
   std::vector<std::unique_ptr<Receiver>> receivers;
   const int64_t setupStart = NowNs();
+  std::mt19937 staggerRng(o.seed);
   bool setupOk = true;
   for (int i = 0; i < n && setupOk; ++i) {
     if (i >= 5) {
@@ -252,7 +258,8 @@ int main(int argc, char** argv) {
     }
     if (!setupOk) break;
     receivers.push_back(std::make_unique<Receiver>(i, static_cast<size_t>(perSender) * n, departures));
-    if (!receivers.back()->Join(host->Port())) {
+    const auto pollDelay = o.stagger ? std::chrono::microseconds(staggerRng() % (kPassNs / 1000)) : 0us;
+    if (!receivers.back()->Join(host->Port(), pollDelay)) {
       setupOk = false;
       error = "client " + std::to_string(i) + " could not connect";
     }
@@ -419,7 +426,8 @@ int main(int argc, char** argv) {
 
   std::printf("Jaselo relay benchmark\n");
   std::printf("  host                      %s\n", host->Describe().c_str());
-  std::printf("  clients                   %d\n", n);
+  std::printf("  clients                   %d%s\n", n,
+              o.stagger ? ", each poll loop started at a random point of its socket thread's pass" : "");
   std::printf("  workload                  %s\n", workload.c_str());
   if (o.workload != Workload::Idle) {
     std::printf("  line                      %d characters of text, %u bytes on the wire\n", o.textBytes, messageBytes);

@@ -15,7 +15,9 @@
 class PollLoop : public CThread {
  public:
   using Handler = std::function<void(ChatEvent&)>;
-  PollLoop(CJaseloNetwork& network, Handler handler) : network(network), handler(std::move(handler)) {}
+  // `name`, at most 15 characters, tells profilers which loop this is.
+  PollLoop(CJaseloNetwork& network, const char* name, Handler handler)
+      : network(network), name(name), handler(std::move(handler)) {}
   ~PollLoop() override { Halt(); }
 
   void Begin() {
@@ -40,6 +42,7 @@ class PollLoop : public CThread {
 
  private:
   uint32_t ThreadProc() override {
+    pthread_setname_np(pthread_self(), name);
     if (pthread_getcpuclockid(pthread_self(), &cpuClock) == 0) hasClock = true;
     ChatEvent event;
     while (running) {
@@ -51,6 +54,7 @@ class PollLoop : public CThread {
   }
 
   CJaseloNetwork& network;
+  const char* name;
   Handler handler;
   std::atomic<bool> running{false};
   uint64_t pass = 0;
