@@ -12,6 +12,9 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QThread>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 #include <thread>
 
 #include "ui/ipaddressctrl.h"
@@ -188,7 +191,40 @@ void CallOnUiThread(QObject* context, const std::function<void()>& call) {
     call();
     return;
   }
-  QMetaObject::invokeMethod(context, call, Qt::BlockingQueuedConnection);
+  // The hand-over uses standard primitives rather than a blocking queued
+  // connection, so that the ordering between the two threads is explicit (and
+  // visible to thread sanitizers).
+  struct Handoff {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool posted = false;  // the caller has finished posting the call
+    bool done = false;    // the call has run, or will never run
+  };
+  auto handoff = std::make_shared<Handoff>();
+  // Released with the last copy of the posted function, however Qt disposes of
+  // it: after running it, or unrun because its context went first.
+  auto finished = std::shared_ptr<void>(nullptr, [handoff](void*) {
+    {
+      std::lock_guard<std::mutex> lock(handoff->mutex);
+      handoff->done = true;
+    }
+    handoff->changed.notify_all();
+  });
+  QMetaObject::invokeMethod(
+      context,
+      [handoff, finished, &call] {
+        {
+          std::unique_lock<std::mutex> lock(handoff->mutex);
+          handoff->changed.wait(lock, [&] { return handoff->posted; });
+        }
+        call();
+      },
+      Qt::QueuedConnection);
+  finished.reset();
+  std::unique_lock<std::mutex> lock(handoff->mutex);
+  handoff->posted = true;
+  handoff->changed.notify_all();
+  handoff->changed.wait(lock, [&] { return handoff->done; });
 }
 
 bool ServeUiUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
