@@ -85,7 +85,9 @@ bool ReadCountedString(CDecodePacket& decoder, std::string& out) {
   uint16_t count = 0;
   if (!decoder.GetShortValue(count)) return false;
   std::string bytes(count, '\0');
-  if (!decoder.GetString(bytes.data(), count)) return false;
+  // The decoder completes a read that runs past the data; a field that is not
+  // all there is not a field.
+  if (!decoder.GetString(bytes.data(), count) || decoder.cursor > decoder.length) return false;
   out = std::move(bytes);
   return true;
 }
@@ -97,6 +99,9 @@ bool ReadChatLine(CDecodePacket& decoder, ChatLineFields& out) {
   for (uint16_t* v : {&f.Bold, &f.Italic, &f.Underline, &f.Red, &f.Green, &f.Blue}) {
     ok = ok && decoder.GetShortValue(*v);
   }
+  // A line whose last value runs past the data would be relayed shorter than
+  // its layout, and no client could cut it from the stream.
+  ok = ok && decoder.cursor <= decoder.length;
   if (ok) out = std::move(f);
   return ok;
 }
