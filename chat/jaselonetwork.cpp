@@ -60,6 +60,17 @@ void CJaseloNetwork::StopClient() {
 }
 
 bool CJaseloNetwork::ProcessPacketInQueue(ChatEvent& event) {
+  // A message that yields nothing does not end the call while others wait:
+  // poll loops drain until the first false, so a peer sending only such
+  // messages would fill the queue faster than it empties and hold back every
+  // line behind them. The count taken first bounds the call.
+  for (uint32_t n = packetQueue.GetCount(); n > 0; --n) {
+    if (ProcessOldestPacket(event)) return true;
+  }
+  return false;
+}
+
+bool CJaseloNetwork::ProcessOldestPacket(ChatEvent& event) {
   if (packetQueue.GetCount() == 0) return false;
   Lock();
   const std::unique_ptr<CQueuedPacket> packet = packetQueue.Pop();

@@ -26,8 +26,9 @@ class CJaseloNetwork : public CTCPIP {
   bool ClientConnect(const char* address, uint16_t port);
   void StopClient();
 
-  // Handles the oldest queued message; true when it yielded an event (or,
-  // on the server, was relayed, routed or acted on).
+  // Handles queued messages, oldest first, until one yields an event (or, on
+  // the server, is relayed, routed or acted on): then true. False when the
+  // messages queued at the call yielded nothing.
   bool ProcessPacketInQueue(ChatEvent& event);
 
   // The senders return false, and send nothing, when the line does not fit
@@ -38,6 +39,8 @@ class CJaseloNetwork : public CTCPIP {
   bool SendDisconnectMessage(const char* name);
 
  private:
+  // One queued message: true when it yielded an event (or was acted on).
+  bool ProcessOldestPacket(ChatEvent& event);
   bool ProcessSaysData(const CQueuedPacket& packet, CDecodePacket& decoder, ChatEvent& event);
   bool ProcessPrivateData(const CQueuedPacket& packet, CDecodePacket& decoder, ChatEvent& event);
   bool ProcessJoinedData(const CQueuedPacket& packet, CDecodePacket& decoder, ChatEvent& event);
