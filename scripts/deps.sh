@@ -1,6 +1,6 @@
 # Sourced by the launch and test commands: installs the Debian packages the
 # build needs, or says exactly how to when we are not root.
-JASELO_PACKAGES="g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev qt6-base-dev libgl-dev fonts-liberation xvfb xauth xdotool libbenchmark-dev"
+JASELO_PACKAGES="g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev qt6-base-dev libgl-dev fonts-liberation xvfb xauth xdotool libbenchmark-dev clang libclang-rt-14-dev llvm-14"
 
 jaselo_missing_packages() {
   local missing="" p

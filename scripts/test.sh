@@ -30,4 +30,8 @@ configure_and_build build-tsan -DCMAKE_BUILD_TYPE=Debug -DJASELO_SANITIZE=thread
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
   ctest --test-dir build-tsan --output-on-failure -j "$jobs" -L threaded
 
+# ---- Fuzzing: each libFuzzer target for 30 s from its committed corpus; any finding fails.
+echo "== Fuzzing (scripts/fuzz.sh)"
+JASELO_JOBS=$jobs bash scripts/fuzz.sh 30
+
 echo "== All test runs passed"
