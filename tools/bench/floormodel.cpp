@@ -117,18 +117,18 @@ FloorResult ReplayFloor(const std::vector<FloorLine>& lines, int senders, int re
     std::vector<int64_t> lastDelivery(static_cast<size_t>(rounds), INT64_MIN);
     for (int r = 0; r < receivers; ++r) {
       // A poll pass relays its lines one at a time, each to every receiver
-      // in turn: a receiver's copies come a whole round of sends apart, so a
-      // receiver woken by the first finds only that one, and the rest wait
-      // for its next pass (here they come 1 ns apart and nothing is allowed
-      // for waking).
+      // in turn: a receiver's copies of consecutive lines come a round of
+      // sends apart. With many receivers, a receiver woken by the first copy
+      // finds only that one and the rest wait for its next pass; with few,
+      // it finds several.
       std::vector<std::deque<Pending>> one(1);
       int64_t previous = INT64_MIN, offset = 0;
       for (size_t i : relayOrder) {
         offset = relayed[i] == previous ? offset + 1 : 0;
         previous = relayed[i];
-        one[0].push_back({i, lines[i].bytes, relayed[i] + offset});
+        one[0].push_back({i, lines[i].bytes, relayed[i] + offset * receivers * kSendNs});
       }
-      SocketThread(one, origin + phase(rng), period(), 0, clientQueued);
+      SocketThread(one, origin + phase(rng), period(), kWakeNs, clientQueued);
       const int64_t clientPoll = origin + phase(rng);
       const int64_t clientPollPass = period();
       for (size_t i = 0; i < n; ++i) {

@@ -39,4 +39,8 @@ FloorResult ReplayFloor(const std::vector<FloorLine>& lines, int senders, int re
 constexpr int64_t kPassNs = 50'000'000;  // every loop's pause
 constexpr uint32_t kReceiveBytes = 1024;  // one receive per connection per pass
 constexpr int64_t kPassOverrunNs = 1'000'000;  // the most a pass of the model runs over 50 ms
-constexpr int64_t kWakeNs = 1'000'000;         // what a woken host socket thread still finds
+// The only times of their own the model gives the loops: a woken socket
+// thread also takes what arrives within kWakeNs, as a real thread does by
+// the time it runs; one send of a relay takes kSendNs, about a loopback send.
+constexpr int64_t kWakeNs = 200'000;
+constexpr int64_t kSendNs = 5'000;

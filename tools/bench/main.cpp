@@ -187,6 +187,7 @@ std::string Ms(double v) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  BenchEpoch();  // the run's time counts from here
   BenchOptions o;
   std::string error;
   if (!ParseOptions(argc, argv, o, error)) {
