@@ -1,0 +1,729 @@
+// The fault suite: a real server process (the headless participant with
+// --serve) on 127.0.0.1, two honest participants chatting throughout, and one
+// fault after another thrown at the server. Per fault it reports what the
+// honest participants saw and the server's CPU and memory, and it fails if an
+// honest line is lost or reordered, a forgery gets through, the server stops
+// serving, or its memory grows past a fixed bound.
+//   build/jaselo-faults [path/to/jaselo-participant]   (or: ctest --test-dir build -L faults -V)
+#include <signal.h>
+#include <strings.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "process.h"
+#include "protocol/messages.h"
+#include "raw.h"
+
+namespace {
+using namespace std::chrono_literals;
+
+constexpr auto HONEST_PERIOD = 100ms;  // each honest participant says a line this often
+constexpr auto CATCH_UP = 15s;         // for every honest line sent so far to arrive
+constexpr long RSS_GROWTH_LIMIT_KB = 64 * 1024;
+constexpr int WATCHED_LIMIT = 64;      // the server's watched sockets, its listening one included
+const char* const HONEST[2] = {"honest1", "honest2"};
+
+std::string participantPath;
+uint16_t port = 0;
+std::mt19937 rng(20240613);
+
+double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+bool SameName(const std::string& a, const std::string& b) { return strcasecmp(a.c_str(), b.c_str()) == 0; }
+
+// ---- wire bytes, built with the project's own builders ----
+
+std::string Bytes(const CPacket& p) { return std::string(reinterpret_cast<const char*>(p.data), p.length); }
+
+std::string Welcome(const std::string& name) {
+  CPacket p;
+  BuildClientWelcome(name.c_str(), static_cast<uint16_t>(name.size() + 1), p);
+  return Bytes(p);
+}
+
+ChatLineView Line(const std::string& name, const std::string& text) {
+  ChatLineView v;
+  v.Name = name.c_str();
+  v.NameLength = static_cast<uint16_t>(name.size() + 1);
+  v.Police = "Arial";
+  v.PoliceLength = 6;
+  v.Text = text.c_str();
+  v.TextLength = static_cast<uint16_t>(text.size() + 1);
+  return v;
+}
+
+std::string Says(const std::string& name, const std::string& text) {
+  CPacket p;
+  BuildSays(Line(name, text), p);
+  return Bytes(p);
+}
+
+std::string Departure(const std::string& name) {
+  CPacket p;
+  BuildDisconnected(name.c_str(), p);
+  return Bytes(p);
+}
+
+std::string Private(const std::string& to, const std::string& name, const std::string& text) {
+  CPacket p;
+  BuildPrivate(to.c_str(), Line(name, text), p);
+  return Bytes(p);
+}
+
+std::string Unrelayed(const std::string& name, const std::string& text) {
+  CPacket p;
+  BuildUnrelayed(Line(name, text), p);
+  return Bytes(p);
+}
+
+std::string RandomBytes(size_t n) {
+  std::string s(n, '\0');
+  for (auto& c : s) c = static_cast<char>(rng() & 0xFF);
+  return s;
+}
+
+// ---- what the honest participants see ----
+
+// The value of key="..." in an event line, unescaped as far as we need.
+std::string Field(const std::string& line, const std::string& key) {
+  const size_t at = line.find(" " + key + "=\"");
+  if (at == std::string::npos) return {};
+  std::string out;
+  for (size_t i = at + key.size() + 3; i < line.size(); ++i) {
+    if (line[i] == '"') break;
+    if (line[i] == '\\' && i + 1 < line.size()) ++i;
+    out += line[i];
+  }
+  return out;
+}
+
+struct Observed {
+  std::map<std::string, int> joined, departed;  // by lower-case name
+  int othersSays = 0, privates = 0, unrelayed = 0, lost = 0;
+};
+
+class Suite {
+ public:
+  std::mutex mutex;
+  std::vector<Clock::time_point> sent[2];    // per honest sender, by sequence number
+  size_t nextSeq[2][2] = {};                 // [receiver][sender]
+  std::vector<int> order[2];                 // honest lines in arrival order, per receiver
+  double maxLatencyMs = 0;                   // since the phase began
+  size_t receivedInPhase = 0;
+  Observed seen[2];                          // since the phase began, per receiver
+  std::vector<std::string> violations;
+  bool closing = false;                      // departures of the honest are expected now
+
+  void OnLine(int receiver, const std::string& line) {
+    const std::string type = line.substr(0, line.find(' '));
+    const std::string name = Field(line, "name");
+    const std::string text = Field(line, "text");
+    const auto now = Clock::now();
+    std::lock_guard<std::mutex> guard(mutex);
+    std::string lower = name;
+    for (auto& c : lower) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    const int honest = SameName(name, HONEST[0]) ? 0 : SameName(name, HONEST[1]) ? 1 : -1;
+    Observed& o = seen[receiver];
+    if (type == "SAYS" && honest >= 0) {
+      unsigned seq = 0;
+      char tag[16] = {};
+      if (std::sscanf(text.c_str(), "h%15s %u", tag, &seq) != 2 || std::string("h") + tag != "h" + std::to_string(honest + 1)) {
+        Violate(std::string(HONEST[receiver]) + " saw a forged line under " + name + ": \"" + text.substr(0, 40) + "\"");
+        return;
+      }
+      if (seq != nextSeq[receiver][honest]) {
+        Violate(std::string(HONEST[receiver]) + " expected line " + std::to_string(nextSeq[receiver][honest]) + " of " +
+                HONEST[honest] + ", got " + std::to_string(seq));
+      }
+      nextSeq[receiver][honest] = seq + 1;
+      order[receiver].push_back(static_cast<int>(honest * 1000000 + seq));
+      if (seq < sent[honest].size()) maxLatencyMs = std::max(maxLatencyMs, Ms(now - sent[honest][seq]));
+      ++receivedInPhase;
+    } else if (type == "SAYS") {
+      ++o.othersSays;
+    } else if (type == "JOINED") {
+      ++o.joined[lower];
+    } else if (type == "DISCONNECTED") {
+      if (!closing && (honest >= 0 || name == SERVER_SHUTDOWN_NAME)) {
+        Violate(std::string(HONEST[receiver]) + " saw a forged departure of " + name);
+      }
+      ++o.departed[lower];
+    } else if (type == "PRIVATE") {
+      ++o.privates;
+    } else if (type == "UNRELAYED") {
+      ++o.unrelayed;
+    } else if (type == "LOST") {
+      ++o.lost;
+      if (!closing) Violate(std::string(HONEST[receiver]) + " lost its connection");
+    }
+  }
+
+  void Violate(const std::string& what) {
+    if (violations.size() < 50) violations.push_back(what);
+  }
+
+  // True once both receivers have every honest line sent so far.
+  bool CaughtUp() {
+    std::lock_guard<std::mutex> guard(mutex);
+    for (int r = 0; r < 2; ++r) {
+      for (int s = 0; s < 2; ++s) {
+        if (nextSeq[r][s] < sent[s].size()) return false;
+      }
+    }
+    return true;
+  }
+
+  int Count(const std::map<std::string, int>& m, const std::string& prefix) {
+    int n = 0;
+    for (const auto& [name, count] : m) n += name.rfind(prefix, 0) == 0 ? count : 0;
+    return n;
+  }
+  // Seen by both honest participants (the smaller of the two counts).
+  int Joined(const std::string& prefix) {
+    std::lock_guard<std::mutex> guard(mutex);
+    return std::min(Count(seen[0].joined, prefix), Count(seen[1].joined, prefix));
+  }
+  int Departed(const std::string& prefix) {
+    std::lock_guard<std::mutex> guard(mutex);
+    return std::min(Count(seen[0].departed, prefix), Count(seen[1].departed, prefix));
+  }
+  int MostDeparturesOfOne(const std::string& prefix) {
+    std::lock_guard<std::mutex> guard(mutex);
+    int most = 0;
+    for (const auto& o : seen) {
+      for (const auto& [name, count] : o.departed) {
+        if (name.rfind(prefix, 0) == 0) most = std::max(most, count);
+      }
+    }
+    return most;
+  }
+};
+
+Suite suite;
+
+struct Honest {
+  Child child;
+  std::thread reader;
+};
+Honest honest[2];
+Child server;
+std::atomic<bool> talking{false};
+
+void StartHonest(int i) {
+  honest[i].child = Spawn({participantPath, "--nick", HONEST[i], "--host", "127.0.0.1", "--port",
+                           std::to_string(port), "--quiet"},
+                          true, true);
+  honest[i].reader = std::thread([i] {
+    LineReader lines(honest[i].child.out);
+    std::string line;
+    // The participant exits at the end, which ends this loop.
+    while (lines.Next(line, 3600s)) suite.OnLine(i, line);
+  });
+}
+
+void Talk() {
+  while (talking) {
+    for (int s = 0; s < 2; ++s) {
+      std::string text;
+      {
+        std::lock_guard<std::mutex> guard(suite.mutex);
+        text = "h" + std::to_string(s + 1) + " " + std::to_string(suite.sent[s].size()) + "\n";
+        suite.sent[s].push_back(Clock::now());
+      }
+      WriteAll(honest[s].child.in, text);
+    }
+    std::this_thread::sleep_for(HONEST_PERIOD);
+  }
+}
+
+// ---- the server's figures while a phase runs ----
+
+std::atomic<long> peakRssKb{0};
+std::atomic<bool> sampling{true};
+
+void Sample() {
+  while (sampling) {
+    const ProcessFigures f = ReadFigures(server.pid);
+    long peak = peakRssKb.load();
+    while (f.rssKb > peak && !peakRssKb.compare_exchange_weak(peak, f.rssKb)) {
+    }
+    std::this_thread::sleep_for(50ms);
+  }
+}
+
+// Waits while keeping the given connections read.
+void Idle(std::chrono::milliseconds d, std::vector<std::vector<Raw>*> sets = {}) {
+  const auto end = Clock::now() + d;
+  while (Clock::now() < end) {
+    for (auto* s : sets) Pump(*s);
+    std::this_thread::sleep_for(10ms);
+  }
+}
+
+template <typename Condition>
+bool IdleUntil(Condition done, std::chrono::milliseconds limit, std::vector<std::vector<Raw>*> sets = {}) {
+  const auto end = Clock::now() + limit;
+  while (Clock::now() < end) {
+    for (auto* s : sets) Pump(*s);
+    if (done()) return true;
+    std::this_thread::sleep_for(10ms);
+  }
+  for (auto* s : sets) Pump(*s);
+  return done();
+}
+
+// ---- phases ----
+
+struct Row {
+  std::string fault;
+  std::string outcome;  // what the fault did, in a few words
+  size_t honestSent = 0, honestReceived = 0;
+  double maxLatencyMs = 0;
+  std::string othersSeen;
+  double cpuSeconds = 0, seconds = 0;
+  long rssStartKb = 0, rssPeakKb = 0, rssEndKb = 0;
+  int fdsStart = 0, fdsEnd = 0;
+  std::vector<std::string> failures;
+};
+std::vector<Row> rows;
+long baselineRssKb = 0;
+
+void Expect(Row& row, bool ok, const std::string& what) {
+  if (!ok) row.failures.push_back(what);
+}
+
+std::string Summary(const Observed& o) {
+  int joined = 0, departed = 0;
+  for (const auto& [n, c] : o.joined) joined += c;
+  for (const auto& [n, c] : o.departed) departed += c;
+  std::string s = std::to_string(joined) + " joined, " + std::to_string(departed) + " left";
+  if (o.othersSays) s += ", " + std::to_string(o.othersSays) + " lines of others";
+  if (o.privates) s += ", " + std::to_string(o.privates) + " private";
+  if (o.unrelayed) s += ", " + std::to_string(o.unrelayed) + " unrelayed";
+  if (o.lost) s += ", LOST";
+  return s;
+}
+
+void Phase(const std::string& name, const std::function<void(Row&)>& body) {
+  Row row;
+  row.fault = name;
+  size_t sentBefore;
+  size_t violationsBefore;
+  {
+    std::lock_guard<std::mutex> guard(suite.mutex);
+    sentBefore = suite.sent[0].size() + suite.sent[1].size();
+    violationsBefore = suite.violations.size();
+    suite.maxLatencyMs = 0;
+    suite.receivedInPhase = 0;
+    suite.seen[0] = suite.seen[1] = Observed{};
+  }
+  std::fprintf(stderr, "-- %s\n", name.c_str());
+  const ProcessFigures start = ReadFigures(server.pid);
+  peakRssKb = start.rssKb;
+  const auto began = Clock::now();
+
+  body(row);
+
+  const bool caughtUp = IdleUntil([] { return suite.CaughtUp(); }, CATCH_UP);
+  const ProcessFigures end = ReadFigures(server.pid);
+  row.seconds = Ms(Clock::now() - began) / 1000;
+  row.cpuSeconds = end.cpuSeconds - start.cpuSeconds;
+  row.rssStartKb = start.rssKb;
+  row.rssPeakKb = std::max(peakRssKb.load(), end.rssKb);
+  row.rssEndKb = end.rssKb;
+  row.fdsStart = start.fds;
+  row.fdsEnd = end.fds;
+  {
+    std::lock_guard<std::mutex> guard(suite.mutex);
+    row.honestSent = suite.sent[0].size() + suite.sent[1].size() - sentBefore;
+    row.honestReceived = suite.receivedInPhase;
+    row.maxLatencyMs = suite.maxLatencyMs;
+    row.othersSeen = Summary(suite.seen[0]);
+    for (size_t i = violationsBefore; i < suite.violations.size(); ++i) row.failures.push_back(suite.violations[i]);
+  }
+  Expect(row, IsRunning(server.pid), "the server process ended");
+  Expect(row, caughtUp, "honest lines did not all arrive within 15 s of the fault's end");
+  Expect(row, row.rssPeakKb - baselineRssKb <= RSS_GROWTH_LIMIT_KB,
+         "server memory grew by " + std::to_string((row.rssPeakKb - baselineRssKb) / 1024) + " MB");
+  rows.push_back(row);
+  for (const auto& f : row.failures) std::fprintf(stderr, "   FAILED: %s\n", f.c_str());
+}
+
+std::string Named(const std::string& prefix, int i) { return prefix + std::to_string(i); }
+
+void RandomBytesFault(Row& row) {
+  // 200 connections in waves that fit the watched set: even ones send random
+  // bytes straight away, odd ones identify first and then send random bytes.
+  int refusedUnidentified = 0, identifiedRandom = 0;
+  for (int wave = 0; wave < 4; ++wave) {
+    auto conns = ConnectMany(50, port, 10s);
+    for (size_t i = 1; i < conns.size(); i += 2) SendNow(conns[i], Welcome(Named("rnd", wave * 50 + static_cast<int>(i))));
+    for (int burst = 0; burst < 3; ++burst) {
+      for (auto& c : conns) SendNow(c, RandomBytes(700));
+      Idle(100ms, {&conns});
+    }
+    Idle(300ms, {&conns});
+    for (size_t i = 0; i < conns.size(); i += 2) refusedUnidentified += conns[i].closedByServer ? 1 : 0;
+    for (size_t i = 1; i < conns.size(); i += 2) identifiedRandom += conns[i].closedByServer ? 0 : 1;
+    CloseAll(conns);
+  }
+  IdleUntil([] { return suite.Departed("rnd") >= suite.Joined("rnd"); }, 5s);
+  row.outcome = std::to_string(refusedUnidentified) + "/100 unidentified closed by the server at once; " +
+                std::to_string(suite.Joined("rnd")) + "/100 identified joined, " +
+                std::to_string(suite.Departed("rnd")) + " left";
+  Expect(row, suite.Joined("rnd") == suite.Departed("rnd"), "a random-bytes client joined but never left");
+}
+
+void SilentFault(Row& row) {
+  auto conns = ConnectMany(30, port, 10s);
+  IdleUntil([&] { return CountClosedByServer(conns) == static_cast<int>(conns.size()); }, 14s, {&conns});
+  double earliest = 1e9, latest = 0;
+  for (const auto& c : conns) {
+    if (!c.closedByServer) continue;
+    earliest = std::min(earliest, Ms(c.closedAt - c.connectedAt) / 1000);
+    latest = std::max(latest, Ms(c.closedAt - c.connectedAt) / 1000);
+  }
+  const int closed = CountClosedByServer(conns);
+  char text[160];
+  std::snprintf(text, sizeof text, "%d/30 closed by the server %.1f-%.1f s after connecting", closed, earliest, latest);
+  row.outcome = text;
+  Expect(row, closed == 30, "silent connections left open");
+  Expect(row, earliest >= 9.5, "a silent connection was closed before the 10 s identification time");
+  CloseAll(conns);
+}
+
+void HalfMessageFault(Row& row) {
+  // Newcomers send half a welcome; identified clients half a chat line.
+  auto newcomers = ConnectMany(20, port, 10s);
+  auto members = ConnectMany(10, port, 10s);
+  for (auto& c : newcomers) SendNow(c, Welcome("halfway-newcomer").substr(0, 7));
+  for (size_t i = 0; i < members.size(); ++i) SendNow(members[i], Welcome(Named("half", static_cast<int>(i))));
+  IdleUntil([] { return suite.Joined("half") == 10; }, 5s, {&members});
+  for (auto& c : members) SendNow(c, Says("half", std::string(900, 'x')).substr(0, 450));
+  IdleUntil([&] { return CountClosedByServer(newcomers) == 20; }, 14s, {&newcomers, &members});
+  const int newcomersClosed = CountClosedByServer(newcomers);
+  const int membersClosed = CountClosedByServer(members);
+  CloseAll(newcomers);
+  CloseAll(members);
+  IdleUntil([] { return suite.Departed("half") == 10; }, 5s);
+  row.outcome = std::to_string(newcomersClosed) + "/20 half-welcomes closed at the identification time; " +
+                std::to_string(10 - membersClosed) + "/10 members with half a line kept, then left (" +
+                std::to_string(suite.Departed("half")) + " departures)";
+  Expect(row, newcomersClosed == 20, "a half-welcome connection was never closed");
+  Expect(row, membersClosed == 0, "an identified client was dropped for an unfinished line");
+  Expect(row, suite.Departed("half") == 10, "not every member's departure was announced");
+}
+
+void SeventyFault(Row& row) {
+  auto conns = ConnectMany(70, port, 20s);
+  for (size_t i = 0; i < conns.size(); ++i) SendNow(conns[i], Welcome(Named("crowd", static_cast<int>(i))));
+  // Each connection ends up either identified or closed by the server.
+  IdleUntil([&] { return suite.Joined("crowd") + CountClosedByServer(conns) >= 70; }, 20s, {&conns});
+  const int joined = suite.Joined("crowd");
+  const int refused = CountClosedByServer(conns);
+  int established = 0;
+  for (const auto& c : conns) established += c.connected ? 1 : 0;
+  CloseAll(conns);
+  IdleUntil([&] { return suite.Departed("crowd") >= joined; }, 10s);
+  row.outcome = std::to_string(established) + " connected, " + std::to_string(joined) + " joined, " +
+                std::to_string(refused) + " closed at once (watched set full), " +
+                std::to_string(suite.Departed("crowd")) + " left";
+  // 64 watched sockets: the listening one and the two honest participants take 3.
+  Expect(row, joined <= WATCHED_LIMIT - 3, "more clients joined than the server can watch");
+  Expect(row, joined + refused == 70, "a connection was neither served nor closed");
+  Expect(row, suite.Departed("crowd") == joined, "departures do not match arrivals");
+}
+
+void KilledFault(Row& row) {
+  // Raw clients reset mid-message, and real participants killed while sending.
+  auto cut = ConnectMany(10, port, 10s);
+  for (size_t i = 0; i < cut.size(); ++i) SendNow(cut[i], Welcome(Named("cut", static_cast<int>(i))));
+  std::vector<Child> victims;
+  std::vector<std::thread> feeders;
+  std::atomic<bool> feeding{true};
+  for (int i = 0; i < 3; ++i) {
+    victims.push_back(Spawn({participantPath, "--nick", Named("victim", i), "--port", std::to_string(port), "--quiet"},
+                            false, false));
+  }
+  for (auto& v : victims) {
+    feeders.emplace_back([&feeding, fd = v.in] {
+      const std::string line = std::string(600, 'v') + "\n";
+      while (feeding && WriteAll(fd, line)) {
+      }
+    });
+  }
+  IdleUntil([] { return suite.Joined("cut") == 10 && suite.Joined("victim") == 3; }, 10s, {&cut});
+  for (auto& c : cut) SendNow(c, Says(Named("cut", 0), std::string(800, 'c')).substr(0, 300));
+  Idle(300ms, {&cut});
+  for (auto& c : cut) AbortRaw(c);
+  for (auto& v : victims) kill(v.pid, SIGKILL);
+  feeding = false;
+  for (auto& v : victims) {
+    WaitExit(v.pid, 5s);
+    CloseFd(v.in);
+  }
+  for (auto& f : feeders) f.join();
+  IdleUntil([] { return suite.Departed("cut") == 10 && suite.Departed("victim") == 3; }, 10s);
+  row.outcome = std::to_string(suite.Departed("cut")) + "/10 reset clients and " + std::to_string(suite.Departed("victim")) +
+                "/3 killed participants announced as gone";
+  Expect(row, suite.Departed("cut") == 10 && suite.Departed("victim") == 3, "a dead client was never announced");
+  Expect(row, suite.MostDeparturesOfOne("cut") <= 1 && suite.MostDeparturesOfOne("victim") <= 1,
+         "a dead client was announced twice");
+}
+
+void SleeperFault(Row& row) {
+  // A client that never reads. Loopback lets the server's send buffer grow to
+  // 4 MB before a send waits, so twenty loud clients fill it with private
+  // lines for the sleeper alone (the honest participants, who read at most
+  // 1024 bytes per 50 ms pass, would fall behind a public flood that size).
+  auto sleeper = ConnectMany(1, port, 10s, 4096);
+  sleeper[0].reads = false;
+  SendNow(sleeper[0], Welcome("sleeper"));
+  auto loud = ConnectMany(20, port, 10s);
+  for (size_t i = 0; i < loud.size(); ++i) SendNow(loud[i], Welcome(Named("loud", static_cast<int>(i))));
+  IdleUntil([] { return suite.Joined("sleeper") == 1 && suite.Joined("loud") == 20; }, 5s, {&loud});
+  const auto began = Clock::now();
+  const auto dropped = [] { return suite.Departed("sleeper") == 1; };
+  while (!dropped() && Clock::now() - began < 40s) {
+    for (size_t i = 0; i < loud.size(); ++i) {
+      const std::string name = Named("loud", static_cast<int>(i));
+      SendNow(loud[i], Private("sleeper", name, std::string(900, 'L')));
+    }
+    Idle(50ms, {&loud, &sleeper});
+  }
+  const bool wasDropped = dropped();
+  const double after = Ms(Clock::now() - began) / 1000;
+  CloseAll(loud);
+  CloseAll(sleeper);
+  IdleUntil([] { return suite.Departed("loud") == 20; }, 10s);
+  char text[160];
+  std::snprintf(text, sizeof text, "the non-reading client was %s %.1f s into 20 loud clients' private lines to it",
+                wasDropped ? "dropped" : "STILL SERVED", after);
+  row.outcome = text;
+  Expect(row, wasDropped, "a client that stopped reading was never dropped");
+  std::lock_guard<std::mutex> guard(suite.mutex);
+  Expect(row, suite.maxLatencyMs <= 7000, "honest lines were held up longer than the 5 s send limit");
+}
+
+void FlooderFault(Row& row) {
+  // A real participant fed 900-character lines as fast as it takes them. The
+  // server reads it at one block per pass, so what it cannot send yet waits
+  // in its socket; it is killed at the end, as that backlog would take
+  // minutes to drain.
+  Child flooder = Spawn({participantPath, "--nick", "flooder", "--port", std::to_string(port), "--quiet"}, false, false);
+  std::atomic<bool> feeding{true};
+  std::atomic<int> written{0};
+  std::thread feeder([&] {
+    const std::string line = std::string(900, 'F') + "\n";
+    while (feeding && WriteAll(flooder.in, line)) ++written;
+  });
+  Idle(8s);
+  feeding = false;
+  kill(flooder.pid, SIGKILL);
+  WaitExit(flooder.pid, 5s);
+  CloseFd(flooder.in);
+  feeder.join();
+  const auto killed = Clock::now();
+  const bool left = IdleUntil([] { return suite.Departed("flooder") == 1; }, 10s);
+  int relayed;
+  {
+    std::lock_guard<std::mutex> guard(suite.mutex);
+    relayed = std::min(suite.seen[0].othersSays, suite.seen[1].othersSays);
+  }
+  char text[200];
+  std::snprintf(text, sizeof text, "%d of its lines relayed to each in 8 s (%d taken from its input); "
+                "killed, departure seen after %.1f s", relayed, written.load(), Ms(Clock::now() - killed) / 1000);
+  row.outcome = text;
+  Expect(row, left, "the killed flooder's departure was not seen");
+}
+
+void DuplicateFault(Row& row) {
+  auto dups = ConnectMany(3, port, 10s);
+  SendNow(dups[0], Welcome("HONEST1"));
+  SendNow(dups[1], Welcome("Honest2"));
+  SendNow(dups[2], Welcome("hOnEsT1"));
+  IdleUntil([&] { return CountClosedByServer(dups) == 3; }, 5s, {&dups});
+  auto twins = ConnectMany(2, port, 10s);
+  SendNow(twins[0], Welcome("Twin"));
+  SendNow(twins[1], Welcome("TWIN"));
+  IdleUntil([&] { return suite.Joined("twin") + CountClosedByServer(twins) >= 2; }, 5s, {&twins});
+  Idle(300ms, {&twins});
+  const int dupsClosed = CountClosedByServer(dups);
+  const int twinsJoined = suite.Joined("twin");
+  const int twinsClosed = CountClosedByServer(twins);
+  int honestJoined;
+  {
+    std::lock_guard<std::mutex> guard(suite.mutex);
+    honestJoined = suite.Count(suite.seen[0].joined, "honest") + suite.Count(suite.seen[1].joined, "honest");
+  }
+  CloseAll(dups);
+  CloseAll(twins);
+  IdleUntil([] { return suite.Departed("twin") >= 1; }, 5s);
+  row.outcome = std::to_string(dupsClosed) + "/3 welcomes as HONEST1/Honest2/hOnEsT1 closed, " +
+                std::to_string(honestJoined) + " announced; Twin+TWIN: " + std::to_string(twinsJoined) + " joined, " +
+                std::to_string(twinsClosed) + " closed";
+  Expect(row, dupsClosed == 3 && honestJoined == 0, "a duplicate of an honest nickname was accepted");
+  Expect(row, twinsJoined == 1 && twinsClosed == 1, "Twin and TWIN did not end with exactly one joined");
+}
+
+void ForgeryFault(Row& row) {
+  auto mallory = ConnectMany(1, port, 10s);
+  SendNow(mallory[0], Welcome("mallory"));
+  IdleUntil([] { return suite.Joined("mallory") == 1; }, 5s, {&mallory});
+  // A block of forgeries, repeated every pass for 5 seconds.
+  std::string block;
+  const std::string forgeries[] = {
+      Says("honest1", "forged line"),        Departure("honest2"),
+      Departure(SERVER_SHUTDOWN_NAME),       Private("honest1", "honest2", "forged private"),
+      Unrelayed("HONEST1", "forged"),        Departure("HONEST1"),
+      Welcome("honest2"),
+  };
+  for (size_t i = 0; block.size() + forgeries[i % 7].size() <= 1024; ++i) block += forgeries[i % 7];
+  int sentBlocks = 0;
+  const auto began = Clock::now();
+  while (Clock::now() - began < 5s) {
+    SendNow(mallory[0], block);
+    ++sentBlocks;
+    Idle(50ms, {&mallory});
+  }
+  SendNow(mallory[0], Says("mallory", "done"));
+  IdleUntil([] {
+    std::lock_guard<std::mutex> guard(suite.mutex);
+    return suite.seen[0].othersSays + suite.seen[1].othersSays >= 2;
+  }, CATCH_UP, {&mallory});
+  const bool stillThere = !mallory[0].closedByServer;
+  CloseAll(mallory);
+  IdleUntil([] { return suite.Departed("mallory") == 1; }, 5s);
+  int ownLines;
+  {
+    std::lock_guard<std::mutex> guard(suite.mutex);
+    ownLines = std::min(suite.seen[0].othersSays, suite.seen[1].othersSays);
+  }
+  row.outcome = std::to_string(sentBlocks) + " blocks of forgeries (" + std::to_string(sentBlocks * static_cast<int>(block.size() / 40)) +
+                "+ messages) dropped; mallory's own line " + (ownLines == 1 ? "relayed" : "NOT relayed") +
+                (stillThere ? ", mallory kept" : ", mallory dropped");
+  Expect(row, ownLines == 1, "the forger's own honest line was not relayed");
+}
+
+bool RunSuite() {
+  const std::vector<std::string> env = {"ASAN_OPTIONS=" + std::string(getenv("ASAN_OPTIONS") ? getenv("ASAN_OPTIONS") : "") +
+                                        ":quarantine_size_mb=16"};
+  server = Spawn({participantPath, "--serve", "--port", "0", "--quiet"}, true, true, env);
+  std::string first;
+  LineReader serverLines(server.out);
+  if (server.pid < 0 || !serverLines.Next(first, 10s) || first.rfind("LISTENING ", 0) != 0) {
+    std::fprintf(stderr, "the server did not start (%s)\n", first.c_str());
+    return false;
+  }
+  port = static_cast<uint16_t>(std::stoi(first.substr(10)));
+  std::thread serverOut([&serverLines] {
+    std::string line;
+    while (serverLines.Next(line, 3600s)) {
+    }
+  });
+  StartHonest(0);
+  // honest2 joins once honest1 is in, so honest1 sees its arrival.
+  std::this_thread::sleep_for(300ms);
+  StartHonest(1);
+  const bool joined = IdleUntil([] {
+    std::lock_guard<std::mutex> guard(suite.mutex);
+    return suite.seen[0].joined.count("honest2") != 0;
+  }, 10s);
+  if (!joined) {
+    std::fprintf(stderr, "the honest participants did not both join\n");
+    return false;
+  }
+  talking = true;
+  std::thread talker(Talk);
+  std::thread sampler(Sample);
+
+  Phase("quiet (baseline)", [](Row& row) {
+    Idle(2s);
+    row.outcome = "honest chat only";
+  });
+  baselineRssKb = rows.back().rssEndKb;
+  Phase("200 connections sending random bytes", RandomBytesFault);
+  Phase("30 connections that send nothing", SilentFault);
+  Phase("half a message, then silence", HalfMessageFault);
+  Phase("70 connections at once", SeventyFault);
+  Phase("clients killed mid-message", KilledFault);
+  Phase("a client that stops reading", SleeperFault);
+  Phase("900-character lines as fast as possible", FlooderFault);
+  Phase("duplicate nicknames in other cases", DuplicateFault);
+  Phase("forged lines and departures", ForgeryFault);
+  Phase("after all faults", [](Row& row) {
+    Idle(2s);
+    row.outcome = "honest chat only";
+  });
+
+  talking = false;
+  talker.join();
+  // Honest lines in the same order at both participants.
+  bool sameOrder;
+  {
+    std::lock_guard<std::mutex> guard(suite.mutex);
+    sameOrder = suite.order[0] == suite.order[1];
+    suite.closing = true;
+  }
+  for (auto& h : honest) CloseFd(h.child.in);
+  int honestStatus[2];
+  for (int i = 0; i < 2; ++i) {
+    honestStatus[i] = WaitExit(honest[i].child.pid, 10s);
+    honest[i].reader.join();
+    CloseFd(honest[i].child.out);
+  }
+  sampling = false;
+  sampler.join();
+  CloseFd(server.in);
+  const int serverStatus = WaitExit(server.pid, 10s);
+  serverOut.join();
+  CloseFd(server.out);
+
+  std::printf("\nFault suite against the headless server on 127.0.0.1:%u (honest lines every %lld ms from each of two participants)\n\n",
+              unsigned{port}, static_cast<long long>(HONEST_PERIOD.count()));
+  std::printf("| fault | outcome | honest lines sent / received (both) | max latency ms | honest participants also saw | server CPU s (%% of the phase) | server RSS MB start / peak / end | server fds start / end | verdict |\n");
+  std::printf("|---|---|---|---|---|---|---|---|---|\n");
+  bool ok = true;
+  for (const auto& r : rows) {
+    ok = ok && r.failures.empty();
+    std::printf("| %s | %s | %zu / %zu | %.0f | %s | %.2f (%.0f%%) | %.1f / %.1f / %.1f | %d / %d | %s |\n", r.fault.c_str(),
+                r.outcome.c_str(), r.honestSent, r.honestReceived, r.maxLatencyMs, r.othersSeen.c_str(), r.cpuSeconds,
+                r.seconds > 0 ? 100 * r.cpuSeconds / r.seconds : 0.0, r.rssStartKb / 1024.0, r.rssPeakKb / 1024.0,
+                r.rssEndKb / 1024.0, r.fdsStart, r.fdsEnd, r.failures.empty() ? "ok" : r.failures.front().c_str());
+  }
+  std::printf("\nhonest lines in the same order at both: %s; honest exits %d %d; server exit %d\n", sameOrder ? "yes" : "NO",
+              honestStatus[0], honestStatus[1], serverStatus);
+  ok = ok && sameOrder && honestStatus[0] == 0 && honestStatus[1] == 0 && serverStatus == 0;
+  std::printf("%s\n", ok ? "FAULT SUITE PASSED" : "FAULT SUITE FAILED");
+  return ok;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  participantPath = argc > 1 ? argv[1] : JASELO_PARTICIPANT;
+  if (access(participantPath.c_str(), X_OK) != 0) {
+    std::fprintf(stderr, "no participant program at %s\n", participantPath.c_str());
+    return 2;
+  }
+  signal(SIGPIPE, SIG_IGN);
+  rlimit files;
+  if (getrlimit(RLIMIT_NOFILE, &files) == 0) {
+    files.rlim_cur = files.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &files);
+  }
+  return RunSuite() ? 0 : 1;
+}

@@ -1,0 +1,140 @@
+#include "process.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+extern char** environ;
+
+Child Spawn(const std::vector<std::string>& argv, bool readOutput, bool keepStderr,
+            const std::vector<std::string>& extraEnv) {
+  int inPipe[2];
+  int outPipe[2] = {-1, -1};
+  if (pipe2(inPipe, O_CLOEXEC) != 0) return {};
+  if (readOutput && pipe2(outPipe, O_CLOEXEC) != 0) return {};
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, inPipe[0], 0);
+  if (readOutput) posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
+  else posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  if (!keepStderr) posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+
+  std::vector<char*> args;
+  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  std::vector<std::string> envStrings;
+  for (char** e = environ; *e; ++e) envStrings.emplace_back(*e);
+  for (const auto& e : extraEnv) envStrings.push_back(e);
+  std::vector<char*> env;
+  for (auto& e : envStrings) env.push_back(e.data());
+  env.push_back(nullptr);
+
+  Child child;
+  if (posix_spawn(&child.pid, args[0], &actions, nullptr, args.data(), env.data()) != 0) child.pid = -1;
+  posix_spawn_file_actions_destroy(&actions);
+  close(inPipe[0]);
+  child.in = inPipe[1];
+  if (readOutput) {
+    close(outPipe[1]);
+    child.out = outPipe[0];
+  }
+  return child;
+}
+
+bool LineReader::Next(std::string& line, std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    const size_t end = pending.find('\n');
+    if (end != std::string::npos) {
+      line.assign(pending, 0, end);
+      pending.erase(0, end + 1);
+      return true;
+    }
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return false;
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
+    char chunk[65536];
+    const ssize_t n = read(fd, chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    pending.append(chunk, static_cast<size_t>(n));
+  }
+}
+
+bool WriteAll(int fd, const std::string& bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+void CloseFd(int& fd) {
+  if (fd >= 0) close(fd);
+  fd = -1;
+}
+
+int WaitExit(pid_t pid, std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  int status = 0;
+  while (std::chrono::steady_clock::now() < deadline) {
+    const pid_t r = waitpid(pid, &status, WNOHANG);
+    if (r == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    if (r < 0) return -1;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  kill(pid, SIGKILL);
+  waitpid(pid, &status, 0);
+  return -1;
+}
+
+bool IsRunning(pid_t pid) {
+  int status = 0;
+  return waitpid(pid, &status, WNOHANG) == 0;
+}
+
+ProcessFigures ReadFigures(pid_t pid) {
+  ProcessFigures f;
+  const std::string base = "/proc/" + std::to_string(pid);
+  std::ifstream stat(base + "/stat");
+  std::string all((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  // Fields after the command name, which may hold blanks: state is field 3.
+  const size_t close = all.rfind(')');
+  if (close != std::string::npos) {
+    std::istringstream rest(all.substr(close + 2));
+    std::string field;
+    unsigned long long utime = 0, stime = 0;
+    for (int i = 3; i <= 15 && rest >> field; ++i) {
+      if (i == 14) utime = std::stoull(field);
+      if (i == 15) stime = std::stoull(field);
+    }
+    f.cpuSeconds = static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+  }
+  std::ifstream status(base + "/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("VmRSS:", 0) == 0) f.rssKb = std::stol(line.substr(6));
+    if (line.rfind("Threads:", 0) == 0) f.threads = std::stoi(line.substr(8));
+  }
+  if (DIR* d = opendir((base + "/fd").c_str())) {
+    while (dirent* e = readdir(d)) {
+      if (e->d_name[0] != '.') ++f.fds;
+    }
+    closedir(d);
+  }
+  return f;
+}

@@ -1,0 +1,127 @@
+#include "raw.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <thread>
+
+namespace {
+// Notes every connection that finished connecting, waiting at most waitMs.
+void CheckCompletions(std::vector<Raw>& conns, int waitMs) {
+  std::vector<pollfd> waiting;
+  for (auto& r : conns) {
+    if (r.fd >= 0 && !r.connected) waiting.push_back({r.fd, POLLOUT, 0});
+  }
+  if (waiting.empty()) {
+    if (waitMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(waitMs));
+    return;
+  }
+  poll(waiting.data(), waiting.size(), waitMs);
+  const auto now = Clock::now();
+  for (const auto& p : waiting) {
+    if (p.revents == 0) continue;
+    for (auto& r : conns) {
+      if (r.fd != p.fd) continue;
+      int error = 0;
+      socklen_t len = sizeof error;
+      getsockopt(r.fd, SOL_SOCKET, SO_ERROR, &error, &len);
+      if (error == 0) {
+        r.connected = true;
+        r.connectedAt = now;
+      } else {
+        close(r.fd);
+        r.fd = -1;
+      }
+    }
+  }
+}
+}  // namespace
+
+std::vector<Raw> ConnectMany(int n, uint16_t port, std::chrono::milliseconds timeout, int receiveBuffer,
+                             std::chrono::milliseconds gap) {
+  std::vector<Raw> conns(static_cast<size_t>(n));
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(port);
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const auto deadline = Clock::now() + timeout;
+  for (auto& r : conns) {
+    if (&r != &conns.front()) CheckCompletions(conns, static_cast<int>(gap.count()));
+    r.fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (r.fd < 0) continue;
+    if (receiveBuffer > 0) setsockopt(r.fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+    const int on = 1;
+    setsockopt(r.fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    if (connect(r.fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
+      r.connected = true;
+      r.connectedAt = Clock::now();
+    }
+  }
+  for (;;) {
+    bool pending = false;
+    for (const auto& r : conns) pending = pending || (r.fd >= 0 && !r.connected);
+    if (!pending || Clock::now() >= deadline) break;
+    CheckCompletions(conns, 20);
+  }
+  return conns;
+}
+
+void SendNow(Raw& r, const std::string& bytes) {
+  if (r.fd >= 0 && r.connected && !r.closedByServer) send(r.fd, bytes.data(), bytes.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+}
+
+void Pump(std::vector<Raw>& conns) {
+  char buffer[16384];
+  for (auto& r : conns) {
+    if (r.fd < 0 || !r.connected || r.closedByServer) continue;
+    if (!r.reads) {
+      // Only asks whether the server has hung up, without taking any data.
+      pollfd p{r.fd, POLLRDHUP, 0};
+      if (poll(&p, 1, 0) > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR))) {
+        r.closedByServer = true;
+        r.closedAt = Clock::now();
+      }
+      continue;
+    }
+    for (;;) {
+      const ssize_t n = recv(r.fd, buffer, sizeof buffer, MSG_DONTWAIT);
+      if (n > 0) {
+        r.bytesIn += static_cast<size_t>(n);
+        continue;
+      }
+      if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
+        r.closedByServer = true;
+        r.closedAt = Clock::now();
+      }
+      break;
+    }
+  }
+}
+
+void CloseRaw(Raw& r) {
+  if (r.fd >= 0) close(r.fd);
+  r.fd = -1;
+}
+
+void AbortRaw(Raw& r) {
+  if (r.fd < 0) return;
+  const linger l{1, 0};
+  setsockopt(r.fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+  CloseRaw(r);
+}
+
+void CloseAll(std::vector<Raw>& conns) {
+  for (auto& r : conns) CloseRaw(r);
+}
+
+int CountClosedByServer(const std::vector<Raw>& conns) {
+  int n = 0;
+  for (const auto& r : conns) n += r.closedByServer ? 1 : 0;
+  return n;
+}
