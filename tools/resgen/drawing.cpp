@@ -145,9 +145,9 @@ std::vector<Shape> Bubbles(double line) {
       E(Aqua, 12, 11, 11 - line, 8.5 - line),
       P(Aqua, {{4 + line, 15}, {3.5, 21}, {10, 17.2}}),
       E(Black, 20, 19.5, 11, 8.5),
-      P(Black, {{21, 24}, {31, 31.5}, {16, 26}}),
+      P(Black, {{22, 23.5}, {31, 31.5}, {14.5, 25.5}}),
       E(White, 20, 19.5, 11 - line, 8.5 - line),
-      P(White, {{22, 25}, {28, 29.5}, {18, 26.5 - line}}),
+      P(White, {{22, 24.5}, {31 - 3 * line, 31.5 - 2.5 * line}, {17, 26 - line}}),
       R(Navy, 14, 15, 26, 17),  // the text lines
       R(Navy, 13, 19, 27, 21),
       R(Navy, 13, 23, 23, 25),
