@@ -554,7 +554,7 @@ int main(int argc, char** argv) {
     }
     char cpu[64];
     std::snprintf(cpu, sizeof cpu, "%.2f s (%.2f%%)", serverCpu, 100 * serverCpu / workloadS);
-    std::printf("ROW | %s | %d | %s | %llu | %llu | %llu | %llu | %llu | %zu | %s | %s | %s | %s | %s | %s | %s | %.1f | %.0f |\n",
+    std::printf("ROW | %s | %d | %s | %llu | %llu | %llu | %llu | %llu | %zu | %s | %s | %s | %s | %s | %s | %s | %.1f | %.1f |\n",
                 o.host == HostMode::InProcess ? "in-process" : o.host == HostMode::Process ? "process" : "external", n, WorkloadName(o.workload),
                 static_cast<unsigned long long>(report.sent), static_cast<unsigned long long>(report.deliveredToAll),
                 static_cast<unsigned long long>(report.lost), static_cast<unsigned long long>(report.duplicated),
