@@ -1,9 +1,6 @@
 #pragma once
 // A poll loop like the chat window's: every 50 ms, drain the endpoint's queue.
 
-#include <pthread.h>
-#include <time.h>
-
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -11,6 +8,7 @@
 
 #include "chat/jaselonetwork.h"
 #include "net/thread.h"
+#include "threadclock.h"
 
 class PollLoop : public CThread {
  public:
@@ -34,16 +32,11 @@ class PollLoop : public CThread {
   // Passes begun so far; read by the handler, on the loop's own thread.
   uint64_t Pass() const { return pass; }
   // The loop thread's CPU clock; valid while the loop runs.
-  bool CpuClock(clockid_t& clock) const {
-    if (!hasClock) return false;
-    clock = cpuClock;
-    return true;
-  }
+  bool CpuClock(clockid_t& clock) const { return threadClock.Get(clock); }
 
  private:
   uint32_t ThreadProc() override {
-    pthread_setname_np(pthread_self(), name);
-    if (pthread_getcpuclockid(pthread_self(), &cpuClock) == 0) hasClock = true;
+    threadClock.Adopt(name);
     ChatEvent event;
     while (running) {
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -58,6 +51,5 @@ class PollLoop : public CThread {
   Handler handler;
   std::atomic<bool> running{false};
   uint64_t pass = 0;
-  clockid_t cpuClock{};
-  std::atomic<bool> hasClock{false};
+  ThreadClock threadClock;
 };
