@@ -150,25 +150,27 @@ void CJaseloDlg::StopPollLoop() {
   WaitForPollLoop();
 }
 
+// Both roles leave the chat the same way: the own departure, a moment for it
+// to go out, then the own client stops and the poll loop is told to end.
+void CJaseloDlg::LeaveAsClient() {
+  char _Name[32];
+  CopyUtf8(_Name, sizeof _Name, settings.Pseudo);
+  clientNetwork.SendDisconnectMessage(_Name);
+  ServeUiFor(100ms);
+  clientNetwork.StopClient();
+  Running = false;
+}
+
 void CJaseloDlg::OnCancel() {
   if (closing) return;  // a second close while the first is waiting
   closing = true;
-  char _Name[32];
   if (settings.Client) {
-    CopyUtf8(_Name, sizeof _Name, settings.Pseudo);
-    clientNetwork.SendDisconnectMessage(_Name);
-    ServeUiFor(100ms);
-    clientNetwork.StopClient();
-    Running = false;
+    LeaveAsClient();
     ServeUiFor(100ms);
     WaitForPollLoop();
   }
   if (settings.Server) {
-    CopyUtf8(_Name, sizeof _Name, settings.Pseudo);
-    clientNetwork.SendDisconnectMessage(_Name);
-    ServeUiFor(100ms);
-    clientNetwork.StopClient();
-    Running = false;
+    LeaveAsClient();
     serverNetwork.SendDisconnectMessage(SERVER_SHUTDOWN_NAME);
     ServeUiFor(100ms);
     serverNetwork.StopServer();

@@ -90,6 +90,7 @@ class CJaseloDlg : public CDialog, public CThread {
   void Toggle(bool& flag, uint32_t mask, uint32_t effect, int buttonId, ImageIndex on, ImageIndex off);
   void StartPollLoop();
   void WaitForPollLoop();
+  void LeaveAsClient();
 
   QIcon icon;
   std::array<QIcon, 8> bitmaps;
