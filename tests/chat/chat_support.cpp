@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <thread>
 
+#include "common/test_support.h"
 #include "protocol/extent.h"
 #include "protocol/messages.h"
 
@@ -20,14 +21,6 @@ using Clock = std::chrono::steady_clock;
 int MsUntil(Clock::time_point until) {
   const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now()).count();
   return left > 0 ? static_cast<int>(left) : 0;
-}
-
-sockaddr_in Loopback(uint16_t port) {
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  addr.sin_port = htons(port);
-  return addr;
 }
 
 std::string Declared(const EventString& s, uint16_t n) { return s.get() ? std::string(s.get(), n) : std::string(); }

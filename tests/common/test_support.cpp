@@ -33,6 +33,14 @@ void DiagCapture::Clear() {
   lines_.clear();
 }
 
+sockaddr_in Loopback(uint16_t port) {
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  addr.sin_port = htons(port);
+  return addr;
+}
+
 bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds deadline) {
   const auto end = std::chrono::steady_clock::now() + deadline;
   while (!condition()) {

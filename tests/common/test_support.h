@@ -1,7 +1,10 @@
 #pragma once
 // Helpers shared by every test executable.
 
+#include <netinet/in.h>
+
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -30,6 +33,9 @@ class DiagCapture {
 // Polls `condition` until it holds or the deadline passes; returns its last value.
 bool WaitFor(const std::function<bool()>& condition,
              std::chrono::milliseconds deadline = std::chrono::milliseconds(5000));
+
+// 127.0.0.1 on the port (0: any free one), for raw test sockets.
+sockaddr_in Loopback(uint16_t port);
 
 // A fresh empty directory under the system temp dir, removed with the object.
 class TempDir {

@@ -9,18 +9,11 @@
 
 #include <cerrno>
 
+#include "common/test_support.h"
 #include "protocol/extent.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;
-
-sockaddr_in Loopback(uint16_t port) {
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  addr.sin_port = htons(port);
-  return addr;
-}
 
 bool Readable(int fd, Clock::time_point end) {
   const auto left = std::chrono::duration_cast<milliseconds>(end - Clock::now()).count();
