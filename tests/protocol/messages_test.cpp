@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "protocol/messages.h"
+#include "protocol/nickname.h"
 
 namespace {
 using Bytes = std::vector<uint8_t>;
@@ -185,5 +186,16 @@ TEST(Messages, TruncatedChatLineFailsToRead) {
     f.Name = "untouched";
     EXPECT_FALSE(ReadChatLine(d, f)) << "cut at " << cut;
     EXPECT_EQ(f.Name, "untouched");
+  }
+}
+
+TEST(Nicknames, NoNameBreaksOrFakesALine) {
+  for (const char* good : {"bob", "Ana Maria", "", "caf\xC3\xA9", "\xE9t\xE9", "\xF0\x9F\x98\x80", "!!! SERVER"}) {
+    EXPECT_TRUE(IsAcceptableNickname(good)) << good;
+  }
+  for (const char* bad : {"carol says :\r\nok", "tab\there", "del\x7F", " bob", "bob ", "!!! server !!!",
+                          "bob\xE2\x80\x8B", "\xE2\x80\x8E" "bob", "evil\xE2\x80\xAE", "\xEF\xBB\xBF" "bob",
+                          "soft\xC2\xADhyphen", "tag\xF3\xA0\x80\x81"}) {
+    EXPECT_FALSE(IsAcceptableNickname(bad)) << bad;
   }
 }
