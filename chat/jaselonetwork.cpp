@@ -72,44 +72,26 @@ bool CJaseloNetwork::ProcessPacketInQueue(ChatEvent& event) {
 
 bool CJaseloNetwork::ProcessOldestPacket(ChatEvent& event) {
   if (packetQueue.GetCount() == 0) return false;
-  Lock();
+  CMonitorGuard guard(*this);
   const std::unique_ptr<CQueuedPacket> packet = packetQueue.Pop();
-  if (!packet) {
-    Unlock();
-    return false;
-  }
+  if (!packet) return false;
   CDecodePacket decoder;
   decoder.Initialize(*packet);
   uint16_t chatHeader = 0;
   if (!decoder.GetShortValue(chatHeader)) {
-    Unlock();
     Diag("CJaseloNetwork::ProcessPacketInQueue() - Decoder.GetShortValue() - Can't read header\n");
     return false;
   }
-  bool result = false;
   switch (chatHeader) {
-    case CHAT_SAYS:
-      result = ProcessSaysData(*packet, decoder, event);
-      break;
-    case CHAT_PRIVATE:
-      result = ProcessPrivateData(*packet, decoder, event);
-      break;
-    case CHAT_JOINED:
-      result = ProcessJoinedData(*packet, decoder, event);
-      break;
-    case CHAT_DISCONNECTED:
-      result = ProcessDisconnectedData(*packet, decoder, event);
-      break;
-    case CHAT_UNRELAYED:
-      result = ProcessUnrelayedData(*packet, decoder, event);
-      break;
+    case CHAT_SAYS: return ProcessSaysData(*packet, decoder, event);
+    case CHAT_PRIVATE: return ProcessPrivateData(*packet, decoder, event);
+    case CHAT_JOINED: return ProcessJoinedData(*packet, decoder, event);
+    case CHAT_DISCONNECTED: return ProcessDisconnectedData(*packet, decoder, event);
+    case CHAT_UNRELAYED: return ProcessUnrelayedData(*packet, decoder, event);
     default:
-      Unlock();
       Diag("CJaseloNetwork::ProcessPacketInQueue() - unrecognized header type %d.\n", chatHeader);
       return false;
   }
-  Unlock();
-  return result;
 }
 
 bool CJaseloNetwork::SpeaksForItself(const CQueuedPacket& packet, const std::string& statedName) const {
@@ -118,7 +100,7 @@ bool CJaseloNetwork::SpeaksForItself(const CQueuedPacket& packet, const std::str
 
 void CJaseloNetwork::Relay(const CQueuedPacket& packet) {
   CPacket message;
-  if (BuildRelay(packet, message)) SendMessageToAll(message);
+  if (BuildRelay(packet, message)) SendMessageToAll(message, packet.sourceSerial);
 }
 
 bool CJaseloNetwork::ProcessSaysData(const CQueuedPacket& packet, CDecodePacket& decoder, ChatEvent& event) {
@@ -140,7 +122,7 @@ bool CJaseloNetwork::ProcessPrivateData(const CQueuedPacket& packet, CDecodePack
     for (const auto& [socket, name] : clientTable) {
       if (strcasecmp(name.c_str(), to.c_str()) != 0) continue;
       CPacket message;
-      if (BuildRelay(packet, message)) SendPrivateMessage(message, socket);
+      if (BuildRelay(packet, message)) SendPrivateMessage(message, socket, packet.sourceSerial);
       return true;
     }
     return false;

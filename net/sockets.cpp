@@ -96,6 +96,10 @@ void SetNoDelay(Socket s) {
 
 int WaitReadable(pollfd* fds, size_t count, int timeoutMs) {
   for (size_t i = 0; i < count; ++i) fds[i].events = POLLIN;
+  return WaitForEvents(fds, count, timeoutMs);
+}
+
+int WaitForEvents(pollfd* fds, size_t count, int timeoutMs) {
   for (;;) {
     const int r = poll(fds, count, timeoutMs);
     if (r >= 0 || errno != EINTR) return r;
@@ -109,19 +113,24 @@ long ReceiveSome(Socket s, void* buffer, size_t capacity) {
   }
 }
 
-bool SendAll(Socket s, const void* bytes, size_t n, std::chrono::milliseconds timeout) {
+long SendSome(Socket s, const void* bytes, size_t n) {
+  for (;;) {
+    const ssize_t sent = send(s, bytes, n, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (sent >= 0) return static_cast<long>(sent);
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
+    if (errno != EINTR) return SOCKET_ERROR;
+  }
+}
+
+bool SendAll(Socket s, const void* bytes, size_t n, std::chrono::milliseconds timeout, size_t& written) {
   const auto deadline = Clock::now() + timeout;
   const char* at = static_cast<const char*>(bytes);
-  while (n > 0) {
-    const ssize_t sent = send(s, at, n, MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (sent > 0) {
-      at += sent;
-      n -= static_cast<size_t>(sent);
-      continue;
-    }
-    if (sent < 0 && errno == EINTR) continue;
-    if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return false;
-    if (!WaitFor(s, POLLOUT, deadline)) return false;
+  written = 0;
+  while (written < n) {
+    const long sent = SendSome(s, at + written, n - written);
+    if (sent < 0) return false;
+    written += static_cast<size_t>(sent);
+    if (written < n && sent == 0 && !WaitFor(s, POLLOUT, deadline)) return false;
   }
   return true;
 }

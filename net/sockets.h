@@ -33,18 +33,55 @@ void SetNoDelay(Socket s);
 // Waits until one of the descriptors is readable (or has hung up), or the
 // timeout passes (negative: no limit). Retries EINTR. Returns poll's result.
 int WaitReadable(pollfd* fds, size_t count, int timeoutMs);
+// The same for whatever events each entry asks for (reading, writing or both).
+int WaitForEvents(pollfd* fds, size_t count, int timeoutMs);
 // One receive without waiting: the byte count, 0 for an orderly close, or
 // SOCKET_ERROR (with errno EAGAIN when nothing was there after all).
 long ReceiveSome(Socket s, void* buffer, size_t capacity);
 // Sends every byte or fails: partial sends are completed, EINTR retried, and
-// a peer that takes nothing for `timeout` is given up on.
-bool SendAll(Socket s, const void* bytes, size_t n, std::chrono::milliseconds timeout);
+// a peer that takes nothing for `timeout` is given up on. `written` tells how
+// much left before a failure, so a caller can tell a cut stream from an intact one.
+bool SendAll(Socket s, const void* bytes, size_t n, std::chrono::milliseconds timeout, size_t& written);
+// One send without waiting: the bytes the socket took (0 when it is full), or
+// SOCKET_ERROR when the connection failed.
+long SendSome(Socket s, const void* bytes, size_t n);
 // Wakes any thread waiting on the socket in this process, without releasing
 // the descriptor (so its number cannot be reused under that thread).
 void ShutdownSocket(Socket s);
 void CloseSocket(Socket s);
 // The calling thread's last socket error code.
 int LastSocketError();
+
+// Owns one descriptor: closes it when destroyed, moves, and can let it go on
+// purpose (Release) when another owner takes over.
+class UniqueSocket {
+ public:
+  UniqueSocket() = default;
+  explicit UniqueSocket(Socket s) : fd(s) {}
+  ~UniqueSocket() { CloseSocket(fd); }
+  UniqueSocket(UniqueSocket&& other) noexcept : fd(other.Release()) {}
+  UniqueSocket& operator=(UniqueSocket&& other) noexcept {
+    if (this != &other) Reset(other.Release());
+    return *this;
+  }
+  UniqueSocket(const UniqueSocket&) = delete;
+  UniqueSocket& operator=(const UniqueSocket&) = delete;
+
+  Socket Get() const { return fd; }
+  bool Valid() const { return fd != INVALID_SOCKET; }
+  Socket Release() {
+    const Socket s = fd;
+    fd = INVALID_SOCKET;
+    return s;
+  }
+  void Reset(Socket s = INVALID_SOCKET) {
+    CloseSocket(fd);
+    fd = s;
+  }
+
+ private:
+  Socket fd = INVALID_SOCKET;
+};
 
 // An eventfd that a thread can add to its wait set so another can wake it.
 class WakeEvent {

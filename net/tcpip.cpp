@@ -103,6 +103,12 @@ bool CTCPIP::Connect(const char* address, uint16_t port) {
 }
 
 void CTCPIP::Stop() {
+  if (!active) return;
+  if (isServer && !IsCurrentThread()) {
+    // The last notices (departures, the shutdown) get a moment to leave.
+    CMonitorGuard guard(*this);
+    drainDeadline = std::chrono::steady_clock::now() + limits.closingGrace;
+  }
   if (!active.exchange(false)) return;
   Close();
   if (IsCurrentThread()) {
@@ -126,38 +132,32 @@ void CTCPIP::Cleanup() {
   Stop();
   Wait();
   started = false;
-  Lock();
+  CMonitorGuard guard(*this);
   nickname.reset();
   nicknameLength = 0;
   isServer = false;
   isClient = false;
   CloseSocket(clientSocket);
   clientSocket = INVALID_SOCKET;
-  // Unlike the other platform's socket shutdown, nothing here releases the
-  // clients' sockets for us.
-  for (const auto& [s, connection] : connections) CloseSocket(s);
+  // Each connection owns its socket: clearing them closes them.
   connections.clear();
+  relayBacklog.clear();
   clientTable.clear();
   readSet.Reset();
   readySet.Reset();
   CloseDeferredSockets();
   serverStream.clear();
-  Unlock();
   packetQueue.Clear();
   listeningPort = 0;
   SocketLayerShutdown();
 }
 
 std::vector<std::pair<Socket, std::string>> CTCPIP::ClientTable() {
-  Lock();
-  std::vector<std::pair<Socket, std::string>> copy(clientTable.begin(), clientTable.end());
-  Unlock();
-  return copy;
+  CMonitorGuard guard(*this);
+  return {clientTable.begin(), clientTable.end()};
 }
 
 uint32_t CTCPIP::WatchedSocketCount() {
-  Lock();
-  const uint32_t n = readSet.fd_count;
-  Unlock();
-  return n;
+  CMonitorGuard guard(*this);
+  return readSet.fd_count;
 }

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "net/outputbuffer.h"
 #include "net/packetqueue.h"
 #include "net/sockets.h"
 #include "net/socketset.h"
@@ -18,14 +19,31 @@
 #include "protocol/headers.h"
 #include "protocol/packet.h"
 
-// Bounds on how long the network may hold anybody up. Tests shorten them.
+// Bounds on how long the network may hold anybody up, and on what a server
+// keeps for its readers. Tests shorten them.
 struct TransportLimits {
   std::chrono::milliseconds identifyTimeout{10000};  // newcomer to send its welcome
-  std::chrono::milliseconds sendTimeout{5000};       // a peer to take one message
+  std::chrono::milliseconds sendTimeout{5000};       // a peer to take anything while bytes wait for it
   std::chrono::milliseconds connectTimeout{10000};   // a server to answer a connect
   int acceptedSendBuffer = 0;                         // SO_SNDBUF of accepted sockets; 0 keeps the system's
+  // Unsent bytes a connection may hold before it counts as a reader that
+  // cannot keep up: a burst of 20 full lines from a dozen others.
+  size_t outputLimit = 256 * 1024;
+  // A sender whose relays wait unsent beyond this, over all buffers, is not
+  // read until they drain: TCP then pushes back on that sender alone.
+  size_t senderBacklogLimit = 64 * 1024;
+  // At Stop, how long the last notices may take to leave.
+  std::chrono::milliseconds closingGrace{1000};
 };
 
+// Threads. The UI thread (or a tool's main thread) calls Startup,
+// StartListening, Connect, Stop and Cleanup; the socket thread runs ThreadProc
+// and the receive handling; the window's poll thread pops the queue and, on
+// the server, relays, routes and removes clients. The send operations may run
+// on any of them: on the server they only append to a connection's output and
+// never wait on a peer; a client's own sends wait at most sendTimeout.
+// Everything the threads share is guarded by the endpoint lock (the CMonitor
+// base), except the atomics below and the packet queue, which has its own.
 class CTCPIP : public CThread {
  public:
   CTCPIP();
@@ -41,8 +59,10 @@ class CTCPIP : public CThread {
   void ProcessIncomingData(const uint8_t* bytes, uint16_t n, Socket socket);
   void ProcessWelcomeData(const uint8_t* payload, uint16_t n, Socket socket);
   bool SendWelcomeMessage(Socket socket, const char* nickname);
-  void SendPrivateMessage(const CPacket& packet, Socket socket);
-  void SendMessageToAll(const CPacket& packet);
+  // `origin` is the serial of the connection whose line is relayed (0: the
+  // server's own message); it is what holds a flooding sender back.
+  void SendPrivateMessage(const CPacket& packet, Socket socket, uint64_t origin = 0);
+  void SendMessageToAll(const CPacket& packet, uint64_t origin = 0);
   void RemoveClientByName(const char* nickname);
 
   void SetLimits(const TransportLimits& limits) { this->limits = limits; }
@@ -81,7 +101,9 @@ class CTCPIP : public CThread {
   SocketSet readySet;
 
   // Client role: one whole message on the connected socket, without the
-  // endpoint lock (the socket thread only receives on it).
+  // endpoint lock (the socket thread only receives on it). A message that
+  // could leave only in part ends the connection: the stream behind it would
+  // be cut. False when the message did not leave whole.
   bool SendToServer(const CPacket& packet);
   // True while the identified client on `s` is still the connection that
   // queued a payload (a departure handled late must not remove a newcomer
@@ -91,8 +113,12 @@ class CTCPIP : public CThread {
  private:
   // What the server knows of each watched connection besides its table entry.
   struct Connection {
+    UniqueSocket socket;
     std::vector<uint8_t> stream;  // received bytes not yet cut into messages
+    OutputBuffer output;          // messages for it that its socket has not taken yet
     std::chrono::steady_clock::time_point acceptedAt;
+    // When it last took bytes, or when bytes began to wait for it.
+    std::chrono::steady_clock::time_point lastProgress;
     bool departed = false;        // its own departure is already queued
     uint64_t serial = 0;          // tells this connection from a later one on the same number
   };
@@ -101,6 +127,8 @@ class CTCPIP : public CThread {
   uint32_t ClientThreadProc();
   // Sleeps up to ms, returning early when woken (Stop, a socket to release).
   void PassPause(int ms);
+  // The sockets a pass waits on and for what; the wait's time limit.
+  int PrepareServerWait(std::vector<pollfd>& fds);
   void AcceptNewcomer();
   void ReceiveFromConnection(Socket s);
   // Cuts every complete message from the front of a stream and handles it.
@@ -109,24 +137,44 @@ class CTCPIP : public CThread {
   static void CutMessages(std::vector<uint8_t>& stream, bool toServer, Handle handle);
   void HandleServerBlock(Socket s, const uint8_t* block, uint16_t n);
   void QueuePayload(const uint8_t* payload, uint16_t n, Socket socket);
-  int MillisecondsToNextIdentifyDeadline() const;
-  void CloseUnidentifiedPastDeadline();
+  // Server: the name a welcome may take, or false.
+  bool AcceptableName(const std::string& name) const;
+  int MillisecondsToNextDeadline() const;
+  // Newcomers that never identified themselves, and readers that took
+  // nothing for sendTimeout while bytes waited for them.
+  void ForgetOverdueConnections();
+  // Appends a message to a connection's output and writes what its socket
+  // takes at once. False when the connection has to go: it failed, or holds
+  // more than a reader that keeps up ever would.
+  bool QueueOutput(Socket s, const CPacket& packet, uint64_t origin);
+  // Writes a connection's waiting output; false when the connection failed.
+  bool WriteOutput(Connection& connection);
+  // A message relayed for `origin` has left, or will never leave.
+  void SettleBacklog(uint64_t origin, size_t n);
+  bool HoldsBack(const Connection& connection) const;
+  // After the socket thread's last pass: the notices still waiting get until
+  // drainDeadline to leave.
+  void DrainOutput();
   // A connection that closed, failed or can no longer be trusted: it leaves
   // the table and the watched set, and the others hear of its departure
   // (unless it announced that itself).
   void ForgetConnection(Socket s);
+  // Takes a connection out of every server structure and releases its socket.
+  void DropConnection(Socket s);
   // Closing a descriptor another thread may be polling would let its number
   // be reused under that thread: other threads only shut it down and leave
   // the close to the socket thread.
-  void ReleaseSocket(Socket s);
+  void ReleaseSocket(UniqueSocket socket);
   void CloseDeferredSockets();
-  bool SendBlock(Socket s, const CPacket& packet);
 
   TransportLimits limits;
   std::atomic<uint16_t> listeningPort{0};
   std::map<Socket, Connection> connections;
   uint64_t nextSerial = 1;
-  std::vector<Socket> deferredClose;
+  // Bytes of each sender's relays that wait unsent, by connection serial.
+  std::map<uint64_t, size_t> relayBacklog;
+  std::chrono::steady_clock::time_point drainDeadline{};
+  std::vector<UniqueSocket> deferredClose;
   std::vector<uint8_t> serverStream;  // client role: bytes from the server not yet cut
   WakeEvent wake;
 };

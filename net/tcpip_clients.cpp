@@ -2,6 +2,7 @@
 // table of identified clients and the sending operations.
 #include <strings.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -9,6 +10,7 @@
 #include "protocol/decodepacket.h"
 #include "protocol/diagnostics.h"
 #include "protocol/messages.h"
+#include "protocol/nickname.h"
 
 namespace {
 // Nicknames are compared without regard to letter case.
@@ -28,12 +30,11 @@ bool IsOwnDeparture(const uint8_t* payload, uint16_t n, const std::string& name)
 }  // namespace
 
 void CTCPIP::ProcessIncomingData(const uint8_t* bytes, uint16_t n, Socket socket) {
-  Lock();
+  CMonitorGuard guard(*this);
   CPacket packet;
   CDecodePacket decoder;
   uint16_t header = 0;
   if (!packet.SetData(bytes, n) || !decoder.Initialize(packet) || !decoder.GetShortValue(header)) {
-    Unlock();
     Diag("CTCPIP::ProcessIncomingData() - Decoder.GetShortValue() - Can't read header\n");
     return;
   }
@@ -41,10 +42,7 @@ void CTCPIP::ProcessIncomingData(const uint8_t* bytes, uint16_t n, Socket socket
   // A single byte has no payload, and a chat or welcome header with nothing
   // behind it carries nothing.
   const bool empty = n < 2 || (n == 2 && (header == HEADER_CHAT || header == HEADER_WELCOME));
-  if (empty) {
-    Unlock();
-    return;
-  }
+  if (empty) return;
   const uint8_t* payload = bytes + 2;
   const uint16_t payloadLength = static_cast<uint16_t>(n - 2);
   switch (header) {
@@ -57,11 +55,9 @@ void CTCPIP::ProcessIncomingData(const uint8_t* bytes, uint16_t n, Socket socket
       ProcessWelcomeData(payload, payloadLength, socket);
       break;
     default:
-      Unlock();
       Diag("CTCPIP::ProcessIncomingData() - unrecognized header type %d.\n", header);
-      return;
+      break;
   }
-  Unlock();
 }
 
 void CTCPIP::QueuePayload(const uint8_t* payload, uint16_t n, Socket socket) {
@@ -74,11 +70,12 @@ void CTCPIP::QueuePayload(const uint8_t* payload, uint16_t n, Socket socket) {
   const auto entry = clientTable.find(socket);
   if (entry == clientTable.end()) return;
   auto connection = connections.find(socket);
-  const uint64_t serial = connection != connections.end() ? connection->second.serial : 0;
-  if (connection != connections.end() && IsOwnDeparture(payload, n, entry->second)) {
-    connection->second.departed = true;
-  }
-  packetQueue.Push(payload, n, socket, entry->second, serial);
+  if (connection == connections.end()) return;
+  // Whoever has said goodbye says nothing more: a line queued after its
+  // sender's departure would reach the others after that departure.
+  if (connection->second.departed) return;
+  if (IsOwnDeparture(payload, n, entry->second)) connection->second.departed = true;
+  packetQueue.Push(payload, n, socket, entry->second, connection->second.serial);
 }
 
 void CTCPIP::ProcessWelcomeData(const uint8_t* payload, uint16_t n, Socket socket) {
@@ -88,13 +85,9 @@ void CTCPIP::ProcessWelcomeData(const uint8_t* payload, uint16_t n, Socket socke
   }
   if (!isServer) return;
 
-  Lock();
+  CMonitorGuard guard(*this);
   // A second welcome on an identified connection announces nobody.
-  if (clientTable.count(socket) != 0) {
-    Unlock();
-    return;
-  }
-  Unlock();
+  if (clientTable.count(socket) != 0) return;
 
   CPacket packet;
   CDecodePacket decoder;
@@ -108,7 +101,9 @@ void CTCPIP::ProcessWelcomeData(const uint8_t* payload, uint16_t n, Socket socke
     return;
   }
   std::string _ClientName(_ClientNameLength, '\0');
-  if (!decoder.GetString(_ClientName.data(), _ClientNameLength)) {
+  // A name must lie within the message that carries it: the packet's spare
+  // capacity behind the data is not the peer's to claim.
+  if (_ClientNameLength > n - 2u || !decoder.GetString(_ClientName.data(), _ClientNameLength)) {
     Diag("CTCPIP::ProcessWelcomeData - Decoder.GetString() - Can't read Name\n");
     return;
   }
@@ -116,34 +111,32 @@ void CTCPIP::ProcessWelcomeData(const uint8_t* payload, uint16_t n, Socket socke
   const size_t end = _ClientName.find('\0');
   if (end == std::string::npos) return;
   _ClientName.resize(end);
-
-  Lock();
-  for (const auto& [s, name] : clientTable) {
-    if (SameName(name, _ClientName.c_str())) {
-      Unlock();
-      return;
-    }
-  }
-  if (!SendWelcomeMessage(socket, _ClientName.c_str())) {
-    Unlock();
-    return;
-  }
+  if (!AcceptableName(_ClientName)) return;
+  // A nickname too long to announce is refused rather than kept secret.
+  if (!SendWelcomeMessage(socket, _ClientName.c_str())) return;
   clientTable.emplace(socket, std::move(_ClientName));
-  Unlock();
+}
+
+bool CTCPIP::AcceptableName(const std::string& name) const {
+  if (!IsAcceptableNickname(name)) return false;
+  for (const auto& [s, known] : clientTable) {
+    if (SameName(known, name.c_str())) return false;
+  }
+  return true;
 }
 
 bool CTCPIP::SendWelcomeMessage(Socket socket, const char* name) {
   CPacket packet;
   if (isClient) {
     if (!BuildClientWelcome(nickname.get(), nicknameLength, packet)) return false;
-    if (!SendAll(socket, packet.data, packet.length, limits.sendTimeout)) {
+    size_t written = 0;
+    if (!SendAll(socket, packet.data, packet.length, limits.sendTimeout, written)) {
       Diag("CTCPIP::SendWelcomeMessage() - send() error %d\n", LastSocketError());
       return false;
     }
     return true;
   }
   if (isServer) {
-    // A nickname too long to announce is refused rather than kept secret.
     if (!BuildArrivalNotice(name, packet)) return false;
     SendMessageToAll(packet);
   }
@@ -151,94 +144,128 @@ bool CTCPIP::SendWelcomeMessage(Socket socket, const char* name) {
 }
 
 bool CTCPIP::SendToServer(const CPacket& packet) {
-  return clientSocket != INVALID_SOCKET && SendBlock(clientSocket, packet);
+  if (clientSocket == INVALID_SOCKET) return false;
+  size_t written = 0;
+  if (SendAll(clientSocket, packet.data, packet.length, limits.sendTimeout, written)) return true;
+  const int error = LastSocketError();
+  // Nothing left: the stream is whole, and the line may be tried again. A
+  // message cut short, or a connection that failed, ends the connection; the
+  // socket thread then finds it closed and stops the endpoint.
+  if (written > 0 || (error != ETIMEDOUT && error != EAGAIN)) ShutdownSocket(clientSocket);
+  errno = error;
+  return false;
 }
 
-bool CTCPIP::SendBlock(Socket s, const CPacket& packet) {
-  return SendAll(s, packet.data, packet.length, limits.sendTimeout);
-}
-
-void CTCPIP::SendPrivateMessage(const CPacket& packet, Socket socket) {
-  Lock();
-  if (!SendBlock(socket, packet)) {
+void CTCPIP::SendPrivateMessage(const CPacket& packet, Socket socket, uint64_t origin) {
+  CMonitorGuard guard(*this);
+  if (!QueueOutput(socket, packet, origin)) {
     Diag("CTCPIP::SendPrivateMessage() - send() error %d\n", LastSocketError());
-    // Part of a message may have left: the stream can no longer be trusted.
     ForgetConnection(socket);
   }
-  Unlock();
 }
 
-void CTCPIP::SendMessageToAll(const CPacket& packet) {
-  Lock();
+void CTCPIP::SendMessageToAll(const CPacket& packet, uint64_t origin) {
+  CMonitorGuard guard(*this);
   std::vector<Socket> failed;
   for (const auto& [s, name] : clientTable) {
-    if (!SendBlock(s, packet)) {
+    if (!QueueOutput(s, packet, origin)) {
       Diag("CTCPIP::SendMessageToAll() - send() error %d\n", LastSocketError());
       failed.push_back(s);
     }
   }
   // Forgetting sends departures, which walk the table again: only after this walk.
   for (Socket s : failed) ForgetConnection(s);
-  Unlock();
+}
+
+bool CTCPIP::QueueOutput(Socket s, const CPacket& packet, uint64_t origin) {
+  const auto it = connections.find(s);
+  if (it == connections.end()) return true;  // already on its way out
+  Connection& connection = it->second;
+  const bool wasEmpty = connection.output.Empty();
+  connection.output.Append(packet.data, packet.length, origin);
+  if (origin != 0) relayBacklog[origin] += packet.length;
+  if (wasEmpty) connection.lastProgress = std::chrono::steady_clock::now();
+  // Whatever the socket takes now leaves now; a burst must not wait for the
+  // socket thread's next pass while the kernel has room for it.
+  if (!WriteOutput(connection)) return false;
+  if (connection.output.Size() > limits.outputLimit) {
+    errno = ENOBUFS;
+    return false;
+  }
+  // What the socket did not take, the socket thread writes once it can.
+  if (wasEmpty && !connection.output.Empty()) wake.Signal();
+  return true;
+}
+
+bool CTCPIP::WriteOutput(Connection& connection) {
+  const long taken = connection.output.Write(connection.socket.Get(), [this](uint64_t origin, size_t n) {
+    SettleBacklog(origin, n);
+  });
+  if (taken < 0) return false;
+  if (taken > 0) connection.lastProgress = std::chrono::steady_clock::now();
+  return true;
+}
+
+void CTCPIP::SettleBacklog(uint64_t origin, size_t n) {
+  const auto it = relayBacklog.find(origin);
+  if (it == relayBacklog.end()) return;
+  it->second -= std::min(it->second, n);
+  if (it->second == 0) relayBacklog.erase(it);
+}
+
+bool CTCPIP::HoldsBack(const Connection& connection) const {
+  const auto it = relayBacklog.find(connection.serial);
+  return it != relayBacklog.end() && it->second > limits.senderBacklogLimit;
 }
 
 void CTCPIP::RemoveClientByName(const char* name) {
   if (name == nullptr) return;
-  Lock();
-  for (auto it = clientTable.begin(); it != clientTable.end(); ++it) {
-    if (!SameName(it->second, name)) continue;
-    const Socket s = it->first;
-    clientTable.erase(it);
-    connections.erase(s);
-    readSet.Remove(s);
-    ReleaseSocket(s);
-    break;
+  CMonitorGuard guard(*this);
+  for (const auto& [s, known] : clientTable) {
+    if (SameName(known, name)) {
+      DropConnection(s);
+      return;
+    }
   }
-  Unlock();
 }
 
 void CTCPIP::ForgetConnection(Socket s) {
-  Lock();
+  CMonitorGuard guard(*this);
   const auto connection = connections.find(s);
-  const auto known = clientTable.find(s);
-  if (connection == connections.end() && known == clientTable.end()) {
-    Unlock();
-    return;
-  }
-  const bool departed = connection != connections.end() && connection->second.departed;
-  if (connection != connections.end()) connections.erase(connection);
-  readSet.Remove(s);
-  ReleaseSocket(s);
   const auto entry = clientTable.find(s);
-  if (entry != clientTable.end()) {
-    const std::string name = entry->second;
-    clientTable.erase(entry);
-    CPacket departure;
-    if (!departed && BuildDisconnected(name.c_str(), departure)) SendMessageToAll(departure);
-  }
-  Unlock();
+  if (connection == connections.end() && entry == clientTable.end()) return;
+  const bool departed = connection != connections.end() && connection->second.departed;
+  const std::string name = entry != clientTable.end() ? entry->second : std::string();
+  const bool known = entry != clientTable.end();
+  DropConnection(s);
+  CPacket departure;
+  if (known && !departed && BuildDisconnected(name.c_str(), departure)) SendMessageToAll(departure);
+}
+
+void CTCPIP::DropConnection(Socket s) {
+  clientTable.erase(s);
+  readSet.Remove(s);
+  const auto it = connections.find(s);
+  if (it == connections.end()) return;
+  // What waited for this reader will never leave: its senders owe nothing for it.
+  it->second.output.ForEachHeld([this](uint64_t origin, size_t n) { SettleBacklog(origin, n); });
+  UniqueSocket socket = std::move(it->second.socket);
+  connections.erase(it);
+  ReleaseSocket(std::move(socket));
 }
 
 bool CTCPIP::IsSameConnection(Socket s, uint64_t serial) {
-  Lock();
+  CMonitorGuard guard(*this);
   const auto connection = connections.find(s);
   const uint64_t current = connection != connections.end() ? connection->second.serial : 0;
-  const bool same = clientTable.count(s) != 0 && current == serial;
-  Unlock();
-  return same;
+  return clientTable.count(s) != 0 && current == serial;
 }
 
-void CTCPIP::ReleaseSocket(Socket s) {
-  if (IsCurrentThread() || !active) {
-    CloseSocket(s);
-    return;
-  }
-  ShutdownSocket(s);
-  deferredClose.push_back(s);
+void CTCPIP::ReleaseSocket(UniqueSocket socket) {
+  if (IsCurrentThread() || !active) return;  // closed here, as `socket` goes
+  ShutdownSocket(socket.Get());
+  deferredClose.push_back(std::move(socket));
   wake.Signal();
 }
 
-void CTCPIP::CloseDeferredSockets() {
-  for (Socket s : deferredClose) CloseSocket(s);
-  deferredClose.clear();
-}
+void CTCPIP::CloseDeferredSockets() { deferredClose.clear(); }

@@ -14,6 +14,8 @@ namespace {
 constexpr int PASS_PAUSE_MS = 50;
 constexpr int EMPTY_PAUSE_MS = 10;
 constexpr size_t RECEIVE_SIZE = PACKET_CAPACITY;
+// A client's socket thread takes at most this much from its server a pass.
+constexpr size_t CLIENT_PASS_READ_LIMIT = 64 * 1024;
 using Clock = std::chrono::steady_clock;
 }  // namespace
 
@@ -46,25 +48,18 @@ void CTCPIP::CutMessages(std::vector<uint8_t>& stream, bool toServer, Handle han
 }
 
 uint32_t CTCPIP::ServerThreadProc() {
-  Lock();
-  readSet.Reset();
-  readSet.Add(mainSocket);
-  Unlock();
-
+  {
+    CMonitorGuard guard(*this);
+    readSet.Reset();
+    readSet.Add(mainSocket);
+  }
   std::vector<pollfd> fds;
   while (active) {
     PassPause(PASS_PAUSE_MS);
     if (!active) break;
 
-    Lock();
-    readySet = readSet;
-    const int timeout = MillisecondsToNextIdentifyDeadline();
-    Unlock();
-
-    fds.clear();
-    for (uint32_t i = 0; i < readySet.fd_count; ++i) fds.push_back({readySet.fd_array[i], POLLIN, 0});
-    fds.push_back({wake.Fd(), POLLIN, 0});
-    const int ready = WaitReadable(fds.data(), fds.size(), timeout);
+    const int timeout = PrepareServerWait(fds);
+    const int ready = WaitForEvents(fds.data(), fds.size(), timeout);
     if (ready < 0) {
       Diag("CTCPIP::ThreadProc() - select() - error %d\n", LastSocketError());
       continue;
@@ -72,30 +67,80 @@ uint32_t CTCPIP::ServerThreadProc() {
     if (fds.back().revents != 0) wake.Drain();
     if (!active) break;
 
-    Lock();
+    CMonitorGuard guard(*this);
     CloseDeferredSockets();
-    CloseUnidentifiedPastDeadline();
-    // The set is cut down to the ready sockets, in ascending order.
+    ForgetOverdueConnections();
+    // Writing first frees the buffers that hold senders back.
+    for (size_t i = 0; i + 1 < fds.size(); ++i) {
+      if ((fds[i].revents & (POLLOUT | POLLERR | POLLHUP)) == 0) continue;
+      const auto it = connections.find(fds[i].fd);
+      if (it != connections.end() && !it->second.output.Empty() && !WriteOutput(it->second)) {
+        Diag("CTCPIP::SendMessageToAll() - send() error %d\n", LastSocketError());
+        ForgetConnection(fds[i].fd);
+      }
+    }
+    // The set is cut down to the readable sockets, in ascending order.
     readySet.Reset();
     for (size_t i = 0; i + 1 < fds.size(); ++i) {
-      if (fds[i].revents != 0) readySet.Add(fds[i].fd);
+      if ((fds[i].revents & ~POLLOUT) != 0) readySet.Add(fds[i].fd);
     }
     std::sort(readySet.fd_array, readySet.fd_array + readySet.fd_count);
     if (readySet.fd_count == 0) {
-      Unlock();
-      PassPause(EMPTY_PAUSE_MS);
+      if ((ready - (fds.back().revents != 0 ? 1 : 0)) <= 0) PassPause(EMPTY_PAUSE_MS);
       continue;
     }
     if (readySet.Contains(mainSocket)) AcceptNewcomer();
     for (uint32_t i = 0; i < readySet.fd_count; ++i) {
       if (readySet.fd_array[i] != mainSocket) ReceiveFromConnection(readySet.fd_array[i]);
     }
-    Unlock();
   }
-  Lock();
+  DrainOutput();
+  CMonitorGuard guard(*this);
   CloseDeferredSockets();
-  Unlock();
   return 0;
+}
+
+int CTCPIP::PrepareServerWait(std::vector<pollfd>& fds) {
+  CMonitorGuard guard(*this);
+  readySet = readSet;
+  fds.clear();
+  for (uint32_t i = 0; i < readySet.fd_count; ++i) {
+    const Socket s = readySet.fd_array[i];
+    short events = POLLIN;
+    const auto it = connections.find(s);
+    if (it != connections.end()) {
+      // A sender whose relays still wait for slow readers is read no more
+      // until they drain; only the fast sender feels it.
+      if (HoldsBack(it->second)) events = 0;
+      if (!it->second.output.Empty()) events |= POLLOUT;
+    }
+    fds.push_back({s, events, 0});
+  }
+  fds.push_back({wake.Fd(), POLLIN, 0});
+  return MillisecondsToNextDeadline();
+}
+
+void CTCPIP::DrainOutput() {
+  std::vector<pollfd> fds;
+  for (;;) {
+    int64_t left = 0;
+    {
+      CMonitorGuard guard(*this);
+      left = std::chrono::ceil<std::chrono::milliseconds>(drainDeadline - Clock::now()).count();
+      fds.clear();
+      for (auto& [s, connection] : connections) {
+        if (!connection.output.Empty()) fds.push_back({s, POLLOUT, 0});
+      }
+    }
+    if (left <= 0 || fds.empty() || WaitForEvents(fds.data(), fds.size(), static_cast<int>(left)) <= 0) return;
+    CMonitorGuard guard(*this);
+    for (const pollfd& p : fds) {
+      const auto it = connections.find(p.fd);
+      if (p.revents == 0 || it == connections.end()) continue;
+      // A reader that failed now is left to the close that follows.
+      if (!WriteOutput(it->second)) it->second.output = OutputBuffer();
+    }
+  }
 }
 
 void CTCPIP::AcceptNewcomer() {
@@ -113,19 +158,17 @@ void CTCPIP::AcceptNewcomer() {
 }
 
 bool CTCPIP::AdoptConnection(Socket s) {
-  Lock();
-  const bool added = readSet.Add(s);
-  if (added) {
-    SetNoDelay(s);
-    if (limits.acceptedSendBuffer > 0) {
-      setsockopt(s, SOL_SOCKET, SO_SNDBUF, &limits.acceptedSendBuffer, sizeof limits.acceptedSendBuffer);
-    }
-    Connection& connection = connections[s];
-    connection.acceptedAt = Clock::now();
-    connection.serial = nextSerial++;
+  CMonitorGuard guard(*this);
+  if (!readSet.Add(s)) return false;
+  SetNoDelay(s);
+  if (limits.acceptedSendBuffer > 0) {
+    setsockopt(s, SOL_SOCKET, SO_SNDBUF, &limits.acceptedSendBuffer, sizeof limits.acceptedSendBuffer);
   }
-  Unlock();
-  return added;
+  Connection& connection = connections[s];
+  connection.socket.Reset(s);
+  connection.acceptedAt = Clock::now();
+  connection.serial = nextSerial++;
+  return true;
 }
 
 void CTCPIP::ReceiveFromConnection(Socket s) {
@@ -142,12 +185,9 @@ void CTCPIP::ReceiveFromConnection(Socket s) {
 }
 
 void CTCPIP::HandleReceivedBytes(Socket s, const uint8_t* bytes, size_t n) {
-  Lock();
+  CMonitorGuard guard(*this);
   auto it = connections.find(s);
-  if (it == connections.end()) {
-    Unlock();
-    return;
-  }
+  if (it == connections.end()) return;
   it->second.stream.insert(it->second.stream.end(), bytes, bytes + n);
   // Cut from a moved-out stream: handling a block may forget this very
   // connection, and with it the map entry.
@@ -159,7 +199,6 @@ void CTCPIP::HandleReceivedBytes(Socket s, const uint8_t* bytes, size_t n) {
     return alive;
   });
   if (alive) connections[s].stream = std::move(stream);
-  Unlock();
 }
 
 void CTCPIP::HandleServerBlock(Socket s, const uint8_t* block, uint16_t n) {
@@ -169,23 +208,29 @@ void CTCPIP::HandleServerBlock(Socket s, const uint8_t* block, uint16_t n) {
   if (!identified && clientTable.count(s) == 0) ForgetConnection(s);
 }
 
-int CTCPIP::MillisecondsToNextIdentifyDeadline() const {
+int CTCPIP::MillisecondsToNextDeadline() const {
   int best = -1;
   const auto now = Clock::now();
-  for (const auto& [s, connection] : connections) {
-    if (clientTable.count(s) != 0) continue;
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(connection.acceptedAt + limits.identifyTimeout - now);
+  const auto consider = [&](Clock::time_point deadline) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
     const int ms = static_cast<int>(std::max<int64_t>(0, left.count()));
     if (best < 0 || ms < best) best = ms;
+  };
+  for (const auto& [s, connection] : connections) {
+    if (clientTable.count(s) == 0) consider(connection.acceptedAt + limits.identifyTimeout);
+    if (!connection.output.Empty()) consider(connection.lastProgress + limits.sendTimeout);
   }
   return best;
 }
 
-void CTCPIP::CloseUnidentifiedPastDeadline() {
+void CTCPIP::ForgetOverdueConnections() {
   const auto now = Clock::now();
   std::vector<Socket> late;
   for (const auto& [s, connection] : connections) {
-    if (clientTable.count(s) == 0 && now - connection.acceptedAt >= limits.identifyTimeout) late.push_back(s);
+    const bool unidentified = clientTable.count(s) == 0 && now - connection.acceptedAt >= limits.identifyTimeout;
+    const bool stalled = !connection.output.Empty() && now - connection.lastProgress >= limits.sendTimeout;
+    if (stalled) Diag("CTCPIP::SendMessageToAll() - send() error %d\n", ETIMEDOUT);
+    if (unidentified || stalled) late.push_back(s);
   }
   for (Socket s : late) ForgetConnection(s);
 }
@@ -200,20 +245,24 @@ uint32_t CTCPIP::ClientThreadProc() {
       wake.Drain();
       continue;
     }
-    uint8_t InData[RECEIVE_SIZE];
-    const long n = ReceiveSome(mainSocket, InData, sizeof InData);
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) continue;
-    if (n <= 0) {
-      // An orderly close is as final as a failure: the server is gone.
-      Diag("CTCPIP::ThreadProc() - recv() - Server deconnected.\n");
-      Stop();
-      return 1;
+    // Everything waiting is taken each pass, one receive at a time, so that
+    // a client keeps up with a server relaying several senders at once.
+    for (size_t taken = 0; taken < CLIENT_PASS_READ_LIMIT;) {
+      uint8_t InData[RECEIVE_SIZE];
+      const long n = ReceiveSome(mainSocket, InData, sizeof InData);
+      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+      if (n <= 0) {
+        // An orderly close is as final as a failure: the server is gone.
+        Diag("CTCPIP::ThreadProc() - recv() - Server deconnected.\n");
+        Stop();
+        return 1;
+      }
+      HandleServerBytes(InData, static_cast<size_t>(n));
+      taken += static_cast<size_t>(n);
     }
-    HandleServerBytes(InData, static_cast<size_t>(n));
   }
   return 0;
 }
-
 void CTCPIP::HandleServerBytes(const uint8_t* bytes, size_t n) {
   serverStream.insert(serverStream.end(), bytes, bytes + n);
   CutMessages(serverStream, false, [&](const uint8_t* block, uint16_t length) {

@@ -23,6 +23,19 @@ class CMonitor {
   std::recursive_mutex mutex;
 };
 
+// Holds a CMonitor for the rest of its scope, so that no early return can
+// leave the lock taken.
+class CMonitorGuard {
+ public:
+  explicit CMonitorGuard(CMonitor& monitor) : monitor(monitor) { monitor.Lock(); }
+  ~CMonitorGuard() { monitor.Unlock(); }
+  CMonitorGuard(const CMonitorGuard&) = delete;
+  CMonitorGuard& operator=(const CMonitorGuard&) = delete;
+
+ private:
+  CMonitor& monitor;
+};
+
 class CThread : public CMonitor {
  public:
   CThread() = default;

@@ -27,6 +27,15 @@ class Endpoint : public CTCPIP {
   // As every owner must: a class derived from CTCPIP stops the socket thread
   // before its own destruction begins.
   ~Endpoint() override { Stop(); }
+  using CTCPIP::SendToServer;
+  // Relays every queued line to all, on behalf of its sender, as the chat
+  // layer of a server does.
+  void RelayQueued() {
+    while (const auto p = packetQueue.Pop()) {
+      CPacket relay;
+      if (BuildRelay(*p, relay)) SendMessageToAll(relay, p->sourceSerial);
+    }
+  }
   std::optional<Bytes> Next() {
     const auto p = packetQueue.Pop();
     if (!p) return std::nullopt;
@@ -232,6 +241,12 @@ TEST_F(Transport, ConnectionNotIdentifiedByItsFirstMessageIsClosedAtOnce) {
       {"name without its NUL", {3, 0, 3, 0, 'E', 'v', 'e'}, nullptr},
       {"chat line before any welcome", Whole(Says("Eve", "hi")), nullptr},
       {"unknown header", {9, 0, 1, 2}, "CTCPIP::ProcessIncomingData() - unrecognized header type 9.\n"},
+      {"name that breaks a line", Whole(Welcome("carol says :\r\nok")), nullptr},
+      {"the shutdown name", Whole(Welcome("!!! Server !!!")), nullptr},
+      {"a trailing blank", Whole(Welcome("Bob ")), nullptr},
+      {"an invisible character", Whole(Welcome("Bob\xE2\x80\x8B")), nullptr},
+      // 1021 name bytes declared, "ab" and its NUL carried.
+      {"name past the data", {3, 0, 0xFD, 0x03, 'a', 'b', 0}, "CTCPIP::ProcessWelcomeData - Decoder.GetString() - Can't read Name\n"},
   };
   for (const auto& c : cases) {
     diag.Clear();
@@ -289,27 +304,25 @@ TEST_F(Transport, RelayFollowsSocketOrderAndDropsAPeerThatStoppedReading) {
 
   diag.Clear();
   const CPacket line = Says("server", "to all");
-  std::atomic<bool> done{false};
   const auto start = Clock::now();
-  std::thread relay([&] {
-    server.SendMessageToAll(line);
-    done = true;
-  });
+  // The relay never waits on the stuck reader: it returns at once, and the
+  // peer behind it has the line at once.
+  server.SendMessageToAll(line);
+  EXPECT_LT(Since(start), milliseconds(100));
   EXPECT_EQ(low.NextMessage(), Whole(line));
-  // While the middle peer holds the relay up, the one behind it has nothing.
-  EXPECT_FALSE(high.HasData());
-  EXPECT_FALSE(done);
-  relay.join();
+  EXPECT_EQ(high.NextMessage(), Whole(line));
+  EXPECT_LT(Since(start), milliseconds(500));
+
+  // Having taken nothing for the send limit, the stuck reader is dropped and
+  // announced once.
+  const Bytes departure = Whole(Departure(table[1].second.c_str()));
+  EXPECT_EQ(low.NextMessage(), departure);
   EXPECT_GE(Since(start), milliseconds(900));
   EXPECT_LT(Since(start), milliseconds(2000));
-  EXPECT_EQ(high.NextMessage(), Whole(line));
-
+  EXPECT_EQ(high.NextMessage(), departure);
   EXPECT_EQ(diag.Count("CTCPIP::SendMessageToAll() - send() error 110\n"), 1);
   EXPECT_EQ(Names().size(), 2u);
   EXPECT_EQ(server.WatchedSocketCount(), 3u);
-  const Bytes departure = Whole(Departure(table[1].second.c_str()));
-  EXPECT_EQ(low.NextMessage(), departure);
-  EXPECT_EQ(high.NextMessage(), departure);
 }
 
 TEST_F(Transport, RemoveClientByNameIgnoresCase) {
@@ -383,6 +396,15 @@ TEST_F(Transport, ClientCutsTheServerStreamAndStopsWhenTheServerCloses) {
   }
   ASSERT_TRUE(link->Send(burst.data(), burst.size()));
   EXPECT_EQ(c.Take(10), expected);
+  // A client takes everything waiting each pass, not one receive's worth:
+  // 60 KB arrive within a few passes.
+  burst.clear();
+  const CPacket full = Says("x", std::string(900, 'f'));
+  for (int i = 0; i < 64; ++i) burst.insert(burst.end(), full.data, full.data + full.length);
+  const auto sent = Clock::now();
+  ASSERT_TRUE(link->Send(burst.data(), burst.size()));
+  EXPECT_EQ(c.Take(64), Messages(64, Payload(full)));
+  EXPECT_LT(Since(sent), milliseconds(500));
   const CPacket slow = Says("x", "slowly");
   for (uint16_t i = 0; i < slow.length; ++i) {
     link->Send(slow.data + i, 1);
@@ -446,11 +468,16 @@ TEST_F(Transport, ConnectionThatEndsIsAnnouncedOnceUnlessItSaidGoodbye) {
   const CPacket bye = Departure("LEA");  // its own, in another case
   victim->Send(line);
   EXPECT_EQ(server.Take(1), Messages{Payload(line)});
-  leaver->Send(bye);
+  // Nothing said after a goodbye is queued, even in the same write.
+  Bytes goodbye = Whole(bye);
+  const CPacket late = Says("Lea", "after leaving");
+  goodbye.insert(goodbye.end(), late.data, late.data + late.length);
+  leaver->Send(goodbye.data(), goodbye.size());
   EXPECT_EQ(server.Take(1), Messages{Payload(bye)});  // the chat layer relays the goodbye
   victim->Reset();
   leaver.reset();
   ASSERT_TRUE(WaitFor([&] { return Names() == std::vector<std::string>{"Ann", "Ben"}; }));
+  EXPECT_EQ(server.QueuedCount(), 0u);
   EXPECT_EQ(server.WatchedSocketCount(), 3u);
   Flush();
   Messages expected{Payload(Arrival("Ben")), Payload(Arrival("Vic")), Payload(Arrival("Lea")),
@@ -469,4 +496,102 @@ TEST_F(Transport, StopWakesWaitingThreadsPromptly) {
     EXPECT_FALSE(e->IsActive());
     e->Stop();  // nothing left to stop
   }
+}
+
+namespace {
+// Small buffers and a longer send limit, so that a reader is dropped by
+// overflow unless the flooder filling it is held back.
+class SmallBuffers : public Transport {
+ protected:
+  SmallBuffers() {
+    limits.sendTimeout = milliseconds(2000);
+    limits.outputLimit = 24 * 1024;
+    limits.senderBacklogLimit = 4 * 1024;
+  }
+};
+}  // namespace
+
+TEST_F(SmallBuffers, FlooderIsHeldBackAloneAndLosesNothing) {
+  Endpoint& reader = Join("reader");
+  auto stuck = JoinRaw("stuck", 2048);
+  auto flooder = JoinRaw("flooder", 1 << 20);  // room for every relay it never reads
+  Endpoint& talker = Join("talker");
+  reader.Take(3);  // the arrivals
+
+  constexpr int FLOOD = 60;
+  const auto flood = [](int i) { return Says("flooder", std::to_string(i) + std::string(900, '.')); };
+  std::atomic<bool> flooded{false};
+  std::thread writer([&] {
+    for (int i = 0; i < FLOOD; ++i) flooder->Send(flood(i));
+    flooded = true;
+  });
+  Messages got;
+  const auto pump = [&] {
+    server.RelayQueued();
+    while (auto b = reader.Next()) got.push_back(*b);
+  };
+  ASSERT_TRUE(WaitFor([&] {
+    pump();
+    return got.size() >= 3;
+  }));
+  diag.Clear();
+  const CPacket honest = Says("talker", "still heard");
+  const auto sent = Clock::now();
+  ASSERT_TRUE(talker.SendToServer(honest));
+  ASSERT_TRUE(WaitFor([&] {
+    pump();
+    return std::find(got.begin(), got.end(), Payload(honest)) != got.end();
+  }));
+  EXPECT_LT(Since(sent), milliseconds(500));
+
+  // Held back, the flooder never fills the stuck reader's output past its
+  // bound: the stuck one goes at the send limit, then the flood reaches the
+  // reader whole and in order.
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        pump();
+        return flooded && std::count_if(got.begin(), got.end(), [](const Bytes& b) { return b.size() > 900; }) == FLOOD;
+      },
+      milliseconds(30000)));
+  writer.join();
+  int next = 0;
+  for (const Bytes& b : got) {
+    if (b.size() > 900) {
+      EXPECT_EQ(b, Payload(flood(next++)));
+    }
+  }
+  EXPECT_EQ(diag.Count("CTCPIP::SendMessageToAll() - send() error 110\n"), 1);
+  EXPECT_EQ(diag.Count("CTCPIP::SendMessageToAll() - send() error 105\n"), 0);
+  EXPECT_EQ(Names().size(), 3u);
+  EXPECT_FALSE(Known("stuck"));
+
+  // The server's own messages hold nobody back: a reader they overflow goes at once.
+  auto stuck2 = JoinRaw("stuck2", 2048);
+  const auto start = Clock::now();
+  // Paced, so that readers that keep up do.
+  for (int i = 0; i < 60 && Known("stuck2"); ++i) {
+    server.SendMessageToAll(flood(i));
+    std::this_thread::sleep_for(milliseconds(5));
+  }
+  EXPECT_TRUE(WaitFor([&] { return !Known("stuck2"); }));
+  EXPECT_LT(Since(start), limits.sendTimeout);
+  EXPECT_EQ(diag.Count("CTCPIP::SendMessageToAll() - send() error 105\n"), 1);
+}
+
+TEST_F(Transport, ClientWhoseLineLeavesInPartEndsItsConnection) {
+  RawListener deaf;
+  Endpoint c;
+  c.SetLimits(limits);
+  ASSERT_TRUE(c.Startup(TYPE_CLIENT, "talker"));
+  ASSERT_TRUE(c.Connect("127.0.0.1", deaf.Port()));
+  auto link = deaf.Accept();
+  ASSERT_TRUE(link);
+  // The server never reads: lines leave until the buffers are full, and the
+  // one that then leaves only in part cuts the stream, so the connection ends.
+  const CPacket line = Says("talker", std::string(997, 'x'));
+  int sent = 0;
+  while (c.SendToServer(line)) ASSERT_LT(++sent, 100000);
+  EXPECT_GT(sent, 0);
+  EXPECT_TRUE(WaitFor([&] { return !c.IsActive(); }));
+  EXPECT_FALSE(c.SendToServer(line));
 }
