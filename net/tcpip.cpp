@@ -3,6 +3,7 @@
 
 #include <sys/socket.h>
 
+#include <cassert>
 #include <cerrno>
 #include <cstring>
 
@@ -43,6 +44,7 @@ bool CTCPIP::Startup(uint16_t _Type, const char* nickname) {
 }
 
 void CTCPIP::StartListening(uint16_t port) {
+  assert(!IsCurrentThread());
   if (!isServer || active || !started) return;
   mainSocket = CreateTcpSocket();
   if (mainSocket == INVALID_SOCKET) {
@@ -71,6 +73,7 @@ void CTCPIP::StartListening(uint16_t port) {
 }
 
 bool CTCPIP::Connect(const char* address, uint16_t port) {
+  assert(!IsCurrentThread());
   // A second connection would orphan the first socket and its thread.
   if (!isClient || active) return false;
   if (clientSocket != INVALID_SOCKET) {
@@ -127,6 +130,8 @@ void CTCPIP::Stop() {
 
 void CTCPIP::Cleanup() {
   if (!started) return;
+  // Cleanup waits for the socket thread, so that thread must never call it.
+  assert(!IsCurrentThread());
   // The socket thread reads `started` as it begins: clear it once that
   // thread is gone.
   Stop();

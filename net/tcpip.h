@@ -174,6 +174,7 @@ class CTCPIP : public CThread {
   // Bytes of each sender's relays that wait unsent, by connection serial.
   std::map<uint64_t, size_t> relayBacklog;
   std::chrono::steady_clock::time_point drainDeadline{};
+  bool polling = false;  // the server's socket thread may be waiting on its sockets
   std::vector<UniqueSocket> deferredClose;
   std::vector<uint8_t> serverStream;  // client role: bytes from the server not yet cut
   WakeEvent wake;

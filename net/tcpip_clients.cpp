@@ -262,7 +262,7 @@ bool CTCPIP::IsSameConnection(Socket s, uint64_t serial) {
 }
 
 void CTCPIP::ReleaseSocket(UniqueSocket socket) {
-  if (IsCurrentThread() || !active) return;  // closed here, as `socket` goes
+  if (IsCurrentThread() || !polling) return;  // closed here, as `socket` goes
   ShutdownSocket(socket.Get());
   deferredClose.push_back(std::move(socket));
   wake.Signal();

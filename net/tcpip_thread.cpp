@@ -52,6 +52,7 @@ uint32_t CTCPIP::ServerThreadProc() {
     CMonitorGuard guard(*this);
     readSet.Reset();
     readSet.Add(mainSocket);
+    polling = true;
   }
   std::vector<pollfd> fds;
   while (active) {
@@ -97,6 +98,7 @@ uint32_t CTCPIP::ServerThreadProc() {
   DrainOutput();
   CMonitorGuard guard(*this);
   CloseDeferredSockets();
+  polling = false;
   return 0;
 }
 
