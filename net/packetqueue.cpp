@@ -9,28 +9,22 @@ void CPacketQueue::Push(const void* bytes, uint16_t n, Socket source, const std:
   packet->source = source;
   packet->sourceName = sourceName;
   packet->sourceSerial = sourceSerial;
-  Lock();
+  CMonitorGuard guard(*this);
   packets.push_back(std::move(packet));
   ++count;
-  Unlock();
 }
 
 std::unique_ptr<CQueuedPacket> CPacketQueue::Pop() {
-  Lock();
-  if (packets.empty()) {
-    Unlock();
-    return nullptr;
-  }
+  CMonitorGuard guard(*this);
+  if (packets.empty()) return nullptr;
   std::unique_ptr<CQueuedPacket> front = std::move(packets.front());
   packets.pop_front();
   --count;
-  Unlock();
   return front;
 }
 
 void CPacketQueue::Clear() {
-  Lock();
+  CMonitorGuard guard(*this);
   packets.clear();
   count = 0;
-  Unlock();
 }
