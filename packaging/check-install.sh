@@ -8,10 +8,11 @@
 set -euo pipefail
 build=$(cd "$1" && pwd)
 prefix=$(mktemp -d)
+out=$(mktemp)
 host_pid=
 cleanup() {
-  [ -n "$host_pid" ] && kill "$host_pid" 2>/dev/null
-  rm -rf "$prefix"
+  [ -z "$host_pid" ] || kill "$host_pid" 2>/dev/null || true
+  rm -rf "$prefix" "$out"
 }
 trap cleanup EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
@@ -74,7 +75,6 @@ rm -rf "$probe"
 exec_line=$(sed -n 's/^ExecStart=//p' "$unit")
 grep -qx 'JASELO_PORT=[0-9]*' etc/default/jaselo-host || fail "no port in the settings file"
 read -r -a command <<<"${exec_line//\$\{JASELO_PORT\}/0}"
-out=$(mktemp)
 "${command[@]}" </dev/null >"$out" 2>&1 &
 host_pid=$!
 port=
@@ -94,5 +94,4 @@ status=0
 wait "$host_pid" || status=$?
 host_pid=
 [ "$status" = 0 ] || fail "the host ended with status $status on SIGTERM"
-rm -f "$out"
 echo "install tree checked: $(echo "$actual" | wc -l) files"
