@@ -1,27 +1,42 @@
-# Sourced by the launch and test commands: installs the Debian packages the
-# build needs, or says exactly how to when we are not root.
-JASELO_PACKAGES="g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev qt6-base-dev libgl-dev fonts-liberation xvfb xauth xdotool libbenchmark-dev clang libclang-rt-14-dev llvm-14"
+# Sourced by the launch and test commands: installs the Debian packages they
+# need, as root directly, otherwise through sudo for the install step alone,
+# or says exactly how when there is no sudo.
 
-jaselo_missing_packages() {
+# Building and running the program.
+JASELO_BUILD_PACKAGES="g++ cmake ninja-build pkg-config qt6-base-dev libgl-dev fonts-liberation"
+# Running its window on a machine without a display.
+JASELO_DISPLAY_PACKAGES="xvfb xauth"
+# The test command on top: test frameworks, the window driven under Xvfb,
+# benchmarks, sanitizer and fuzzing toolchain, the checks of the installed
+# files (systemd for systemd-analyze), and the Debian package (cpack needs
+# dpkg-shlibdeps and file).
+JASELO_TEST_PACKAGES="libgtest-dev libgmock-dev xvfb xauth xdotool libbenchmark-dev clang libclang-rt-14-dev llvm-14
+  desktop-file-utils appstream man-db systemd dpkg-dev file"
+
+jaselo_missing_packages() { # packages...
   local missing="" p
-  for p in $JASELO_PACKAGES "$@"; do
+  for p in "$@"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
   done
   echo "$missing"
 }
 
-jaselo_install_deps() {
+jaselo_install_deps() { # packages...
   local missing
   missing=$(jaselo_missing_packages "$@")
   [ -z "$missing" ] && return 0
+  local install="apt-get install -y -qq --no-install-recommends$missing"
+  local as_root=()
   if [ "$(id -u)" != 0 ]; then
-    echo "Missing packages. Install them with:" >&2
-    echo "  sudo apt-get install -y$missing" >&2
-    return 1
+    if ! command -v sudo >/dev/null; then
+      echo "Missing packages. Install them as root with:" >&2
+      echo "  apt-get update && $install" >&2
+      return 1
+    fi
+    as_root=(sudo)
   fi
   echo "Installing:$missing"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
+  "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
   # shellcheck disable=SC2086
-  apt-get install -y -qq --no-install-recommends $missing
+  "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive $install
 }

@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Builds and runs the whole test suite: a plain build, then again under
 # AddressSanitizer + UndefinedBehaviorSanitizer, then the threaded tests under
-# ThreadSanitizer. Exits 0 only when every run passes.
+# ThreadSanitizer; builds and checks the Debian package; fuzzes. Exits 0 only
+# when every run passes.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
-jaselo_install_deps
+# shellcheck disable=SC2086
+jaselo_install_deps $JASELO_BUILD_PACKAGES $JASELO_TEST_PACKAGES
 
 export QT_QPA_PLATFORM=offscreen
 jobs=$(nproc)
@@ -17,8 +19,13 @@ configure_and_build() { # dir, extra cmake args...
 }
 
 echo "== Build and test"
-configure_and_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+configure_and_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DJASELO_BUILD_TESTS=ON -DJASELO_BUILD_TOOLS=ON
 ctest --test-dir build --output-on-failure -j "$jobs"
+
+echo "== Debian package"
+rm -f build/jaselo_*.deb
+(cd build && cpack -G DEB | grep -E '^CPack: - package:')
+bash packaging/check-deb.sh build/jaselo_*.deb
 
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
 configure_and_build build-asan -DCMAKE_BUILD_TYPE=Debug -DJASELO_SANITIZE=address,undefined

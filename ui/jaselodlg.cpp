@@ -8,7 +8,9 @@
 
 #include "config/configfile.h"
 #include "protocol/headers.h"
+#include "ui/backgroundalert.h"
 #include "ui/jaselodlginit.h"
+#include "ui/keyforwarder.h"
 #include "ui/resource.h"
 #include "ui/resources.h"
 #include "ui/richedit.h"
@@ -40,6 +42,8 @@ void CJaseloDlg::DoDataExchange() {
   // A line the box allows must fit one message whether or not settings were read.
   inputBox->LimitText(MAX_INPUT_BYTES);
   transcript->document()->setUndoRedoEnabled(false);
+  new CKeyForwarder(transcript, inputBox);
+  backgroundAlert = new CBackgroundAlert(this);
 }
 
 void CJaseloDlg::OnCommand(int id) {
@@ -225,6 +229,7 @@ void CJaseloDlg::OnSend() {
 }
 
 void CJaseloDlg::DispatchEvent(ChatEvent& event) {
+  if (backgroundAlert) backgroundAlert->OnChatEvent(event.Type);
   switch (event.Type) {
     case CHAT_SAYS: AppendSays(event); break;
     case CHAT_PRIVATE: AppendPrivateSays(event); break;

@@ -15,6 +15,7 @@
 #include "ui/charformat.h"
 #include "ui/toolkit.h"
 
+class CBackgroundAlert;
 class CRichEdit;
 class QPushButton;
 
@@ -100,6 +101,7 @@ class CJaseloDlg : public CDialog, public CThread {
   CJaseloNetwork clientNetwork;
   CRichEdit* inputBox = nullptr;
   CRichEdit* transcript = nullptr;
+  CBackgroundAlert* backgroundAlert = nullptr;  // a child of the window
   CharFormat inputFormat;
   CharFormat transcriptFormat;
   ChatSettings settings;

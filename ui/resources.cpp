@@ -77,7 +77,7 @@ QIcon LoadIconResource(int id) {
   InitResources();
   if (id != 128) return {};
   QIcon icon;
-  for (int size : {16, 24, 32, 48, 64}) icon.addFile(QStringLiteral(":/res/icon128-%1.png").arg(size));
+  for (int size : {16, 24, 32, 48, 64, 128, 256}) icon.addFile(QStringLiteral(":/res/icon128-%1.png").arg(size));
   return icon;
 }
 

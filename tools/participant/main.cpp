@@ -13,6 +13,7 @@
 #include <string_view>
 #include <thread>
 
+#include "app/version.h"
 #include "chat/jaselonetwork.h"
 #include "eventline.h"
 #include "net/thread.h"
@@ -108,6 +109,9 @@ class InputLines {
  public:
   enum class Result { Line, Nothing, End };
 
+  // Ignoring input, Next only waits: the end never comes from standard input.
+  explicit InputLines(bool ignore) : ignore(ignore) {}
+
   Result Next(std::string& line, int waitMs) {
     if (TakeLine(line)) return Result::Line;
     if (!atEnd) Fill(waitMs);
@@ -131,6 +135,10 @@ class InputLines {
   }
 
   void Fill(int waitMs) {
+    if (ignore) {
+      poll(nullptr, 0, waitMs);  // a signal cuts it short
+      return;
+    }
     pollfd p{STDIN_FILENO, POLLIN, 0};
     const int ready = poll(&p, 1, waitMs);
     if (ready < 0 && errno != EINTR) atEnd = true;
@@ -144,6 +152,7 @@ class InputLines {
     }
   }
 
+  const bool ignore;
   std::string pending;
   bool atEnd = false;
 };
@@ -192,7 +201,7 @@ int RunClient(const ParticipantOptions& o) {
   loop.Begin();
 
   ChatEvent line = OutgoingLine(o);
-  InputLines input;
+  InputLines input(o.noInput);
   bool lost = false;
   while (!stopRequested) {
     if (!client.IsActive()) {
@@ -239,7 +248,7 @@ int RunServer(const ParticipantOptions& o) {
   PollLoop loop(server, false);
   loop.Begin();
 
-  InputLines input;
+  InputLines input(o.noInput);
   std::string ignored;
   while (!stopRequested && input.Next(ignored, INPUT_WAIT_MS) != InputLines::Result::End) {
   }
@@ -261,6 +270,10 @@ int main(int argc, char** argv) {
   }
   if (options.help) {
     std::fputs(HelpText(), stdout);
+    return 0;
+  }
+  if (options.version) {
+    std::printf("jaselo-participant %s\n", JASELO_VERSION);
     return 0;
   }
   if (options.quiet) SetDiagSink([](std::string_view) {});

@@ -65,6 +65,10 @@ bool ParseOptions(int argc, char** argv, ParticipantOptions& o, std::string& err
 
     if (arg == "--help" || arg == "-h") {
       if (!flag(o.help)) return false;
+    } else if (arg == "--version") {
+      if (!flag(o.version)) return false;
+    } else if (arg == "--no-input") {
+      if (!flag(o.noInput)) return false;
     } else if (arg == "--serve") {
       if (!flag(o.serve)) return false;
     } else if (arg == "--bold") {
@@ -109,7 +113,7 @@ bool ParseOptions(int argc, char** argv, ParticipantOptions& o, std::string& err
       return false;
     }
   }
-  if (o.help) return true;
+  if (o.help || o.version) return true;
   if (o.serve) {
     if (!o.nick.empty()) {
       error = "--nick is for joining; --serve only hosts";
@@ -132,7 +136,8 @@ const char* HelpText() {
   return R"(Usage:
   jaselo-participant --nick NAME [--host ADDRESS] [--port N] [--face FONT]
                      [--color R,G,B] [--bold] [--italic] [--underline] [--quiet]
-  jaselo-participant --serve [--port N] [--quiet]
+  jaselo-participant --serve [--port N] [--quiet] [--no-input]
+  jaselo-participant --help | --version
 
 Joins a Jaselo chat without a window. Every line read from standard input is
 sent as a public chat line in the configured style (empty lines are skipped,
@@ -143,9 +148,9 @@ waits 100 ms and exits. SIGINT and SIGTERM end it the same way.
 With --serve it hosts the chat instead: it listens, relays, routes and keeps
 the table of participants, showing nothing and ignoring input lines, until
 SIGINT, SIGTERM or end of input; it then sends the shutdown notice
-"!!! SERVER !!!" to everybody, waits 100 ms and exits. (A server started in
-the background from a script gets /dev/null as input and would stop at once:
-give it a pipe that stays open.)
+"!!! SERVER !!!" to everybody, waits 100 ms and exits. A host started without
+a terminal (a service, a script's background job) reads /dev/null and would
+stop at once: give it --no-input.
 
 Options:
   --nick NAME       nickname to join with (required unless --serve)
@@ -158,7 +163,10 @@ Options:
                     text style sent with each line (default off)
   --quiet           silence the library's diagnostic lines, which otherwise
                     also go to standard output
+  --no-input        do not read standard input: run until SIGINT or SIGTERM
+                    (a joined participant then only shows what it receives)
   --help            this text
+  --version         the version
   Options that take a value also accept --option=VALUE.
 
 Output, one line per item, flushed at once:

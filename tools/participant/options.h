@@ -17,7 +17,9 @@ struct ParticipantOptions {
   bool italic = false;
   bool underline = false;
   bool quiet = false;
+  bool noInput = false;  // run until a signal, whatever standard input does
   bool help = false;
+  bool version = false;
 };
 
 // Fills `out` from argv; on a mistake returns false with a one-line reason.

@@ -181,7 +181,8 @@ std::vector<ResourceImage> DrawAllResources() {
     all.push_back({QStringLiteral("bitmap%1.png").arg(id), DrawBitmap(id, 1)});
     all.push_back({QStringLiteral("bitmap%1@2x.png").arg(id), DrawBitmap(id, 2)});
   }
-  for (int size : {16, 24, 32, 48, 64})
+  // The window uses them all; the hicolor theme of the desktop gets them installed.
+  for (int size : {16, 24, 32, 48, 64, 128, 256})
     all.push_back({QStringLiteral("icon128-%1.png").arg(size), DrawIcon(size)});
   return all;
 }

@@ -1,0 +1,97 @@
+// How the window meets the desktop: a request for attention when something
+// arrives in the background, and keys typed in the transcript reaching the
+// input box.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QTest>
+#include <QTextDocument>
+
+#include "protocol/headers.h"
+#include "ui/backgroundalert.h"
+#include "ui/jaselodlg.h"
+#include "ui/richedit.h"
+#include "ui_test_support.h"
+
+namespace {
+bool Activate(QWidget& window) {
+  window.activateWindow();
+  QApplication::setActiveWindow(&window);
+  return QTest::qWaitForWindowActive(&window);
+}
+}  // namespace
+
+TEST(BackgroundAlert, AsksOncePerSpellInTheBackgroundForLinesAndArrivals) {
+  CJaseloDlg dlg;
+  PrepareWindow(dlg, "alice");
+  std::vector<QWidget*> requests;
+  auto* alert = dlg.findChild<CBackgroundAlert*>();
+  ASSERT_NE(alert, nullptr);
+  alert->SetAlertCall([&](QWidget* w) { requests.push_back(w); });
+  QWidget elsewhere;
+  elsewhere.show();
+  ASSERT_TRUE(Activate(dlg));
+
+  const uint16_t port = StartAsServer(dlg);
+  Peer peer("peer");
+  ASSERT_TRUE(peer.Join(dlg, port));
+  const auto shown = [&](const char* text) {
+    return PumpUntil([&] { return PlainText(dlg.Transcript()->document()).contains(text); });
+  };
+  ASSERT_TRUE(peer.Say("while active"));
+  ASSERT_TRUE(shown("while active"));
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(requests.empty()) << "the user is looking at the window";
+
+  ASSERT_TRUE(Activate(elsewhere));
+  ASSERT_TRUE(peer.Say("one"));
+  ASSERT_TRUE(peer.SayPrivately("two", "alice"));
+  ASSERT_TRUE(shown("two"));
+  QCoreApplication::processEvents();
+  ASSERT_EQ(requests.size(), 1u) << "one request for the whole spell";
+  EXPECT_EQ(requests[0], &dlg);
+
+  // Back and away again: a new spell; a departure alone does not ask.
+  ASSERT_TRUE(Activate(dlg));
+  ASSERT_TRUE(Activate(elsewhere));
+  alert->OnChatEvent(CHAT_DISCONNECTED);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(requests.size(), 1u);
+  Peer late("late");
+  ASSERT_TRUE(late.Join(dlg, port));
+  QCoreApplication::processEvents();
+  EXPECT_EQ(requests.size(), 2u) << "an arrival asks";
+}
+
+TEST(TranscriptKeys, TypingGoesToTheInputBoxAndShortcutsStay) {
+  CJaseloDlg dlg;
+  PrepareWindow(dlg, "alice");
+  ASSERT_TRUE(Activate(dlg));
+  CRichEdit* transcript = dlg.Transcript();
+  CRichEdit* box = dlg.InputBox();
+  dlg.AppendText("something to copy\r\n");
+
+  transcript->setFocus();
+  TypeIntoFocus(QString::fromUtf8("h\xC3\xA9 there"));
+  EXPECT_EQ(box->toPlainText(), QString::fromUtf8("h\xC3\xA9 there"));
+  EXPECT_EQ(QApplication::focusWidget(), box);
+
+  transcript->setFocus();
+  QTest::keyClick(transcript, Qt::Key_Backspace);
+  EXPECT_EQ(box->toPlainText(), QString::fromUtf8("h\xC3\xA9 ther"));
+  EXPECT_EQ(QApplication::focusWidget(), box);
+
+  // Selecting and moving belong to the transcript; nothing reaches the box.
+  transcript->setFocus();
+  QTest::keyClick(transcript, Qt::Key_A, Qt::ControlModifier);
+  QTest::keyClick(transcript, Qt::Key_Right, Qt::ShiftModifier);
+  QTest::keyClick(transcript, Qt::Key_C, Qt::ControlModifier);
+  EXPECT_EQ(QApplication::focusWidget(), transcript);
+  EXPECT_EQ(box->toPlainText(), QString::fromUtf8("h\xC3\xA9 ther"));
+
+  // Enter sends what the box holds, as it does when typed there.
+  QTest::keyClick(transcript, Qt::Key_Return);
+  EXPECT_EQ(box->toPlainText(), QString());
+  EXPECT_EQ(QApplication::focusWidget(), box);
+}
