@@ -76,7 +76,9 @@ TEST(Diagnostics, BlockedOutputNeverHoldsTheCaller) {
     }
   }
   EXPECT_EQ(start, got.size()) << "the output ends inside a line";
-  EXPECT_EQ(notices, 1);
+  // One notice per stretch of dropped lines: more than one when the queue
+  // filled faster than the writer emptied it before the pipe was full.
+  EXPECT_GE(notices, 1);
   EXPECT_GT(dropped, 0u);
   EXPECT_EQ(received + dropped, size_t{LINES});
   EXPECT_EQ(got.substr(got.size() - 16), "after the flood\n");
