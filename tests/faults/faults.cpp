@@ -582,13 +582,30 @@ void HostileNamesFault(Row& row) {
       {"U+202E inside", Welcome("eve\xE2\x80\xAE" "evil")},
       {"1021 declared, \"ab\\0\" sent", overlong},
   };
-  auto conns = ConnectMany(static_cast<int>(welcomes.size()), port, 10s);
-  for (size_t i = 0; i < conns.size(); ++i) SendNow(conns[i], welcomes[i].second);
-  IdleUntil([&] { return CountClosedByServer(conns) == static_cast<int>(conns.size()); }, 5s, {&conns});
-  Idle(500ms, {&conns});
+  // The server's name in another case goes second, alone: were the first one
+  // accepted, it would be refused as its duplicate and prove nothing.
   std::string kept;
-  for (size_t i = 0; i < conns.size(); ++i) {
-    if (!conns[i].closedByServer) kept += (kept.empty() ? "" : ", ") + welcomes[i].first;
+  int closed = 0;
+  for (const auto& batch : {std::vector<size_t>{0, 1, 3, 4, 5, 6}, std::vector<size_t>{2}}) {
+    auto conns = ConnectMany(static_cast<int>(batch.size()), port, 10s);
+    for (size_t i = 0; i < conns.size(); ++i) SendNow(conns[i], welcomes[batch[i]].second);
+    IdleUntil([&] { return CountClosedByServer(conns) == static_cast<int>(conns.size()); }, 5s, {&conns});
+    Idle(500ms, {&conns});
+    for (size_t i = 0; i < conns.size(); ++i) {
+      if (!conns[i].closedByServer) kept += (kept.empty() ? "" : ", ") + welcomes[batch[i]].first;
+    }
+    closed += CountClosedByServer(conns);
+    CloseAll(conns);
+    // Whoever got in is gone again before the next batch.
+    IdleUntil([] {
+      std::lock_guard<std::mutex> guard(suite.mutex);
+      int in = 0;
+      for (const auto& o : suite.seen) {
+        for (const auto& [name, count] : o.joined) in += count;
+        for (const auto& [name, count] : o.departed) in -= count;
+      }
+      return in <= 0;
+    }, 5s);
   }
   int announced;
   {
@@ -598,8 +615,7 @@ void HostileNamesFault(Row& row) {
       for (const auto& [name, count] : o.joined) announced += count;
     }
   }
-  CloseAll(conns);
-  row.outcome = std::to_string(CountClosedByServer(conns)) + "/" + std::to_string(conns.size()) +
+  row.outcome = std::to_string(closed) + "/" + std::to_string(welcomes.size()) +
                 " closed by the server, " + std::to_string(announced) + " arrivals seen by the honest participants" +
                 (kept.empty() ? "" : "; kept: " + kept);
   Expect(row, kept.empty(), "hostile nicknames accepted: " + kept);
@@ -625,8 +641,8 @@ void DepartureThenLinesFault(Row& row) {
     privates = suite.seen[0].privates + suite.seen[1].privates;
   }
   CloseAll(leaver);
-  row.outcome = std::string(left ? "departure seen" : "NO departure seen") + "; after it " + std::to_string(says) +
-                " public and " + std::to_string(privates) + " private lines of the leaver relayed";
+  row.outcome = std::string(left ? "departure seen" : "NO departure seen") + "; after it the leaver's public line seen " +
+                std::to_string(says) + " times, its private line " + std::to_string(privates) + " times";
   Expect(row, left, "the departure was not relayed");
   Expect(row, says == 0 && privates == 0, "lines sent after the sender's departure were relayed");
 }
