@@ -781,6 +781,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   signal(SIGPIPE, SIG_IGN);
+  // Whole lines as they come, in order with the progress lines on stderr.
+  setvbuf(stdout, nullptr, _IOLBF, 0);
   rlimit files;
   if (getrlimit(RLIMIT_NOFILE, &files) == 0) {
     files.rlim_cur = files.rlim_max;
