@@ -19,9 +19,10 @@
 // network threads, some of them holding the endpoint lock, so it must never
 // wait on that write. A writer thread of its own does the blocking writes;
 // Diag only queues the line under a short lock. Setting O_NONBLOCK on
-// standard output instead would change the open file shared with the parent
-// (a shell then sees EAGAIN on its own writes), and polling for writability
-// tells nothing reliable about how much a terminal or socket takes.
+// standard output instead, even on a dup of it, would change the open file
+// that the parent shares (a shell then sees EAGAIN on its own writes), and
+// polling for writability says nothing reliable about how much a terminal or
+// a socket takes in one write.
 namespace {
 using namespace std::chrono_literals;
 
