@@ -258,8 +258,9 @@ Failures StuckReadersScenario(const std::string& participant, int seconds) {
   const LatencyStats honest = room.Overall(from, to);
   const size_t missing = room.Missing(from, to);
   std::printf("  honest lines: %s; %zu never came\n", Stats(honest).c_str(), missing);
-  std::printf("  stuck readers dropped: %d/%d, at most %.1f s after their buffers filled (%zu bytes held by the kernels at most)\n",
-              dropped, STUCK, worst, *std::max_element(held.begin(), held.end()));
+  std::printf("  stuck readers dropped: %d/%d%s (the kernels held up to %zu bytes toward one)\n", dropped, STUCK,
+              dropped > 0 ? Printf(", at most %.1f s after their buffers filled", worst).c_str() : "",
+              *std::max_element(held.begin(), held.end()));
   if (honest.p99Ms >= 1000) Fail(failures, Printf("honest p99 %.0f ms beside stuck readers, 1 s or more", honest.p99Ms));
   if (missing > 0) Fail(failures, Printf("%zu honest deliveries never came beside stuck readers", missing));
   if (room.Dropped() > 0) Fail(failures, Printf("%d honest participants dropped beside stuck readers", room.Dropped()));
