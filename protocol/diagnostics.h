@@ -1,7 +1,9 @@
 #pragma once
 // Diagnostic lines: the program's only report of internal failures. They go to
-// standard output, one whole line per call, flushed at once so that a crash
-// never swallows the line that explains it.
+// standard output, one whole line per call, written at once by a writer thread
+// of their own, so that a caller never waits on an output nobody reads. While
+// the output is blocked, up to 64 KiB of lines wait; lines beyond that are
+// dropped, and one line says how many once the output takes lines again.
 
 #include <functional>
 #include <string_view>

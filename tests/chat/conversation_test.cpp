@@ -65,8 +65,10 @@ TEST(Conversation, ArrivalsLinesPrivateLineDepartureAndShutdown) {
   secret.Type = CHAT_PRIVATE;
   ASSERT_TRUE(carol.network.SendPrivateChatMessage(secret, "BOB"));
   EXPECT_TRUE(Receives(bob, SeenOf(secret)));
+  // An unrelayed line stays with the server.
+  ASSERT_TRUE(carol.network.SendUnrelayedChatMessage(MakeLine("Carol", "for the server only")));
   // Carol's next public line follows on every connection, after anything the
-  // private line could have produced there.
+  // private and unrelayed lines could have produced there.
   const ChatEvent after = MakeLine("Carol", "after");
   ASSERT_TRUE(carol.network.SendChatMessage(after));
   EXPECT_EQ(tap.NextMessage(), SaysBytes(after));
@@ -133,6 +135,9 @@ TEST_F(Impersonation, LinesStatingAnotherNicknameAreDropped) {
   ASSERT_TRUE(mallory.Send(SaysBytes(MakeLine("alice", "me too"))));
   CPacket packet;
   ASSERT_TRUE(BuildPrivate("Alice", LineOf(forged), packet));
+  ASSERT_TRUE(mallory.Send(Content(packet)));
+  // Her own private line to a nickname nobody has goes nowhere, not even back to her.
+  ASSERT_TRUE(BuildPrivate("Nobody", LineOf(MakeLine("Mallory", "anyone?")), packet));
   ASSERT_TRUE(mallory.Send(Content(packet)));
   Sync();
   // Her own nickname in another letter case is still her own.

@@ -70,6 +70,11 @@ TEST(Dispatch, ReceivedStringsAreAlwaysTerminated) {
   EXPECT_STREQ(event.Police.get(), "");
   EXPECT_EQ(event.TextLength, 1);  // "x\0yz" is a std::string of one byte
   EXPECT_STREQ(event.Text.get(), "x");
+  // Addressed to somebody else (here a part of the own nickname): not shown.
+  event.Type = 0;
+  zed.Inject(Writer().U16(CHAT_PRIVATE).Counted(std::string("ZE\0", 3)).Line("Bo", "", "x").bytes);
+  EXPECT_FALSE(zed.ProcessPacketInQueue(event));
+  EXPECT_EQ(event.Type, 0);
 
   for (uint16_t type : {CHAT_JOINED, CHAT_DISCONNECTED}) {
     zed.Inject(Writer().U16(type).Counted("Newbie").bytes);
@@ -88,9 +93,8 @@ TEST(Dispatch, SaysCutShortYieldsNothingAndIsNotRelayed) {
 
   const ChatEvent line = MakeLine("Alice", "cut me anywhere");
   const Bytes whole = PayloadOf(SaysBytes(line));
-  // Every cut that loses at least one whole field. (Losing only the last
-  // byte is not a cut the decoder sees: a read is tested where it begins.)
-  for (size_t n = 1; n + 2 <= whole.size(); ++n) {
+  // Every cut, down to losing only the last byte.
+  for (size_t n = 1; n < whole.size(); ++n) {
     SCOPED_TRACE(n);
     server.network.Inject(Bytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(n)), "Alice");
     ChatEvent event;

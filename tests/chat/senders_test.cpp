@@ -55,5 +55,9 @@ TEST(Senders, MessagesThatFitGoOutWholeAndOthersNotAtAll) {
   const ChatEvent marker = MakeLine("Zed", "marker");
   ASSERT_TRUE(zed.SendChatMessage(marker));
   EXPECT_EQ(server.Read(SaysBytes(marker).size()), SaysBytes(marker));
+
+  // With the server gone, the departure reports that it could not be sent.
+  { RawPeer gone = std::move(server); }
+  EXPECT_TRUE(WaitFor([&] { return !zed.SendDisconnectMessage("Zed"); }));
   zed.StopClient();
 }

@@ -3,8 +3,13 @@
 // fault after another thrown at the server. Per fault it reports what the
 // honest participants saw and the server's CPU and memory, and it fails if an
 // honest line is lost or reordered, a forgery gets through, the server stops
-// serving, or its memory grows past a fixed bound.
-//   build/jaselo-faults [path/to/jaselo-participant]   (or: ctest --test-dir build -L faults -V)
+// serving, or its memory grows past a fixed bound. Then the longer faults,
+// each with a host and honest participants of its own (scenarios.h): the
+// host's standard output blocked, floods, and participants that never read.
+//   build/jaselo-faults [--flood-seconds N] [--stuck-seconds N] [--only NAME] [path/to/jaselo-participant]
+// NAME is one of suite, blocked, floods, stuck. The full-length run is
+//   build/jaselo-faults --flood-seconds 300 --stuck-seconds 60
+// and ctest runs a short one (ctest --test-dir build -L faults -V).
 #include <signal.h>
 #include <strings.h>
 #include <sys/resource.h>
@@ -26,6 +31,9 @@
 #include "process.h"
 #include "protocol/messages.h"
 #include "raw.h"
+#include "room.h"
+#include "scenarios.h"
+#include "wire.h"
 
 namespace {
 using namespace std::chrono_literals;
@@ -44,51 +52,6 @@ double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(
 
 bool SameName(const std::string& a, const std::string& b) { return strcasecmp(a.c_str(), b.c_str()) == 0; }
 
-// ---- wire bytes, built with the project's own builders ----
-
-std::string Bytes(const CPacket& p) { return std::string(reinterpret_cast<const char*>(p.data), p.length); }
-
-std::string Welcome(const std::string& name) {
-  CPacket p;
-  BuildClientWelcome(name.c_str(), static_cast<uint16_t>(name.size() + 1), p);
-  return Bytes(p);
-}
-
-ChatLineView Line(const std::string& name, const std::string& text) {
-  ChatLineView v;
-  v.Name = name.c_str();
-  v.NameLength = static_cast<uint16_t>(name.size() + 1);
-  v.Police = "Arial";
-  v.PoliceLength = 6;
-  v.Text = text.c_str();
-  v.TextLength = static_cast<uint16_t>(text.size() + 1);
-  return v;
-}
-
-std::string Says(const std::string& name, const std::string& text) {
-  CPacket p;
-  BuildSays(Line(name, text), p);
-  return Bytes(p);
-}
-
-std::string Departure(const std::string& name) {
-  CPacket p;
-  BuildDisconnected(name.c_str(), p);
-  return Bytes(p);
-}
-
-std::string Private(const std::string& to, const std::string& name, const std::string& text) {
-  CPacket p;
-  BuildPrivate(to.c_str(), Line(name, text), p);
-  return Bytes(p);
-}
-
-std::string Unrelayed(const std::string& name, const std::string& text) {
-  CPacket p;
-  BuildUnrelayed(Line(name, text), p);
-  return Bytes(p);
-}
-
 std::string RandomBytes(size_t n) {
   std::string s(n, '\0');
   for (auto& c : s) c = static_cast<char>(rng() & 0xFF);
@@ -96,19 +59,6 @@ std::string RandomBytes(size_t n) {
 }
 
 // ---- what the honest participants see ----
-
-// The value of key="..." in an event line, unescaped as far as we need.
-std::string Field(const std::string& line, const std::string& key) {
-  const size_t at = line.find(" " + key + "=\"");
-  if (at == std::string::npos) return {};
-  std::string out;
-  for (size_t i = at + key.size() + 3; i < line.size(); ++i) {
-    if (line[i] == '"') break;
-    if (line[i] == '\\' && i + 1 < line.size()) ++i;
-    out += line[i];
-  }
-  return out;
-}
 
 struct Observed {
   std::map<std::string, int> joined, departed;  // by lower-case name
@@ -129,8 +79,8 @@ class Suite {
 
   void OnLine(int receiver, const std::string& line) {
     const std::string type = line.substr(0, line.find(' '));
-    const std::string name = Field(line, "name");
-    const std::string text = Field(line, "text");
+    const std::string name = EventField(line, "name");
+    const std::string text = EventField(line, "text");
     const auto now = Clock::now();
     std::lock_guard<std::mutex> guard(mutex);
     std::string lower = name;
@@ -618,6 +568,88 @@ void ForgeryFault(Row& row) {
   Expect(row, ownLines == 1, "the forger's own honest line was not relayed");
 }
 
+void HostileNamesFault(Row& row) {
+  // Names that would break a transcript line, fake the server, or pass for
+  // an honest participant's; and a welcome whose name runs past the data.
+  std::string overlong = Welcome("x").substr(0, 2);
+  overlong += std::string("\xFD\x03" "ab\0", 5);  // declares 1021 name bytes, carries three
+  const std::vector<std::pair<std::string, std::string>> welcomes = {
+      {"carol says :\\r\\nok\\r\\n\\r\\nbob", Welcome("carol says :\r\nok\r\n\r\nbob")},
+      {"!!! SERVER !!!", Welcome(SERVER_SHUTDOWN_NAME)},
+      {"!!! Server !!!", Welcome("!!! Server !!!")},
+      {"honest1 + U+200B", Welcome("honest1\xE2\x80\x8B")},
+      {"\"honest2 \"", Welcome("honest2 ")},
+      {"U+202E inside", Welcome("eve\xE2\x80\xAE" "evil")},
+      {"1021 declared, \"ab\\0\" sent", overlong},
+  };
+  // The server's name in another case goes second, alone: were the first one
+  // accepted, it would be refused as its duplicate and prove nothing.
+  std::string kept;
+  int closed = 0;
+  for (const auto& batch : {std::vector<size_t>{0, 1, 3, 4, 5, 6}, std::vector<size_t>{2}}) {
+    auto conns = ConnectMany(static_cast<int>(batch.size()), port, 10s);
+    for (size_t i = 0; i < conns.size(); ++i) SendNow(conns[i], welcomes[batch[i]].second);
+    IdleUntil([&] { return CountClosedByServer(conns) == static_cast<int>(conns.size()); }, 5s, {&conns});
+    Idle(500ms, {&conns});
+    for (size_t i = 0; i < conns.size(); ++i) {
+      if (!conns[i].closedByServer) kept += (kept.empty() ? "" : ", ") + welcomes[batch[i]].first;
+    }
+    closed += CountClosedByServer(conns);
+    CloseAll(conns);
+    // Whoever got in is gone again before the next batch.
+    IdleUntil([] {
+      std::lock_guard<std::mutex> guard(suite.mutex);
+      int in = 0;
+      for (const auto& o : suite.seen) {
+        for (const auto& [name, count] : o.joined) in += count;
+        for (const auto& [name, count] : o.departed) in -= count;
+      }
+      return in <= 0;
+    }, 5s);
+  }
+  int announced;
+  {
+    std::lock_guard<std::mutex> guard(suite.mutex);
+    announced = 0;
+    for (const auto& o : suite.seen) {
+      for (const auto& [name, count] : o.joined) announced += count;
+    }
+  }
+  row.outcome = std::to_string(closed) + "/" + std::to_string(welcomes.size()) +
+                " closed by the server, " + std::to_string(announced) + " arrivals seen by the honest participants" +
+                (kept.empty() ? "" : "; kept: " + kept);
+  Expect(row, kept.empty(), "hostile nicknames accepted: " + kept);
+  Expect(row, announced == 0, "the arrival of a hostile nickname was announced");
+}
+
+void DepartureThenLinesFault(Row& row) {
+  // A departure, then a public and a private line, all in one write: nothing
+  // said after leaving may reach anyone.
+  auto leaver = ConnectMany(1, port, 10s);
+  SendNow(leaver[0], Welcome("leaver"));
+  IdleUntil([] { return suite.Joined("leaver") == 1; }, 5s, {&leaver});
+  SendNow(leaver[0], Departure("leaver") + Says("leaver", "said after leaving") +
+                         Private("honest1", "leaver", "whispered after leaving"));
+  const bool left = IdleUntil([] { return suite.Departed("leaver") == 1; }, 5s, {&leaver});
+  // Honest lines said from now on come after anything the server did with those.
+  Idle(500ms, {&leaver});
+  IdleUntil([] { return suite.CaughtUp(); }, CATCH_UP, {&leaver});
+  int says, privates;
+  {
+    std::lock_guard<std::mutex> guard(suite.mutex);
+    says = suite.seen[0].othersSays + suite.seen[1].othersSays;
+    privates = suite.seen[0].privates + suite.seen[1].privates;
+  }
+  CloseAll(leaver);
+  row.outcome = std::string(left ? "departure seen" : "NO departure seen") + "; after it the leaver's public line seen " +
+                std::to_string(says) + " times, its private line " + std::to_string(privates) + " times";
+  Expect(row, left, "the departure was not relayed");
+  Expect(row, says == 0 && privates == 0, "lines sent after the sender's departure were relayed");
+}
+
+// Every failed check of the whole run, by fault, for the closing summary.
+std::vector<std::string> failed;
+
 bool RunSuite() {
   const std::vector<std::string> env = {"ASAN_OPTIONS=" + std::string(getenv("ASAN_OPTIONS") ? getenv("ASAN_OPTIONS") : "") +
                                         ":quarantine_size_mb=16"};
@@ -664,6 +696,8 @@ bool RunSuite() {
   Phase("900-character lines as fast as possible", FlooderFault);
   Phase("duplicate nicknames in other cases", DuplicateFault);
   Phase("forged lines and departures", ForgeryFault);
+  Phase("hostile nicknames", HostileNamesFault);
+  Phase("a departure, then lines, in one write", DepartureThenLinesFault);
   Phase("after all faults", [](Row& row) {
     Idle(2s);
     row.outcome = "honest chat only";
@@ -707,23 +741,67 @@ bool RunSuite() {
   std::printf("\nhonest lines in the same order at both: %s; honest exits %d %d; server exit %d\n", sameOrder ? "yes" : "NO",
               honestStatus[0], honestStatus[1], serverStatus);
   ok = ok && sameOrder && honestStatus[0] == 0 && honestStatus[1] == 0 && serverStatus == 0;
-  std::printf("%s\n", ok ? "FAULT SUITE PASSED" : "FAULT SUITE FAILED");
+  for (const auto& r : rows) {
+    for (const auto& f : r.failures) failed.push_back(r.fault + ": " + f);
+  }
+  if (!sameOrder) failed.push_back("honest lines in different orders at the two participants");
+  if (honestStatus[0] != 0 || honestStatus[1] != 0 || serverStatus != 0) failed.push_back("a process of the suite ended badly");
   return ok;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  participantPath = argc > 1 ? argv[1] : JASELO_PARTICIPANT;
+  int floodSeconds = 25, stuckSeconds = 20;
+  std::string only;
+  participantPath = JASELO_PARTICIPANT;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    const bool hasValue = i + 1 < argc;
+    if (arg == "--flood-seconds" && hasValue) {
+      floodSeconds = std::atoi(argv[++i]);
+    } else if (arg == "--stuck-seconds" && hasValue) {
+      stuckSeconds = std::atoi(argv[++i]);
+    } else if (arg == "--only" && hasValue) {
+      only = argv[++i];
+    } else if (arg.rfind("--", 0) != 0) {
+      participantPath = arg;
+    } else {
+      std::fprintf(stderr, "usage: jaselo-faults [--flood-seconds N] [--stuck-seconds N] [--only suite|blocked|floods|stuck] "
+                           "[path/to/jaselo-participant]\n");
+      return 2;
+    }
+  }
+  if (floodSeconds < 1 || stuckSeconds < 1) {
+    std::fprintf(stderr, "durations are whole seconds, at least 1\n");
+    return 2;
+  }
   if (access(participantPath.c_str(), X_OK) != 0) {
     std::fprintf(stderr, "no participant program at %s\n", participantPath.c_str());
     return 2;
   }
   signal(SIGPIPE, SIG_IGN);
+  // Whole lines as they come, in order with the progress lines on stderr.
+  setvbuf(stdout, nullptr, _IOLBF, 0);
   rlimit files;
   if (getrlimit(RLIMIT_NOFILE, &files) == 0) {
     files.rlim_cur = files.rlim_max;
     setrlimit(RLIMIT_NOFILE, &files);
   }
-  return RunSuite() ? 0 : 1;
+  const auto wanted = [&only](const char* name) { return only.empty() || only == name; };
+  const auto add = [](const std::string& scenario, const Failures& f) {
+    for (const auto& what : f) failed.push_back(scenario + ": " + what);
+  };
+  if (wanted("suite")) RunSuite();
+  if (wanted("blocked")) add("blocked output", BlockedOutputScenario(participantPath));
+  if (wanted("floods")) add("floods", FloodScenario(participantPath, floodSeconds));
+  if (wanted("stuck")) add("stuck readers", StuckReadersScenario(participantPath, stuckSeconds));
+
+  if (failed.empty()) {
+    std::printf("\nFAULT SUITE PASSED\n");
+    return 0;
+  }
+  std::printf("\nFAULT SUITE FAILED, %zu checks:\n", failed.size());
+  for (const auto& f : failed) std::printf("  - %s\n", f.c_str());
+  return 1;
 }

@@ -55,12 +55,16 @@ Child Spawn(const std::vector<std::string>& argv, bool readOutput, bool keepStde
 bool LineReader::Next(std::string& line, std::chrono::milliseconds timeout) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   for (;;) {
-    const size_t end = pending.find('\n');
+    const size_t end = pending.find('\n', start);
     if (end != std::string::npos) {
-      line.assign(pending, 0, end);
-      pending.erase(0, end + 1);
+      line.assign(pending, start, end - start);
+      start = end + 1;
       return true;
     }
+    // Lines taken are dropped only once no whole line is left: one move per
+    // read instead of one per line, which a flood of long lines would feel.
+    pending.erase(0, start);
+    start = 0;
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) return false;
     pollfd p{fd, POLLIN, 0};

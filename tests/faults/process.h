@@ -29,6 +29,7 @@ class LineReader {
  private:
   int fd;
   std::string pending;
+  size_t start = 0;  // where the next line begins in pending
 };
 // Writes everything; false when the reader has gone.
 bool WriteAll(int fd, const std::string& bytes);

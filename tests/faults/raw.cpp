@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <fstream>
 #include <thread>
 
 namespace {
@@ -44,7 +46,7 @@ void CheckCompletions(std::vector<Raw>& conns, int waitMs) {
 }  // namespace
 
 std::vector<Raw> ConnectMany(int n, uint16_t port, std::chrono::milliseconds timeout, int receiveBuffer,
-                             std::chrono::milliseconds gap) {
+                             std::chrono::milliseconds gap, int maxSegment) {
   std::vector<Raw> conns(static_cast<size_t>(n));
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
@@ -56,6 +58,7 @@ std::vector<Raw> ConnectMany(int n, uint16_t port, std::chrono::milliseconds tim
     r.fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (r.fd < 0) continue;
     if (receiveBuffer > 0) setsockopt(r.fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+    if (maxSegment > 0) setsockopt(r.fd, IPPROTO_TCP, TCP_MAXSEG, &maxSegment, sizeof maxSegment);
     const int on = 1;
     setsockopt(r.fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     if (connect(r.fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
@@ -124,4 +127,41 @@ int CountClosedByServer(const std::vector<Raw>& conns) {
   int n = 0;
   for (const auto& r : conns) n += r.closedByServer ? 1 : 0;
   return n;
+}
+
+bool Offer(Raw& r, const std::string& message) {
+  Flush(r);
+  if (!r.outbox.empty() || r.fd < 0 || !r.connected || r.closedByServer) return false;
+  r.outbox = message;
+  Flush(r);
+  return true;
+}
+
+void Flush(Raw& r) {
+  while (!r.outbox.empty() && r.fd >= 0 && r.connected && !r.closedByServer) {
+    const ssize_t n = send(r.fd, r.outbox.data(), r.outbox.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    r.outbox.erase(0, static_cast<size_t>(n));
+  }
+}
+
+size_t KernelBytesToward(const Raw& r, uint16_t serverPort) {
+  sockaddr_in own{};
+  socklen_t len = sizeof own;
+  if (r.fd < 0 || getsockname(r.fd, reinterpret_cast<sockaddr*>(&own), &len) != 0) return 0;
+  const unsigned ownPort = ntohs(own.sin_port);
+  std::ifstream table("/proc/net/tcp");
+  size_t bytes = 0;
+  std::string line;
+  std::getline(table, line);  // the heading
+  while (std::getline(table, line)) {
+    unsigned local = 0, remote = 0;
+    unsigned long tx = 0, rx = 0;
+    // "  sl  local_address rem_address   st tx_queue rx_queue ..." with hex fields
+    if (std::sscanf(line.c_str(), " %*d: %*8x:%x %*8x:%x %*x %lx:%lx", &local, &remote, &tx, &rx) != 4) continue;
+    if (local == serverPort && remote == ownPort) bytes += tx;
+    if (local == ownPort && remote == serverPort) bytes += rx;
+  }
+  return bytes;
 }

@@ -174,9 +174,10 @@ TEST(Messages, RelayGivesBackTheOriginalMessage) {
   EXPECT_FALSE(BuildRelay(payload, relayed));
 }
 
-// Cut anywhere before the last field, a chat line cannot be read: a handler tests the outcome once.
+// Cut anywhere, even by its last byte, a chat line or a counted string cannot
+// be read: a handler tests the outcome once.
 TEST(Messages, TruncatedChatLineFailsToRead) {
-  for (size_t cut = 4; cut + 2 < kBobSaysHi.size(); ++cut) {
+  for (size_t cut = 4; cut < kBobSaysHi.size(); ++cut) {
     CPacket p;
     ASSERT_TRUE(p.SetData(kBobSaysHi.data(), static_cast<uint16_t>(cut)));
     CDecodePacket d = DecoderOf(p);
@@ -186,6 +187,18 @@ TEST(Messages, TruncatedChatLineFailsToRead) {
     f.Name = "untouched";
     EXPECT_FALSE(ReadChatLine(d, f)) << "cut at " << cut;
     EXPECT_EQ(f.Name, "untouched");
+  }
+  CPacket departure;
+  ASSERT_TRUE(BuildDisconnected("Bob", departure));
+  for (uint16_t cut = 6; cut < departure.length; ++cut) {
+    CPacket p;
+    ASSERT_TRUE(p.SetData(departure.data, cut));
+    CDecodePacket d = DecoderOf(p);
+    Short(d);
+    Short(d);
+    std::string name = "untouched";
+    EXPECT_FALSE(ReadCountedString(d, name)) << "cut at " << cut;
+    EXPECT_EQ(name, "untouched");
   }
 }
 
