@@ -139,6 +139,11 @@ void ShutdownSocket(Socket s) {
   if (s != INVALID_SOCKET) shutdown(s, SHUT_RDWR);
 }
 
+void ResetOnClose(Socket s) {
+  const linger now{1, 0};
+  if (s != INVALID_SOCKET) setsockopt(s, SOL_SOCKET, SO_LINGER, &now, sizeof now);
+}
+
 void CloseSocket(Socket s) {
   if (s != INVALID_SOCKET) close(s);
 }

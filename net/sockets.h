@@ -48,6 +48,9 @@ long SendSome(Socket s, const void* bytes, size_t n);
 // Wakes any thread waiting on the socket in this process, without releasing
 // the descriptor (so its number cannot be reused under that thread).
 void ShutdownSocket(Socket s);
+// Makes the coming close a reset: what the peer has not taken is thrown away
+// at once instead of being offered to it for minutes.
+void ResetOnClose(Socket s);
 void CloseSocket(Socket s);
 // The calling thread's last socket error code.
 int LastSocketError();

@@ -159,6 +159,9 @@ class CTCPIP : public CThread {
   // the table and the watched set, and the others hear of its departure
   // (unless it announced that itself).
   void ForgetConnection(Socket s);
+  // A reader whose messages can no longer leave: what waits for it is
+  // dropped with the connection, which ends in a reset.
+  void ForgetFailedReader(Socket s);
   // Takes a connection out of every server structure and releases its socket.
   void DropConnection(Socket s);
   // Closing a descriptor another thread may be polling would let its number

@@ -160,7 +160,7 @@ void CTCPIP::SendPrivateMessage(const CPacket& packet, Socket socket, uint64_t o
   CMonitorGuard guard(*this);
   if (!QueueOutput(socket, packet, origin)) {
     Diag("CTCPIP::SendPrivateMessage() - send() error %d\n", LastSocketError());
-    ForgetConnection(socket);
+    ForgetFailedReader(socket);
   }
 }
 
@@ -174,7 +174,7 @@ void CTCPIP::SendMessageToAll(const CPacket& packet, uint64_t origin) {
     }
   }
   // Forgetting sends departures, which walk the table again: only after this walk.
-  for (Socket s : failed) ForgetConnection(s);
+  for (Socket s : failed) ForgetFailedReader(s);
 }
 
 bool CTCPIP::QueueOutput(Socket s, const CPacket& packet, uint64_t origin) {
@@ -240,6 +240,12 @@ void CTCPIP::ForgetConnection(Socket s) {
   DropConnection(s);
   CPacket departure;
   if (known && !departed && BuildDisconnected(name.c_str(), departure)) SendMessageToAll(departure);
+}
+
+void CTCPIP::ForgetFailedReader(Socket s) {
+  const auto it = connections.find(s);
+  if (it != connections.end()) ResetOnClose(it->second.socket.Get());
+  ForgetConnection(s);
 }
 
 void CTCPIP::DropConnection(Socket s) {

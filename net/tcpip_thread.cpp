@@ -77,7 +77,7 @@ uint32_t CTCPIP::ServerThreadProc() {
       const auto it = connections.find(fds[i].fd);
       if (it != connections.end() && !it->second.output.Empty() && !WriteOutput(it->second)) {
         Diag("CTCPIP::SendMessageToAll() - send() error %d\n", LastSocketError());
-        ForgetConnection(fds[i].fd);
+        ForgetFailedReader(fds[i].fd);
       }
     }
     // The set is cut down to the readable sockets, in ascending order.
@@ -227,14 +227,16 @@ int CTCPIP::MillisecondsToNextDeadline() const {
 
 void CTCPIP::ForgetOverdueConnections() {
   const auto now = Clock::now();
-  std::vector<Socket> late;
+  std::vector<Socket> unidentified, stalled;
   for (const auto& [s, connection] : connections) {
-    const bool unidentified = clientTable.count(s) == 0 && now - connection.acceptedAt >= limits.identifyTimeout;
-    const bool stalled = !connection.output.Empty() && now - connection.lastProgress >= limits.sendTimeout;
-    if (stalled) Diag("CTCPIP::SendMessageToAll() - send() error %d\n", ETIMEDOUT);
-    if (unidentified || stalled) late.push_back(s);
+    if (clientTable.count(s) == 0 && now - connection.acceptedAt >= limits.identifyTimeout) unidentified.push_back(s);
+    else if (!connection.output.Empty() && now - connection.lastProgress >= limits.sendTimeout) stalled.push_back(s);
   }
-  for (Socket s : late) ForgetConnection(s);
+  for (Socket s : unidentified) ForgetConnection(s);
+  for (Socket s : stalled) {
+    Diag("CTCPIP::SendMessageToAll() - send() error %d\n", ETIMEDOUT);
+    ForgetFailedReader(s);
+  }
 }
 
 uint32_t CTCPIP::ClientThreadProc() {
