@@ -50,6 +50,8 @@ class CJaseloDlg : public CDialog, public CThread {
   void AppendJoined(ChatEvent& event);
   void AppendDisconnected(ChatEvent& event);
   void AppendBody(ChatEvent& event);
+  // The one notice shown when the own connection ends without the user leaving.
+  void AppendConnectionLost();
   void AppendText(const std::string& text);
 
   // Style controls.
@@ -74,6 +76,8 @@ class CJaseloDlg : public CDialog, public CThread {
   CJaseloNetwork& ClientNetwork() { return clientNetwork; }
   bool IsRunning() const { return Running.load(); }
   bool IsPolling() const { return polling.load(); }
+  // The poll loop has seen the own connection end and said so.
+  bool ConnectionLost() const { return connectionLost.load(); }
   const CharFormat& InputFormat() const { return inputFormat; }
   // Clears Running and waits for the poll thread, serving its pending transcript
   // operations meanwhile.
@@ -105,6 +109,8 @@ class CJaseloDlg : public CDialog, public CThread {
   ChatSettings settings;
   std::atomic<bool> Running{false};
   std::atomic<bool> polling{false};  // the poll thread has not yet left ThreadProc
+  std::atomic<bool> leaving{false};  // the user is closing: the end of the connection is no loss
+  std::atomic<bool> connectionLost{false};
   bool closing = false;
   std::string configPath = "config.cfg";
   std::array<int, 8> shownImages{};  // by button id - IDC_FONT

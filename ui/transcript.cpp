@@ -70,6 +70,11 @@ void CJaseloDlg::AppendJoined(ChatEvent& event) {
   event.Name.Reset();
 }
 
+void CJaseloDlg::AppendConnectionLost() {
+  transcriptFormat = HeaderFormat(kNoticeColor);
+  AppendText("Connection to the server lost !\r\n\r\n");
+}
+
 void CJaseloDlg::AppendDisconnected(ChatEvent& event) {
   transcriptFormat = HeaderFormat(kNoticeColor);
   AppendText(Str(event.Name) + " is disconnected !\r\n\r\n");

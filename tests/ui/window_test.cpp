@@ -126,6 +126,63 @@ TEST(ChatWindow, TheOwnLineShowsOnlyWhenTheServerRelaysIt) {
   server.StopServer();
 }
 
+TEST(ChatWindow, ALineThatCannotGoStaysAndALostConnectionIsSaidOnce) {
+  CJaseloNetwork server;
+  ASSERT_TRUE(server.StartupServer());
+  server.ServerListen(0);
+  CJaseloDlg dlg;
+  PrepareWindow(dlg, "alice");
+  ChatSettings& s = dlg.Settings();
+  s.Client = true;
+  s.Server = false;
+  s.Port = server.ListeningPort();
+  dlg.StartNetwork();
+  ASSERT_TRUE(dlg.IsRunning());
+  CRichEdit* box = dlg.InputBox();
+  const QString transcript = "alice says :\nfirst\n\nConnection to the server lost !\n\n";
+
+  // Too long for one message (possible only past the box's limit): not sent, kept.
+  box->LimitText(5000);
+  TypeText(box, QString(2000, 'x'));
+  QTest::keyClick(box, Qt::Key_Return);
+  EXPECT_EQ(box->toPlainText(), QString(2000, 'x'));
+  box->clear();
+  box->LimitText(MAX_INPUT_BYTES);
+
+  QTest::keyClicks(box, "first");
+  QTest::keyClick(box, Qt::Key_Return);
+  EXPECT_EQ(box->toPlainText(), QString());
+  ASSERT_TRUE(PumpUntil([&] { return server.QueuedCount() >= 1; }));
+  ChatEvent relayed;
+  ASSERT_TRUE(server.ProcessPacketInQueue(relayed));
+  // The relay arrives before the end, so it shows before the notice.
+  server.StopServer();
+  server.Cleanup();  // closes the connections too
+  ASSERT_TRUE(PumpUntil([&] { return dlg.ConnectionLost(); }));
+  PumpUntil([] { return false; }, std::chrono::milliseconds(200));
+  EXPECT_EQ(PlainText(dlg.Transcript()->document()), transcript);
+  const auto runs = Runs(dlg.Transcript()->document());
+  ExpectRun(runs.back(), "Connection to the server lost !\n\n", "Courier New", kGreen, false, false, false);
+
+  // From now on Send leaves the line where it is.
+  QTest::keyClicks(box, "kept");
+  QTest::keyClick(box, Qt::Key_Return);
+  dlg.Button(IDC_SEND)->click();
+  EXPECT_EQ(box->toPlainText(), "kept");
+  dlg.OnCancel();
+  EXPECT_FALSE(dlg.IsPolling());
+  EXPECT_EQ(PlainText(dlg.Transcript()->document()), transcript);
+
+  // In the server role, the own client's connection counts the same way.
+  CJaseloDlg host;
+  PrepareWindow(host, "host");
+  StartAsServer(host);
+  ASSERT_TRUE(PumpUntil([&] { return host.ServerNetwork().ClientTable().size() == 1; }));
+  host.ServerNetwork().RemoveClientByName("host");
+  ASSERT_TRUE(PumpUntil([&] { return host.ConnectionLost(); }));
+  EXPECT_EQ(PlainText(host.Transcript()->document()), "Connection to the server lost !\n\n");
+}
+
 TEST(Transcript, EachKindOfLineHasItsTextFaceColourAndEffects) {
   CJaseloDlg dlg;
   PrepareWindow(dlg, "me");
