@@ -17,6 +17,20 @@ constexpr uint32_t kNoticeColor = MakeColor(90, 230, 90);
 
 std::string Str(const EventString& s) { return s.get() ? s.get() : ""; }
 
+// A nickname as the transcript shows it: a control character becomes U+FFFD,
+// so that no name breaks a line or forges one, whatever a server sent.
+std::string ShownName(const EventString& s) {
+  std::string shown;
+  for (const char c : Str(s)) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F)
+      shown += "\xEF\xBF\xBD";
+    else
+      shown += c;
+  }
+  return shown;
+}
+
 CharFormat HeaderFormat(uint32_t color) {
   CharFormat f;
   f.Mask = kHeaderMask;
@@ -52,21 +66,21 @@ void CJaseloDlg::AppendBody(ChatEvent& event) {
 
 void CJaseloDlg::AppendSays(ChatEvent& event) {
   transcriptFormat = HeaderFormat(kSaysColor);
-  AppendText(Str(event.Name) + " says :\r\n");
+  AppendText(ShownName(event.Name) + " says :\r\n");
   event.Name.Reset();
   AppendBody(event);
 }
 
 void CJaseloDlg::AppendPrivateSays(ChatEvent& event) {
   transcriptFormat = HeaderFormat(kPrivateColor);
-  AppendText("(*private*) " + Str(event.Name) + " says :\r\n");
+  AppendText("(*private*) " + ShownName(event.Name) + " says :\r\n");
   event.Name.Reset();
   AppendBody(event);
 }
 
 void CJaseloDlg::AppendJoined(ChatEvent& event) {
   transcriptFormat = HeaderFormat(kNoticeColor);
-  AppendText(Str(event.Name) + " joined the chat !\r\n\r\n");
+  AppendText(ShownName(event.Name) + " joined the chat !\r\n\r\n");
   event.Name.Reset();
 }
 
@@ -77,6 +91,6 @@ void CJaseloDlg::AppendConnectionLost() {
 
 void CJaseloDlg::AppendDisconnected(ChatEvent& event) {
   transcriptFormat = HeaderFormat(kNoticeColor);
-  AppendText(Str(event.Name) + " is disconnected !\r\n\r\n");
+  AppendText(ShownName(event.Name) + " is disconnected !\r\n\r\n");
   event.Name.Reset();
 }
