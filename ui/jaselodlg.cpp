@@ -68,10 +68,18 @@ bool CJaseloDlg::OnInitDialog() {
   settings.Client = settings.Server = false;
   ReadConfig();
   if (RunInitDialog()) StartNetwork();
-  setWindowTitle(QStringLiteral("Jaselo -- ") + QString::fromUtf8(settings.Pseudo));
+  ShowTitle();
   // The user can type at once.
   inputBox->GiveFocus();
   return false;
+}
+
+void CJaseloDlg::ShowTitle() {
+  // Qt takes "[*]" in a title for the modified mark and hides it; "[*][*]" shows
+  // one "[*]".
+  QString nickname = QString::fromUtf8(settings.Pseudo);
+  nickname.replace(QStringLiteral("[*]"), QStringLiteral("[*][*]"));
+  setWindowTitle(QStringLiteral("Jaselo -- ") + nickname);
 }
 
 bool CJaseloDlg::RunInitDialog() {

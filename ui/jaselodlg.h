@@ -37,6 +37,8 @@ class CJaseloDlg : public CDialog, public CThread {
   void ReadConfig();
   void WriteConfig();
   void WriteDefaultConfig();
+  // "Jaselo -- " and the nickname, shown literally.
+  void ShowTitle();
 
   // Chatting.
   void OnSend();

@@ -41,6 +41,12 @@ CRichEdit::CRichEdit(QWidget* parent) : QTextEdit(parent) {
   setAcceptRichText(false);  // pasted text takes the box's format, like typed text
   setLineWrapMode(QTextEdit::WidgetWidth);
   setTabChangesFocus(true);
+  // White paper and black default text under any desktop palette: lines come
+  // in their senders' colours, which a dark background would swallow.
+  QPalette p = palette();
+  p.setColor(QPalette::Base, Qt::white);
+  p.setColor(QPalette::Text, Qt::black);
+  setPalette(p);
 }
 
 int CRichEdit::GetTextLength() {
