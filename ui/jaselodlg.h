@@ -21,6 +21,9 @@ class QPushButton;
 // Bytes one typed line may take: with the longest nickname and face name the
 // chat message still fits one packet.
 constexpr size_t MAX_INPUT_BYTES = 900;
+// Paragraphs the transcript keeps: the oldest go as new lines come, so that a
+// long or flooded chat does not grow the window's memory without end.
+constexpr int TRANSCRIPT_MAX_PARAGRAPHS = 10000;
 // Height of the input box's and of all transcript text, in twips (9.5 points).
 constexpr int32_t TEXT_HEIGHT_TWIPS = 190;
 
@@ -55,6 +58,8 @@ class CJaseloDlg : public CDialog, public CThread {
   // The one notice shown when the own connection ends without the user leaving.
   void AppendConnectionLost();
   void AppendText(const std::string& text);
+  // Sets how many paragraphs the transcript keeps (tests use a small bound).
+  void SetTranscriptLimit(int paragraphs) { transcriptLimit = paragraphs; }
 
   // Style controls.
   void LoadButtonBitmaps();
@@ -97,6 +102,8 @@ class CJaseloDlg : public CDialog, public CThread {
   void StartPollLoop();
   void WaitForPollLoop();
   void LeaveAsClient();
+  // Drops the oldest paragraphs once the transcript holds more than its bound.
+  void TrimTranscript();
 
   QIcon icon;
   std::array<QIcon, 8> bitmaps;
@@ -109,6 +116,7 @@ class CJaseloDlg : public CDialog, public CThread {
   CharFormat inputFormat;
   CharFormat transcriptFormat;
   ChatSettings settings;
+  int transcriptLimit = TRANSCRIPT_MAX_PARAGRAPHS;
   std::atomic<bool> Running{false};
   std::atomic<bool> polling{false};  // the poll thread has not yet left ThreadProc
   std::atomic<bool> leaving{false};  // the user is closing: the end of the connection is no loss

@@ -253,6 +253,24 @@ TEST(Transcript, PeerFieldsAreShownLiterallyAndCutToTheirLimits) {
   }
 }
 
+TEST(Transcript, KeepsOnlyItsNewestParagraphsUpToTheBound) {
+  CJaseloDlg dlg;
+  PrepareWindow(dlg, "me");
+  dlg.SetTranscriptLimit(20);
+  for (int i = 0; i < 100; ++i) {
+    ChatEvent e;
+    FillEvent(e, CHAT_SAYS, "bob", std::to_string(i).c_str());
+    dlg.DispatchEvent(e);
+    ASSERT_LE(dlg.Transcript()->document()->blockCount(), 20) << i;
+  }
+  // Whole paragraphs go, oldest first; the newest lines stay whole.
+  const QString text = PlainText(dlg.Transcript()->document());
+  EXPECT_TRUE(text.endsWith("bob says :\n97\n\nbob says :\n98\n\nbob says :\n99\n\n")) << text.toStdString();
+  EXPECT_FALSE(text.contains("\n90\n")) << text.toStdString();
+  const auto runs = Runs(dlg.Transcript()->document());
+  ExpectRun(runs.back(), "99\n\n", "Arial", QColor(0, 0, 0), false, false, false);
+}
+
 TEST(Transcript, UnrelayedAndUnknownTypesLeaveItUnchanged) {
   CJaseloDlg dlg;
   PrepareWindow(dlg, "me");
