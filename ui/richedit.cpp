@@ -164,8 +164,9 @@ QString CRichEdit::Fitting(const QString& text) const {
   qsizetype end = 0;
   size_t used = 0;
   while (end < text.size()) {
-    const bool pair = end + 1 < text.size() && ((text.at(end).isHighSurrogate() && text.at(end + 1).isLowSurrogate()) ||
-                                                (text.at(end) == u'\r' && text.at(end + 1) == u'\n'));
+    const QChar c = text.at(end);
+    const QChar next = end + 1 < text.size() ? text.at(end + 1) : QChar();
+    const bool pair = (c.isHighSurrogate() && next.isLowSurrogate()) || (c == u'\r' && next == u'\n');
     const qsizetype width = pair ? 2 : 1;
     const size_t bytes = WireLength(text.mid(end, width));
     if (used + bytes > room) break;

@@ -57,7 +57,7 @@ void CJaseloDlg::AppendText(const std::string& text) {
 
 void CJaseloDlg::TrimTranscript() {
   // Removing paragraphs one by one as each comes costs a relayout every time
-  // (measured: over 30 times slower than appending); a tenth of the bound at
+  // (measured: more than 40 times slower than appending); a tenth of the bound at
   // once keeps appending as fast as with no bound.
   QTextDocument* document = transcript->document();
   if (transcriptLimit <= 0 || document->blockCount() <= transcriptLimit) return;
