@@ -1,6 +1,7 @@
 #include "config/configfile.h"
 
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -162,16 +163,27 @@ void ReadText(ByteReader& in, int32_t count, char (&text)[32]) {
   }
 }
 
+bool IsControl(unsigned char c) { return c < 0x20 || c == 0x7F; }
+
+std::string WithoutControls(std::string_view text) {
+  std::string out;
+  for (const char c : text)
+    if (!IsControl(static_cast<unsigned char>(c))) out += c;
+  return out;
+}
+
 std::string FormatSettings(const ChatSettings& s) {
-  const std::string_view pseudo = FieldText(s.Pseudo);
-  const std::string_view police = FieldText(s.Police);
+  const std::string pseudo = NicknameForSettings(FieldText(s.Pseudo));
+  const std::string police = FaceNameForSettings(FieldText(s.Police));
   char text[512];
   const int n = std::snprintf(
       text, sizeof(text),
-      "#Pseudo\r\n%zu %.*s\r\n#Client-Server\r\n%d %d\r\n#IpAddress\r\n%u.%u.%u.%u\r\n"
+      "#Pseudo\r\n%zu %.*s\r\n#Client-Server\r\n%d %d\r\n#IpAddress\r\n%d.%d.%d.%d\r\n"
       "#Port\r\n%u\r\n#Police\r\n%zu %.*s\r\n#Couleur\r\n%u %u %u\r\n#Mode\r\n%d %d %d\r\n",
       pseudo.size() + 1, static_cast<int>(pseudo.size()), pseudo.data(), s.Client ? 1 : 0, s.Server ? 1 : 0,
-      unsigned{s.Ip[0]}, unsigned{s.Ip[1]}, unsigned{s.Ip[2]}, unsigned{s.Ip[3]}, unsigned{s.Port},
+      // Address parts are signed: a part read as -1 is written back as -1.
+      int{static_cast<int16_t>(s.Ip[0])}, int{static_cast<int16_t>(s.Ip[1])},
+      int{static_cast<int16_t>(s.Ip[2])}, int{static_cast<int16_t>(s.Ip[3])}, unsigned{s.Port},
       police.size() + 1, static_cast<int>(police.size()), police.data(), s.Color & 0xFFu,
       (s.Color >> 8) & 0xFFu, (s.Color >> 16) & 0xFFu, s.Bold ? 1 : 0, s.Italic ? 1 : 0, s.Underline ? 1 : 0);
   // Cannot be cut: every field is bounded well below the buffer.
@@ -200,7 +212,49 @@ int CreateTemporary(const std::string& target, std::string& name) {
   return -1;
 }
 
+// The file a write through `path` lands in: the end of its chain of symbolic
+// links, whether that file exists or not (a dangling link is written through).
+std::string LinkTarget(const std::string& path) {
+  std::string target = path;
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat info;
+    if (lstat(target.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) break;
+    char link[PATH_MAX];
+    const ssize_t n = readlink(target.c_str(), link, sizeof(link));
+    if (n <= 0 || static_cast<size_t>(n) >= sizeof(link)) break;
+    std::string next(link, static_cast<size_t>(n));
+    const size_t slash = target.rfind('/');
+    if (next[0] != '/' && slash != std::string::npos) next = target.substr(0, slash + 1) + next;
+    target = std::move(next);
+  }
+  return target;
+}
+
+// Rewrites the file itself, for a folder where no temporary file can be made.
+// Only a regular file is emptied; O_NONBLOCK keeps a FIFO from hanging the exit.
+void WriteInPlace(const std::string& path, std::string_view text) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
+  if (fd < 0) return;
+  struct stat info;
+  if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && ftruncate(fd, 0) == 0 && WriteAll(fd, text))
+    fsync(fd);
+  close(fd);
+}
+
 }  // namespace
+
+std::string NicknameForSettings(std::string_view text) {
+  std::string out = WithoutControls(text);
+  out.erase(0, out.find_first_not_of(' '));
+  out.erase(out.find_last_not_of(' ') + 1);
+  return out;
+}
+
+std::string FaceNameForSettings(std::string_view text) {
+  std::string out = WithoutControls(text);
+  out.erase(0, out.find_first_not_of(' '));
+  return out;
+}
 
 void CopySettingText(char (&field)[32], std::string_view text) {
   std::memset(field, 0, sizeof(field));
@@ -244,8 +298,10 @@ bool ReadConfigFile(const std::string& path, ChatSettings& settings) {
   settings.Bold = tail[3] == 0;
   settings.Italic = tail[4] == 0;
   settings.Underline = tail[5] == 0;
-  std::memcpy(settings.Police, police, sizeof(police));
-  std::memcpy(settings.Pseudo, pseudo, sizeof(pseudo));
+  // A count reaching over the line break leaves CR LF in a text; it must not
+  // reach the title, the wire or the next write.
+  CopySettingText(settings.Police, FaceNameForSettings(police));
+  CopySettingText(settings.Pseudo, NicknameForSettings(pseudo));
   return true;
 }
 
@@ -253,15 +309,14 @@ void WriteConfigFile(const std::string& path, const ChatSettings& settings) {
   const std::string text = FormatSettings(settings);
 
   // Through a symbolic link, replace the file it names and keep the link.
-  std::string target = path;
-  if (char* resolved = realpath(path.c_str(), nullptr)) {
-    target = resolved;
-    std::free(resolved);
-  }
+  const std::string target = LinkTarget(path);
 
   std::string temporary;
   const int fd = CreateTemporary(target, temporary);
-  if (fd < 0) return;
+  if (fd < 0) {
+    WriteInPlace(path, text);
+    return;
+  }
   // Keep the old file's permissions; the new one would otherwise follow umask.
   struct stat old;
   if (stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode)) fchmod(fd, old.st_mode & 07777);

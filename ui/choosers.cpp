@@ -21,8 +21,14 @@ bool ChooseColor(QWidget* parent, uint32_t initial, uint32_t& chosen) {
 bool ChooseFace(QWidget* parent, std::string& face) {
   CFaceChooser dialog(parent);
   if (dialog.exec() != QDialog::Accepted || dialog.Face().isEmpty()) return false;
-  face = dialog.Face().toStdString();
+  face = FamilyName(dialog.Face()).toStdString();
   return true;
+}
+
+QString FamilyName(const QString& listed) {
+  const qsizetype open = listed.lastIndexOf(QStringLiteral(" ["));
+  if (open <= 0 || !listed.endsWith(u']')) return listed;
+  return listed.left(open);
 }
 
 CFaceChooser::CFaceChooser(QWidget* parent)

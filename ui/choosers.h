@@ -13,8 +13,12 @@ class QLabel;
 bool ChooseColor(QWidget* parent, uint32_t initial, uint32_t& chosen);
 
 // Lets the user pick a face name and nothing else (no style, size or effects).
-// On OK stores the face name (UTF-8) and returns true.
+// On OK stores the face's family name (UTF-8) and returns true.
 bool ChooseFace(QWidget* parent, std::string& face);
+
+// The family name alone: the font list tells families of several foundries
+// apart as "C059 [urw]", a name no other machine knows.
+QString FamilyName(const QString& listed);
 
 // The face chooser's dialog, public so that it can be driven like any dialog.
 class CFaceChooser : public QDialog {

@@ -1,6 +1,7 @@
 #include "ui/jaselodlg.h"
 
 #include <QPushButton>
+#include <QTextCursor>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -71,10 +72,18 @@ bool CJaseloDlg::OnInitDialog() {
   settings.Client = settings.Server = false;
   ReadConfig();
   if (RunInitDialog()) StartNetwork();
-  setWindowTitle(QStringLiteral("Jaselo -- ") + QString::fromUtf8(settings.Pseudo));
+  ShowTitle();
   // The user can type at once.
   inputBox->GiveFocus();
   return false;
+}
+
+void CJaseloDlg::ShowTitle() {
+  // Qt takes "[*]" in a title for the modified mark and hides it; "[*][*]" shows
+  // one "[*]".
+  QString nickname = QString::fromUtf8(settings.Pseudo);
+  nickname.replace(QStringLiteral("[*]"), QStringLiteral("[*][*]"));
+  setWindowTitle(QStringLiteral("Jaselo -- ") + nickname);
 }
 
 bool CJaseloDlg::RunInitDialog() {
@@ -156,11 +165,14 @@ void CJaseloDlg::StopPollLoop() {
 
 // Both roles leave the chat the same way: the own departure, a moment for it
 // to go out, then the own client stops and the poll loop is told to end.
+// A connection already lost gets no departure: there is nobody to tell.
 void CJaseloDlg::LeaveAsClient() {
-  char _Name[32];
-  CopyUtf8(_Name, sizeof _Name, settings.Pseudo);
-  clientNetwork.SendDisconnectMessage(_Name);
-  ServeUiFor(100ms);
+  if (clientNetwork.IsActive()) {
+    char _Name[32];
+    CopyUtf8(_Name, sizeof _Name, settings.Pseudo);
+    clientNetwork.SendDisconnectMessage(_Name);
+    ServeUiFor(100ms);
+  }
   clientNetwork.StopClient();
   Running = false;
 }
@@ -168,6 +180,7 @@ void CJaseloDlg::LeaveAsClient() {
 void CJaseloDlg::OnCancel() {
   if (closing) return;  // a second close while the first is waiting
   closing = true;
+  leaving = true;
   if (settings.Client) {
     LeaveAsClient();
     ServeUiFor(100ms);
@@ -202,13 +215,15 @@ void CJaseloDlg::WriteDefaultConfig() {
 
 // --- Chatting --------------------------------------------------------------
 
+// The box is emptied only once the line has gone: a line that cannot be sent
+// (no connection, too long for one message, a failed send) stays for the user.
 void CJaseloDlg::OnSend() {
   const int n = inputBox->GetTextLength();
   if (n <= 0) return;
+  if (!clientNetwork.IsActive()) return;
+  const QTextCursor where = inputBox->textCursor();
   inputBox->SetSel(0, n);
   const std::string text = inputBox->GetSelText();
-  inputBox->ReplaceSel("", true);
-  inputBox->GiveFocus();
 
   ChatEvent line;
   const size_t nameLength = std::strlen(settings.Pseudo);
@@ -225,7 +240,11 @@ void CJaseloDlg::OnSend() {
   line.Bold = settings.Bold ? 1 : 0;
   line.Italic = settings.Italic ? 1 : 0;
   line.Underline = settings.Underline ? 1 : 0;
-  clientNetwork.SendChatMessage(line);
+  if (clientNetwork.SendChatMessage(line))
+    inputBox->ReplaceSel("", true);
+  else
+    inputBox->setTextCursor(where);
+  inputBox->GiveFocus();
 }
 
 void CJaseloDlg::DispatchEvent(ChatEvent& event) {
@@ -248,10 +267,14 @@ uint32_t CJaseloDlg::ThreadProc() {
   };
   while (Running.load()) {
     std::this_thread::sleep_for(50ms);
+    // Read before draining: whatever arrived before the end is then shown
+    // before the notice.
+    const bool ended = !clientNetwork.IsActive();
     while (clientNetwork.ProcessPacketInQueue(event)) {
       DispatchEvent(event);
       release();
     }
+    if (ended && !leaving.load() && !connectionLost.exchange(true)) AppendConnectionLost();
     // Handling the server's queue is what relays, routes and forgets clients;
     // its events are not shown (the own client shows everything).
     if (settings.Server) {

@@ -22,6 +22,9 @@ class QPushButton;
 // Bytes one typed line may take: with the longest nickname and face name the
 // chat message still fits one packet.
 constexpr size_t MAX_INPUT_BYTES = 900;
+// Paragraphs the transcript keeps: the oldest go as new lines come, so that a
+// long or flooded chat does not grow the window's memory without end.
+constexpr int TRANSCRIPT_MAX_PARAGRAPHS = 10000;
 // Height of the input box's and of all transcript text, in twips (9.5 points).
 constexpr int32_t TEXT_HEIGHT_TWIPS = 190;
 
@@ -38,6 +41,8 @@ class CJaseloDlg : public CDialog, public CThread {
   void ReadConfig();
   void WriteConfig();
   void WriteDefaultConfig();
+  // "Jaselo -- " and the nickname, shown literally.
+  void ShowTitle();
 
   // Chatting.
   void OnSend();
@@ -51,7 +56,11 @@ class CJaseloDlg : public CDialog, public CThread {
   void AppendJoined(ChatEvent& event);
   void AppendDisconnected(ChatEvent& event);
   void AppendBody(ChatEvent& event);
+  // The one notice shown when the own connection ends without the user leaving.
+  void AppendConnectionLost();
   void AppendText(const std::string& text);
+  // Sets how many paragraphs the transcript keeps (tests use a small bound).
+  void SetTranscriptLimit(int paragraphs) { transcriptLimit = paragraphs; }
 
   // Style controls.
   void LoadButtonBitmaps();
@@ -75,6 +84,8 @@ class CJaseloDlg : public CDialog, public CThread {
   CJaseloNetwork& ClientNetwork() { return clientNetwork; }
   bool IsRunning() const { return Running.load(); }
   bool IsPolling() const { return polling.load(); }
+  // The poll loop has seen the own connection end and said so.
+  bool ConnectionLost() const { return connectionLost.load(); }
   const CharFormat& InputFormat() const { return inputFormat; }
   // Clears Running and waits for the poll thread, serving its pending transcript
   // operations meanwhile.
@@ -92,6 +103,8 @@ class CJaseloDlg : public CDialog, public CThread {
   void StartPollLoop();
   void WaitForPollLoop();
   void LeaveAsClient();
+  // Drops the oldest paragraphs once the transcript holds more than its bound.
+  void TrimTranscript();
 
   QIcon icon;
   std::array<QIcon, 8> bitmaps;
@@ -105,8 +118,11 @@ class CJaseloDlg : public CDialog, public CThread {
   CharFormat inputFormat;
   CharFormat transcriptFormat;
   ChatSettings settings;
+  int transcriptLimit = TRANSCRIPT_MAX_PARAGRAPHS;
   std::atomic<bool> Running{false};
   std::atomic<bool> polling{false};  // the poll thread has not yet left ThreadProc
+  std::atomic<bool> leaving{false};  // the user is closing: the end of the connection is no loss
+  std::atomic<bool> connectionLost{false};
   bool closing = false;
   std::string configPath = "config.cfg";
   std::array<int, 8> shownImages{};  // by button id - IDC_FONT

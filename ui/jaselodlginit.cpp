@@ -3,6 +3,7 @@
 #include <QLineEdit>
 #include <QRadioButton>
 
+#include "config/configfile.h"
 #include "ui/ipaddressctrl.h"
 #include "ui/resource.h"
 #include "ui/resources.h"
@@ -19,8 +20,9 @@ QLineEdit* CJaseloDlgInit::PortEdit() const { return Item<QLineEdit>(IDC_PORT); 
 
 bool CJaseloDlgInit::OnInitDialog() {
   CDialog::OnInitDialog();
-  // Limits in bytes: the nickname must fit its 32-byte field whole.
-  PseudoEdit()->setValidator(new CByteLimitValidator(MAX_PSEUDO_BYTES, false, PseudoEdit()));
+  // Limits in bytes: the nickname must fit its 32-byte field whole. A control
+  // character would break the settings file and every transcript line.
+  PseudoEdit()->setValidator(new CByteLimitValidator(MAX_PSEUDO_BYTES, false, PseudoEdit(), true));
   PortEdit()->setValidator(new CByteLimitValidator(MAX_PORT_DIGITS, true, PortEdit()));
   Item<QRadioButton>(IDC_CLIENT)->setChecked(data->Role == IDC_CLIENT);
   Item<QRadioButton>(IDC_SERVER)->setChecked(data->Role == IDC_SERVER);
@@ -38,7 +40,9 @@ void CJaseloDlgInit::OnOK() {
     data->Role = IDC_SERVER;
   else
     data->Role = 0;
-  data->Pseudo = PseudoEdit()->text().toStdString();
+  // Without the blanks around it: the settings file would lose the leading ones
+  // (and the next value with them), and a server refuses both.
+  data->Pseudo = NicknameForSettings(PseudoEdit()->text().toStdString());
   uint8_t ip[4];
   ipAddress->GetAddress(ip[0], ip[1], ip[2], ip[3]);
   for (int i = 0; i < 4; ++i) data->Ip[i] = ip[i];

@@ -5,6 +5,7 @@
 #include <QMimeData>
 #include <QTextCursor>
 #include <QThread>
+#include <algorithm>
 
 #include "ui/textlimit.h"
 #include "ui/toolkit.h"
@@ -40,6 +41,12 @@ CRichEdit::CRichEdit(QWidget* parent) : QTextEdit(parent) {
   setAcceptRichText(false);  // pasted text takes the box's format, like typed text
   setLineWrapMode(QTextEdit::WidgetWidth);
   setTabChangesFocus(true);
+  // White paper and black default text under any desktop palette: lines come
+  // in their senders' colours, which a dark background would swallow.
+  QPalette p = palette();
+  p.setColor(QPalette::Base, Qt::white);
+  p.setColor(QPalette::Text, Qt::black);
+  setPalette(p);
 }
 
 int CRichEdit::GetTextLength() {
@@ -138,18 +145,29 @@ void CRichEdit::GiveFocus() {
   setFocus(Qt::OtherFocusReason);
 }
 
+size_t CRichEdit::WholeBytes() const {
+  QTextCursor all(document());
+  all.select(QTextCursor::Document);
+  return WireLength(all.selectedText());
+}
+
+size_t CRichEdit::SelectedBytes() const { return WireLength(textCursor().selectedText()); }
+
 QString CRichEdit::Fitting(const QString& text) const {
   if (limit_ == 0) return text;
-  const QTextCursor c = textCursor();
-  const size_t whole = WireLength(toPlainText());
-  const size_t selected = WireLength(c.selectedText());
-  const size_t room = whole - selected >= limit_ ? 0 : limit_ - (whole - selected);
+  const size_t whole = WholeBytes();
+  const size_t selected = std::min(SelectedBytes(), whole);
+  const size_t kept = whole - selected;
+  const size_t room = kept >= limit_ ? 0 : limit_ - kept;
   if (WireLength(text) <= room) return text;
-  // Longest run of whole characters that fits.
+  // Longest run of whole characters that fits; CR LF is one line break.
   qsizetype end = 0;
   size_t used = 0;
   while (end < text.size()) {
-    qsizetype width = (text.at(end).isHighSurrogate() && end + 1 < text.size()) ? 2 : 1;
+    const QChar c = text.at(end);
+    const QChar next = end + 1 < text.size() ? text.at(end + 1) : QChar();
+    const bool pair = (c.isHighSurrogate() && next.isLowSurrogate()) || (c == u'\r' && next == u'\n');
+    const qsizetype width = pair ? 2 : 1;
     const size_t bytes = WireLength(text.mid(end, width));
     if (used + bytes > room) break;
     used += bytes;

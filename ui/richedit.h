@@ -48,6 +48,11 @@ class CRichEdit : public QTextEdit {
  private:
   // The part of `text` that fits in place of the selection under the limit.
   QString Fitting(const QString& text) const;
+  // Bytes the whole text, and the selection, take when GetSelText converts them:
+  // the limit counts exactly what Send sends. (The plain-text view of the
+  // document differs: it shows a no-break space as a blank, one byte fewer.)
+  size_t WholeBytes() const;
+  size_t SelectedBytes() const;
 
   size_t limit_ = 0;  // 0: no limit of our own
   bool wantReturn_ = true;

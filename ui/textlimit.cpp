@@ -55,10 +55,18 @@ QString FromWireText(const char* text) {
   return out;
 }
 
-CByteLimitValidator::CByteLimitValidator(size_t maxBytes, bool digitsOnly, QObject* parent)
-    : QValidator(parent), maxBytes_(maxBytes), digitsOnly_(digitsOnly) {}
+CByteLimitValidator::CByteLimitValidator(size_t maxBytes, bool digitsOnly, QObject* parent, bool noControls)
+    : QValidator(parent), maxBytes_(maxBytes), digitsOnly_(digitsOnly), noControls_(noControls) {}
 
 QValidator::State CByteLimitValidator::validate(QString& input, int& pos) const {
+  if (noControls_) {
+    for (qsizetype i = input.size() - 1; i >= 0; --i) {
+      const char16_t c = input.at(i).unicode();
+      if (c >= 0x20 && c != 0x7F) continue;
+      input.remove(i, 1);
+      if (i < pos) --pos;
+    }
+  }
   if (digitsOnly_) {
     for (QChar c : input)
       if (c < u'0' || c > u'9') return Invalid;

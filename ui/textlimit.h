@@ -26,14 +26,16 @@ QString FromWireText(const char* text);
 
 // A line edit validator that keeps the text within `maxBytes` UTF-8 bytes: what
 // does not fit of a typed or pasted insertion is left out, never half a character.
-// With `digitsOnly`, anything but 0-9 is refused.
+// With `digitsOnly`, anything but 0-9 is refused. With `noControls`, control
+// characters (below 0x20, and 0x7F) are left out of whatever is typed or pasted.
 class CByteLimitValidator : public QValidator {
  public:
-  CByteLimitValidator(size_t maxBytes, bool digitsOnly, QObject* parent);
+  CByteLimitValidator(size_t maxBytes, bool digitsOnly, QObject* parent, bool noControls = false);
   State validate(QString& input, int& pos) const override;
   size_t MaxBytes() const { return maxBytes_; }
 
  private:
   size_t maxBytes_;
   bool digitsOnly_;
+  bool noControls_;
 };

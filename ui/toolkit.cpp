@@ -109,7 +109,7 @@ void CDialog::CreateControls() {
         auto* r = new CRichEdit(this);
         r->setReadOnly((c.style & CS_READONLY) != 0);
         r->setVerticalScrollBarPolicy((c.style & CS_VSCROLL) ? Qt::ScrollBarAlwaysOn
-                                                              : Qt::ScrollBarAsNeeded);
+                                                              : Qt::ScrollBarAlwaysOff);
         r->setFrameShape((c.style & CS_BORDER) ? QFrame::StyledPanel : QFrame::NoFrame);
         w = r;
         break;

@@ -262,6 +262,13 @@ TEST_F(EndToEnd, TheProgramJoinsAHeadlessHost) {
       "SAYS name=\"host\" text=\"hello alice\" face=\"Liberation Serif\" color=0,0,160 bold=1 italic=0 "
       "underline=1"));
 
+  // Typed for real, a no-break space counts the two bytes it is sent as: the box
+  // is full after it, so the y is refused and the line goes whole.
+  ASSERT_TRUE(Xdotool({"type", "--delay", "2", QString(898, 'x')}));
+  ASSERT_TRUE(Xdotool({"key", "nobreakspace", "y"}));
+  ASSERT_TRUE(Xdotool({"key", "Return"}));
+  ASSERT_TRUE(alice.WaitForLine("SAYS name=\"host\" text=\"" + std::string(898, 'x') + "\xC2\xA0\"", 20s));
+
   // Escape: one departure under the user's nickname.
   ASSERT_TRUE(Xdotool({"key", "Escape"}));
   ASSERT_TRUE(alice.WaitForLine("DISCONNECTED name=\"host\""));

@@ -2,10 +2,15 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <linux/capability.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstring>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -62,6 +67,9 @@ ChatSettings ReferenceRead(const std::string& path) {
       f, "\r\n#Client-Server\r\n%d %d\r\n#IpAddress\r\n%d.%d.%d.%d\r\n#Port\r\n%d\r\n#Police\r\n%d\r\n",
       &v[0], &v[1], &v[2], &v[3], &v[4], &v[5], &v[6], &v[7]);
   text(s.Police, v[7]);
+  // What the program keeps of a text read: no line break, no leading blanks.
+  CopySettingText(s.Pseudo, NicknameForSettings(s.Pseudo));
+  CopySettingText(s.Police, FaceNameForSettings(s.Police));
   ignored = std::fscanf(f, "\r\n#Couleur\r\n%d %d %d\r\n#Mode\r\n%d %d %d\r\n", &t[0], &t[1], &t[2], &t[3],
                         &t[4], &t[5]);
   std::fclose(f);
@@ -116,13 +124,20 @@ TEST_F(ConfigFileTest, WritesEveryFieldAndReadsItBack) {
                        .Port = 40000,
                        .Ip = {192, 168, 65535, 7},
                        .Color = 0x0080FF,
-                       .Police = "Courier New",
-                       .Pseudo = ""};
+                       .Police = "\t Courier New",
+                       .Pseudo = "   "};
+  // Blanks before the texts would be skipped by the read (and a blank-only
+  // nickname is the empty one); control characters would break the lines.
   WriteConfigFile(path, s);
   EXPECT_EQ(Load(path),
-            "#Pseudo\r\n1 \r\n#Client-Server\r\n0 1\r\n#IpAddress\r\n192.168.65535.7\r\n#Port\r\n40000\r\n"
+            "#Pseudo\r\n1 \r\n#Client-Server\r\n0 1\r\n#IpAddress\r\n192.168.-1.7\r\n#Port\r\n40000\r\n"
             "#Police\r\n12 Courier New\r\n#Couleur\r\n255 128 0\r\n#Mode\r\n1 0 1\r\n");
-  EXPECT_EQ(Describe(Read()), Describe(s));
+  ChatSettings kept = s;
+  CopySettingText(kept.Police, "Courier New");
+  CopySettingText(kept.Pseudo, "");
+  EXPECT_EQ(Describe(Read()), Describe(kept));
+  EXPECT_EQ(NicknameForSettings("  a\r\n\x7F b\t "), "a b");
+  EXPECT_EQ(FaceNameForSettings(" \tArial \n"), "Arial ");
 }
 
 TEST_F(ConfigFileTest, ReadsWhatTheMatchingRulesGive) {
@@ -145,11 +160,12 @@ TEST_F(ConfigFileTest, ReadsWhatTheMatchingRulesGive) {
        ChatSettings{}},
       {"empty nickname", "#Pseudo\r\n1 \r\n" + rest,
        Settings([](ChatSettings& s) { CopySettingText(s.Pseudo, ""); })},
-      // The blanks are skipped, so the count then reaches over the line break.
+      // The blanks are skipped, so the count then reaches over the line break,
+      // which is not kept.
       {"leading blanks", "#Pseudo\r\n6   bob\r\n" + rest,
-       Settings([](ChatSettings& s) { CopySettingText(s.Pseudo, "bob\r\n"); })},
+       Settings([](ChatSettings& s) { CopySettingText(s.Pseudo, "bob"); })},
       {"count larger than the text", "#Pseudo\r\n20 bob\r\n" + rest,
-       Settings([](ChatSettings& s) { CopySettingText(s.Pseudo, "bob\r\n"); })},
+       Settings([](ChatSettings& s) { CopySettingText(s.Pseudo, "bob"); })},
       {"count smaller than the text", "#Pseudo\r\n3 alice\r\n" + rest,
        ChatSettings{.Client = false, .Port = 0, .Ip = {0, 0, 0, 0}, .Police = "", .Pseudo = "al"}},
       {"huge count stops at 31 bytes", "#Pseudo\r\n2147483647 " + std::string(40, 'x') + "\r\n" + rest,
@@ -174,6 +190,10 @@ TEST_F(ConfigFileTest, ReadsWhatTheMatchingRulesGive) {
   std::erase(lf, '\r');
   WriteConfigFile(path, Read(lf));
   EXPECT_EQ(Load(path), kDefaultText) << "LF file written back with CR LF";
+
+  // A negative address part stays negative through a read and a write.
+  WriteConfigFile(path, Read(cases[1].text));
+  EXPECT_NE(Load(path).find("\r\n-1.0.0.1\r\n"), std::string::npos) << Load(path);
 }
 
 TEST_F(ConfigFileTest, Utf8TextsAreNeverCutInsideACharacter) {
@@ -233,7 +253,6 @@ TEST_F(ConfigFileTest, RandomSettingsSurviveARoundTrip) {
     std::string t;
     for (size_t want = random() % 32; t.size() < want;) {
       const std::string& piece = pieces[random() % std::size(pieces)];
-      if (t.empty() && piece.find_first_of(" \r\t") == 0) continue;  // leading white space is skipped
       if (t.size() + piece.size() > want) break;
       t += piece;
     }
@@ -253,7 +272,12 @@ TEST_F(ConfigFileTest, RandomSettingsSurviveARoundTrip) {
     CopySettingText(s.Police, text());
     CopySettingText(s.Pseudo, text());
     WriteConfigFile(path, s);
-    EXPECT_EQ(Describe(Read()), Describe(s)) << Load(path);
+    ChatSettings kept = s;
+    CopySettingText(kept.Police, FaceNameForSettings(s.Police));
+    CopySettingText(kept.Pseudo, NicknameForSettings(s.Pseudo));
+    const std::string file = Load(path);
+    EXPECT_EQ(std::count(file.begin(), file.end(), '\n'), 14) << file;
+    EXPECT_EQ(Describe(Read()), Describe(kept)) << file;
   }
 }
 
@@ -290,3 +314,47 @@ TEST_F(ConfigFileTest, AFailedWriteKeepsTheOldFile) {
 }
 
 }  // namespace
+
+namespace {
+
+// Runs `body` in a child process without the capabilities that let root
+// ignore file permissions, so that a read-only folder is read-only to it too.
+// Returns the child's exit code.
+int AsUnprivileged(const std::function<int()>& body) {
+  const pid_t child = fork();
+  if (child == 0) {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct caps[2] = {};
+    if (syscall(SYS_capget, &header, caps) == 0) {
+      for (int cap : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH, CAP_FOWNER}) caps[0].effective &= ~(1u << cap);
+      syscall(SYS_capset, &header, caps);
+    }
+    _exit(body());
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace
+
+TEST_F(ConfigFileTest, WritesInPlaceInAReadOnlyFolderAndThroughADanglingLink) {
+  Store(path, "old settings");
+  std::filesystem::permissions(dir.Path(), std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+  const int code = AsUnprivileged([this] {
+    WriteDefaultConfigFile(path);
+    return 0;
+  });
+  std::filesystem::permissions(dir.Path(), std::filesystem::perms::owner_all);
+  EXPECT_EQ(code, 0);
+  EXPECT_EQ(Load(path), kDefaultText);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1) << "a temporary file was left";
+
+  // A dangling link is written through, like opening it for writing would.
+  std::filesystem::remove(path);
+  std::filesystem::create_directory(dir.File("sub"));
+  std::filesystem::create_symlink("sub/real.cfg", path);
+  WriteDefaultConfigFile(path);
+  EXPECT_TRUE(std::filesystem::is_symlink(path));
+  EXPECT_EQ(Load(dir.File("sub/real.cfg")), kDefaultText);
+}

@@ -43,6 +43,33 @@ TEST(InputBox, AcceptsAtMost900BytesOfTypedOrPastedText) {
   QApplication::clipboard()->setText("\ny");
   box->paste();
   EXPECT_EQ(box->toPlainText(), QString(899, 'x'));
+
+  // Every character counts the bytes Send takes from the box: a no-break space,
+  // line and paragraph separators, an object mark, a tab, a character outside
+  // the basic plane, CR LF.
+  auto sentBytes = [box] {
+    box->SetSel(0, -1);
+    const size_t n = box->GetSelText().size();
+    box->SetSel(-1, -1);
+    return n;
+  };
+  for (const QString& c : {QString(QChar(0xA0)), QString(QChar(0x2028)), QString(QChar(0x2029)),
+                           QString(QChar(0xFFFC)), QString("\t"), QString::fromUcs4(U"\U0001F600"),
+                           QString("\r\n")}) {
+    box->clear();
+    QApplication::clipboard()->setText(c.repeated(1000));
+    box->paste();
+    EXPECT_LE(sentBytes(), MAX_INPUT_BYTES) << c.toStdString();
+    EXPECT_GT(sentBytes() + WireLength(c), MAX_INPUT_BYTES) << c.toStdString();
+  }
+  // Typed: the no-break space takes the last two bytes; typing over it is allowed.
+  box->clear();
+  TypeText(box, QString(898, 'x') + QChar(0xA0) + "y");
+  EXPECT_EQ(box->toPlainText().size(), 899);
+  EXPECT_EQ(sentBytes(), MAX_INPUT_BYTES);
+  box->SetSel(898, 899);
+  TypeText(box, "z");
+  EXPECT_EQ(box->toPlainText(), QString(898, 'x') + "z");
 }
 
 TEST(InputBox, EveryLineTheBoxAllowsFitsOneMessage) {

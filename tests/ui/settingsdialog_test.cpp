@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QClipboard>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QTest>
@@ -66,7 +67,7 @@ TEST(SettingsDialog, EditedValuesReturnOnOkAndCancelKeepsTheRecord) {
     EXPECT_EQ(d.PortEdit()->text(), "65535") << "shown as its unsigned value";
     d.Item<QRadioButton>(IDC_SERVER)->click();
     d.PseudoEdit()->clear();
-    QTest::keyClicks(d.PseudoEdit(), "bob");
+    QTest::keyClicks(d.PseudoEdit(), "  bob  ");  // blanks around a nickname are dropped
     d.PortEdit()->clear();  // an empty port gives 0
     d.IpAddress()->Field(2)->clear();  // a blank field gives 0
     d.GetDlgItem(IDOK)->setFocus();
@@ -78,6 +79,15 @@ TEST(SettingsDialog, EditedValuesReturnOnOkAndCancelKeepsTheRecord) {
   EXPECT_EQ(data.Port, 0);
   EXPECT_EQ(data.Ip[0], 127);
   EXPECT_EQ(data.Ip[2], 0);
+
+  InitData blank = Defaults();
+  CJaseloDlgInit blanks(nullptr, &blank);
+  RunDialog(blanks, [](CJaseloDlgInit& d) {
+    d.PseudoEdit()->clear();
+    QTest::keyClicks(d.PseudoEdit(), "   ");
+    d.OnOK();
+  });
+  EXPECT_EQ(blank.Pseudo, "") << "a nickname of blanks only is the empty nickname";
 
   InitData kept = Defaults();
   CJaseloDlgInit cancelled(nullptr, &kept);
@@ -101,6 +111,14 @@ TEST(SettingsDialog, NicknameAndPortCannotBeTypedPastTheirLimits) {
     pseudo->clear();
     TypeText(pseudo, QString(20, QChar(0xE9)));
     EXPECT_EQ(pseudo->text(), QString(15, QChar(0xE9)));
+
+    // Control characters are refused, typed or pasted.
+    pseudo->clear();
+    for (const char* typed : {"a", "\x01", "\t", "b", "\x7F"})
+      QTest::sendKeyEvent(QTest::Click, pseudo, Qt::Key_unknown, QString(typed), Qt::NoModifier);
+    QApplication::clipboard()->setText("c\r\nd\te");
+    pseudo->paste();
+    EXPECT_EQ(pseudo->text(), "abcde");
 
     QLineEdit* port = d.PortEdit();
     port->clear();

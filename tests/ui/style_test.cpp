@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QClipboard>
+#include <QScrollBar>
+#include <QWindow>
 #include <QColorDialog>
 #include <QPushButton>
 #include <QTimer>
@@ -120,6 +123,10 @@ TEST(StyleControls, ChoosingAFaceChangesTheFaceOnly) {
   EXPECT_EQ(after.Height, before.Height);
   EXPECT_EQ(after.Effects, before.Effects);
 
+  // A face the list tells apart by its foundry is sent and saved by family.
+  EXPECT_EQ(FamilyName("C059 [urw]"), "C059");
+  EXPECT_EQ(FamilyName("Liberation Mono"), "Liberation Mono");
+
   // Cancel changes nothing.
   OnNextModal([](QWidget* modal) {
     auto* chooser = qobject_cast<CFaceChooser*>(modal);
@@ -157,4 +164,36 @@ TEST(StyleControls, TheColourChooserOpensAtBlackAndChangesTheColourOnly) {
   OnNextModal([](QWidget* modal) { qobject_cast<QDialog*>(modal)->reject(); });
   dlg.Button(IDC_COLOR)->click();
   EXPECT_EQ(dlg.Settings().Color, MakeColor(200, 10, 20));
+}
+
+TEST(StyleControls, BoxesTitleAndScrollBarsLookAsMeantOnAnyDesktop) {
+  const QPalette saved = QApplication::palette();
+  QPalette dark = saved;
+  dark.setColor(QPalette::Base, QColor(30, 30, 30));
+  dark.setColor(QPalette::Window, QColor(40, 40, 40));
+  dark.setColor(QPalette::Text, QColor(230, 230, 230));
+  QApplication::setPalette(dark);
+  {
+    CJaseloDlg dlg;
+    PrepareWindow(dlg, "a[*]b [*][*]");
+    // A dark palette set after the window exists does not reach the boxes either.
+    QApplication::setPalette(QPalette(QColor(20, 20, 20)));
+    for (CRichEdit* box : {dlg.InputBox(), dlg.Transcript()}) {
+      EXPECT_EQ(box->palette().color(QPalette::Base), QColor(Qt::white));
+      EXPECT_EQ(box->palette().color(QPalette::Text), QColor(Qt::black));
+    }
+    EXPECT_EQ(dlg.InputBox()->GetDefaultCharFormat().Color, MakeColor(0, 0, 0));
+
+    dlg.ShowTitle();
+    ASSERT_NE(dlg.windowHandle(), nullptr);
+    EXPECT_EQ(dlg.windowHandle()->title(), "Jaselo -- a[*]b [*][*]");
+
+    // The input box never shows a vertical scroll bar, however many lines it holds.
+    QApplication::clipboard()->setText(QString("line\n").repeated(20));
+    dlg.InputBox()->paste();
+    QApplication::processEvents();
+    EXPECT_FALSE(dlg.InputBox()->verticalScrollBar()->isVisible());
+    EXPECT_TRUE(dlg.Transcript()->verticalScrollBar()->isVisible());
+  }
+  QApplication::setPalette(saved);
 }

@@ -126,6 +126,63 @@ TEST(ChatWindow, TheOwnLineShowsOnlyWhenTheServerRelaysIt) {
   server.StopServer();
 }
 
+TEST(ChatWindow, ALineThatCannotGoStaysAndALostConnectionIsSaidOnce) {
+  CJaseloNetwork server;
+  ASSERT_TRUE(server.StartupServer());
+  server.ServerListen(0);
+  CJaseloDlg dlg;
+  PrepareWindow(dlg, "alice");
+  ChatSettings& s = dlg.Settings();
+  s.Client = true;
+  s.Server = false;
+  s.Port = server.ListeningPort();
+  dlg.StartNetwork();
+  ASSERT_TRUE(dlg.IsRunning());
+  CRichEdit* box = dlg.InputBox();
+  const QString transcript = "alice says :\nfirst\n\nConnection to the server lost !\n\n";
+
+  // Too long for one message (possible only past the box's limit): not sent, kept.
+  box->LimitText(5000);
+  TypeText(box, QString(2000, 'x'));
+  QTest::keyClick(box, Qt::Key_Return);
+  EXPECT_EQ(box->toPlainText(), QString(2000, 'x'));
+  box->clear();
+  box->LimitText(MAX_INPUT_BYTES);
+
+  QTest::keyClicks(box, "first");
+  QTest::keyClick(box, Qt::Key_Return);
+  EXPECT_EQ(box->toPlainText(), QString());
+  ASSERT_TRUE(PumpUntil([&] { return server.QueuedCount() >= 1; }));
+  ChatEvent relayed;
+  ASSERT_TRUE(server.ProcessPacketInQueue(relayed));
+  // The relay arrives before the end, so it shows before the notice.
+  server.StopServer();
+  server.Cleanup();  // closes the connections too
+  ASSERT_TRUE(PumpUntil([&] { return dlg.ConnectionLost(); }));
+  PumpUntil([] { return false; }, std::chrono::milliseconds(200));
+  EXPECT_EQ(PlainText(dlg.Transcript()->document()), transcript);
+  const auto runs = Runs(dlg.Transcript()->document());
+  ExpectRun(runs.back(), "Connection to the server lost !\n\n", "Courier New", kGreen, false, false, false);
+
+  // From now on Send leaves the line where it is.
+  QTest::keyClicks(box, "kept");
+  QTest::keyClick(box, Qt::Key_Return);
+  dlg.Button(IDC_SEND)->click();
+  EXPECT_EQ(box->toPlainText(), "kept");
+  dlg.OnCancel();
+  EXPECT_FALSE(dlg.IsPolling());
+  EXPECT_EQ(PlainText(dlg.Transcript()->document()), transcript);
+
+  // In the server role, the own client's connection counts the same way.
+  CJaseloDlg host;
+  PrepareWindow(host, "host");
+  StartAsServer(host);
+  ASSERT_TRUE(PumpUntil([&] { return host.ServerNetwork().ClientTable().size() == 1; }));
+  host.ServerNetwork().RemoveClientByName("host");
+  ASSERT_TRUE(PumpUntil([&] { return host.ConnectionLost(); }));
+  EXPECT_EQ(PlainText(host.Transcript()->document()), "Connection to the server lost !\n\n");
+}
+
 TEST(Transcript, EachKindOfLineHasItsTextFaceColourAndEffects) {
   CJaseloDlg dlg;
   PrepareWindow(dlg, "me");
@@ -178,6 +235,34 @@ TEST(Transcript, PeerFieldsAreShownLiterallyAndCutToTheirLimits) {
   ExpectRun(runs[2], "x says :\n\n\ny says :\n", "Courier New", kGrey, false, false, false);
   ExpectRun(runs[3], "100% <b>not bold</b> &amp; CR\nLF\nend\n\n", "Arial", QColor(0, 0, 0), false, false,
             false);
+  // A name never breaks a line: its control characters show as U+FFFD.
+  const QString x(QChar(0xFFFD)), shown = "carol says :" + x + x + "ok" + x + x + x + x + "bob ";
+  for (uint16_t type : {CHAT_SAYS, CHAT_PRIVATE, CHAT_JOINED, CHAT_DISCONNECTED}) {
+    dlg.Transcript()->clear();
+    e = ChatEvent{};
+    FillEvent(e, type, "carol says :\r\nok\r\n\r\nbob", type <= CHAT_PRIVATE ? "t" : nullptr);
+    dlg.DispatchEvent(e);
+    const QString text = PlainText(dlg.Transcript()->document());
+    EXPECT_TRUE(text.startsWith(shown) || text.startsWith("(*private*) " + shown)) << text.toStdString();
+  }
+}
+
+TEST(Transcript, KeepsOnlyItsNewestParagraphsUpToTheBound) {
+  CJaseloDlg dlg;
+  PrepareWindow(dlg, "me");
+  dlg.SetTranscriptLimit(20);
+  for (int i = 0; i < 100; ++i) {
+    ChatEvent e;
+    FillEvent(e, CHAT_SAYS, "bob", std::to_string(i).c_str());
+    dlg.DispatchEvent(e);
+    ASSERT_LE(dlg.Transcript()->document()->blockCount(), 20) << i;
+  }
+  // Whole paragraphs go, oldest first; the newest lines stay whole.
+  const QString text = PlainText(dlg.Transcript()->document());
+  EXPECT_TRUE(text.endsWith("bob says :\n97\n\nbob says :\n98\n\nbob says :\n99\n\n")) << text.toStdString();
+  EXPECT_FALSE(text.contains("\n90\n")) << text.toStdString();
+  const auto runs = Runs(dlg.Transcript()->document());
+  ExpectRun(runs.back(), "99\n\n", "Arial", QColor(0, 0, 0), false, false, false);
 }
 
 TEST(Transcript, UnrelayedAndUnknownTypesLeaveItUnchanged) {
