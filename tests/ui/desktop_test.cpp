@@ -67,6 +67,7 @@ TEST(BackgroundAlert, AsksOncePerSpellInTheBackgroundForLinesAndArrivals) {
 TEST(TranscriptKeys, TypingGoesToTheInputBoxAndShortcutsStay) {
   CJaseloDlg dlg;
   PrepareWindow(dlg, "alice");
+  StartAsServer(dlg);  // connected, so that Enter's line leaves the box
   ASSERT_TRUE(Activate(dlg));
   CRichEdit* transcript = dlg.Transcript();
   CRichEdit* box = dlg.InputBox();
