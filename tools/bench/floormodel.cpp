@@ -13,13 +13,14 @@ struct Pending {
 };
 
 // A socket thread over a set of connections: pause, wait until something has
-// arrived (at once if it already has), take at most one receive's worth from
-// every connection that has data, queue each message whose last byte came.
-// A thread woken by an arrival also finds what comes within `wake`, as a
-// real thread does by the time it runs. `queued[line]` is when the line's
-// message was complete.
-void SocketThread(std::vector<std::deque<Pending>>& connections, int64_t firstPassEnd, int64_t pass, int64_t wake,
-                  std::vector<int64_t>& queued) {
+// arrived (at once if it already has), take up to `budgetPerPass` bytes from every
+// connection that has data (the host: one receive; a client: all that waits,
+// up to its pass limit), queue each message whose last byte came. A thread
+// woken by an arrival also finds what comes within `wake`, as a real thread
+// does by the time it runs. `queued[line]` is when the line's message was
+// complete.
+void SocketThread(std::vector<std::deque<Pending>>& connections, uint32_t budgetPerPass, int64_t firstPassEnd,
+                  int64_t pass, int64_t wake, std::vector<int64_t>& queued) {
   size_t remaining = 0;
   for (const auto& c : connections) remaining += c.size();
   int64_t t = firstPassEnd;
@@ -37,7 +38,7 @@ void SocketThread(std::vector<std::deque<Pending>>& connections, int64_t firstPa
     int64_t received = t;
     completed.clear();
     for (auto& c : connections) {
-      uint32_t budget = kReceiveBytes;
+      uint32_t budget = budgetPerPass;
       while (budget > 0 && !c.empty() && c.front().arrival <= horizon) {
         Pending& p = c.front();
         const uint32_t take = std::min(budget, p.left);
@@ -63,6 +64,11 @@ int64_t NextTick(int64_t t, int64_t phase, int64_t pass) {
   return phase + k * pass;
 }
 }  // namespace
+
+double BurstBoundMs(double senderBytes, double receiverBytes) {
+  const double passes = std::max(senderBytes / kReceiveBytes, receiverBytes / kClientPassBytes);
+  return passes * (kPassNs / 1e6);
+}
 
 FloorResult ReplayFloor(const std::vector<FloorLine>& lines, int senders, int receivers, int rounds,
                         uint32_t seed) {
@@ -95,7 +101,7 @@ FloorResult ReplayFloor(const std::vector<FloorLine>& lines, int senders, int re
     std::vector<std::deque<Pending>> in(static_cast<size_t>(senders));
     for (size_t i = 0; i < n; ++i) in[lines[i].sender].push_back({i, lines[i].bytes, lines[i].sendNs});
     // Lines a client writes back to back reach its connection together.
-    SocketThread(in, origin + phase(rng), period(), kWakeNs, hostQueued);
+    SocketThread(in, kReceiveBytes, origin + phase(rng), period(), kWakeNs, hostQueued);
 
     // Host poll loop: relays in the order the lines were queued.
     const int64_t hostPoll = origin + phase(rng);
@@ -128,7 +134,7 @@ FloorResult ReplayFloor(const std::vector<FloorLine>& lines, int senders, int re
         previous = relayed[i];
         one[0].push_back({i, lines[i].bytes, relayed[i] + offset * receivers * kSendNs});
       }
-      SocketThread(one, origin + phase(rng), period(), kWakeNs, clientQueued);
+      SocketThread(one, kClientPassBytes, origin + phase(rng), period(), kWakeNs, clientQueued);
       const int64_t clientPoll = origin + phase(rng);
       const int64_t clientPollPass = period();
       for (size_t i = 0; i < n; ++i) {
