@@ -17,10 +17,11 @@ struct Pending {
 // connection that has data (the host: one receive; a client: all that waits,
 // up to its pass limit), queue each message whose last byte came. A thread
 // woken by an arrival also finds what comes within `wake`, as a real thread
-// does by the time it runs. `queued[line]` is when the line's message was
-// complete.
-void SocketThread(std::vector<std::deque<Pending>>& connections, uint32_t budgetPerPass, int64_t firstPassEnd,
-                  int64_t pass, int64_t wake, std::vector<int64_t>& queued) {
+// does by the time it runs; a `busy` one (a flood keeps data waiting on
+// other connections) never waits for an arrival and keeps its pass cadence.
+// `queued[line]` is when the line's message was complete.
+void SocketThread(std::vector<std::deque<Pending>>& connections, uint32_t budgetPerPass, bool busy,
+                  int64_t firstPassEnd, int64_t pass, int64_t wake, std::vector<int64_t>& queued) {
   size_t remaining = 0;
   for (const auto& c : connections) remaining += c.size();
   int64_t t = firstPassEnd;
@@ -31,7 +32,10 @@ void SocketThread(std::vector<std::deque<Pending>>& connections, uint32_t budget
       if (!c.empty()) earliest = std::min(earliest, c.front().arrival);
     }
     int64_t horizon = t;
-    if (earliest > t) {
+    if (earliest > t && busy) {
+      t += (earliest - t + pass - 1) / pass * pass;
+      horizon = t;
+    } else if (earliest > t) {
       t = earliest;
       horizon = t + wake;
     }
@@ -71,7 +75,7 @@ double BurstBoundMs(double senderBytes, double receiverBytes) {
 }
 
 FloorResult ReplayFloor(const std::vector<FloorLine>& lines, int senders, int receivers, int rounds,
-                        uint32_t seed) {
+                        uint32_t seed, bool flooded) {
   FloorResult result;
   result.roundDrainMs.assign(static_cast<size_t>(rounds), 0.0);
   if (lines.empty() || receivers < 1) return result;
@@ -101,7 +105,7 @@ FloorResult ReplayFloor(const std::vector<FloorLine>& lines, int senders, int re
     std::vector<std::deque<Pending>> in(static_cast<size_t>(senders));
     for (size_t i = 0; i < n; ++i) in[lines[i].sender].push_back({i, lines[i].bytes, lines[i].sendNs});
     // Lines a client writes back to back reach its connection together.
-    SocketThread(in, kReceiveBytes, origin + phase(rng), period(), kWakeNs, hostQueued);
+    SocketThread(in, kReceiveBytes, flooded, origin + phase(rng), period(), kWakeNs, hostQueued);
 
     // Host poll loop: relays in the order the lines were queued.
     const int64_t hostPoll = origin + phase(rng);
@@ -134,7 +138,7 @@ FloorResult ReplayFloor(const std::vector<FloorLine>& lines, int senders, int re
         previous = relayed[i];
         one[0].push_back({i, lines[i].bytes, relayed[i] + offset * receivers * kSendNs});
       }
-      SocketThread(one, kClientPassBytes, origin + phase(rng), period(), kWakeNs, clientQueued);
+      SocketThread(one, kClientPassBytes, flooded, origin + phase(rng), period(), kWakeNs, clientQueued);
       const int64_t clientPoll = origin + phase(rng);
       const int64_t clientPollPass = period();
       for (size_t i = 0; i < n; ++i) {

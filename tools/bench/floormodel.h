@@ -33,9 +33,12 @@ struct FloorResult {
 
 // `lines` in the order they were sent. Every one of `receivers` receives
 // every line. The loops' phases are drawn at random from `seed`, as many
-// times as keeps the work bounded.
+// times as keeps the work bounded. `flooded`: other clients flood the host
+// beside these lines, so no socket thread is ever idle; their lines cost the
+// loops nothing else, since the host reads each connection apart and, with
+// at most 63 connections, relays under 64 KiB per pass to each receiver.
 FloorResult ReplayFloor(const std::vector<FloorLine>& lines, int senders, int receivers, int rounds,
-                        uint32_t seed);
+                        uint32_t seed, bool flooded = false);
 
 constexpr int64_t kPassNs = 50'000'000;  // every loop's pause
 constexpr uint32_t kReceiveBytes = 1024;  // the host: one receive per connection per pass
