@@ -3,7 +3,7 @@
 # prints them as one Markdown table. The server is the separate headless host,
 # so its CPU time and memory are its own.
 #   tools/bench/run-table.sh [BUILD_DIR] [--host inprocess|process]
-# About 7 minutes on a 2-core machine.
+# About 5 minutes on a 2-core machine.
 set -euo pipefail
 build=${1:-build}
 shift || true
