@@ -182,7 +182,8 @@ Options:
                      line at most). Their lines count in no statistic: the
                      latency, loss and drops are the honest clients' lines as
                      the honest clients receive them. The floor replays the
-                     honest lines alone
+                     honest lines alone, with socket threads that the flood
+                     never lets idle
   --stagger          start each client's poll loop a random part of a pass
                      after its connection, instead of right after it as the
                      window does: the two loops of a client then take
