@@ -501,7 +501,7 @@ int main(int argc, char** argv) {
                 static_cast<unsigned long long>(floodSent), Flooder::kTextBytes);
     if (floodFailed) std::printf("  flooder sends failed      %llu\n", static_cast<unsigned long long>(floodFailed));
     std::printf("  shown to each honest one  %.0f on average\n", double(floodSeen) / n);
-    std::printf("  flooders dropped          %zu\n", floodersDropped.size());
+    std::printf("  flooders disconnected     %zu\n", floodersDropped.size());
   }
 
   const auto& m = report.latencyMs;
@@ -518,7 +518,8 @@ int main(int argc, char** argv) {
                 m.back() - (f.empty() ? 0.0 : f.back()));
     std::printf("  (floor: these sends replayed through the four 50 ms loops at no cost, %d phase draws;\n"
                 "   a line alone waits at most one pass in each: %.0f ms%s)\n",
-                floor.draws, 4 * kPassNs / 1e6, o.flooders > 0 ? ";\n   with flooders, no socket thread idles, and their lines cost nothing else" : "");
+                floor.draws, 4 * kPassNs / 1e6,
+                o.flooders > 0 ? ";\n   with flooders, no socket thread idles, and their lines cost nothing else" : "");
   }
   if (!upMs.empty()) {
     auto line = [](const char* label, const std::vector<float>& v) {
@@ -612,10 +613,11 @@ int main(int argc, char** argv) {
     if (o.flooders > 0) {
       rowWorkload += " + " + std::to_string(o.flooders) + " flooders (" + std::to_string(floodSent) + " lines sent, " +
                      std::to_string(floodSeen / static_cast<uint64_t>(n)) + " shown to each honest client, " +
-                     std::to_string(floodersDropped.size()) + " dropped)";
+                     std::to_string(floodersDropped.size()) + " disconnected)";
     }
     std::printf("ROW | %s | %d | %s | %llu | %llu | %llu | %llu | %llu | %zu | %s | %s | %s | %s | %s | %s | %s | %.1f | %.1f |\n",
-                o.host == HostMode::InProcess ? "in-process" : o.host == HostMode::Process ? "process" : "external", n, rowWorkload.c_str(),
+                o.host == HostMode::InProcess ? "in-process" : o.host == HostMode::Process ? "process" : "external", n,
+                rowWorkload.c_str(),
                 static_cast<unsigned long long>(report.sent), static_cast<unsigned long long>(report.deliveredToAll),
                 static_cast<unsigned long long>(report.lost), static_cast<unsigned long long>(report.duplicated),
                 static_cast<unsigned long long>(report.outOfOrder), droppedCount, latency[0].c_str(),
