@@ -13,13 +13,15 @@ struct Pending {
 };
 
 // A socket thread over a set of connections: pause, wait until something has
-// arrived (at once if it already has), take at most one receive's worth from
-// every connection that has data, queue each message whose last byte came.
-// A thread woken by an arrival also finds what comes within `wake`, as a
-// real thread does by the time it runs. `queued[line]` is when the line's
-// message was complete.
-void SocketThread(std::vector<std::deque<Pending>>& connections, int64_t firstPassEnd, int64_t pass, int64_t wake,
-                  std::vector<int64_t>& queued) {
+// arrived (at once if it already has), take up to `budgetPerPass` bytes from every
+// connection that has data (the host: one receive; a client: all that waits,
+// up to its pass limit), queue each message whose last byte came. A thread
+// woken by an arrival also finds what comes within `wake`, as a real thread
+// does by the time it runs; a `busy` one (a flood keeps data waiting on
+// other connections) never waits for an arrival and keeps its pass cadence.
+// `queued[line]` is when the line's message was complete.
+void SocketThread(std::vector<std::deque<Pending>>& connections, uint32_t budgetPerPass, bool busy,
+                  int64_t firstPassEnd, int64_t pass, int64_t wake, std::vector<int64_t>& queued) {
   size_t remaining = 0;
   for (const auto& c : connections) remaining += c.size();
   int64_t t = firstPassEnd;
@@ -30,14 +32,17 @@ void SocketThread(std::vector<std::deque<Pending>>& connections, int64_t firstPa
       if (!c.empty()) earliest = std::min(earliest, c.front().arrival);
     }
     int64_t horizon = t;
-    if (earliest > t) {
+    if (earliest > t && busy) {
+      t += (earliest - t + pass - 1) / pass * pass;
+      horizon = t;
+    } else if (earliest > t) {
       t = earliest;
       horizon = t + wake;
     }
     int64_t received = t;
     completed.clear();
     for (auto& c : connections) {
-      uint32_t budget = kReceiveBytes;
+      uint32_t budget = budgetPerPass;
       while (budget > 0 && !c.empty() && c.front().arrival <= horizon) {
         Pending& p = c.front();
         const uint32_t take = std::min(budget, p.left);
@@ -64,8 +69,13 @@ int64_t NextTick(int64_t t, int64_t phase, int64_t pass) {
 }
 }  // namespace
 
+double BurstBoundMs(double senderBytes, double receiverBytes) {
+  const double passes = std::max(senderBytes / kReceiveBytes, receiverBytes / kClientPassBytes);
+  return passes * (kPassNs / 1e6);
+}
+
 FloorResult ReplayFloor(const std::vector<FloorLine>& lines, int senders, int receivers, int rounds,
-                        uint32_t seed) {
+                        uint32_t seed, bool flooded) {
   FloorResult result;
   result.roundDrainMs.assign(static_cast<size_t>(rounds), 0.0);
   if (lines.empty() || receivers < 1) return result;
@@ -95,7 +105,7 @@ FloorResult ReplayFloor(const std::vector<FloorLine>& lines, int senders, int re
     std::vector<std::deque<Pending>> in(static_cast<size_t>(senders));
     for (size_t i = 0; i < n; ++i) in[lines[i].sender].push_back({i, lines[i].bytes, lines[i].sendNs});
     // Lines a client writes back to back reach its connection together.
-    SocketThread(in, origin + phase(rng), period(), kWakeNs, hostQueued);
+    SocketThread(in, kReceiveBytes, flooded, origin + phase(rng), period(), kWakeNs, hostQueued);
 
     // Host poll loop: relays in the order the lines were queued.
     const int64_t hostPoll = origin + phase(rng);
@@ -128,7 +138,7 @@ FloorResult ReplayFloor(const std::vector<FloorLine>& lines, int senders, int re
         previous = relayed[i];
         one[0].push_back({i, lines[i].bytes, relayed[i] + offset * receivers * kSendNs});
       }
-      SocketThread(one, origin + phase(rng), period(), kWakeNs, clientQueued);
+      SocketThread(one, kClientPassBytes, flooded, origin + phase(rng), period(), kWakeNs, clientQueued);
       const int64_t clientPoll = origin + phase(rng);
       const int64_t clientPollPass = period();
       for (size_t i = 0; i < n; ++i) {

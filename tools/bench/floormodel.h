@@ -1,12 +1,13 @@
 #pragma once
-// The design floor: the latency a line would have if every loop it crosses
+// The loop floor: the latency a line would have if every loop it crosses
 // cost nothing but its own waiting. A line sent by a client waits in four
 // loops: the host's socket thread (a 50 ms pause per pass, then one receive
 // of at most 1024 bytes per connection; an idle thread wakes at once), the
 // host's poll loop (a pass every 50 ms, relaying all it finds), the
-// receiver's socket thread and the receiver's poll loop. Replaying a run's
-// own sends through that model gives what the design itself costs; the
-// measurement's excess over it is the implementation's overhead.
+// receiver's socket thread (the same pause, then everything waiting, up to
+// 64 KiB) and the receiver's poll loop. Replaying a run's own sends through
+// that model gives what the loops alone cost; the measurement's excess over
+// it is the cost of the processing, the kernel and the scheduling.
 
 #include <cstdint>
 #include <vector>
@@ -32,12 +33,25 @@ struct FloorResult {
 
 // `lines` in the order they were sent. Every one of `receivers` receives
 // every line. The loops' phases are drawn at random from `seed`, as many
-// times as keeps the work bounded.
+// times as keeps the work bounded. `flooded`: other clients flood the host
+// beside these lines, so no socket thread is ever idle; their lines cost the
+// loops nothing else, since the host reads each connection apart and, with
+// at most 63 connections, relays under 64 KiB per pass to each receiver.
 FloorResult ReplayFloor(const std::vector<FloorLine>& lines, int senders, int receivers, int rounds,
-                        uint32_t seed);
+                        uint32_t seed, bool flooded = false);
 
 constexpr int64_t kPassNs = 50'000'000;  // every loop's pause
-constexpr uint32_t kReceiveBytes = 1024;  // one receive per connection per pass
+constexpr uint32_t kReceiveBytes = 1024;  // the host: one receive per connection per pass
+// A client's socket thread takes everything waiting each pass, in receives of
+// kReceiveBytes, up to this much. Must agree with CLIENT_PASS_READ_LIMIT in
+// net/tcpip_thread.cpp.
+constexpr uint32_t kClientPassBytes = 64 * 1024;
+// The throughput a burst cannot beat: the host takes kReceiveBytes a pass
+// from each sender, a receiver kClientPassBytes a pass in all. `senderBytes`
+// is the most any one sender wrote, `receiverBytes` what each receiver gets.
+// With at most 63 connections the host reads under 64 KiB a pass, so the
+// sender's side is the one that binds.
+double BurstBoundMs(double senderBytes, double receiverBytes);
 constexpr int64_t kPassOverrunNs = 1'000'000;  // the most a pass of the model runs over 50 ms
 // The only times of their own the model gives the loops: a woken socket
 // thread also takes what arrives within kWakeNs, as a real thread does by

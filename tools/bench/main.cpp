@@ -1,7 +1,8 @@
 // The relay benchmark: a real server endpoint and N real client endpoints
 // over loopback, each drained by a poll loop like the chat window's, driven
-// by a steady, bursty or idle workload. Reports delivery, end-to-end latency
-// against the design floor, and the server's CPU time and memory.
+// by a steady, bursty or idle workload, optionally beside clients that flood
+// the host. Reports delivery, end-to-end latency against the loop floor, and
+// the server's CPU time and memory.
 #include <unistd.h>
 
 #include <algorithm>
@@ -24,10 +25,12 @@
 #include "analysis.h"
 #include "benchclock.h"
 #include "chat/jaselonetwork.h"
+#include "flooder.h"
 #include "floormodel.h"
 #include "host.h"
 #include "measuredendpoint.h"
 #include "options.h"
+#include "outgoingline.h"
 #include "plot.h"
 #include "pollloop.h"
 #include "procstat.h"
@@ -65,13 +68,8 @@ bool ParseLine(const char* text, Delivery& d) {
 class Receiver {
  public:
   Receiver(int index, size_t expected, Departures& departures)
-      : nick("bench" + std::to_string(index)), departures(departures) {
+      : nick("bench" + std::to_string(index)), departures(departures), line(nick) {
     deliveries.reserve(expected);
-    line.NameLength = static_cast<uint16_t>(nick.size() + 1);
-    line.Name.Assign(nick.c_str(), nick.size() + 1);
-    static const char face[] = "Arial";
-    line.PoliceLength = sizeof face;
-    line.Police.Assign(face, sizeof face);
   }
 
   // The window starts its poll loop right after connecting; `pollDelay`
@@ -84,17 +82,8 @@ class Receiver {
   }
 
   // From the sending thread, as the window's Send does from its own.
-  bool Say(const std::string& text) {
-    line.TextLength = static_cast<uint16_t>(text.size() + 1);
-    line.Text.Assign(text.c_str(), text.size() + 1);
-    return network.SendChatMessage(line);
-  }
-  uint32_t MessageBytes(const std::string& text) {
-    line.TextLength = static_cast<uint16_t>(text.size() + 1);
-    line.Text.Assign(text.c_str(), text.size() + 1);
-    CPacket packet;
-    return BuildSays(LineOf(line), packet) ? packet.length : 0;
-  }
+  bool Say(const std::string& text) { return network.SendChatMessage(line.With(text)); }
+  uint32_t MessageBytes(const std::string& text) { return line.Bytes(text); }
 
   void AskToHalt() { loop.AskToHalt(); }
   void Halt() { loop.Halt(); }
@@ -104,6 +93,7 @@ class Receiver {
   std::atomic<uint64_t> delivered{0};
   std::atomic<uint64_t> joins{0};
   std::atomic<uint64_t> warmups{0};
+  std::atomic<uint64_t> floodLines{0};  // the flooders' lines it was shown
   MeasuredEndpoint network{"client-socket"};
 
  private:
@@ -118,6 +108,8 @@ class Receiver {
           ++delivered;
         } else if (event.Text.get() != nullptr && event.Text.get()[0] == 'W') {
           ++warmups;
+        } else if (event.Text.get() != nullptr && event.Text.get()[0] == 'F') {
+          ++floodLines;
         }
         break;
       }
@@ -140,7 +132,7 @@ class Receiver {
   }
 
   Departures& departures;
-  ChatEvent line;  // the outgoing line, touched by the sending thread only
+  OutgoingLine line;  // touched by the sending thread only
   // Last, so that it stops first: its thread uses everything above.
   PollLoop loop{network, "client-poll", [this](ChatEvent& event) { OnEvent(event); }};
 };
@@ -176,6 +168,15 @@ std::string ProgramDirectory() {
   const size_t slash = p.rfind('/');
   return slash == std::string::npos ? "." : p.substr(0, slash);
 }
+
+// Flooders start this long before the workload, so that its lines meet a
+// flood in full swing, and stop at its end, or this long after its last
+// planned line at the latest.
+constexpr int64_t kFloodLeadNs = 2'000'000'000;
+constexpr int64_t kFloodTailNs = 10'000'000'000;
+// At full speed a flooder's lines are taken at about one a host pass; the
+// cap only keeps a runaway count bounded.
+constexpr uint64_t kFloodLineCap = 1'000'000;
 
 void Fail(const std::string& what) { std::fprintf(stderr, "jaselo-bench: %s\n", what.c_str()); }
 
@@ -247,26 +248,36 @@ int main(int argc, char** argv) {
 
   // Clients join a few at a time: the server accepts one connection per pass
   // and its backlog holds five, so a crowd would only wait for SYN retries.
+  // The flooders join last.
   Departures departures;
   std::vector<std::unique_ptr<Receiver>> receivers;
+  std::vector<std::unique_ptr<Flooder>> flooders;
+  const int endpoints = n + o.flooders;
   const int64_t setupStart = NowNs();
   std::mt19937 staggerRng(o.seed);
   bool setupOk = true;
-  for (int i = 0; i < n && setupOk; ++i) {
+  for (int i = 0; i < endpoints && setupOk; ++i) {
     if (i >= 5) {
       setupOk = WaitFor([&] { return receivers[0]->joins.load() + 4 >= static_cast<uint64_t>(i); }, 15s);
       if (!setupOk) error = "client " + std::to_string(i) + " was not let in within 15 s";
     }
     if (!setupOk) break;
-    receivers.push_back(std::make_unique<Receiver>(i, static_cast<size_t>(perSender) * n, departures));
-    const auto pollDelay = o.stagger ? std::chrono::microseconds(staggerRng() % (kPassNs / 1000)) : 0us;
-    if (!receivers.back()->Join(host->Port(), pollDelay)) {
+    bool joined = false;
+    if (i < n) {
+      receivers.push_back(std::make_unique<Receiver>(i, static_cast<size_t>(perSender) * n, departures));
+      const auto pollDelay = o.stagger ? std::chrono::microseconds(staggerRng() % (kPassNs / 1000)) : 0us;
+      joined = receivers.back()->Join(host->Port(), pollDelay);
+    } else {
+      flooders.push_back(std::make_unique<Flooder>(i - n));
+      joined = flooders.back()->Join(host->Port());
+    }
+    if (!joined) {
       setupOk = false;
       error = "client " + std::to_string(i) + " could not connect";
     }
   }
   if (setupOk) {
-    setupOk = WaitFor([&] { return receivers[0]->joins.load() + 1 >= static_cast<uint64_t>(n); }, 15s);
+    setupOk = WaitFor([&] { return receivers[0]->joins.load() + 1 >= static_cast<uint64_t>(endpoints); }, 15s);
     if (!setupOk) error = "not every client was identified within 15 s";
   }
   // A first line from everybody proves every client is on the relay path.
@@ -285,16 +296,20 @@ int main(int argc, char** argv) {
   if (!setupOk) {
     Fail(error);
     for (auto& r : receivers) r->Halt();
+    flooders.clear();
     host->Stop();
     return 2;
   }
   const int64_t setupNs = NowNs() - setupStart;
 
-  // The workload.
+  // The workload, the flood already running.
   departures.recording = true;
+  const int64_t start = NowNs() + (flooders.empty() ? 0 : kFloodLeadNs) + 20'000'000;
+  const int64_t lastPlannedNs = plan.empty() ? static_cast<int64_t>(o.duration * 1e9) : plan.back().atNs;
+  for (auto& f : flooders) f->Begin(start + lastPlannedNs + kFloodTailNs, kFloodLineCap);
+  SleepUntilNs(start - 20'000'000);
   const ServerUsage usage0 = host->Sample();
   const ProcUsage self0 = ReadProcUsage(0);
-  const int64_t start = NowNs() + 20'000'000;
   std::vector<SentLine> sent(static_cast<size_t>(perSender) * n);
   int64_t lastSendNs = start;
   for (const Planned& p : plan) {
@@ -310,18 +325,27 @@ int main(int argc, char** argv) {
   uint64_t expectedEach = 0;
   for (const auto& s : sent) expectedEach += s.ok ? 1 : 0;
 
-  double burstBoundMs = 0;
+  // Per round: the bytes each receiver gets, and the most one sender wrote.
   std::vector<double> roundBytes(static_cast<size_t>(rounds), 0.0);
+  std::vector<std::vector<double>> senderBytes(static_cast<size_t>(rounds), std::vector<double>(n, 0.0));
   for (const auto& s : sent) {
-    if (s.ok) roundBytes[s.round] += s.bytes;
+    if (!s.ok) continue;
+    roundBytes[s.round] += s.bytes;
+    senderBytes[s.round][s.sender] += s.bytes;
   }
-  for (double b : roundBytes) burstBoundMs = std::max(burstBoundMs, b / kReceiveBytes * (kPassNs / 1e6));
+  std::vector<double> roundBoundMs(static_cast<size_t>(rounds), 0.0);
+  double burstBoundMs = 0;
+  for (int r = 0; r < rounds; ++r) {
+    const double most = *std::max_element(senderBytes[r].begin(), senderBytes[r].end());
+    roundBoundMs[r] = BurstBoundMs(most, roundBytes[r]);
+    burstBoundMs = std::max(burstBoundMs, roundBoundMs[r]);
+  }
 
   if (o.workload == Workload::Idle) {
     SleepUntilNs(start + static_cast<int64_t>(o.duration * 1e9));
   } else {
     // Until every receiver has every line, or nothing has moved for 5 s, or
-    // far past anything the design allows.
+    // far past anything the loops allow.
     const int64_t hardStop = lastSendNs + static_cast<int64_t>(std::max(10000.0, 3 * burstBoundMs) * 1e6);
     uint64_t lastTotal = 0;
     int64_t lastProgress = NowNs();
@@ -348,22 +372,39 @@ int main(int argc, char** argv) {
   const ProcUsage self1 = ReadProcUsage(0);
   departures.recording = false;
 
-  // Honest clients dropped: by their own endpoint, by what others heard, by the server's table.
-  std::set<std::string> dropped;
+  // Clients dropped: by their own endpoint, by what others heard, by the
+  // server's table; the honest ones and the flooders apart.
+  std::set<std::string> dropped, floodersDropped;
   for (const auto& r : receivers) {
     if (!r->network.IsActive()) dropped.insert(r->nick);
   }
+  for (const auto& f : flooders) {
+    if (!f->Connected()) floodersDropped.insert(f->nick);
+  }
   {
     std::lock_guard<std::mutex> guard(departures.mutex);
-    dropped.insert(departures.names.begin(), departures.names.end());
+    for (const std::string& name : departures.names) {
+      (name.rfind("flood", 0) == 0 ? floodersDropped : dropped).insert(name);
+    }
   }
   const int identified = host->IdentifiedClients();
-  const size_t droppedCount = std::max<size_t>(dropped.size(), identified < 0 ? 0 : static_cast<size_t>(n - identified));
+  const size_t missing = identified < 0 ? 0 : static_cast<size_t>(std::max(0, endpoints - identified));
+  const size_t droppedCount = std::max(dropped.size(), missing - std::min(missing, floodersDropped.size()));
+  uint64_t floodSent = 0, floodFailed = 0, floodSeen = 0;
+  for (const auto& f : flooders) {
+    floodSent += f->Sent();
+    floodFailed += f->Failed();
+  }
+  for (const auto& r : receivers) floodSeen += r->floodLines.load();
+  // Only now: their departures are not drops.
+  for (auto& f : flooders) f->Finish();
 
   const double loadAfter = LoadAverage();
   const int64_t teardownStart = NowNs();
   for (auto& r : receivers) r->AskToHalt();
+  for (auto& f : flooders) f->AskToHalt();
   for (auto& r : receivers) r->Halt();
+  flooders.clear();
   host->Stop();
   const int64_t teardownNs = NowNs() - teardownStart;
 
@@ -404,7 +445,7 @@ int main(int argc, char** argv) {
   }
   std::stable_sort(floorLines.begin(), floorLines.end(),
                    [](const FloorLine& a, const FloorLine& b) { return a.sendNs < b.sendNs; });
-  FloorResult floor = ReplayFloor(floorLines, n, n, rounds, o.seed);
+  FloorResult floor = ReplayFloor(floorLines, n, n, rounds, o.seed, o.flooders > 0);
   for (auto* v : {&floor.latencyMs, &floor.upstreamMs, &floor.downstreamFirstMs, &floor.downstreamLaterMs, &upMs,
                   &downFirstMs, &downLaterMs}) {
     std::sort(v->begin(), v->end());
@@ -424,6 +465,10 @@ int main(int argc, char** argv) {
     std::snprintf(b, sizeof b, "idle, %g s", o.duration);
   }
   workload = b;
+  if (o.flooders > 0) {
+    std::snprintf(b, sizeof b, "; %d flooders at full speed, from %.0f s before", o.flooders, kFloodLeadNs / 1e9);
+    workload += b;
+  }
 
   std::printf("Jaselo relay benchmark\n");
   std::printf("  host                      %s\n", host->Describe().c_str());
@@ -449,6 +494,15 @@ int main(int argc, char** argv) {
     if (report.stray) std::printf("  unreadable or unknown     %llu\n", static_cast<unsigned long long>(report.stray));
   }
   std::printf("  honest clients dropped    %zu\n", droppedCount);
+  if (o.flooders > 0) {
+    std::printf("Flood (in no statistic above)\n");
+    std::printf("  flooder lines sent        %llu, %d characters each (sends that returned: most wait in\n"
+                "                            socket buffers until the host reads them)\n",
+                static_cast<unsigned long long>(floodSent), Flooder::kTextBytes);
+    if (floodFailed) std::printf("  flooder sends failed      %llu\n", static_cast<unsigned long long>(floodFailed));
+    std::printf("  shown to each honest one  %.0f on average\n", double(floodSeen) / n);
+    std::printf("  flooders disconnected     %zu\n", floodersDropped.size());
+  }
 
   const auto& m = report.latencyMs;
   const auto& f = floor.latencyMs;
@@ -457,14 +511,15 @@ int main(int argc, char** argv) {
     std::printf("                               p50      p90      p99      max\n");
     std::printf("  measured                %8.1f %8.1f %8.1f %8.1f\n", Percentile(m, .5), Percentile(m, .9),
                 Percentile(m, .99), m.back());
-    std::printf("  design floor            %8.1f %8.1f %8.1f %8.1f\n", Percentile(f, .5), Percentile(f, .9),
+    std::printf("  loop floor              %8.1f %8.1f %8.1f %8.1f\n", Percentile(f, .5), Percentile(f, .9),
                 Percentile(f, .99), f.empty() ? 0.0 : f.back());
     std::printf("  over the floor          %+8.1f %+8.1f %+8.1f %+8.1f\n", Percentile(m, .5) - Percentile(f, .5),
                 Percentile(m, .9) - Percentile(f, .9), Percentile(m, .99) - Percentile(f, .99),
                 m.back() - (f.empty() ? 0.0 : f.back()));
     std::printf("  (floor: these sends replayed through the four 50 ms loops at no cost, %d phase draws;\n"
-                "   a line alone waits at most one pass in each: %.0f ms)\n",
-                floor.draws, 4 * kPassNs / 1e6);
+                "   a line alone waits at most one pass in each: %.0f ms%s)\n",
+                floor.draws, 4 * kPassNs / 1e6,
+                o.flooders > 0 ? ";\n   with flooders, no socket thread idles, and their lines cost nothing else" : "");
   }
   if (!upMs.empty()) {
     auto line = [](const char* label, const std::vector<float>& v) {
@@ -489,13 +544,13 @@ int main(int argc, char** argv) {
   if (o.workload == Workload::Bursty) {
     std::printf("Bursts, first send of a burst to its last delivery at any client\n");
     for (int r = 0; r < rounds; ++r) {
-      const double bound = roundBytes[r] / kReceiveBytes * (kPassNs / 1e6);
+      const double bound = roundBoundMs[r];
       const double measured = report.roundDrainMs[r];
       if (measured < 0) drainComplete = false;
       worstDrain = std::max(worstDrain, measured);
       worstFloorDrain = std::max(worstFloorDrain, floor.roundDrainMs[r]);
-      std::printf("  burst %-3d %6.0f bytes per client: measured %s ms, design floor %.0f ms, "
-                  "at 1024 bytes per 50 ms %.0f ms (measured/bound %.2f)\n",
+      std::printf("  burst %-3d %6.0f bytes per receiver: measured %s ms, loop floor %.0f ms, "
+                  "bound %.0f ms (measured/bound %.2f)\n",
                   r + 1, roundBytes[r], measured < 0 ? "incomplete" : Ms(measured).c_str(), floor.roundDrainMs[r],
                   bound, measured < 0 ? 0.0 : measured / bound);
     }
@@ -554,8 +609,15 @@ int main(int argc, char** argv) {
     }
     char cpu[64];
     std::snprintf(cpu, sizeof cpu, "%.2f s (%.2f%%)", serverCpu, 100 * serverCpu / workloadS);
+    std::string rowWorkload = WorkloadName(o.workload);
+    if (o.flooders > 0) {
+      rowWorkload += " + " + std::to_string(o.flooders) + " flooders (" + std::to_string(floodSent) + " lines sent, " +
+                     std::to_string(floodSeen / static_cast<uint64_t>(n)) + " shown to each honest client, " +
+                     std::to_string(floodersDropped.size()) + " disconnected)";
+    }
     std::printf("ROW | %s | %d | %s | %llu | %llu | %llu | %llu | %llu | %zu | %s | %s | %s | %s | %s | %s | %s | %.1f | %.1f |\n",
-                o.host == HostMode::InProcess ? "in-process" : o.host == HostMode::Process ? "process" : "external", n, WorkloadName(o.workload),
+                o.host == HostMode::InProcess ? "in-process" : o.host == HostMode::Process ? "process" : "external", n,
+                rowWorkload.c_str(),
                 static_cast<unsigned long long>(report.sent), static_cast<unsigned long long>(report.deliveredToAll),
                 static_cast<unsigned long long>(report.lost), static_cast<unsigned long long>(report.duplicated),
                 static_cast<unsigned long long>(report.outOfOrder), droppedCount, latency[0].c_str(),

@@ -90,6 +90,11 @@ bool ParseOptions(int argc, char** argv, BenchOptions& o, std::string& error) {
         error = "--text-bytes takes 1 to 900";
         return false;
       }
+    } else if (arg == "--flooders") {
+      if (!value(v) || !Number(v, o.flooders) || o.flooders < 0 || o.flooders > 62) {
+        error = "--flooders takes 0 to 62";
+        return false;
+      }
     } else if (arg == "--host") {
       if (!value(v)) return false;
       if (v == "inprocess") o.host = HostMode::InProcess;
@@ -120,6 +125,10 @@ bool ParseOptions(int argc, char** argv, BenchOptions& o, std::string& error) {
       return false;
     }
   }
+  if (o.clients + o.flooders > 63) {
+    error = "--clients and --flooders add up to at most 63 (the server watches 64 sockets, its listening one included)";
+    return false;
+  }
   if ((o.host == HostMode::External) != (o.port != 0)) {
     error = "--port goes with --host external, and only with it";
     return false;
@@ -131,7 +140,7 @@ const char* HelpText() {
   return R"(Usage:
   jaselo-bench [--clients N] [--workload steady|bursty|idle]
                [--rate R] [--duration S] [--lines M] [--burst B]
-               [--burst-interval S] [--text-bytes T]
+               [--burst-interval S] [--text-bytes T] [--flooders F]
                [--host inprocess|process|external] [--participant PATH]
                [--port N]
                [--stagger] [--plot FILE.png] [--samples FILE] [--seed N]
@@ -166,33 +175,48 @@ Hosts:
 Options:
   --clients N        client endpoints, 1 to 63 (default 8)
   --text-bytes T     characters per line's text (default 32)
+  --flooders F       F more clients (clients + flooders at most 63) that send
+                     900-character lines as fast as their sends go, from 2 s
+                     before the workload until its end (a blocking send loop
+                     on a thread of their own; 10 s past the last planned
+                     line at most). Their lines count in no statistic: the
+                     latency, loss and drops are the honest clients' lines as
+                     the honest clients receive them. The floor replays the
+                     honest lines alone, with socket threads that the flood
+                     never lets idle
   --stagger          start each client's poll loop a random part of a pass
                      after its connection, instead of right after it as the
                      window does: the two loops of a client then take
                      unrelated phases, as the floor model assumes
   --plot FILE.png    draw the latency distribution, measured against the
-                     design floor, with gnuplot (apt-get install gnuplot-nox)
+                     loop floor, with gnuplot (apt-get install gnuplot-nox)
   --samples FILE     write every measured latency in ms, one per line
   --seed N           phases of the floor model's loops, and of --stagger
                      (default 1)
   --row              also print the run as one Markdown table row
 
-The design floor printed beside the measurement replays the run's own send
+The loop floor printed beside the measurement replays the run's own send
 times through the four loops a line crosses (host socket thread, host poll
 loop, receiver's socket thread, receiver's poll loop) at no processing cost:
 each loop pauses 50 ms per pass (plus a drift of under 1 ms, so that loops do
-not stay locked in phase), a socket thread takes one receive of at most 1024
-bytes per connection per pass, and an idle one wakes at once. The loops'
-phases are drawn at random many times. A line alone waits at most one pass in
-each loop: 200 ms. What the measurement adds to the floor is the
-implementation's own cost, or a phase alignment of the real loops that the
+not stay locked in phase), the host's socket thread takes one receive of at
+most 1024 bytes per connection per pass, a client's takes everything waiting
+up to 64 KiB, and an idle one wakes at once. The loops' phases are drawn at
+random many times. A line alone waits at most one pass in each loop: 200 ms.
+What the measurement adds to the floor is the cost of the processing, the
+kernel and the scheduling, or a phase alignment of the real loops that the
 model's random phases do not have (compare a run with --stagger).
+
+A burst's bound is the throughput no burst can beat: 1024 bytes per 50 ms
+from each sender into the host, 64 KiB per 50 ms into each receiver. It leaves
+out the passes every line waits anyway, which the floor includes.
 
 In-process, the host's poll loop notes when it relayed each line, and the
 latency is also shown split there: send to relay, and relay to event (for the
 first line a relay pass sent, and for the later ones).
 
-Exit status: 0 when every line reached every receiver once and in order and
-no client was dropped; 1 otherwise; 2 for a usage mistake or a failed set-up.
+Exit status: 0 when every honest line reached every honest receiver once and
+in order and no honest client was dropped; 1 otherwise; 2 for a usage mistake
+or a failed set-up.
 )";
 }

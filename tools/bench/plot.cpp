@@ -62,10 +62,10 @@ bool PlotLatency(const std::string& png, const std::string& title, const std::ve
        << "set xlabel 'latency, send call to receiver event (ms)'\n"
        << "set ylabel 'deliveries per 1 ms bin (%)'\n"
        << "plot " << Quoted(data) << " using 1:2 with boxes fill solid 0.5 lc rgb '#3b6ea8' title 'measured', \\\n"
-       << "     '' using 1:3 with lines lw 2 lc rgb '#c0392b' title 'design floor'\n"
+       << "     '' using 1:3 with lines lw 2 lc rgb '#c0392b' title 'loop floor'\n"
        << "set ylabel 'deliveries at or below (%)'\nset yrange [0:100]\nset key bottom right\n"
        << "plot " << Quoted(data) << " using 1:4 with lines lw 2 lc rgb '#3b6ea8' title 'measured', \\\n"
-       << "     '' using 1:5 with lines lw 2 dt 2 lc rgb '#c0392b' title 'design floor'\n"
+       << "     '' using 1:5 with lines lw 2 dt 2 lc rgb '#c0392b' title 'loop floor'\n"
        << "unset multiplot\n";
   }
   pid_t pid = -1;

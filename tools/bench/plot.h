@@ -1,5 +1,5 @@
 #pragma once
-// Draws a run's latency distribution against the design floor as a PNG.
+// Draws a run's latency distribution against the loop floor as a PNG.
 
 #include <string>
 #include <vector>

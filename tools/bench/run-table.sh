@@ -3,7 +3,7 @@
 # prints them as one Markdown table. The server is the separate headless host,
 # so its CPU time and memory are its own.
 #   tools/bench/run-table.sh [BUILD_DIR] [--host inprocess|process]
-# About 7 minutes on a 2-core machine.
+# About 5 minutes on a 2-core machine.
 set -euo pipefail
 build=${1:-build}
 shift || true
@@ -24,6 +24,8 @@ run() {
 }
 for n in 1 8 32 63; do run --clients "$n" --workload steady --rate 2 --duration 60; done
 for n in 1 8 32 63; do run --clients "$n" --workload bursty --lines 20 --burst 20; done
+# The same burst from 8 honest clients while others flood the host.
+for f in 2 8; do run --clients 8 --workload bursty --lines 20 --burst 20 --flooders "$f"; done
 run --clients 63 --workload idle --duration 30
 echo
 echo "Load average at end: $(cut -d' ' -f1-3 /proc/loadavg)"
