@@ -6,16 +6,13 @@
 #include <cerrno>
 #include <thread>
 
+#include "net/passtiming.h"
 #include "net/tcpip.h"
 #include "protocol/diagnostics.h"
 #include "protocol/extent.h"
 
 namespace {
-constexpr int PASS_PAUSE_MS = 50;
 constexpr int EMPTY_PAUSE_MS = 10;
-constexpr size_t RECEIVE_SIZE = PACKET_CAPACITY;
-// A client's socket thread takes at most this much from its server a pass.
-constexpr size_t CLIENT_PASS_READ_LIMIT = 64 * 1024;
 using Clock = std::chrono::steady_clock;
 }  // namespace
 

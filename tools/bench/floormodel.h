@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "net/passtiming.h"
+
 struct FloorLine {
   int sender = 0;       // index of the sending client; also its socket order on the host
   int64_t sendNs = 0;   // when the send call was made
@@ -40,12 +42,11 @@ struct FloorResult {
 FloorResult ReplayFloor(const std::vector<FloorLine>& lines, int senders, int receivers, int rounds,
                         uint32_t seed, bool flooded = false);
 
-constexpr int64_t kPassNs = 50'000'000;  // every loop's pause
-constexpr uint32_t kReceiveBytes = 1024;  // the host: one receive per connection per pass
+constexpr int64_t kPassNs = int64_t{PASS_PAUSE_MS} * 1'000'000;  // every loop's pause
+constexpr uint32_t kReceiveBytes = RECEIVE_SIZE;  // the host: one receive per connection per pass
 // A client's socket thread takes everything waiting each pass, in receives of
-// kReceiveBytes, up to this much. Must agree with CLIENT_PASS_READ_LIMIT in
-// net/tcpip_thread.cpp.
-constexpr uint32_t kClientPassBytes = 64 * 1024;
+// kReceiveBytes, up to this much.
+constexpr uint32_t kClientPassBytes = CLIENT_PASS_READ_LIMIT;
 // The throughput a burst cannot beat: the host takes kReceiveBytes a pass
 // from each sender, a receiver kClientPassBytes a pass in all. `senderBytes`
 // is the most any one sender wrote, `receiverBytes` what each receiver gets.
