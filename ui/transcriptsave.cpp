@@ -14,6 +14,15 @@ const QString kHtmlFilter = QStringLiteral("HTML (*.html *.htm)");
 const QString kTextFilter = QStringLiteral("Plain text (*.txt)");
 
 bool IsTextName(const QString& path) { return QFileInfo(path).suffix().compare("txt", Qt::CaseInsensitive) == 0; }
+
+// Links look in a browser as in the window: in their sender's colour and
+// effects, not blue and underlined.
+QByteArray Html(const QTextDocument& document) {
+  QString html = document.toHtml();
+  const qsizetype styleEnd = html.indexOf(QStringLiteral("</style>"));
+  if (styleEnd >= 0) html.insert(styleEnd, QStringLiteral("a { color: inherit; text-decoration: none; }\n"));
+  return html.toUtf8();
+}
 }  // namespace
 
 QString DefaultTranscriptPath(const QDate& day) {
@@ -23,7 +32,7 @@ QString DefaultTranscriptPath(const QDate& day) {
 }
 
 bool SaveTranscript(const QTextDocument& document, const QString& path, QString* error) {
-  const QByteArray bytes = IsTextName(path) ? document.toPlainText().toUtf8() : document.toHtml().toUtf8();
+  const QByteArray bytes = IsTextName(path) ? document.toPlainText().toUtf8() : Html(document);
   QSaveFile file(path);
   if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit()) return true;
   if (error) *error = file.errorString();
