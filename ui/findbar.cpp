@@ -15,8 +15,11 @@ constexpr int kMaxHighlighted = 2000;
 }  // namespace
 
 CFindBar::CFindBar(QTextEdit* transcript, QWidget* afterClose)
-    : QWidget(transcript->parentWidget()), transcript(transcript), afterClose(afterClose),
-      field(new QLineEdit(this)), status(new QLabel(this)) {
+    : QWidget(transcript->parentWidget()),
+      transcript(transcript),
+      afterClose(afterClose),
+      field(new QLineEdit(this)),
+      status(new QLabel(this)) {
   auto* row = new QHBoxLayout(this);
   row->setContentsMargins(0, 2, 0, 0);
   row->setSpacing(3);
@@ -124,9 +127,13 @@ void CFindBar::Highlight() {
   else if (marks.isEmpty())
     status->setText(QStringLiteral("No match"));
   else if (index == 0)
-    status->setText(QStringLiteral("%1%2 matches").arg(marks.size()).arg(marks.size() >= kMaxHighlighted ? "+" : ""));
+    status->setText(
+        QStringLiteral("%1%2 matches").arg(marks.size()).arg(marks.size() >= kMaxHighlighted ? "+" : ""));
   else
-    status->setText(QStringLiteral("%1 of %2%3").arg(index).arg(marks.size()).arg(marks.size() >= kMaxHighlighted ? "+" : ""));
+    status->setText(QStringLiteral("%1 of %2%3")
+                        .arg(index)
+                        .arg(marks.size())
+                        .arg(marks.size() >= kMaxHighlighted ? "+" : ""));
 }
 
 QString CFindBar::Status() const { return status->text(); }

@@ -43,7 +43,7 @@ class CFindBar : public QWidget {
   QWidget* afterClose;
   QLineEdit* field;
   QLabel* status;
-  QRect fullRect;      // the transcript's own rectangle, given back on closing
+  QRect fullRect;       // the transcript's own rectangle, given back on closing
   QTextCursor current;  // the selected match; follows the transcript's edits
-  QTimer rehighlight;  // lines arriving while the bar is open are highlighted too
+  QTimer rehighlight;   // lines arriving while the bar is open are highlighted too
 };

@@ -10,8 +10,11 @@
 #include "ui/transcriptsave.h"
 
 CTranscriptActions::CTranscriptActions(QWidget* window, QTextEdit* transcript, QWidget* inputBox)
-    : QObject(window), transcript(transcript), findBar(new CFindBar(transcript, inputBox)),
-      marks(new CTranscriptMarks(transcript)), find(new QAction(QStringLiteral("Find\u2026"), window)),
+    : QObject(window),
+      transcript(transcript),
+      findBar(new CFindBar(transcript, inputBox)),
+      marks(new CTranscriptMarks(transcript)),
+      find(new QAction(QStringLiteral("Find\u2026"), window)),
       save(new QAction(QStringLiteral("Save transcript\u2026"), window)) {
   // Window-wide, so that they work from the input box too.
   find->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
@@ -34,7 +37,8 @@ CTranscriptActions::CTranscriptActions(QWidget* window, QTextEdit* transcript, Q
 QMenu* CTranscriptActions::CreateMenu(const QPoint& at) const {
   // The standard menu (Copy, Copy Link Location over a link, Select All) takes
   // the point in document coordinates.
-  const QPoint inDocument = at + QPoint(transcript->horizontalScrollBar()->value(), transcript->verticalScrollBar()->value());
+  const QPoint inDocument =
+      at + QPoint(transcript->horizontalScrollBar()->value(), transcript->verticalScrollBar()->value());
   QMenu* menu = transcript->createStandardContextMenu(inDocument);
   menu->addSeparator();
   menu->addAction(find);

@@ -55,7 +55,8 @@ void MarkLinks(QTextDocument* document, int from, int to) {
     if (!IsOpenable(QUrl(address))) continue;
     QTextCursor link(document);
     link.setPosition(from + static_cast<int>(match.capturedStart()));
-    link.setPosition(from + static_cast<int>(match.capturedStart() + address.size()), QTextCursor::KeepAnchor);
+    link.setPosition(from + static_cast<int>(match.capturedStart() + address.size()),
+                     QTextCursor::KeepAnchor);
     // Only the link properties: face, colour and effects stay the sender's.
     QTextCharFormat format;
     format.setAnchor(true);
@@ -81,13 +82,16 @@ void MarkPiece(QTextDocument* document, int from, int to, bool received, const Q
 }
 
 CTranscriptMarks::CTranscriptMarks(QTextEdit* transcript)
-    : QObject(transcript), transcript(transcript), open([](const QUrl& url) { QDesktopServices::openUrl(url); }) {
+    : QObject(transcript),
+      transcript(transcript),
+      open([](const QUrl& url) { QDesktopServices::openUrl(url); }) {
   transcript->viewport()->setMouseTracking(true);
   transcript->viewport()->installEventFilter(this);
 }
 
 QString CTranscriptMarks::TimeAt(const QPoint& at) const {
-  const QPointF inDocument = at + QPoint(transcript->horizontalScrollBar()->value(), transcript->verticalScrollBar()->value());
+  const QPointF inDocument =
+      at + QPoint(transcript->horizontalScrollBar()->value(), transcript->verticalScrollBar()->value());
   return transcript->document()->documentLayout()->formatAt(inDocument).toCharFormat().toolTip();
 }
 
@@ -111,7 +115,8 @@ bool CTranscriptMarks::eventFilter(QObject* watched, QEvent* event) {
       const auto* mouse = static_cast<QMouseEvent*>(event);
       const QString link = std::exchange(pressedLink, QString());
       // Pressed and released on the same link with Ctrl held: not a selection.
-      if (!link.isEmpty() && mouse->button() == Qt::LeftButton && (mouse->modifiers() & Qt::ControlModifier) &&
+      if (!link.isEmpty() && mouse->button() == Qt::LeftButton &&
+          (mouse->modifiers() & Qt::ControlModifier) &&
           transcript->anchorAt(mouse->position().toPoint()) == link) {
         const QUrl url(link);
         if (IsOpenable(url)) open(url);

@@ -36,11 +36,14 @@ bool Activate(QWidget& w) {
   QApplication::setActiveWindow(&w);
   return QTest::qWaitForWindowActive(&w);
 }
-// Once `when` holds, runs `then` on the modal window of that moment.
-void OnceModal(const std::function<bool(QWidget*)>& then) {
-  auto* timer = new QTimer;
+// Offers each modal window that comes up to `then` until it takes one.
+void OnceModal(QObject* owner, const std::function<bool(QWidget*)>& then) {
+  auto* timer = new QTimer(owner);
   QObject::connect(timer, &QTimer::timeout, [timer, then] {
-    if (QWidget* w = QApplication::activeModalWidget(); w && then(w)) timer->deleteLater();
+    if (QWidget* w = QApplication::activeModalWidget(); w && then(w)) {
+      timer->stop();
+      timer->deleteLater();
+    }
   });
   timer->start(20);
 }
@@ -61,7 +64,7 @@ TEST(TranscriptSave, HtmlAndTextHoldEveryLineWithItsStyleAndAFailureLosesNothing
   // Through Ctrl+S and the chooser, which proposes a dated name.
   QString proposed;
   for (const QString& path : {html, text}) {
-    OnceModal([&](QWidget* w) {
+    OnceModal(&dlg, [&](QWidget* w) {
       auto* chooser = qobject_cast<QFileDialog*>(w);
       if (!chooser) return false;
       proposed = chooser->selectedFiles().value(0);
@@ -72,7 +75,8 @@ TEST(TranscriptSave, HtmlAndTextHoldEveryLineWithItsStyleAndAFailureLosesNothing
     ASSERT_TRUE(Activate(dlg));
     QTest::keyClick(dlg.InputBox(), Qt::Key_S, Qt::ControlModifier);
   }
-  EXPECT_TRUE(proposed.endsWith(QDate::currentDate().toString(Qt::ISODate) + ".html")) << proposed.toStdString();
+  EXPECT_TRUE(proposed.endsWith(QDate::currentDate().toString(Qt::ISODate) + ".html"))
+      << proposed.toStdString();
 
   QFile textFile(text);
   ASSERT_TRUE(textFile.open(QIODevice::ReadOnly));
@@ -96,7 +100,7 @@ TEST(TranscriptSave, HtmlAndTextHoldEveryLineWithItsStyleAndAFailureLosesNothing
   // A file that cannot be written: an error box, and the transcript as it was.
   const QString before = dlg.Transcript()->toHtml();
   QString error;
-  OnceModal([&](QWidget* w) {
+  OnceModal(&dlg, [&](QWidget* w) {
     if (auto* chooser = qobject_cast<QFileDialog*>(w)) {
       chooser->findChild<QLineEdit*>("fileNameEdit")->setText("/proc/no-such-transcript.html");
       static_cast<QDialog*>(chooser)->accept();
@@ -170,10 +174,13 @@ TEST(TranscriptMarks, CtrlClickOpensExactlyTheAddressAndHeadersTellTheirTime) {
   CJaseloDlg dlg;
   PrepareWindow(dlg, "me");
   std::vector<std::string> opened;
-  Actions(dlg)->Marks()->SetOpenCall([&](const QUrl& url) { opened.push_back(url.toString().toStdString()); });
+  Actions(dlg)->Marks()->SetOpenCall(
+      [&](const QUrl& url) { opened.push_back(url.toString().toStdString()); });
   const QString before = QTime::currentTime().toString("HH:mm:ss");
-  Say(dlg, CHAT_SAYS, "http://name.example", "see (https://example.org/a?b=1&c=2#x), mailto:bob@example.org. "
-      "javascript:alert(1) http:// file:///etc", "Liberation Serif", 200, 1);
+  Say(dlg, CHAT_SAYS, "http://name.example",
+      "see (https://example.org/a?b=1&c=2#x), mailto:bob@example.org. "
+      "javascript:alert(1) http:// file:///etc",
+      "Liberation Serif", 200, 1);
   const QString after = QTime::currentTime().toString("HH:mm:ss");
   CRichEdit* transcript = dlg.Transcript();
   QWidget* viewport = transcript->viewport();
