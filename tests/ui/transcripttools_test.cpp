@@ -31,29 +31,44 @@ void Say(CJaseloDlg& dlg, uint16_t type, const char* name, const char* text, con
   dlg.DispatchEvent(e);
 }
 CTranscriptActions* Actions(CJaseloDlg& dlg) { return dlg.findChild<CTranscriptActions*>(); }
-bool Activate(QWidget& w) {
-  w.activateWindow();
-  QApplication::setActiveWindow(&w);
-  return QTest::qWaitForWindowActive(&w);
-}
-// Offers each modal window that comes up to `then` until it takes one.
-void OnceModal(QObject* owner, const std::function<bool(QWidget*)>& then) {
-  auto* timer = new QTimer(owner);
-  QObject::connect(timer, &QTimer::timeout, [timer, then] {
-    if (QWidget* w = QApplication::activeModalWidget(); w && then(w)) {
-      timer->stop();
-      timer->deleteLater();
+// Presses Ctrl+S and gives the chooser `path`; returns what an error box said.
+std::string SaveWithCtrlS(CJaseloDlg& dlg, const QString& path, QString* proposed = nullptr) {
+  std::string said;
+  QTimer watch;
+  QObject::connect(&watch, &QTimer::timeout, [&] {
+    QWidget* w = QApplication::activeModalWidget();
+    if (auto* box = qobject_cast<QMessageBox*>(w)) {
+      said = (box->windowTitle() + ": " + box->text()).toStdString();
+      box->accept();
+    } else if (auto* chooser = qobject_cast<QFileDialog*>(w)) {
+      if (proposed) *proposed = chooser->selectedFiles().value(0);
+      chooser->findChild<QLineEdit*>("fileNameEdit")->setText(path);
+      static_cast<QDialog*>(chooser)->accept();
     }
   });
-  timer->start(20);
+  watch.start(20);
+  if (!Activate(dlg)) return "the window is not active";
+  QTest::keyClick(dlg.InputBox(), Qt::Key_S, Qt::ControlModifier);
+  return said;
 }
-QString Text(const QTextDocument* d) { return PlainText(d); }
+// What a reader sees of each run: its text, face, colour and effects.
+std::vector<std::string> Seen(const QTextDocument* d) {
+  std::vector<std::string> seen;
+  for (const Run& r : Runs(d)) {
+    const int effects = r.bold * 4 + r.italic * 2 + r.underline;
+    seen.push_back(QString("%1|%2|%3|%4").arg(r.text, r.face, r.color.name()).arg(effects).toStdString());
+  }
+  return seen;
+}
+QString Read(const QString& path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : "(unreadable)";
+}
 }  // namespace
 
 TEST(TranscriptSave, HtmlAndTextHoldEveryLineWithItsStyleAndAFailureLosesNothing) {
   CJaseloDlg dlg;
   PrepareWindow(dlg, "me");
-  ASSERT_TRUE(Activate(dlg));
   Say(dlg, CHAT_SAYS, "bob", "bold <b>x</b> & https://example.org", "Liberation Serif", 200, 1, 0, 1);
   Say(dlg, CHAT_PRIVATE, "eve", "two\r\nlines", "Liberation Mono", 0, 0, 1, 0);
   Say(dlg, CHAT_JOINED, "carol", nullptr);
@@ -63,58 +78,20 @@ TEST(TranscriptSave, HtmlAndTextHoldEveryLineWithItsStyleAndAFailureLosesNothing
 
   // Through Ctrl+S and the chooser, which proposes a dated name.
   QString proposed;
-  for (const QString& path : {html, text}) {
-    OnceModal(&dlg, [&](QWidget* w) {
-      auto* chooser = qobject_cast<QFileDialog*>(w);
-      if (!chooser) return false;
-      proposed = chooser->selectedFiles().value(0);
-      chooser->findChild<QLineEdit*>("fileNameEdit")->setText(path);
-      static_cast<QDialog*>(chooser)->accept();
-      return true;
-    });
-    ASSERT_TRUE(Activate(dlg));
-    QTest::keyClick(dlg.InputBox(), Qt::Key_S, Qt::ControlModifier);
-  }
+  EXPECT_EQ(SaveWithCtrlS(dlg, html, &proposed), "");
+  EXPECT_EQ(SaveWithCtrlS(dlg, text), "");
   EXPECT_TRUE(proposed.endsWith(QDate::currentDate().toString(Qt::ISODate) + ".html"))
       << proposed.toStdString();
-
-  QFile textFile(text);
-  ASSERT_TRUE(textFile.open(QIODevice::ReadOnly));
-  EXPECT_EQ(QString::fromUtf8(textFile.readAll()), Text(shown));
-  QFile htmlFile(html);
-  ASSERT_TRUE(htmlFile.open(QIODevice::ReadOnly));
+  EXPECT_EQ(Read(text), PlainText(shown));
   QTextDocument reread;
-  reread.setHtml(QString::fromUtf8(htmlFile.readAll()));
-  EXPECT_EQ(Text(&reread), Text(shown));
-  const auto want = Runs(shown), got = Runs(&reread);
-  ASSERT_EQ(got.size(), want.size());
-  for (size_t i = 0; i < want.size(); ++i) {
-    EXPECT_EQ(got[i].text, want[i].text);
-    EXPECT_EQ(got[i].face, want[i].face) << i;
-    EXPECT_EQ(got[i].color, want[i].color) << i;
-    EXPECT_EQ(got[i].bold, want[i].bold) << i;
-    EXPECT_EQ(got[i].italic, want[i].italic) << i;
-    EXPECT_EQ(got[i].underline, want[i].underline) << i;
-  }
+  reread.setHtml(Read(html));
+  EXPECT_EQ(PlainText(&reread), PlainText(shown));
+  EXPECT_EQ(Seen(&reread), Seen(shown));
 
   // A file that cannot be written: an error box, and the transcript as it was.
   const QString before = dlg.Transcript()->toHtml();
-  QString error;
-  OnceModal(&dlg, [&](QWidget* w) {
-    if (auto* chooser = qobject_cast<QFileDialog*>(w)) {
-      chooser->findChild<QLineEdit*>("fileNameEdit")->setText("/proc/no-such-transcript.html");
-      static_cast<QDialog*>(chooser)->accept();
-      return false;
-    }
-    auto* box = qobject_cast<QMessageBox*>(w);
-    if (!box) return false;
-    error = box->windowTitle() + ": " + box->text();
-    box->accept();
-    return true;
-  });
-  ASSERT_TRUE(Activate(dlg));
-  QTest::keyClick(dlg.InputBox(), Qt::Key_S, Qt::ControlModifier);
-  EXPECT_TRUE(error.startsWith("Error: The transcript could not be saved")) << error.toStdString();
+  const std::string said = SaveWithCtrlS(dlg, "/proc/no-such-transcript.html");
+  EXPECT_EQ(said.rfind("Error: The transcript could not be saved", 0), 0u) << said;
   EXPECT_EQ(dlg.Transcript()->toHtml(), before);
 
   // The context menu keeps Copy and Select All beside the new commands.
@@ -139,23 +116,19 @@ TEST(FindBar, MovesThroughMatchesBothWaysWrapsAndEscapeClosesItBeforeLeaving) {
   EXPECT_EQ(QApplication::focusWidget(), bar->Field());
   EXPECT_LT(transcript->geometry().height(), full.height()) << "the bar takes room under the transcript";
   QTest::keyClicks(bar->Field(), "aPPle");
-  const QString text = Text(transcript->document());
+  const QString text = PlainText(transcript->document());
   const auto at = [&] { return transcript->textCursor().selectionStart(); };
   const int first = static_cast<int>(text.indexOf("Apple")), second = static_cast<int>(text.indexOf("apple")),
             third = static_cast<int>(text.indexOf("APPLE"));
   EXPECT_EQ(at(), first);
   EXPECT_EQ(bar->Status(), "1 of 3");
   EXPECT_EQ(transcript->extraSelections().size(), 3) << "every match highlighted";
-  QTest::keyClick(bar->Field(), Qt::Key_Return);
-  EXPECT_EQ(at(), second);
-  QTest::keyClick(bar->Field(), Qt::Key_Return);
-  EXPECT_EQ(at(), third);
-  QTest::keyClick(bar->Field(), Qt::Key_Return);
-  EXPECT_EQ(at(), first) << "wraps at the end";
-  QTest::keyClick(bar->Field(), Qt::Key_Return, Qt::ShiftModifier);
-  EXPECT_EQ(at(), third) << "wraps at the start";
-  QTest::keyClick(bar->Field(), Qt::Key_Return, Qt::ShiftModifier);
-  EXPECT_EQ(at(), second);
+  // Enter three times wraps at the end, then Shift+Enter twice at the start.
+  int step = 0;
+  for (const int want : {second, third, first, third, second}) {
+    QTest::keyClick(bar->Field(), Qt::Key_Return, step++ < 3 ? Qt::NoModifier : Qt::ShiftModifier);
+    EXPECT_EQ(at(), want) << step;
+  }
   EXPECT_EQ(dlg.InputBox()->toPlainText(), QString()) << "Enter in the bar never reaches Send";
 
   // Escape with the bar open closes it and keeps the chat, from the transcript too.
@@ -184,15 +157,13 @@ TEST(TranscriptMarks, CtrlClickOpensExactlyTheAddressAndHeadersTellTheirTime) {
   const QString after = QTime::currentTime().toString("HH:mm:ss");
   CRichEdit* transcript = dlg.Transcript();
   QWidget* viewport = transcript->viewport();
-  const QString text = Text(transcript->document());
+  const QString text = PlainText(transcript->document());
   const auto point = [&](const char* word) {
     QTextCursor c(transcript->document());
     c.setPosition(static_cast<int>(text.indexOf(word)) + 2);
     return transcript->cursorRect(c).center();
   };
-  const auto body = Runs(transcript->document()).back();
-  EXPECT_EQ(body.color, QColor(200, 0, 0)) << "the links keep the sender's style";
-  EXPECT_TRUE(body.bold);
+  EXPECT_EQ(Runs(transcript->document()).back().color, QColor(200, 0, 0)) << "links keep the sender's style";
 
   QTest::mouseClick(viewport, Qt::LeftButton, Qt::NoModifier, point("https"));
   EXPECT_TRUE(opened.empty()) << "a plain click selects";
@@ -208,7 +179,6 @@ TEST(TranscriptMarks, CtrlClickOpensExactlyTheAddressAndHeadersTellTheirTime) {
   const QString time = Actions(dlg)->Marks()->TimeAt(point("says"));
   EXPECT_TRUE(time == before || time == after) << time.toStdString();
   EXPECT_EQ(Actions(dlg)->Marks()->TimeAt(point("see")), QString());
-  EXPECT_TRUE(text.startsWith("http://name.example says :\n"));
   QHelpEvent hover(QEvent::ToolTip, point("says"), viewport->mapToGlobal(point("says")));
   QApplication::sendEvent(viewport, &hover);
   EXPECT_EQ(QToolTip::text(), time);
