@@ -41,8 +41,11 @@ bool IsOpenable(const QUrl& url) {
 }
 
 void MarkLinks(QTextDocument* document, int from, int to) {
-  static const QRegularExpression kAddress(QStringLiteral(R"((?<![\w.+-])(?:https?://|mailto:)[^\s<>"]+)"),
-                                           QRegularExpression::CaseInsensitiveOption);
+  // Unicode blanks end an address too, the paragraph separators between the
+  // lines of a piece among them.
+  static const QRegularExpression kAddress(
+      QStringLiteral(R"((?<![\w.+-])(?:https?://|mailto:)[^\s<>"\x{FFFC}]+)"),
+      QRegularExpression::CaseInsensitiveOption | QRegularExpression::UseUnicodePropertiesOption);
   QTextCursor piece(document);
   piece.setPosition(from);
   piece.setPosition(to, QTextCursor::KeepAnchor);

@@ -152,7 +152,7 @@ TEST(TranscriptMarks, CtrlClickOpensExactlyTheAddressAndHeadersTellTheirTime) {
   const QString before = QTime::currentTime().toString("HH:mm:ss");
   Say(dlg, CHAT_SAYS, "http://name.example",
       "see (https://example.org/a?b=1&c=2#x), mailto:bob@example.org. "
-      "javascript:alert(1) http:// file:///etc",
+      "javascript:alert(1) http:// file:///etc https://end.example\r\nnext",
       "Liberation Serif", 200, 1);
   const QString after = QTime::currentTime().toString("HH:mm:ss");
   CRichEdit* transcript = dlg.Transcript();
@@ -169,9 +169,11 @@ TEST(TranscriptMarks, CtrlClickOpensExactlyTheAddressAndHeadersTellTheirTime) {
   EXPECT_TRUE(opened.empty()) << "a plain click selects";
   QTest::mouseMove(viewport, point("https"));
   EXPECT_EQ(viewport->cursor().shape(), Qt::PointingHandCursor);
-  for (const char* word : {"https", "mailto", "javascript", "http:// ", "file", "name.example"})
+  for (const char* word :
+       {"https", "mailto", "javascript", "http:// ", "file", "name.example", "end.example"})
     QTest::mouseClick(viewport, Qt::LeftButton, Qt::ControlModifier, point(word));
-  EXPECT_EQ(opened, (std::vector<std::string>{"https://example.org/a?b=1&c=2#x", "mailto:bob@example.org"}));
+  EXPECT_EQ(opened, (std::vector<std::string>{"https://example.org/a?b=1&c=2#x", "mailto:bob@example.org",
+                                              "https://end.example"}));
   QTest::mouseMove(viewport, point("javascript"));
   EXPECT_EQ(viewport->cursor().shape(), Qt::IBeamCursor);
 
