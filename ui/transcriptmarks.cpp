@@ -87,9 +87,10 @@ void MarkPiece(QTextDocument* document, int from, int to, bool received, const Q
 CTranscriptMarks::CTranscriptMarks(QTextEdit* transcript)
     : QObject(transcript),
       transcript(transcript),
+      viewport(transcript->viewport()),
       open([](const QUrl& url) { QDesktopServices::openUrl(url); }) {
-  transcript->viewport()->setMouseTracking(true);
-  transcript->viewport()->installEventFilter(this);
+  viewport->setMouseTracking(true);
+  viewport->installEventFilter(this);
 }
 
 QString CTranscriptMarks::TimeAt(const QPoint& at) const {
@@ -99,7 +100,6 @@ QString CTranscriptMarks::TimeAt(const QPoint& at) const {
 }
 
 bool CTranscriptMarks::eventFilter(QObject* watched, QEvent* event) {
-  QWidget* viewport = transcript->viewport();
   if (watched != viewport) return QObject::eventFilter(watched, event);
   switch (event->type()) {
     case QEvent::MouseMove: {

@@ -42,6 +42,9 @@ class CTranscriptMarks : public QObject {
 
  private:
   QTextEdit* transcript;
+  // Kept apart: the viewport's last events come while the transcript is
+  // already being destroyed.
+  QWidget* viewport;
   OpenCall open;
   QString pressedLink;  // the address under the last Ctrl+press
 };
