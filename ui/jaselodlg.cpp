@@ -16,6 +16,7 @@
 #include "ui/resources.h"
 #include "ui/richedit.h"
 #include "ui/textlimit.h"
+#include "ui/transcriptactions.h"
 
 using namespace std::chrono_literals;
 
@@ -44,6 +45,7 @@ void CJaseloDlg::DoDataExchange() {
   inputBox->LimitText(MAX_INPUT_BYTES);
   transcript->document()->setUndoRedoEnabled(false);
   new CKeyForwarder(transcript, inputBox);
+  new CTranscriptActions(this, transcript, inputBox);
   backgroundAlert = new CBackgroundAlert(this);
 }
 

@@ -105,6 +105,8 @@ class CJaseloDlg : public CDialog, public CThread {
   void LeaveAsClient();
   // Drops the oldest paragraphs once the transcript holds more than its bound.
   void TrimTranscript();
+  // Appends one piece and marks it: links in received text, else the time shown.
+  void AppendPiece(const std::string& text, bool received);
 
   QIcon icon;
   std::array<QIcon, 8> bitmaps;

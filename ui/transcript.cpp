@@ -9,6 +9,7 @@
 #include "ui/jaselodlg.h"
 #include "ui/richedit.h"
 #include "ui/textlimit.h"
+#include "ui/transcriptmarks.h"
 
 namespace {
 
@@ -45,12 +46,16 @@ CharFormat HeaderFormat(uint32_t color) {
 
 }  // namespace
 
-void CJaseloDlg::AppendText(const std::string& text) {
+void CJaseloDlg::AppendText(const std::string& text) { AppendPiece(text, false); }
+
+void CJaseloDlg::AppendPiece(const std::string& text, bool received) {
   // One call on the UI thread, so that the caret cannot move between the steps.
   CallOnUiThread(transcript, [&] {
     transcript->SetSel(-1, -1);
+    const int from = transcript->GetTextLength();
     transcript->SetSelectionCharFormat(transcriptFormat);
     transcript->ReplaceSel(text.c_str(), false);
+    MarkPiece(transcript->document(), from, transcript->GetTextLength(), received, QTime::currentTime());
     TrimTranscript();
   });
 }
@@ -75,7 +80,7 @@ void CJaseloDlg::AppendBody(ChatEvent& event) {
                              (event.Underline == 1 ? CFE_UNDERLINE : 0);
   transcriptFormat.Color = MakeColor(event.Red, event.Green, event.Blue);
   SetFaceName(transcriptFormat, event.Police.get());
-  AppendText(text);
+  AppendPiece(text, true);
   event.Text.Reset();
   event.Police.Reset();
 }

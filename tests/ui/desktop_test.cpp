@@ -14,14 +14,6 @@
 #include "ui/richedit.h"
 #include "ui_test_support.h"
 
-namespace {
-bool Activate(QWidget& window) {
-  window.activateWindow();
-  QApplication::setActiveWindow(&window);
-  return QTest::qWaitForWindowActive(&window);
-}
-}  // namespace
-
 TEST(BackgroundAlert, AsksOncePerSpellInTheBackgroundForLinesAndArrivals) {
   CJaseloDlg dlg;
   PrepareWindow(dlg, "alice");

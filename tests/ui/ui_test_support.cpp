@@ -27,6 +27,12 @@ void TypeIntoFocus(const QString& text) {
   for (QChar c : text) TypeText(QApplication::focusWidget(), QString(c));
 }
 
+bool Activate(QWidget& window) {
+  window.activateWindow();
+  QApplication::setActiveWindow(&window);
+  return QTest::qWaitForWindowActive(&window);
+}
+
 bool PumpUntil(const std::function<bool()>& condition, std::chrono::milliseconds deadline) {
   return ServeUiUntil(condition, deadline);
 }

@@ -22,6 +22,9 @@ void TypeText(QWidget* widget, const QString& text);
 // Types each key into whatever has the keyboard focus at that moment.
 void TypeIntoFocus(const QString& text);
 
+// Makes `window` the active window, as a click on it would; false if it does not become so.
+bool Activate(QWidget& window);
+
 // Waits for `condition` with a deadline while the UI thread carries out queued calls.
 bool PumpUntil(const std::function<bool()>& condition,
                std::chrono::milliseconds deadline = std::chrono::milliseconds(5000));

@@ -1,0 +1,187 @@
+// What a reader can do with the transcript: save it, find in it, open its
+// links, see when a line came. Real widgets, real files, the real file chooser.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextDocument>
+#include <QTimer>
+#include <QToolTip>
+#include <QUrl>
+
+#include "protocol/headers.h"
+#include "ui/findbar.h"
+#include "ui/jaselodlg.h"
+#include "ui/richedit.h"
+#include "ui/transcriptactions.h"
+#include "ui/transcriptmarks.h"
+#include "ui_test_support.h"
+
+namespace {
+void Say(CJaseloDlg& dlg, uint16_t type, const char* name, const char* text, const char* face = "Arial",
+         uint16_t red = 0, uint16_t bold = 0, uint16_t italic = 0, uint16_t underline = 0) {
+  ChatEvent e;
+  FillEvent(e, type, name, text, face, red, 0, 0, bold, italic, underline);
+  dlg.DispatchEvent(e);
+}
+CTranscriptActions* Actions(CJaseloDlg& dlg) { return dlg.findChild<CTranscriptActions*>(); }
+// Presses Ctrl+S and gives the chooser `path`; returns what an error box said.
+std::string SaveWithCtrlS(CJaseloDlg& dlg, const QString& path, QString* proposed = nullptr) {
+  std::string said;
+  QTimer watch;
+  QObject::connect(&watch, &QTimer::timeout, [&] {
+    QWidget* w = QApplication::activeModalWidget();
+    if (auto* box = qobject_cast<QMessageBox*>(w)) {
+      said = (box->windowTitle() + ": " + box->text()).toStdString();
+      box->accept();
+    } else if (auto* chooser = qobject_cast<QFileDialog*>(w)) {
+      if (proposed) *proposed = chooser->selectedFiles().value(0);
+      chooser->findChild<QLineEdit*>("fileNameEdit")->setText(path);
+      static_cast<QDialog*>(chooser)->accept();
+    }
+  });
+  watch.start(20);
+  if (!Activate(dlg)) return "the window is not active";
+  QTest::keyClick(dlg.InputBox(), Qt::Key_S, Qt::ControlModifier);
+  return said;
+}
+// What a reader sees of each run: its text, face, colour and effects.
+std::vector<std::string> Seen(const QTextDocument* d) {
+  std::vector<std::string> seen;
+  for (const Run& r : Runs(d)) {
+    const int effects = r.bold * 4 + r.italic * 2 + r.underline;
+    seen.push_back(QString("%1|%2|%3|%4").arg(r.text, r.face, r.color.name()).arg(effects).toStdString());
+  }
+  return seen;
+}
+QString Read(const QString& path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : "(unreadable)";
+}
+}  // namespace
+
+TEST(TranscriptSave, HtmlAndTextHoldEveryLineWithItsStyleAndAFailureLosesNothing) {
+  CJaseloDlg dlg;
+  PrepareWindow(dlg, "me");
+  Say(dlg, CHAT_SAYS, "bob", "bold <b>x</b> & https://example.org", "Liberation Serif", 200, 1, 0, 1);
+  Say(dlg, CHAT_PRIVATE, "eve", "two\r\nlines", "Liberation Mono", 0, 0, 1, 0);
+  Say(dlg, CHAT_JOINED, "carol", nullptr);
+  const QTextDocument* shown = dlg.Transcript()->document();
+  QTemporaryDir dir;
+  const QString html = dir.filePath("t.html"), text = dir.filePath("t.TXT");
+
+  // Through Ctrl+S and the chooser, which proposes a dated name.
+  QString proposed;
+  EXPECT_EQ(SaveWithCtrlS(dlg, html, &proposed), "");
+  EXPECT_EQ(SaveWithCtrlS(dlg, text), "");
+  EXPECT_TRUE(proposed.endsWith(QDate::currentDate().toString(Qt::ISODate) + ".html"))
+      << proposed.toStdString();
+  EXPECT_EQ(Read(text), PlainText(shown));
+  QTextDocument reread;
+  reread.setHtml(Read(html));
+  EXPECT_EQ(PlainText(&reread), PlainText(shown));
+  EXPECT_EQ(Seen(&reread), Seen(shown));
+
+  // A file that cannot be written: an error box, and the transcript as it was.
+  const QString before = dlg.Transcript()->toHtml();
+  const std::string said = SaveWithCtrlS(dlg, "/proc/no-such-transcript.html");
+  EXPECT_EQ(said.rfind("Error: The transcript could not be saved", 0), 0u) << said;
+  EXPECT_EQ(dlg.Transcript()->toHtml(), before);
+
+  // The context menu keeps Copy and Select All beside the new commands.
+  std::unique_ptr<QMenu> menu(Actions(dlg)->CreateMenu(QPoint(5, 5)));
+  QStringList items;
+  for (QAction* a : menu->actions()) items << a->text().remove('&').section('\t', 0, 0);
+  for (const char* item : {"Copy", "Select All", "Find\u2026", "Save transcript\u2026"})
+    EXPECT_TRUE(items.contains(QString::fromUtf8(item))) << items.join('|').toStdString();
+}
+
+TEST(FindBar, MovesThroughMatchesBothWaysWrapsAndEscapeClosesItBeforeLeaving) {
+  CJaseloDlg dlg;
+  PrepareWindow(dlg, "me");
+  ASSERT_TRUE(Activate(dlg));
+  for (const char* line : {"Apple", "a pineapple", "no", "APPLE pie"}) Say(dlg, CHAT_SAYS, "bob", line);
+  CRichEdit* transcript = dlg.Transcript();
+  const QRect full = transcript->geometry();
+  CFindBar* bar = Actions(dlg)->FindBar();
+
+  QTest::keyClick(dlg.InputBox(), Qt::Key_F, Qt::ControlModifier);
+  ASSERT_TRUE(bar->IsOpen());
+  EXPECT_EQ(QApplication::focusWidget(), bar->Field());
+  EXPECT_LT(transcript->geometry().height(), full.height()) << "the bar takes room under the transcript";
+  QTest::keyClicks(bar->Field(), "aPPle");
+  const QString text = PlainText(transcript->document());
+  const auto at = [&] { return transcript->textCursor().selectionStart(); };
+  const int first = static_cast<int>(text.indexOf("Apple")), second = static_cast<int>(text.indexOf("apple")),
+            third = static_cast<int>(text.indexOf("APPLE"));
+  EXPECT_EQ(at(), first);
+  EXPECT_EQ(bar->Status(), "1 of 3");
+  EXPECT_EQ(transcript->extraSelections().size(), 3) << "every match highlighted";
+  // Enter three times wraps at the end, then Shift+Enter twice at the start.
+  int step = 0;
+  for (const int want : {second, third, first, third, second}) {
+    QTest::keyClick(bar->Field(), Qt::Key_Return, step++ < 3 ? Qt::NoModifier : Qt::ShiftModifier);
+    EXPECT_EQ(at(), want) << step;
+  }
+  EXPECT_EQ(dlg.InputBox()->toPlainText(), QString()) << "Enter in the bar never reaches Send";
+
+  // Escape with the bar open closes it and keeps the chat, from the transcript too.
+  transcript->setFocus();
+  QTest::keyClick(transcript, Qt::Key_Escape);
+  EXPECT_FALSE(bar->IsOpen());
+  EXPECT_FALSE(dlg.Ended());
+  EXPECT_EQ(transcript->geometry(), full);
+  EXPECT_TRUE(transcript->extraSelections().isEmpty());
+  EXPECT_EQ(QApplication::focusWidget(), dlg.InputBox());
+  QTest::keyClick(dlg.InputBox(), Qt::Key_Escape);
+  EXPECT_TRUE(dlg.Ended()) << "without the bar Escape leaves";
+}
+
+TEST(TranscriptMarks, CtrlClickOpensExactlyTheAddressAndHeadersTellTheirTime) {
+  CJaseloDlg dlg;
+  PrepareWindow(dlg, "me");
+  std::vector<std::string> opened;
+  Actions(dlg)->Marks()->SetOpenCall(
+      [&](const QUrl& url) { opened.push_back(url.toString().toStdString()); });
+  const QString before = QTime::currentTime().toString("HH:mm:ss");
+  Say(dlg, CHAT_SAYS, "http://name.example",
+      "see (https://example.org/a?b=1&c=2#x), mailto:bob@example.org. "
+      "javascript:alert(1) http:// file:///etc https://end.example\r\nnext",
+      "Liberation Serif", 200, 1);
+  const QString after = QTime::currentTime().toString("HH:mm:ss");
+  CRichEdit* transcript = dlg.Transcript();
+  QWidget* viewport = transcript->viewport();
+  const QString text = PlainText(transcript->document());
+  const auto point = [&](const char* word) {
+    QTextCursor c(transcript->document());
+    c.setPosition(static_cast<int>(text.indexOf(word)) + 2);
+    return transcript->cursorRect(c).center();
+  };
+  EXPECT_EQ(Runs(transcript->document()).back().color, QColor(200, 0, 0)) << "links keep the sender's style";
+
+  QTest::mouseClick(viewport, Qt::LeftButton, Qt::NoModifier, point("https"));
+  EXPECT_TRUE(opened.empty()) << "a plain click selects";
+  QTest::mouseMove(viewport, point("https"));
+  EXPECT_EQ(viewport->cursor().shape(), Qt::PointingHandCursor);
+  for (const char* word :
+       {"https", "mailto", "javascript", "http:// ", "file", "name.example", "end.example"})
+    QTest::mouseClick(viewport, Qt::LeftButton, Qt::ControlModifier, point(word));
+  EXPECT_EQ(opened, (std::vector<std::string>{"https://example.org/a?b=1&c=2#x", "mailto:bob@example.org",
+                                              "https://end.example"}));
+  QTest::mouseMove(viewport, point("javascript"));
+  EXPECT_EQ(viewport->cursor().shape(), Qt::IBeamCursor);
+
+  // The header, and only the header, tells the time of the append.
+  const QString time = Actions(dlg)->Marks()->TimeAt(point("says"));
+  EXPECT_TRUE(time == before || time == after) << time.toStdString();
+  EXPECT_EQ(Actions(dlg)->Marks()->TimeAt(point("see")), QString());
+  QHelpEvent hover(QEvent::ToolTip, point("says"), viewport->mapToGlobal(point("says")));
+  QApplication::sendEvent(viewport, &hover);
+  EXPECT_EQ(QToolTip::text(), time);
+}

@@ -1,0 +1,142 @@
+#include "ui/transcriptmarks.h"
+
+#include <QAbstractTextDocumentLayout>
+#include <QDesktopServices>
+#include <QHelpEvent>
+#include <QMouseEvent>
+#include <QRegularExpression>
+#include <QScrollBar>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextEdit>
+#include <QToolTip>
+#include <QUrl>
+
+namespace {
+
+// An address starts a word and runs to the next blank or quote; punctuation
+// that ends a sentence, and a closing bracket with no opening one in the
+// address, are left out.
+QString TrimAddress(QString address) {
+  static const QString kEnding = QStringLiteral(".,;:!?'\"");
+  static const QString kClosing = QStringLiteral(")]}>");
+  static const QString kOpening = QStringLiteral("([{<");
+  while (!address.isEmpty()) {
+    const QChar last = address.back();
+    const qsizetype bracket = kClosing.indexOf(last);
+    if (kEnding.contains(last) || (bracket >= 0 && address.count(last) > address.count(kOpening[bracket])))
+      address.chop(1);
+    else
+      break;
+  }
+  return address;
+}
+
+// Only web and mail addresses with something after the scheme are links.
+bool IsOpenable(const QUrl& url) {
+  const QString scheme = url.scheme().toLower();
+  if (!url.isValid()) return false;
+  if (scheme == QLatin1String("http") || scheme == QLatin1String("https")) return !url.host().isEmpty();
+  return scheme == QLatin1String("mailto") && !url.path().isEmpty();
+}
+
+void MarkLinks(QTextDocument* document, int from, int to) {
+  // Unicode blanks end an address too, the paragraph separators between the
+  // lines of a piece among them.
+  static const QRegularExpression kAddress(
+      QStringLiteral(R"((?<![\w.+-])(?:https?://|mailto:)[^\s<>"\x{FFFC}]+)"),
+      QRegularExpression::CaseInsensitiveOption | QRegularExpression::UseUnicodePropertiesOption);
+  QTextCursor piece(document);
+  piece.setPosition(from);
+  piece.setPosition(to, QTextCursor::KeepAnchor);
+  // The selection's text holds U+2029 between paragraphs: one character each,
+  // so offsets in it are document offsets.
+  const QString text = piece.selectedText();
+  for (auto it = kAddress.globalMatch(text); it.hasNext();) {
+    const QRegularExpressionMatch match = it.next();
+    const QString address = TrimAddress(match.captured());
+    if (!IsOpenable(QUrl(address))) continue;
+    QTextCursor link(document);
+    link.setPosition(from + static_cast<int>(match.capturedStart()));
+    link.setPosition(from + static_cast<int>(match.capturedStart() + address.size()),
+                     QTextCursor::KeepAnchor);
+    // Only the link properties: face, colour and effects stay the sender's.
+    QTextCharFormat format;
+    format.setAnchor(true);
+    format.setAnchorHref(address);
+    link.mergeCharFormat(format);
+  }
+}
+
+}  // namespace
+
+void MarkPiece(QTextDocument* document, int from, int to, bool received, const QTime& shown) {
+  if (received) {
+    MarkLinks(document, from, to);
+    return;
+  }
+  QTextCursor line(document);
+  line.setPosition(from);
+  line.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+  if (!line.hasSelection()) return;
+  QTextCharFormat format;
+  format.setToolTip(shown.toString(QStringLiteral("HH:mm:ss")));
+  line.mergeCharFormat(format);
+}
+
+CTranscriptMarks::CTranscriptMarks(QTextEdit* transcript)
+    : QObject(transcript),
+      transcript(transcript),
+      viewport(transcript->viewport()),
+      open([](const QUrl& url) { QDesktopServices::openUrl(url); }) {
+  viewport->setMouseTracking(true);
+  viewport->installEventFilter(this);
+}
+
+QString CTranscriptMarks::TimeAt(const QPoint& at) const {
+  const QPointF inDocument =
+      at + QPoint(transcript->horizontalScrollBar()->value(), transcript->verticalScrollBar()->value());
+  return transcript->document()->documentLayout()->formatAt(inDocument).toCharFormat().toolTip();
+}
+
+bool CTranscriptMarks::eventFilter(QObject* watched, QEvent* event) {
+  if (watched != viewport) return QObject::eventFilter(watched, event);
+  switch (event->type()) {
+    case QEvent::MouseMove: {
+      const auto* mouse = static_cast<QMouseEvent*>(event);
+      const bool overLink = !transcript->anchorAt(mouse->position().toPoint()).isEmpty();
+      viewport->setCursor(overLink ? Qt::PointingHandCursor : Qt::IBeamCursor);
+      break;
+    }
+    case QEvent::MouseButtonPress: {
+      const auto* mouse = static_cast<QMouseEvent*>(event);
+      const bool ctrl = mouse->button() == Qt::LeftButton && (mouse->modifiers() & Qt::ControlModifier);
+      pressedLink = ctrl ? transcript->anchorAt(mouse->position().toPoint()) : QString();
+      break;
+    }
+    case QEvent::MouseButtonRelease: {
+      const auto* mouse = static_cast<QMouseEvent*>(event);
+      const QString link = std::exchange(pressedLink, QString());
+      // Pressed and released on the same link with Ctrl held: not a selection.
+      if (!link.isEmpty() && mouse->button() == Qt::LeftButton &&
+          (mouse->modifiers() & Qt::ControlModifier) &&
+          transcript->anchorAt(mouse->position().toPoint()) == link) {
+        const QUrl url(link);
+        if (IsOpenable(url)) open(url);
+      }
+      break;
+    }
+    case QEvent::ToolTip: {
+      const auto* help = static_cast<QHelpEvent*>(event);
+      const QString time = TimeAt(help->pos());
+      if (time.isEmpty())
+        QToolTip::hideText();
+      else
+        QToolTip::showText(help->globalPos(), time, viewport);
+      return true;
+    }
+    default:
+      break;
+  }
+  return QObject::eventFilter(watched, event);
+}

@@ -1,0 +1,50 @@
+#pragma once
+// What the transcript marks on its text as each piece is appended, and what
+// the pointer does over those marks:
+// - web and mail addresses (http://, https://, mailto:) in received text become
+//   links on the text as it stands, in its sender's style; Ctrl+click asks the
+//   desktop to open one, a plain click selects as anywhere else, and the
+//   pointer becomes a hand over them. Nothing is ever fetched by the window.
+// - a line's header (or a one-line notice) keeps the local time it was shown,
+//   which a tooltip over it gives ("14:03:27").
+
+#include <QObject>
+#include <QPoint>
+#include <QString>
+#include <QTime>
+#include <functional>
+
+class QTextDocument;
+class QTextEdit;
+class QUrl;
+
+// Marks the piece [from, to) of `document`: the addresses in it when it is
+// received text, else its first line with `shown`.
+void MarkPiece(QTextDocument* document, int from, int to, bool received, const QTime& shown);
+
+class CTranscriptMarks : public QObject {
+  Q_OBJECT
+
+ public:
+  using OpenCall = std::function<void(const QUrl& address)>;
+
+  // Watches `transcript`'s viewport and is destroyed with it.
+  explicit CTranscriptMarks(QTextEdit* transcript);
+
+  // What opening an address does; QDesktopServices::openUrl unless replaced,
+  // so that a test can see the request.
+  void SetOpenCall(OpenCall call) { open = std::move(call); }
+  // The tooltip for the viewport point `at`: the time its line was shown, or "".
+  QString TimeAt(const QPoint& at) const;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  QTextEdit* transcript;
+  // Kept apart: the viewport's last events come while the transcript is
+  // already being destroyed.
+  QWidget* viewport;
+  OpenCall open;
+  QString pressedLink;  // the address under the last Ctrl+press
+};
