@@ -172,6 +172,14 @@ uint16_t StartAsServer(CJaseloDlg& dlg) {
   return dlg.ServerNetwork().ListeningPort();
 }
 
+void StartAsClient(CJaseloDlg& dlg, uint16_t port) {
+  ChatSettings& s = dlg.Settings();
+  s.Client = true;
+  s.Server = false;
+  s.Port = port;
+  dlg.StartNetwork();
+}
+
 void WithinDeadline(std::chrono::milliseconds limit, const std::function<void()>& body) {
   std::mutex m;
   std::condition_variable cv;

@@ -83,6 +83,8 @@ void PrepareWindow(CJaseloDlg& dlg, const char* nickname);
 // Starts `dlg` as the server on a free port of the loopback, joined by its own
 // client; returns the port.
 uint16_t StartAsServer(CJaseloDlg& dlg);
+// Starts `dlg` as a client of the server listening on `port` of the loopback.
+void StartAsClient(CJaseloDlg& dlg, uint16_t port);
 // Ends the test process if `body` has not returned within `limit`: a deadlock
 // must fail the test, not hang it.
 void WithinDeadline(std::chrono::milliseconds limit, const std::function<void()>& body);

@@ -104,11 +104,7 @@ TEST(ChatWindow, TheOwnLineShowsOnlyWhenTheServerRelaysIt) {
 
   CJaseloDlg dlg;
   PrepareWindow(dlg, "alice");
-  ChatSettings& s = dlg.Settings();
-  s.Client = true;
-  s.Server = false;
-  s.Port = server.ListeningPort();
-  dlg.StartNetwork();
+  StartAsClient(dlg, server.ListeningPort());
   ASSERT_TRUE(dlg.IsRunning());
 
   QTest::keyClicks(dlg.InputBox(), "echo?");
@@ -132,11 +128,7 @@ TEST(ChatWindow, ALineThatCannotGoStaysAndALostConnectionIsSaidOnce) {
   server.ServerListen(0);
   CJaseloDlg dlg;
   PrepareWindow(dlg, "alice");
-  ChatSettings& s = dlg.Settings();
-  s.Client = true;
-  s.Server = false;
-  s.Port = server.ListeningPort();
-  dlg.StartNetwork();
+  StartAsClient(dlg, server.ListeningPort());
   ASSERT_TRUE(dlg.IsRunning());
   CRichEdit* box = dlg.InputBox();
   const QString transcript = "alice says :\nfirst\n\nConnection to the server lost !\n\n";
