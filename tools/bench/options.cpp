@@ -1,23 +1,6 @@
 #include "options.h"
 
-#include <charconv>
-#include <cstdlib>
-#include <string_view>
-
-namespace {
-template <typename T>
-bool Number(std::string_view text, T& out) {
-  const char* end = text.data() + text.size();
-  const auto [ptr, ec] = std::from_chars(text.data(), end, out);
-  return ec == std::errc() && ptr == end;
-}
-
-bool Real(const std::string& text, double& out) {
-  char* end = nullptr;
-  out = std::strtod(text.c_str(), &end);
-  return !text.empty() && end == text.c_str() + text.size();
-}
-}  // namespace
+#include "tooloptions.h"
 
 const char* WorkloadName(Workload w) {
   switch (w) {
@@ -29,30 +12,23 @@ const char* WorkloadName(Workload w) {
 }
 
 bool ParseOptions(int argc, char** argv, BenchOptions& o, std::string& error) {
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    auto value = [&](std::string& out) {
-      if (i + 1 >= argc) {
-        error = arg + " needs a value";
-        return false;
-      }
-      out = argv[++i];
-      return true;
-    };
+  // The benchmark never took "--name=VALUE": such an argument is unknown.
+  ArgCursor arg(argc, argv, false);
+  while (arg.Next()) {
     std::string v;
-    if (arg == "--help" || arg == "-h") {
+    if (arg.Is("--help") || arg.Is("-h")) {
       o.help = true;
-    } else if (arg == "--row") {
+    } else if (arg.Is("--row")) {
       o.row = true;
-    } else if (arg == "--stagger") {
+    } else if (arg.Is("--stagger")) {
       o.stagger = true;
-    } else if (arg == "--clients") {
-      if (!value(v) || !Number(v, o.clients) || o.clients < 1 || o.clients > 63) {
-        error = "--clients takes 1 to 63 (the server watches 64 sockets, its listening one included)";
+    } else if (arg.Is("--clients")) {
+      if (!arg.Number(o.clients, 1, 63,
+                      "--clients takes 1 to 63 (the server watches 64 sockets, its listening one included)", error)) {
         return false;
       }
-    } else if (arg == "--workload") {
-      if (!value(v)) return false;
+    } else if (arg.Is("--workload")) {
+      if (!arg.Value(v, error)) return false;
       if (v == "steady") o.workload = Workload::Steady;
       else if (v == "bursty") o.workload = Workload::Bursty;
       else if (v == "idle") o.workload = Workload::Idle;
@@ -60,43 +36,26 @@ bool ParseOptions(int argc, char** argv, BenchOptions& o, std::string& error) {
         error = "--workload takes steady, bursty or idle";
         return false;
       }
-    } else if (arg == "--rate") {
-      if (!value(v) || !Real(v, o.rate) || o.rate <= 0 || o.rate > 100) {
-        error = "--rate takes lines per second per client, above 0 and at most 100";
+    } else if (arg.Is("--rate")) {
+      if (!arg.Real(o.rate, 0, 100, "--rate takes lines per second per client, above 0 and at most 100", error)) {
         return false;
       }
-    } else if (arg == "--duration") {
-      if (!value(v) || !Real(v, o.duration) || o.duration <= 0 || o.duration > 600) {
-        error = "--duration takes seconds, above 0 and at most 600";
+    } else if (arg.Is("--duration")) {
+      if (!arg.Real(o.duration, 0, 600, "--duration takes seconds, above 0 and at most 600", error)) return false;
+    } else if (arg.Is("--lines")) {
+      if (!arg.Number(o.lines, 1, 100000, "--lines takes 1 to 100000", error)) return false;
+    } else if (arg.Is("--burst")) {
+      if (!arg.Number(o.burst, 1, 10000, "--burst takes 1 to 10000", error)) return false;
+    } else if (arg.Is("--burst-interval")) {
+      if (!arg.Real(o.burstInterval, 0, 600, "--burst-interval takes seconds, above 0 and at most 600", error)) {
         return false;
       }
-    } else if (arg == "--lines") {
-      if (!value(v) || !Number(v, o.lines) || o.lines < 1 || o.lines > 100000) {
-        error = "--lines takes 1 to 100000";
-        return false;
-      }
-    } else if (arg == "--burst") {
-      if (!value(v) || !Number(v, o.burst) || o.burst < 1 || o.burst > 10000) {
-        error = "--burst takes 1 to 10000";
-        return false;
-      }
-    } else if (arg == "--burst-interval") {
-      if (!value(v) || !Real(v, o.burstInterval) || o.burstInterval <= 0 || o.burstInterval > 600) {
-        error = "--burst-interval takes seconds, above 0 and at most 600";
-        return false;
-      }
-    } else if (arg == "--text-bytes") {
-      if (!value(v) || !Number(v, o.textBytes) || o.textBytes < 1 || o.textBytes > 900) {
-        error = "--text-bytes takes 1 to 900";
-        return false;
-      }
-    } else if (arg == "--flooders") {
-      if (!value(v) || !Number(v, o.flooders) || o.flooders < 0 || o.flooders > 62) {
-        error = "--flooders takes 0 to 62";
-        return false;
-      }
-    } else if (arg == "--host") {
-      if (!value(v)) return false;
+    } else if (arg.Is("--text-bytes")) {
+      if (!arg.Number(o.textBytes, 1, 900, "--text-bytes takes 1 to 900", error)) return false;
+    } else if (arg.Is("--flooders")) {
+      if (!arg.Number(o.flooders, 0, 62, "--flooders takes 0 to 62", error)) return false;
+    } else if (arg.Is("--host")) {
+      if (!arg.Value(v, error)) return false;
       if (v == "inprocess") o.host = HostMode::InProcess;
       else if (v == "process") o.host = HostMode::Process;
       else if (v == "external") o.host = HostMode::External;
@@ -104,24 +63,18 @@ bool ParseOptions(int argc, char** argv, BenchOptions& o, std::string& error) {
         error = "--host takes inprocess, process or external";
         return false;
       }
-    } else if (arg == "--port") {
-      if (!value(v) || !Number(v, o.port) || o.port == 0) {
-        error = "--port takes 1 to 65535";
-        return false;
-      }
-    } else if (arg == "--participant") {
-      if (!value(o.participant)) return false;
-    } else if (arg == "--plot") {
-      if (!value(o.plot)) return false;
-    } else if (arg == "--samples") {
-      if (!value(o.samples)) return false;
-    } else if (arg == "--seed") {
-      if (!value(v) || !Number(v, o.seed)) {
-        error = "--seed takes an unsigned number";
-        return false;
-      }
+    } else if (arg.Is("--port")) {
+      if (!arg.Number<uint16_t>(o.port, 1, 65535, "--port takes 1 to 65535", error)) return false;
+    } else if (arg.Is("--participant")) {
+      if (!arg.Value(o.participant, error)) return false;
+    } else if (arg.Is("--plot")) {
+      if (!arg.Value(o.plot, error)) return false;
+    } else if (arg.Is("--samples")) {
+      if (!arg.Value(o.samples, error)) return false;
+    } else if (arg.Is("--seed")) {
+      if (!arg.Number<uint32_t>(o.seed, 0, UINT32_MAX, "--seed takes an unsigned number", error)) return false;
     } else {
-      error = "unknown option " + arg + " (see --help)";
+      error = "unknown option " + arg.Name() + " (see --help)";
       return false;
     }
   }

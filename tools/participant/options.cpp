@@ -2,17 +2,12 @@
 
 #include <arpa/inet.h>
 
-#include <cstdlib>
-#include <cstring>
+#include "tooloptions.h"
 
 namespace {
+// Five digits at most: no port or colour component needs more.
 bool ParseNumber(const std::string& text, unsigned long max, unsigned long& out) {
-  if (text.empty() || text.size() > 5) return false;
-  for (const char c : text) {
-    if (c < '0' || c > '9') return false;
-  }
-  out = std::strtoul(text.c_str(), nullptr, 10);
-  return out <= max;
+  return text.size() <= 5 && WholeNumber(text, out) && out <= max;
 }
 
 bool ParseColor(const std::string& text, ParticipantOptions& o) {
@@ -35,63 +30,37 @@ bool ParseColor(const std::string& text, ParticipantOptions& o) {
 
 bool ParseOptions(int argc, char** argv, ParticipantOptions& o, std::string& error) {
   bool portGiven = false;
-  for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i];
-    std::string value;
-    bool hasValue = false;
-    const size_t eq = arg.find('=');
-    if (arg.rfind("--", 0) == 0 && eq != std::string::npos) {
-      value = arg.substr(eq + 1);
-      arg.resize(eq);
-      hasValue = true;
-    }
-    const auto flag = [&](bool& field) {
-      if (hasValue) {
-        error = arg + " takes no value";
-        return false;
-      }
-      field = true;
-      return true;
-    };
-    const auto take = [&]() {
-      if (hasValue) return true;
-      if (i + 1 >= argc) {
-        error = arg + " needs a value";
-        return false;
-      }
-      value = argv[++i];
-      return true;
-    };
-
-    if (arg == "--help" || arg == "-h") {
-      if (!flag(o.help)) return false;
-    } else if (arg == "--version") {
-      if (!flag(o.version)) return false;
-    } else if (arg == "--no-input") {
-      if (!flag(o.noInput)) return false;
-    } else if (arg == "--serve") {
-      if (!flag(o.serve)) return false;
-    } else if (arg == "--bold") {
-      if (!flag(o.bold)) return false;
-    } else if (arg == "--italic") {
-      if (!flag(o.italic)) return false;
-    } else if (arg == "--underline") {
-      if (!flag(o.underline)) return false;
-    } else if (arg == "--quiet") {
-      if (!flag(o.quiet)) return false;
-    } else if (arg == "--nick") {
-      if (!take()) return false;
-      o.nick = value;
-    } else if (arg == "--host") {
-      if (!take()) return false;
+  ArgCursor arg(argc, argv, true);
+  std::string value;
+  while (arg.Next()) {
+    if (arg.Is("--help") || arg.Is("-h")) {
+      if (!arg.Flag(o.help, error)) return false;
+    } else if (arg.Is("--version")) {
+      if (!arg.Flag(o.version, error)) return false;
+    } else if (arg.Is("--no-input")) {
+      if (!arg.Flag(o.noInput, error)) return false;
+    } else if (arg.Is("--serve")) {
+      if (!arg.Flag(o.serve, error)) return false;
+    } else if (arg.Is("--bold")) {
+      if (!arg.Flag(o.bold, error)) return false;
+    } else if (arg.Is("--italic")) {
+      if (!arg.Flag(o.italic, error)) return false;
+    } else if (arg.Is("--underline")) {
+      if (!arg.Flag(o.underline, error)) return false;
+    } else if (arg.Is("--quiet")) {
+      if (!arg.Flag(o.quiet, error)) return false;
+    } else if (arg.Is("--nick")) {
+      if (!arg.Value(o.nick, error)) return false;
+    } else if (arg.Is("--host")) {
+      if (!arg.Value(value, error)) return false;
       in_addr parsed{};
       if (inet_pton(AF_INET, value.c_str(), &parsed) != 1) {
         error = "--host takes a dotted IPv4 address, not '" + value + "'";
         return false;
       }
       o.host = value;
-    } else if (arg == "--port") {
-      if (!take()) return false;
+    } else if (arg.Is("--port")) {
+      if (!arg.Value(value, error)) return false;
       unsigned long port = 0;
       if (!ParseNumber(value, 65535, port)) {
         error = "--port takes a number from 0 to 65535, not '" + value + "'";
@@ -99,17 +68,16 @@ bool ParseOptions(int argc, char** argv, ParticipantOptions& o, std::string& err
       }
       o.port = static_cast<uint16_t>(port);
       portGiven = true;
-    } else if (arg == "--face") {
-      if (!take()) return false;
-      o.face = value;
-    } else if (arg == "--color") {
-      if (!take()) return false;
+    } else if (arg.Is("--face")) {
+      if (!arg.Value(o.face, error)) return false;
+    } else if (arg.Is("--color")) {
+      if (!arg.Value(value, error)) return false;
       if (!ParseColor(value, o)) {
         error = "--color takes R,G,B with each from 0 to 255, not '" + value + "'";
         return false;
       }
     } else {
-      error = "unknown argument '" + std::string(argv[i]) + "'";
+      error = "unknown argument '" + std::string(arg.Raw()) + "'";
       return false;
     }
   }

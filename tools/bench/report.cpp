@@ -1,0 +1,241 @@
+#include "report.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+
+#include "flooder.h"
+#include "plan.h"
+#include "plot.h"
+
+namespace {
+std::string Ms(double v) {
+  char b[32];
+  std::snprintf(b, sizeof b, "%.1f", v);
+  return b;
+}
+
+std::string DescribeWorkload(const BenchOptions& o) {
+  std::string workload;
+  char b[256];
+  if (o.workload == Workload::Steady) {
+    std::snprintf(b, sizeof b, "steady, %g lines/s per client for %g s", o.rate, o.duration);
+  } else if (o.workload == Workload::Bursty) {
+    std::snprintf(b, sizeof b, "bursty, %d lines per client in bursts of %d, every %g s", o.lines, o.burst,
+                  o.burstInterval);
+  } else {
+    std::snprintf(b, sizeof b, "idle, %g s", o.duration);
+  }
+  workload = b;
+  if (o.flooders > 0) {
+    std::snprintf(b, sizeof b, "; %d flooders at full speed, from %.0f s before", o.flooders, kFloodLeadNs / 1e9);
+    workload += b;
+  }
+  return workload;
+}
+
+double ServerCpu(const RunFigures& f) { return f.usage1.cpuSeconds - f.usage0.cpuSeconds; }
+
+// Over the bursts: the slowest drain measured (negative when none drained)
+// and by the floor, and whether every burst drained.
+struct Drains {
+  double worst = -1;
+  double worstFloor = 0;
+  bool complete = true;
+};
+
+Drains WorstDrains(const BenchOptions& o, const RunFigures& f) {
+  Drains d;
+  if (o.workload != Workload::Bursty) return d;
+  for (size_t r = 0; r < f.bursts.roundBytes.size(); ++r) {
+    const double measured = f.report.roundDrainMs[r];
+    if (measured < 0) d.complete = false;
+    d.worst = std::max(d.worst, measured);
+    d.worstFloor = std::max(d.worstFloor, f.floor.roundDrainMs[r]);
+  }
+  return d;
+}
+
+void PrintSetting(const BenchOptions& o, const RunFigures& f) {
+  std::printf("Jaselo relay benchmark\n");
+  std::printf("  host                      %s\n", f.host.c_str());
+  std::printf("  clients                   %d%s\n", o.clients,
+              o.stagger ? ", each poll loop started at a random point of its socket thread's pass" : "");
+  std::printf("  workload                  %s\n", DescribeWorkload(o).c_str());
+  if (o.workload != Workload::Idle) {
+    std::printf("  line                      %d characters of text, %u bytes on the wire\n", o.textBytes,
+                f.messageBytes);
+  }
+  std::printf("  machine                   %d cores, %s, %.1f GiB; load average %.2f before, %.2f after\n",
+              f.machine.cores, f.machine.cpuModel.c_str(), f.machine.memGiB, f.loadBefore, f.loadAfter);
+}
+
+void PrintDelivery(const BenchOptions& o, const RunFigures& f) {
+  const DeliveryReport& report = f.report;
+  if (o.workload != Workload::Idle) {
+    std::printf("Delivery\n");
+    std::printf("  lines sent                %llu\n", static_cast<unsigned long long>(report.sent));
+    if (report.sendFailed) std::printf("  send calls failed         %llu\n", static_cast<unsigned long long>(report.sendFailed));
+    std::printf("  delivered to every client %llu\n", static_cast<unsigned long long>(report.deliveredToAll));
+    std::printf("  deliveries                %llu of %llu\n", static_cast<unsigned long long>(report.delivered),
+                static_cast<unsigned long long>(report.expected));
+    std::printf("  lost                      %llu\n", static_cast<unsigned long long>(report.lost));
+    std::printf("  duplicated                %llu\n", static_cast<unsigned long long>(report.duplicated));
+    std::printf("  out of order per sender   %llu\n", static_cast<unsigned long long>(report.outOfOrder));
+    if (report.stray) std::printf("  unreadable or unknown     %llu\n", static_cast<unsigned long long>(report.stray));
+  }
+  std::printf("  honest clients dropped    %zu\n", f.drops.honest);
+  if (o.flooders > 0) {
+    std::printf("Flood (in no statistic above)\n");
+    std::printf("  flooder lines sent        %llu, %d characters each (sends that returned: most wait in\n"
+                "                            socket buffers until the host reads them)\n",
+                static_cast<unsigned long long>(f.drops.floodSent), Flooder::kTextBytes);
+    if (f.drops.floodFailed) {
+      std::printf("  flooder sends failed      %llu\n", static_cast<unsigned long long>(f.drops.floodFailed));
+    }
+    std::printf("  shown to each honest one  %.0f on average\n", double(f.drops.floodSeen) / o.clients);
+    std::printf("  flooders disconnected     %zu\n", f.drops.flooders);
+  }
+}
+
+void PrintLatency(const BenchOptions& o, const RunFigures& f) {
+  const auto& m = f.report.latencyMs;
+  const auto& fl = f.floor.latencyMs;
+  if (!m.empty()) {
+    std::printf("Latency, send call to the receiver's event (ms)\n");
+    std::printf("                               p50      p90      p99      max\n");
+    std::printf("  measured                %8.1f %8.1f %8.1f %8.1f\n", Percentile(m, .5), Percentile(m, .9),
+                Percentile(m, .99), m.back());
+    std::printf("  loop floor              %8.1f %8.1f %8.1f %8.1f\n", Percentile(fl, .5), Percentile(fl, .9),
+                Percentile(fl, .99), fl.empty() ? 0.0 : fl.back());
+    std::printf("  over the floor          %+8.1f %+8.1f %+8.1f %+8.1f\n", Percentile(m, .5) - Percentile(fl, .5),
+                Percentile(m, .9) - Percentile(fl, .9), Percentile(m, .99) - Percentile(fl, .99),
+                m.back() - (fl.empty() ? 0.0 : fl.back()));
+    std::printf("  (floor: these sends replayed through the four 50 ms loops at no cost, %d phase draws;\n"
+                "   a line alone waits at most one pass in each: %.0f ms%s)\n",
+                f.floor.draws, 4 * kPassNs / 1e6,
+                o.flooders > 0 ? ";\n   with flooders, no socket thread idles, and their lines cost nothing else" : "");
+  }
+  if (!f.split.upMs.empty()) {
+    auto line = [](const char* label, const std::vector<float>& v) {
+      if (v.empty()) {
+        std::printf("  %-34s        –\n", label);
+        return;
+      }
+      std::printf("  %-34s %8.1f %8.1f %8.1f %8.1f  (%zu)\n", label, Percentile(v, .5), Percentile(v, .9),
+                  Percentile(v, .99), v.back(), v.size());
+    };
+    std::printf("Where it goes: split at the host's relay, which its poll loop notes (ms, with the count)\n");
+    std::printf("                                          p50      p90      p99      max\n");
+    line("send -> relayed, measured", f.split.upMs);
+    line("send -> relayed, floor", f.floor.upstreamMs);
+    line("relayed -> event, 1st of its pass", f.split.downFirstMs);
+    line("  floor", f.floor.downstreamFirstMs);
+    line("relayed -> event, later in pass", f.split.downLaterMs);
+    line("  floor", f.floor.downstreamLaterMs);
+  }
+}
+
+void PrintBursts(const BenchOptions& o, const RunFigures& f) {
+  if (o.workload != Workload::Bursty) return;
+  std::printf("Bursts, first send of a burst to its last delivery at any client\n");
+  for (size_t r = 0; r < f.bursts.roundBytes.size(); ++r) {
+    const double bound = f.bursts.roundBoundMs[r];
+    const double measured = f.report.roundDrainMs[r];
+    std::printf("  burst %-3d %6.0f bytes per receiver: measured %s ms, loop floor %.0f ms, "
+                "bound %.0f ms (measured/bound %.2f)\n",
+                static_cast<int>(r) + 1, f.bursts.roundBytes[r], measured < 0 ? "incomplete" : Ms(measured).c_str(),
+                f.floor.roundDrainMs[r], bound, measured < 0 ? 0.0 : measured / bound);
+  }
+}
+
+void PrintServer(const RunFigures& f) {
+  const double serverCpu = ServerCpu(f);
+  std::printf("Server, over the %.1f s of the workload\n", f.workloadS);
+  if (f.usage1.ok) {
+    std::printf("  CPU                       %.3f s = %.2f%% of one core", serverCpu, 100 * serverCpu / f.workloadS);
+    if (f.usage1.socketThreadCpu >= 0) {
+      std::printf(" (socket thread %.3f s, poll loop %.3f s)", f.usage1.socketThreadCpu - f.usage0.socketThreadCpu,
+                  f.usage1.pollLoopCpu - f.usage0.pollLoopCpu);
+    }
+    std::printf("\n  resident memory           %.1f MiB now, %.1f MiB peak%s\n", f.usage1.rssMiB, f.usage1.peakRssMiB,
+                f.usage1.memoryIsWholeProcess ? " (the whole process, clients included)" : "");
+  } else {
+    std::printf("  (could not read the server's usage)\n");
+  }
+  std::printf("  this process              CPU %.2f s, peak resident %.1f MiB\n", f.self1.cpuSeconds - f.self0.cpuSeconds,
+              f.self1.peakRssMiB);
+}
+}  // namespace
+
+void PrintReport(const BenchOptions& o, const RunFigures& f) {
+  PrintSetting(o, f);
+  PrintDelivery(o, f);
+  PrintLatency(o, f);
+  PrintBursts(o, f);
+  PrintServer(f);
+}
+
+void SaveLatencies(const BenchOptions& o, const RunFigures& f) {
+  const auto& m = f.report.latencyMs;
+  if (!o.samples.empty()) {
+    std::ofstream out(o.samples);
+    for (float v : m) out << v << '\n';
+  }
+  if (!o.plot.empty() && !m.empty()) {
+    const std::string title = std::to_string(o.clients) + " clients, " + DescribeWorkload(o) + ", " +
+                              (o.host == HostMode::InProcess ? "in-process host" : "separate host");
+    std::string error;
+    if (PlotLatency(o.plot, title, m, f.floor.latencyMs, error)) {
+      std::printf("  plot                      %s\n", o.plot.c_str());
+    } else {
+      std::fprintf(stderr, "jaselo-bench: %s\n", ("no plot: " + error).c_str());
+    }
+  }
+}
+
+void PrintRow(const BenchOptions& o, const RunFigures& f, double wallS) {
+  // | host | clients | workload | sent | to all | lost | dup | order | dropped | p50 | p90 | p99 | max |
+  // floor p50/p99 | burst drain | server CPU | peak RSS | wall |
+  const auto& m = f.report.latencyMs;
+  const auto& fl = f.floor.latencyMs;
+  const DeliveryReport& report = f.report;
+  std::string burst = "–";
+  if (o.workload == Workload::Bursty) {
+    const Drains drains = WorstDrains(o, f);
+    char text[96];
+    std::snprintf(text, sizeof text, "%.2f s (floor %.2f, bound %.2f)", drains.worst / 1000, drains.worstFloor / 1000,
+                  f.bursts.worstBoundMs / 1000);
+    burst = drains.worst < 0 ? std::string("incomplete") : std::string(text);
+  }
+  std::string latency[4] = {"–", "–", "–", "–"}, floorText = "–";
+  if (!m.empty()) {
+    latency[0] = Ms(Percentile(m, .5));
+    latency[1] = Ms(Percentile(m, .9));
+    latency[2] = Ms(Percentile(m, .99));
+    latency[3] = Ms(m.back());
+    floorText = Ms(Percentile(fl, .5)) + " / " + Ms(Percentile(fl, .99));
+  }
+  const double serverCpu = ServerCpu(f);
+  char cpu[64];
+  std::snprintf(cpu, sizeof cpu, "%.2f s (%.2f%%)", serverCpu, 100 * serverCpu / f.workloadS);
+  std::string rowWorkload = WorkloadName(o.workload);
+  if (o.flooders > 0) {
+    rowWorkload += " + " + std::to_string(o.flooders) + " flooders (" + std::to_string(f.drops.floodSent) +
+                   " lines sent, " + std::to_string(f.drops.floodSeen / static_cast<uint64_t>(o.clients)) +
+                   " shown to each honest client, " + std::to_string(f.drops.flooders) + " disconnected)";
+  }
+  std::printf("ROW | %s | %d | %s | %llu | %llu | %llu | %llu | %llu | %zu | %s | %s | %s | %s | %s | %s | %s | %.1f | %.1f |\n",
+              o.host == HostMode::InProcess ? "in-process" : o.host == HostMode::Process ? "process" : "external",
+              o.clients, rowWorkload.c_str(), static_cast<unsigned long long>(report.sent),
+              static_cast<unsigned long long>(report.deliveredToAll), static_cast<unsigned long long>(report.lost),
+              static_cast<unsigned long long>(report.duplicated), static_cast<unsigned long long>(report.outOfOrder),
+              f.drops.honest, latency[0].c_str(), latency[1].c_str(), latency[2].c_str(), latency[3].c_str(),
+              floorText.c_str(), burst.c_str(), cpu, f.usage1.peakRssMiB, wallS);
+}
+
+bool Clean(const BenchOptions& o, const RunFigures& f) {
+  const DeliveryReport& report = f.report;
+  return report.lost == 0 && report.duplicated == 0 && report.outOfOrder == 0 && report.stray == 0 &&
+         report.sendFailed == 0 && f.drops.honest == 0 && WorstDrains(o, f).complete;
+}
