@@ -3,6 +3,7 @@
 # UndefinedBehaviorSanitizer on) in build-fuzz/ and runs each for a bounded
 # time, default 30 s, starting from its committed corpus. Exits non-zero on
 # the first finding and says how to keep it as a regression input.
+# JASELO_WERROR=ON makes compiler warnings errors, as the test command does.
 #   scripts/fuzz.sh [seconds] [target...]     targets: codec server client config
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -12,7 +13,8 @@ targets=${*:-codec server client config}
 build=build-fuzz
 jobs=${JASELO_JOBS:-2}
 
-cmake -S tests/fuzz -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE= >/dev/null
+cmake -S tests/fuzz -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE= \
+  -DJASELO_WERROR="${JASELO_WERROR:-OFF}" >/dev/null
 cmake --build "$build" -j "$jobs"
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:allocator_may_return_null=1

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs the whole test suite: a plain build, then again under
 # AddressSanitizer + UndefinedBehaviorSanitizer, then the threaded tests under
-# ThreadSanitizer; builds and checks the Debian package; fuzzes. Exits 0 only
-# when every run passes.
+# ThreadSanitizer; builds and checks the Debian package; fuzzes. Every build
+# treats compiler warnings as errors. Exits 0 only when every run passes.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
@@ -14,7 +14,7 @@ jobs=$(nproc)
 
 configure_and_build() { # dir, extra cmake args...
   local dir=$1; shift
-  cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
+  cmake -S . -B "$dir" -G Ninja -DJASELO_WERROR=ON "$@" >/dev/null
   cmake --build "$dir" -j "$jobs"
 }
 
@@ -33,13 +33,13 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print
   ctest --test-dir build-asan --output-on-failure -j "$jobs"
 
 echo "== ThreadSanitizer (threaded tests)"
-cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DJASELO_SANITIZE=thread -DJASELO_BUILD_TOOLS=OFF >/dev/null
+cmake -S . -B build-tsan -G Ninja -DJASELO_WERROR=ON -DCMAKE_BUILD_TYPE=Debug -DJASELO_SANITIZE=thread -DJASELO_BUILD_TOOLS=OFF >/dev/null
 cmake --build build-tsan -j "$jobs" --target test_protocol test_net test_chat test_ui
 TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$(pwd)/tests/tsan-qt.supp" \
   ctest --test-dir build-tsan --output-on-failure -j "$jobs" -L threaded
 
 # ---- Fuzzing: each libFuzzer target for 30 s from its committed corpus; any finding fails.
 echo "== Fuzzing (scripts/fuzz.sh)"
-JASELO_JOBS=$jobs bash scripts/fuzz.sh 30
+JASELO_JOBS=$jobs JASELO_WERROR=ON bash scripts/fuzz.sh 30
 
 echo "== All test runs passed"
