@@ -1,28 +1,11 @@
 #include "chat_support.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <thread>
 
-#include "common/test_support.h"
-#include "protocol/extent.h"
 #include "protocol/messages.h"
 
 namespace {
-using Clock = std::chrono::steady_clock;
-
-int MsUntil(Clock::time_point until) {
-  const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now()).count();
-  return left > 0 ? static_cast<int>(left) : 0;
-}
-
 std::string Declared(const EventString& s, uint16_t n) { return s.get() ? std::string(s.get(), n) : std::string(); }
 }  // namespace
 
@@ -133,103 +116,6 @@ Client::Client(const std::string& nickname, uint16_t port) {
 Client::~Client() {
   loop.End();
   network.StopClient();
-}
-
-RawPeer::~RawPeer() {
-  if (fd >= 0) close(fd);
-}
-
-bool RawPeer::Connect(uint16_t port) {
-  fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return false;
-  const sockaddr_in addr = Loopback(port);
-  if (connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) return false;
-  const int on = 1;
-  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-  return true;
-}
-
-bool RawPeer::Send(const Bytes& bytes) {
-  size_t sent = 0;
-  while (sent < bytes.size()) {
-    const ssize_t n = send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    sent += static_cast<size_t>(n);
-  }
-  return true;
-}
-
-bool RawPeer::Join(uint16_t port, const std::string& nickname) {
-  CPacket welcome;
-  return Connect(port) &&
-         BuildClientWelcome(nickname.c_str(), static_cast<uint16_t>(nickname.size() + 1), welcome) &&
-         Send(Content(welcome));
-}
-
-bool RawPeer::Fill(Clock::time_point until) {
-  if (closed) return false;
-  pollfd p{fd, POLLIN, 0};
-  if (poll(&p, 1, MsUntil(until)) <= 0) return false;
-  uint8_t chunk[4096];
-  const ssize_t n = recv(fd, chunk, sizeof chunk, 0);
-  if (n <= 0) {
-    closed = true;
-    return false;
-  }
-  pending.insert(pending.end(), chunk, chunk + n);
-  return true;
-}
-
-Bytes RawPeer::NextMessage(std::chrono::milliseconds deadline) {
-  const auto until = Clock::now() + deadline;
-  for (;;) {
-    if (!pending.empty()) {
-      const MessageExtent extent = FirstMessageExtent(pending.data(), pending.size(), false);
-      if (extent.kind == ExtentKind::Complete) {
-        Bytes message(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(extent.length));
-        pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(extent.length));
-        return message;
-      }
-    }
-    if (!Fill(until)) return {};
-  }
-}
-
-Bytes RawPeer::Read(size_t n, std::chrono::milliseconds deadline) {
-  const auto until = Clock::now() + deadline;
-  while (pending.size() < n && Fill(until)) {
-  }
-  const size_t take = std::min(n, pending.size());
-  Bytes out(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(take));
-  pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(take));
-  return out;
-}
-
-bool RawPeer::ClosedWithin(std::chrono::milliseconds deadline) {
-  const auto until = Clock::now() + deadline;
-  while (!closed && Clock::now() < until) Fill(until);
-  return closed;
-}
-
-RawListener::RawListener() {
-  fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  const sockaddr_in addr = Loopback(0);
-  if (bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0 || listen(fd, 4) != 0) return;
-  sockaddr_in bound{};
-  socklen_t len = sizeof bound;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &len);
-  port = ntohs(bound.sin_port);
-}
-
-RawListener::~RawListener() {
-  if (fd >= 0) close(fd);
-}
-
-RawPeer RawListener::Accept(std::chrono::milliseconds deadline) {
-  pollfd p{fd, POLLIN, 0};
-  if (poll(&p, 1, static_cast<int>(deadline.count())) <= 0) return RawPeer();
-  return RawPeer(accept4(fd, nullptr, nullptr, SOCK_CLOEXEC));
 }
 
 Writer& Writer::U16(uint16_t v) {

@@ -1,7 +1,7 @@
 #pragma once
 // What the chat tests share: a poll loop like the window's, endpoints that
-// record what they are shown, a raw loopback peer for the hostile side, and
-// a small writer for hand-made payloads.
+// record what they are shown, and a small writer for hand-made payloads. The
+// hostile side's raw loopback peer is common/raw_peer.h.
 
 #include <atomic>
 #include <chrono>
@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "chat/jaselonetwork.h"
+#include "common/raw_peer.h"
 #include "net/thread.h"
 
-using Bytes = std::vector<uint8_t>;
 using namespace std::chrono_literals;
 
 // An event as received: each string holds exactly its declared bytes.
@@ -78,48 +78,6 @@ struct Client {
   CJaseloNetwork network;
   PollLoop loop{network, true};
   bool joined = false;
-};
-
-// A plain blocking loopback socket that writes and reads raw bytes.
-class RawPeer {
- public:
-  RawPeer() = default;
-  explicit RawPeer(int fd) : fd(fd) {}
-  ~RawPeer();
-  RawPeer(RawPeer&& other) noexcept : fd(other.fd), pending(std::move(other.pending)) { other.fd = -1; }
-  RawPeer& operator=(RawPeer&&) = delete;
-
-  bool Connect(uint16_t port);
-  bool Send(const Bytes& bytes);
-  // Connects and identifies as `nickname` with a client welcome.
-  bool Join(uint16_t port, const std::string& nickname);
-  // The next whole message from a server, cut by its layout; empty when none
-  // comes within the deadline.
-  Bytes NextMessage(std::chrono::milliseconds deadline = 5s);
-  // Exactly n bytes from the stream; fewer when the deadline passes first.
-  Bytes Read(size_t n, std::chrono::milliseconds deadline = 5s);
-  // True when the peer closed the connection within the deadline.
-  bool ClosedWithin(std::chrono::milliseconds deadline = 5s);
-  bool Valid() const { return fd >= 0; }
-
- private:
-  bool Fill(std::chrono::steady_clock::time_point until);
-  int fd = -1;
-  Bytes pending;
-  bool closed = false;
-};
-
-// A listening socket that plays the server to an endpoint under test.
-class RawListener {
- public:
-  RawListener();
-  ~RawListener();
-  uint16_t Port() const { return port; }
-  RawPeer Accept(std::chrono::milliseconds deadline = 5s);
-
- private:
-  int fd = -1;
-  uint16_t port = 0;
 };
 
 // Hand-made messages, little-endian, for what the builders cannot produce.

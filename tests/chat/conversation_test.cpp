@@ -158,7 +158,7 @@ TEST_F(Impersonation, DeparturesNamingAnotherRemoveNobody) {
   ASSERT_TRUE(mallory.Send(DepartureOf("Mallory")));
   EXPECT_TRUE(Receives(*alice, NameEvent(CHAT_DISCONNECTED, "Mallory")));
   EXPECT_FALSE(server.Has("Mallory"));
-  EXPECT_TRUE(mallory.ClosedWithin());
+  EXPECT_TRUE(mallory.WaitClosed());
 }
 
 TEST(Conversation, LateDepartureDoesNotRemoveANewcomerUnderTheSameName) {

@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -29,6 +30,7 @@
 #include <vector>
 
 #include "process.h"
+#include "procstat.h"
 #include "protocol/messages.h"
 #include "raw.h"
 #include "room.h"
@@ -204,11 +206,13 @@ void Talk() {
 std::atomic<long> peakRssKb{0};
 std::atomic<bool> sampling{true};
 
+long RssKb(const ProcUsage& u) { return u.rssMiB > 0 ? std::lround(u.rssMiB * 1024) : 0; }
+
 void Sample() {
   while (sampling) {
-    const ProcessFigures f = ReadFigures(server.pid);
+    const long rssKb = RssKb(ReadProcUsage(server.pid));
     long peak = peakRssKb.load();
-    while (f.rssKb > peak && !peakRssKb.compare_exchange_weak(peak, f.rssKb)) {
+    while (rssKb > peak && !peakRssKb.compare_exchange_weak(peak, rssKb)) {
     }
     std::this_thread::sleep_for(50ms);
   }
@@ -281,19 +285,19 @@ void Phase(const std::string& name, const std::function<void(Row&)>& body) {
     suite.seen[0] = suite.seen[1] = Observed{};
   }
   std::fprintf(stderr, "-- %s\n", name.c_str());
-  const ProcessFigures start = ReadFigures(server.pid);
-  peakRssKb = start.rssKb;
+  const ProcUsage start = ReadProcUsage(server.pid);
+  peakRssKb = RssKb(start);
   const auto began = Clock::now();
 
   body(row);
 
   const bool caughtUp = IdleUntil([] { return suite.CaughtUp(); }, CATCH_UP);
-  const ProcessFigures end = ReadFigures(server.pid);
+  const ProcUsage end = ReadProcUsage(server.pid);
   row.seconds = Ms(Clock::now() - began) / 1000;
   row.cpuSeconds = end.cpuSeconds - start.cpuSeconds;
-  row.rssStartKb = start.rssKb;
-  row.rssPeakKb = std::max(peakRssKb.load(), end.rssKb);
-  row.rssEndKb = end.rssKb;
+  row.rssStartKb = RssKb(start);
+  row.rssPeakKb = std::max(peakRssKb.load(), RssKb(end));
+  row.rssEndKb = RssKb(end);
   row.fdsStart = start.fds;
   row.fdsEnd = end.fds;
   {

@@ -1,6 +1,5 @@
 #include "process.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -9,10 +8,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <fstream>
-#include <sstream>
 #include <thread>
 
 extern char** environ;
@@ -110,35 +105,4 @@ int WaitExit(pid_t pid, std::chrono::milliseconds timeout) {
 bool IsRunning(pid_t pid) {
   int status = 0;
   return waitpid(pid, &status, WNOHANG) == 0;
-}
-
-ProcessFigures ReadFigures(pid_t pid) {
-  ProcessFigures f;
-  const std::string base = "/proc/" + std::to_string(pid);
-  std::ifstream stat(base + "/stat");
-  std::string all((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-  // Fields after the command name, which may hold blanks: state is field 3.
-  const size_t close = all.rfind(')');
-  if (close != std::string::npos) {
-    std::istringstream rest(all.substr(close + 2));
-    std::string field;
-    unsigned long long utime = 0, stime = 0;
-    for (int i = 3; i <= 15 && rest >> field; ++i) {
-      if (i == 14) utime = std::stoull(field);
-      if (i == 15) stime = std::stoull(field);
-    }
-    f.cpuSeconds = static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
-  }
-  std::ifstream status(base + "/status");
-  for (std::string line; std::getline(status, line);) {
-    if (line.rfind("VmRSS:", 0) == 0) f.rssKb = std::stol(line.substr(6));
-    if (line.rfind("Threads:", 0) == 0) f.threads = std::stoi(line.substr(8));
-  }
-  if (DIR* d = opendir((base + "/fd").c_str())) {
-    while (dirent* e = readdir(d)) {
-      if (e->d_name[0] != '.') ++f.fds;
-    }
-    closedir(d);
-  }
-  return f;
 }

@@ -1,5 +1,5 @@
 #pragma once
-// Child processes of the fault suite and what /proc says about them.
+// Child processes of the fault suite.
 
 #include <sys/types.h>
 
@@ -37,11 +37,3 @@ void CloseFd(int& fd);
 // The child's exit status once it ends within the timeout, else -1 (then killed).
 int WaitExit(pid_t pid, std::chrono::milliseconds timeout);
 bool IsRunning(pid_t pid);
-
-struct ProcessFigures {
-  double cpuSeconds = 0;  // user + system
-  long rssKb = 0;
-  int threads = 0;
-  int fds = 0;
-};
-ProcessFigures ReadFigures(pid_t pid);

@@ -18,7 +18,7 @@ namespace {
 void CheckCompletions(std::vector<Raw>& conns, int waitMs) {
   std::vector<pollfd> waiting;
   for (auto& r : conns) {
-    if (r.fd >= 0 && !r.connected) waiting.push_back({r.fd, POLLOUT, 0});
+    if (r.peer.Valid() && !r.connected) waiting.push_back({r.peer.Fd(), POLLOUT, 0});
   }
   if (waiting.empty()) {
     if (waitMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(waitMs));
@@ -29,16 +29,15 @@ void CheckCompletions(std::vector<Raw>& conns, int waitMs) {
   for (const auto& p : waiting) {
     if (p.revents == 0) continue;
     for (auto& r : conns) {
-      if (r.fd != p.fd) continue;
+      if (r.peer.Fd() != p.fd) continue;
       int error = 0;
       socklen_t len = sizeof error;
-      getsockopt(r.fd, SOL_SOCKET, SO_ERROR, &error, &len);
+      getsockopt(p.fd, SOL_SOCKET, SO_ERROR, &error, &len);
       if (error == 0) {
         r.connected = true;
         r.connectedAt = now;
       } else {
-        close(r.fd);
-        r.fd = -1;
+        r.peer.Close();
       }
     }
   }
@@ -48,27 +47,19 @@ void CheckCompletions(std::vector<Raw>& conns, int waitMs) {
 std::vector<Raw> ConnectMany(int n, uint16_t port, std::chrono::milliseconds timeout, int receiveBuffer,
                              std::chrono::milliseconds gap, int maxSegment) {
   std::vector<Raw> conns(static_cast<size_t>(n));
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(port);
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const DialOptions options{.receiveBuffer = receiveBuffer, .maxSegment = maxSegment, .nonBlocking = true};
   const auto deadline = Clock::now() + timeout;
   for (auto& r : conns) {
     if (&r != &conns.front()) CheckCompletions(conns, static_cast<int>(gap.count()));
-    r.fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (r.fd < 0) continue;
-    if (receiveBuffer > 0) setsockopt(r.fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
-    if (maxSegment > 0) setsockopt(r.fd, IPPROTO_TCP, TCP_MAXSEG, &maxSegment, sizeof maxSegment);
-    const int on = 1;
-    setsockopt(r.fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    if (connect(r.fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
+    r.peer = RawPeer::Dial(port, options);
+    if (r.peer.Valid() && !r.peer.Connecting()) {
       r.connected = true;
       r.connectedAt = Clock::now();
     }
   }
   for (;;) {
     bool pending = false;
-    for (const auto& r : conns) pending = pending || (r.fd >= 0 && !r.connected);
+    for (const auto& r : conns) pending = pending || (r.peer.Valid() && !r.connected);
     if (!pending || Clock::now() >= deadline) break;
     CheckCompletions(conns, 20);
   }
@@ -76,16 +67,18 @@ std::vector<Raw> ConnectMany(int n, uint16_t port, std::chrono::milliseconds tim
 }
 
 void SendNow(Raw& r, const std::string& bytes) {
-  if (r.fd >= 0 && r.connected && !r.closedByServer) send(r.fd, bytes.data(), bytes.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+  if (r.peer.Valid() && r.connected && !r.closedByServer) {
+    send(r.peer.Fd(), bytes.data(), bytes.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+  }
 }
 
 void Pump(std::vector<Raw>& conns) {
   char buffer[16384];
   for (auto& r : conns) {
-    if (r.fd < 0 || !r.connected || r.closedByServer) continue;
+    if (!r.peer.Valid() || !r.connected || r.closedByServer) continue;
     if (!r.reads) {
       // Only asks whether the server has hung up, without taking any data.
-      pollfd p{r.fd, POLLRDHUP, 0};
+      pollfd p{r.peer.Fd(), POLLRDHUP, 0};
       if (poll(&p, 1, 0) > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR))) {
         r.closedByServer = true;
         r.closedAt = Clock::now();
@@ -93,7 +86,7 @@ void Pump(std::vector<Raw>& conns) {
       continue;
     }
     for (;;) {
-      const ssize_t n = recv(r.fd, buffer, sizeof buffer, MSG_DONTWAIT);
+      const ssize_t n = recv(r.peer.Fd(), buffer, sizeof buffer, MSG_DONTWAIT);
       if (n > 0) {
         r.bytesIn += static_cast<size_t>(n);
         continue;
@@ -107,17 +100,9 @@ void Pump(std::vector<Raw>& conns) {
   }
 }
 
-void CloseRaw(Raw& r) {
-  if (r.fd >= 0) close(r.fd);
-  r.fd = -1;
-}
+void CloseRaw(Raw& r) { r.peer.Close(); }
 
-void AbortRaw(Raw& r) {
-  if (r.fd < 0) return;
-  const linger l{1, 0};
-  setsockopt(r.fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
-  CloseRaw(r);
-}
+void AbortRaw(Raw& r) { r.peer.Reset(); }
 
 void CloseAll(std::vector<Raw>& conns) {
   for (auto& r : conns) CloseRaw(r);
@@ -131,15 +116,15 @@ int CountClosedByServer(const std::vector<Raw>& conns) {
 
 bool Offer(Raw& r, const std::string& message) {
   Flush(r);
-  if (!r.outbox.empty() || r.fd < 0 || !r.connected || r.closedByServer) return false;
+  if (!r.outbox.empty() || !r.peer.Valid() || !r.connected || r.closedByServer) return false;
   r.outbox = message;
   Flush(r);
   return true;
 }
 
 void Flush(Raw& r) {
-  while (!r.outbox.empty() && r.fd >= 0 && r.connected && !r.closedByServer) {
-    const ssize_t n = send(r.fd, r.outbox.data(), r.outbox.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+  while (!r.outbox.empty() && r.peer.Valid() && r.connected && !r.closedByServer) {
+    const ssize_t n = send(r.peer.Fd(), r.outbox.data(), r.outbox.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return;
     r.outbox.erase(0, static_cast<size_t>(n));
@@ -149,7 +134,7 @@ void Flush(Raw& r) {
 size_t KernelBytesToward(const Raw& r, uint16_t serverPort) {
   sockaddr_in own{};
   socklen_t len = sizeof own;
-  if (r.fd < 0 || getsockname(r.fd, reinterpret_cast<sockaddr*>(&own), &len) != 0) return 0;
+  if (!r.peer.Valid() || getsockname(r.peer.Fd(), reinterpret_cast<sockaddr*>(&own), &len) != 0) return 0;
   const unsigned ownPort = ntohs(own.sin_port);
   std::ifstream table("/proc/net/tcp");
   size_t bytes = 0;

@@ -1,16 +1,19 @@
 #pragma once
-// Hand-made connections to the server: they send whatever a fault needs and
-// note when the server closes them.
+// Hand-made connections to the server, many driven from one thread without
+// ever blocking: they send whatever a fault needs and note when the server
+// closes them. Each is a non-blocking common/raw_peer.h peer.
 
 #include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "common/raw_peer.h"
+
 using Clock = std::chrono::steady_clock;
 
 struct Raw {
-  int fd = -1;
+  RawPeer peer;
   bool connected = false;
   bool closedByServer = false;
   bool reads = true;  // false: never reads what the server sends

@@ -13,13 +13,14 @@
 #include <string>
 #include <thread>
 
+#include "common/raw_peer.h"
 #include "common/test_support.h"
 #include "net/tcpip.h"
 #include "protocol/messages.h"
-#include "raw_peer.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
 using Messages = std::vector<Bytes>;
 
 class Endpoint : public CTCPIP {
@@ -108,9 +109,9 @@ class Transport : public testing::Test {
     EXPECT_TRUE(WaitFor([&] { return Known(name); })) << name;
     return c;
   }
-  std::unique_ptr<RawPeer> JoinRaw(const std::string& name, int receiveBuffer = 0) {
-    auto peer = RawPeer::Dial(port, receiveBuffer);
-    EXPECT_TRUE(peer && peer->Send(Welcome(name.c_str())));
+  RawPeer JoinRaw(const std::string& name, int receiveBuffer = 0) {
+    auto peer = RawPeer::Dial(port, {.receiveBuffer = receiveBuffer});
+    EXPECT_TRUE(peer.Valid() && peer.Send(Welcome(name.c_str())));
     EXPECT_TRUE(WaitFor([&] { return Known(name); })) << name;
     return peer;
   }
@@ -207,7 +208,7 @@ TEST_F(Transport, FailedConnectReportsAndMayBeRetried) {
 TEST_F(Transport, ConnectGivesUpAtItsLimit) {
   // A listener whose accept queue is full drops new handshakes unanswered.
   RawListener full(0);
-  std::vector<std::unique_ptr<RawPeer>> queued;
+  std::vector<RawPeer> queued;
   queued.push_back(RawPeer::Dial(full.Port()));
   Endpoint c;
   c.SetLimits(TransportLimits{milliseconds(1000), milliseconds(1000), milliseconds(300), 0});
@@ -251,9 +252,9 @@ TEST_F(Transport, ConnectionNotIdentifiedByItsFirstMessageIsClosedAtOnce) {
   for (const auto& c : cases) {
     diag.Clear();
     auto peer = RawPeer::Dial(port);
-    ASSERT_TRUE(peer && peer->Send(c.bytes.data(), c.bytes.size()));
+    ASSERT_TRUE(peer.Valid() && peer.Send(c.bytes.data(), c.bytes.size()));
     // Well before the identify limit (1 s) would close it anyway.
-    EXPECT_TRUE(peer->WaitClosed(milliseconds(700))) << c.what;
+    EXPECT_TRUE(peer.WaitClosed(milliseconds(700))) << c.what;
     if (c.line) {
       EXPECT_EQ(diag.Count(c.line), 1) << c.what;
     }
@@ -268,22 +269,22 @@ TEST_F(Transport, SecondWelcomeOnAnIdentifiedConnectionIsIgnored) {
   Endpoint& bob = Join("Bob");
   auto carol = JoinRaw("Carol");
   const CPacket after = Says("Carol", "after");
-  carol->Send(Welcome("Dave"));
-  carol->Send(after);
+  carol.Send(Welcome("Dave"));
+  carol.Send(after);
   EXPECT_EQ(server.Take(1), Messages{Payload(after)});
   EXPECT_EQ(Names(), (std::vector<std::string>{"Bob", "Carol"}));
   Flush();
   EXPECT_EQ(Heard(bob), Messages{Payload(Arrival("Carol"))});
-  EXPECT_EQ(Heard(*carol), Messages{});
+  EXPECT_EQ(Heard(carol), Messages{});
 }
 
 TEST_F(Transport, RelayFollowsSocketOrderAndDropsAPeerThatStoppedReading) {
-  std::map<std::string, std::unique_ptr<RawPeer>> peers;
+  std::map<std::string, RawPeer> peers;
   for (const char* name : {"p1", "p2", "p3"}) peers[name] = JoinRaw(name, 2048);
   const auto table = server.ClientTable();
   ASSERT_EQ(table.size(), 3u);
-  RawPeer& low = *peers[table[0].second];
-  RawPeer& high = *peers[table[2].second];
+  RawPeer& low = peers[table[0].second];
+  RawPeer& high = peers[table[2].second];
   const Socket stuck = table[1].first;
   Flush();
   Heard(low);
@@ -333,7 +334,7 @@ TEST_F(Transport, RemoveClientByNameIgnoresCase) {
   server.RemoveClientByName("ALICE");
   EXPECT_EQ(Names(), std::vector<std::string>{"Bob"});
   EXPECT_EQ(server.WatchedSocketCount(), 2u);
-  EXPECT_TRUE(alice->WaitClosed());
+  EXPECT_TRUE(alice.WaitClosed());
   // The chat layer announces a removal; the transport adds nothing.
   Flush();
   EXPECT_EQ(Heard(bob), Messages{Payload(Arrival("alice"))});
@@ -343,12 +344,12 @@ TEST_F(Transport, TransportHeadersPrintExactlyTheirLines) {
   auto peer = JoinRaw("hdr");
   diag.Clear();
   // Neither has a layout, so each must arrive alone to stay one block.
-  peer->Send(Bytes{9, 0, 7, 7}.data(), 4);
+  peer.Send(Bytes{9, 0, 7, 7}.data(), 4);
   ASSERT_TRUE(WaitFor([&] { return diag.Count("CTCPIP::ProcessIncomingData() - unrecognized header type 9.\n") == 1; }));
-  peer->Send(Bytes{2, 0, 5, 5}.data(), 4);
+  peer.Send(Bytes{2, 0, 5, 5}.data(), 4);
   ASSERT_TRUE(WaitFor([&] { return diag.Count("ProcessIncomingData : Header = 2\n") == 1; }));
   const CPacket says = Says("hdr", "x");
-  peer->Send(says);
+  peer.Send(says);
   EXPECT_EQ(server.Take(1), Messages{Payload(says)});
   EXPECT_EQ(diag.Text(),
             "ProcessIncomingData : Header = 9\n"
@@ -367,12 +368,12 @@ TEST_F(Transport, ServerCutsMessagesFromTheStream) {
     burst.insert(burst.end(), says.data, says.data + says.length);
     expected.push_back(Payload(says));
   }
-  ASSERT_TRUE(peer->Send(burst.data(), burst.size()));
+  ASSERT_TRUE(peer.Send(burst.data(), burst.size()));
   EXPECT_EQ(server.Take(10), expected);
 
   const CPacket slow = Says("burst", "one byte at a time");
   for (uint16_t i = 0; i < slow.length; ++i) {
-    peer->Send(slow.data + i, 1);
+    peer.Send(slow.data + i, 1);
     std::this_thread::sleep_for(milliseconds(3));
   }
   EXPECT_EQ(server.Take(1), Messages{Payload(slow)});
@@ -384,8 +385,8 @@ TEST_F(Transport, ClientCutsTheServerStreamAndStopsWhenTheServerCloses) {
   ASSERT_TRUE(c.Startup(TYPE_CLIENT, "solo"));
   ASSERT_TRUE(c.Connect("127.0.0.1", fake.Port()));
   auto link = fake.Accept();
-  ASSERT_TRUE(link);
-  EXPECT_EQ(link->NextMessage(milliseconds(5000), true), Whole(Welcome("solo")));
+  ASSERT_TRUE(link.Valid());
+  EXPECT_EQ(link.NextMessage(milliseconds(5000), true), Whole(Welcome("solo")));
 
   Bytes burst;
   Messages expected;
@@ -394,7 +395,7 @@ TEST_F(Transport, ClientCutsTheServerStreamAndStopsWhenTheServerCloses) {
     burst.insert(burst.end(), p.data, p.data + p.length);
     expected.push_back(Payload(p));
   }
-  ASSERT_TRUE(link->Send(burst.data(), burst.size()));
+  ASSERT_TRUE(link.Send(burst.data(), burst.size()));
   EXPECT_EQ(c.Take(10), expected);
   // A client takes everything waiting each pass, not one receive's worth:
   // 60 KB arrive within a few passes.
@@ -402,18 +403,18 @@ TEST_F(Transport, ClientCutsTheServerStreamAndStopsWhenTheServerCloses) {
   const CPacket full = Says("x", std::string(900, 'f'));
   for (int i = 0; i < 64; ++i) burst.insert(burst.end(), full.data, full.data + full.length);
   const auto sent = Clock::now();
-  ASSERT_TRUE(link->Send(burst.data(), burst.size()));
+  ASSERT_TRUE(link.Send(burst.data(), burst.size()));
   EXPECT_EQ(c.Take(64), Messages(64, Payload(full)));
   EXPECT_LT(Since(sent), milliseconds(500));
   const CPacket slow = Says("x", "slowly");
   for (uint16_t i = 0; i < slow.length; ++i) {
-    link->Send(slow.data + i, 1);
+    link.Send(slow.data + i, 1);
     std::this_thread::sleep_for(milliseconds(3));
   }
   EXPECT_EQ(c.Take(1), Messages{Payload(slow)});
 
   diag.Clear();
-  link.reset();  // an orderly close
+  link.Close();  // an orderly close
   EXPECT_TRUE(WaitFor([&] { return !c.IsActive(); }));
   EXPECT_TRUE(WaitFor([&] { return diag.Count("CTCPIP::ThreadProc() - recv() - Server deconnected.\n") == 1; }));
 }
@@ -427,34 +428,34 @@ TEST_F(Transport, IdleNewcomerHoldsNobodyUpAndIsClosedAtTheIdentifyLimit) {
 
   const CPacket says = Says("talker", "still heard");
   const auto sent = Clock::now();
-  talker->Send(says);
+  talker.Send(says);
   EXPECT_EQ(server.Take(1), Messages{Payload(says)});
   EXPECT_LT(Since(sent), milliseconds(300));  // two 50 ms passes and slack
 
-  EXPECT_TRUE(idle->WaitClosed(milliseconds(3000)));
+  EXPECT_TRUE(idle.WaitClosed(milliseconds(3000)));
   EXPECT_GE(Since(connected), limits.identifyTimeout);
   EXPECT_TRUE(WaitFor([&] { return server.WatchedSocketCount() == watched; }));
 }
 
 TEST_F(Transport, SixtyFourWatchedSocketsAreTheLimit) {
-  std::vector<std::unique_ptr<RawPeer>> peers;
+  std::vector<RawPeer> peers;
   // In batches that fit the listen backlog; the server accepts one per pass.
   while (peers.size() < SOCKET_SET_SIZE - 1) {
     const size_t first = peers.size();
     for (size_t i = first; i < std::min<size_t>(first + 4, SOCKET_SET_SIZE - 1); ++i) {
       peers.push_back(RawPeer::Dial(port));
-      ASSERT_TRUE(peers.back() && peers.back()->Send(Welcome(("p" + std::to_string(i)).c_str())));
+      ASSERT_TRUE(peers.back().Valid() && peers.back().Send(Welcome(("p" + std::to_string(i)).c_str())));
     }
     ASSERT_TRUE(WaitFor([&] { return Names().size() == peers.size(); }));
   }
   EXPECT_EQ(server.WatchedSocketCount(), SOCKET_SET_SIZE);
 
   auto extra = RawPeer::Dial(port);
-  ASSERT_TRUE(extra && extra->Send(Welcome("extra")));
-  EXPECT_TRUE(extra->WaitClosed(milliseconds(700)));
+  ASSERT_TRUE(extra.Valid() && extra.Send(Welcome("extra")));
+  EXPECT_TRUE(extra.WaitClosed(milliseconds(700)));
   EXPECT_FALSE(Known("extra"));
   Flush();
-  const Messages heard = Heard(*peers.front());
+  const Messages heard = Heard(peers.front());
   ASSERT_FALSE(heard.empty());
   EXPECT_EQ(heard.back(), Whole(Arrival("p62")));
 }
@@ -466,16 +467,16 @@ TEST_F(Transport, ConnectionThatEndsIsAnnouncedOnceUnlessItSaidGoodbye) {
   auto leaver = JoinRaw("Lea");
   const CPacket line = Says("Vic", "mid-sentence");
   const CPacket bye = Departure("LEA");  // its own, in another case
-  victim->Send(line);
+  victim.Send(line);
   EXPECT_EQ(server.Take(1), Messages{Payload(line)});
   // Nothing said after a goodbye is queued, even in the same write.
   Bytes goodbye = Whole(bye);
   const CPacket late = Says("Lea", "after leaving");
   goodbye.insert(goodbye.end(), late.data, late.data + late.length);
-  leaver->Send(goodbye.data(), goodbye.size());
+  leaver.Send(goodbye.data(), goodbye.size());
   EXPECT_EQ(server.Take(1), Messages{Payload(bye)});  // the chat layer relays the goodbye
-  victim->Reset();
-  leaver.reset();
+  victim.Reset();
+  leaver.Close();
   ASSERT_TRUE(WaitFor([&] { return Names() == std::vector<std::string>{"Ann", "Ben"}; }));
   EXPECT_EQ(server.QueuedCount(), 0u);
   EXPECT_EQ(server.WatchedSocketCount(), 3u);
@@ -522,7 +523,7 @@ TEST_F(SmallBuffers, FlooderIsHeldBackAloneAndLosesNothing) {
   const auto flood = [](int i) { return Says("flooder", std::to_string(i) + std::string(900, '.')); };
   std::atomic<bool> flooded{false};
   std::thread writer([&] {
-    for (int i = 0; i < FLOOD; ++i) flooder->Send(flood(i));
+    for (int i = 0; i < FLOOD; ++i) flooder.Send(flood(i));
     flooded = true;
   });
   Messages got;
@@ -585,7 +586,7 @@ TEST_F(Transport, ClientWhoseLineLeavesInPartEndsItsConnection) {
   ASSERT_TRUE(c.Startup(TYPE_CLIENT, "talker"));
   ASSERT_TRUE(c.Connect("127.0.0.1", deaf.Port()));
   auto link = deaf.Accept();
-  ASSERT_TRUE(link);
+  ASSERT_TRUE(link.Valid());
   // The server never reads: lines leave until the buffers are full, and the
   // one that then leaves only in part cuts the stream, so the connection ends.
   const CPacket line = Says("talker", std::string(997, 'x'));

@@ -68,6 +68,13 @@ ProcUsage ReadProcUsage(pid_t pid) {
   u.rssMiB = StatusMiB(status, "VmRSS");
   u.peakRssMiB = StatusMiB(status, "VmHWM");
   u.ok = u.rssMiB >= 0 && u.peakRssMiB >= 0;
+
+  if (DIR* d = opendir(ProcPath(pid, "fd").c_str())) {
+    while (const dirent* e = readdir(d)) {
+      if (e->d_name[0] != '.') ++u.fds;
+    }
+    closedir(d);
+  }
   return u;
 }
 

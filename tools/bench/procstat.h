@@ -1,5 +1,6 @@
 #pragma once
-// Readings of CPU time and memory from /proc, and a description of the machine.
+// Readings of CPU time, memory and open files from /proc, and a description of
+// the machine: the benchmark and the fault suite read a process the same way.
 
 #include <sys/types.h>
 #include <time.h>
@@ -11,6 +12,7 @@ struct ProcUsage {
   double cpuSeconds = 0;  // user + system
   double rssMiB = 0;      // resident now (VmRSS)
   double peakRssMiB = 0;  // highest resident so far (VmHWM)
+  int fds = 0;            // open file descriptors
 };
 
 // pid 0 reads this process.
