@@ -129,6 +129,9 @@ class CTCPIP : public CThread {
   void PassPause(int ms);
   // The sockets a pass waits on and for what; the wait's time limit.
   int PrepareServerWait(std::vector<pollfd>& fds);
+  // Under the lock: writes, accepts and receives what the wait found ready;
+  // false when nothing was readable.
+  bool ServePass(const std::vector<pollfd>& fds);
   void AcceptNewcomer();
   void ReceiveFromConnection(Socket s);
   // Cuts every complete message from the front of a stream and handles it.

@@ -151,7 +151,7 @@ bool CTCPIP::SendToServer(const CPacket& packet) {
   // Nothing left: the stream is whole, and the line may be tried again. A
   // message cut short, or a connection that failed, ends the connection; the
   // socket thread then finds it closed and stops the endpoint.
-  if (written > 0 || (error != ETIMEDOUT && error != EAGAIN)) ShutdownSocket(clientSocket);
+  if (written > 0 || error != ETIMEDOUT) ShutdownSocket(clientSocket);
   errno = error;
   return false;
 }

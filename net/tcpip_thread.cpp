@@ -62,41 +62,45 @@ uint32_t CTCPIP::ServerThreadProc() {
       Diag("CTCPIP::ThreadProc() - select() - error %d\n", LastSocketError());
       continue;
     }
-    if (fds.back().revents != 0) wake.Drain();
+    const bool woken = fds.back().revents != 0;
+    if (woken) wake.Drain();
     if (!active) break;
-
-    CMonitorGuard guard(*this);
-    CloseDeferredSockets();
-    ForgetOverdueConnections();
-    // Writing first frees the buffers that hold senders back.
-    for (size_t i = 0; i + 1 < fds.size(); ++i) {
-      if ((fds[i].revents & (POLLOUT | POLLERR | POLLHUP)) == 0) continue;
-      const auto it = connections.find(fds[i].fd);
-      if (it != connections.end() && !it->second.output.Empty() && !WriteOutput(it->second)) {
-        Diag("CTCPIP::SendMessageToAll() - send() error %d\n", LastSocketError());
-        ForgetFailedReader(fds[i].fd);
-      }
-    }
-    // The set is cut down to the readable sockets, in ascending order.
-    readySet.Reset();
-    for (size_t i = 0; i + 1 < fds.size(); ++i) {
-      if ((fds[i].revents & ~POLLOUT) != 0) readySet.Add(fds[i].fd);
-    }
-    std::sort(readySet.fd_array, readySet.fd_array + readySet.fd_count);
-    if (readySet.fd_count == 0) {
-      if ((ready - (fds.back().revents != 0 ? 1 : 0)) <= 0) PassPause(EMPTY_PAUSE_MS);
-      continue;
-    }
-    if (readySet.Contains(mainSocket)) AcceptNewcomer();
-    for (uint32_t i = 0; i < readySet.fd_count; ++i) {
-      if (readySet.fd_array[i] != mainSocket) ReceiveFromConnection(readySet.fd_array[i]);
-    }
+    // A wait that found nothing at all (a time limit passed) pauses as an
+    // empty pass does, outside the lock.
+    if (!ServePass(fds) && ready - (woken ? 1 : 0) <= 0) PassPause(EMPTY_PAUSE_MS);
   }
   DrainOutput();
   CMonitorGuard guard(*this);
   CloseDeferredSockets();
   polling = false;
   return 0;
+}
+
+bool CTCPIP::ServePass(const std::vector<pollfd>& fds) {
+  CMonitorGuard guard(*this);
+  CloseDeferredSockets();
+  ForgetOverdueConnections();
+  // Writing first frees the buffers that hold senders back.
+  for (size_t i = 0; i + 1 < fds.size(); ++i) {
+    if ((fds[i].revents & (POLLOUT | POLLERR | POLLHUP)) == 0) continue;
+    const auto it = connections.find(fds[i].fd);
+    if (it != connections.end() && !it->second.output.Empty() && !WriteOutput(it->second)) {
+      Diag("CTCPIP::SendMessageToAll() - send() error %d\n", LastSocketError());
+      ForgetFailedReader(fds[i].fd);
+    }
+  }
+  // The set is cut down to the readable sockets, in ascending order.
+  readySet.Reset();
+  for (size_t i = 0; i + 1 < fds.size(); ++i) {
+    if ((fds[i].revents & ~POLLOUT) != 0) readySet.Add(fds[i].fd);
+  }
+  std::sort(readySet.fd_array, readySet.fd_array + readySet.fd_count);
+  if (readySet.fd_count == 0) return false;
+  if (readySet.Contains(mainSocket)) AcceptNewcomer();
+  for (uint32_t i = 0; i < readySet.fd_count; ++i) {
+    if (readySet.fd_array[i] != mainSocket) ReceiveFromConnection(readySet.fd_array[i]);
+  }
+  return true;
 }
 
 int CTCPIP::PrepareServerWait(std::vector<pollfd>& fds) {
