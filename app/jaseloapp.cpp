@@ -6,7 +6,7 @@
 #include "ui/jaselodlg.h"
 #include "ui/resource.h"
 #include "ui/resources.h"
-#include "ui/toolkit.h"
+#include "ui/toolkit/toolkit.h"
 
 bool CJaseloApp::StartSockets() { return SocketLayerStartup(); }
 

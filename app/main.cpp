@@ -7,7 +7,7 @@
 #include "app/jaseloapp.h"
 #include "app/userfolder.h"
 #include "app/version.h"
-#include "ui/toolkit.h"
+#include "ui/toolkit/toolkit.h"
 
 static CJaseloApp theApp;
 

@@ -11,11 +11,11 @@
 #include "protocol/headers.h"
 #include "ui/backgroundalert.h"
 #include "ui/jaselodlginit.h"
-#include "ui/keyforwarder.h"
+#include "ui/toolkit/keyforwarder.h"
 #include "ui/resource.h"
 #include "ui/resources.h"
-#include "ui/richedit.h"
-#include "ui/textlimit.h"
+#include "ui/toolkit/richedit.h"
+#include "ui/toolkit/textlimit.h"
 #include "ui/transcriptactions.h"
 
 using namespace std::chrono_literals;

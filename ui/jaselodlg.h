@@ -12,8 +12,8 @@
 #include "chat/jaselonetwork.h"
 #include "config/chatsettings.h"
 #include "net/thread.h"
-#include "ui/charformat.h"
-#include "ui/toolkit.h"
+#include "ui/toolkit/charformat.h"
+#include "ui/toolkit/toolkit.h"
 
 class CBackgroundAlert;
 class CRichEdit;

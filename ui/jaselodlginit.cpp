@@ -4,10 +4,10 @@
 #include <QRadioButton>
 
 #include "config/configfile.h"
-#include "ui/ipaddressctrl.h"
+#include "ui/toolkit/ipaddressctrl.h"
 #include "ui/resource.h"
 #include "ui/resources.h"
-#include "ui/textlimit.h"
+#include "ui/toolkit/textlimit.h"
 
 CJaseloDlgInit::CJaseloDlgInit(QWidget* parent, InitData* data)
     : CDialog(InitDialogTemplate(), parent), data(data) {}

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "ui/toolkit.h"
+#include "ui/toolkit/toolkit.h"
 
 class CIPAddressCtrl;
 class QLineEdit;

@@ -4,7 +4,7 @@
 #include <QIcon>
 #include <QString>
 
-#include "ui/toolkit.h"
+#include "ui/toolkit/toolkit.h"
 
 const DialogTemplate& ChatWindowTemplate();    // 102
 const DialogTemplate& InitDialogTemplate();    // 156

@@ -7,7 +7,7 @@
 #include <QStandardPaths>
 #include <QTextDocument>
 
-#include "ui/toolkit.h"
+#include "ui/toolkit/toolkit.h"
 
 namespace {
 const QString kHtmlFilter = QStringLiteral("HTML (*.html *.htm)");

@@ -20,11 +20,11 @@
 #include "common/test_support.h"
 #include "protocol/headers.h"
 #include "ui/jaselodlg.h"
-#include "ui/ipaddressctrl.h"
+#include "ui/toolkit/ipaddressctrl.h"
 #include "ui/jaselodlginit.h"
 #include "ui/resource.h"
 #include "ui/resources.h"
-#include "ui/richedit.h"
+#include "ui/toolkit/richedit.h"
 #include "ui_test_support.h"
 
 namespace {

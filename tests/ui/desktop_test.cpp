@@ -11,7 +11,7 @@
 #include "protocol/headers.h"
 #include "ui/backgroundalert.h"
 #include "ui/jaselodlg.h"
-#include "ui/richedit.h"
+#include "ui/toolkit/richedit.h"
 #include "ui_test_support.h"
 
 TEST(BackgroundAlert, AsksOncePerSpellInTheBackgroundForLinesAndArrivals) {

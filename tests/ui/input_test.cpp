@@ -9,8 +9,8 @@
 
 #include "protocol/headers.h"
 #include "ui/jaselodlg.h"
-#include "ui/richedit.h"
-#include "ui/textlimit.h"
+#include "ui/toolkit/richedit.h"
+#include "ui/toolkit/textlimit.h"
 #include "ui_test_support.h"
 
 TEST(TextLimit, LineBreaksTravelAsCrLfAndComeBackAsOneBreakEach) {

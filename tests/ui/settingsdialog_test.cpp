@@ -9,7 +9,7 @@
 #include <QTest>
 #include <QTimer>
 
-#include "ui/ipaddressctrl.h"
+#include "ui/toolkit/ipaddressctrl.h"
 #include "ui/jaselodlginit.h"
 #include "ui/resource.h"
 #include "ui_test_support.h"

@@ -12,10 +12,10 @@
 #include <fstream>
 
 #include "common/test_support.h"
-#include "ui/choosers.h"
+#include "ui/toolkit/choosers.h"
 #include "ui/jaselodlg.h"
 #include "ui/resource.h"
-#include "ui/richedit.h"
+#include "ui/toolkit/richedit.h"
 #include "ui_test_support.h"
 
 namespace {

@@ -18,7 +18,7 @@
 #include "protocol/headers.h"
 #include "ui/findbar.h"
 #include "ui/jaselodlg.h"
-#include "ui/richedit.h"
+#include "ui/toolkit/richedit.h"
 #include "ui/transcriptactions.h"
 #include "ui/transcriptmarks.h"
 #include "ui_test_support.h"

@@ -13,8 +13,8 @@
 #include <thread>
 
 #include "ui/jaselodlg.h"
-#include "ui/richedit.h"
-#include "ui/toolkit.h"
+#include "ui/toolkit/richedit.h"
+#include "ui/toolkit/toolkit.h"
 
 void TypeText(QWidget* widget, const QString& text) {
   for (QChar c : text) {

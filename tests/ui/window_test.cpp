@@ -15,7 +15,7 @@
 #include "protocol/headers.h"
 #include "ui/jaselodlg.h"
 #include "ui/resource.h"
-#include "ui/richedit.h"
+#include "ui/toolkit/richedit.h"
 #include "ui_test_support.h"
 
 namespace {

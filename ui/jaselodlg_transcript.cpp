@@ -7,8 +7,8 @@
 #include <string>
 
 #include "ui/jaselodlg.h"
-#include "ui/richedit.h"
-#include "ui/textlimit.h"
+#include "ui/toolkit/richedit.h"
+#include "ui/toolkit/textlimit.h"
 #include "ui/transcriptmarks.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "ui/toolkit.h"
+#include "ui/toolkit/toolkit.h"
 
 #include <QApplication>
 #include <QButtonGroup>
@@ -17,9 +17,9 @@
 #include <mutex>
 #include <thread>
 
-#include "ui/ipaddressctrl.h"
-#include "ui/richedit.h"
-#include "ui/textlimit.h"
+#include "ui/toolkit/ipaddressctrl.h"
+#include "ui/toolkit/richedit.h"
+#include "ui/toolkit/textlimit.h"
 
 QFont DialogFont(const DialogTemplate& tpl) {
   QFont font;

@@ -1,4 +1,4 @@
-#include "ui/richedit.h"
+#include "ui/toolkit/richedit.h"
 
 #include <QInputMethodEvent>
 #include <QKeyEvent>
@@ -7,8 +7,8 @@
 #include <QThread>
 #include <algorithm>
 
-#include "ui/textlimit.h"
-#include "ui/toolkit.h"
+#include "ui/toolkit/textlimit.h"
+#include "ui/toolkit/toolkit.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "ui/choosers.h"
+#include "ui/toolkit/choosers.h"
 
 #include <QColorDialog>
 #include <QDialogButtonBox>
@@ -7,7 +7,7 @@
 #include <QListWidget>
 #include <QVBoxLayout>
 
-#include "ui/charformat.h"
+#include "ui/toolkit/charformat.h"
 
 bool ChooseColor(QWidget* parent, uint32_t initial, uint32_t& chosen) {
   QColorDialog dialog(QColor(ColorRed(initial), ColorGreen(initial), ColorBlue(initial)), parent);

@@ -1,4 +1,4 @@
-#include "ui/textlimit.h"
+#include "ui/toolkit/textlimit.h"
 
 #include <cstring>
 

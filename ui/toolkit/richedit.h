@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <string>
 
-#include "ui/charformat.h"
+#include "ui/toolkit/charformat.h"
 
 class CRichEdit : public QTextEdit {
   Q_OBJECT

@@ -4,11 +4,11 @@
 #include <QPushButton>
 
 #include "config/configfile.h"
-#include "ui/choosers.h"
+#include "ui/toolkit/choosers.h"
 #include "ui/jaselodlg.h"
 #include "ui/resource.h"
 #include "ui/resources.h"
-#include "ui/richedit.h"
+#include "ui/toolkit/richedit.h"
 
 void CJaseloDlg::LoadButtonBitmaps() {
   static constexpr int ids[8] = {IDB_FONT,       IDB_COLOR,     IDB_BOLD_ON,      IDB_BOLD_OFF,

@@ -1,4 +1,4 @@
-#include "ui/ipaddressctrl.h"
+#include "ui/toolkit/ipaddressctrl.h"
 
 #include <QKeyEvent>
 #include <QPainter>

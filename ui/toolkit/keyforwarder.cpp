@@ -1,4 +1,4 @@
-#include "ui/keyforwarder.h"
+#include "ui/toolkit/keyforwarder.h"
 
 #include <QCoreApplication>
 #include <QKeyEvent>
