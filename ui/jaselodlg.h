@@ -33,20 +33,33 @@ class CJaseloDlg : public CDialog, public CThread {
   explicit CJaseloDlg(QWidget* parent = nullptr);
   ~CJaseloDlg() override;
 
-  // Life of the window.
+  // The hooks keep the access their bases give them: the modal run calls
+  // OnInitDialog, the close box and Escape lead to OnCancel, the poll thread
+  // runs ThreadProc.
   bool OnInitDialog() override;
   void OnCancel() override;
+  uint32_t ThreadProc() override;
+  // The program saves the settings with it once the window has ended.
+  void WriteConfig();
+
+ protected:
+  void DoDataExchange() override;
+  void OnCommand(int id) override;
+
+ private:
+  // The widget tests' one way in to what follows (tests/ui/ui_test_support).
+  friend class CJaseloDlgProbe;
+
+  // Life of the window.
   bool RunInitDialog();
   void StartNetwork();
   void ReadConfig();
-  void WriteConfig();
   void WriteDefaultConfig();
   // "Jaselo -- " and the nickname, shown literally.
   void ShowTitle();
 
   // Chatting.
   void OnSend();
-  uint32_t ThreadProc() override;
   // Shows one event of the own client by its Type; other types are dropped.
   void DispatchEvent(ChatEvent& event);
 
@@ -74,28 +87,20 @@ class CJaseloDlg : public CDialog, public CThread {
 
   ChatSettings& Settings() { return settings; }
   void SetConfigPath(std::string path) { configPath = std::move(path); }
-  const std::string& ConfigPath() const { return configPath; }
   CRichEdit* InputBox() const { return inputBox; }
   CRichEdit* Transcript() const { return transcript; }
   QPushButton* Button(int id) const;
   // The resource id of the image a style button shows, 0 when none.
   int ShownImage(int buttonId) const;
   CJaseloNetwork& ServerNetwork() { return serverNetwork; }
-  CJaseloNetwork& ClientNetwork() { return clientNetwork; }
   bool IsRunning() const { return Running.load(); }
   bool IsPolling() const { return polling.load(); }
   // The poll loop has seen the own connection end and said so.
   bool ConnectionLost() const { return connectionLost.load(); }
-  const CharFormat& InputFormat() const { return inputFormat; }
   // Clears Running and waits for the poll thread, serving its pending transcript
   // operations meanwhile.
   void StopPollLoop();
 
- protected:
-  void DoDataExchange() override;
-  void OnCommand(int id) override;
-
- private:
   // Index of each image in `bitmaps`.
   enum ImageIndex { FONT, COLOR, BOLD_ON, BOLD_OFF, ITALIC_ON, ITALIC_OFF, UNDERLINE_ON, UNDERLINE_OFF };
   void SetButtonImage(int buttonId, ImageIndex image);

@@ -29,14 +29,13 @@ class CJaseloDlgInit : public CDialog {
   bool OnInitDialog() override;
   void OnOK() override;
 
-  CIPAddressCtrl* IpAddress() const { return ipAddress; }
-  QLineEdit* PseudoEdit() const;
-  QLineEdit* PortEdit() const;
-
  protected:
   void DoDataExchange() override;
 
  private:
+  QLineEdit* PseudoEdit() const;
+  QLineEdit* PortEdit() const;
+
   InitData* data;
   CIPAddressCtrl* ipAddress = nullptr;
 };

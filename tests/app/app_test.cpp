@@ -125,7 +125,7 @@ class User {
 
 void PressEnter(CJaseloDlgInit&) { QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return); }
 
-void PressEscape(CJaseloDlg& d) { QTest::keyClick(d.InputBox(), Qt::Key_Escape); }
+void PressEscape(CJaseloDlg& d) { QTest::keyClick(CJaseloDlgProbe(d).InputBox(), Qt::Key_Escape); }
 
 class FailingSockets : public CJaseloApp {
  protected:
@@ -150,12 +150,12 @@ TEST(ProgramStart, FirstRunWritesTheDefaultsBeforeTheDialogAndCancelEndsTheProgr
   user.onSettings = [&](CJaseloDlgInit& d) {
     EXPECT_EQ(ReadFile(here.File()), kDefaultFile) << "written before the dialog opens";
     EXPECT_TRUE(d.Item<QRadioButton>(IDC_CLIENT)->isChecked());
-    EXPECT_EQ(d.PseudoEdit()->text(), "username");
-    EXPECT_EQ(d.PortEdit()->text(), "27015");
+    EXPECT_EQ(d.Item<QLineEdit>(IDC_PSEUDO)->text(), "username");
+    EXPECT_EQ(d.Item<QLineEdit>(IDC_PORT)->text(), "27015");
     uint8_t a, b, c, e;
-    d.IpAddress()->GetAddress(a, b, c, e);
+    d.Item<CIPAddressCtrl>(IDC_IPADDRESS)->GetAddress(a, b, c, e);
     EXPECT_EQ((std::vector<int>{a, b, c, e}), (std::vector<int>{127, 0, 0, 1}));
-    QTest::keyClicks(d.PseudoEdit(), "typed but cancelled");
+    QTest::keyClicks(d.Item<QLineEdit>(IDC_PSEUDO), "typed but cancelled");
     d.Item<QPushButton>(IDCANCEL)->click();  // "Annuler"
   };
   CJaseloApp app;
@@ -173,7 +173,7 @@ TEST(ProgramStart, CancelRewritesTheFileWithTheValuesRead) {
   User user;
   user.onSettings = [](CJaseloDlgInit& d) {
     EXPECT_TRUE(d.Item<QRadioButton>(IDC_SERVER)->isChecked());
-    EXPECT_EQ(d.PortEdit()->text(), "4000");
+    EXPECT_EQ(d.Item<QLineEdit>(IDC_PORT)->text(), "4000");
     d.Item<QRadioButton>(IDC_CLIENT)->click();
     QTest::keyClick(&d, Qt::Key_Escape);
   };
@@ -201,10 +201,10 @@ TEST(ClientRole, NoServerShowsOneMessageAndKeepsTheConfirmedAddressAndPort) {
   const uint16_t port = ClosedPort();
   User user;
   user.onSettings = [port](CJaseloDlgInit& d) {
-    d.PortEdit()->clear();
-    QTest::keyClicks(d.PortEdit(), QString::number(port));
-    d.IpAddress()->Field(3)->clear();
-    QTest::keyClicks(d.IpAddress()->Field(3), "1");
+    d.Item<QLineEdit>(IDC_PORT)->clear();
+    QTest::keyClicks(d.Item<QLineEdit>(IDC_PORT), QString::number(port));
+    d.Item<CIPAddressCtrl>(IDC_IPADDRESS)->Field(3)->clear();
+    QTest::keyClicks(d.Item<CIPAddressCtrl>(IDC_IPADDRESS)->Field(3), "1");
     d.GetDlgItem(IDOK)->setFocus();
     QTest::keyClick(d.GetDlgItem(IDOK), Qt::Key_Return);
   };
@@ -241,10 +241,11 @@ TEST(ClientRole, TitleNamesTheUserAndClosingSendsOneDeparture) {
   user.onSettings = PressEnter;
   user.onChat = [&](CJaseloDlg& d) {
     EXPECT_EQ(d.windowTitle(), "Jaselo -- bob");
-    EXPECT_TRUE(d.IsPolling());
+    EXPECT_TRUE(CJaseloDlgProbe(d).IsPolling());
     TypeIntoFocus("hi all");
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
-    EXPECT_TRUE(PumpUntil([&] { return PlainText(d.Transcript()->document()).contains("bob says :\nhi all"); }));
+    EXPECT_TRUE(PumpUntil(
+        [&] { return PlainText(CJaseloDlgProbe(d).Transcript()->document()).contains("bob says :\nhi all"); }));
     PressEscape(d);
   };
   CJaseloApp app;
@@ -277,10 +278,11 @@ TEST(ServerRole, TitleOwnLineAndTheTwoDeparturesOnClose) {
   user.onSettings = PressEnter;
   user.onChat = [&](CJaseloDlg& d) {
     EXPECT_EQ(d.windowTitle(), "Jaselo -- bob");
-    ASSERT_TRUE(carol.Join(d, d.ServerNetwork().ListeningPort()));
+    ASSERT_TRUE(carol.Join(d, CJaseloDlgProbe(d).ServerNetwork().ListeningPort()));
     TypeIntoFocus("welcome");
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
-    EXPECT_TRUE(PumpUntil([&] { return PlainText(d.Transcript()->document()).contains("bob says :\nwelcome"); }));
+    EXPECT_TRUE(PumpUntil(
+        [&] { return PlainText(CJaseloDlgProbe(d).Transcript()->document()).contains("bob says :\nwelcome"); }));
     PressEscape(d);
   };
   CJaseloApp app;
@@ -307,7 +309,7 @@ TEST(ServerRole, APortInUseBringsNoMessage) {
   user.onSettings = PressEnter;
   user.onChat = [](CJaseloDlg& d) {
     EXPECT_EQ(d.windowTitle(), "Jaselo -- bob");
-    EXPECT_TRUE(d.IsPolling());
+    EXPECT_TRUE(CJaseloDlgProbe(d).IsPolling());
     PressEscape(d);
   };
   CJaseloApp app;

@@ -29,7 +29,7 @@ TEST(BackgroundAlert, AsksOncePerSpellInTheBackgroundForLinesAndArrivals) {
   Peer peer("peer");
   ASSERT_TRUE(peer.Join(dlg, port));
   const auto shown = [&](const char* text) {
-    return PumpUntil([&] { return PlainText(dlg.Transcript()->document()).contains(text); });
+    return PumpUntil([&] { return PlainText(CJaseloDlgProbe(dlg).Transcript()->document()).contains(text); });
   };
   ASSERT_TRUE(peer.Say("while active"));
   ASSERT_TRUE(shown("while active"));
@@ -59,11 +59,12 @@ TEST(BackgroundAlert, AsksOncePerSpellInTheBackgroundForLinesAndArrivals) {
 TEST(TranscriptKeys, TypingGoesToTheInputBoxAndShortcutsStay) {
   CJaseloDlg dlg;
   PrepareWindow(dlg, "alice");
+  const CJaseloDlgProbe probe(dlg);
   StartAsServer(dlg);  // connected, so that Enter's line leaves the box
   ASSERT_TRUE(Activate(dlg));
-  CRichEdit* transcript = dlg.Transcript();
-  CRichEdit* box = dlg.InputBox();
-  dlg.AppendText("something to copy\r\n");
+  CRichEdit* transcript = probe.Transcript();
+  CRichEdit* box = probe.InputBox();
+  probe.AppendText("something to copy\r\n");
 
   transcript->setFocus();
   TypeIntoFocus(QString::fromUtf8("h\xC3\xA9 there"));

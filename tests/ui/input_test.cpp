@@ -22,7 +22,7 @@ TEST(TextLimit, LineBreaksTravelAsCrLfAndComeBackAsOneBreakEach) {
 TEST(InputBox, AcceptsAtMost900BytesOfTypedOrPastedText) {
   CJaseloDlg dlg;
   PrepareWindow(dlg, "me");
-  CRichEdit* box = dlg.InputBox();
+  CRichEdit* box = CJaseloDlgProbe(dlg).InputBox();
   ASSERT_EQ(box->GetLimitText(), MAX_INPUT_BYTES) << "the limit holds from the start";
 
   // 2-byte letters: 450 of them fill the box; the next one is refused whole.
@@ -76,13 +76,14 @@ TEST(InputBox, EveryLineTheBoxAllowsFitsOneMessage) {
   CJaseloDlg dlg;
   PrepareWindow(dlg, "\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9"
                      "\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9x");  // 31 bytes
-  std::snprintf(dlg.Settings().Police, sizeof dlg.Settings().Police, "%s",
+  const CJaseloDlgProbe probe(dlg);
+  std::snprintf(probe.Settings().Police, sizeof probe.Settings().Police, "%s",
                 "Liberation Sans Narrow Bold Ita");  // 31 bytes
   const uint16_t port = StartAsServer(dlg);
   Peer peer("peer");
   ASSERT_TRUE(peer.Join(dlg, port));
-  TypeText(dlg.InputBox(), QString(1000, QChar(0x20AC)));  // 3-byte letters
-  QTest::keyClick(dlg.InputBox(), Qt::Key_Return);
+  TypeText(probe.InputBox(), QString(1000, QChar(0x20AC)));  // 3-byte letters
+  QTest::keyClick(probe.InputBox(), Qt::Key_Return);
   ASSERT_TRUE(peer.WaitForEvents(1));
   EXPECT_EQ(peer.events[0].text.size(), 900u);
   EXPECT_EQ(QString::fromStdString(peer.events[0].text), QString(300, QChar(0x20AC)));
@@ -91,16 +92,17 @@ TEST(InputBox, EveryLineTheBoxAllowsFitsOneMessage) {
 TEST(InputBox, EnterSendsAndPastedLineBreaksSurviveTheRoundTrip) {
   CJaseloDlg dlg;
   PrepareWindow(dlg, "alice");
+  const CJaseloDlgProbe probe(dlg);
   const uint16_t port = StartAsServer(dlg);
   Peer peer("peer");
   ASSERT_TRUE(peer.Join(dlg, port));
 
   QApplication::clipboard()->setText("first\nsecond");
-  dlg.InputBox()->paste();
-  EXPECT_EQ(dlg.InputBox()->toPlainText(), QString("first\nsecond"));
-  QTest::keyClick(dlg.InputBox(), Qt::Key_Return);  // sends, never a line break
+  probe.InputBox()->paste();
+  EXPECT_EQ(probe.InputBox()->toPlainText(), QString("first\nsecond"));
+  QTest::keyClick(probe.InputBox(), Qt::Key_Return);  // sends, never a line break
   ASSERT_TRUE(peer.WaitForEvents(1));
   EXPECT_EQ(peer.events[0].text, "first\r\nsecond");
-  ASSERT_TRUE(PumpUntil([&] { return PlainText(dlg.Transcript()->document()).contains("second"); }));
-  EXPECT_TRUE(PlainText(dlg.Transcript()->document()).endsWith("alice says :\nfirst\nsecond\n\n"));
+  ASSERT_TRUE(PumpUntil([&] { return PlainText(probe.Transcript()->document()).contains("second"); }));
+  EXPECT_TRUE(PlainText(probe.Transcript()->document()).endsWith("alice says :\nfirst\nsecond\n\n"));
 }

@@ -45,8 +45,8 @@ TEST(SettingsDialog, ProposesTheValuesAndEnterAcceptsThem) {
     EXPECT_EQ(d.windowTitle(), "Jaselo Initialisation");
     EXPECT_TRUE(d.Item<QRadioButton>(IDC_CLIENT)->isChecked());
     EXPECT_FALSE(d.Item<QRadioButton>(IDC_SERVER)->isChecked());
-    EXPECT_EQ(d.PseudoEdit()->text(), "username");
-    EXPECT_EQ(d.PortEdit()->text(), "27015");
+    EXPECT_EQ(d.Item<QLineEdit>(IDC_PSEUDO)->text(), "username");
+    EXPECT_EQ(d.Item<QLineEdit>(IDC_PORT)->text(), "27015");
     EXPECT_EQ(QApplication::focusWidget(), d.GetDlgItem(IDOK));
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
   });
@@ -64,12 +64,12 @@ TEST(SettingsDialog, EditedValuesReturnOnOkAndCancelKeepsTheRecord) {
   data.Port = 65535;
   CJaseloDlgInit dlg(nullptr, &data);
   const int result = RunDialog(dlg, [](CJaseloDlgInit& d) {
-    EXPECT_EQ(d.PortEdit()->text(), "65535") << "shown as its unsigned value";
+    EXPECT_EQ(d.Item<QLineEdit>(IDC_PORT)->text(), "65535") << "shown as its unsigned value";
     d.Item<QRadioButton>(IDC_SERVER)->click();
-    d.PseudoEdit()->clear();
-    QTest::keyClicks(d.PseudoEdit(), "  bob  ");  // blanks around a nickname are dropped
-    d.PortEdit()->clear();  // an empty port gives 0
-    d.IpAddress()->Field(2)->clear();  // a blank field gives 0
+    d.Item<QLineEdit>(IDC_PSEUDO)->clear();
+    QTest::keyClicks(d.Item<QLineEdit>(IDC_PSEUDO), "  bob  ");  // blanks around a nickname are dropped
+    d.Item<QLineEdit>(IDC_PORT)->clear();                        // an empty port gives 0
+    d.Item<CIPAddressCtrl>(IDC_IPADDRESS)->Field(2)->clear();    // a blank field gives 0
     d.GetDlgItem(IDOK)->setFocus();
     QTest::keyClick(d.GetDlgItem(IDOK), Qt::Key_Return);
   });
@@ -83,8 +83,8 @@ TEST(SettingsDialog, EditedValuesReturnOnOkAndCancelKeepsTheRecord) {
   InitData blank = Defaults();
   CJaseloDlgInit blanks(nullptr, &blank);
   RunDialog(blanks, [](CJaseloDlgInit& d) {
-    d.PseudoEdit()->clear();
-    QTest::keyClicks(d.PseudoEdit(), "   ");
+    d.Item<QLineEdit>(IDC_PSEUDO)->clear();
+    QTest::keyClicks(d.Item<QLineEdit>(IDC_PSEUDO), "   ");
     d.OnOK();
   });
   EXPECT_EQ(blank.Pseudo, "") << "a nickname of blanks only is the empty nickname";
@@ -92,7 +92,7 @@ TEST(SettingsDialog, EditedValuesReturnOnOkAndCancelKeepsTheRecord) {
   InitData kept = Defaults();
   CJaseloDlgInit cancelled(nullptr, &kept);
   const int r2 = RunDialog(cancelled, [](CJaseloDlgInit& d) {
-    QTest::keyClicks(d.PseudoEdit(), "zzz");
+    QTest::keyClicks(d.Item<QLineEdit>(IDC_PSEUDO), "zzz");
     QTest::keyClick(&d, Qt::Key_Escape);
   });
   EXPECT_EQ(r2, IDCANCEL);
@@ -103,7 +103,7 @@ TEST(SettingsDialog, NicknameAndPortCannotBeTypedPastTheirLimits) {
   InitData data = Defaults();
   CJaseloDlgInit dlg(nullptr, &data);
   RunDialog(dlg, [](CJaseloDlgInit& d) {
-    QLineEdit* pseudo = d.PseudoEdit();
+    QLineEdit* pseudo = d.Item<QLineEdit>(IDC_PSEUDO);
     pseudo->clear();
     QTest::keyClicks(pseudo, QString(40, 'n'));
     EXPECT_EQ(pseudo->text(), QString(31, 'n'));
@@ -120,7 +120,7 @@ TEST(SettingsDialog, NicknameAndPortCannotBeTypedPastTheirLimits) {
     pseudo->paste();
     EXPECT_EQ(pseudo->text(), "abcde");
 
-    QLineEdit* port = d.PortEdit();
+    QLineEdit* port = d.Item<QLineEdit>(IDC_PORT);
     port->clear();
     QTest::keyClicks(port, "12a-3456789");
     EXPECT_EQ(port->text(), "12345");
@@ -132,7 +132,7 @@ TEST(IpAddressControl, DotsAndThirdDigitsMoveOnAndValuesStayBytes) {
   InitData data = Defaults();
   CJaseloDlgInit dlg(nullptr, &data);
   const int result = RunDialog(dlg, [](CJaseloDlgInit& d) {
-    CIPAddressCtrl* ip = d.IpAddress();
+    CIPAddressCtrl* ip = d.Item<CIPAddressCtrl>(IDC_IPADDRESS);
     for (int i = 0; i < 4; ++i) ip->Field(i)->clear();
     ip->Field(0)->setFocus();
     TypeIntoFocus("10.1.300");  // a third digit moves on too; 300 is capped at 255

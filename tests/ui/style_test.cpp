@@ -44,6 +44,7 @@ void OnNextModal(std::function<void(QWidget*)> act) {
 TEST(StyleControls, ClickingAnEffectTwiceReturnsFlagFormatAndImage) {
   CJaseloDlg dlg;
   PrepareWindow(dlg, "me");
+  const CJaseloDlgProbe probe(dlg);
   struct Case {
     int button;
     bool ChatSettings::*flag;
@@ -53,21 +54,21 @@ TEST(StyleControls, ClickingAnEffectTwiceReturnsFlagFormatAndImage) {
                {IDC_ITALIC, &ChatSettings::Italic, CFE_ITALIC, IDB_ITALIC_OFF, IDB_ITALIC_ON},
                {IDC_UNDERLINE, &ChatSettings::Underline, CFE_UNDERLINE, IDB_UNDERLINE_OFF, IDB_UNDERLINE_ON}};
   for (const Case& c : cases) {
-    QPushButton* button = dlg.Button(c.button);
-    const CharFormat before = dlg.InputBox()->GetDefaultCharFormat();
-    EXPECT_EQ(dlg.ShownImage(c.button), c.off);
+    QPushButton* button = probe.Button(c.button);
+    const CharFormat before = probe.InputBox()->GetDefaultCharFormat();
+    EXPECT_EQ(probe.ShownImage(c.button), c.off);
     EXPECT_EQ(ImageBackground(button), QColor(192, 192, 192));
 
     button->click();
-    EXPECT_TRUE(dlg.Settings().*c.flag);
-    EXPECT_EQ(dlg.ShownImage(c.button), c.on);
+    EXPECT_TRUE(probe.Settings().*c.flag);
+    EXPECT_EQ(probe.ShownImage(c.button), c.on);
     EXPECT_EQ(ImageBackground(button), QColor(0, 0, 255));
-    EXPECT_TRUE(dlg.InputBox()->GetDefaultCharFormat().Effects & c.effect);
+    EXPECT_TRUE(probe.InputBox()->GetDefaultCharFormat().Effects & c.effect);
 
     button->click();
-    EXPECT_FALSE(dlg.Settings().*c.flag);
-    EXPECT_EQ(dlg.ShownImage(c.button), c.off);
-    const CharFormat after = dlg.InputBox()->GetDefaultCharFormat();
+    EXPECT_FALSE(probe.Settings().*c.flag);
+    EXPECT_EQ(probe.ShownImage(c.button), c.off);
+    const CharFormat after = probe.InputBox()->GetDefaultCharFormat();
     EXPECT_EQ(after.Effects, before.Effects);
     EXPECT_STREQ(after.FaceName, before.FaceName);
     EXPECT_EQ(after.Height, before.Height);
@@ -81,33 +82,35 @@ TEST(StyleControls, ApplySettingsFromAFileWithBoldAndUnderlineOn) {
          "#Police\r\n17 Liberation Serif\r\n#Couleur\r\n255 128 0\r\n#Mode\r\n2 0 7\r\n";
   CJaseloDlg dlg;
   PrepareWindow(dlg, "me");
-  dlg.SetConfigPath(dir.File("config.cfg"));
-  dlg.ReadConfig();
+  const CJaseloDlgProbe probe(dlg);
+  probe.SetConfigPath(dir.File("config.cfg"));
+  probe.ReadConfig();
 
-  const ChatSettings& s = dlg.Settings();
+  const ChatSettings& s = probe.Settings();
   EXPECT_TRUE(s.Bold);
   EXPECT_FALSE(s.Italic);
   EXPECT_TRUE(s.Underline);
-  EXPECT_EQ(dlg.ShownImage(IDC_BOLD), IDB_BOLD_ON);
-  EXPECT_EQ(dlg.ShownImage(IDC_ITALIC), IDB_ITALIC_OFF);
-  EXPECT_EQ(dlg.ShownImage(IDC_UNDERLINE), IDB_UNDERLINE_ON);
-  EXPECT_EQ(dlg.ShownImage(IDC_FONT), IDB_FONT);
-  EXPECT_EQ(dlg.ShownImage(IDC_COLOR), IDB_COLOR);
+  EXPECT_EQ(probe.ShownImage(IDC_BOLD), IDB_BOLD_ON);
+  EXPECT_EQ(probe.ShownImage(IDC_ITALIC), IDB_ITALIC_OFF);
+  EXPECT_EQ(probe.ShownImage(IDC_UNDERLINE), IDB_UNDERLINE_ON);
+  EXPECT_EQ(probe.ShownImage(IDC_FONT), IDB_FONT);
+  EXPECT_EQ(probe.ShownImage(IDC_COLOR), IDB_COLOR);
 
-  const CharFormat input = dlg.InputBox()->GetDefaultCharFormat();
+  const CharFormat input = probe.InputBox()->GetDefaultCharFormat();
   EXPECT_STREQ(input.FaceName, "Liberation Serif");
   EXPECT_EQ(input.Color, MakeColor(255, 128, 0));
   EXPECT_EQ(input.Height, TEXT_HEIGHT_TWIPS);
   EXPECT_EQ(input.Effects, CFE_BOLD | CFE_UNDERLINE);
-  EXPECT_EQ(dlg.InputBox()->GetLimitText(), MAX_INPUT_BYTES);
-  EXPECT_EQ(dlg.Transcript()->GetDefaultCharFormat().Height, TEXT_HEIGHT_TWIPS);
+  EXPECT_EQ(probe.InputBox()->GetLimitText(), MAX_INPUT_BYTES);
+  EXPECT_EQ(probe.Transcript()->GetDefaultCharFormat().Height, TEXT_HEIGHT_TWIPS);
 }
 
 TEST(StyleControls, ChoosingAFaceChangesTheFaceOnly) {
   CJaseloDlg dlg;
   PrepareWindow(dlg, "me");
-  dlg.Button(IDC_BOLD)->click();
-  const CharFormat before = dlg.InputBox()->GetDefaultCharFormat();
+  const CJaseloDlgProbe probe(dlg);
+  probe.Button(IDC_BOLD)->click();
+  const CharFormat before = probe.InputBox()->GetDefaultCharFormat();
 
   OnNextModal([](QWidget* modal) {
     auto* chooser = qobject_cast<CFaceChooser*>(modal);
@@ -115,9 +118,9 @@ TEST(StyleControls, ChoosingAFaceChangesTheFaceOnly) {
     ASSERT_TRUE(chooser->Select("Liberation Mono"));
     chooser->accept();
   });
-  dlg.Button(IDC_FONT)->click();
-  EXPECT_STREQ(dlg.Settings().Police, "Liberation Mono");
-  const CharFormat after = dlg.InputBox()->GetDefaultCharFormat();
+  probe.Button(IDC_FONT)->click();
+  EXPECT_STREQ(probe.Settings().Police, "Liberation Mono");
+  const CharFormat after = probe.InputBox()->GetDefaultCharFormat();
   EXPECT_STREQ(after.FaceName, "Liberation Mono");
   EXPECT_EQ(after.Color, before.Color);
   EXPECT_EQ(after.Height, before.Height);
@@ -134,16 +137,17 @@ TEST(StyleControls, ChoosingAFaceChangesTheFaceOnly) {
     chooser->Select("Liberation Serif");
     chooser->reject();
   });
-  dlg.Button(IDC_FONT)->click();
-  EXPECT_STREQ(dlg.Settings().Police, "Liberation Mono");
-  EXPECT_STREQ(dlg.InputBox()->GetDefaultCharFormat().FaceName, "Liberation Mono");
+  probe.Button(IDC_FONT)->click();
+  EXPECT_STREQ(probe.Settings().Police, "Liberation Mono");
+  EXPECT_STREQ(probe.InputBox()->GetDefaultCharFormat().FaceName, "Liberation Mono");
 }
 
 TEST(StyleControls, TheColourChooserOpensAtBlackAndChangesTheColourOnly) {
   CJaseloDlg dlg;
   PrepareWindow(dlg, "me");
-  dlg.Settings().Color = MakeColor(0, 200, 0);
-  const CharFormat before = dlg.InputBox()->GetDefaultCharFormat();
+  const CJaseloDlgProbe probe(dlg);
+  probe.Settings().Color = MakeColor(0, 200, 0);
+  const CharFormat before = probe.InputBox()->GetDefaultCharFormat();
 
   QColor opened;
   OnNextModal([&opened](QWidget* modal) {
@@ -153,17 +157,17 @@ TEST(StyleControls, TheColourChooserOpensAtBlackAndChangesTheColourOnly) {
     chooser->setCurrentColor(QColor(200, 10, 20));
     chooser->accept();
   });
-  dlg.Button(IDC_COLOR)->click();
+  probe.Button(IDC_COLOR)->click();
   EXPECT_EQ(opened, QColor(0, 0, 0));
-  EXPECT_EQ(dlg.Settings().Color, MakeColor(200, 10, 20));
-  const CharFormat after = dlg.InputBox()->GetDefaultCharFormat();
+  EXPECT_EQ(probe.Settings().Color, MakeColor(200, 10, 20));
+  const CharFormat after = probe.InputBox()->GetDefaultCharFormat();
   EXPECT_EQ(after.Color, MakeColor(200, 10, 20));
   EXPECT_STREQ(after.FaceName, before.FaceName);
   EXPECT_EQ(after.Effects, before.Effects);
 
   OnNextModal([](QWidget* modal) { qobject_cast<QDialog*>(modal)->reject(); });
-  dlg.Button(IDC_COLOR)->click();
-  EXPECT_EQ(dlg.Settings().Color, MakeColor(200, 10, 20));
+  probe.Button(IDC_COLOR)->click();
+  EXPECT_EQ(probe.Settings().Color, MakeColor(200, 10, 20));
 }
 
 TEST(StyleControls, BoxesTitleAndScrollBarsLookAsMeantOnAnyDesktop) {
@@ -176,24 +180,25 @@ TEST(StyleControls, BoxesTitleAndScrollBarsLookAsMeantOnAnyDesktop) {
   {
     CJaseloDlg dlg;
     PrepareWindow(dlg, "a[*]b [*][*]");
+    const CJaseloDlgProbe probe(dlg);
     // A dark palette set after the window exists does not reach the boxes either.
     QApplication::setPalette(QPalette(QColor(20, 20, 20)));
-    for (CRichEdit* box : {dlg.InputBox(), dlg.Transcript()}) {
+    for (CRichEdit* box : {probe.InputBox(), probe.Transcript()}) {
       EXPECT_EQ(box->palette().color(QPalette::Base), QColor(Qt::white));
       EXPECT_EQ(box->palette().color(QPalette::Text), QColor(Qt::black));
     }
-    EXPECT_EQ(dlg.InputBox()->GetDefaultCharFormat().Color, MakeColor(0, 0, 0));
+    EXPECT_EQ(probe.InputBox()->GetDefaultCharFormat().Color, MakeColor(0, 0, 0));
 
-    dlg.ShowTitle();
+    probe.ShowTitle();
     ASSERT_NE(dlg.windowHandle(), nullptr);
     EXPECT_EQ(dlg.windowHandle()->title(), "Jaselo -- a[*]b [*][*]");
 
     // The input box never shows a vertical scroll bar, however many lines it holds.
     QApplication::clipboard()->setText(QString("line\n").repeated(20));
-    dlg.InputBox()->paste();
+    probe.InputBox()->paste();
     QApplication::processEvents();
-    EXPECT_FALSE(dlg.InputBox()->verticalScrollBar()->isVisible());
-    EXPECT_TRUE(dlg.Transcript()->verticalScrollBar()->isVisible());
+    EXPECT_FALSE(probe.InputBox()->verticalScrollBar()->isVisible());
+    EXPECT_TRUE(probe.Transcript()->verticalScrollBar()->isVisible());
   }
   QApplication::setPalette(saved);
 }

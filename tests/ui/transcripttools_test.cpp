@@ -28,7 +28,7 @@ void Say(CJaseloDlg& dlg, uint16_t type, const char* name, const char* text, con
          uint16_t red = 0, uint16_t bold = 0, uint16_t italic = 0, uint16_t underline = 0) {
   ChatEvent e;
   FillEvent(e, type, name, text, face, red, 0, 0, bold, italic, underline);
-  dlg.DispatchEvent(e);
+  CJaseloDlgProbe(dlg).DispatchEvent(e);
 }
 CTranscriptActions* Actions(CJaseloDlg& dlg) { return dlg.findChild<CTranscriptActions*>(); }
 // Presses Ctrl+S and gives the chooser `path`; returns what an error box said.
@@ -48,7 +48,7 @@ std::string SaveWithCtrlS(CJaseloDlg& dlg, const QString& path, QString* propose
   });
   watch.start(20);
   if (!Activate(dlg)) return "the window is not active";
-  QTest::keyClick(dlg.InputBox(), Qt::Key_S, Qt::ControlModifier);
+  QTest::keyClick(CJaseloDlgProbe(dlg).InputBox(), Qt::Key_S, Qt::ControlModifier);
   return said;
 }
 // What a reader sees of each run: its text, face, colour and effects.
@@ -69,10 +69,11 @@ QString Read(const QString& path) {
 TEST(TranscriptSave, HtmlAndTextHoldEveryLineWithItsStyleAndAFailureLosesNothing) {
   CJaseloDlg dlg;
   PrepareWindow(dlg, "me");
+  const CJaseloDlgProbe probe(dlg);
   Say(dlg, CHAT_SAYS, "bob", "bold <b>x</b> & https://example.org", "Liberation Serif", 200, 1, 0, 1);
   Say(dlg, CHAT_PRIVATE, "eve", "two\r\nlines", "Liberation Mono", 0, 0, 1, 0);
   Say(dlg, CHAT_JOINED, "carol", nullptr);
-  const QTextDocument* shown = dlg.Transcript()->document();
+  const QTextDocument* shown = probe.Transcript()->document();
   QTemporaryDir dir;
   const QString html = dir.filePath("t.html"), text = dir.filePath("t.TXT");
 
@@ -89,10 +90,10 @@ TEST(TranscriptSave, HtmlAndTextHoldEveryLineWithItsStyleAndAFailureLosesNothing
   EXPECT_EQ(Seen(&reread), Seen(shown));
 
   // A file that cannot be written: an error box, and the transcript as it was.
-  const QString before = dlg.Transcript()->toHtml();
+  const QString before = probe.Transcript()->toHtml();
   const std::string said = SaveWithCtrlS(dlg, "/proc/no-such-transcript.html");
   EXPECT_EQ(said.rfind("Error: The transcript could not be saved", 0), 0u) << said;
-  EXPECT_EQ(dlg.Transcript()->toHtml(), before);
+  EXPECT_EQ(probe.Transcript()->toHtml(), before);
 
   // The context menu keeps Copy and Select All beside the new commands.
   std::unique_ptr<QMenu> menu(Actions(dlg)->CreateMenu(QPoint(5, 5)));
@@ -105,13 +106,14 @@ TEST(TranscriptSave, HtmlAndTextHoldEveryLineWithItsStyleAndAFailureLosesNothing
 TEST(FindBar, MovesThroughMatchesBothWaysWrapsAndEscapeClosesItBeforeLeaving) {
   CJaseloDlg dlg;
   PrepareWindow(dlg, "me");
+  const CJaseloDlgProbe probe(dlg);
   ASSERT_TRUE(Activate(dlg));
   for (const char* line : {"Apple", "a pineapple", "no", "APPLE pie"}) Say(dlg, CHAT_SAYS, "bob", line);
-  CRichEdit* transcript = dlg.Transcript();
+  CRichEdit* transcript = probe.Transcript();
   const QRect full = transcript->geometry();
   CFindBar* bar = Actions(dlg)->FindBar();
 
-  QTest::keyClick(dlg.InputBox(), Qt::Key_F, Qt::ControlModifier);
+  QTest::keyClick(probe.InputBox(), Qt::Key_F, Qt::ControlModifier);
   ASSERT_TRUE(bar->IsOpen());
   EXPECT_EQ(QApplication::focusWidget(), bar->Field());
   EXPECT_LT(transcript->geometry().height(), full.height()) << "the bar takes room under the transcript";
@@ -129,7 +131,7 @@ TEST(FindBar, MovesThroughMatchesBothWaysWrapsAndEscapeClosesItBeforeLeaving) {
     QTest::keyClick(bar->Field(), Qt::Key_Return, step++ < 3 ? Qt::NoModifier : Qt::ShiftModifier);
     EXPECT_EQ(at(), want) << step;
   }
-  EXPECT_EQ(dlg.InputBox()->toPlainText(), QString()) << "Enter in the bar never reaches Send";
+  EXPECT_EQ(probe.InputBox()->toPlainText(), QString()) << "Enter in the bar never reaches Send";
 
   // Escape with the bar open closes it and keeps the chat, from the transcript too.
   transcript->setFocus();
@@ -138,8 +140,8 @@ TEST(FindBar, MovesThroughMatchesBothWaysWrapsAndEscapeClosesItBeforeLeaving) {
   EXPECT_FALSE(dlg.Ended());
   EXPECT_EQ(transcript->geometry(), full);
   EXPECT_TRUE(transcript->extraSelections().isEmpty());
-  EXPECT_EQ(QApplication::focusWidget(), dlg.InputBox());
-  QTest::keyClick(dlg.InputBox(), Qt::Key_Escape);
+  EXPECT_EQ(QApplication::focusWidget(), probe.InputBox());
+  QTest::keyClick(probe.InputBox(), Qt::Key_Escape);
   EXPECT_TRUE(dlg.Ended()) << "without the bar Escape leaves";
 }
 
@@ -155,7 +157,7 @@ TEST(TranscriptMarks, CtrlClickOpensExactlyTheAddressAndHeadersTellTheirTime) {
       "javascript:alert(1) http:// file:///etc https://end.example\r\nnext",
       "Liberation Serif", 200, 1);
   const QString after = QTime::currentTime().toString("HH:mm:ss");
-  CRichEdit* transcript = dlg.Transcript();
+  CRichEdit* transcript = CJaseloDlgProbe(dlg).Transcript();
   QWidget* viewport = transcript->viewport();
   const QString text = PlainText(transcript->document());
   const auto point = [&](const char* word) {

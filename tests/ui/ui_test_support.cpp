@@ -16,6 +16,26 @@
 #include "ui/toolkit/richedit.h"
 #include "ui/toolkit/toolkit.h"
 
+ChatSettings& CJaseloDlgProbe::Settings() const { return dlg.Settings(); }
+void CJaseloDlgProbe::SetConfigPath(std::string path) const { dlg.SetConfigPath(std::move(path)); }
+void CJaseloDlgProbe::ReadConfig() const { dlg.ReadConfig(); }
+void CJaseloDlgProbe::LoadButtonBitmaps() const { dlg.LoadButtonBitmaps(); }
+void CJaseloDlgProbe::SetButtonBitmaps() const { dlg.SetButtonBitmaps(); }
+void CJaseloDlgProbe::StartNetwork() const { dlg.StartNetwork(); }
+void CJaseloDlgProbe::ShowTitle() const { dlg.ShowTitle(); }
+void CJaseloDlgProbe::DispatchEvent(ChatEvent& event) const { dlg.DispatchEvent(event); }
+void CJaseloDlgProbe::AppendText(const std::string& text) const { dlg.AppendText(text); }
+void CJaseloDlgProbe::SetTranscriptLimit(int paragraphs) const { dlg.SetTranscriptLimit(paragraphs); }
+void CJaseloDlgProbe::StopPollLoop() const { dlg.StopPollLoop(); }
+CRichEdit* CJaseloDlgProbe::InputBox() const { return dlg.InputBox(); }
+CRichEdit* CJaseloDlgProbe::Transcript() const { return dlg.Transcript(); }
+QPushButton* CJaseloDlgProbe::Button(int id) const { return dlg.Button(id); }
+int CJaseloDlgProbe::ShownImage(int buttonId) const { return dlg.ShownImage(buttonId); }
+CJaseloNetwork& CJaseloDlgProbe::ServerNetwork() const { return dlg.ServerNetwork(); }
+bool CJaseloDlgProbe::IsRunning() const { return dlg.IsRunning(); }
+bool CJaseloDlgProbe::IsPolling() const { return dlg.IsPolling(); }
+bool CJaseloDlgProbe::ConnectionLost() const { return dlg.ConnectionLost(); }
+
 void TypeText(QWidget* widget, const QString& text) {
   for (QChar c : text) {
     const int key = c.unicode() < 0x80 ? int(QChar(c).toUpper().unicode()) : int(Qt::Key_unknown);
@@ -84,7 +104,7 @@ bool Peer::Connect(uint16_t port) {
 bool Peer::Join(CJaseloDlg& dlg, uint16_t port) {
   if (!Connect(port)) return false;
   const QString arrival = QString::fromStdString(nickname + " joined the chat !");
-  return PumpUntil([&] { return dlg.Transcript()->document()->toPlainText().contains(arrival); });
+  return PumpUntil([&] { return CJaseloDlgProbe(dlg).Transcript()->document()->toPlainText().contains(arrival); });
 }
 
 void Peer::Drain() {
@@ -154,30 +174,33 @@ void FillEvent(ChatEvent& event, uint16_t type, const char* name, const char* te
 }
 
 void PrepareWindow(CJaseloDlg& dlg, const char* nickname) {
+  const CJaseloDlgProbe probe(dlg);
   dlg.CreateControls();
-  dlg.LoadButtonBitmaps();
-  dlg.SetButtonBitmaps();
-  ChatSettings& s = dlg.Settings();
+  probe.LoadButtonBitmaps();
+  probe.SetButtonBitmaps();
+  ChatSettings& s = probe.Settings();
   s = ChatSettings{};
   std::snprintf(s.Pseudo, sizeof s.Pseudo, "%s", nickname);
   dlg.show();
 }
 
 uint16_t StartAsServer(CJaseloDlg& dlg) {
-  ChatSettings& s = dlg.Settings();
+  const CJaseloDlgProbe probe(dlg);
+  ChatSettings& s = probe.Settings();
   s.Client = false;
   s.Server = true;
   s.Port = 0;
-  dlg.StartNetwork();
-  return dlg.ServerNetwork().ListeningPort();
+  probe.StartNetwork();
+  return probe.ServerNetwork().ListeningPort();
 }
 
 void StartAsClient(CJaseloDlg& dlg, uint16_t port) {
-  ChatSettings& s = dlg.Settings();
+  const CJaseloDlgProbe probe(dlg);
+  ChatSettings& s = probe.Settings();
   s.Client = true;
   s.Server = false;
   s.Port = port;
-  dlg.StartNetwork();
+  probe.StartNetwork();
 }
 
 void WithinDeadline(std::chrono::milliseconds limit, const std::function<void()>& body) {

@@ -1,7 +1,8 @@
 #pragma once
-// Helpers for the widget tests: waiting while the UI thread keeps serving the
-// poll thread, reading a rich-text document back as runs of formatted text, and
-// a network participant that records what it receives.
+// Helpers for the widget tests: the chat window's test-access class, waiting
+// while the UI thread keeps serving the poll thread, reading a rich-text
+// document back as runs of formatted text, and a network participant that
+// records what it receives.
 
 #include <QColor>
 #include <QString>
@@ -13,9 +14,43 @@
 
 #include "chat/jaselonetwork.h"
 
+class CJaseloDlg;
+class CRichEdit;
+class QPushButton;
 class QTextDocument;
 class QWidget;
-class CJaseloDlg;
+struct ChatSettings;
+
+// The chat window's friend: the tests' one way in to the parts of the window
+// that only they look at or drive directly. Each call is the window's own.
+class CJaseloDlgProbe {
+ public:
+  explicit CJaseloDlgProbe(CJaseloDlg& dlg) : dlg(dlg) {}
+
+  ChatSettings& Settings() const;
+  void SetConfigPath(std::string path) const;
+  void ReadConfig() const;
+  void LoadButtonBitmaps() const;
+  void SetButtonBitmaps() const;
+  void StartNetwork() const;
+  void ShowTitle() const;
+  void DispatchEvent(ChatEvent& event) const;
+  void AppendText(const std::string& text) const;
+  void SetTranscriptLimit(int paragraphs) const;
+  void StopPollLoop() const;
+
+  CRichEdit* InputBox() const;
+  CRichEdit* Transcript() const;
+  QPushButton* Button(int id) const;
+  int ShownImage(int buttonId) const;
+  CJaseloNetwork& ServerNetwork() const;
+  bool IsRunning() const;
+  bool IsPolling() const;
+  bool ConnectionLost() const;
+
+ private:
+  CJaseloDlg& dlg;
+};
 
 // Types `text` into `widget` key by key, letters outside ASCII included.
 void TypeText(QWidget* widget, const QString& text);

@@ -40,23 +40,24 @@ void ExpectRun(const Run& r, const QString& text, const QString& face, const QCo
 TEST(ChatWindow, EnterSendsOneLineWithTheWindowsStyleAndEmptiesTheBox) {
   CJaseloDlg dlg;
   PrepareWindow(dlg, "alice");
+  const CJaseloDlgProbe probe(dlg);
   const uint16_t port = StartAsServer(dlg);
   ASSERT_NE(port, 0);
   Peer peer("peer");
   ASSERT_TRUE(peer.Join(dlg, port));
-  ASSERT_TRUE(PumpUntil([&] { return PlainText(dlg.Transcript()->document()).contains("peer joined"); }));
+  ASSERT_TRUE(PumpUntil([&] { return PlainText(probe.Transcript()->document()).contains("peer joined"); }));
 
   // The style fields, not what the box shows, travel with the line.
-  ChatSettings& s = dlg.Settings();
+  ChatSettings& s = probe.Settings();
   std::snprintf(s.Police, sizeof s.Police, "%s", "Liberation Serif");
   s.Color = MakeColor(10, 20, 30);
   s.Bold = true;
   s.Underline = true;
-  ASSERT_FALSE(dlg.InputBox()->GetDefaultCharFormat().Effects & CFE_BOLD);
+  ASSERT_FALSE(probe.InputBox()->GetDefaultCharFormat().Effects & CFE_BOLD);
 
-  QTest::keyClicks(dlg.InputBox(), "hello %s world");
-  QTest::keyClick(dlg.InputBox(), Qt::Key_Return);
-  EXPECT_EQ(dlg.InputBox()->toPlainText(), QString());
+  QTest::keyClicks(probe.InputBox(), "hello %s world");
+  QTest::keyClick(probe.InputBox(), Qt::Key_Return);
+  EXPECT_EQ(probe.InputBox()->toPlainText(), QString());
 
   ASSERT_TRUE(peer.WaitForEvents(1));
   ASSERT_TRUE(peer.Say("marker"));
@@ -75,21 +76,22 @@ TEST(ChatWindow, EnterSendsOneLineWithTheWindowsStyleAndEmptiesTheBox) {
   EXPECT_EQ(peer.events[1].text, "marker") << "exactly one line was sent";
 
   // In the server role the own line shows once, through the own client.
-  ASSERT_TRUE(PumpUntil([&] { return PlainText(dlg.Transcript()->document()).contains("marker"); }));
-  EXPECT_EQ(PlainText(dlg.Transcript()->document()).count("hello %s world"), 1);
+  ASSERT_TRUE(PumpUntil([&] { return PlainText(probe.Transcript()->document()).contains("marker"); }));
+  EXPECT_EQ(PlainText(probe.Transcript()->document()).count("hello %s world"), 1);
 }
 
 TEST(ChatWindow, AnEmptyBoxSendsNothing) {
   CJaseloDlg dlg;
   PrepareWindow(dlg, "alice");
+  const CJaseloDlgProbe probe(dlg);
   const uint16_t port = StartAsServer(dlg);
   Peer peer("peer");
   ASSERT_TRUE(peer.Join(dlg, port));
 
-  QTest::keyClick(dlg.InputBox(), Qt::Key_Return);
-  dlg.Button(IDC_SEND)->click();
-  QTest::keyClicks(dlg.InputBox(), "   ");
-  QTest::keyClick(dlg.InputBox(), Qt::Key_Return);  // blanks are a line like any other
+  QTest::keyClick(probe.InputBox(), Qt::Key_Return);
+  probe.Button(IDC_SEND)->click();
+  QTest::keyClicks(probe.InputBox(), "   ");
+  QTest::keyClick(probe.InputBox(), Qt::Key_Return);  // blanks are a line like any other
 
   ASSERT_TRUE(peer.WaitForEvents(1));
   EXPECT_EQ(peer.events[0].text, "   ");
@@ -104,21 +106,22 @@ TEST(ChatWindow, TheOwnLineShowsOnlyWhenTheServerRelaysIt) {
 
   CJaseloDlg dlg;
   PrepareWindow(dlg, "alice");
+  const CJaseloDlgProbe probe(dlg);
   StartAsClient(dlg, server.ListeningPort());
-  ASSERT_TRUE(dlg.IsRunning());
+  ASSERT_TRUE(probe.IsRunning());
 
-  QTest::keyClicks(dlg.InputBox(), "echo?");
-  QTest::keyClick(dlg.InputBox(), Qt::Key_Return);
+  QTest::keyClicks(probe.InputBox(), "echo?");
+  QTest::keyClick(probe.InputBox(), Qt::Key_Return);
   ASSERT_TRUE(PumpUntil([&] { return server.QueuedCount() >= 1; }));
   // Give the poll loop a few passes: nothing may appear without the relay.
   PumpUntil([] { return false; }, std::chrono::milliseconds(200));
-  EXPECT_EQ(PlainText(dlg.Transcript()->document()), QString());
+  EXPECT_EQ(PlainText(probe.Transcript()->document()), QString());
 
   ChatEvent relayed;
   ASSERT_TRUE(server.ProcessPacketInQueue(relayed));
-  ASSERT_TRUE(PumpUntil([&] { return PlainText(dlg.Transcript()->document()).contains("echo?"); }));
-  EXPECT_EQ(PlainText(dlg.Transcript()->document()), QString("alice says :\necho?\n\n"));
-  dlg.StopPollLoop();
+  ASSERT_TRUE(PumpUntil([&] { return PlainText(probe.Transcript()->document()).contains("echo?"); }));
+  EXPECT_EQ(PlainText(probe.Transcript()->document()), QString("alice says :\necho?\n\n"));
+  probe.StopPollLoop();
   server.StopServer();
 }
 
@@ -128,9 +131,10 @@ TEST(ChatWindow, ALineThatCannotGoStaysAndALostConnectionIsSaidOnce) {
   server.ServerListen(0);
   CJaseloDlg dlg;
   PrepareWindow(dlg, "alice");
+  const CJaseloDlgProbe probe(dlg);
   StartAsClient(dlg, server.ListeningPort());
-  ASSERT_TRUE(dlg.IsRunning());
-  CRichEdit* box = dlg.InputBox();
+  ASSERT_TRUE(probe.IsRunning());
+  CRichEdit* box = probe.InputBox();
   const QString transcript = "alice says :\nfirst\n\nConnection to the server lost !\n\n";
 
   // Too long for one message (possible only past the box's limit): not sent, kept.
@@ -150,48 +154,50 @@ TEST(ChatWindow, ALineThatCannotGoStaysAndALostConnectionIsSaidOnce) {
   // The relay arrives before the end, so it shows before the notice.
   server.StopServer();
   server.Cleanup();  // closes the connections too
-  ASSERT_TRUE(PumpUntil([&] { return dlg.ConnectionLost(); }));
+  ASSERT_TRUE(PumpUntil([&] { return probe.ConnectionLost(); }));
   PumpUntil([] { return false; }, std::chrono::milliseconds(200));
-  EXPECT_EQ(PlainText(dlg.Transcript()->document()), transcript);
-  const auto runs = Runs(dlg.Transcript()->document());
+  EXPECT_EQ(PlainText(probe.Transcript()->document()), transcript);
+  const auto runs = Runs(probe.Transcript()->document());
   ExpectRun(runs.back(), "Connection to the server lost !\n\n", "Courier New", kGreen, false, false, false);
 
   // From now on Send leaves the line where it is.
   QTest::keyClicks(box, "kept");
   QTest::keyClick(box, Qt::Key_Return);
-  dlg.Button(IDC_SEND)->click();
+  probe.Button(IDC_SEND)->click();
   EXPECT_EQ(box->toPlainText(), "kept");
   dlg.OnCancel();
-  EXPECT_FALSE(dlg.IsPolling());
-  EXPECT_EQ(PlainText(dlg.Transcript()->document()), transcript);
+  EXPECT_FALSE(probe.IsPolling());
+  EXPECT_EQ(PlainText(probe.Transcript()->document()), transcript);
 
   // In the server role, the own client's connection counts the same way.
   CJaseloDlg host;
   PrepareWindow(host, "host");
+  const CJaseloDlgProbe hostProbe(host);
   StartAsServer(host);
-  ASSERT_TRUE(PumpUntil([&] { return host.ServerNetwork().ClientTable().size() == 1; }));
-  host.ServerNetwork().RemoveClientByName("host");
+  ASSERT_TRUE(PumpUntil([&] { return hostProbe.ServerNetwork().ClientTable().size() == 1; }));
+  hostProbe.ServerNetwork().RemoveClientByName("host");
   EXPECT_TRUE(PumpUntil(
-      [&] { return PlainText(host.Transcript()->document()) == "Connection to the server lost !\n\n"; }));
+      [&] { return PlainText(hostProbe.Transcript()->document()) == "Connection to the server lost !\n\n"; }));
 }
 
 TEST(Transcript, EachKindOfLineHasItsTextFaceColourAndEffects) {
   CJaseloDlg dlg;
   PrepareWindow(dlg, "me");
+  const CJaseloDlgProbe probe(dlg);
   ChatEvent e;
   FillEvent(e, CHAT_SAYS, "bob", "bold and underlined", "Liberation Serif", 10, 20, 30, 1, 0, 1);
-  dlg.DispatchEvent(e);
+  probe.DispatchEvent(e);
   e = ChatEvent{};
   FillEvent(e, CHAT_PRIVATE, "eve", "plain\r\nsecond line", "Liberation Mono", 0, 0, 255, 0, 1, 0);
-  dlg.DispatchEvent(e);
+  probe.DispatchEvent(e);
   e = ChatEvent{};
   FillEvent(e, CHAT_JOINED, "carol");
-  dlg.DispatchEvent(e);
+  probe.DispatchEvent(e);
   e = ChatEvent{};
   FillEvent(e, CHAT_DISCONNECTED, "!!! SERVER !!!");
-  dlg.DispatchEvent(e);
+  probe.DispatchEvent(e);
 
-  const auto runs = Runs(dlg.Transcript()->document());
+  const auto runs = Runs(probe.Transcript()->document());
   ASSERT_EQ(runs.size(), 5u);
   ExpectRun(runs[0], "bob says :\n", "Courier New", kGrey, false, false, false);
   ExpectRun(runs[1], "bold and underlined\n\n", "Liberation Serif", QColor(10, 20, 30), true, false, true);
@@ -207,19 +213,20 @@ TEST(Transcript, EachKindOfLineHasItsTextFaceColourAndEffects) {
 TEST(Transcript, PeerFieldsAreShownLiterallyAndCutToTheirLimits) {
   CJaseloDlg dlg;
   PrepareWindow(dlg, "me");
+  const CJaseloDlgProbe probe(dlg);
   ChatEvent e;
   // Percent signs, effect values other than 1, colour components above 255, a
   // face name longer than 31 bytes, an empty text.
   FillEvent(e, CHAT_SAYS, "%s%n%d", "t", "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789", 256, 300, 511, 2, 2, 2);
-  dlg.DispatchEvent(e);
+  probe.DispatchEvent(e);
   e = ChatEvent{};
   FillEvent(e, CHAT_SAYS, "x", "");
-  dlg.DispatchEvent(e);
+  probe.DispatchEvent(e);
   e = ChatEvent{};
   FillEvent(e, CHAT_SAYS, "y", "100% <b>not bold</b> &amp; CR\rLF\nend");
-  dlg.DispatchEvent(e);
+  probe.DispatchEvent(e);
 
-  const auto runs = Runs(dlg.Transcript()->document());
+  const auto runs = Runs(probe.Transcript()->document());
   ASSERT_EQ(runs.size(), 4u);
   ExpectRun(runs[0], "%s%n%d says :\n", "Courier New", kGrey, false, false, false);
   ExpectRun(runs[1], "t\n\n", "ABCDEFGHIJKLMNOPQRSTUVWXYZ01234", QColor(0, 44, 255), false, false, false);
@@ -230,11 +237,11 @@ TEST(Transcript, PeerFieldsAreShownLiterallyAndCutToTheirLimits) {
   // A name never breaks a line: its control characters show as U+FFFD.
   const QString x(QChar(0xFFFD)), shown = "carol says :" + x + x + "ok" + x + x + x + x + "bob ";
   for (uint16_t type : {CHAT_SAYS, CHAT_PRIVATE, CHAT_JOINED, CHAT_DISCONNECTED}) {
-    dlg.Transcript()->clear();
+    probe.Transcript()->clear();
     e = ChatEvent{};
     FillEvent(e, type, "carol says :\r\nok\r\n\r\nbob", type <= CHAT_PRIVATE ? "t" : nullptr);
-    dlg.DispatchEvent(e);
-    const QString text = PlainText(dlg.Transcript()->document());
+    probe.DispatchEvent(e);
+    const QString text = PlainText(probe.Transcript()->document());
     EXPECT_TRUE(text.startsWith(shown) || text.startsWith("(*private*) " + shown)) << text.toStdString();
   }
 }
@@ -242,42 +249,45 @@ TEST(Transcript, PeerFieldsAreShownLiterallyAndCutToTheirLimits) {
 TEST(Transcript, KeepsOnlyItsNewestParagraphsUpToTheBound) {
   CJaseloDlg dlg;
   PrepareWindow(dlg, "me");
-  dlg.SetTranscriptLimit(20);
+  const CJaseloDlgProbe probe(dlg);
+  probe.SetTranscriptLimit(20);
   for (int i = 0; i < 100; ++i) {
     ChatEvent e;
     FillEvent(e, CHAT_SAYS, "bob", std::to_string(i).c_str());
-    dlg.DispatchEvent(e);
-    ASSERT_LE(dlg.Transcript()->document()->blockCount(), 20) << i;
+    probe.DispatchEvent(e);
+    ASSERT_LE(probe.Transcript()->document()->blockCount(), 20) << i;
   }
   // Whole paragraphs go, oldest first; the newest lines stay whole.
-  const QString text = PlainText(dlg.Transcript()->document());
+  const QString text = PlainText(probe.Transcript()->document());
   EXPECT_TRUE(text.endsWith("bob says :\n97\n\nbob says :\n98\n\nbob says :\n99\n\n")) << text.toStdString();
   EXPECT_FALSE(text.contains("\n90\n")) << text.toStdString();
-  const auto runs = Runs(dlg.Transcript()->document());
+  const auto runs = Runs(probe.Transcript()->document());
   ExpectRun(runs.back(), "99\n\n", "Arial", QColor(0, 0, 0), false, false, false);
 }
 
 TEST(Transcript, UnrelayedAndUnknownTypesLeaveItUnchanged) {
   CJaseloDlg dlg;
   PrepareWindow(dlg, "me");
+  const CJaseloDlgProbe probe(dlg);
   ChatEvent e;
   FillEvent(e, CHAT_UNRELAYED, "bob", "hidden");
-  dlg.DispatchEvent(e);
+  probe.DispatchEvent(e);
   FillEvent(e, 9, "bob", "hidden");
-  dlg.DispatchEvent(e);
+  probe.DispatchEvent(e);
   FillEvent(e, 0, "bob", "hidden");
-  dlg.DispatchEvent(e);
-  EXPECT_TRUE(dlg.Transcript()->document()->isEmpty());
+  probe.DispatchEvent(e);
+  EXPECT_TRUE(probe.Transcript()->document()->isEmpty());
 }
 
 TEST(ChatWindow, EveryKindOfIncomingLineReachesTheTranscript) {
   CJaseloDlg dlg;
   PrepareWindow(dlg, "alice");
+  const CJaseloDlgProbe probe(dlg);
   const uint16_t port = StartAsServer(dlg);
   Peer bob("bob");
   ASSERT_TRUE(bob.Join(dlg, port));
   auto shown = [&](const char* text) {
-    return PumpUntil([&] { return PlainText(dlg.Transcript()->document()).contains(text); });
+    return PumpUntil([&] { return PlainText(probe.Transcript()->document()).contains(text); });
   };
   ASSERT_TRUE(shown("bob joined the chat !"));
   ASSERT_TRUE(bob.Say("public words", "Liberation Sans", 200, 0, 0, 0, 1, 0));
@@ -286,20 +296,20 @@ TEST(ChatWindow, EveryKindOfIncomingLineReachesTheTranscript) {
   ASSERT_TRUE(shown("for alice only"));
   ASSERT_TRUE(bob.Network().SendDisconnectMessage("bob"));
   ASSERT_TRUE(shown("bob is disconnected !"));
-  EXPECT_EQ(PlainText(dlg.Transcript()->document()),
-            QString("bob joined the chat !\n\n"
-                    "bob says :\npublic words\n\n"
-                    "(*private*) bob says :\nfor alice only\n\n"
-                    "bob is disconnected !\n\n"));
+  EXPECT_EQ(PlainText(probe.Transcript()->document()), QString("bob joined the chat !\n\n"
+                                                               "bob says :\npublic words\n\n"
+                                                               "(*private*) bob says :\nfor alice only\n\n"
+                                                               "bob is disconnected !\n\n"));
 }
 
 TEST(PollLoop, FiveHundredLinesArriveInOrderWhileTheUiStaysResponsive) {
   CJaseloDlg dlg;
   PrepareWindow(dlg, "alice");
+  const CJaseloDlgProbe probe(dlg);
   const uint16_t port = StartAsServer(dlg);
   Peer bob("bob");
   ASSERT_TRUE(bob.Join(dlg, port));
-  ASSERT_TRUE(PumpUntil([&] { return PlainText(dlg.Transcript()->document()).contains("joined"); }));
+  ASSERT_TRUE(PumpUntil([&] { return PlainText(probe.Transcript()->document()).contains("joined"); }));
 
   // A timer on the UI thread measures how long the thread is kept from its events.
   QElapsedTimer clock;
@@ -315,10 +325,10 @@ TEST(PollLoop, FiveHundredLinesArriveInOrderWhileTheUiStaysResponsive) {
   constexpr int kLines = 500;
   for (int i = 0; i < kLines; ++i) ASSERT_TRUE(bob.Say(("line " + std::to_string(i)).c_str()));
   ASSERT_TRUE(PumpUntil(
-      [&] { return PlainText(dlg.Transcript()->document()).contains(QString("line %1\n").arg(kLines - 1)); },
+      [&] { return PlainText(probe.Transcript()->document()).contains(QString("line %1\n").arg(kLines - 1)); },
       std::chrono::seconds(30)));
 
-  const QString text = PlainText(dlg.Transcript()->document());
+  const QString text = PlainText(probe.Transcript()->document());
   qsizetype from = 0;
   for (int i = 0; i < kLines; ++i) {
     const qsizetype at = text.indexOf(QString("bob says :\nline %1\n\n").arg(i), from);
@@ -333,17 +343,18 @@ TEST(PollLoop, StoppingWhileAppendsArePendingNeverDeadlocks) {
     for (int round = 0; round < 3; ++round) {
       CJaseloDlg dlg;
       PrepareWindow(dlg, "alice");
+      const CJaseloDlgProbe probe(dlg);
       const uint16_t port = StartAsServer(dlg);
       Peer bob("bob");
       ASSERT_TRUE(bob.Join(dlg, port));
       for (int i = 0; i < 200; ++i) ASSERT_TRUE(bob.Say("flood"));
       // The UI thread serves nothing until it stops the loop: the poll thread is
       // then blocked on an append that only the stop can carry out.
-      ASSERT_TRUE(WaitFor([&] { return dlg.ServerNetwork().QueuedCount() > 0; }));
+      ASSERT_TRUE(WaitFor([&] { return probe.ServerNetwork().QueuedCount() > 0; }));
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
-      dlg.StopPollLoop();
-      EXPECT_FALSE(dlg.IsPolling());
-      EXPECT_FALSE(dlg.IsRunning());
+      probe.StopPollLoop();
+      EXPECT_FALSE(probe.IsPolling());
+      EXPECT_FALSE(probe.IsRunning());
     }
   });
 }
