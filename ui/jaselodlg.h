@@ -28,17 +28,16 @@ constexpr int TRANSCRIPT_MAX_PARAGRAPHS = 10000;
 // Height of the input box's and of all transcript text, in twips (9.5 points).
 constexpr int32_t TEXT_HEIGHT_TWIPS = 190;
 
-class CJaseloDlg : public CDialog, public CThread {
+// The poll thread is the window's own: nobody else starts, waits for or locks it.
+class CJaseloDlg : public CDialog, private CThread {
  public:
   explicit CJaseloDlg(QWidget* parent = nullptr);
   ~CJaseloDlg() override;
 
-  // The hooks keep the access their bases give them: the modal run calls
-  // OnInitDialog, the close box and Escape lead to OnCancel, the poll thread
-  // runs ThreadProc.
+  // The dialog's hooks keep the access CDialog gives them: the modal run calls
+  // OnInitDialog, the close box and Escape lead to OnCancel.
   bool OnInitDialog() override;
   void OnCancel() override;
-  uint32_t ThreadProc() override;
   // The program saves the settings with it once the window has ended.
   void WriteConfig();
 
@@ -60,6 +59,7 @@ class CJaseloDlg : public CDialog, public CThread {
 
   // Chatting.
   void OnSend();
+  uint32_t ThreadProc() override;
   // Shows one event of the own client by its Type; other types are dropped.
   void DispatchEvent(ChatEvent& event);
 
