@@ -49,8 +49,8 @@ ChatSettings AsApplied(ChatSettings s) {
 }
 
 bool Same(const ChatSettings& x, const ChatSettings& y) {
-  return x.Bold == y.Bold && x.Italic == y.Italic && x.Underline == y.Underline && x.Server == y.Server &&
-         x.Client == y.Client && x.Port == y.Port && std::memcmp(x.Ip, y.Ip, sizeof x.Ip) == 0 &&
+  return x.Bold == y.Bold && x.Italic == y.Italic && x.Underline == y.Underline && x.Role == y.Role &&
+         x.Port == y.Port && std::memcmp(x.Ip, y.Ip, sizeof x.Ip) == 0 &&
          x.Color == y.Color && std::strcmp(x.Police, y.Police) == 0 && std::strcmp(x.Pseudo, y.Pseudo) == 0;
 }
 

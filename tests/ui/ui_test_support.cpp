@@ -165,8 +165,7 @@ void PrepareWindow(CJaseloDlg& dlg, const char* nickname) {
 
 uint16_t StartAsServer(CJaseloDlg& dlg) {
   ChatSettings& s = dlg.Settings();
-  s.Client = false;
-  s.Server = true;
+  s.Role = TYPE_SERVER;
   s.Port = 0;
   dlg.StartNetwork();
   return dlg.ServerNetwork().ListeningPort();
@@ -174,8 +173,7 @@ uint16_t StartAsServer(CJaseloDlg& dlg) {
 
 void StartAsClient(CJaseloDlg& dlg, uint16_t port) {
   ChatSettings& s = dlg.Settings();
-  s.Client = true;
-  s.Server = false;
+  s.Role = TYPE_CLIENT;
   s.Port = port;
   dlg.StartNetwork();
 }
