@@ -297,9 +297,9 @@ bool ReadConfigFile(const std::string& path, ChatSettings& settings) {
   settings.Port = static_cast<uint16_t>(middle[6]);
   settings.Color = (static_cast<uint32_t>(tail[0]) & 0xFFu) | (static_cast<uint32_t>(tail[1]) & 0xFFu) << 8 |
                    (static_cast<uint32_t>(tail[2]) & 0xFFu) << 16;
-  settings.Bold = tail[3] == 0;
-  settings.Italic = tail[4] == 0;
-  settings.Underline = tail[5] == 0;
+  settings.Bold = tail[3] != 0;
+  settings.Italic = tail[4] != 0;
+  settings.Underline = tail[5] != 0;
   // A count reaching over the line break leaves CR LF in a text; it must not
   // reach the title, the wire or the next write.
   CopySettingText(settings.Police, FaceNameForSettings(police));

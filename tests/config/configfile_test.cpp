@@ -86,14 +86,9 @@ ChatSettings ReferenceRead(const std::string& path) {
 
 class ConfigFileTest : public ::testing::Test {
  protected:
-  // Reads the file as the window does: the three flags come back inverted and
-  // its ApplySettings toggles each once.
   ChatSettings Read() {
     ChatSettings s;
     EXPECT_TRUE(ReadConfigFile(path, s));
-    s.Bold = !s.Bold;
-    s.Italic = !s.Italic;
-    s.Underline = !s.Underline;
     return s;
   }
   ChatSettings Read(const std::string& bytes) {

@@ -81,6 +81,8 @@ TEST(StyleControls, ApplySettingsFromAFileWithBoldAndUnderlineOn) {
          "#Police\r\n17 Liberation Serif\r\n#Couleur\r\n255 128 0\r\n#Mode\r\n2 0 7\r\n";
   CJaseloDlg dlg;
   PrepareWindow(dlg, "me");
+  // Italic on before the read: the file's 0 must turn it off again.
+  dlg.Button(IDC_ITALIC)->click();
   dlg.SetConfigPath(dir.File("config.cfg"));
   dlg.ReadConfig();
 
