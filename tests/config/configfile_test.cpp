@@ -38,8 +38,8 @@ std::string Load(const std::string& path) {
 std::string Describe(const ChatSettings& s) {
   char line[128];
   std::snprintf(line, sizeof(line), "B%d I%d U%d role %d port %u ip %u.%u.%u.%u colour %06x police '", s.Bold,
-                s.Italic, s.Underline, int{s.Role}, unsigned{s.Port}, unsigned{s.Ip[0]},
-                unsigned{s.Ip[1]}, unsigned{s.Ip[2]}, unsigned{s.Ip[3]}, s.Color);
+                s.Italic, s.Underline, int{s.Role}, unsigned{s.Port}, unsigned{s.Ip[0]}, unsigned{s.Ip[1]},
+                unsigned{s.Ip[2]}, unsigned{s.Ip[3]}, s.Color);
   return line + std::string(s.Police) + "' pseudo '" + s.Pseudo + "'";
 }
 
@@ -168,10 +168,7 @@ TEST_F(ConfigFileTest, ReadsWhatTheMatchingRulesGive) {
       {"count smaller than the text", "#Pseudo\r\n3 alice\r\n" + rest,
        ChatSettings{.Port = 0, .Ip = {0, 0, 0, 0}, .Police = "", .Pseudo = "al"}},
       {"huge count stops at 31 bytes", "#Pseudo\r\n2147483647 " + std::string(40, 'x') + "\r\n" + rest,
-       ChatSettings{.Port = 0,
-                    .Ip = {0, 0, 0, 0},
-                    .Police = "",
-                    .Pseudo = "xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx"}},
+       ChatSettings{.Port = 0, .Ip = {0, 0, 0, 0}, .Police = "", .Pseudo = "xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx"}},
       {"negative count reads no text", "#Pseudo\r\n-5 bob\r\n" + rest, kAllZero},
       // The mismatch leaves the line break unread, so the next step goes on.
       {"a lone sign is consumed",
