@@ -34,7 +34,7 @@ void FillName(ChatEvent& event, const std::string& name, uint16_t type) {
 }  // namespace
 
 bool CJaseloNetwork::StartupServer() {
-  if (IsServer() || IsClient()) return false;
+  if (Role()) return false;
   return Startup(TYPE_SERVER);
 }
 
@@ -47,7 +47,7 @@ void CJaseloNetwork::StopServer() {
 }
 
 bool CJaseloNetwork::StartupClient(const char* nickname) {
-  if (IsServer() || IsClient()) return false;
+  if (Role()) return false;
   return Startup(TYPE_CLIENT, nickname);
 }
 

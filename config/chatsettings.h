@@ -3,12 +3,13 @@
 
 #include <cstdint>
 
+#include "protocol/headers.h"
+
 struct ChatSettings {
   bool Bold = false;
   bool Italic = false;
   bool Underline = false;
-  bool Server = false;
-  bool Client = true;
+  EndpointRole Role = TYPE_CLIENT;
   uint16_t Port = 27015;
   uint16_t Ip[4] = {127, 0, 0, 1};  // in the order of the dotted form
   uint32_t Color = 0;               // red in bits 0-7, green 8-15, blue 16-23

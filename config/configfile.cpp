@@ -180,7 +180,8 @@ std::string FormatSettings(const ChatSettings& s) {
       text, sizeof(text),
       "#Pseudo\r\n%zu %.*s\r\n#Client-Server\r\n%d %d\r\n#IpAddress\r\n%d.%d.%d.%d\r\n"
       "#Port\r\n%u\r\n#Police\r\n%zu %.*s\r\n#Couleur\r\n%u %u %u\r\n#Mode\r\n%d %d %d\r\n",
-      pseudo.size() + 1, static_cast<int>(pseudo.size()), pseudo.data(), s.Client ? 1 : 0, s.Server ? 1 : 0,
+      pseudo.size() + 1, static_cast<int>(pseudo.size()), pseudo.data(), s.Role == TYPE_CLIENT ? 1 : 0,
+      s.Role == TYPE_SERVER ? 1 : 0,
       // Address parts are signed: a part read as -1 is written back as -1.
       int{static_cast<int16_t>(s.Ip[0])}, int{static_cast<int16_t>(s.Ip[1])},
       int{static_cast<int16_t>(s.Ip[2])}, int{static_cast<int16_t>(s.Ip[3])}, unsigned{s.Port},
@@ -289,15 +290,16 @@ bool ReadConfigFile(const std::string& path, ChatSettings& settings) {
   Match(in, "\r\n#Couleur\r\n%d %d %d\r\n#Mode\r\n%d %d %d\r\n", tail);
   close(fd);
 
-  settings.Client = middle[0] != 0;
-  settings.Server = middle[1] != 0;
+  // The file keeps a Client and a Server value; the Server one decides, so a
+  // file with neither or both set still names one role.
+  settings.Role = middle[1] != 0 ? TYPE_SERVER : TYPE_CLIENT;
   for (int i = 0; i < 4; ++i) settings.Ip[i] = static_cast<uint16_t>(middle[2 + i]);
   settings.Port = static_cast<uint16_t>(middle[6]);
   settings.Color = (static_cast<uint32_t>(tail[0]) & 0xFFu) | (static_cast<uint32_t>(tail[1]) & 0xFFu) << 8 |
                    (static_cast<uint32_t>(tail[2]) & 0xFFu) << 16;
-  settings.Bold = tail[3] == 0;
-  settings.Italic = tail[4] == 0;
-  settings.Underline = tail[5] == 0;
+  settings.Bold = tail[3] != 0;
+  settings.Italic = tail[4] != 0;
+  settings.Underline = tail[5] != 0;
   // A count reaching over the line break leaves CR LF in a text; it must not
   // reach the title, the wire or the next write.
   CopySettingText(settings.Police, FaceNameForSettings(police));

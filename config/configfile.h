@@ -10,11 +10,8 @@
 // Fills `settings` from the file at `path`. Returns false, leaving `settings`
 // untouched, when the file cannot be opened or is not a regular file.
 // Otherwise returns true and sets every field: a malformed file gives 0 (or an
-// empty text) for every value from its first mismatch on.
-//
-// Bold, Italic and Underline come back INVERTED (true when the file says 0):
-// the window's ApplySettings toggles each of them once, which both flips them
-// to the saved state and puts that style on the input box and the buttons.
+// empty text) for every value from its first mismatch on. The role is the
+// server exactly when the file's Server value is not 0.
 bool ReadConfigFile(const std::string& path, ChatSettings& settings);
 
 // Replaces the file at `path` with the settings as text. The old file stays

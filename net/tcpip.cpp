@@ -28,24 +28,22 @@ bool CTCPIP::Startup(uint16_t _Type, const char* nickname) {
     Diag("CTCPIP::Startup() - WSAStartup() - error %d\n", LastSocketError());
     return false;
   }
-  if (_Type == TYPE_SERVER) {
-    isServer = true;
-  } else {
+  if (_Type == TYPE_CLIENT) {
     const char* text = nickname ? nickname : "";
     nicknameLength = static_cast<uint16_t>(std::strlen(text) + 1);
     this->nickname = std::make_unique<char[]>(nicknameLength);
     std::memcpy(this->nickname.get(), text, nicknameLength);
     // A count that wrapped must still leave a terminated string.
     if (nicknameLength > 0) this->nickname[nicknameLength - 1] = '\0';
-    isClient = true;
   }
+  role = static_cast<EndpointRole>(_Type);
   started = true;
   return true;
 }
 
 void CTCPIP::StartListening(uint16_t port) {
   assert(!IsCurrentThread());
-  if (!isServer || active || !started) return;
+  if (!IsServer() || active || !started) return;
   mainSocket = CreateTcpSocket();
   if (mainSocket == INVALID_SOCKET) {
     Diag("CTCPIP::StartListening - socket() - error : %ld\n", static_cast<long>(LastSocketError()));
@@ -75,7 +73,7 @@ void CTCPIP::StartListening(uint16_t port) {
 bool CTCPIP::Connect(const char* address, uint16_t port) {
   assert(!IsCurrentThread());
   // A second connection would orphan the first socket and its thread.
-  if (!isClient || active) return false;
+  if (!IsClient() || active) return false;
   if (clientSocket != INVALID_SOCKET) {
     CloseSocket(clientSocket);
     clientSocket = INVALID_SOCKET;
@@ -107,7 +105,7 @@ bool CTCPIP::Connect(const char* address, uint16_t port) {
 
 void CTCPIP::Stop() {
   if (!active) return;
-  if (isServer && !IsCurrentThread()) {
+  if (IsServer() && !IsCurrentThread()) {
     // The last notices (departures, the shutdown) get a moment to leave.
     CMonitorGuard guard(*this);
     drainDeadline = std::chrono::steady_clock::now() + limits.closingGrace;
@@ -140,8 +138,7 @@ void CTCPIP::Cleanup() {
   CMonitorGuard guard(*this);
   nickname.reset();
   nicknameLength = 0;
-  isServer = false;
-  isClient = false;
+  role.reset();
   CloseSocket(clientSocket);
   clientSocket = INVALID_SOCKET;
   // Each connection owns its socket: clearing them closes them.

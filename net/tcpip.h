@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -69,8 +70,10 @@ class CTCPIP : public CThread {
   // The port actually bound (useful after listening on port 0).
   uint16_t ListeningPort() const { return listeningPort.load(); }
   bool IsActive() const { return active.load(); }
-  bool IsServer() const { return isServer; }
-  bool IsClient() const { return isClient; }
+  bool IsServer() const { return role == TYPE_SERVER; }
+  bool IsClient() const { return role == TYPE_CLIENT; }
+  // None before Startup and after Cleanup.
+  std::optional<EndpointRole> Role() const { return role; }
   uint16_t NicknameLength() const { return nicknameLength; }
   // Snapshots taken under the endpoint lock, in table order.
   std::vector<std::pair<Socket, std::string>> ClientTable();
@@ -90,8 +93,7 @@ class CTCPIP : public CThread {
   Socket clientSocket = INVALID_SOCKET;
   bool started = false;
   std::atomic<bool> active{false};
-  bool isServer = false;
-  bool isClient = false;
+  std::optional<EndpointRole> role;
   // Ordered by socket value: every walk follows ascending socket order.
   std::map<Socket, std::string> clientTable;
   std::unique_ptr<char[]> nickname;

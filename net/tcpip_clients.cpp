@@ -61,7 +61,7 @@ void CTCPIP::ProcessIncomingData(const uint8_t* bytes, uint16_t n, Socket socket
 }
 
 void CTCPIP::QueuePayload(const uint8_t* payload, uint16_t n, Socket socket) {
-  if (!isServer) {
+  if (!IsServer()) {
     packetQueue.Push(payload, n, socket);
     return;
   }
@@ -79,11 +79,11 @@ void CTCPIP::QueuePayload(const uint8_t* payload, uint16_t n, Socket socket) {
 }
 
 void CTCPIP::ProcessWelcomeData(const uint8_t* payload, uint16_t n, Socket socket) {
-  if (isClient) {
+  if (IsClient()) {
     packetQueue.Push(payload, n, socket);
     return;
   }
-  if (!isServer) return;
+  if (!IsServer()) return;
 
   CMonitorGuard guard(*this);
   // A second welcome on an identified connection announces nobody.
@@ -127,7 +127,7 @@ bool CTCPIP::AcceptableName(const std::string& name) const {
 
 bool CTCPIP::SendWelcomeMessage(Socket socket, const char* name) {
   CPacket packet;
-  if (isClient) {
+  if (IsClient()) {
     if (!BuildClientWelcome(nickname.get(), nicknameLength, packet)) return false;
     size_t written = 0;
     if (!SendAll(socket, packet.data, packet.length, limits.sendTimeout, written)) {
@@ -136,7 +136,7 @@ bool CTCPIP::SendWelcomeMessage(Socket socket, const char* name) {
     }
     return true;
   }
-  if (isServer) {
+  if (IsServer()) {
     if (!BuildArrivalNotice(name, packet)) return false;
     SendMessageToAll(packet);
   }

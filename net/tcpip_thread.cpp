@@ -18,8 +18,8 @@ using Clock = std::chrono::steady_clock;
 
 uint32_t CTCPIP::ThreadProc() {
   if (!started) return 0;
-  if (isServer) return ServerThreadProc();
-  if (isClient) return ClientThreadProc();
+  if (IsServer()) return ServerThreadProc();
+  if (IsClient()) return ClientThreadProc();
   return 0;
 }
 

@@ -16,9 +16,9 @@ constexpr uint16_t CHAT_JOINED = 3;
 constexpr uint16_t CHAT_DISCONNECTED = 4;
 constexpr uint16_t CHAT_UNRELAYED = 5;
 
-// Endpoint roles.
-constexpr uint16_t TYPE_SERVER = 0;
-constexpr uint16_t TYPE_CLIENT = 1;
+// Endpoint roles: the one value that says which side a participant takes, as
+// an endpoint, the settings and the settings dialog hold it.
+enum EndpointRole : uint16_t { TYPE_SERVER = 0, TYPE_CLIENT = 1 };
 
 // The name the server signs its shutdown notice with.
 constexpr const char* SERVER_SHUTDOWN_NAME = "!!! SERVER !!!";

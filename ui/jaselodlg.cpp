@@ -23,7 +23,6 @@ using namespace std::chrono_literals;
 CJaseloDlg::CJaseloDlg(QWidget* parent)
     : CDialog(ChatWindowTemplate(), parent), icon(LoadIconResource(IDR_MAINFRAME)) {
   settings.Bold = settings.Italic = settings.Underline = false;
-  settings.Server = settings.Client = false;
   settings.Port = 0;
   for (auto& part : settings.Ip) part = 0;
   settings.Color = 0;
@@ -71,7 +70,6 @@ bool CJaseloDlg::OnInitDialog() {
   LoadButtonBitmaps();
   SetButtonBitmaps();
   settings.Bold = settings.Italic = settings.Underline = false;
-  settings.Client = settings.Server = false;
   ReadConfig();
   if (RunInitDialog()) StartNetwork();
   ShowTitle();
@@ -90,15 +88,14 @@ void CJaseloDlg::ShowTitle() {
 
 bool CJaseloDlg::RunInitDialog() {
   InitData data;
-  data.Role = settings.Server ? IDC_SERVER : IDC_CLIENT;
+  data.Role = settings.Role;
   for (int i = 0; i < 4; ++i) data.Ip[i] = settings.Ip[i];
   data.Port = settings.Port;
   data.Pseudo = settings.Pseudo;
   CJaseloDlgInit DlgInit(nullptr, &data);
   const int result = DlgInit.DoModal();
   if (result == IDOK) {
-    settings.Client = data.Role == IDC_CLIENT;
-    settings.Server = data.Role == IDC_SERVER;
+    settings.Role = data.Role;
     CopySettingText(settings.Pseudo, data.Pseudo);
     for (int i = 0; i < 4; ++i) settings.Ip[i] = static_cast<uint16_t>(data.Ip[i]);
     settings.Port = static_cast<uint16_t>(data.Port);
@@ -116,7 +113,7 @@ void CJaseloDlg::StartNetwork() {
   char _Ip[24];  // room for parts above 255 from a hand-edited file
   std::snprintf(_Ip, sizeof _Ip, "%d.%d.%d.%d", settings.Ip[0], settings.Ip[1], settings.Ip[2],
                 settings.Ip[3]);
-  if (settings.Client) {
+  if (settings.Role == TYPE_CLIENT) {
     CopyUtf8(ClientName, sizeof ClientName, settings.Pseudo);
     if (!clientNetwork.StartupClient(ClientName)) {
       MessageBox(nullptr, QStringLiteral("Unable to create the client !"), QStringLiteral("Error"), true);
@@ -129,7 +126,7 @@ void CJaseloDlg::StartNetwork() {
       return;
     }
     StartPollLoop();
-  } else if (settings.Server) {
+  } else {
     if (!serverNetwork.StartupServer()) {
       MessageBox(nullptr, QStringLiteral("Unable to create the server !"), QStringLiteral("Error"), true);
       EndDialog(0);
@@ -183,12 +180,11 @@ void CJaseloDlg::OnCancel() {
   if (closing) return;  // a second close while the first is waiting
   closing = true;
   leaving = true;
-  if (settings.Client) {
+  if (settings.Role == TYPE_CLIENT) {
     LeaveAsClient();
     ServeUiFor(100ms);
     WaitForPollLoop();
-  }
-  if (settings.Server) {
+  } else {
     LeaveAsClient();
     serverNetwork.SendDisconnectMessage(SERVER_SHUTDOWN_NAME);
     ServeUiFor(100ms);
@@ -279,7 +275,7 @@ uint32_t CJaseloDlg::ThreadProc() {
     if (ended && !leaving.load() && !connectionLost.exchange(true)) AppendConnectionLost();
     // Handling the server's queue is what relays, routes and forgets clients;
     // its events are not shown (the own client shows everything).
-    if (settings.Server) {
+    if (settings.Role == TYPE_SERVER) {
       while (serverNetwork.ProcessPacketInQueue(event)) release();
     }
   }

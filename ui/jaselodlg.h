@@ -104,7 +104,10 @@ class CJaseloDlg : public CDialog, private CThread {
   // Index of each image in `bitmaps`.
   enum ImageIndex { FONT, COLOR, BOLD_ON, BOLD_OFF, ITALIC_ON, ITALIC_OFF, UNDERLINE_ON, UNDERLINE_OFF };
   void SetButtonImage(int buttonId, ImageIndex image);
-  void Toggle(bool& flag, uint32_t mask, uint32_t effect, int buttonId, ImageIndex on, ImageIndex off);
+  // Bold, Italic or Underline: puts the state the settings hold on the input
+  // box and on the effect's button. Toggle flips that state first.
+  void ShowEffect(bool ChatSettings::*flag);
+  void Toggle(bool ChatSettings::*flag);
   void StartPollLoop();
   void WaitForPollLoop();
   void LeaveAsClient();

@@ -41,27 +41,38 @@ void CJaseloDlg::SetButtonBitmaps() {
   SetButtonImage(IDC_UNDERLINE, UNDERLINE_OFF);
 }
 
-void CJaseloDlg::Toggle(bool& flag, uint32_t mask, uint32_t effect, int buttonId, ImageIndex on,
-                        ImageIndex off) {
-  inputFormat = CharFormat{};
-  inputFormat.Mask = mask;
-  inputFormat.Effects = flag ? 0 : effect;
-  inputBox->SetDefaultCharFormat(inputFormat);
-  if (bitmapsLoaded) SetButtonImage(buttonId, flag ? off : on);
-  flag = !flag;
+void CJaseloDlg::ShowEffect(bool ChatSettings::*flag) {
+  struct Look {
+    bool ChatSettings::*flag;
+    uint32_t mask, effect;
+    int buttonId;
+    ImageIndex on, off;
+  };
+  static constexpr Look looks[] = {
+      {&ChatSettings::Bold, CFM_BOLD, CFE_BOLD, IDC_BOLD, BOLD_ON, BOLD_OFF},
+      {&ChatSettings::Italic, CFM_ITALIC, CFE_ITALIC, IDC_ITALIC, ITALIC_ON, ITALIC_OFF},
+      {&ChatSettings::Underline, CFM_UNDERLINE, CFE_UNDERLINE, IDC_UNDERLINE, UNDERLINE_ON, UNDERLINE_OFF}};
+  for (const Look& look : looks) {
+    if (look.flag != flag) continue;
+    const bool on = settings.*flag;
+    inputFormat = CharFormat{};
+    inputFormat.Mask = look.mask;
+    inputFormat.Effects = on ? look.effect : 0;
+    inputBox->SetDefaultCharFormat(inputFormat);
+    if (bitmapsLoaded) SetButtonImage(look.buttonId, on ? look.on : look.off);
+  }
 }
 
-void CJaseloDlg::OnToggleBold() {
-  Toggle(settings.Bold, CFM_BOLD, CFE_BOLD, IDC_BOLD, BOLD_ON, BOLD_OFF);
+void CJaseloDlg::Toggle(bool ChatSettings::*flag) {
+  settings.*flag = !(settings.*flag);
+  ShowEffect(flag);
 }
 
-void CJaseloDlg::OnToggleItalic() {
-  Toggle(settings.Italic, CFM_ITALIC, CFE_ITALIC, IDC_ITALIC, ITALIC_ON, ITALIC_OFF);
-}
+void CJaseloDlg::OnToggleBold() { Toggle(&ChatSettings::Bold); }
 
-void CJaseloDlg::OnToggleUnderline() {
-  Toggle(settings.Underline, CFM_UNDERLINE, CFE_UNDERLINE, IDC_UNDERLINE, UNDERLINE_ON, UNDERLINE_OFF);
-}
+void CJaseloDlg::OnToggleItalic() { Toggle(&ChatSettings::Italic); }
+
+void CJaseloDlg::OnToggleUnderline() { Toggle(&ChatSettings::Underline); }
 
 void CJaseloDlg::OnChooseFont() {
   std::string face;
@@ -85,9 +96,9 @@ void CJaseloDlg::OnChooseColor() {
 }
 
 void CJaseloDlg::ApplySettings() {
-  OnToggleBold();
-  OnToggleItalic();
-  OnToggleUnderline();
+  ShowEffect(&ChatSettings::Bold);
+  ShowEffect(&ChatSettings::Italic);
+  ShowEffect(&ChatSettings::Underline);
   inputBox->LimitText(MAX_INPUT_BYTES);
   inputFormat = CharFormat{};
   inputFormat.Mask = CFM_FACE | CFM_COLOR | CFM_HEIGHT;

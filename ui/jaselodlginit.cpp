@@ -12,6 +12,11 @@
 CJaseloDlgInit::CJaseloDlgInit(QWidget* parent, InitData* data)
     : CDialog(InitDialogTemplate(), parent), data(data) {}
 
+namespace {
+// The radio button that stands for a role.
+int RoleButton(EndpointRole role) { return role == TYPE_SERVER ? IDC_SERVER : IDC_CLIENT; }
+}  // namespace
+
 void CJaseloDlgInit::DoDataExchange() { ipAddress = Item<CIPAddressCtrl>(IDC_IPADDRESS); }
 
 QLineEdit* CJaseloDlgInit::PseudoEdit() const { return Item<QLineEdit>(IDC_PSEUDO); }
@@ -24,8 +29,7 @@ bool CJaseloDlgInit::OnInitDialog() {
   // character would break the settings file and every transcript line.
   PseudoEdit()->setValidator(new CByteLimitValidator(MAX_PSEUDO_BYTES, false, PseudoEdit(), true));
   PortEdit()->setValidator(new CByteLimitValidator(MAX_PORT_DIGITS, true, PortEdit()));
-  Item<QRadioButton>(IDC_CLIENT)->setChecked(data->Role == IDC_CLIENT);
-  Item<QRadioButton>(IDC_SERVER)->setChecked(data->Role == IDC_SERVER);
+  Item<QRadioButton>(RoleButton(data->Role))->setChecked(true);
   PseudoEdit()->setText(QString::fromUtf8(data->Pseudo.c_str()));
   ipAddress->SetAddress(static_cast<uint8_t>(data->Ip[0]), static_cast<uint8_t>(data->Ip[1]),
                         static_cast<uint8_t>(data->Ip[2]), static_cast<uint8_t>(data->Ip[3]));
@@ -34,12 +38,9 @@ bool CJaseloDlgInit::OnInitDialog() {
 }
 
 void CJaseloDlgInit::OnOK() {
-  if (Item<QRadioButton>(IDC_CLIENT)->isChecked())
-    data->Role = IDC_CLIENT;
-  else if (Item<QRadioButton>(IDC_SERVER)->isChecked())
-    data->Role = IDC_SERVER;
-  else
-    data->Role = 0;
+  // The buttons are exclusive and one starts checked, so one names the role.
+  for (const EndpointRole role : {TYPE_CLIENT, TYPE_SERVER})
+    if (Item<QRadioButton>(RoleButton(role))->isChecked()) data->Role = role;
   // Without the blanks around it: the settings file would lose the leading ones
   // (and the next value with them), and a server refuses both.
   data->Pseudo = NicknameForSettings(PseudoEdit()->text().toStdString());

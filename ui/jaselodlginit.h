@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "protocol/headers.h"
 #include "ui/toolkit/toolkit.h"
 
 class CIPAddressCtrl;
@@ -16,7 +17,7 @@ constexpr size_t MAX_PSEUDO_BYTES = 31;
 constexpr size_t MAX_PORT_DIGITS = 5;
 
 struct InitData {
-  int32_t Role = 0;  // IDC_CLIENT or IDC_SERVER
+  EndpointRole Role = TYPE_CLIENT;
   int32_t Ip[4] = {0, 0, 0, 0};
   int32_t Port = 0;
   std::string Pseudo;

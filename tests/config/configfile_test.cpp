@@ -37,9 +37,9 @@ std::string Load(const std::string& path) {
 // Every field on one line, so that a mismatch shows the whole record.
 std::string Describe(const ChatSettings& s) {
   char line[128];
-  std::snprintf(line, sizeof(line), "B%d I%d U%d S%d C%d port %u ip %u.%u.%u.%u colour %06x police '", s.Bold,
-                s.Italic, s.Underline, s.Server, s.Client, unsigned{s.Port}, unsigned{s.Ip[0]},
-                unsigned{s.Ip[1]}, unsigned{s.Ip[2]}, unsigned{s.Ip[3]}, s.Color);
+  std::snprintf(line, sizeof(line), "B%d I%d U%d role %d port %u ip %u.%u.%u.%u colour %06x police '", s.Bold,
+                s.Italic, s.Underline, int{s.Role}, unsigned{s.Port}, unsigned{s.Ip[0]}, unsigned{s.Ip[1]},
+                unsigned{s.Ip[2]}, unsigned{s.Ip[3]}, s.Color);
   return line + std::string(s.Police) + "' pseudo '" + s.Pseudo + "'";
 }
 
@@ -49,8 +49,9 @@ ChatSettings Settings(void (*change)(ChatSettings&)) {
   return s;
 }
 
-// A file that does not match from its start: zeros and empty texts.
-constexpr ChatSettings kAllZero{.Client = false, .Port = 0, .Ip = {0, 0, 0, 0}, .Police = "", .Pseudo = ""};
+// A file that does not match from its start: zeros and empty texts, and so
+// the client role.
+constexpr ChatSettings kAllZero{.Port = 0, .Ip = {0, 0, 0, 0}, .Police = "", .Pseudo = ""};
 
 // An independent reader on the C library's formatted input, which the reading
 // rules follow. Valid for ASCII files. Gives the flags as saved.
@@ -73,8 +74,7 @@ ChatSettings ReferenceRead(const std::string& path) {
   ignored = std::fscanf(f, "\r\n#Couleur\r\n%d %d %d\r\n#Mode\r\n%d %d %d\r\n", &t[0], &t[1], &t[2], &t[3],
                         &t[4], &t[5]);
   std::fclose(f);
-  s.Client = v[0] != 0;
-  s.Server = v[1] != 0;
+  s.Role = v[1] != 0 ? TYPE_SERVER : TYPE_CLIENT;
   for (int i = 0; i < 4; ++i) s.Ip[i] = static_cast<uint16_t>(v[2 + i]);
   s.Port = static_cast<uint16_t>(v[6]);
   s.Color = static_cast<uint32_t>((t[0] & 255) | (t[1] & 255) << 8 | (t[2] & 255) << 16);
@@ -86,14 +86,9 @@ ChatSettings ReferenceRead(const std::string& path) {
 
 class ConfigFileTest : public ::testing::Test {
  protected:
-  // Reads the file as the window does: the three flags come back inverted and
-  // its ApplySettings toggles each once.
   ChatSettings Read() {
     ChatSettings s;
     EXPECT_TRUE(ReadConfigFile(path, s));
-    s.Bold = !s.Bold;
-    s.Italic = !s.Italic;
-    s.Underline = !s.Underline;
     return s;
   }
   ChatSettings Read(const std::string& bytes) {
@@ -119,8 +114,7 @@ TEST_F(ConfigFileTest, MissingFileIsNotReadAndDefaultFileIsExact) {
 TEST_F(ConfigFileTest, WritesEveryFieldAndReadsItBack) {
   const ChatSettings s{.Bold = true,
                        .Underline = true,
-                       .Server = true,
-                       .Client = false,
+                       .Role = TYPE_SERVER,
                        .Port = 40000,
                        .Ip = {192, 168, 65535, 7},
                        .Color = 0x0080FF,
@@ -143,6 +137,11 @@ TEST_F(ConfigFileTest, WritesEveryFieldAndReadsItBack) {
 TEST_F(ConfigFileTest, ReadsWhatTheMatchingRulesGive) {
   const std::string role = "#Client-Server\r\n1 0\r\n#IpAddress\r\n127.0.0.1\r\n#Port\r\n27015\r\n";
   const std::string rest = role + "#Police\r\n6 Arial\r\n#Couleur\r\n0 0 0\r\n#Mode\r\n0 0 0\r\n";
+  auto withRole = [](const char* values) {
+    std::string text = kDefaultText;
+    return text.replace(text.find("1 0"), 3, values);
+  };
+  const ChatSettings server = Settings([](ChatSettings& s) { s.Role = TYPE_SERVER; });
   const struct {
     const char* name;
     std::string text;
@@ -167,13 +166,9 @@ TEST_F(ConfigFileTest, ReadsWhatTheMatchingRulesGive) {
       {"count larger than the text", "#Pseudo\r\n20 bob\r\n" + rest,
        Settings([](ChatSettings& s) { CopySettingText(s.Pseudo, "bob"); })},
       {"count smaller than the text", "#Pseudo\r\n3 alice\r\n" + rest,
-       ChatSettings{.Client = false, .Port = 0, .Ip = {0, 0, 0, 0}, .Police = "", .Pseudo = "al"}},
+       ChatSettings{.Port = 0, .Ip = {0, 0, 0, 0}, .Police = "", .Pseudo = "al"}},
       {"huge count stops at 31 bytes", "#Pseudo\r\n2147483647 " + std::string(40, 'x') + "\r\n" + rest,
-       ChatSettings{.Client = false,
-                    .Port = 0,
-                    .Ip = {0, 0, 0, 0},
-                    .Police = "",
-                    .Pseudo = "xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx"}},
+       ChatSettings{.Port = 0, .Ip = {0, 0, 0, 0}, .Police = "", .Pseudo = "xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx"}},
       {"negative count reads no text", "#Pseudo\r\n-5 bob\r\n" + rest, kAllZero},
       // The mismatch leaves the line break unread, so the next step goes on.
       {"a lone sign is consumed",
@@ -183,6 +178,10 @@ TEST_F(ConfigFileTest, ReadsWhatTheMatchingRulesGive) {
        })},
       {"not a settings file", "[general]\nname=bob\n", kAllZero},
       {"wrong case", "#pseudo\r\n9 username\r\n" + rest, kAllZero},
+      // Only the Server value decides the role.
+      {"neither role", withRole("0 0"), ChatSettings{}},
+      {"both roles", withRole("1 1"), server},
+      {"any Server value but 0", withRole("0 -4"), server},
   };
   for (const auto& c : cases) EXPECT_EQ(Describe(Read(c.text)), Describe(c.want)) << c.name;
 
@@ -190,6 +189,11 @@ TEST_F(ConfigFileTest, ReadsWhatTheMatchingRulesGive) {
   std::erase(lf, '\r');
   WriteConfigFile(path, Read(lf));
   EXPECT_EQ(Load(path), kDefaultText) << "LF file written back with CR LF";
+  // A file naming neither role or both is written back naming the one it was read as.
+  WriteConfigFile(path, Read(withRole("0 0")));
+  EXPECT_EQ(Load(path), kDefaultText);
+  WriteConfigFile(path, Read(withRole("1 1")));
+  EXPECT_EQ(Load(path), withRole("0 1"));
 
   // A negative address part stays negative through a read and a write.
   WriteConfigFile(path, Read(cases[1].text));
@@ -264,8 +268,7 @@ TEST_F(ConfigFileTest, RandomSettingsSurviveARoundTrip) {
     ChatSettings s{.Bold = bit(),
                    .Italic = bit(),
                    .Underline = bit(),
-                   .Server = bit(),
-                   .Client = bit(),
+                   .Role = bit() ? TYPE_SERVER : TYPE_CLIENT,
                    .Port = u16(),
                    .Ip = {u16(), u16(), u16(), u16()},
                    .Color = static_cast<uint32_t>(random()) & 0xFFFFFF};

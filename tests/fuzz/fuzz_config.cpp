@@ -40,18 +40,10 @@ void WriteBytes(const std::string& path, const uint8_t* data, size_t size) {
   std::fclose(f);
 }
 
-// The reader hands the three style flags back inverted for the window's toggles.
-ChatSettings AsApplied(ChatSettings s) {
-  s.Bold = !s.Bold;
-  s.Italic = !s.Italic;
-  s.Underline = !s.Underline;
-  return s;
-}
-
 bool Same(const ChatSettings& x, const ChatSettings& y) {
-  return x.Bold == y.Bold && x.Italic == y.Italic && x.Underline == y.Underline && x.Server == y.Server &&
-         x.Client == y.Client && x.Port == y.Port && std::memcmp(x.Ip, y.Ip, sizeof x.Ip) == 0 &&
-         x.Color == y.Color && std::strcmp(x.Police, y.Police) == 0 && std::strcmp(x.Pseudo, y.Pseudo) == 0;
+  return x.Bold == y.Bold && x.Italic == y.Italic && x.Underline == y.Underline && x.Role == y.Role &&
+         x.Port == y.Port && std::memcmp(x.Ip, y.Ip, sizeof x.Ip) == 0 && x.Color == y.Color &&
+         std::strcmp(x.Police, y.Police) == 0 && std::strcmp(x.Pseudo, y.Pseudo) == 0;
 }
 
 ChatSettings ReadBack(const std::string& path) {
@@ -60,7 +52,7 @@ ChatSettings ReadBack(const std::string& path) {
   FUZZ_CHECK(strnlen(s.Pseudo, sizeof s.Pseudo) < sizeof s.Pseudo);
   FUZZ_CHECK(strnlen(s.Police, sizeof s.Police) < sizeof s.Police);
   FUZZ_CHECK(s.Color <= 0xFFFFFFu);
-  return AsApplied(s);
+  return s;
 }
 
 }  // namespace

@@ -182,6 +182,8 @@ TEST(Endpoint, StartupTakesOneRoleAndRefusesABadType) {
   EXPECT_TRUE(e.IsClient());
   EXPECT_FALSE(e.IsServer());
   EXPECT_EQ(e.NicknameLength(), 4);
+  e.Cleanup();
+  EXPECT_FALSE(e.Role().has_value()) << "cleaned up, the endpoint has no role again";
 }
 
 TEST(Endpoint, PortInUsePrintsTheBindLine) {

@@ -18,7 +18,7 @@ namespace {
 
 InitData Defaults() {
   InitData d;
-  d.Role = IDC_CLIENT;
+  d.Role = TYPE_CLIENT;
   d.Ip[0] = 127;
   d.Ip[3] = 1;
   d.Port = 27015;
@@ -51,7 +51,7 @@ TEST(SettingsDialog, ProposesTheValuesAndEnterAcceptsThem) {
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
   });
   EXPECT_EQ(result, IDOK);
-  EXPECT_EQ(data.Role, IDC_CLIENT);
+  EXPECT_EQ(data.Role, TYPE_CLIENT);
   EXPECT_EQ(data.Pseudo, "username");
   EXPECT_EQ(data.Ip[0], 127);
   EXPECT_EQ(data.Ip[1], 0);
@@ -74,7 +74,7 @@ TEST(SettingsDialog, EditedValuesReturnOnOkAndCancelKeepsTheRecord) {
     QTest::keyClick(d.GetDlgItem(IDOK), Qt::Key_Return);
   });
   EXPECT_EQ(result, IDOK);
-  EXPECT_EQ(data.Role, IDC_SERVER);
+  EXPECT_EQ(data.Role, TYPE_SERVER);
   EXPECT_EQ(data.Pseudo, "bob");
   EXPECT_EQ(data.Port, 0);
   EXPECT_EQ(data.Ip[0], 127);

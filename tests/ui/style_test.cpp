@@ -83,6 +83,8 @@ TEST(StyleControls, ApplySettingsFromAFileWithBoldAndUnderlineOn) {
   CJaseloDlg dlg;
   PrepareWindow(dlg, "me");
   const CJaseloDlgProbe probe(dlg);
+  // Italic on before the read: the file's 0 must turn it off again.
+  probe.Button(IDC_ITALIC)->click();
   probe.SetConfigPath(dir.File("config.cfg"));
   probe.ReadConfig();
 

@@ -187,8 +187,7 @@ void PrepareWindow(CJaseloDlg& dlg, const char* nickname) {
 uint16_t StartAsServer(CJaseloDlg& dlg) {
   const CJaseloDlgProbe probe(dlg);
   ChatSettings& s = probe.Settings();
-  s.Client = false;
-  s.Server = true;
+  s.Role = TYPE_SERVER;
   s.Port = 0;
   probe.StartNetwork();
   return probe.ServerNetwork().ListeningPort();
@@ -197,8 +196,7 @@ uint16_t StartAsServer(CJaseloDlg& dlg) {
 void StartAsClient(CJaseloDlg& dlg, uint16_t port) {
   const CJaseloDlgProbe probe(dlg);
   ChatSettings& s = probe.Settings();
-  s.Client = true;
-  s.Server = false;
+  s.Role = TYPE_CLIENT;
   s.Port = port;
   probe.StartNetwork();
 }
