@@ -27,12 +27,19 @@ bool AddChatLine(CEncodePacket& e, const ChatLine& line) {
   return ok;
 }
 
+// A 16-bit count and that many bytes. The decoder never reads past its
+// array, so the bytes always fit.
+bool ReadCounted(CDecodePacket& decoder, char (&bytes)[PACKET_CAPACITY], uint16_t& count) {
+  // The decoder completes a read that runs past the data; a field that is not
+  // all there is not a field.
+  return decoder.GetShortValue(count) && decoder.GetString(bytes, count) && decoder.cursor <= decoder.length;
+}
+
 // A counted string kept with its declared length.
 bool ReadLineString(CDecodePacket& decoder, EventString& out, uint16_t& length) {
-  std::string bytes;
-  if (!ReadCountedString(decoder, bytes)) return false;
-  out.Assign(bytes.data(), bytes.size());
-  length = static_cast<uint16_t>(bytes.size());
+  char bytes[PACKET_CAPACITY];
+  if (!ReadCounted(decoder, bytes, length)) return false;
+  out.Assign(bytes, length);
   return true;
 }
 
@@ -89,13 +96,10 @@ bool BuildRelay(const CPacket& payload, CPacket& out) {
 }
 
 bool ReadCountedString(CDecodePacket& decoder, std::string& out) {
+  char bytes[PACKET_CAPACITY];
   uint16_t count = 0;
-  if (!decoder.GetShortValue(count)) return false;
-  std::string bytes(count, '\0');
-  // The decoder completes a read that runs past the data; a field that is not
-  // all there is not a field.
-  if (!decoder.GetString(bytes.data(), count) || decoder.cursor > decoder.length) return false;
-  out = std::move(bytes);
+  if (!ReadCounted(decoder, bytes, count)) return false;
+  out.assign(bytes, count);
   return true;
 }
 
