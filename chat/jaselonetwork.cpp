@@ -10,19 +10,8 @@ namespace {
 // A received string up to its first NUL, or all of it when it has none.
 std::string Terminated(const std::string& bytes) { return std::string(bytes.c_str()); }
 
-void FillLine(ChatEvent& event, const ChatLineFields& line, uint16_t type) {
-  event.NameLength = static_cast<uint16_t>(line.Name.size());
-  event.Name.Assign(line.Name.data(), line.Name.size());
-  event.PoliceLength = static_cast<uint16_t>(line.Police.size());
-  event.Police.Assign(line.Police.data(), line.Police.size());
-  event.TextLength = static_cast<uint16_t>(line.Text.size());
-  event.Text.Assign(line.Text.data(), line.Text.size());
-  event.Bold = line.Bold;
-  event.Italic = line.Italic;
-  event.Underline = line.Underline;
-  event.Red = line.Red;
-  event.Green = line.Green;
-  event.Blue = line.Blue;
+void FillLine(ChatEvent& event, ChatLine&& line, uint16_t type) {
+  static_cast<ChatLine&>(event) = std::move(line);
   event.Type = type;
 }
 
@@ -104,21 +93,21 @@ void CJaseloNetwork::Relay(const CQueuedPacket& packet) {
 }
 
 bool CJaseloNetwork::ProcessSaysData(const CQueuedPacket& packet, CDecodePacket& decoder, ChatEvent& event) {
-  ChatLineFields line;
+  ChatLine line;
   if (!ReadChatLine(decoder, line)) return false;
-  if (IsServer() && !SpeaksForItself(packet, line.Name)) return false;
-  FillLine(event, line, CHAT_SAYS);
+  if (IsServer() && !SpeaksForItself(packet, line.Name.get())) return false;
+  FillLine(event, std::move(line), CHAT_SAYS);
   if (IsServer()) Relay(packet);
   return true;
 }
 
 bool CJaseloNetwork::ProcessPrivateData(const CQueuedPacket& packet, CDecodePacket& decoder, ChatEvent& event) {
   std::string addressee;
-  ChatLineFields line;
+  ChatLine line;
   if (!ReadCountedString(decoder, addressee) || !ReadChatLine(decoder, line)) return false;
   const std::string to = Terminated(addressee);
   if (IsServer()) {
-    if (!SpeaksForItself(packet, line.Name)) return false;
+    if (!SpeaksForItself(packet, line.Name.get())) return false;
     for (const auto& [socket, name] : clientTable) {
       if (strcasecmp(name.c_str(), to.c_str()) != 0) continue;
       CPacket message;
@@ -128,7 +117,7 @@ bool CJaseloNetwork::ProcessPrivateData(const CQueuedPacket& packet, CDecodePack
     return false;
   }
   if (!IsClient() || strcasecmp(to.c_str(), nickname.get()) != 0) return false;
-  FillLine(event, line, CHAT_PRIVATE);
+  FillLine(event, std::move(line), CHAT_PRIVATE);
   return true;
 }
 
@@ -158,9 +147,9 @@ bool CJaseloNetwork::ProcessDisconnectedData(const CQueuedPacket& packet, CDecod
 }
 
 bool CJaseloNetwork::ProcessUnrelayedData(const CQueuedPacket& packet, CDecodePacket& decoder, ChatEvent& event) {
-  ChatLineFields line;
+  ChatLine line;
   if (!ReadChatLine(decoder, line)) return false;
-  if (IsServer() && !SpeaksForItself(packet, line.Name)) return false;
-  FillLine(event, line, CHAT_UNRELAYED);
+  if (IsServer() && !SpeaksForItself(packet, line.Name.get())) return false;
+  FillLine(event, std::move(line), CHAT_UNRELAYED);
   return true;
 }

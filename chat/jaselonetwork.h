@@ -52,6 +52,3 @@ class CJaseloNetwork : public CTCPIP {
   bool SpeaksForItself(const CQueuedPacket& packet, const std::string& statedName) const;
   void Relay(const CQueuedPacket& packet);
 };
-
-// Views an event's line as the builders take it.
-ChatLineView LineOf(const ChatEvent& event);

@@ -17,14 +17,30 @@ bool AddCounted(CEncodePacket& e, const char* text, uint16_t count) {
   return e.AddString(text, count) && counted;
 }
 
-bool AddChatLine(CEncodePacket& e, const ChatLineView& line) {
-  bool ok = AddCounted(e, line.Name, line.NameLength);
-  ok = AddCounted(e, line.Police, line.PoliceLength) && ok;
-  ok = AddCounted(e, line.Text, line.TextLength) && ok;
+bool AddChatLine(CEncodePacket& e, const ChatLine& line) {
+  bool ok = AddCounted(e, line.Name.get(), line.NameLength);
+  ok = AddCounted(e, line.Police.get(), line.PoliceLength) && ok;
+  ok = AddCounted(e, line.Text.get(), line.TextLength) && ok;
   for (uint16_t v : {line.Bold, line.Italic, line.Underline, line.Red, line.Green, line.Blue}) {
     ok = e.AddValue(v, 2) && ok;
   }
   return ok;
+}
+
+// A 16-bit count and that many bytes. The decoder never reads past its
+// array, so the bytes always fit.
+bool ReadCounted(CDecodePacket& decoder, char (&bytes)[PACKET_CAPACITY], uint16_t& count) {
+  // The decoder completes a read that runs past the data; a field that is not
+  // all there is not a field.
+  return decoder.GetShortValue(count) && decoder.GetString(bytes, count) && decoder.cursor <= decoder.length;
+}
+
+// A counted string kept with its declared length.
+bool ReadLineString(CDecodePacket& decoder, EventString& out, uint16_t& length) {
+  char bytes[PACKET_CAPACITY];
+  if (!ReadCounted(decoder, bytes, length)) return false;
+  out.Assign(bytes, length);
+  return true;
 }
 
 bool Finish(const CEncodePacket& e, bool ok, CPacket& out) {
@@ -32,7 +48,7 @@ bool Finish(const CEncodePacket& e, bool ok, CPacket& out) {
   return ok;
 }
 
-bool BuildChatLineMessage(uint16_t chatHeader, const ChatLineView& line, CPacket& out) {
+bool BuildChatLineMessage(uint16_t chatHeader, const ChatLine& line, CPacket& out) {
   CEncodePacket e;
   bool ok = e.AddValue(HEADER_CHAT, 2) && e.AddValue(chatHeader, 2);
   ok = AddChatLine(e, line) && ok;
@@ -54,13 +70,11 @@ bool BuildArrivalNotice(const char* nickname, CPacket& out) {
   return Finish(e, ok, out);
 }
 
-bool BuildSays(const ChatLineView& line, CPacket& out) { return BuildChatLineMessage(CHAT_SAYS, line, out); }
+bool BuildSays(const ChatLine& line, CPacket& out) { return BuildChatLineMessage(CHAT_SAYS, line, out); }
 
-bool BuildUnrelayed(const ChatLineView& line, CPacket& out) {
-  return BuildChatLineMessage(CHAT_UNRELAYED, line, out);
-}
+bool BuildUnrelayed(const ChatLine& line, CPacket& out) { return BuildChatLineMessage(CHAT_UNRELAYED, line, out); }
 
-bool BuildPrivate(const char* addressee, const ChatLineView& line, CPacket& out) {
+bool BuildPrivate(const char* addressee, const ChatLine& line, CPacket& out) {
   CEncodePacket e;
   bool ok = e.AddValue(HEADER_CHAT, 2) && e.AddValue(CHAT_PRIVATE, 2);
   ok = AddCounted(e, addressee, CountWithNul(addressee)) && ok;
@@ -82,20 +96,17 @@ bool BuildRelay(const CPacket& payload, CPacket& out) {
 }
 
 bool ReadCountedString(CDecodePacket& decoder, std::string& out) {
+  char bytes[PACKET_CAPACITY];
   uint16_t count = 0;
-  if (!decoder.GetShortValue(count)) return false;
-  std::string bytes(count, '\0');
-  // The decoder completes a read that runs past the data; a field that is not
-  // all there is not a field.
-  if (!decoder.GetString(bytes.data(), count) || decoder.cursor > decoder.length) return false;
-  out = std::move(bytes);
+  if (!ReadCounted(decoder, bytes, count)) return false;
+  out.assign(bytes, count);
   return true;
 }
 
-bool ReadChatLine(CDecodePacket& decoder, ChatLineFields& out) {
-  ChatLineFields f;
-  bool ok = ReadCountedString(decoder, f.Name) && ReadCountedString(decoder, f.Police) &&
-            ReadCountedString(decoder, f.Text);
+bool ReadChatLine(CDecodePacket& decoder, ChatLine& out) {
+  ChatLine f;
+  bool ok = ReadLineString(decoder, f.Name, f.NameLength) && ReadLineString(decoder, f.Police, f.PoliceLength) &&
+            ReadLineString(decoder, f.Text, f.TextLength);
   for (uint16_t* v : {&f.Bold, &f.Italic, &f.Underline, &f.Red, &f.Green, &f.Blue}) {
     ok = ok && decoder.GetShortValue(*v);
   }

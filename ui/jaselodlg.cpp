@@ -4,7 +4,6 @@
 #include <QTextCursor>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <thread>
 
 #include "config/configfile.h"
@@ -224,20 +223,15 @@ void CJaseloDlg::OnSend() {
   const std::string text = inputBox->GetSelText();
 
   ChatEvent line;
-  const size_t nameLength = std::strlen(settings.Pseudo);
-  const size_t policeLength = std::strlen(settings.Police);
-  line.Name.Assign(settings.Pseudo, nameLength);
-  line.NameLength = static_cast<uint16_t>(nameLength + 1);
-  line.Text.Assign(text.data(), text.size());
-  line.TextLength = static_cast<uint16_t>(text.size() + 1);
-  line.Police.Assign(settings.Police, policeLength);
-  line.PoliceLength = static_cast<uint16_t>(policeLength + 1);
-  line.Red = ColorRed(settings.Color);
-  line.Green = ColorGreen(settings.Color);
-  line.Blue = ColorBlue(settings.Color);
-  line.Bold = settings.Bold ? 1 : 0;
-  line.Italic = settings.Italic ? 1 : 0;
-  line.Underline = settings.Underline ? 1 : 0;
+  line.SetName(settings.Pseudo);
+  line.SetText(text);
+  line.SetPolice(settings.Police);
+  line.Style() = {.Bold = settings.Bold,
+                  .Italic = settings.Italic,
+                  .Underline = settings.Underline,
+                  .Red = ColorRed(settings.Color),
+                  .Green = ColorGreen(settings.Color),
+                  .Blue = ColorBlue(settings.Color)};
   if (clientNetwork.SendChatMessage(line))
     inputBox->ReplaceSel("", true);
   else

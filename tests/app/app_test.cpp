@@ -263,8 +263,8 @@ TEST(ClientRole, TitleNamesTheUserAndClosingSendsOneDeparture) {
   EXPECT_EQ(carol.events[0].type, CHAT_JOINED);
   EXPECT_EQ(carol.events[1].text, "hi all");
   EXPECT_EQ(carol.events[1].police, "Liberation Serif");
-  EXPECT_EQ(carol.events[1].blue, 128);
-  EXPECT_EQ(carol.events[1].bold, 1);
+  EXPECT_EQ(carol.events[1].style.Blue, 128);
+  EXPECT_EQ(carol.events[1].style.Bold, 1);
   EXPECT_EQ(carol.events[2].name, "bob");
   relay.stop();
   server.StopServer();

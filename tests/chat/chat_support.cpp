@@ -16,12 +16,7 @@ Seen SeenOf(const ChatEvent& e) {
   if (e.Type == CHAT_JOINED || e.Type == CHAT_DISCONNECTED) return s;
   s.Text = Declared(e.Text, e.TextLength);
   s.Police = Declared(e.Police, e.PoliceLength);
-  s.Bold = e.Bold;
-  s.Italic = e.Italic;
-  s.Underline = e.Underline;
-  s.Red = e.Red;
-  s.Green = e.Green;
-  s.Blue = e.Blue;
+  s.Style = e.Style();
   return s;
 }
 
@@ -34,17 +29,10 @@ Seen NameEvent(uint16_t type, const std::string& name) {
 
 ChatEvent MakeLine(const std::string& name, const std::string& text, const std::string& police) {
   ChatEvent e;
-  e.Name.Assign(name.data(), name.size());
-  e.NameLength = static_cast<uint16_t>(name.size() + 1);
-  e.Text.Assign(text.data(), text.size());
-  e.TextLength = static_cast<uint16_t>(text.size() + 1);
-  e.Police.Assign(police.data(), police.size());
-  e.PoliceLength = static_cast<uint16_t>(police.size() + 1);
-  e.Bold = 1;
-  e.Underline = 1;
-  e.Red = 12;
-  e.Green = 34;
-  e.Blue = 255;
+  e.SetName(name);
+  e.SetText(text);
+  e.SetPolice(police);
+  e.Style() = {.Bold = 1, .Underline = 1, .Red = 12, .Green = 34, .Blue = 255};
   e.Type = CHAT_SAYS;
   return e;
 }
@@ -143,6 +131,6 @@ Bytes Content(const CPacket& packet) { return Bytes(packet.data, packet.data + p
 
 Bytes SaysBytes(const ChatEvent& line) {
   CPacket packet;
-  BuildSays(LineOf(line), packet);
+  BuildSays(line, packet);
   return Content(packet);
 }

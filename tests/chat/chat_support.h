@@ -20,7 +20,7 @@ using namespace std::chrono_literals;
 struct Seen {
   uint16_t Type = 0;
   std::string Name, Text, Police;
-  uint16_t Bold = 0, Italic = 0, Underline = 0, Red = 0, Green = 0, Blue = 0;
+  LineStyle Style;
   bool operator==(const Seen&) const = default;
 };
 Seen SeenOf(const ChatEvent& event);

@@ -134,10 +134,10 @@ TEST_F(Impersonation, LinesStatingAnotherNicknameAreDropped) {
   ASSERT_TRUE(mallory.Send(SaysBytes(forged)));
   ASSERT_TRUE(mallory.Send(SaysBytes(MakeLine("alice", "me too"))));
   CPacket packet;
-  ASSERT_TRUE(BuildPrivate("Alice", LineOf(forged), packet));
+  ASSERT_TRUE(BuildPrivate("Alice", forged, packet));
   ASSERT_TRUE(mallory.Send(Content(packet)));
   // Her own private line to a nickname nobody has goes nowhere, not even back to her.
-  ASSERT_TRUE(BuildPrivate("Nobody", LineOf(MakeLine("Mallory", "anyone?")), packet));
+  ASSERT_TRUE(BuildPrivate("Nobody", MakeLine("Mallory", "anyone?"), packet));
   ASSERT_TRUE(mallory.Send(Content(packet)));
   Sync();
   // Her own nickname in another letter case is still her own.

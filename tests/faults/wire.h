@@ -13,14 +13,11 @@ inline std::string Welcome(const std::string& name) {
   return WireText(p);
 }
 
-inline ChatLineView Line(const std::string& name, const std::string& text) {
-  ChatLineView v;
-  v.Name = name.c_str();
-  v.NameLength = static_cast<uint16_t>(name.size() + 1);
-  v.Police = "Arial";
-  v.PoliceLength = 6;
-  v.Text = text.c_str();
-  v.TextLength = static_cast<uint16_t>(text.size() + 1);
+inline ChatLine Line(const std::string& name, const std::string& text) {
+  ChatLine v;
+  v.SetName(name);
+  v.SetPolice("Arial");
+  v.SetText(text);
   return v;
 }
 

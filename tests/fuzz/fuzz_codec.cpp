@@ -23,7 +23,7 @@ bool ReadLayout(CDecodePacket& d, bool toServer) {
   if (header == HEADER_WELCOME && toServer) return ReadCountedString(d, text);
   uint16_t chatHeader = 0;
   if (!d.GetShortValue(chatHeader)) return false;
-  ChatLineFields line;
+  ChatLine line;
   switch (chatHeader) {
     case CHAT_SAYS:
     case CHAT_UNRELAYED:
@@ -119,15 +119,11 @@ void CheckBuilders(const uint8_t* data, size_t size) {
   const std::string police(reinterpret_cast<const char*>(data) + nameLength, policeLength);
   const std::string text(reinterpret_cast<const char*>(data) + nameLength + policeLength,
                          std::min<size_t>(size - nameLength - policeLength, 2 * PACKET_CAPACITY));
-  ChatLineView view;
-  view.Name = name.c_str();
-  view.NameLength = static_cast<uint16_t>(name.size() + 1);
-  view.Police = police.c_str();
-  view.PoliceLength = static_cast<uint16_t>(police.size() + 1);
-  view.Text = text.c_str();
-  view.TextLength = static_cast<uint16_t>(text.size() + 1);
-  view.Bold = data[4];
-  view.Blue = data[5];
+  ChatLine view;
+  view.SetName(name);
+  view.SetPolice(police);
+  view.SetText(text);
+  view.Style() = {.Bold = data[4], .Blue = data[5]};
 
   CPacket packet;
   const size_t needed = 4 + 6 + view.NameLength + view.PoliceLength + view.TextLength + 12;
@@ -140,10 +136,10 @@ void CheckBuilders(const uint8_t* data, size_t size) {
   FUZZ_CHECK(d.Initialize(packet));
   uint16_t header = 0;
   uint16_t chatHeader = 0;
-  ChatLineFields line;
+  ChatLine line;
   FUZZ_CHECK(d.GetShortValue(header) && d.GetShortValue(chatHeader) && ReadChatLine(d, line));
-  FUZZ_CHECK(line.Name == std::string(name.c_str(), name.size() + 1));
-  FUZZ_CHECK(line.Text == std::string(text.c_str(), text.size() + 1));
+  FUZZ_CHECK(std::string(line.Name.get(), line.NameLength) == std::string(name.c_str(), name.size() + 1));
+  FUZZ_CHECK(std::string(line.Text.get(), line.TextLength) == std::string(text.c_str(), text.size() + 1));
   FUZZ_CHECK(line.Bold == view.Bold && line.Blue == view.Blue);
 
   // The relay of its payload gives back the message byte for byte.

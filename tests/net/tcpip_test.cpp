@@ -73,13 +73,10 @@ CPacket Departure(const char* name) {
   return p;
 }
 CPacket Says(const char* name, const std::string& text) {
-  ChatLineView line;
-  line.Name = name;
-  line.NameLength = static_cast<uint16_t>(std::strlen(name) + 1);
-  line.Police = "Arial";
-  line.PoliceLength = 6;
-  line.Text = text.c_str();
-  line.TextLength = static_cast<uint16_t>(text.size() + 1);
+  ChatLine line;
+  line.SetName(name);
+  line.SetPolice("Arial");
+  line.SetText(text);
   CPacket p;
   BuildSays(line, p);
   return p;

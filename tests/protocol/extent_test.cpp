@@ -35,16 +35,12 @@ testing::AssertionResult Is(const MessageExtent& e, ExtentKind kind, size_t leng
   return testing::AssertionFailure() << "kind " << static_cast<int>(e.kind) << " length " << e.length;
 }
 
-ChatLineView Line(const std::string& name, const std::string& police, const std::string& text) {
-  ChatLineView v;
-  v.Name = name.c_str();
-  v.NameLength = static_cast<uint16_t>(name.size() + 1);
-  v.Police = police.c_str();
-  v.PoliceLength = static_cast<uint16_t>(police.size() + 1);
-  v.Text = text.c_str();
-  v.TextLength = static_cast<uint16_t>(text.size() + 1);
-  v.Italic = 1;
-  v.Green = 128;
+ChatLine Line(const std::string& name, const std::string& police, const std::string& text) {
+  ChatLine v;
+  v.SetName(name);
+  v.SetPolice(police);
+  v.SetText(text);
+  v.Style() = {.Italic = 1, .Green = 128};
   return v;
 }
 
@@ -58,7 +54,7 @@ struct Layout {
 // Every layout, in each role that receives it.
 std::vector<Layout> Layouts() {
   const std::string bob = "Bob", arial = "Arial", hi = "hi";
-  const ChatLineView line = Line(bob, arial, hi);
+  const ChatLine line = Line(bob, arial, hi);
   CPacket welcome, arrival, says, priv, unrelayed, gone;
   EXPECT_TRUE(BuildClientWelcome("Bob", 4, welcome) && BuildArrivalNotice("Bob", arrival) &&
               BuildSays(line, says) && BuildPrivate("Al", line, priv) && BuildUnrelayed(line, unrelayed) &&
@@ -195,7 +191,7 @@ TEST(ExtentProperty, StreamInRandomPiecesYieldsTheOriginalMessages) {
     while (sent.size() < 300) {
       const size_t max = rng() % 8 == 0 ? 400 : 20;
       const std::string a = text(max), b = text(max), c = text(max);
-      const ChatLineView line = Line(a, b, c);
+      const ChatLine line = Line(a, b, c);
       CPacket p;
       bool built = false;
       switch (rng() % 5) {

@@ -26,16 +26,15 @@ uint16_t Short(CDecodePacket& d) {
 // Read as the wire carries it: the declared bytes, NUL included.
 std::string Counted(const char* text) { return std::string(text, std::char_traits<char>::length(text) + 1); }
 
-ChatLineView BobSaysHi() {
-  ChatLineView line;
-  line.Name = "Bob";
-  line.NameLength = 4;
-  line.Police = "Arial";
-  line.PoliceLength = 6;
-  line.Text = "hi";
-  line.TextLength = 3;
-  line.Bold = 1;
-  line.Red = 255;
+// The declared bytes a reader kept.
+std::string Declared(const EventString& s, uint16_t n) { return std::string(s.get(), n); }
+
+ChatLine BobSaysHi() {
+  ChatLine line;
+  line.SetName("Bob");
+  line.SetPolice("Arial");
+  line.SetText("hi");
+  line.Style() = {.Bold = 1, .Red = 255};
   return line;
 }
 
@@ -94,11 +93,11 @@ TEST(WorkedExamples, BobSaysHiInBoldRedArial) {
   CDecodePacket d = DecoderOf(p);
   EXPECT_EQ(Short(d), HEADER_CHAT);
   EXPECT_EQ(Short(d), CHAT_SAYS);
-  ChatLineFields f;
+  ChatLine f;
   ASSERT_TRUE(ReadChatLine(d, f));
-  EXPECT_EQ(f.Name, Counted("Bob"));
-  EXPECT_EQ(f.Police, Counted("Arial"));
-  EXPECT_EQ(f.Text, Counted("hi"));
+  EXPECT_EQ(Declared(f.Name, f.NameLength), Counted("Bob"));
+  EXPECT_EQ(Declared(f.Police, f.PoliceLength), Counted("Arial"));
+  EXPECT_EQ(Declared(f.Text, f.TextLength), Counted("hi"));
   EXPECT_EQ((std::vector<uint16_t>{f.Bold, f.Italic, f.Underline, f.Red, f.Green, f.Blue}),
             (std::vector<uint16_t>{1, 0, 0, 255, 0, 0}));
 }
@@ -120,20 +119,19 @@ TEST(Messages, PrivateAndUnrelayedCarryTheSameChatLine) {
 // Header, chat header, three counts and six values take 22 bytes: 1002 bytes of strings fill 1024.
 TEST(Messages, ChatLineFitsExactlyAtCapacityAndNotOneByteMore) {
   const std::string police(299, 'p'), text(698, 't');
-  ChatLineView line = BobSaysHi();
-  line.Police = police.c_str();
-  line.PoliceLength = 300;
-  line.Text = text.c_str();
+  ChatLine line = BobSaysHi();
+  line.SetPolice(police);
+  line.SetText(text);
   line.TextLength = 698;  // 4 + 300 + 698 = 1002
   CPacket p;
   ASSERT_TRUE(BuildSays(line, p));
   EXPECT_EQ(p.length, PACKET_CAPACITY);
   CDecodePacket d = DecoderOf(p);
-  ChatLineFields f;
+  ChatLine f;
   Short(d);
   Short(d);
   ASSERT_TRUE(ReadChatLine(d, f));
-  EXPECT_EQ(f.Text, text);
+  EXPECT_EQ(Declared(f.Text, f.TextLength), text);
   EXPECT_EQ(f.Red, 255);
 
   line.TextLength = 699;
@@ -143,8 +141,8 @@ TEST(Messages, ChatLineFitsExactlyAtCapacityAndNotOneByteMore) {
 
 TEST(Messages, BuildersRefuseWhatCannotFitOrIsMissing) {
   const std::string huge(PACKET_CAPACITY, 'n');
-  ChatLineView noName = BobSaysHi();
-  noName.Name = nullptr;
+  ChatLine noName = BobSaysHi();
+  noName.Name.Reset();
   CPacket p;
   EXPECT_FALSE(BuildArrivalNotice(huge.c_str(), p));
   EXPECT_FALSE(BuildDisconnected(huge.c_str(), p));
@@ -183,10 +181,10 @@ TEST(Messages, TruncatedChatLineFailsToRead) {
     CDecodePacket d = DecoderOf(p);
     Short(d);
     Short(d);
-    ChatLineFields f;
-    f.Name = "untouched";
+    ChatLine f;
+    f.SetName("untouched");
     EXPECT_FALSE(ReadChatLine(d, f)) << "cut at " << cut;
-    EXPECT_EQ(f.Name, "untouched");
+    EXPECT_STREQ(f.Name.get(), "untouched");
   }
   CPacket departure;
   ASSERT_TRUE(BuildDisconnected("Bob", departure));

@@ -8,7 +8,6 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <mutex>
 #include <thread>
 
@@ -115,12 +114,7 @@ void Peer::Drain() {
     r.name = e.Name.get() ? e.Name.get() : "";
     r.text = e.Text.get() ? e.Text.get() : "";
     r.police = e.Police.get() ? e.Police.get() : "";
-    r.red = e.Red;
-    r.green = e.Green;
-    r.blue = e.Blue;
-    r.bold = e.Bold;
-    r.italic = e.Italic;
-    r.underline = e.Underline;
+    r.style = e.Style();
     events.push_back(r);
     e = ChatEvent{};
   }
@@ -135,18 +129,10 @@ bool Peer::WaitForEvents(size_t count) {
 
 static void FillLine(ChatEvent& line, const char* name, const char* text, const char* face, uint16_t red,
                      uint16_t green, uint16_t blue, uint16_t bold, uint16_t italic, uint16_t underline) {
-  line.Name.Assign(name, std::strlen(name));
-  line.NameLength = static_cast<uint16_t>(std::strlen(name) + 1);
-  line.Text.Assign(text, std::strlen(text));
-  line.TextLength = static_cast<uint16_t>(std::strlen(text) + 1);
-  line.Police.Assign(face, std::strlen(face));
-  line.PoliceLength = static_cast<uint16_t>(std::strlen(face) + 1);
-  line.Red = red;
-  line.Green = green;
-  line.Blue = blue;
-  line.Bold = bold;
-  line.Italic = italic;
-  line.Underline = underline;
+  line.SetName(name);
+  line.SetText(text);
+  line.SetPolice(face);
+  line.Style() = {.Bold = bold, .Italic = italic, .Underline = underline, .Red = red, .Green = green, .Blue = blue};
 }
 
 bool Peer::Say(const char* text, const char* face, uint16_t red, uint16_t green, uint16_t blue,
@@ -166,8 +152,7 @@ void FillEvent(ChatEvent& event, uint16_t type, const char* name, const char* te
                uint16_t red, uint16_t green, uint16_t blue, uint16_t bold, uint16_t italic,
                uint16_t underline) {
   event.Type = type;
-  event.Name.Assign(name, std::strlen(name));
-  event.NameLength = static_cast<uint16_t>(std::strlen(name) + 1);
+  event.SetName(name);
   if (text) {
     FillLine(event, name, text, police ? police : "Arial", red, green, blue, bold, italic, underline);
   }

@@ -81,7 +81,7 @@ QString PlainText(const QTextDocument* document);
 struct Received {
   uint16_t type = 0;
   std::string name, text, police;
-  uint16_t red = 0, green = 0, blue = 0, bold = 0, italic = 0, underline = 0;
+  LineStyle style;
 };
 
 // A client endpoint of its own that keeps every event it receives.

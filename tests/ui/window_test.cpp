@@ -67,12 +67,7 @@ TEST(ChatWindow, EnterSendsOneLineWithTheWindowsStyleAndEmptiesTheBox) {
   EXPECT_EQ(line.name, "alice");
   EXPECT_EQ(line.text, "hello %s world");
   EXPECT_EQ(line.police, "Liberation Serif");
-  EXPECT_EQ(line.red, 10);
-  EXPECT_EQ(line.green, 20);
-  EXPECT_EQ(line.blue, 30);
-  EXPECT_EQ(line.bold, 1);
-  EXPECT_EQ(line.italic, 0);
-  EXPECT_EQ(line.underline, 1);
+  EXPECT_EQ(line.style, (LineStyle{.Bold = 1, .Italic = 0, .Underline = 1, .Red = 10, .Green = 20, .Blue = 30}));
   EXPECT_EQ(peer.events[1].text, "marker") << "exactly one line was sent";
 
   // In the server role the own line shows once, through the own client.

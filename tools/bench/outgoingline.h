@@ -10,21 +10,17 @@
 class OutgoingLine {
  public:
   explicit OutgoingLine(const std::string& nick) {
-    line.NameLength = static_cast<uint16_t>(nick.size() + 1);
-    line.Name.Assign(nick.c_str(), nick.size() + 1);
-    static const char face[] = "Arial";
-    line.PoliceLength = sizeof face;
-    line.Police.Assign(face, sizeof face);
+    line.SetName(nick);
+    line.SetPolice("Arial");
   }
   const ChatEvent& With(const std::string& text) {
-    line.TextLength = static_cast<uint16_t>(text.size() + 1);
-    line.Text.Assign(text.c_str(), text.size() + 1);
+    line.SetText(text);
     return line;
   }
   // The message's size on the wire with `text`; the relay is the same bytes.
   uint32_t Bytes(const std::string& text) {
     CPacket packet;
-    return BuildSays(LineOf(With(text)), packet) ? packet.length : 0;
+    return BuildSays(With(text), packet) ? packet.length : 0;
   }
 
  private:

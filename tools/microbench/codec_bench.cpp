@@ -14,20 +14,13 @@
 namespace {
 // A chat line with `textBytes` characters of text, as the window sends it.
 struct Line {
-  explicit Line(size_t textBytes) : text(textBytes, 'x') {
-    view.Name = name;
-    view.NameLength = sizeof name;
-    view.Police = face;
-    view.PoliceLength = sizeof face;
-    view.Text = text.c_str();
-    view.TextLength = static_cast<uint16_t>(text.size() + 1);
-    view.Bold = 1;
-    view.Red = 200;
+  explicit Line(size_t textBytes) {
+    view.SetName("bench12");
+    view.SetPolice("Courier New");
+    view.SetText(std::string(textBytes, 'x'));
+    view.Style() = {.Bold = 1, .Red = 200};
   }
-  static constexpr char name[] = "bench12";
-  static constexpr char face[] = "Courier New";
-  std::string text;
-  ChatLineView view;
+  ChatLine view;
 };
 
 CPacket Says(size_t textBytes) {
@@ -56,7 +49,7 @@ void BM_ReadSays(benchmark::State& state) {
     CDecodePacket decoder;
     decoder.Initialize(packet);
     uint16_t header = 0, chatHeader = 0;
-    ChatLineFields fields;
+    ChatLine fields;
     const bool ok = decoder.GetShortValue(header) && decoder.GetShortValue(chatHeader) && ReadChatLine(decoder, fields);
     benchmark::DoNotOptimize(ok);
     benchmark::DoNotOptimize(fields);

@@ -159,16 +159,10 @@ class InputLines {
 
 ChatEvent OutgoingLine(const ParticipantOptions& o) {
   ChatEvent line;
-  line.Name.Assign(o.nick.data(), o.nick.size());
-  line.NameLength = static_cast<uint16_t>(o.nick.size() + 1);
-  line.Police.Assign(o.face.data(), o.face.size());
-  line.PoliceLength = static_cast<uint16_t>(o.face.size() + 1);
-  line.Red = o.red;
-  line.Green = o.green;
-  line.Blue = o.blue;
-  line.Bold = o.bold ? 1 : 0;
-  line.Italic = o.italic ? 1 : 0;
-  line.Underline = o.underline ? 1 : 0;
+  line.SetName(o.nick);
+  line.SetPolice(o.face);
+  line.Style() = {
+      .Bold = o.bold, .Italic = o.italic, .Underline = o.underline, .Red = o.red, .Green = o.green, .Blue = o.blue};
   line.Type = CHAT_SAYS;
   return line;
 }
@@ -176,11 +170,8 @@ ChatEvent OutgoingLine(const ParticipantOptions& o) {
 void SendLine(CJaseloNetwork& client, ChatEvent& line, const std::string& text) {
   CPacket probe;
   const bool lengthsFit = text.size() < PACKET_CAPACITY && line.NameLength > 0 && line.PoliceLength > 0;
-  if (lengthsFit) {
-    line.Text.Assign(text.data(), text.size());
-    line.TextLength = static_cast<uint16_t>(text.size() + 1);
-  }
-  if (!lengthsFit || !BuildSays(LineOf(line), probe)) {
+  if (lengthsFit) line.SetText(text);
+  if (!lengthsFit || !BuildSays(line, probe)) {
     Complain("line of %zu bytes not sent: it does not fit one message", text.size());
     return;
   }
