@@ -5,8 +5,8 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <thread>
 
+#include "chat/pollloop.h"
 #include "config/configfile.h"
 #include "protocol/headers.h"
 #include "ui/backgroundalert.h"
@@ -267,22 +267,19 @@ uint32_t CJaseloDlg::ThreadProc() {
     event.Text.Reset();
     event.Police.Reset();
   };
-  while (Running.load()) {
-    std::this_thread::sleep_for(50ms);
+  RunPollLoop(Running, [&] {
     // Read before draining: whatever arrived before the end is then shown
     // before the notice.
     const bool ended = !clientNetwork.IsActive();
-    while (clientNetwork.ProcessPacketInQueue(event)) {
-      DispatchEvent(event);
+    DrainQueue(clientNetwork, event, [&](ChatEvent& received) {
+      DispatchEvent(received);
       release();
-    }
+    });
     if (ended && !leaving.load() && !connectionLost.exchange(true)) AppendConnectionLost();
     // Handling the server's queue is what relays, routes and forgets clients;
     // its events are not shown (the own client shows everything).
-    if (settings.Server) {
-      while (serverNetwork.ProcessPacketInQueue(event)) release();
-    }
-  }
+    if (settings.Server) DrainQueue(serverNetwork, event, [&](ChatEvent&) { release(); });
+  });
   polling = false;
   return 0;
 }
