@@ -4,8 +4,8 @@
 #include <QTextCursor>
 #include <chrono>
 #include <cstdio>
-#include <thread>
 
+#include "chat/pollloop.h"
 #include "config/configfile.h"
 #include "protocol/headers.h"
 #include "ui/backgroundalert.h"
@@ -257,22 +257,19 @@ uint32_t CJaseloDlg::ThreadProc() {
     event.Text.Reset();
     event.Police.Reset();
   };
-  while (Running.load()) {
-    std::this_thread::sleep_for(50ms);
+  RunPollLoop(Running, [&] {
     // Read before draining: whatever arrived before the end is then shown
     // before the notice.
     const bool ended = !clientNetwork.IsActive();
-    while (clientNetwork.ProcessPacketInQueue(event)) {
-      DispatchEvent(event);
+    DrainQueue(clientNetwork, event, [&](ChatEvent& received) {
+      DispatchEvent(received);
       release();
-    }
+    });
     if (ended && !leaving.load() && !connectionLost.exchange(true)) AppendConnectionLost();
     // Handling the server's queue is what relays, routes and forgets clients;
     // its events are not shown (the own client shows everything).
-    if (settings.Role == TYPE_SERVER) {
-      while (serverNetwork.ProcessPacketInQueue(event)) release();
-    }
-  }
+    if (settings.Role == TYPE_SERVER) DrainQueue(serverNetwork, event, [&](ChatEvent&) { release(); });
+  });
   polling = false;
   return 0;
 }

@@ -1,7 +1,6 @@
 #include "chat_support.h"
 
 #include <algorithm>
-#include <thread>
 
 #include "protocol/messages.h"
 
@@ -37,27 +36,12 @@ ChatEvent MakeLine(const std::string& name, const std::string& text, const std::
   return e;
 }
 
-void PollLoop::Begin() {
-  running = true;
-  Start();
-}
+PollLoop::PollLoop(CJaseloNetwork& network, bool keep)
+    : CPollThread(network, keep ? EventHandler([this](ChatEvent& event) { Record(event); }) : EventHandler()) {}
 
-void PollLoop::End() {
-  running = false;
-  Wait();
-}
-
-uint32_t PollLoop::ThreadProc() {
-  ChatEvent event;  // reused for every call, as the window does
-  while (running) {
-    std::this_thread::sleep_for(50ms);
-    while (network.ProcessPacketInQueue(event)) {
-      if (!keep) continue;
-      std::lock_guard<std::mutex> guard(mutex);
-      events.push_back(SeenOf(event));
-    }
-  }
-  return 0;
+void PollLoop::Record(const ChatEvent& event) {
+  std::lock_guard<std::mutex> guard(mutex);
+  events.push_back(SeenOf(event));
 }
 
 std::vector<Seen> PollLoop::Events() const {

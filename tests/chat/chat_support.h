@@ -3,7 +3,6 @@
 // record what they are shown, and a small writer for hand-made payloads. The
 // hostile side's raw loopback peer is common/raw_peer.h.
 
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <mutex>
@@ -11,8 +10,8 @@
 #include <vector>
 
 #include "chat/jaselonetwork.h"
+#include "chat/pollloop.h"
 #include "common/raw_peer.h"
-#include "net/thread.h"
 
 using namespace std::chrono_literals;
 
@@ -30,23 +29,18 @@ Seen NameEvent(uint16_t type, const std::string& name);
 // An outgoing chat line as the window fills it.
 ChatEvent MakeLine(const std::string& name, const std::string& text, const std::string& police = "Arial");
 
-// Drains an endpoint every 50 ms, as the window's poll thread does, keeping
-// the events (a client's) or dropping them (the server's).
-class PollLoop : public CThread {
+// Drains an endpoint as the window's poll thread does, keeping the events (a
+// client's) or dropping them (the server's).
+class PollLoop : public CPollThread {
  public:
-  PollLoop(CJaseloNetwork& network, bool keep) : network(network), keep(keep) {}
+  PollLoop(CJaseloNetwork& network, bool keep);
   ~PollLoop() override { End(); }
-  void Begin();
-  void End();
   std::vector<Seen> Events() const;
   std::vector<Seen> EventsOfType(uint16_t type) const;
   bool HasEvent(const Seen& e) const;
-  uint32_t ThreadProc() override;
 
  private:
-  CJaseloNetwork& network;
-  const bool keep;
-  std::atomic<bool> running{false};
+  void Record(const ChatEvent& event);
   mutable std::mutex mutex;
   std::vector<Seen> events;
 };

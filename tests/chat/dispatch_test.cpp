@@ -1,7 +1,12 @@
-// What ProcessPacketInQueue makes of single queued payloads, and the roles.
+// What ProcessPacketInQueue makes of single queued payloads, the roles, and
+// the poll loop that drains the queue.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "chat_support.h"
 #include "common/test_support.h"
@@ -130,4 +135,31 @@ TEST(Roles, AnEndpointTakesOneRoleOnce) {
   zed.network.ServerListen(0);
   EXPECT_EQ(zed.network.ListeningPort(), 0);
   EXPECT_TRUE(WaitFor([&] { return server.Has("Zed"); }));
+}
+
+// The poll loop hands over everything queued, in order, a pass at a time;
+// clearing the flag during a pass lets that pass end and starts no other.
+TEST(PollLoop, PassesDrainInOrderAndAStopEndsThePassInProgress) {
+  DiagCapture quiet;
+  Injectable zed;
+  ASSERT_TRUE(zed.StartupClient("Zed"));
+  for (const char* name : {"Ann", "Bob", "Cid"}) zed.Inject(Writer().U16(CHAT_JOINED).Counted(name).bytes);
+  std::atomic<bool> running{true};
+  std::vector<std::string> seen;
+  int passes = 0;
+  ChatEvent event;
+  const auto start = std::chrono::steady_clock::now();
+  RunPollLoop(running, [&] {
+    ++passes;
+    DrainQueue(zed, event, [&](ChatEvent& e) { seen.emplace_back(e.Name.get()); });
+    if (passes == 2) running = false;
+  });
+  EXPECT_EQ(passes, 2);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, 2 * std::chrono::milliseconds(POLL_PASS_MS));
+  EXPECT_EQ(seen, (std::vector<std::string>{"Ann", "Bob", "Cid"}));
+
+  // Without a handler the events are only taken.
+  zed.Inject(Writer().U16(CHAT_JOINED).Counted("Dee").bytes);
+  DrainQueue(zed, event, {});
+  EXPECT_EQ(zed.QueuedCount(), 0u);
 }

@@ -6,7 +6,7 @@ Flooder::Flooder(int index) : nick("flood" + std::to_string(index)), index(index
 
 Flooder::~Flooder() {
   Finish();
-  loop.Halt();
+  loop.End();
 }
 
 bool Flooder::Join(uint16_t port) {

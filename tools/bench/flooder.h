@@ -28,7 +28,7 @@ class Flooder {
   void Begin(int64_t untilNs, uint64_t maxLines);
   // Stops the sending and, if it ran, closes the connection.
   void Finish();
-  void AskToHalt() { loop.AskToHalt(); }
+  void AskToHalt() { loop.AskToEnd(); }
 
   uint64_t Sent() const { return sent.load(); }
   uint64_t Failed() const { return failed.load(); }

@@ -71,7 +71,7 @@ int64_t NextTick(int64_t t, int64_t phase, int64_t pass) {
 
 double BurstBoundMs(double senderBytes, double receiverBytes) {
   const double passes = std::max(senderBytes / kReceiveBytes, receiverBytes / kClientPassBytes);
-  return passes * (kPassNs / 1e6);
+  return passes * (kSocketPassNs / 1e6);
 }
 
 FloorResult ReplayFloor(const std::vector<FloorLine>& lines, int senders, int receivers, int rounds,
@@ -87,15 +87,16 @@ FloorResult ReplayFloor(const std::vector<FloorLine>& lines, int senders, int re
 
   std::vector<int64_t> roundStart(static_cast<size_t>(rounds), INT64_MAX);
   for (const auto& l : lines) roundStart[l.round] = std::min(roundStart[l.round], l.sendNs);
-  const int64_t origin = lines.front().sendNs - kPassNs;
+  const int64_t origin = lines.front().sendNs - std::max(kSocketPassNs, kPollPassNs);
 
   std::mt19937_64 rng(seed);
-  std::uniform_int_distribution<int64_t> phase(0, kPassNs - 1);
-  // No pass lasts exactly 50 ms: each loop's runs a little over, by its own
-  // amount, so the loops' phases drift against each other as they do in a
-  // real run, rather than staying locked for the whole run.
+  std::uniform_int_distribution<int64_t> socketPhase(0, kSocketPassNs - 1);
+  std::uniform_int_distribution<int64_t> pollPhase(0, kPollPassNs - 1);
+  // No pass lasts exactly its pause: each loop's runs a little over, by its
+  // own amount, so the loops' phases drift against each other as they do in
+  // a real run, rather than staying locked for the whole run.
   std::uniform_int_distribution<int64_t> overrun(0, kPassOverrunNs);
-  auto period = [&] { return kPassNs + overrun(rng); };
+  auto period = [&](int64_t pause) { return pause + overrun(rng); };
   const size_t n = lines.size();
   std::vector<int64_t> hostQueued(n), relayed(n), clientQueued(n);
   std::vector<size_t> relayOrder(n);
@@ -105,11 +106,11 @@ FloorResult ReplayFloor(const std::vector<FloorLine>& lines, int senders, int re
     std::vector<std::deque<Pending>> in(static_cast<size_t>(senders));
     for (size_t i = 0; i < n; ++i) in[lines[i].sender].push_back({i, lines[i].bytes, lines[i].sendNs});
     // Lines a client writes back to back reach its connection together.
-    SocketThread(in, kReceiveBytes, flooded, origin + phase(rng), period(), kWakeNs, hostQueued);
+    SocketThread(in, kReceiveBytes, flooded, origin + socketPhase(rng), period(kSocketPassNs), kWakeNs, hostQueued);
 
     // Host poll loop: relays in the order the lines were queued.
-    const int64_t hostPoll = origin + phase(rng);
-    const int64_t hostPollPass = period();
+    const int64_t hostPoll = origin + pollPhase(rng);
+    const int64_t hostPollPass = period(kPollPassNs);
     std::iota(relayOrder.begin(), relayOrder.end(), size_t{0});
     std::stable_sort(relayOrder.begin(), relayOrder.end(), [&](size_t a, size_t b) {
       if (hostQueued[a] != hostQueued[b]) return hostQueued[a] < hostQueued[b];
@@ -138,9 +139,10 @@ FloorResult ReplayFloor(const std::vector<FloorLine>& lines, int senders, int re
         previous = relayed[i];
         one[0].push_back({i, lines[i].bytes, relayed[i] + offset * receivers * kSendNs});
       }
-      SocketThread(one, kClientPassBytes, flooded, origin + phase(rng), period(), kWakeNs, clientQueued);
-      const int64_t clientPoll = origin + phase(rng);
-      const int64_t clientPollPass = period();
+      SocketThread(one, kClientPassBytes, flooded, origin + socketPhase(rng), period(kSocketPassNs), kWakeNs,
+                   clientQueued);
+      const int64_t clientPoll = origin + pollPhase(rng);
+      const int64_t clientPollPass = period(kPollPassNs);
       for (size_t i = 0; i < n; ++i) {
         const int64_t delivered = NextTick(clientQueued[i], clientPoll, clientPollPass);
         result.latencyMs.push_back(static_cast<float>((delivered - lines[i].sendNs) / 1e6));

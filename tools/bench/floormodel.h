@@ -1,17 +1,19 @@
 #pragma once
 // The loop floor: the latency a line would have if every loop it crosses
 // cost nothing but its own waiting. A line sent by a client waits in four
-// loops: the host's socket thread (a 50 ms pause per pass, then one receive
-// of at most 1024 bytes per connection; an idle thread wakes at once), the
-// host's poll loop (a pass every 50 ms, relaying all it finds), the
-// receiver's socket thread (the same pause, then everything waiting, up to
-// 64 KiB) and the receiver's poll loop. Replaying a run's own sends through
-// that model gives what the loops alone cost; the measurement's excess over
-// it is the cost of the processing, the kernel and the scheduling.
+// loops: the host's socket thread (a pause of PASS_PAUSE_MS per pass, then
+// one receive of at most RECEIVE_SIZE bytes per connection; an idle thread
+// wakes at once), the host's poll loop (a pass every POLL_PASS_MS, relaying
+// all it finds), the receiver's socket thread (the same pause, then
+// everything waiting, up to CLIENT_PASS_READ_LIMIT) and the receiver's poll
+// loop. Replaying a run's own sends through that model gives what the loops
+// alone cost; the measurement's excess over it is the cost of the
+// processing, the kernel and the scheduling.
 
 #include <cstdint>
 #include <vector>
 
+#include "chat/pollloop.h"
 #include "net/passtiming.h"
 
 struct FloorLine {
@@ -42,7 +44,8 @@ struct FloorResult {
 FloorResult ReplayFloor(const std::vector<FloorLine>& lines, int senders, int receivers, int rounds,
                         uint32_t seed, bool flooded = false);
 
-constexpr int64_t kPassNs = int64_t{PASS_PAUSE_MS} * 1'000'000;  // every loop's pause
+constexpr int64_t kSocketPassNs = int64_t{PASS_PAUSE_MS} * 1'000'000;  // a socket thread's pause
+constexpr int64_t kPollPassNs = int64_t{POLL_PASS_MS} * 1'000'000;     // a poll loop's pause
 constexpr uint32_t kReceiveBytes = RECEIVE_SIZE;  // the host: one receive per connection per pass
 // A client's socket thread takes everything waiting each pass, in receives of
 // kReceiveBytes, up to this much.
@@ -53,7 +56,7 @@ constexpr uint32_t kClientPassBytes = CLIENT_PASS_READ_LIMIT;
 // With at most 63 connections the host reads under 64 KiB a pass, so the
 // sender's side is the one that binds.
 double BurstBoundMs(double senderBytes, double receiverBytes);
-constexpr int64_t kPassOverrunNs = 1'000'000;  // the most a pass of the model runs over 50 ms
+constexpr int64_t kPassOverrunNs = 1'000'000;  // the most a pass of the model runs over its pause
 // The only times of their own the model gives the loops: a woken socket
 // thread also takes what arrives within kWakeNs, as a real thread does by
 // the time it runs; one send of a relay takes kSendNs, about a loopback send.

@@ -59,7 +59,7 @@ class InProcessHost : public Host {
   int IdentifiedClients() override { return static_cast<int>(server.ClientTable().size()); }
 
   void Stop() override {
-    loop.Halt();
+    loop.End();
     server.StopServer();
   }
   std::string Describe() const override {

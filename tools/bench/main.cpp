@@ -85,7 +85,7 @@ bool JoinClients(const BenchOptions& o, Host& host, uint32_t perSender, Clients&
     bool joined = false;
     if (i < n) {
       c.receivers.push_back(std::make_unique<Receiver>(i, static_cast<size_t>(perSender) * n, c.departures));
-      const auto pollDelay = o.stagger ? std::chrono::microseconds(staggerRng() % (kPassNs / 1000)) : 0us;
+      const auto pollDelay = o.stagger ? std::chrono::microseconds(staggerRng() % (kPollPassNs / 1000)) : 0us;
       joined = c.receivers.back()->Join(host.Port(), pollDelay);
     } else {
       c.flooders.push_back(std::make_unique<Flooder>(i - n));

@@ -1,5 +1,11 @@
 #include "options.h"
 
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "chat/pollloop.h"
+#include "net/passtiming.h"
 #include "tooloptions.h"
 
 const char* WorkloadName(Workload w) {
@@ -89,7 +95,8 @@ bool ParseOptions(int argc, char** argv, BenchOptions& o, std::string& error) {
   return true;
 }
 
-const char* HelpText() {
+namespace {
+const char* HelpTemplate() {
   return R"(Usage:
   jaselo-bench [--clients N] [--workload steady|bursty|idle]
                [--rate R] [--duration S] [--lines M] [--burst B]
@@ -100,7 +107,7 @@ const char* HelpText() {
                [--row]
 
 Measures the real relay path over loopback: one server endpoint and N client
-endpoints, each drained every 50 ms by a poll loop like the chat window's.
+endpoints, each drained every {poll} ms by a poll loop like the chat window's.
 Every line carries its send time in its text; every client receives every
 line (its own included) and the latency is taken from the send call to the
 receiving poll loop's event.
@@ -151,17 +158,18 @@ Options:
 The loop floor printed beside the measurement replays the run's own send
 times through the four loops a line crosses (host socket thread, host poll
 loop, receiver's socket thread, receiver's poll loop) at no processing cost:
-each loop pauses 50 ms per pass (plus a drift of under 1 ms, so that loops do
-not stay locked in phase), the host's socket thread takes one receive of at
-most 1024 bytes per connection per pass, a client's takes everything waiting
-up to 64 KiB, and an idle one wakes at once. The loops' phases are drawn at
-random many times. A line alone waits at most one pass in each loop: 200 ms.
+a socket thread pauses {pause} ms per pass and a poll loop {poll} ms (plus a
+drift of under 1 ms, so that loops do not stay locked in phase), the host's
+socket thread takes one receive of at most {receive} bytes per connection per
+pass, a client's takes everything waiting up to {client} KiB, and an idle one
+wakes at once. The loops' phases are drawn at random many times. A line alone
+waits at most one pass in each loop: {alone} ms.
 What the measurement adds to the floor is the cost of the processing, the
 kernel and the scheduling, or a phase alignment of the real loops that the
 model's random phases do not have (compare a run with --stagger).
 
-A burst's bound is the throughput no burst can beat: 1024 bytes per 50 ms
-from each sender into the host, 64 KiB per 50 ms into each receiver. It leaves
+A burst's bound is the throughput no burst can beat: {receive} bytes per {pause} ms
+from each sender into the host, {client} KiB per {pause} ms into each receiver. It leaves
 out the passes every line waits anyway, which the floor includes.
 
 In-process, the host's poll loop notes when it relayed each line, and the
@@ -172,4 +180,27 @@ Exit status: 0 when every honest line reached every honest receiver once and
 in order and no honest client was dropped; 1 otherwise; 2 for a usage mistake
 or a failed set-up.
 )";
+}
+
+// Each {name} in `text` replaced by its value.
+std::string Filled(std::string text, const std::vector<std::pair<std::string, size_t>>& values) {
+  for (const auto& [name, value] : values) {
+    const std::string key = "{" + name + "}";
+    for (size_t at = text.find(key); at != std::string::npos; at = text.find(key, at)) {
+      text.replace(at, key.size(), std::to_string(value));
+    }
+  }
+  return text;
+}
+}  // namespace
+
+// The loops' figures come from the code's own constants, so that the help
+// cannot drift from what the benchmark and its model do.
+const char* HelpText() {
+  static const std::string text = Filled(HelpTemplate(), {{"poll", POLL_PASS_MS},
+                                                          {"pause", PASS_PAUSE_MS},
+                                                          {"receive", RECEIVE_SIZE},
+                                                          {"client", CLIENT_PASS_READ_LIMIT / 1024},
+                                                          {"alone", 2 * (PASS_PAUSE_MS + POLL_PASS_MS)}});
+  return text.c_str();
 }

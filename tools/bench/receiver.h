@@ -44,8 +44,8 @@ class Receiver {
   bool Say(const std::string& text) { return network.SendChatMessage(line.With(text)); }
   uint32_t MessageBytes(const std::string& text) { return line.Bytes(text); }
 
-  void AskToHalt() { loop.AskToHalt(); }
-  void Halt() { loop.Halt(); }
+  void AskToHalt() { loop.AskToEnd(); }
+  void Halt() { loop.End(); }
 
   const std::string nick;
   std::vector<Delivery> deliveries;  // written by the poll loop only

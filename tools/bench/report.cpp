@@ -111,10 +111,15 @@ void PrintLatency(const BenchOptions& o, const RunFigures& f) {
     std::printf("  over the floor          %+8.1f %+8.1f %+8.1f %+8.1f\n", Percentile(m, .5) - Percentile(fl, .5),
                 Percentile(m, .9) - Percentile(fl, .9), Percentile(m, .99) - Percentile(fl, .99),
                 m.back() - (fl.empty() ? 0.0 : fl.back()));
-    std::printf("  (floor: these sends replayed through the four 50 ms loops at no cost, %d phase draws;\n"
-                "   a line alone waits at most one pass in each: %.0f ms%s)\n",
-                f.floor.draws, 4 * kPassNs / 1e6,
-                o.flooders > 0 ? ";\n   with flooders, no socket thread idles, and their lines cost nothing else" : "");
+    // Two socket threads and two poll loops, each pausing its own pass.
+    const std::string passes = PASS_PAUSE_MS == POLL_PASS_MS
+                                   ? std::to_string(POLL_PASS_MS) + " ms"
+                                   : std::to_string(PASS_PAUSE_MS) + " and " + std::to_string(POLL_PASS_MS) + " ms";
+    std::printf(
+        "  (floor: these sends replayed through the four %s loops at no cost, %d phase draws;\n"
+        "   a line alone waits at most one pass in each: %.0f ms%s)\n",
+        passes.c_str(), f.floor.draws, 2 * (kSocketPassNs + kPollPassNs) / 1e6,
+        o.flooders > 0 ? ";\n   with flooders, no socket thread idles, and their lines cost nothing else" : "");
   }
   if (!f.split.upMs.empty()) {
     auto line = [](const char* label, const std::vector<float>& v) {

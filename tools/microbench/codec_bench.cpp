@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "net/passtiming.h"
 #include "protocol/decodepacket.h"
 #include "protocol/diagnostics.h"
 #include "protocol/extent.h"
@@ -83,13 +84,13 @@ void BM_ExtentOne(benchmark::State& state) {
 }
 BENCHMARK(BM_ExtentOne)->Arg(32)->Arg(900);
 
-// Cutting a whole 1024-byte receive of back-to-back messages, as a client's
-// socket thread does in a burst; the last message is left incomplete.
+// Cutting a whole receive (RECEIVE_SIZE bytes) of back-to-back messages, as a
+// client's socket thread does in a burst; the last message is left incomplete.
 void BM_CutReceive(benchmark::State& state) {
   const CPacket packet = Says(static_cast<size_t>(state.range(0)));
   std::vector<uint8_t> block;
-  while (block.size() < PACKET_CAPACITY) block.insert(block.end(), packet.data, packet.data + packet.length);
-  block.resize(PACKET_CAPACITY);
+  while (block.size() < RECEIVE_SIZE) block.insert(block.end(), packet.data, packet.data + packet.length);
+  block.resize(RECEIVE_SIZE);
   int64_t messages = 0;
   for (auto _ : state) {
     size_t at = 0;

@@ -15,8 +15,8 @@
 
 #include "app/version.h"
 #include "chat/jaselonetwork.h"
+#include "chat/pollloop.h"
 #include "eventline.h"
-#include "net/thread.h"
 #include "options.h"
 #include "protocol/diagnostics.h"
 #include "protocol/headers.h"
@@ -24,7 +24,6 @@
 namespace {
 using namespace std::chrono_literals;
 
-constexpr auto POLL_PASS = 50ms;        // the window's poll cadence
 constexpr auto DEPARTURE_GRACE = 100ms; // lets a departure leave before stopping
 constexpr int INPUT_WAIT_MS = 50;       // how often the main loop looks at signals
 
@@ -57,50 +56,35 @@ void Complain(const char* format, ...) {
   std::fputc('\n', stderr);
 }
 
-// Drains an endpoint's queue every 50 ms, as the chat window's poll thread
-// does; handling the queue is what makes a server relay, route and forget.
-class PollLoop : public CThread {
+// Drains an endpoint's queue as the chat window's poll thread does, printing
+// a client's events; the server's are only taken.
+class PollLoop : public CPollThread {
  public:
-  PollLoop(CJaseloNetwork& network, bool show) : network(network), show(show) {}
+  PollLoop(CJaseloNetwork& network, bool show)
+      : CPollThread(network, show ? EventHandler([this](ChatEvent& event) { Show(event); }) : EventHandler()),
+        show(show) {}
   ~PollLoop() override { End(); }
 
-  void Begin() {
-    running = true;
-    Start();
-  }
-  void End() {
-    running = false;
-    Wait();
-  }
   bool SawServerShutdown() const { return sawServerShutdown; }
 
   uint32_t ThreadProc() override {
-    while (running) {
-      std::this_thread::sleep_for(POLL_PASS);
-      Drain();
-    }
+    CPollThread::ThreadProc();
     // What arrived before the stop is still reported.
     if (show) Drain();
     return 0;
   }
 
  private:
-  void Drain() {
-    while (network.ProcessPacketInQueue(event)) {
-      if (!show) continue;
-      if (event.Type == CHAT_DISCONNECTED && std::string_view(event.Name.get()) == SERVER_SHUTDOWN_NAME) {
-        sawServerShutdown = true;
-      }
-      const std::string line = FormatEvent(event);
-      if (!line.empty()) EmitLine(line);
+  void Show(ChatEvent& event) {
+    if (event.Type == CHAT_DISCONNECTED && std::string_view(event.Name.get()) == SERVER_SHUTDOWN_NAME) {
+      sawServerShutdown = true;
     }
+    const std::string line = FormatEvent(event);
+    if (!line.empty()) EmitLine(line);
   }
 
-  CJaseloNetwork& network;
   const bool show;
-  std::atomic<bool> running{false};
   std::atomic<bool> sawServerShutdown{false};
-  ChatEvent event;  // reused for every call, like the window's
 };
 
 // Lines of standard input, read with a bounded wait so that the caller can
