@@ -15,17 +15,12 @@ int main(int argc, char** argv) {
   // Answered before anything else: no window, no settings file.
   const CommandLine line = ParseCommandLine(argc, argv);
   switch (line.action) {
-    case CommandLine::Action::Help:
-      std::fputs(UsageText(), stdout);
-      return 0;
-    case CommandLine::Action::Version:
-      std::printf("jaselo %s\n", JASELO_VERSION);
-      return 0;
+    case CommandLine::Action::Help: std::fputs(UsageText(), stdout); return 0;
+    case CommandLine::Action::Version: std::printf("jaselo %s\n", JASELO_VERSION); return 0;
     case CommandLine::Action::UsageError:
       std::fprintf(stderr, "jaselo: %s\nTry 'jaselo --help'.\n", line.error.c_str());
       return 2;
-    case CommandLine::Action::Run:
-      break;
+    case CommandLine::Action::Run: break;
   }
   // A peer that vanishes must show up as a send error, never end the program.
   std::signal(SIGPIPE, SIG_IGN);

@@ -40,9 +40,7 @@ bool CJaseloNetwork::StartupClient(const char* nickname) {
   return Startup(TYPE_CLIENT, nickname);
 }
 
-bool CJaseloNetwork::ClientConnect(const char* address, uint16_t port) {
-  return IsClient() && Connect(address, port);
-}
+bool CJaseloNetwork::ClientConnect(const char* address, uint16_t port) { return IsClient() && Connect(address, port); }
 
 void CJaseloNetwork::StopClient() {
   if (IsClient()) Stop();
@@ -77,9 +75,7 @@ bool CJaseloNetwork::ProcessOldestPacket(ChatEvent& event) {
     case CHAT_JOINED: return ProcessJoinedData(*packet, decoder, event);
     case CHAT_DISCONNECTED: return ProcessDisconnectedData(*packet, decoder, event);
     case CHAT_UNRELAYED: return ProcessUnrelayedData(*packet, decoder, event);
-    default:
-      Diag("CJaseloNetwork::ProcessPacketInQueue() - unrecognized header type %d.\n", chatHeader);
-      return false;
+    default: Diag("CJaseloNetwork::ProcessPacketInQueue() - unrecognized header type %d.\n", chatHeader); return false;
   }
 }
 
@@ -128,8 +124,7 @@ bool CJaseloNetwork::ProcessJoinedData(const CQueuedPacket&, CDecodePacket& deco
   return true;
 }
 
-bool CJaseloNetwork::ProcessDisconnectedData(const CQueuedPacket& packet, CDecodePacket& decoder,
-                                             ChatEvent& event) {
+bool CJaseloNetwork::ProcessDisconnectedData(const CQueuedPacket& packet, CDecodePacket& decoder, ChatEvent& event) {
   std::string name;
   if (!ReadCountedString(decoder, name)) return false;
   if (!IsServer()) {

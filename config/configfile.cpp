@@ -25,12 +25,9 @@ bool IsContinuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
 size_t CharLength(const unsigned char* bytes, size_t available) {
   const unsigned char lead = bytes[0];
   size_t wanted = 1;
-  if (lead >= 0xC0 && lead < 0xE0)
-    wanted = 2;
-  else if (lead >= 0xE0 && lead < 0xF0)
-    wanted = 3;
-  else if (lead >= 0xF0 && lead < 0xF8)
-    wanted = 4;
+  if (lead >= 0xC0 && lead < 0xE0) wanted = 2;
+  else if (lead >= 0xE0 && lead < 0xF0) wanted = 3;
+  else if (lead >= 0xF0 && lead < 0xF8) wanted = 4;
   size_t length = 1;
   while (length < wanted && length < available && IsContinuation(bytes[length])) ++length;
   return length;
@@ -77,10 +74,8 @@ class ByteReader {
     do {
       n = read(fd_, buf_ + len_, sizeof(buf_) - len_);
     } while (n < 0 && errno == EINTR);
-    if (n <= 0)
-      end_ = true;
-    else
-      len_ += static_cast<size_t>(n);
+    if (n <= 0) end_ = true;
+    else len_ += static_cast<size_t>(n);
   }
 
   int fd_;
@@ -176,17 +171,17 @@ std::string FormatSettings(const ChatSettings& s) {
   const std::string pseudo = NicknameForSettings(FieldText(s.Pseudo));
   const std::string police = FaceNameForSettings(FieldText(s.Police));
   char text[512];
-  const int n = std::snprintf(
-      text, sizeof(text),
-      "#Pseudo\r\n%zu %.*s\r\n#Client-Server\r\n%d %d\r\n#IpAddress\r\n%d.%d.%d.%d\r\n"
-      "#Port\r\n%u\r\n#Police\r\n%zu %.*s\r\n#Couleur\r\n%u %u %u\r\n#Mode\r\n%d %d %d\r\n",
-      pseudo.size() + 1, static_cast<int>(pseudo.size()), pseudo.data(), s.Role == TYPE_CLIENT ? 1 : 0,
-      s.Role == TYPE_SERVER ? 1 : 0,
-      // Address parts are signed: a part read as -1 is written back as -1.
-      int{static_cast<int16_t>(s.Ip[0])}, int{static_cast<int16_t>(s.Ip[1])},
-      int{static_cast<int16_t>(s.Ip[2])}, int{static_cast<int16_t>(s.Ip[3])}, unsigned{s.Port},
-      police.size() + 1, static_cast<int>(police.size()), police.data(), s.Color & 0xFFu,
-      (s.Color >> 8) & 0xFFu, (s.Color >> 16) & 0xFFu, s.Bold ? 1 : 0, s.Italic ? 1 : 0, s.Underline ? 1 : 0);
+  const int n = std::snprintf(text, sizeof(text),
+                              "#Pseudo\r\n%zu %.*s\r\n#Client-Server\r\n%d %d\r\n#IpAddress\r\n%d.%d.%d.%d\r\n"
+                              "#Port\r\n%u\r\n#Police\r\n%zu %.*s\r\n#Couleur\r\n%u %u %u\r\n#Mode\r\n%d %d %d\r\n",
+                              pseudo.size() + 1, static_cast<int>(pseudo.size()), pseudo.data(),
+                              s.Role == TYPE_CLIENT ? 1 : 0, s.Role == TYPE_SERVER ? 1 : 0,
+                              // Address parts are signed: a part read as -1 is written back as -1.
+                              int{static_cast<int16_t>(s.Ip[0])}, int{static_cast<int16_t>(s.Ip[1])},
+                              int{static_cast<int16_t>(s.Ip[2])}, int{static_cast<int16_t>(s.Ip[3])}, unsigned{s.Port},
+                              police.size() + 1, static_cast<int>(police.size()), police.data(), s.Color & 0xFFu,
+                              (s.Color >> 8) & 0xFFu, (s.Color >> 16) & 0xFFu, s.Bold ? 1 : 0, s.Italic ? 1 : 0,
+                              s.Underline ? 1 : 0);
   // Cannot be cut: every field is bounded well below the buffer.
   return std::string(text, static_cast<size_t>(std::max(n, 0)));
 }
@@ -237,8 +232,7 @@ void WriteInPlace(const std::string& path, std::string_view text) {
   const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
   if (fd < 0) return;
   struct stat info;
-  if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && ftruncate(fd, 0) == 0 && WriteAll(fd, text))
-    fsync(fd);
+  if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && ftruncate(fd, 0) == 0 && WriteAll(fd, text)) fsync(fd);
   close(fd);
 }
 
@@ -281,8 +275,7 @@ bool ReadConfigFile(const std::string& path, ChatSettings& settings) {
   // Client, Server, the four parts of Ip, Port, then the count of Police.
   int32_t middle[8] = {};
   char police[32] = {};
-  Match(in, "\r\n#Client-Server\r\n%d %d\r\n#IpAddress\r\n%d.%d.%d.%d\r\n#Port\r\n%d\r\n#Police\r\n%d\r\n",
-        middle);
+  Match(in, "\r\n#Client-Server\r\n%d %d\r\n#IpAddress\r\n%d.%d.%d.%d\r\n#Port\r\n%d\r\n#Police\r\n%d\r\n", middle);
   ReadText(in, middle[7], police);
 
   // Red, green, blue, then bold, italic, underline.

@@ -38,8 +38,8 @@ class OutputBuffer {
     uint64_t end;  // where it ends, counted over every byte ever appended
   };
   std::vector<uint8_t> bytes;
-  size_t start = 0;          // bytes before it have been taken
-  uint64_t takenTotal = 0;   // every byte the socket ever took
+  size_t start = 0;         // bytes before it have been taken
+  uint64_t takenTotal = 0;  // every byte the socket ever took
   std::deque<Message> messages;
 };
 

@@ -26,7 +26,7 @@ struct TransportLimits {
   std::chrono::milliseconds identifyTimeout{10000};  // newcomer to send its welcome
   std::chrono::milliseconds sendTimeout{5000};       // a peer to take anything while bytes wait for it
   std::chrono::milliseconds connectTimeout{10000};   // a server to answer a connect
-  int acceptedSendBuffer = 0;                         // SO_SNDBUF of accepted sockets; 0 keeps the system's
+  int acceptedSendBuffer = 0;                        // SO_SNDBUF of accepted sockets; 0 keeps the system's
   // Unsent bytes a connection may hold before it counts as a reader that
   // cannot keep up: a burst of 20 full lines from a dozen others.
   size_t outputLimit = 256 * 1024;
@@ -121,8 +121,8 @@ class CTCPIP : public CThread {
     std::chrono::steady_clock::time_point acceptedAt;
     // When it last took bytes, or when bytes began to wait for it.
     std::chrono::steady_clock::time_point lastProgress;
-    bool departed = false;        // its own departure is already queued
-    uint64_t serial = 0;          // tells this connection from a later one on the same number
+    bool departed = false;  // its own departure is already queued
+    uint64_t serial = 0;    // tells this connection from a later one on the same number
   };
 
   uint32_t ServerThreadProc();

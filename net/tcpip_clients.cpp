@@ -46,17 +46,10 @@ void CTCPIP::ProcessIncomingData(const uint8_t* bytes, uint16_t n, Socket socket
   const uint8_t* payload = bytes + 2;
   const uint16_t payloadLength = static_cast<uint16_t>(n - 2);
   switch (header) {
-    case HEADER_CHAT:
-      QueuePayload(payload, payloadLength, socket);
-      break;
-    case HEADER_RESERVED:
-      break;
-    case HEADER_WELCOME:
-      ProcessWelcomeData(payload, payloadLength, socket);
-      break;
-    default:
-      Diag("CTCPIP::ProcessIncomingData() - unrecognized header type %d.\n", header);
-      break;
+    case HEADER_CHAT: QueuePayload(payload, payloadLength, socket); break;
+    case HEADER_RESERVED: break;
+    case HEADER_WELCOME: ProcessWelcomeData(payload, payloadLength, socket); break;
+    default: Diag("CTCPIP::ProcessIncomingData() - unrecognized header type %d.\n", header); break;
   }
 }
 
@@ -198,9 +191,8 @@ bool CTCPIP::QueueOutput(Socket s, const CPacket& packet, uint64_t origin) {
 }
 
 bool CTCPIP::WriteOutput(Connection& connection) {
-  const long taken = connection.output.Write(connection.socket.Get(), [this](uint64_t origin, size_t n) {
-    SettleBacklog(origin, n);
-  });
+  const long taken =
+      connection.output.Write(connection.socket.Get(), [this](uint64_t origin, size_t n) { SettleBacklog(origin, n); });
   if (taken < 0) return false;
   if (taken > 0) connection.lastProgress = std::chrono::steady_clock::now();
   return true;

@@ -66,16 +66,11 @@ bool WalkChatBody(LayoutWalker& w, uint16_t chatHeader, bool& known) {
   known = true;
   switch (chatHeader) {
     case CHAT_SAYS:
-    case CHAT_UNRELAYED:
-      return w.ChatLine();
-    case CHAT_PRIVATE:
-      return w.CountedString(kChatLineMin) && w.ChatLine();
+    case CHAT_UNRELAYED: return w.ChatLine();
+    case CHAT_PRIVATE: return w.CountedString(kChatLineMin) && w.ChatLine();
     case CHAT_JOINED:
-    case CHAT_DISCONNECTED:
-      return w.CountedString(0);
-    default:
-      known = false;
-      return false;
+    case CHAT_DISCONNECTED: return w.CountedString(0);
+    default: known = false; return false;
   }
 }
 }  // namespace

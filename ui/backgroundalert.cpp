@@ -15,7 +15,8 @@ void CBackgroundAlert::OnChatEvent(uint16_t chatType) {
   // Departures are not worth interrupting the user for.
   if (chatType != CHAT_SAYS && chatType != CHAT_PRIVATE && chatType != CHAT_JOINED) return;
   // Events come from the poll thread; the window is the UI thread's.
-  QMetaObject::invokeMethod(this, [this] { AlertIfInactive(); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      this, [this] { AlertIfInactive(); }, Qt::QueuedConnection);
 }
 
 void CBackgroundAlert::AlertIfInactive() {

@@ -122,18 +122,13 @@ void CFindBar::Highlight() {
     }
   }
   transcript->setExtraSelections(marks);
-  if (term.isEmpty())
-    status->clear();
-  else if (marks.isEmpty())
-    status->setText(QStringLiteral("No match"));
+  if (term.isEmpty()) status->clear();
+  else if (marks.isEmpty()) status->setText(QStringLiteral("No match"));
   else if (index == 0)
-    status->setText(
-        QStringLiteral("%1%2 matches").arg(marks.size()).arg(marks.size() >= kMaxHighlighted ? "+" : ""));
+    status->setText(QStringLiteral("%1%2 matches").arg(marks.size()).arg(marks.size() >= kMaxHighlighted ? "+" : ""));
   else
-    status->setText(QStringLiteral("%1 of %2%3")
-                        .arg(index)
-                        .arg(marks.size())
-                        .arg(marks.size() >= kMaxHighlighted ? "+" : ""));
+    status->setText(
+        QStringLiteral("%1 of %2%3").arg(index).arg(marks.size()).arg(marks.size() >= kMaxHighlighted ? "+" : ""));
 }
 
 QString CFindBar::Status() const { return status->text(); }

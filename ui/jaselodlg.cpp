@@ -10,17 +10,16 @@
 #include "protocol/headers.h"
 #include "ui/backgroundalert.h"
 #include "ui/jaselodlginit.h"
-#include "ui/toolkit/keyforwarder.h"
 #include "ui/resource.h"
 #include "ui/resources.h"
+#include "ui/toolkit/keyforwarder.h"
 #include "ui/toolkit/richedit.h"
 #include "ui/toolkit/textlimit.h"
 #include "ui/transcriptactions.h"
 
 using namespace std::chrono_literals;
 
-CJaseloDlg::CJaseloDlg(QWidget* parent)
-    : CDialog(ChatWindowTemplate(), parent), icon(LoadIconResource(IDR_MAINFRAME)) {
+CJaseloDlg::CJaseloDlg(QWidget* parent) : CDialog(ChatWindowTemplate(), parent), icon(LoadIconResource(IDR_MAINFRAME)) {
   settings.Bold = settings.Italic = settings.Underline = false;
   settings.Port = 0;
   for (auto& part : settings.Ip) part = 0;
@@ -110,8 +109,7 @@ bool CJaseloDlg::RunInitDialog() {
 void CJaseloDlg::StartNetwork() {
   char ClientName[32];
   char _Ip[24];  // room for parts above 255 from a hand-edited file
-  std::snprintf(_Ip, sizeof _Ip, "%d.%d.%d.%d", settings.Ip[0], settings.Ip[1], settings.Ip[2],
-                settings.Ip[3]);
+  std::snprintf(_Ip, sizeof _Ip, "%d.%d.%d.%d", settings.Ip[0], settings.Ip[1], settings.Ip[2], settings.Ip[3]);
   if (settings.Role == TYPE_CLIENT) {
     CopyUtf8(ClientName, sizeof ClientName, settings.Pseudo);
     if (!clientNetwork.StartupClient(ClientName)) {
@@ -232,10 +230,8 @@ void CJaseloDlg::OnSend() {
                   .Red = ColorRed(settings.Color),
                   .Green = ColorGreen(settings.Color),
                   .Blue = ColorBlue(settings.Color)};
-  if (clientNetwork.SendChatMessage(line))
-    inputBox->ReplaceSel("", true);
-  else
-    inputBox->setTextCursor(where);
+  if (clientNetwork.SendChatMessage(line)) inputBox->ReplaceSel("", true);
+  else inputBox->setTextCursor(where);
   inputBox->GiveFocus();
 }
 

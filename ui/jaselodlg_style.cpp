@@ -4,15 +4,15 @@
 #include <QPushButton>
 
 #include "config/configfile.h"
-#include "ui/toolkit/choosers.h"
 #include "ui/jaselodlg.h"
 #include "ui/resource.h"
 #include "ui/resources.h"
+#include "ui/toolkit/choosers.h"
 #include "ui/toolkit/richedit.h"
 
 void CJaseloDlg::LoadButtonBitmaps() {
-  static constexpr int ids[8] = {IDB_FONT,       IDB_COLOR,     IDB_BOLD_ON,      IDB_BOLD_OFF,
-                                 IDB_ITALIC_ON,  IDB_ITALIC_OFF, IDB_UNDERLINE_ON, IDB_UNDERLINE_OFF};
+  static constexpr int ids[8] = {IDB_FONT,      IDB_COLOR,      IDB_BOLD_ON,      IDB_BOLD_OFF,
+                                 IDB_ITALIC_ON, IDB_ITALIC_OFF, IDB_UNDERLINE_ON, IDB_UNDERLINE_OFF};
   for (int i = 0; i < 8; ++i) {
     bitmaps[i] = LoadBitmapResource(ids[i]);
     bitmapIds[i] = ids[i];

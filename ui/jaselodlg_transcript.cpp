@@ -27,10 +27,8 @@ std::string ShownName(const EventString& s) {
   std::string shown;
   for (const char c : Str(s)) {
     const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7F)
-      shown += "\xEF\xBF\xBD";
-    else
-      shown += c;
+    if (byte < 0x20 || byte == 0x7F) shown += "\xEF\xBF\xBD";
+    else shown += c;
   }
   return shown;
 }

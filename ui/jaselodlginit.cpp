@@ -4,13 +4,12 @@
 #include <QRadioButton>
 
 #include "config/configfile.h"
-#include "ui/toolkit/ipaddressctrl.h"
 #include "ui/resource.h"
 #include "ui/resources.h"
+#include "ui/toolkit/ipaddressctrl.h"
 #include "ui/toolkit/textlimit.h"
 
-CJaseloDlgInit::CJaseloDlgInit(QWidget* parent, InitData* data)
-    : CDialog(InitDialogTemplate(), parent), data(data) {}
+CJaseloDlgInit::CJaseloDlgInit(QWidget* parent, InitData* data) : CDialog(InitDialogTemplate(), parent), data(data) {}
 
 namespace {
 // The radio button that stands for a role.

@@ -16,7 +16,11 @@ static void InitResources() {
 
 const DialogTemplate& ChatWindowTemplate() {
   static const DialogTemplate tpl{
-      240, 249, "Jaselo", "MS Shell Dlg", 8,
+      240,
+      249,
+      "Jaselo",
+      "MS Shell Dlg",
+      8,
       {
           {IDC_SEND, ControlKind::PushButton, "Send", 194, 208, 39, 34, CS_DEFAULT | CS_TABSTOP},
           {IDC_INPUTBOX, ControlKind::RichEdit, "", 7, 207, 185, 35, CS_MULTILINE | CS_BORDER | CS_TABSTOP},
@@ -33,7 +37,11 @@ const DialogTemplate& ChatWindowTemplate() {
 
 const DialogTemplate& InitDialogTemplate() {
   static const DialogTemplate tpl{
-      145, 134, "Jaselo Initialisation", "MS Shell Dlg", 8,
+      145,
+      134,
+      "Jaselo Initialisation",
+      "MS Shell Dlg",
+      8,
       {
           {IDOK, ControlKind::PushButton, "OK", 7, 113, 50, 14, CS_DEFAULT | CS_TABSTOP},
           {IDCANCEL, ControlKind::PushButton, "Annuler", 88, 113, 50, 14, CS_TABSTOP},
@@ -53,12 +61,14 @@ const DialogTemplate& InitDialogTemplate() {
 int BitmapResourceSize(int id) {
   switch (id) {
     case 154:
-    case 155:
-      return 24;
-    case 136: case 137: case 138: case 139: case 140: case 141:
-      return 32;
-    default:
-      return 0;
+    case 155: return 24;
+    case 136:
+    case 137:
+    case 138:
+    case 139:
+    case 140:
+    case 141: return 32;
+    default: return 0;
   }
 }
 
@@ -83,9 +93,7 @@ QIcon LoadIconResource(int id) {
 
 QString LoadStringResource(int id) {
   switch (id) {
-    case 103:
-      return QStringLiteral("L'initialisation des sockets Windows a échoué.");
-    default:
-      return {};
+    case 103: return QStringLiteral("L'initialisation des sockets Windows a échoué.");
+    default: return {};
   }
 }

@@ -6,8 +6,8 @@
 
 #include "ui/toolkit/toolkit.h"
 
-const DialogTemplate& ChatWindowTemplate();    // 102
-const DialogTemplate& InitDialogTemplate();    // 156
+const DialogTemplate& ChatWindowTemplate();  // 102
+const DialogTemplate& InitDialogTemplate();  // 156
 
 // A button image with its 1x and 2x pixmaps; a null icon for an unknown id.
 QIcon LoadBitmapResource(int id);

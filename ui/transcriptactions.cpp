@@ -24,8 +24,7 @@ CTranscriptActions::CTranscriptActions(QWidget* window, QTextEdit* transcript, Q
     window->addAction(action);
   }
   connect(find, &QAction::triggered, findBar, &CFindBar::Open);
-  connect(save, &QAction::triggered, this,
-          [window, transcript] { SaveTranscriptAs(window, *transcript->document()); });
+  connect(save, &QAction::triggered, this, [window, transcript] { SaveTranscriptAs(window, *transcript->document()); });
   transcript->setContextMenuPolicy(Qt::CustomContextMenu);
   connect(transcript, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
     QMenu* menu = CreateMenu(at);

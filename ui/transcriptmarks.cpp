@@ -26,8 +26,7 @@ QString TrimAddress(QString address) {
     const qsizetype bracket = kClosing.indexOf(last);
     if (kEnding.contains(last) || (bracket >= 0 && address.count(last) > address.count(kOpening[bracket])))
       address.chop(1);
-    else
-      break;
+    else break;
   }
   return address;
 }
@@ -58,8 +57,7 @@ void MarkLinks(QTextDocument* document, int from, int to) {
     if (!IsOpenable(QUrl(address))) continue;
     QTextCursor link(document);
     link.setPosition(from + static_cast<int>(match.capturedStart()));
-    link.setPosition(from + static_cast<int>(match.capturedStart() + address.size()),
-                     QTextCursor::KeepAnchor);
+    link.setPosition(from + static_cast<int>(match.capturedStart() + address.size()), QTextCursor::KeepAnchor);
     // Only the link properties: face, colour and effects stay the sender's.
     QTextCharFormat format;
     format.setAnchor(true);
@@ -118,8 +116,7 @@ bool CTranscriptMarks::eventFilter(QObject* watched, QEvent* event) {
       const auto* mouse = static_cast<QMouseEvent*>(event);
       const QString link = std::exchange(pressedLink, QString());
       // Pressed and released on the same link with Ctrl held: not a selection.
-      if (!link.isEmpty() && mouse->button() == Qt::LeftButton &&
-          (mouse->modifiers() & Qt::ControlModifier) &&
+      if (!link.isEmpty() && mouse->button() == Qt::LeftButton && (mouse->modifiers() & Qt::ControlModifier) &&
           transcript->anchorAt(mouse->position().toPoint()) == link) {
         const QUrl url(link);
         if (IsOpenable(url)) open(url);
@@ -129,14 +126,11 @@ bool CTranscriptMarks::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::ToolTip: {
       const auto* help = static_cast<QHelpEvent*>(event);
       const QString time = TimeAt(help->pos());
-      if (time.isEmpty())
-        QToolTip::hideText();
-      else
-        QToolTip::showText(help->globalPos(), time, viewport);
+      if (time.isEmpty()) QToolTip::hideText();
+      else QToolTip::showText(help->globalPos(), time, viewport);
       return true;
     }
-    default:
-      break;
+    default: break;
   }
   return QObject::eventFilter(watched, event);
 }

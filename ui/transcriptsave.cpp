@@ -13,9 +13,7 @@ namespace {
 const QString kHtmlFilter = QStringLiteral("HTML (*.html *.htm)");
 const QString kTextFilter = QStringLiteral("Plain text (*.txt)");
 
-bool IsTextName(const QString& path) {
-  return QFileInfo(path).suffix().compare("txt", Qt::CaseInsensitive) == 0;
-}
+bool IsTextName(const QString& path) { return QFileInfo(path).suffix().compare("txt", Qt::CaseInsensitive) == 0; }
 
 // Links look in a browser as in the window: in their sender's colour and
 // effects, not blue and underlined.
@@ -53,8 +51,8 @@ void SaveTranscriptAs(QWidget* parent, const QTextDocument& document) {
     path += filter == kTextFilter ? QStringLiteral(".txt") : QStringLiteral(".html");
   QString error;
   if (!SaveTranscript(document, path, &error))
-    MessageBox(parent,
-               QStringLiteral("The transcript could not be saved to %1:\n%2")
-                   .arg(QDir::toNativeSeparators(path), error),
-               QStringLiteral("Error"), true);
+    MessageBox(
+        parent,
+        QStringLiteral("The transcript could not be saved to %1:\n%2").arg(QDir::toNativeSeparators(path), error),
+        QStringLiteral("Error"), true);
 }

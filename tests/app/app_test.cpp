@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <QApplication>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -14,16 +15,15 @@
 #include <fstream>
 #include <functional>
 #include <sstream>
-#include <unistd.h>
 
 #include "app/jaseloapp.h"
 #include "common/test_support.h"
 #include "protocol/headers.h"
 #include "ui/jaselodlg.h"
-#include "ui/toolkit/ipaddressctrl.h"
 #include "ui/jaselodlginit.h"
 #include "ui/resource.h"
 #include "ui/resources.h"
+#include "ui/toolkit/ipaddressctrl.h"
 #include "ui/toolkit/richedit.h"
 #include "ui_test_support.h"
 
@@ -35,9 +35,10 @@ const char kDefaultFile[] =
 
 std::string ConfigFile(const std::string& nick, const char* role, uint16_t port) {
   std::ostringstream out;
-  out << "#Pseudo\r\n" << nick.size() + 1 << " " << nick << "\r\n#Client-Server\r\n" << role
-      << "\r\n#IpAddress\r\n127.0.0.1\r\n#Port\r\n" << port
-      << "\r\n#Police\r\n17 Liberation Serif\r\n#Couleur\r\n0 0 128\r\n#Mode\r\n1 0 0\r\n";
+  out << "#Pseudo\r\n"
+      << nick.size() + 1 << " " << nick << "\r\n#Client-Server\r\n"
+      << role << "\r\n#IpAddress\r\n127.0.0.1\r\n#Port\r\n"
+      << port << "\r\n#Police\r\n17 Liberation Serif\r\n#Couleur\r\n0 0 128\r\n#Mode\r\n1 0 0\r\n";
   return out.str();
 }
 
@@ -49,9 +50,7 @@ std::string ReadFile(const std::string& path) {
   return s.str();
 }
 
-void WriteFile(const std::string& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
+void WriteFile(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 
 // Runs the program in a fresh directory, as if started there.
 class InDirectory {

@@ -83,8 +83,8 @@ TEST(CommandLine, ProgramAnswersWithoutWindowOrSettingsFile) {
     ASSERT_TRUE(program.waitForFinished(10000)) << c.args.join(' ').toStdString();
     EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(program.exitCode(), c.exitCode) << c.args.join(' ').toStdString();
-    const QString output = QString::fromUtf8(c.exitCode == 0 ? program.readAllStandardOutput()
-                                                             : program.readAllStandardError());
+    const QString output =
+        QString::fromUtf8(c.exitCode == 0 ? program.readAllStandardOutput() : program.readAllStandardError());
     EXPECT_TRUE(output.contains(QString::fromUtf8(c.output))) << output.toStdString();
     const auto entries = QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden;
     EXPECT_TRUE(QDir(QString::fromStdString(dir.Path())).entryList(entries).isEmpty());

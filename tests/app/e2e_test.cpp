@@ -4,9 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
-#include <algorithm>
 #include <QProcess>
 #include <QStandardPaths>
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <memory>
@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "chat/jaselonetwork.h"
-#include "protocol/headers.h"
 #include "common/test_support.h"
+#include "protocol/headers.h"
 #include "ui_test_support.h"
 
 namespace {
@@ -26,8 +26,9 @@ using namespace std::chrono_literals;
 
 std::string ConfigText(const char* role, uint16_t port) {
   std::ostringstream out;
-  out << "#Pseudo\r\n5 host\r\n#Client-Server\r\n" << role << "\r\n#IpAddress\r\n127.0.0.1\r\n#Port\r\n" << port
-      << "\r\n#Police\r\n17 Liberation Serif\r\n#Couleur\r\n0 0 160\r\n#Mode\r\n1 0 1\r\n";
+  out << "#Pseudo\r\n5 host\r\n#Client-Server\r\n"
+      << role << "\r\n#IpAddress\r\n127.0.0.1\r\n#Port\r\n"
+      << port << "\r\n#Police\r\n17 Liberation Serif\r\n#Couleur\r\n0 0 160\r\n#Mode\r\n1 0 1\r\n";
   return out.str();
 }
 
@@ -41,8 +42,7 @@ std::string ReadFile(const std::string& path) {
 // A child process whose standard output is read line by line.
 class Child {
  public:
-  Child(const QString& program, const QStringList& args, const QProcessEnvironment& env = {},
-        const QString& dir = {}) {
+  Child(const QString& program, const QStringList& args, const QProcessEnvironment& env = {}, const QString& dir = {}) {
     process.setProgram(program);
     process.setArguments(args);
     if (!env.isEmpty()) process.setProcessEnvironment(env);
@@ -117,8 +117,8 @@ class EndToEnd : public ::testing::Test {
   void SetUp() override {
     if (QStandardPaths::findExecutable("Xvfb").isEmpty() || QStandardPaths::findExecutable("xdotool").isEmpty())
       GTEST_SKIP() << "Xvfb and xdotool are needed (scripts/deps.sh installs them)";
-    xvfb = std::make_unique<Child>("Xvfb", QStringList{"-displayfd", "1", "-screen", "0", "1024x768x24",
-                                                       "-nolisten", "tcp"});
+    xvfb = std::make_unique<Child>("Xvfb",
+                                   QStringList{"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
     ASSERT_TRUE(xvfb->started);
     ASSERT_TRUE(xvfb->process.waitForReadyRead(10000));
     display = ":" + QString::fromUtf8(xvfb->process.readLine()).trimmed();
@@ -128,8 +128,8 @@ class EndToEnd : public ::testing::Test {
     // Under AddressSanitizer the program still reports leaks of its own, not the
     // session bus library's.
     const QString lsan = env.value("LSAN_OPTIONS");
-    env.insert("LSAN_OPTIONS", (lsan.isEmpty() ? "" : lsan + ":") + "suppressions=" LSAN_SUPPRESSIONS
-                                   ":print_suppressions=0");
+    env.insert("LSAN_OPTIONS",
+               (lsan.isEmpty() ? "" : lsan + ":") + "suppressions=" LSAN_SUPPRESSIONS ":print_suppressions=0");
   }
 
   Child Participant(const QStringList& args) { return Child(JASELO_PARTICIPANT, args + QStringList{"--quiet"}); }

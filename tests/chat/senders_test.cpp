@@ -31,11 +31,19 @@ TEST(Senders, MessagesThatFitGoOutWholeAndOthersNotAtAll) {
   };
   const std::vector<Case> cases = {
       {"says", CHAT_SAYS, 991, [&](size_t n) { return zed.SendChatMessage(lineOf(n)); }, {0xFF, 0x00}},
-      {"unrelayed", CHAT_UNRELAYED, 991, [&](size_t n) { return zed.SendUnrelayedChatMessage(lineOf(n)); },
+      {"unrelayed",
+       CHAT_UNRELAYED,
+       991,
+       [&](size_t n) { return zed.SendUnrelayedChatMessage(lineOf(n)); },
        {0xFF, 0x00}},
-      {"private", CHAT_PRIVATE, 985, [&](size_t n) { return zed.SendPrivateChatMessage(lineOf(n), "Bob"); },
+      {"private",
+       CHAT_PRIVATE,
+       985,
+       [&](size_t n) { return zed.SendPrivateChatMessage(lineOf(n), "Bob"); },
        {0xFF, 0x00}},
-      {"departure", CHAT_DISCONNECTED, 1017,
+      {"departure",
+       CHAT_DISCONNECTED,
+       1017,
        [&](size_t n) { return zed.SendDisconnectMessage(std::string(n, 'n').c_str()); },
        {'n', 0x00}},
   };
@@ -44,7 +52,8 @@ TEST(Senders, MessagesThatFitGoOutWholeAndOthersNotAtAll) {
     ASSERT_TRUE(c.send(c.longest));
     const Bytes message = server.Read(PACKET_CAPACITY);
     ASSERT_EQ(message.size(), PACKET_CAPACITY);
-    EXPECT_EQ(Bytes(message.begin(), message.begin() + 4), (Bytes{0x01, 0x00, static_cast<uint8_t>(c.chatHeader), 0x00}));
+    EXPECT_EQ(Bytes(message.begin(), message.begin() + 4),
+              (Bytes{0x01, 0x00, static_cast<uint8_t>(c.chatHeader), 0x00}));
     EXPECT_EQ(Bytes(message.end() - 2, message.end()), c.tail);
     EXPECT_FALSE(c.send(c.longest + 1));
   }

@@ -1,17 +1,17 @@
 #include "config/configfile.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <linux/capability.h>
+#include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <sys/stat.h>
 
 #include <algorithm>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -25,9 +25,7 @@ const std::string kDefaultText =
     "#Pseudo\r\n9 username\r\n#Client-Server\r\n1 0\r\n#IpAddress\r\n127.0.0.1\r\n#Port\r\n27015\r\n"
     "#Police\r\n6 Arial\r\n#Couleur\r\n0 0 0\r\n#Mode\r\n0 0 0\r\n";
 
-void Store(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
+void Store(const std::string& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
 
 std::string Load(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -37,9 +35,9 @@ std::string Load(const std::string& path) {
 // Every field on one line, so that a mismatch shows the whole record.
 std::string Describe(const ChatSettings& s) {
   char line[128];
-  std::snprintf(line, sizeof(line), "B%d I%d U%d role %d port %u ip %u.%u.%u.%u colour %06x police '", s.Bold,
-                s.Italic, s.Underline, int{s.Role}, unsigned{s.Port}, unsigned{s.Ip[0]}, unsigned{s.Ip[1]},
-                unsigned{s.Ip[2]}, unsigned{s.Ip[3]}, s.Color);
+  std::snprintf(line, sizeof(line), "B%d I%d U%d role %d port %u ip %u.%u.%u.%u colour %06x police '", s.Bold, s.Italic,
+                s.Underline, int{s.Role}, unsigned{s.Port}, unsigned{s.Ip[0]}, unsigned{s.Ip[1]}, unsigned{s.Ip[2]},
+                unsigned{s.Ip[3]}, s.Color);
   return line + std::string(s.Police) + "' pseudo '" + s.Pseudo + "'";
 }
 
@@ -64,15 +62,15 @@ ChatSettings ReferenceRead(const std::string& path) {
   };
   [[maybe_unused]] int ignored = std::fscanf(f, "#Pseudo\r\n%d\r\n", &size);
   text(s.Pseudo, size);
-  ignored = std::fscanf(
-      f, "\r\n#Client-Server\r\n%d %d\r\n#IpAddress\r\n%d.%d.%d.%d\r\n#Port\r\n%d\r\n#Police\r\n%d\r\n",
-      &v[0], &v[1], &v[2], &v[3], &v[4], &v[5], &v[6], &v[7]);
+  ignored =
+      std::fscanf(f, "\r\n#Client-Server\r\n%d %d\r\n#IpAddress\r\n%d.%d.%d.%d\r\n#Port\r\n%d\r\n#Police\r\n%d\r\n",
+                  &v[0], &v[1], &v[2], &v[3], &v[4], &v[5], &v[6], &v[7]);
   text(s.Police, v[7]);
   // What the program keeps of a text read: no line break, no leading blanks.
   CopySettingText(s.Pseudo, NicknameForSettings(s.Pseudo));
   CopySettingText(s.Police, FaceNameForSettings(s.Police));
-  ignored = std::fscanf(f, "\r\n#Couleur\r\n%d %d %d\r\n#Mode\r\n%d %d %d\r\n", &t[0], &t[1], &t[2], &t[3],
-                        &t[4], &t[5]);
+  ignored =
+      std::fscanf(f, "\r\n#Couleur\r\n%d %d %d\r\n#Mode\r\n%d %d %d\r\n", &t[0], &t[1], &t[2], &t[3], &t[4], &t[5]);
   std::fclose(f);
   s.Role = v[1] != 0 ? TYPE_SERVER : TYPE_CLIENT;
   for (int i = 0; i < 4; ++i) s.Ip[i] = static_cast<uint16_t>(v[2 + i]);
@@ -157,8 +155,7 @@ TEST_F(ConfigFileTest, ReadsWhatTheMatchingRulesGive) {
        "#Pseudo\n9 username\n#Client-Server\n1 0\n#IpAddress\n127.0.0.1\n#Port\n27015\n#Police\n6 Arial\n"
        "#Couleur\n0 0 0\n#Mode\n0 0 0\n",
        ChatSettings{}},
-      {"empty nickname", "#Pseudo\r\n1 \r\n" + rest,
-       Settings([](ChatSettings& s) { CopySettingText(s.Pseudo, ""); })},
+      {"empty nickname", "#Pseudo\r\n1 \r\n" + rest, Settings([](ChatSettings& s) { CopySettingText(s.Pseudo, ""); })},
       // The blanks are skipped, so the count then reaches over the line break,
       // which is not kept.
       {"leading blanks", "#Pseudo\r\n6   bob\r\n" + rest,
@@ -173,9 +170,7 @@ TEST_F(ConfigFileTest, ReadsWhatTheMatchingRulesGive) {
       // The mismatch leaves the line break unread, so the next step goes on.
       {"a lone sign is consumed",
        "#Pseudo\r\n9 username\r\n" + role + "#Police\r\n-\r\n#Couleur\r\n1 2 3\r\n#Mode\r\n1 1 1\r\n",
-       Settings([](ChatSettings& s) {
-         s.Police[0] = 0, s.Color = 0x030201, s.Bold = s.Italic = s.Underline = true;
-       })},
+       Settings([](ChatSettings& s) { s.Police[0] = 0, s.Color = 0x030201, s.Bold = s.Italic = s.Underline = true; })},
       {"not a settings file", "[general]\nname=bob\n", kAllZero},
       {"wrong case", "#pseudo\r\n9 username\r\n" + rest, kAllZero},
       // Only the Server value decides the role.
@@ -234,14 +229,9 @@ TEST_F(ConfigFileTest, AgreesWithFormattedInputOnTruncatedAndDamagedFiles) {
       const size_t at = random() % text.size();
       const char c = pool[random() % pool.size()];
       switch (random() % 3) {
-        case 0:
-          text[at] = c;
-          break;
-        case 1:
-          text.insert(at, 1, c);
-          break;
-        default:
-          text.erase(at, 1 + random() % 4);
+        case 0: text[at] = c; break;
+        case 1: text.insert(at, 1, c); break;
+        default: text.erase(at, 1 + random() % 4);
       }
     }
     const ChatSettings got = Read(text);
@@ -286,8 +276,7 @@ TEST_F(ConfigFileTest, RandomSettingsSurviveARoundTrip) {
 
 TEST_F(ConfigFileTest, AFailedWriteKeepsTheOldFile) {
   Store(path, "old settings");
-  std::filesystem::permissions(path,
-                               std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  std::filesystem::permissions(path, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 
   // A file size limit makes the write fail half-way, as a full disk would.
   struct rlimit saved, small;
@@ -302,8 +291,7 @@ TEST_F(ConfigFileTest, AFailedWriteKeepsTheOldFile) {
   EXPECT_EQ(Load(path), "old settings");
 
   WriteConfigFile(dir.File("missing/config.cfg"), ChatSettings{});  // silently nothing
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1)
-      << "a temporary file was left";
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1) << "a temporary file was left";
 
   // A write that succeeds keeps the permissions, and a link keeps linking.
   std::filesystem::rename(path, dir.File("real.cfg"));

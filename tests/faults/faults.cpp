@@ -43,7 +43,7 @@ using namespace std::chrono_literals;
 constexpr auto HONEST_PERIOD = 100ms;  // each honest participant says a line this often
 constexpr auto CATCH_UP = 15s;         // for every honest line sent so far to arrive
 constexpr long RSS_GROWTH_LIMIT_KB = 64 * 1024;
-constexpr int WATCHED_LIMIT = 64;      // the server's watched sockets, its listening one included
+constexpr int WATCHED_LIMIT = 64;  // the server's watched sockets, its listening one included
 const char* const HONEST[2] = {"honest1", "honest2"};
 
 std::string participantPath;
@@ -70,14 +70,14 @@ struct Observed {
 class Suite {
  public:
   std::mutex mutex;
-  std::vector<Clock::time_point> sent[2];    // per honest sender, by sequence number
-  size_t nextSeq[2][2] = {};                 // [receiver][sender]
-  std::vector<int> order[2];                 // honest lines in arrival order, per receiver
-  double maxLatencyMs = 0;                   // since the phase began
+  std::vector<Clock::time_point> sent[2];  // per honest sender, by sequence number
+  size_t nextSeq[2][2] = {};               // [receiver][sender]
+  std::vector<int> order[2];               // honest lines in arrival order, per receiver
+  double maxLatencyMs = 0;                 // since the phase began
   size_t receivedInPhase = 0;
-  Observed seen[2];                          // since the phase began, per receiver
+  Observed seen[2];  // since the phase began, per receiver
   std::vector<std::string> violations;
-  bool closing = false;                      // departures of the honest are expected now
+  bool closing = false;  // departures of the honest are expected now
 
   void OnLine(int receiver, const std::string& line) {
     const std::string type = line.substr(0, line.find(' '));
@@ -92,8 +92,10 @@ class Suite {
     if (type == "SAYS" && honest >= 0) {
       unsigned seq = 0;
       char tag[16] = {};
-      if (std::sscanf(text.c_str(), "h%15s %u", tag, &seq) != 2 || std::string("h") + tag != "h" + std::to_string(honest + 1)) {
-        Violate(std::string(HONEST[receiver]) + " saw a forged line under " + name + ": \"" + text.substr(0, 40) + "\"");
+      if (std::sscanf(text.c_str(), "h%15s %u", tag, &seq) != 2 ||
+          std::string("h") + tag != "h" + std::to_string(honest + 1)) {
+        Violate(std::string(HONEST[receiver]) + " saw a forged line under " + name + ": \"" + text.substr(0, 40) +
+                "\"");
         return;
       }
       if (seq != nextSeq[receiver][honest]) {
@@ -175,9 +177,9 @@ Child server;
 std::atomic<bool> talking{false};
 
 void StartHonest(int i) {
-  honest[i].child = Spawn({participantPath, "--nick", HONEST[i], "--host", "127.0.0.1", "--port",
-                           std::to_string(port), "--quiet"},
-                          true, true);
+  honest[i].child =
+      Spawn({participantPath, "--nick", HONEST[i], "--host", "127.0.0.1", "--port", std::to_string(port), "--quiet"},
+            true, true);
   honest[i].reader = std::thread([i] {
     LineReader lines(honest[i].child.out);
     std::string line;
@@ -324,7 +326,8 @@ void RandomBytesFault(Row& row) {
   int refusedUnidentified = 0, identifiedRandom = 0;
   for (int wave = 0; wave < 4; ++wave) {
     auto conns = ConnectMany(50, port, 10s);
-    for (size_t i = 1; i < conns.size(); i += 2) SendNow(conns[i], Welcome(Named("rnd", wave * 50 + static_cast<int>(i))));
+    for (size_t i = 1; i < conns.size(); i += 2)
+      SendNow(conns[i], Welcome(Named("rnd", wave * 50 + static_cast<int>(i))));
     for (int burst = 0; burst < 3; ++burst) {
       for (auto& c : conns) SendNow(c, RandomBytes(700));
       Idle(100ms, {&conns});
@@ -431,8 +434,8 @@ void KilledFault(Row& row) {
   }
   for (auto& f : feeders) f.join();
   IdleUntil([] { return suite.Departed("cut") == 10 && suite.Departed("victim") == 3; }, 10s);
-  row.outcome = std::to_string(suite.Departed("cut")) + "/10 reset clients and " + std::to_string(suite.Departed("victim")) +
-                "/3 killed participants announced as gone";
+  row.outcome = std::to_string(suite.Departed("cut")) + "/10 reset clients and " +
+                std::to_string(suite.Departed("victim")) + "/3 killed participants announced as gone";
   Expect(row, suite.Departed("cut") == 10 && suite.Departed("victim") == 3, "a dead client was never announced");
   Expect(row, suite.MostDeparturesOfOne("cut") <= 1 && suite.MostDeparturesOfOne("victim") <= 1,
          "a dead client was announced twice");
@@ -477,7 +480,8 @@ void FlooderFault(Row& row) {
   // server reads it at one block per pass, so what it cannot send yet waits
   // in its socket; it is killed at the end, as that backlog would take
   // minutes to drain.
-  Child flooder = Spawn({participantPath, "--nick", "flooder", "--port", std::to_string(port), "--quiet"}, false, false);
+  Child flooder =
+      Spawn({participantPath, "--nick", "flooder", "--port", std::to_string(port), "--quiet"}, false, false);
   std::atomic<bool> feeding{true};
   std::atomic<int> written{0};
   std::thread feeder([&] {
@@ -498,8 +502,10 @@ void FlooderFault(Row& row) {
     relayed = std::min(suite.seen[0].othersSays, suite.seen[1].othersSays);
   }
   char text[200];
-  std::snprintf(text, sizeof text, "%d of its lines relayed to each in 8 s (%d taken from its input); "
-                "killed, departure seen after %.1f s", relayed, written.load(), Ms(Clock::now() - killed) / 1000);
+  std::snprintf(text, sizeof text,
+                "%d of its lines relayed to each in 8 s (%d taken from its input); "
+                "killed, departure seen after %.1f s",
+                relayed, written.load(), Ms(Clock::now() - killed) / 1000);
   row.outcome = text;
   Expect(row, left, "the killed flooder's departure was not seen");
 }
@@ -540,9 +546,12 @@ void ForgeryFault(Row& row) {
   // A block of forgeries, repeated every pass for 5 seconds.
   std::string block;
   const std::string forgeries[] = {
-      Says("honest1", "forged line"),        Departure("honest2"),
-      Departure(SERVER_SHUTDOWN_NAME),       Private("honest1", "honest2", "forged private"),
-      Unrelayed("HONEST1", "forged"),        Departure("HONEST1"),
+      Says("honest1", "forged line"),
+      Departure("honest2"),
+      Departure(SERVER_SHUTDOWN_NAME),
+      Private("honest1", "honest2", "forged private"),
+      Unrelayed("HONEST1", "forged"),
+      Departure("HONEST1"),
       Welcome("honest2"),
   };
   for (size_t i = 0; block.size() + forgeries[i % 7].size() <= 1024; ++i) block += forgeries[i % 7];
@@ -554,10 +563,12 @@ void ForgeryFault(Row& row) {
     Idle(50ms, {&mallory});
   }
   SendNow(mallory[0], Says("mallory", "done"));
-  IdleUntil([] {
-    std::lock_guard<std::mutex> guard(suite.mutex);
-    return suite.seen[0].othersSays + suite.seen[1].othersSays >= 2;
-  }, CATCH_UP, {&mallory});
+  IdleUntil(
+      [] {
+        std::lock_guard<std::mutex> guard(suite.mutex);
+        return suite.seen[0].othersSays + suite.seen[1].othersSays >= 2;
+      },
+      CATCH_UP, {&mallory});
   const bool stillThere = !mallory[0].closedByServer;
   CloseAll(mallory);
   IdleUntil([] { return suite.Departed("mallory") == 1; }, 5s);
@@ -566,7 +577,8 @@ void ForgeryFault(Row& row) {
     std::lock_guard<std::mutex> guard(suite.mutex);
     ownLines = std::min(suite.seen[0].othersSays, suite.seen[1].othersSays);
   }
-  row.outcome = std::to_string(sentBlocks) + " blocks of forgeries (" + std::to_string(sentBlocks * static_cast<int>(block.size() / 40)) +
+  row.outcome = std::to_string(sentBlocks) + " blocks of forgeries (" +
+                std::to_string(sentBlocks * static_cast<int>(block.size() / 40)) +
                 "+ messages) dropped; mallory's own line " + (ownLines == 1 ? "relayed" : "NOT relayed") +
                 (stillThere ? ", mallory kept" : ", mallory dropped");
   Expect(row, ownLines == 1, "the forger's own honest line was not relayed");
@@ -576,14 +588,18 @@ void HostileNamesFault(Row& row) {
   // Names that would break a transcript line, fake the server, or pass for
   // an honest participant's; and a welcome whose name runs past the data.
   std::string overlong = Welcome("x").substr(0, 2);
-  overlong += std::string("\xFD\x03" "ab\0", 5);  // declares 1021 name bytes, carries three
+  overlong += std::string(
+      "\xFD\x03"
+      "ab\0",
+      5);  // declares 1021 name bytes, carries three
   const std::vector<std::pair<std::string, std::string>> welcomes = {
       {"carol says :\\r\\nok\\r\\n\\r\\nbob", Welcome("carol says :\r\nok\r\n\r\nbob")},
       {"!!! SERVER !!!", Welcome(SERVER_SHUTDOWN_NAME)},
       {"!!! Server !!!", Welcome("!!! Server !!!")},
       {"honest1 + U+200B", Welcome("honest1\xE2\x80\x8B")},
       {"\"honest2 \"", Welcome("honest2 ")},
-      {"U+202E inside", Welcome("eve\xE2\x80\xAE" "evil")},
+      {"U+202E inside", Welcome("eve\xE2\x80\xAE"
+                                "evil")},
       {"1021 declared, \"ab\\0\" sent", overlong},
   };
   // The server's name in another case goes second, alone: were the first one
@@ -601,15 +617,17 @@ void HostileNamesFault(Row& row) {
     closed += CountClosedByServer(conns);
     CloseAll(conns);
     // Whoever got in is gone again before the next batch.
-    IdleUntil([] {
-      std::lock_guard<std::mutex> guard(suite.mutex);
-      int in = 0;
-      for (const auto& o : suite.seen) {
-        for (const auto& [name, count] : o.joined) in += count;
-        for (const auto& [name, count] : o.departed) in -= count;
-      }
-      return in <= 0;
-    }, 5s);
+    IdleUntil(
+        [] {
+          std::lock_guard<std::mutex> guard(suite.mutex);
+          int in = 0;
+          for (const auto& o : suite.seen) {
+            for (const auto& [name, count] : o.joined) in += count;
+            for (const auto& [name, count] : o.departed) in -= count;
+          }
+          return in <= 0;
+        },
+        5s);
   }
   int announced;
   {
@@ -619,8 +637,8 @@ void HostileNamesFault(Row& row) {
       for (const auto& [name, count] : o.joined) announced += count;
     }
   }
-  row.outcome = std::to_string(closed) + "/" + std::to_string(welcomes.size()) +
-                " closed by the server, " + std::to_string(announced) + " arrivals seen by the honest participants" +
+  row.outcome = std::to_string(closed) + "/" + std::to_string(welcomes.size()) + " closed by the server, " +
+                std::to_string(announced) + " arrivals seen by the honest participants" +
                 (kept.empty() ? "" : "; kept: " + kept);
   Expect(row, kept.empty(), "hostile nicknames accepted: " + kept);
   Expect(row, announced == 0, "the arrival of a hostile nickname was announced");
@@ -645,8 +663,9 @@ void DepartureThenLinesFault(Row& row) {
     privates = suite.seen[0].privates + suite.seen[1].privates;
   }
   CloseAll(leaver);
-  row.outcome = std::string(left ? "departure seen" : "NO departure seen") + "; after it the leaver's public line seen " +
-                std::to_string(says) + " times, its private line " + std::to_string(privates) + " times";
+  row.outcome = std::string(left ? "departure seen" : "NO departure seen") +
+                "; after it the leaver's public line seen " + std::to_string(says) + " times, its private line " +
+                std::to_string(privates) + " times";
   Expect(row, left, "the departure was not relayed");
   Expect(row, says == 0 && privates == 0, "lines sent after the sender's departure were relayed");
 }
@@ -655,8 +674,8 @@ void DepartureThenLinesFault(Row& row) {
 std::vector<std::string> failed;
 
 bool RunSuite() {
-  const std::vector<std::string> env = {"ASAN_OPTIONS=" + std::string(getenv("ASAN_OPTIONS") ? getenv("ASAN_OPTIONS") : "") +
-                                        ":quarantine_size_mb=16"};
+  const std::vector<std::string> env = {
+      "ASAN_OPTIONS=" + std::string(getenv("ASAN_OPTIONS") ? getenv("ASAN_OPTIONS") : "") + ":quarantine_size_mb=16"};
   server = Spawn({participantPath, "--serve", "--port", "0", "--quiet"}, true, true, env);
   std::string first;
   LineReader serverLines(server.out);
@@ -674,10 +693,12 @@ bool RunSuite() {
   // honest2 joins once honest1 is in, so honest1 sees its arrival.
   std::this_thread::sleep_for(300ms);
   StartHonest(1);
-  const bool joined = IdleUntil([] {
-    std::lock_guard<std::mutex> guard(suite.mutex);
-    return suite.seen[0].joined.count("honest2") != 0;
-  }, 10s);
+  const bool joined = IdleUntil(
+      [] {
+        std::lock_guard<std::mutex> guard(suite.mutex);
+        return suite.seen[0].joined.count("honest2") != 0;
+      },
+      10s);
   if (!joined) {
     std::fprintf(stderr, "the honest participants did not both join\n");
     return false;
@@ -730,26 +751,32 @@ bool RunSuite() {
   serverOut.join();
   CloseFd(server.out);
 
-  std::printf("\nFault suite against the headless server on 127.0.0.1:%u (honest lines every %lld ms from each of two participants)\n\n",
-              unsigned{port}, static_cast<long long>(HONEST_PERIOD.count()));
-  std::printf("| fault | outcome | honest lines sent / received (both) | max latency ms | honest participants also saw | server CPU s (%% of the phase) | server RSS MB start / peak / end | server fds start / end | verdict |\n");
+  std::printf(
+      "\nFault suite against the headless server on 127.0.0.1:%u (honest lines every %lld ms from each of two "
+      "participants)\n\n",
+      unsigned{port}, static_cast<long long>(HONEST_PERIOD.count()));
+  std::printf(
+      "| fault | outcome | honest lines sent / received (both) | max latency ms | honest participants also saw | "
+      "server CPU s (%% of the phase) | server RSS MB start / peak / end | server fds start / end | verdict |\n");
   std::printf("|---|---|---|---|---|---|---|---|---|\n");
   bool ok = true;
   for (const auto& r : rows) {
     ok = ok && r.failures.empty();
-    std::printf("| %s | %s | %zu / %zu | %.0f | %s | %.2f (%.0f%%) | %.1f / %.1f / %.1f | %d / %d | %s |\n", r.fault.c_str(),
-                r.outcome.c_str(), r.honestSent, r.honestReceived, r.maxLatencyMs, r.othersSeen.c_str(), r.cpuSeconds,
-                r.seconds > 0 ? 100 * r.cpuSeconds / r.seconds : 0.0, r.rssStartKb / 1024.0, r.rssPeakKb / 1024.0,
-                r.rssEndKb / 1024.0, r.fdsStart, r.fdsEnd, r.failures.empty() ? "ok" : r.failures.front().c_str());
+    std::printf("| %s | %s | %zu / %zu | %.0f | %s | %.2f (%.0f%%) | %.1f / %.1f / %.1f | %d / %d | %s |\n",
+                r.fault.c_str(), r.outcome.c_str(), r.honestSent, r.honestReceived, r.maxLatencyMs,
+                r.othersSeen.c_str(), r.cpuSeconds, r.seconds > 0 ? 100 * r.cpuSeconds / r.seconds : 0.0,
+                r.rssStartKb / 1024.0, r.rssPeakKb / 1024.0, r.rssEndKb / 1024.0, r.fdsStart, r.fdsEnd,
+                r.failures.empty() ? "ok" : r.failures.front().c_str());
   }
-  std::printf("\nhonest lines in the same order at both: %s; honest exits %d %d; server exit %d\n", sameOrder ? "yes" : "NO",
-              honestStatus[0], honestStatus[1], serverStatus);
+  std::printf("\nhonest lines in the same order at both: %s; honest exits %d %d; server exit %d\n",
+              sameOrder ? "yes" : "NO", honestStatus[0], honestStatus[1], serverStatus);
   ok = ok && sameOrder && honestStatus[0] == 0 && honestStatus[1] == 0 && serverStatus == 0;
   for (const auto& r : rows) {
     for (const auto& f : r.failures) failed.push_back(r.fault + ": " + f);
   }
   if (!sameOrder) failed.push_back("honest lines in different orders at the two participants");
-  if (honestStatus[0] != 0 || honestStatus[1] != 0 || serverStatus != 0) failed.push_back("a process of the suite ended badly");
+  if (honestStatus[0] != 0 || honestStatus[1] != 0 || serverStatus != 0)
+    failed.push_back("a process of the suite ended badly");
   return ok;
 }
 
@@ -771,8 +798,9 @@ int main(int argc, char** argv) {
     } else if (arg.rfind("--", 0) != 0) {
       participantPath = arg;
     } else {
-      std::fprintf(stderr, "usage: jaselo-faults [--flood-seconds N] [--stuck-seconds N] [--only suite|blocked|floods|stuck] "
-                           "[path/to/jaselo-participant]\n");
+      std::fprintf(stderr,
+                   "usage: jaselo-faults [--flood-seconds N] [--stuck-seconds N] [--only suite|blocked|floods|stuck] "
+                   "[path/to/jaselo-participant]\n");
       return 2;
     }
   }

@@ -60,7 +60,8 @@ bool LineReader::Next(std::string& line, std::chrono::milliseconds timeout) {
     // read instead of one per line, which a flood of long lines would feel.
     pending.erase(0, start);
     start = 0;
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) return false;
     pollfd p{fd, POLLIN, 0};
     if (poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;

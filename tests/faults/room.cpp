@@ -74,9 +74,9 @@ bool Room::StartHonest(int n, const std::string& namePrefix) {
   }
   for (int i = 0; i < n; ++i) {
     const std::string name = prefix + std::to_string(i + 1);
-    const Child child = Spawn({participantPath, "--nick", name, "--host", "127.0.0.1", "--port", std::to_string(port),
-                               "--quiet"},
-                              true, true);
+    const Child child =
+        Spawn({participantPath, "--nick", name, "--host", "127.0.0.1", "--port", std::to_string(port), "--quiet"}, true,
+              true);
     size_t index;
     {
       // The readers of the members already in look the names up meanwhile.
@@ -268,7 +268,8 @@ int Room::SeenJoined(const std::string& namePrefix) const {
   std::lock_guard<std::mutex> guard(mutex);
   if (members.empty()) return 0;
   const auto& names = members.front().joinedNames;
-  return static_cast<int>(std::count_if(names.begin(), names.end(), [&](const std::string& n) { return n.rfind(namePrefix, 0) == 0; }));
+  return static_cast<int>(
+      std::count_if(names.begin(), names.end(), [&](const std::string& n) { return n.rfind(namePrefix, 0) == 0; }));
 }
 
 double Room::CloseHost(std::chrono::milliseconds limit) {

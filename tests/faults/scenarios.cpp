@@ -91,13 +91,17 @@ Failures BlockedOutputScenario(const std::string& participant) {
   // a diagnostic line per message, goes on.
   int waiting = 0, before = -1;
   auto changed = Clock::now();
-  const bool full = PumpUntil([&] {
-    ioctl(room.HostOutput(), FIONREAD, &waiting);
-    if (waiting != before) changed = Clock::now();
-    before = waiting;
-    return waiting >= pipeSize / 2 && Clock::now() - changed >= 500ms;
-  }, 10s, {&filler});
-  if (!full) Fail(failures, Printf("the host's output pipe never filled (%d of %d bytes): nothing was blocked", waiting, pipeSize));
+  const bool full = PumpUntil(
+      [&] {
+        ioctl(room.HostOutput(), FIONREAD, &waiting);
+        if (waiting != before) changed = Clock::now();
+        before = waiting;
+        return waiting >= pipeSize / 2 && Clock::now() - changed >= 500ms;
+      },
+      10s, {&filler});
+  if (!full)
+    Fail(failures,
+         Printf("the host's output pipe never filled (%d of %d bytes): nothing was blocked", waiting, pipeSize));
 
   const auto from = Clock::now();
   PumpUntil([] { return false; }, 5s, {&filler});
@@ -117,9 +121,10 @@ Failures BlockedOutputScenario(const std::string& participant) {
 
 Failures FloodScenario(const std::string& participant, int seconds) {
   Failures failures;
-  std::printf("\nFloods: participants sending 900-character lines as fast as they are taken, %d s per phase, "
-              "four honest participants saying a line a second\n",
-              seconds);
+  std::printf(
+      "\nFloods: participants sending 900-character lines as fast as they are taken, %d s per phase, "
+      "four honest participants saying a line a second\n",
+      seconds);
   Room room(participant);
   if (!room.StartHost() || !room.StartHonest(4, "steady")) {
     Fail(failures, "the room did not start");
@@ -158,15 +163,18 @@ Failures FloodScenario(const std::string& participant, int seconds) {
     room.WaitCaughtUp(30s);
 
     const auto minutes = room.PerMinute(from, to);
-    std::printf("  %d flooders (%ld lines taken from their input in %.0f s):\n", flooders, taken.load(), Seconds(to - from));
+    std::printf("  %d flooders (%ld lines taken from their input in %.0f s):\n", flooders, taken.load(),
+                Seconds(to - from));
     for (size_t m = 0; m < minutes.size(); ++m) {
       std::printf("    minute %zu: %s\n", m + 1, Stats(minutes[m]).c_str());
       if (minutes[m].p99Ms >= 2000) {
-        Fail(failures, Printf("%d flooders, minute %zu: honest p99 %.0f ms, 2 s or more", flooders, m + 1, minutes[m].p99Ms));
+        Fail(failures,
+             Printf("%d flooders, minute %zu: honest p99 %.0f ms, 2 s or more", flooders, m + 1, minutes[m].p99Ms));
       }
     }
     const size_t missing = room.Missing(from, to);
-    if (room.Dropped() > 0) Fail(failures, Printf("%d flooders: %d honest participants dropped", flooders, room.Dropped()));
+    if (room.Dropped() > 0)
+      Fail(failures, Printf("%d flooders: %d honest participants dropped", flooders, room.Dropped()));
     if (missing > 0) {
       Fail(failures, Printf("%d flooders: %zu honest deliveries never came (30 s after the flood)", flooders, missing));
     }
@@ -181,9 +189,10 @@ Failures FloodScenario(const std::string& participant, int seconds) {
 Failures StuckReadersScenario(const std::string& participant, int seconds) {
   Failures failures;
   std::fprintf(stderr, "-- 20 participants that never read, for %d s\n", seconds);
-  std::printf("\nStuck readers: 20 participants that never read, each sent private 900-character lines by a loud "
-              "one, while four honest participants say a line a second for %d s\n",
-              seconds);
+  std::printf(
+      "\nStuck readers: 20 participants that never read, each sent private 900-character lines by a loud "
+      "one, while four honest participants say a line a second for %d s\n",
+      seconds);
   Room room(participant);
   if (!room.StartHost() || !room.StartHonest(4, "chatty")) {
     Fail(failures, "the room did not start");
@@ -204,7 +213,8 @@ Failures StuckReadersScenario(const std::string& participant, int seconds) {
   }
   if (!PumpUntil([&] { return room.SeenJoined("stuck") == STUCK && room.SeenJoined("loud") == STUCK; }, 15s,
                  {&loud, &stuck})) {
-    Fail(failures, Printf("only %d stuck and %d loud participants joined", room.SeenJoined("stuck"), room.SeenJoined("loud")));
+    Fail(failures,
+         Printf("only %d stuck and %d loud participants joined", room.SeenJoined("stuck"), room.SeenJoined("loud")));
   }
 
   // Each loud participant keeps its stuck one supplied; the kernel's bytes
@@ -214,7 +224,8 @@ Failures StuckReadersScenario(const std::string& participant, int seconds) {
   std::vector<Clock::time_point> filled(STUCK, Clock::now());
   const auto feed = [&](std::vector<Raw>& targets, const std::string& prefix, size_t count) {
     for (size_t i = 0; i < count; ++i) {
-      if (!targets[i].closedByServer) Offer(loud[i], Private(prefix + std::to_string(i), "loud" + std::to_string(i), text));
+      if (!targets[i].closedByServer)
+        Offer(loud[i], Private(prefix + std::to_string(i), "loud" + std::to_string(i), text));
     }
   };
   // Every 100 ms at most: each look reads all of /proc/net/tcp.
@@ -232,23 +243,28 @@ Failures StuckReadersScenario(const std::string& participant, int seconds) {
     }
   };
   const auto from = Clock::now();
-  PumpUntil([&] {
-    feed(stuck, "stuck", STUCK);
-    sample(stuck, STUCK);
-    return Clock::now() - from >= std::chrono::seconds(seconds);
-  }, std::chrono::seconds(seconds + 1), {&loud, &stuck});
+  PumpUntil(
+      [&] {
+        feed(stuck, "stuck", STUCK);
+        sample(stuck, STUCK);
+        return Clock::now() - from >= std::chrono::seconds(seconds);
+      },
+      std::chrono::seconds(seconds + 1), {&loud, &stuck});
   const auto to = Clock::now();
   // Those not yet full are kept supplied until they are (their kernel queue
   // stops growing), and get their 10 s from then: a loaded machine fills
   // them later, and a reader whose buffers never filled owes no drop.
-  PumpUntil([&] {
-    feed(stuck, "stuck", STUCK);
-    sample(stuck, STUCK);
-    for (int i = 0; i < STUCK; ++i) {
-      if (!stuck[static_cast<size_t>(i)].closedByServer && Clock::now() - filled[static_cast<size_t>(i)] < 10s) return false;
-    }
-    return true;
-  }, 60s, {&loud, &stuck});
+  PumpUntil(
+      [&] {
+        feed(stuck, "stuck", STUCK);
+        sample(stuck, STUCK);
+        for (int i = 0; i < STUCK; ++i) {
+          if (!stuck[static_cast<size_t>(i)].closedByServer && Clock::now() - filled[static_cast<size_t>(i)] < 10s)
+            return false;
+        }
+        return true;
+      },
+      60s, {&loud, &stuck});
 
   int dropped = 0;
   double worst = 0;
@@ -265,11 +281,13 @@ Failures StuckReadersScenario(const std::string& participant, int seconds) {
   std::printf("  stuck readers dropped: %d/%d%s (the kernels held up to %zu bytes toward one)\n", dropped, STUCK,
               dropped > 0 ? Printf(", at most %.1f s after their buffers filled", worst).c_str() : "",
               *std::max_element(held.begin(), held.end()));
-  if (honest.p99Ms >= 1000) Fail(failures, Printf("honest p99 %.0f ms beside stuck readers, 1 s or more", honest.p99Ms));
+  if (honest.p99Ms >= 1000)
+    Fail(failures, Printf("honest p99 %.0f ms beside stuck readers, 1 s or more", honest.p99Ms));
   if (missing > 0) Fail(failures, Printf("%zu honest deliveries never came beside stuck readers", missing));
   if (room.Dropped() > 0) Fail(failures, Printf("%d honest participants dropped beside stuck readers", room.Dropped()));
   if (dropped < STUCK) Fail(failures, Printf("%d of %d stuck readers never dropped", STUCK - dropped, STUCK));
-  if (worst > 10) Fail(failures, Printf("a stuck reader was dropped %.1f s after its buffers filled, over 10 s", worst));
+  if (worst > 10)
+    Fail(failures, Printf("a stuck reader was dropped %.1f s after its buffers filled, over 10 s", worst));
   NoteViolations(failures, room, violationsSeen);
 
   // Closing with stuck readers present: five more, their buffers full.
@@ -282,14 +300,16 @@ Failures StuckReadersScenario(const std::string& participant, int seconds) {
   PumpUntil([&] { return room.SeenJoined("late") == static_cast<int>(LATE); }, 10s, {&loud, &late});
   std::fill(held.begin(), held.end(), 0);
   std::fill(filled.begin(), filled.end(), Clock::now());
-  PumpUntil([&] {
-    feed(late, "late", LATE);
-    sample(late, LATE);
-    for (size_t i = 0; i < LATE; ++i) {
-      if (held[i] == 0 || Clock::now() - filled[i] < 1s) return false;
-    }
-    return true;
-  }, 8s, {&loud, &late});
+  PumpUntil(
+      [&] {
+        feed(late, "late", LATE);
+        sample(late, LATE);
+        for (size_t i = 0; i < LATE; ++i) {
+          if (held[i] == 0 || Clock::now() - filled[i] < 1s) return false;
+        }
+        return true;
+      },
+      8s, {&loud, &late});
   int present = 0;
   for (const auto& r : late) present += r.closedByServer ? 0 : 1;
   room.StopTalking();

@@ -26,15 +26,11 @@ bool ReadLayout(CDecodePacket& d, bool toServer) {
   ChatLine line;
   switch (chatHeader) {
     case CHAT_SAYS:
-    case CHAT_UNRELAYED:
-      return ReadChatLine(d, line);
-    case CHAT_PRIVATE:
-      return ReadCountedString(d, text) && ReadChatLine(d, line);
+    case CHAT_UNRELAYED: return ReadChatLine(d, line);
+    case CHAT_PRIVATE: return ReadCountedString(d, text) && ReadChatLine(d, line);
     case CHAT_JOINED:
-    case CHAT_DISCONNECTED:
-      return ReadCountedString(d, text);
-    default:
-      return false;
+    case CHAT_DISCONNECTED: return ReadCountedString(d, text);
+    default: return false;
   }
 }
 

@@ -24,8 +24,8 @@ int ConfigTarget(const uint8_t* data, size_t size);
   std::fprintf(stderr, "fuzz property broken: %s\n", what);
   std::abort();
 }
-#define FUZZ_CHECK(cond) \
-  do {                   \
+#define FUZZ_CHECK(cond)              \
+  do {                                \
     if (!(cond)) ::fuzz::Fail(#cond); \
   } while (0)
 
@@ -74,10 +74,8 @@ class RecordReader {
 
 // In the fuzz build each target file becomes one libFuzzer binary.
 #ifdef JASELO_LIBFUZZER
-#define JASELO_FUZZ_ENTRY(target)                                          \
-  extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) { \
-    return target(data, size);                                              \
-  }
+#define JASELO_FUZZ_ENTRY(target) \
+  extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) { return target(data, size); }
 #else
 #define JASELO_FUZZ_ENTRY(target)
 #endif

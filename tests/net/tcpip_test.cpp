@@ -246,7 +246,9 @@ TEST_F(Transport, ConnectionNotIdentifiedByItsFirstMessageIsClosedAtOnce) {
       {"a trailing blank", Whole(Welcome("Bob ")), nullptr},
       {"an invisible character", Whole(Welcome("Bob\xE2\x80\x8B")), nullptr},
       // 1021 name bytes declared, "ab" and its NUL carried.
-      {"name past the data", {3, 0, 0xFD, 0x03, 'a', 'b', 0}, "CTCPIP::ProcessWelcomeData - Decoder.GetString() - Can't read Name\n"},
+      {"name past the data",
+       {3, 0, 0xFD, 0x03, 'a', 'b', 0},
+       "CTCPIP::ProcessWelcomeData - Decoder.GetString() - Can't read Name\n"},
   };
   for (const auto& c : cases) {
     diag.Clear();
@@ -344,7 +346,8 @@ TEST_F(Transport, TransportHeadersPrintExactlyTheirLines) {
   diag.Clear();
   // Neither has a layout, so each must arrive alone to stay one block.
   peer.Send(Bytes{9, 0, 7, 7}.data(), 4);
-  ASSERT_TRUE(WaitFor([&] { return diag.Count("CTCPIP::ProcessIncomingData() - unrecognized header type 9.\n") == 1; }));
+  ASSERT_TRUE(
+      WaitFor([&] { return diag.Count("CTCPIP::ProcessIncomingData() - unrecognized header type 9.\n") == 1; }));
   peer.Send(Bytes{2, 0, 5, 5}.data(), 4);
   ASSERT_TRUE(WaitFor([&] { return diag.Count("ProcessIncomingData : Header = 2\n") == 1; }));
   const CPacket says = Says("hdr", "x");

@@ -56,9 +56,8 @@ std::vector<Layout> Layouts() {
   const std::string bob = "Bob", arial = "Arial", hi = "hi";
   const ChatLine line = Line(bob, arial, hi);
   CPacket welcome, arrival, says, priv, unrelayed, gone;
-  EXPECT_TRUE(BuildClientWelcome("Bob", 4, welcome) && BuildArrivalNotice("Bob", arrival) &&
-              BuildSays(line, says) && BuildPrivate("Al", line, priv) && BuildUnrelayed(line, unrelayed) &&
-              BuildDisconnected("Bob", gone));
+  EXPECT_TRUE(BuildClientWelcome("Bob", 4, welcome) && BuildArrivalNotice("Bob", arrival) && BuildSays(line, says) &&
+              BuildPrivate("Al", line, priv) && BuildUnrelayed(line, unrelayed) && BuildDisconnected("Bob", gone));
   const Bytes joinedOnChat = {0x01, 0x00, 0x03, 0x00, 0x03, 0x00, 'A', 'l', 0x00};
   std::vector<Layout> all = {{"client welcome", Content(welcome), kToServer, {2}},
                              {"arrival notice", Content(arrival), kToClient, {4}}};

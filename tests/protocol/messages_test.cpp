@@ -64,14 +64,25 @@ TEST(WorkedExamples, ArrivalNoticeAndDepartures) {
   };
   CPacket arrival, departure, shutdown;
   const Case cases[] = {
-      {BuildArrivalNotice("Bob", arrival), arrival, HEADER_WELCOME, CHAT_JOINED, "Bob",
+      {BuildArrivalNotice("Bob", arrival),
+       arrival,
+       HEADER_WELCOME,
+       CHAT_JOINED,
+       "Bob",
        {0x03, 0x00, 0x03, 0x00, 0x04, 0x00, 0x42, 0x6F, 0x62, 0x00}},
-      {BuildDisconnected("Bob", departure), departure, HEADER_CHAT, CHAT_DISCONNECTED, "Bob",
+      {BuildDisconnected("Bob", departure),
+       departure,
+       HEADER_CHAT,
+       CHAT_DISCONNECTED,
+       "Bob",
        {0x01, 0x00, 0x04, 0x00, 0x04, 0x00, 0x42, 0x6F, 0x62, 0x00}},
-      {BuildDisconnected(SERVER_SHUTDOWN_NAME, shutdown), shutdown, HEADER_CHAT, CHAT_DISCONNECTED,
+      {BuildDisconnected(SERVER_SHUTDOWN_NAME, shutdown),
+       shutdown,
+       HEADER_CHAT,
+       CHAT_DISCONNECTED,
        "!!! SERVER !!!",
-       {0x01, 0x00, 0x04, 0x00, 0x0F, 0x00, 0x21, 0x21, 0x21, 0x20, 0x53, 0x45, 0x52, 0x56, 0x45,
-        0x52, 0x20, 0x21, 0x21, 0x21, 0x00}},
+       {0x01, 0x00, 0x04, 0x00, 0x0F, 0x00, 0x21, 0x21, 0x21, 0x20, 0x53,
+        0x45, 0x52, 0x56, 0x45, 0x52, 0x20, 0x21, 0x21, 0x21, 0x00}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -204,9 +215,14 @@ TEST(Nicknames, NoNameBreaksOrFakesALine) {
   for (const char* good : {"bob", "Ana Maria", "", "caf\xC3\xA9", "\xE9t\xE9", "\xF0\x9F\x98\x80", "!!! SERVER"}) {
     EXPECT_TRUE(IsAcceptableNickname(good)) << good;
   }
-  for (const char* bad : {"carol says :\r\nok", "tab\there", "del\x7F", " bob", "bob ", "!!! server !!!",
-                          "bob\xE2\x80\x8B", "\xE2\x80\x8E" "bob", "evil\xE2\x80\xAE", "\xEF\xBB\xBF" "bob",
-                          "soft\xC2\xADhyphen", "tag\xF3\xA0\x80\x81"}) {
+  for (const char* bad :
+       {"carol says :\r\nok", "tab\there", "del\x7F", " bob", "bob ", "!!! server !!!", "bob\xE2\x80\x8B",
+        "\xE2\x80\x8E"
+        "bob",
+        "evil\xE2\x80\xAE",
+        "\xEF\xBB\xBF"
+        "bob",
+        "soft\xC2\xADhyphen", "tag\xF3\xA0\x80\x81"}) {
     EXPECT_FALSE(IsAcceptableNickname(bad)) << bad;
   }
 }

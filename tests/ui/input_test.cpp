@@ -53,9 +53,8 @@ TEST(InputBox, AcceptsAtMost900BytesOfTypedOrPastedText) {
     box->SetSel(-1, -1);
     return n;
   };
-  for (const QString& c : {QString(QChar(0xA0)), QString(QChar(0x2028)), QString(QChar(0x2029)),
-                           QString(QChar(0xFFFC)), QString("\t"), QString::fromUcs4(U"\U0001F600"),
-                           QString("\r\n")}) {
+  for (const QString& c : {QString(QChar(0xA0)), QString(QChar(0x2028)), QString(QChar(0x2029)), QString(QChar(0xFFFC)),
+                           QString("\t"), QString::fromUcs4(U"\U0001F600"), QString("\r\n")}) {
     box->clear();
     QApplication::clipboard()->setText(c.repeated(1000));
     box->paste();
@@ -74,8 +73,9 @@ TEST(InputBox, AcceptsAtMost900BytesOfTypedOrPastedText) {
 
 TEST(InputBox, EveryLineTheBoxAllowsFitsOneMessage) {
   CJaseloDlg dlg;
-  PrepareWindow(dlg, "\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9"
-                     "\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9x");  // 31 bytes
+  PrepareWindow(dlg,
+                "\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9"
+                "\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9x");  // 31 bytes
   const CJaseloDlgProbe probe(dlg);
   std::snprintf(probe.Settings().Police, sizeof probe.Settings().Police, "%s",
                 "Liberation Sans Narrow Bold Ita");  // 31 bytes

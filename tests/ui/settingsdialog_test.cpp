@@ -9,9 +9,9 @@
 #include <QTest>
 #include <QTimer>
 
-#include "ui/toolkit/ipaddressctrl.h"
 #include "ui/jaselodlginit.h"
 #include "ui/resource.h"
+#include "ui/toolkit/ipaddressctrl.h"
 #include "ui_test_support.h"
 
 namespace {

@@ -4,17 +4,17 @@
 
 #include <QApplication>
 #include <QClipboard>
-#include <QScrollBar>
-#include <QWindow>
 #include <QColorDialog>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTimer>
+#include <QWindow>
 #include <fstream>
 
 #include "common/test_support.h"
-#include "ui/toolkit/choosers.h"
 #include "ui/jaselodlg.h"
 #include "ui/resource.h"
+#include "ui/toolkit/choosers.h"
 #include "ui/toolkit/richedit.h"
 #include "ui_test_support.h"
 

@@ -81,8 +81,7 @@ TEST(TranscriptSave, HtmlAndTextHoldEveryLineWithItsStyleAndAFailureLosesNothing
   QString proposed;
   EXPECT_EQ(SaveWithCtrlS(dlg, html, &proposed), "");
   EXPECT_EQ(SaveWithCtrlS(dlg, text), "");
-  EXPECT_TRUE(proposed.endsWith(QDate::currentDate().toString(Qt::ISODate) + ".html"))
-      << proposed.toStdString();
+  EXPECT_TRUE(proposed.endsWith(QDate::currentDate().toString(Qt::ISODate) + ".html")) << proposed.toStdString();
   EXPECT_EQ(Read(text), PlainText(shown));
   QTextDocument reread;
   reread.setHtml(Read(html));
@@ -149,8 +148,7 @@ TEST(TranscriptMarks, CtrlClickOpensExactlyTheAddressAndHeadersTellTheirTime) {
   CJaseloDlg dlg;
   PrepareWindow(dlg, "me");
   std::vector<std::string> opened;
-  Actions(dlg)->Marks()->SetOpenCall(
-      [&](const QUrl& url) { opened.push_back(url.toString().toStdString()); });
+  Actions(dlg)->Marks()->SetOpenCall([&](const QUrl& url) { opened.push_back(url.toString().toStdString()); });
   const QString before = QTime::currentTime().toString("HH:mm:ss");
   Say(dlg, CHAT_SAYS, "http://name.example",
       "see (https://example.org/a?b=1&c=2#x), mailto:bob@example.org. "
@@ -171,8 +169,7 @@ TEST(TranscriptMarks, CtrlClickOpensExactlyTheAddressAndHeadersTellTheirTime) {
   EXPECT_TRUE(opened.empty()) << "a plain click selects";
   QTest::mouseMove(viewport, point("https"));
   EXPECT_EQ(viewport->cursor().shape(), Qt::PointingHandCursor);
-  for (const char* word :
-       {"https", "mailto", "javascript", "http:// ", "file", "name.example", "end.example"})
+  for (const char* word : {"https", "mailto", "javascript", "http:// ", "file", "name.example", "end.example"})
     QTest::mouseClick(viewport, Qt::LeftButton, Qt::ControlModifier, point(word));
   EXPECT_EQ(opened, (std::vector<std::string>{"https://example.org/a?b=1&c=2#x", "mailto:bob@example.org",
                                               "https://end.example"}));

@@ -135,8 +135,8 @@ static void FillLine(ChatEvent& line, const char* name, const char* text, const 
   line.Style() = {.Bold = bold, .Italic = italic, .Underline = underline, .Red = red, .Green = green, .Blue = blue};
 }
 
-bool Peer::Say(const char* text, const char* face, uint16_t red, uint16_t green, uint16_t blue,
-               uint16_t bold, uint16_t italic, uint16_t underline) {
+bool Peer::Say(const char* text, const char* face, uint16_t red, uint16_t green, uint16_t blue, uint16_t bold,
+               uint16_t italic, uint16_t underline) {
   ChatEvent line;
   FillLine(line, nickname.c_str(), text, face, red, green, blue, bold, italic, underline);
   return network.SendChatMessage(line);
@@ -148,9 +148,8 @@ bool Peer::SayPrivately(const char* text, const char* addressee) {
   return network.SendPrivateChatMessage(line, addressee);
 }
 
-void FillEvent(ChatEvent& event, uint16_t type, const char* name, const char* text, const char* police,
-               uint16_t red, uint16_t green, uint16_t blue, uint16_t bold, uint16_t italic,
-               uint16_t underline) {
+void FillEvent(ChatEvent& event, uint16_t type, const char* name, const char* text, const char* police, uint16_t red,
+               uint16_t green, uint16_t blue, uint16_t bold, uint16_t italic, uint16_t underline) {
   event.Type = type;
   event.SetName(name);
   if (text) {

@@ -97,8 +97,8 @@ class Peer {
   void Drain();
   // Pumps the UI until `count` events have arrived.
   bool WaitForEvents(size_t count);
-  bool Say(const char* text, const char* face = "Arial", uint16_t red = 0, uint16_t green = 0,
-           uint16_t blue = 0, uint16_t bold = 0, uint16_t italic = 0, uint16_t underline = 0);
+  bool Say(const char* text, const char* face = "Arial", uint16_t red = 0, uint16_t green = 0, uint16_t blue = 0,
+           uint16_t bold = 0, uint16_t italic = 0, uint16_t underline = 0);
   bool SayPrivately(const char* text, const char* addressee);
   CJaseloNetwork& Network() { return network; }
   std::vector<Received> events;
@@ -110,8 +110,8 @@ class Peer {
 
 // Builds a chat event as the dispatch fills one.
 void FillEvent(ChatEvent& event, uint16_t type, const char* name, const char* text = nullptr,
-               const char* police = nullptr, uint16_t red = 0, uint16_t green = 0, uint16_t blue = 0,
-               uint16_t bold = 0, uint16_t italic = 0, uint16_t underline = 0);
+               const char* police = nullptr, uint16_t red = 0, uint16_t green = 0, uint16_t blue = 0, uint16_t bold = 0,
+               uint16_t italic = 0, uint16_t underline = 0);
 
 // A chat window with its controls and images, not yet started, not run modally.
 void PrepareWindow(CJaseloDlg& dlg, const char* nickname);

@@ -24,8 +24,8 @@ const QColor kGrey(128, 128, 128);
 const QColor kPink(255, 128, 255);
 const QColor kGreen(90, 230, 90);
 
-void ExpectRun(const Run& r, const QString& text, const QString& face, const QColor& color, bool bold,
-               bool italic, bool underline) {
+void ExpectRun(const Run& r, const QString& text, const QString& face, const QColor& color, bool bold, bool italic,
+               bool underline) {
   EXPECT_EQ(r.text, text);
   EXPECT_EQ(r.face, face) << r.text.toStdString();
   EXPECT_EQ(r.color, color) << r.text.toStdString();
@@ -199,8 +199,8 @@ TEST(Transcript, EachKindOfLineHasItsTextFaceColourAndEffects) {
   // Effects never carry over: the next header is plain again.
   ExpectRun(runs[2], "(*private*) eve says :\n", "Courier New", kPink, false, false, false);
   ExpectRun(runs[3], "plain\nsecond line\n\n", "Liberation Mono", QColor(0, 0, 255), false, true, false);
-  ExpectRun(runs[4], "carol joined the chat !\n\n!!! SERVER !!! is disconnected !\n\n", "Courier New", kGreen,
-            false, false, false);
+  ExpectRun(runs[4], "carol joined the chat !\n\n!!! SERVER !!! is disconnected !\n\n", "Courier New", kGreen, false,
+            false, false);
   // The renderers release the strings they showed.
   EXPECT_EQ(e.Name.get(), nullptr);
 }
@@ -227,8 +227,7 @@ TEST(Transcript, PeerFieldsAreShownLiterallyAndCutToTheirLimits) {
   ExpectRun(runs[1], "t\n\n", "ABCDEFGHIJKLMNOPQRSTUVWXYZ01234", QColor(0, 44, 255), false, false, false);
   // An empty text still gives the header and the blank line.
   ExpectRun(runs[2], "x says :\n\n\ny says :\n", "Courier New", kGrey, false, false, false);
-  ExpectRun(runs[3], "100% <b>not bold</b> &amp; CR\nLF\nend\n\n", "Arial", QColor(0, 0, 0), false, false,
-            false);
+  ExpectRun(runs[3], "100% <b>not bold</b> &amp; CR\nLF\nend\n\n", "Arial", QColor(0, 0, 0), false, false, false);
   // A name never breaks a line: its control characters show as U+FFFD.
   const QString x(QChar(0xFFFD)), shown = "carol says :" + x + x + "ok" + x + x + x + x + "bob ";
   for (uint16_t type : {CHAT_SAYS, CHAT_PRIVATE, CHAT_JOINED, CHAT_DISCONNECTED}) {

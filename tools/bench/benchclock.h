@@ -9,6 +9,5 @@ inline std::chrono::steady_clock::time_point BenchEpoch() {
   return epoch;
 }
 inline int64_t NowNs() {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - BenchEpoch())
-      .count();
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - BenchEpoch()).count();
 }

@@ -74,8 +74,8 @@ double BurstBoundMs(double senderBytes, double receiverBytes) {
   return passes * (kSocketPassNs / 1e6);
 }
 
-FloorResult ReplayFloor(const std::vector<FloorLine>& lines, int senders, int receivers, int rounds,
-                        uint32_t seed, bool flooded) {
+FloorResult ReplayFloor(const std::vector<FloorLine>& lines, int senders, int receivers, int rounds, uint32_t seed,
+                        bool flooded) {
   FloorResult result;
   result.roundDrainMs.assign(static_cast<size_t>(rounds), 0.0);
   if (lines.empty() || receivers < 1) return result;

@@ -17,14 +17,14 @@
 #include "net/passtiming.h"
 
 struct FloorLine {
-  int sender = 0;       // index of the sending client; also its socket order on the host
-  int64_t sendNs = 0;   // when the send call was made
-  uint32_t bytes = 0;   // the message's size on the wire (the relay is the same bytes)
-  int round = 0;        // bursty workloads: which burst the line belongs to
+  int sender = 0;      // index of the sending client; also its socket order on the host
+  int64_t sendNs = 0;  // when the send call was made
+  uint32_t bytes = 0;  // the message's size on the wire (the relay is the same bytes)
+  int round = 0;       // bursty workloads: which burst the line belongs to
 };
 
 struct FloorResult {
-  std::vector<float> latencyMs;    // every (line, receiver), pooled over all phase draws
+  std::vector<float> latencyMs;      // every (line, receiver), pooled over all phase draws
   std::vector<double> roundDrainMs;  // per round: first send to last delivery, mean over draws
   // The same latency in two segments: send to the host's relay (per line),
   // relay to the receiver's event (per delivery), split by whether the line
@@ -41,12 +41,12 @@ struct FloorResult {
 // beside these lines, so no socket thread is ever idle; their lines cost the
 // loops nothing else, since the host reads each connection apart and, with
 // at most 63 connections, relays under 64 KiB per pass to each receiver.
-FloorResult ReplayFloor(const std::vector<FloorLine>& lines, int senders, int receivers, int rounds,
-                        uint32_t seed, bool flooded = false);
+FloorResult ReplayFloor(const std::vector<FloorLine>& lines, int senders, int receivers, int rounds, uint32_t seed,
+                        bool flooded = false);
 
 constexpr int64_t kSocketPassNs = int64_t{PASS_PAUSE_MS} * 1'000'000;  // a socket thread's pause
 constexpr int64_t kPollPassNs = int64_t{POLL_PASS_MS} * 1'000'000;     // a poll loop's pause
-constexpr uint32_t kReceiveBytes = RECEIVE_SIZE;  // the host: one receive per connection per pass
+constexpr uint32_t kReceiveBytes = RECEIVE_SIZE;                       // the host: one receive per connection per pass
 // A client's socket thread takes everything waiting each pass, in receives of
 // kReceiveBytes, up to this much.
 constexpr uint32_t kClientPassBytes = CLIENT_PASS_READ_LIMIT;

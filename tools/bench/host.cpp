@@ -13,8 +13,8 @@
 #include <thread>
 
 #include "benchclock.h"
-#include "measuredendpoint.h"
 #include "chat/jaselonetwork.h"
+#include "measuredendpoint.h"
 #include "pollloop.h"
 #include "procstat.h"
 
@@ -62,9 +62,7 @@ class InProcessHost : public Host {
     loop.End();
     server.StopServer();
   }
-  std::string Describe() const override {
-    return "in-process (server endpoint and its poll loop in this process)";
-  }
+  std::string Describe() const override { return "in-process (server endpoint and its poll loop in this process)"; }
 
   const std::vector<Relay>* Relays() const override { return &relays; }
 
@@ -232,6 +230,4 @@ class ExternalHost : public Host {
 
 std::unique_ptr<Host> MakeExternalHost(uint16_t port) { return std::make_unique<ExternalHost>(port); }
 std::unique_ptr<Host> MakeInProcessHost() { return std::make_unique<InProcessHost>(); }
-std::unique_ptr<Host> MakeProcessHost(const std::string& program) {
-  return std::make_unique<ProcessHost>(program);
-}
+std::unique_ptr<Host> MakeProcessHost(const std::string& program) { return std::make_unique<ProcessHost>(program); }

@@ -9,11 +9,11 @@
 
 struct ServerUsage {
   bool ok = false;
-  double cpuSeconds = 0;       // the server's own CPU time so far
-  double socketThreadCpu = -1; // in-process only: the split of cpuSeconds
+  double cpuSeconds = 0;        // the server's own CPU time so far
+  double socketThreadCpu = -1;  // in-process only: the split of cpuSeconds
   double pollLoopCpu = -1;
-  double rssMiB = 0;           // resident now
-  double peakRssMiB = 0;       // highest resident so far
+  double rssMiB = 0;                  // resident now
+  double peakRssMiB = 0;              // highest resident so far
   bool memoryIsWholeProcess = false;  // in-process: clients included
 };
 

@@ -77,8 +77,7 @@ bool JoinClients(const BenchOptions& o, Host& host, uint32_t perSender, Clients&
   const int endpoints = n + o.flooders;
   std::mt19937 staggerRng(o.seed);
   for (int i = 0; i < endpoints; ++i) {
-    if (i >= 5 &&
-        !WaitFor([&] { return c.receivers[0]->joins.load() + 4 >= static_cast<uint64_t>(i); }, 15s)) {
+    if (i >= 5 && !WaitFor([&] { return c.receivers[0]->joins.load() + 4 >= static_cast<uint64_t>(i); }, 15s)) {
       error = "client " + std::to_string(i) + " was not let in within 15 s";
       return false;
     }
@@ -173,8 +172,7 @@ Sending RunWorkload(const BenchOptions& o, const Plan& plan, Clients& c, Host& h
   Sending w;
   c.departures.recording = true;
   w.startNs = NowNs() + (c.flooders.empty() ? 0 : kFloodLeadNs) + 20'000'000;
-  const int64_t lastPlannedNs =
-      plan.lines.empty() ? static_cast<int64_t>(o.duration * 1e9) : plan.lines.back().atNs;
+  const int64_t lastPlannedNs = plan.lines.empty() ? static_cast<int64_t>(o.duration * 1e9) : plan.lines.back().atNs;
   for (auto& fl : c.flooders) fl->Begin(w.startNs + lastPlannedNs + kFloodTailNs, kFloodLineCap);
   SleepUntilNs(w.startNs - 20'000'000);
   f.usage0 = host.Sample();
@@ -356,8 +354,8 @@ int main(int argc, char** argv) {
   PrintReport(o, f);
   SaveLatencies(o, f);
   const double wallS = NowNs() / 1e9;
-  std::printf("Run: %.1f s in all (set-up %.1f s, workload and drain %.1f s, stopping %.1f s)\n", wallS,
-              setupNs / 1e9, f.workloadS, (teardownNs + clientsStopNs) / 1e9);
+  std::printf("Run: %.1f s in all (set-up %.1f s, workload and drain %.1f s, stopping %.1f s)\n", wallS, setupNs / 1e9,
+              f.workloadS, (teardownNs + clientsStopNs) / 1e9);
   if (o.row) PrintRow(o, f, wallS);
   return Clean(o, f) ? 0 : 1;
 }

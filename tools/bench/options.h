@@ -10,21 +10,21 @@ enum class HostMode { InProcess, Process, External };
 struct BenchOptions {
   int clients = 8;
   Workload workload = Workload::Steady;
-  double rate = 2.0;           // steady: lines per second per client
-  double duration = 10.0;      // steady and idle: seconds
-  int lines = 20;              // bursty: lines per client in all
-  int burst = 20;              // bursty: lines per burst, written back to back
-  double burstInterval = 10.0; // bursty: seconds between the starts of two bursts
-  int textBytes = 32;          // characters of each line's text
-  int flooders = 0;            // extra clients sending 900-character lines at full speed
+  double rate = 2.0;            // steady: lines per second per client
+  double duration = 10.0;       // steady and idle: seconds
+  int lines = 20;               // bursty: lines per client in all
+  int burst = 20;               // bursty: lines per burst, written back to back
+  double burstInterval = 10.0;  // bursty: seconds between the starts of two bursts
+  int textBytes = 32;           // characters of each line's text
+  int flooders = 0;             // extra clients sending 900-character lines at full speed
   HostMode host = HostMode::InProcess;
-  std::string participant;     // headless host program; empty: next to this one
-  uint16_t port = 0;           // external host: its port on 127.0.0.1
-  std::string plot;            // PNG of the latency distribution
-  std::string samples;         // raw latencies, one per line
-  uint32_t seed = 1;           // phases of the floor model's loops
-  bool stagger = false;        // start each client's poll loop at a random phase
-  bool row = false;            // also print one Markdown table row
+  std::string participant;  // headless host program; empty: next to this one
+  uint16_t port = 0;        // external host: its port on 127.0.0.1
+  std::string plot;         // PNG of the latency distribution
+  std::string samples;      // raw latencies, one per line
+  uint32_t seed = 1;        // phases of the floor model's loops
+  bool stagger = false;     // start each client's poll loop at a random phase
+  bool row = false;         // also print one Markdown table row
   bool help = false;
 };
 

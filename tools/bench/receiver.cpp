@@ -48,17 +48,14 @@ void Receiver::OnEvent(ChatEvent& event) {
       }
       break;
     }
-    case CHAT_JOINED:
-      ++joins;
-      break;
+    case CHAT_JOINED: ++joins; break;
     case CHAT_DISCONNECTED:
       if (departures.recording && event.Name.get() != nullptr) {
         std::lock_guard<std::mutex> guard(departures.mutex);
         departures.names.insert(event.Name.get());
       }
       break;
-    default:
-      break;
+    default: break;
   }
   // The window releases each event's strings once shown.
   event.Name.Reset();

@@ -75,7 +75,8 @@ void PrintDelivery(const BenchOptions& o, const RunFigures& f) {
   if (o.workload != Workload::Idle) {
     std::printf("Delivery\n");
     std::printf("  lines sent                %llu\n", static_cast<unsigned long long>(report.sent));
-    if (report.sendFailed) std::printf("  send calls failed         %llu\n", static_cast<unsigned long long>(report.sendFailed));
+    if (report.sendFailed)
+      std::printf("  send calls failed         %llu\n", static_cast<unsigned long long>(report.sendFailed));
     std::printf("  delivered to every client %llu\n", static_cast<unsigned long long>(report.deliveredToAll));
     std::printf("  deliveries                %llu of %llu\n", static_cast<unsigned long long>(report.delivered),
                 static_cast<unsigned long long>(report.expected));
@@ -87,9 +88,10 @@ void PrintDelivery(const BenchOptions& o, const RunFigures& f) {
   std::printf("  honest clients dropped    %zu\n", f.drops.honest);
   if (o.flooders > 0) {
     std::printf("Flood (in no statistic above)\n");
-    std::printf("  flooder lines sent        %llu, %d characters each (sends that returned: most wait in\n"
-                "                            socket buffers until the host reads them)\n",
-                static_cast<unsigned long long>(f.drops.floodSent), Flooder::kTextBytes);
+    std::printf(
+        "  flooder lines sent        %llu, %d characters each (sends that returned: most wait in\n"
+        "                            socket buffers until the host reads them)\n",
+        static_cast<unsigned long long>(f.drops.floodSent), Flooder::kTextBytes);
     if (f.drops.floodFailed) {
       std::printf("  flooder sends failed      %llu\n", static_cast<unsigned long long>(f.drops.floodFailed));
     }
@@ -147,10 +149,11 @@ void PrintBursts(const BenchOptions& o, const RunFigures& f) {
   for (size_t r = 0; r < f.bursts.roundBytes.size(); ++r) {
     const double bound = f.bursts.roundBoundMs[r];
     const double measured = f.report.roundDrainMs[r];
-    std::printf("  burst %-3d %6.0f bytes per receiver: measured %s ms, loop floor %.0f ms, "
-                "bound %.0f ms (measured/bound %.2f)\n",
-                static_cast<int>(r) + 1, f.bursts.roundBytes[r], measured < 0 ? "incomplete" : Ms(measured).c_str(),
-                f.floor.roundDrainMs[r], bound, measured < 0 ? 0.0 : measured / bound);
+    std::printf(
+        "  burst %-3d %6.0f bytes per receiver: measured %s ms, loop floor %.0f ms, "
+        "bound %.0f ms (measured/bound %.2f)\n",
+        static_cast<int>(r) + 1, f.bursts.roundBytes[r], measured < 0 ? "incomplete" : Ms(measured).c_str(),
+        f.floor.roundDrainMs[r], bound, measured < 0 ? 0.0 : measured / bound);
   }
 }
 
@@ -168,8 +171,8 @@ void PrintServer(const RunFigures& f) {
   } else {
     std::printf("  (could not read the server's usage)\n");
   }
-  std::printf("  this process              CPU %.2f s, peak resident %.1f MiB\n", f.self1.cpuSeconds - f.self0.cpuSeconds,
-              f.self1.peakRssMiB);
+  std::printf("  this process              CPU %.2f s, peak resident %.1f MiB\n",
+              f.self1.cpuSeconds - f.self0.cpuSeconds, f.self1.peakRssMiB);
 }
 }  // namespace
 
@@ -230,13 +233,17 @@ void PrintRow(const BenchOptions& o, const RunFigures& f, double wallS) {
                    " lines sent, " + std::to_string(f.drops.floodSeen / static_cast<uint64_t>(o.clients)) +
                    " shown to each honest client, " + std::to_string(f.drops.flooders) + " disconnected)";
   }
-  std::printf("ROW | %s | %d | %s | %llu | %llu | %llu | %llu | %llu | %zu | %s | %s | %s | %s | %s | %s | %s | %.1f | %.1f |\n",
-              o.host == HostMode::InProcess ? "in-process" : o.host == HostMode::Process ? "process" : "external",
-              o.clients, rowWorkload.c_str(), static_cast<unsigned long long>(report.sent),
-              static_cast<unsigned long long>(report.deliveredToAll), static_cast<unsigned long long>(report.lost),
-              static_cast<unsigned long long>(report.duplicated), static_cast<unsigned long long>(report.outOfOrder),
-              f.drops.honest, latency[0].c_str(), latency[1].c_str(), latency[2].c_str(), latency[3].c_str(),
-              floorText.c_str(), burst.c_str(), cpu, f.usage1.peakRssMiB, wallS);
+  std::printf(
+      "ROW | %s | %d | %s | %llu | %llu | %llu | %llu | %llu | %zu | %s | %s | %s | %s | %s | %s | %s | %.1f | %.1f "
+      "|\n",
+      o.host == HostMode::InProcess ? "in-process"
+      : o.host == HostMode::Process ? "process"
+                                    : "external",
+      o.clients, rowWorkload.c_str(), static_cast<unsigned long long>(report.sent),
+      static_cast<unsigned long long>(report.deliveredToAll), static_cast<unsigned long long>(report.lost),
+      static_cast<unsigned long long>(report.duplicated), static_cast<unsigned long long>(report.outOfOrder),
+      f.drops.honest, latency[0].c_str(), latency[1].c_str(), latency[2].c_str(), latency[3].c_str(), floorText.c_str(),
+      burst.c_str(), cpu, f.usage1.peakRssMiB, wallS);
 }
 
 bool Clean(const BenchOptions& o, const RunFigures& f) {

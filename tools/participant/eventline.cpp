@@ -10,18 +10,12 @@ std::string_view Shown(const EventString& s) { return s.get() ? std::string_view
 
 const char* TypeWord(uint16_t type) {
   switch (type) {
-    case CHAT_SAYS:
-      return "SAYS";
-    case CHAT_PRIVATE:
-      return "PRIVATE";
-    case CHAT_JOINED:
-      return "JOINED";
-    case CHAT_DISCONNECTED:
-      return "DISCONNECTED";
-    case CHAT_UNRELAYED:
-      return "UNRELAYED";
-    default:
-      return nullptr;
+    case CHAT_SAYS: return "SAYS";
+    case CHAT_PRIVATE: return "PRIVATE";
+    case CHAT_JOINED: return "JOINED";
+    case CHAT_DISCONNECTED: return "DISCONNECTED";
+    case CHAT_UNRELAYED: return "UNRELAYED";
+    default: return nullptr;
   }
 }
 }  // namespace
@@ -31,21 +25,11 @@ std::string QuoteValue(std::string_view bytes) {
   for (const char c : bytes) {
     const auto b = static_cast<unsigned char>(c);
     switch (c) {
-      case '\\':
-        out += "\\\\";
-        break;
-      case '"':
-        out += "\\\"";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
+      case '\\': out += "\\\\"; break;
+      case '"': out += "\\\""; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
       default:
         if (b < 0x20 || b == 0x7F) {
           char hex[5];

@@ -24,8 +24,8 @@
 namespace {
 using namespace std::chrono_literals;
 
-constexpr auto DEPARTURE_GRACE = 100ms; // lets a departure leave before stopping
-constexpr int INPUT_WAIT_MS = 50;       // how often the main loop looks at signals
+constexpr auto DEPARTURE_GRACE = 100ms;  // lets a departure leave before stopping
+constexpr int INPUT_WAIT_MS = 50;        // how often the main loop looks at signals
 
 volatile std::sig_atomic_t stopRequested = 0;
 void OnStopSignal(int) { stopRequested = 1; }
@@ -196,8 +196,7 @@ int RunClient(const ParticipantOptions& o) {
     if (loop.SawServerShutdown()) {
       Complain("the server shut down");
     } else {
-      Complain("the connection to the server ended (server gone, or nickname '%s' already in use)",
-               o.nick.c_str());
+      Complain("the connection to the server ended (server gone, or nickname '%s' already in use)", o.nick.c_str());
     }
     return 3;
   }

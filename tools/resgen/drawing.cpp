@@ -8,18 +8,31 @@ namespace {
 
 // The 16 colours, in the usual order, then the icon's transparent entry.
 enum Colour : int {
-  Black, Maroon, Green, Olive, Navy, Purple, Teal, Silver,
-  Grey, Red, Lime, Yellow, Blue, Fuchsia, Aqua, White,
+  Black,
+  Maroon,
+  Green,
+  Olive,
+  Navy,
+  Purple,
+  Teal,
+  Silver,
+  Grey,
+  Red,
+  Lime,
+  Yellow,
+  Blue,
+  Fuchsia,
+  Aqua,
+  White,
   Transparent,
   Background = -1,  // the image's background colour
 };
 
 const QRgb kPalette[17] = {
-    qRgb(0, 0, 0),       qRgb(128, 0, 0),   qRgb(0, 128, 0),   qRgb(128, 128, 0),
-    qRgb(0, 0, 128),     qRgb(128, 0, 128), qRgb(0, 128, 128), qRgb(192, 192, 192),
-    qRgb(128, 128, 128), qRgb(255, 0, 0),   qRgb(0, 255, 0),   qRgb(255, 255, 0),
-    qRgb(0, 0, 255),     qRgb(255, 0, 255), qRgb(0, 255, 255), qRgb(255, 255, 255),
-    qRgba(0, 0, 0, 0),
+    qRgb(0, 0, 0),       qRgb(128, 0, 0),   qRgb(0, 128, 0),     qRgb(128, 128, 0),   qRgb(0, 0, 128),
+    qRgb(128, 0, 128),   qRgb(0, 128, 128), qRgb(192, 192, 192), qRgb(128, 128, 128), qRgb(255, 0, 0),
+    qRgb(0, 255, 0),     qRgb(255, 255, 0), qRgb(0, 0, 255),     qRgb(255, 0, 255),   qRgb(0, 255, 255),
+    qRgb(255, 255, 255), qRgba(0, 0, 0, 0),
 };
 
 struct Point {
@@ -34,8 +47,7 @@ struct Shape {
 
   bool Contains(double x, double y) const {
     switch (kind) {
-      case Rect:
-        return x >= a && x < c && y >= b && y < d;
+      case Rect: return x >= a && x < c && y >= b && y < d;
       case Ellipse: {
         const double dx = (x - a) / c, dy = (y - b) / d;
         return dx * dx + dy * dy <= 1.0;
@@ -45,8 +57,7 @@ struct Shape {
         for (size_t i = 0, j = points.size() - 1; i < points.size(); j = i++) {
           const Point& p = points[i];
           const Point& q = points[j];
-          if ((p.y > y) != (q.y > y) && x < (q.x - p.x) * (y - p.y) / (q.y - p.y) + p.x)
-            inside = !inside;
+          if ((p.y > y) != (q.y > y) && x < (q.x - p.x) * (y - p.y) / (q.y - p.y) + p.x) inside = !inside;
         }
         return inside;
       }
@@ -55,15 +66,9 @@ struct Shape {
   }
 };
 
-Shape R(int colour, double x0, double y0, double x1, double y1) {
-  return {Shape::Rect, colour, x0, y0, x1, y1, {}};
-}
-Shape E(int colour, double cx, double cy, double rx, double ry) {
-  return {Shape::Ellipse, colour, cx, cy, rx, ry, {}};
-}
-Shape P(int colour, std::initializer_list<Point> points) {
-  return {Shape::Polygon, colour, 0, 0, 0, 0, points};
-}
+Shape R(int colour, double x0, double y0, double x1, double y1) { return {Shape::Rect, colour, x0, y0, x1, y1, {}}; }
+Shape E(int colour, double cx, double cy, double rx, double ry) { return {Shape::Ellipse, colour, cx, cy, rx, ry, {}}; }
+Shape P(int colour, std::initializer_list<Point> points) { return {Shape::Polygon, colour, 0, 0, 0, 0, points}; }
 
 // Samples each pixel's centre; the last shape that holds it gives its colour.
 QImage Render(int designSize, int pixels, int background, const std::vector<Shape>& shapes) {
@@ -87,53 +92,54 @@ QImage Render(int designSize, int pixels, int background, const std::vector<Shap
 
 std::vector<Shape> BoldB() {
   return {
-      R(Black, 8, 6, 13, 26),                                       // stem
-      R(Black, 8, 6, 18, 16), E(Black, 18, 11, 5, 5),               // upper bowl
-      R(Black, 8, 15, 19, 26), E(Black, 19, 20.5, 5.5, 5.5),        // lower bowl
-      R(Background, 13, 9.5, 17.5, 12.5), E(Background, 17.5, 11, 2, 1.5),
-      R(Background, 13, 18, 18.5, 23), E(Background, 18.5, 20.5, 2.5, 2.5),
+      R(Black, 8, 6, 13, 26),  // stem
+      R(Black, 8, 6, 18, 16),
+      E(Black, 18, 11, 5, 5),  // upper bowl
+      R(Black, 8, 15, 19, 26),
+      E(Black, 19, 20.5, 5.5, 5.5),  // lower bowl
+      R(Background, 13, 9.5, 17.5, 12.5),
+      E(Background, 17.5, 11, 2, 1.5),
+      R(Background, 13, 18, 18.5, 23),
+      E(Background, 18.5, 20.5, 2.5, 2.5),
   };
 }
 
 std::vector<Shape> ItalicI() {
   return {
-      P(Black, {{17, 6}, {20, 6}, {15, 26}, {12, 26}}),                          // stem
-      P(Black, {{14, 6}, {23, 6}, {22.375, 8.5}, {13.375, 8.5}}),                // top serif
-      P(Black, {{9.625, 23.5}, {18.625, 23.5}, {18, 26}, {9, 26}}),              // foot serif
+      P(Black, {{17, 6}, {20, 6}, {15, 26}, {12, 26}}),              // stem
+      P(Black, {{14, 6}, {23, 6}, {22.375, 8.5}, {13.375, 8.5}}),    // top serif
+      P(Black, {{9.625, 23.5}, {18.625, 23.5}, {18, 26}, {9, 26}}),  // foot serif
   };
 }
 
 std::vector<Shape> UnderlinedU() {
   return {
-      E(Black, 16, 19, 7, 6.5),          // the bowl
-      E(Background, 16, 19, 3.5, 3.5),
-      R(Background, 12.5, 6, 19.5, 19),
-      R(Black, 9, 6, 12.5, 19),          // stems
-      R(Black, 19.5, 6, 23, 19),
-      R(Black, 7, 27, 25, 29.5),         // the underline
+      E(Black, 16, 19, 7, 6.5),                                                                     // the bowl
+      E(Background, 16, 19, 3.5, 3.5), R(Background, 12.5, 6, 19.5, 19), R(Black, 9, 6, 12.5, 19),  // stems
+      R(Black, 19.5, 6, 23, 19),       R(Black, 7, 27, 25, 29.5),                                   // the underline
   };
 }
 
 std::vector<Shape> TwoTs() {
   return {
-      R(Grey, 2, 2, 14, 5), R(Grey, 6.5, 2, 9.5, 16),       // the T behind
-      R(Black, 9, 8, 22, 11), R(Black, 14, 8, 17, 22),      // the T in front
+      R(Grey, 2, 2, 14, 5), R(Grey, 6.5, 2, 9.5, 16),   // the T behind
+      R(Black, 9, 8, 22, 11), R(Black, 14, 8, 17, 22),  // the T in front
   };
 }
 
 std::vector<Shape> Palette() {
   return {
-      E(Olive, 14, 10, 9.5, 8),          // the board with its rim
+      E(Olive, 14, 10, 9.5, 8),  // the board with its rim
       E(Yellow, 14, 10, 8.5, 7),
-      E(Olive, 17, 13.5, 2.5, 2),        // thumb hole
+      E(Olive, 17, 13.5, 2.5, 2),  // thumb hole
       E(Background, 17, 13.5, 1.8, 1.3),
-      E(Red, 9.5, 7.5, 1.7, 1.7),        // the dots
+      E(Red, 9.5, 7.5, 1.7, 1.7),  // the dots
       E(Green, 13.5, 4.8, 1.7, 1.7),
       E(Blue, 18.5, 5.5, 1.7, 1.7),
       E(Fuchsia, 21, 10, 1.7, 1.7),
-      P(Black, {{4.2, 12}, {6.8, 12}, {3.6, 23}, {1, 23}}),       // A, left leg
-      P(Black, {{4.2, 12}, {6.8, 12}, {11, 23}, {8.4, 23}}),      // right leg
-      R(Black, 3.4, 17.8, 8.6, 19.6),                             // bar
+      P(Black, {{4.2, 12}, {6.8, 12}, {3.6, 23}, {1, 23}}),   // A, left leg
+      P(Black, {{4.2, 12}, {6.8, 12}, {11, 23}, {8.4, 23}}),  // right leg
+      R(Black, 3.4, 17.8, 8.6, 19.6),                         // bar
   };
 }
 

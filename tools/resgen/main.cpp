@@ -19,8 +19,8 @@ int main(int argc, char** argv) {
     const QString path = dir.filePath(r.file);
     if (check) {
       const QImage committed(path);
-      if (committed.isNull() || committed.convertToFormat(QImage::Format_ARGB32) !=
-                                    r.image.convertToFormat(QImage::Format_ARGB32)) {
+      if (committed.isNull() ||
+          committed.convertToFormat(QImage::Format_ARGB32) != r.image.convertToFormat(QImage::Format_ARGB32)) {
         std::fprintf(stderr, "differs from a fresh drawing: %s\n", qPrintable(path));
         ++failures;
       }

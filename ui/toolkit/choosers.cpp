@@ -31,11 +31,9 @@ QString FamilyName(const QString& listed) {
   return listed.left(open);
 }
 
-CFaceChooser::CFaceChooser(QWidget* parent)
-    : QDialog(parent), list_(new QListWidget(this)), sample_(new QLabel(this)) {
+CFaceChooser::CFaceChooser(QWidget* parent) : QDialog(parent), list_(new QListWidget(this)), sample_(new QLabel(this)) {
   setWindowTitle(tr("Font"));
-  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                 Qt::WindowCloseButtonHint);
+  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
   list_->addItems(QFontDatabase::families());
   sample_->setText(QStringLiteral("AaBbYyZz"));
   sample_->setMinimumHeight(40);

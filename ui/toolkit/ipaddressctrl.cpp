@@ -1,11 +1,11 @@
 #include "ui/toolkit/ipaddressctrl.h"
 
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QPainter>
+#include <QRegularExpressionValidator>
 #include <QStyle>
 #include <QStyleOptionFrame>
-#include <QLineEdit>
-#include <QRegularExpressionValidator>
 
 CIPAddressCtrl::CIPAddressCtrl(QWidget* parent) : QFrame(parent) {
   // Drawn as one line edit (see paintEvent); the fields sit inside its frame.
@@ -103,10 +103,8 @@ int CIPAddressCtrl::IndexOf(QObject* field) const {
 void CIPAddressCtrl::MoveTo(int index, bool selectAll, bool atEnd) {
   QLineEdit* f = fields_[index];
   f->setFocus(Qt::OtherFocusReason);
-  if (selectAll)
-    f->selectAll();
-  else
-    f->setCursorPosition(atEnd ? f->text().size() : 0);
+  if (selectAll) f->selectAll();
+  else f->setCursorPosition(atEnd ? f->text().size() : 0);
 }
 
 void CIPAddressCtrl::Clamp(int index) {
@@ -145,8 +143,7 @@ bool CIPAddressCtrl::eventFilter(QObject* watched, QEvent* event) {
         return true;
       }
       break;
-    default:
-      break;
+    default: break;
   }
   return QFrame::eventFilter(watched, event);
 }

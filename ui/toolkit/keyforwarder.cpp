@@ -13,10 +13,8 @@ bool CKeyForwarder::IsTyping(const QKeyEvent& key) {
   switch (key.key()) {
     case Qt::Key_Backspace:
     case Qt::Key_Return:
-    case Qt::Key_Enter:
-      return true;
-    default:
-      break;
+    case Qt::Key_Enter: return true;
+    default: break;
   }
   const QString text = key.text();
   if (text.isEmpty()) return false;

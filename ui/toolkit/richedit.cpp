@@ -13,17 +13,16 @@
 namespace {
 
 // Runs the rest of the calling member on the UI thread when called elsewhere.
-#define JASELO_ON_UI_THREAD(...)                                   \
-  if (QThread::currentThread() != thread()) {                      \
-    CallOnUiThread(this, [&] { __VA_ARGS__; });                    \
-    return;                                                        \
+#define JASELO_ON_UI_THREAD(...)                \
+  if (QThread::currentThread() != thread()) {   \
+    CallOnUiThread(this, [&] { __VA_ARGS__; }); \
+    return;                                     \
   }
 
 QTextCharFormat ToQt(const CharFormat& f) {
   QTextCharFormat q;
   if (f.Mask & CFM_FACE) q.setFontFamilies(QStringList{QString::fromUtf8(f.FaceName)});
-  if (f.Mask & CFM_COLOR)
-    q.setForeground(QColor(ColorRed(f.Color), ColorGreen(f.Color), ColorBlue(f.Color)));
+  if (f.Mask & CFM_COLOR) q.setForeground(QColor(ColorRed(f.Color), ColorGreen(f.Color), ColorBlue(f.Color)));
   if (f.Mask & CFM_HEIGHT) q.setFontPointSize(f.Height / 20.0);
   if (f.Mask & CFM_BOLD) q.setFontWeight((f.Effects & CFE_BOLD) ? QFont::Bold : QFont::Normal);
   if (f.Mask & CFM_ITALIC) q.setFontItalic((f.Effects & CFE_ITALIC) != 0);
@@ -33,9 +32,7 @@ QTextCharFormat ToQt(const CharFormat& f) {
 
 }  // namespace
 
-void SetFaceName(CharFormat& format, const char* face) {
-  CopyUtf8(format.FaceName, sizeof format.FaceName, face);
-}
+void SetFaceName(CharFormat& format, const char* face) { CopyUtf8(format.FaceName, sizeof format.FaceName, face); }
 
 CRichEdit::CRichEdit(QWidget* parent) : QTextEdit(parent) {
   setAcceptRichText(false);  // pasted text takes the box's format, like typed text
@@ -111,8 +108,7 @@ void CRichEdit::SetDefaultCharFormat(const CharFormat& format) {
   setFont(f);
   if (format.Mask & CFM_COLOR) {
     QPalette p = palette();
-    p.setColor(QPalette::Text,
-               QColor(ColorRed(format.Color), ColorGreen(format.Color), ColorBlue(format.Color)));
+    p.setColor(QPalette::Text, QColor(ColorRed(format.Color), ColorGreen(format.Color), ColorBlue(format.Color)));
     setPalette(p);
   }
 }
@@ -125,8 +121,7 @@ CharFormat CRichEdit::GetDefaultCharFormat() {
   }
   const QFont f = document()->defaultFont();
   out.Mask = CFM_FACE | CFM_COLOR | CFM_HEIGHT | CFM_BOLD | CFM_ITALIC | CFM_UNDERLINE;
-  out.Effects = (f.bold() ? CFE_BOLD : 0) | (f.italic() ? CFE_ITALIC : 0) |
-                (f.underline() ? CFE_UNDERLINE : 0);
+  out.Effects = (f.bold() ? CFE_BOLD : 0) | (f.italic() ? CFE_ITALIC : 0) | (f.underline() ? CFE_UNDERLINE : 0);
   out.Height = static_cast<int32_t>(f.pointSizeF() * 20.0 + 0.5);
   const QColor c = palette().color(QPalette::Text);
   out.Color = MakeColor(c.red(), c.green(), c.blue());
@@ -184,8 +179,8 @@ void CRichEdit::keyPressEvent(QKeyEvent* event) {
   }
   if (limit_ != 0 && !isReadOnly()) {
     const QString text = isReturn ? QStringLiteral("\n") : event->text();
-    const bool typesText = isReturn || (!text.isEmpty() && text.at(0).isPrint() &&
-                                        !(event->modifiers() & Qt::ControlModifier));
+    const bool typesText =
+        isReturn || (!text.isEmpty() && text.at(0).isPrint() && !(event->modifiers() & Qt::ControlModifier));
     if (typesText && Fitting(text) != text) {
       const QString fits = Fitting(text);
       if (!fits.isEmpty()) insertPlainText(fits);

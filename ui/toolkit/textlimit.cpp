@@ -2,9 +2,7 @@
 
 #include <cstring>
 
-size_t WireLength(const QString& text) {
-  return ToWireText(text).size();
-}
+size_t WireLength(const QString& text) { return ToWireText(text).size(); }
 
 size_t Utf8PrefixLength(const char* text, size_t length, size_t maxBytes) {
   if (length <= maxBytes) return length;

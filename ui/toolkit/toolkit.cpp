@@ -24,8 +24,7 @@
 QFont DialogFont(const DialogTemplate& tpl) {
   QFont font;
   // The template's face where it is installed, else a metric-compatible sans face.
-  QStringList families{QStringLiteral("Liberation Sans"), QStringLiteral("Arial"),
-                       QStringLiteral("DejaVu Sans")};
+  QStringList families{QStringLiteral("Liberation Sans"), QStringLiteral("Arial"), QStringLiteral("DejaVu Sans")};
   const QString face = QString::fromUtf8(tpl.fontFace);
   if (QFontDatabase::hasFamily(face)) families.prepend(face);
   font.setFamilies(families);
@@ -35,8 +34,7 @@ QFont DialogFont(const DialogTemplate& tpl) {
 
 DialogUnits::DialogUnits(const QFont& font) {
   const QFontMetrics metrics(font);
-  const int letters = metrics.horizontalAdvance(
-      QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+  const int letters = metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
   baseX = (letters / 26 + 1) / 2;
   baseY = metrics.height();
   if (baseX < 1) baseX = 1;
@@ -48,8 +46,8 @@ CDialog::CDialog(const DialogTemplate& tpl, QWidget* parent)
   setFont(DialogFont(tpl));
   setWindowTitle(QString::fromUtf8(tpl.caption));
   // Caption and close box; no minimise or maximise box; fixed size.
-  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                 Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                 Qt::WindowCloseButtonHint);
   setFixedSize(units_.X(tpl.cx), units_.Y(tpl.cy));
   setSizeGripEnabled(false);
 }
@@ -71,12 +69,9 @@ void CDialog::CreateControls() {
         b->setFlat((c.style & CS_FLAT) != 0);
         const int id = c.id;
         connect(b, &QPushButton::clicked, this, [this, id] {
-          if (id == IDOK)
-            OnOK();
-          else if (id == IDCANCEL)
-            OnCancel();
-          else
-            OnCommand(id);
+          if (id == IDOK) OnOK();
+          else if (id == IDCANCEL) OnCancel();
+          else OnCommand(id);
         });
         w = b;
         break;
@@ -108,15 +103,12 @@ void CDialog::CreateControls() {
       case ControlKind::RichEdit: {
         auto* r = new CRichEdit(this);
         r->setReadOnly((c.style & CS_READONLY) != 0);
-        r->setVerticalScrollBarPolicy((c.style & CS_VSCROLL) ? Qt::ScrollBarAlwaysOn
-                                                              : Qt::ScrollBarAlwaysOff);
+        r->setVerticalScrollBarPolicy((c.style & CS_VSCROLL) ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
         r->setFrameShape((c.style & CS_BORDER) ? QFrame::StyledPanel : QFrame::NoFrame);
         w = r;
         break;
       }
-      case ControlKind::IpAddress:
-        w = new CIPAddressCtrl(this);
-        break;
+      case ControlKind::IpAddress: w = new CIPAddressCtrl(this); break;
     }
     w->setGeometry(units_.X(c.x), units_.Y(c.y), units_.X(c.cx), units_.Y(c.cy));
     if (c.style & CS_TABSTOP) {
@@ -181,8 +173,7 @@ QWidget* CDialog::GetDlgItem(int id) const {
 }
 
 void MessageBox(QWidget* parent, const QString& text, const QString& caption, bool errorIcon) {
-  QMessageBox box(errorIcon ? QMessageBox::Critical : QMessageBox::NoIcon, caption, text,
-                  QMessageBox::Ok, parent);
+  QMessageBox box(errorIcon ? QMessageBox::Critical : QMessageBox::NoIcon, caption, text, QMessageBox::Ok, parent);
   box.exec();
 }
 

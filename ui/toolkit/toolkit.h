@@ -32,12 +32,12 @@ enum class ControlKind {
 // Control styles.
 enum ControlStyle : unsigned {
   CS_TABSTOP = 1u << 0,
-  CS_DEFAULT = 1u << 1,     // the dialog's default button
-  CS_FLAT = 1u << 2,        // push button that shows an image
+  CS_DEFAULT = 1u << 1,  // the dialog's default button
+  CS_FLAT = 1u << 2,     // push button that shows an image
   CS_MULTILINE = 1u << 3,
   CS_READONLY = 1u << 4,
   CS_VSCROLL = 1u << 5,
-  CS_DIGITS = 1u << 6,      // edit accepting 0-9 only
+  CS_DIGITS = 1u << 6,  // edit accepting 0-9 only
   CS_BORDER = 1u << 7,
 };
 
@@ -90,7 +90,9 @@ class CDialog : public QDialog {
 
   QWidget* GetDlgItem(int id) const;
   template <class T>
-  T* Item(int id) const { return qobject_cast<T*>(GetDlgItem(id)); }
+  T* Item(int id) const {
+    return qobject_cast<T*>(GetDlgItem(id));
+  }
   const DialogUnits& Units() const { return units_; }
 
   virtual bool OnInitDialog();  // true: focus goes to the first tab stop
