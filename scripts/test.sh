@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds and runs the whole test suite: a plain build, then again under
+# Builds and runs the whole test suite: checks that every C++ file is formatted
+# as .clang-format says, then a plain build, then again under
 # AddressSanitizer + UndefinedBehaviorSanitizer, then the threaded tests under
 # ThreadSanitizer; builds and checks the Debian package; fuzzes. Every build
 # treats compiler warnings as errors. Exits 0 only when every run passes.
@@ -17,6 +18,10 @@ configure_and_build() { # dir, extra cmake args...
   cmake -S . -B "$dir" -G Ninja -DJASELO_WERROR=ON "$@" >/dev/null
   cmake --build "$dir" -j "$jobs"
 }
+
+echo "== Format (clang-format 14)"
+find app config protocol net chat ui tools tests \( -name '*.cpp' -o -name '*.h' \) -print0 |
+  xargs -0 clang-format-14 --dry-run -Werror
 
 echo "== Build and test"
 configure_and_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DJASELO_BUILD_TESTS=ON -DJASELO_BUILD_TOOLS=ON
