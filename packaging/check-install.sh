@@ -48,7 +48,7 @@ done
 desktop-file-validate "share/applications/$id.desktop" || fail "desktop entry"
 grep -qx "Exec=$prefix/bin/jaselo --user-folder" "share/applications/$id.desktop" ||
   fail "the menu entry must start the installed program in the per-user folder"
-appstreamcli validate --no-net "share/metainfo/$id.metainfo.xml" || fail "AppStream metadata"
+appstreamcli validate --pedantic --no-net "share/metainfo/$id.metainfo.xml" || fail "AppStream metadata"
 
 for page in jaselo jaselo-participant; do
   warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "share/man/man1/$page.1" 2>&1 >/dev/null)

@@ -1,4 +1,4 @@
-# Run by `cmake --install` (and by cpack): writes the files that name
+# Run by `cmake --install`: writes the files that name
 # installed paths, from the install prefix of this run.
 set(prefix "${CMAKE_INSTALL_PREFIX}")
 set(JASELO_BINDIR "${prefix}/${JASELO_INSTALL_BINDIR}")
@@ -9,6 +9,10 @@ else()
   set(sysconfdir "${prefix}/etc")
 endif()
 set(JASELO_ENVFILE "${sysconfdir}/default/jaselo-host")
+set(unitdir "${JASELO_SYSTEMD_UNITDIR}")
+if(unitdir STREQUAL "")
+  set(unitdir "${prefix}/lib/systemd/system")
+endif()
 
 function(jaselo_write source destination)
   set(target "$ENV{DESTDIR}${destination}")
@@ -21,6 +25,6 @@ endfunction()
 
 jaselo_write(${JASELO_APP_ID}.desktop.in "${prefix}/${JASELO_INSTALL_DATADIR}/applications/${JASELO_APP_ID}.desktop")
 if(JASELO_WITH_HOST)
-  jaselo_write(jaselo-host.service.in "${prefix}/lib/systemd/system/jaselo-host.service")
+  jaselo_write(jaselo-host.service.in "${unitdir}/jaselo-host.service")
   jaselo_write(jaselo-host.default "${JASELO_ENVFILE}")
 endif()

@@ -2,7 +2,8 @@
 # Builds and runs the whole test suite: checks that every C++ file is formatted
 # as .clang-format says, then a plain build, then again under
 # AddressSanitizer + UndefinedBehaviorSanitizer, then the threaded tests under
-# ThreadSanitizer; builds and checks the Debian package; fuzzes. Every build
+# ThreadSanitizer; builds the Debian package and checks it, lintian
+# included; fuzzes. Every build
 # treats compiler warnings as errors. Exits 0 only when every run passes.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -27,10 +28,18 @@ echo "== Build and test"
 configure_and_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DJASELO_BUILD_TESTS=ON -DJASELO_BUILD_TOOLS=ON
 ctest --test-dir build --output-on-failure -j "$jobs"
 
-echo "== Debian package"
-rm -f build/jaselo_*.deb
-(cd build && cpack -G DEB | grep -E '^CPack: - package:')
-bash packaging/check-deb.sh build/jaselo_*.deb
+echo "== Debian package (dpkg-buildpackage, lintian)"
+# dpkg-buildpackage writes the package beside the source tree, so it builds a
+# copy of this one under build/deb: the clone stays clean, and nothing lands
+# in its parent folder, which may be shared or read-only.
+deb=build/deb
+rm -rf "$deb"
+mkdir -p "$deb/jaselo"
+tar -c --exclude-vcs --exclude='./build*' --exclude='./fuzz-out*' . | tar -x -C "$deb/jaselo"
+(cd "$deb/jaselo" && DEB_BUILD_OPTIONS="parallel=$jobs" dpkg-buildpackage -us -uc -b >../build.log 2>&1) ||
+  { tail -n 40 "$deb/build.log"; echo "dpkg-buildpackage failed: $deb/build.log" >&2; exit 1; }
+bash packaging/check-deb.sh "$deb"/jaselo_*.deb
+lintian --pedantic -I --fail-on error,warning "$deb"/jaselo_*.changes
 
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
 configure_and_build build-asan -DCMAKE_BUILD_TYPE=Debug -DJASELO_SANITIZE=address,undefined
