@@ -122,6 +122,10 @@ void CJaseloDlg::StartNetwork() {
       EndDialog(0);
       return;
     }
+    joinAddress = _Ip;
+    watch = RejoinWatch(true);
+    watch.Started(RejoinClock::now());
+    sendable = true;
     StartPollLoop();
   } else {
     if (!serverNetwork.StartupServer()) {
@@ -136,6 +140,9 @@ void CJaseloDlg::StartNetwork() {
     // Join the port actually bound, which differs from Port only for port 0.
     const uint16_t bound = serverNetwork.ListeningPort();
     clientNetwork.ClientConnect(_Ip, bound != 0 ? bound : settings.Port);
+    // Its own server gone, the own client has nothing to join again.
+    watch.Started(RejoinClock::now());
+    sendable = true;
     StartPollLoop();
   }
 }
@@ -163,6 +170,10 @@ void CJaseloDlg::StopPollLoop() {
 // to go out, then the own client stops and the poll loop is told to end.
 // A connection already lost gets no departure: there is nobody to tell.
 void CJaseloDlg::LeaveAsClient() {
+  // A try under way ends first (within its connect bound); with `leaving` set
+  // none begins after it.
+  std::unique_lock lock(clientStart, std::defer_lock);
+  ServeUiUntil([&] { return lock.try_lock(); }, std::chrono::hours(1));
   if (clientNetwork.IsActive()) {
     char _Name[32];
     CopyUtf8(_Name, sizeof _Name, settings.Pseudo);
@@ -215,7 +226,9 @@ void CJaseloDlg::WriteDefaultConfig() {
 void CJaseloDlg::OnSend() {
   const int n = inputBox->GetTextLength();
   if (n <= 0) return;
-  if (!clientNetwork.IsActive()) return;
+  // While a try restarts the client, the line waits in the box.
+  const std::unique_lock lock(clientStart, std::try_to_lock);
+  if (!lock.owns_lock() || !sendable.load() || !clientNetwork.IsActive()) return;
   const QTextCursor where = inputBox->textCursor();
   inputBox->SetSel(0, n);
   const std::string text = inputBox->GetSelText();
@@ -257,15 +270,52 @@ uint32_t CJaseloDlg::ThreadProc() {
     // Read before draining: whatever arrived before the end is then shown
     // before the notice.
     const bool ended = !clientNetwork.IsActive();
+    const bool heard = clientNetwork.QueuedCount() > 0;
     DrainQueue(clientNetwork, event, [&](ChatEvent& received) {
       DispatchEvent(received);
       release();
     });
-    if (ended && !leaving.load() && !connectionLost.exchange(true)) AppendConnectionLost();
+    if (!leaving.load()) WatchConnection(ended, heard);
     // Handling the server's queue is what relays, routes and forgets clients;
     // its events are not shown (the own client shows everything).
     if (settings.Role == TYPE_SERVER) DrainQueue(serverNetwork, event, [&](ChatEvent&) { release(); });
   });
   polling = false;
   return 0;
+}
+
+void CJaseloDlg::WatchConnection(bool ended, bool heard) {
+  const RejoinWatch::Notice notice = watch.Look(!ended, heard, RejoinClock::now());
+  // Send follows the connection before the user reads the notice.
+  sendable = watch.Sendable();
+  switch (notice) {
+    case RejoinWatch::Notice::Lost:
+      AppendNotice("Connection to the server lost !");
+      connectionLost = true;
+      break;
+    case RejoinWatch::Notice::Restored: AppendNotice("Connection to the server restored !"); break;
+    case RejoinWatch::Notice::Refused:
+      AppendNotice("The server did not accept " + std::string(settings.Pseudo) + " !");
+      break;
+    case RejoinWatch::Notice::None: break;
+  }
+  if (watch.TryDue(RejoinClock::now())) TryToRejoin();
+}
+
+// The ordinary client start again, on the poll thread: the window stays
+// responsive while it connects, and nothing is shown until it is over.
+void CJaseloDlg::TryToRejoin() {
+  const std::lock_guard lock(clientStart);
+  if (leaving.load()) return;
+  clientNetwork.Cleanup();
+  TransportLimits limits;
+  limits.connectTimeout = REJOIN_CONNECT_TIMEOUT;
+  clientNetwork.SetLimits(limits);
+  char ClientName[32];
+  CopyUtf8(ClientName, sizeof ClientName, settings.Pseudo);
+  if (clientNetwork.StartupClient(ClientName) && clientNetwork.ClientConnect(joinAddress.c_str(), settings.Port)) {
+    watch.Started(RejoinClock::now());
+  } else {
+    watch.TryFailed(RejoinClock::now());
+  }
 }

@@ -6,10 +6,12 @@
 #include <QIcon>
 #include <array>
 #include <atomic>
+#include <mutex>
 #include <string>
 
 #include "chat/chatevent.h"
 #include "chat/jaselonetwork.h"
+#include "chat/rejoin.h"
 #include "config/chatsettings.h"
 #include "net/thread.h"
 #include "ui/toolkit/charformat.h"
@@ -62,6 +64,10 @@ class CJaseloDlg : public CDialog, private CThread {
   uint32_t ThreadProc() override;
   // Shows one event of the own client by its Type; other types are dropped.
   void DispatchEvent(ChatEvent& event);
+  // Poll thread: what the own connection's state means for the user, and a
+  // try to join again when one is due.
+  void WatchConnection(bool ended, bool heard);
+  void TryToRejoin();
 
   // Transcript; run on the poll thread (or, in tests, on any thread).
   void AppendSays(ChatEvent& event);
@@ -69,8 +75,8 @@ class CJaseloDlg : public CDialog, private CThread {
   void AppendJoined(ChatEvent& event);
   void AppendDisconnected(ChatEvent& event);
   void AppendBody(ChatEvent& event);
-  // The one notice shown when the own connection ends without the user leaving.
-  void AppendConnectionLost();
+  // A notice about the own connection: lost, restored, not accepted.
+  void AppendNotice(const std::string& text);
   void AppendText(const std::string& text);
   // Sets how many paragraphs the transcript keeps (tests use a small bound).
   void SetTranscriptLimit(int paragraphs) { transcriptLimit = paragraphs; }
@@ -133,6 +139,12 @@ class CJaseloDlg : public CDialog, private CThread {
   std::atomic<bool> polling{false};  // the poll thread has not yet left ThreadProc
   std::atomic<bool> leaving{false};  // the user is closing: the end of the connection is no loss
   std::atomic<bool> connectionLost{false};
+  // Held by a try to join again while it restarts clientNetwork, and by the
+  // UI thread while it sends or leaves on it.
+  std::mutex clientStart;
+  std::atomic<bool> sendable{false};
+  RejoinWatch watch{false};  // the poll thread's, once the network has started
+  std::string joinAddress;   // where the own client joins, for the tries
   bool closing = false;
   std::string configPath = "config.cfg";
   std::array<int, 8> shownImages{};  // by button id - IDC_FONT

@@ -103,9 +103,9 @@ void CJaseloDlg::AppendJoined(ChatEvent& event) {
   event.Name.Reset();
 }
 
-void CJaseloDlg::AppendConnectionLost() {
+void CJaseloDlg::AppendNotice(const std::string& text) {
   transcriptFormat = HeaderFormat(kNoticeColor);
-  AppendText("Connection to the server lost !\r\n\r\n");
+  AppendText(text + "\r\n\r\n");
 }
 
 void CJaseloDlg::AppendDisconnected(ChatEvent& event) {

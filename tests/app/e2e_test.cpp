@@ -285,3 +285,38 @@ TEST_F(EndToEnd, TheProgramJoinsAHeadlessHost) {
   for (const auto& e : alice.Events()) departures += e.rfind("DISCONNECTED name=\"host\"", 0) == 0;
   EXPECT_EQ(departures, 1);
 }
+
+// No display needed: a headless host stopped and started again on its port.
+TEST(HeadlessParticipant, RejoinsARestartedHostButNotAfterARefusal) {
+  const auto startHost = [](const QString& port) {
+    auto host = std::make_unique<Child>(JASELO_PARTICIPANT, QStringList{"--serve", "--port", port, "--quiet"});
+    EXPECT_TRUE(host->process.waitForReadyRead(5000));
+    const std::string listening = host->process.readLine().trimmed().toStdString();
+    EXPECT_EQ(listening.rfind("LISTENING ", 0), 0u);
+    return std::make_pair(std::move(host), QString::fromStdString(listening.substr(10)));
+  };
+  auto [host, port] = startHost("0");
+  Child alice(JASELO_PARTICIPANT, {"--nick", "alice", "--port", port, "--rejoin", "--quiet"});
+  ASSERT_TRUE(alice.started);
+  alice.Write("before\n");
+  ASSERT_TRUE(alice.WaitForLine("SAYS name=\"alice\" text=\"before\""));
+  host->CloseInput();
+  ASSERT_TRUE(alice.WaitForLine("DISCONNECTED name=\"!!! SERVER !!!\""));
+  ASSERT_TRUE(alice.WaitForLine("LOST"));
+  ASSERT_TRUE(host->Finished(5000));
+
+  host = startHost(port).first;
+  ASSERT_TRUE(alice.WaitForLine("RESTORED"));
+  alice.Write("after\n");
+  ASSERT_TRUE(alice.WaitForLine("SAYS name=\"alice\" text=\"after\""));
+
+  Child other(JASELO_PARTICIPANT, {"--nick", "ALICE", "--port", port, "--rejoin", "--quiet"});
+  ASSERT_TRUE(other.WaitForLine("REFUSED"));
+  ASSERT_TRUE(other.Finished(5000));
+  EXPECT_EQ(other.ExitCode(), 3);
+  alice.CloseInput();
+  ASSERT_TRUE(alice.Finished(5000));
+  EXPECT_EQ(alice.ExitCode(), 0);
+  host->CloseInput();
+  ASSERT_TRUE(host->Finished(5000));
+}

@@ -11,6 +11,7 @@
 
 #include <thread>
 
+#include "chat/pollloop.h"
 #include "common/test_support.h"
 #include "protocol/headers.h"
 #include "ui/jaselodlg.h"
@@ -160,7 +161,11 @@ TEST(ChatWindow, ALineThatCannotGoStaysAndALostConnectionIsSaidOnce) {
   QTest::keyClick(box, Qt::Key_Return);
   probe.Button(IDC_SEND)->click();
   EXPECT_EQ(box->toPlainText(), "kept");
+  // Waiting for a try to join again, the window closes at once.
+  QElapsedTimer closing;
+  closing.start();
   dlg.OnCancel();
+  EXPECT_LT(closing.elapsed(), 500);
   EXPECT_FALSE(probe.IsPolling());
   EXPECT_EQ(PlainText(probe.Transcript()->document()), transcript);
 
@@ -173,6 +178,65 @@ TEST(ChatWindow, ALineThatCannotGoStaysAndALostConnectionIsSaidOnce) {
   hostProbe.ServerNetwork().RemoveClientByName("host");
   EXPECT_TRUE(PumpUntil(
       [&] { return PlainText(hostProbe.Transcript()->document()) == "Connection to the server lost !\n\n"; }));
+}
+
+TEST(ChatWindow, AfterALossATryJoinsTheRestartedServerButARefusedNicknameIsNotTriedAgain) {
+  CJaseloNetwork server;
+  CPollThread relay(server, {});
+  const auto startServer = [&](uint16_t port) {
+    server.StartupServer();
+    server.ServerListen(port);
+    relay.Begin();
+    return server.ListeningPort();
+  };
+  const uint16_t port = startServer(0);
+  CJaseloDlg dlg;
+  PrepareWindow(dlg, "alice");
+  const CJaseloDlgProbe probe(dlg);
+  StartAsClient(dlg, port);
+  ASSERT_TRUE(PumpUntil([&] { return server.ClientTable().size() == 1; }));
+  relay.End();
+  server.SendDisconnectMessage(SERVER_SHUTDOWN_NAME);
+  server.StopServer();
+  server.Cleanup();
+  ASSERT_TRUE(PumpUntil([&] { return probe.ConnectionLost(); }));
+  QElapsedTimer sinceLoss;
+  sinceLoss.start();
+  ASSERT_EQ(startServer(port), port);
+  Peer bob("bob");
+  ASSERT_TRUE(bob.Connect(port));
+  QTest::keyClicks(probe.InputBox(), "kept");
+  probe.Button(IDC_SEND)->click();  // not back in yet: the line stays
+  ASSERT_TRUE(bob.WaitForEvents(1));
+  EXPECT_EQ(bob.events[0].name, "alice");
+  // The first try, 1 s after the loss give or take a tenth.
+  EXPECT_GE(sinceLoss.elapsed(), 850);
+  EXPECT_LT(sinceLoss.elapsed(), 2500);
+  const QString restored =
+      "!!! SERVER !!! is disconnected !\n\nConnection to the server lost !\n\nConnection to the server restored !\n\n";
+  ASSERT_TRUE(PumpUntil([&] { return PlainText(probe.Transcript()->document()) == restored; }));
+  // One run: the notices look like the departure before them.
+  ExpectRun(Runs(probe.Transcript()->document()).back(), restored, "Courier New", kGreen, false, false, false);
+  probe.Button(IDC_SEND)->click();
+  ASSERT_TRUE(bob.WaitForEvents(2));
+  EXPECT_EQ(bob.events[1].text, "kept");
+  dlg.OnCancel();
+
+  // The nickname is taken, in another letter case: said once, and no try
+  // comes, though the name is free again before the first would.
+  Peer other("ALICE");
+  ASSERT_TRUE(other.Connect(port));
+  ASSERT_TRUE(PumpUntil([&] { return server.ClientTable().size() == 2; }));
+  CJaseloDlg refused;
+  PrepareWindow(refused, "alice");
+  StartAsClient(refused, port);
+  const auto transcript = [&] { return PlainText(CJaseloDlgProbe(refused).Transcript()->document()); };
+  ASSERT_TRUE(PumpUntil([&] { return transcript() == "The server did not accept alice !\n\n"; }));
+  ASSERT_TRUE(other.Network().SendDisconnectMessage("ALICE"));
+  PumpUntil([] { return false; }, std::chrono::milliseconds(1500));
+  EXPECT_EQ(transcript(), "The server did not accept alice !\n\n");
+  EXPECT_EQ(server.ClientTable().size(), 1u);  // bob alone
+  relay.End();
 }
 
 TEST(Transcript, EachKindOfLineHasItsTextFaceColourAndEffects) {

@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstdarg>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -16,6 +17,7 @@
 #include "app/version.h"
 #include "chat/jaselonetwork.h"
 #include "chat/pollloop.h"
+#include "chat/rejoin.h"
 #include "eventline.h"
 #include "options.h"
 #include "protocol/diagnostics.h"
@@ -66,6 +68,8 @@ class PollLoop : public CPollThread {
   ~PollLoop() override { End(); }
 
   bool SawServerShutdown() const { return sawServerShutdown; }
+  // Whether an event came since the last call.
+  bool Heard() { return heard.exchange(false); }
 
   uint32_t ThreadProc() override {
     CPollThread::ThreadProc();
@@ -76,6 +80,7 @@ class PollLoop : public CPollThread {
 
  private:
   void Show(ChatEvent& event) {
+    heard = true;
     if (event.Type == CHAT_DISCONNECTED && std::string_view(event.Name.get()) == SERVER_SHUTDOWN_NAME) {
       sawServerShutdown = true;
     }
@@ -85,6 +90,7 @@ class PollLoop : public CPollThread {
 
   const bool show;
   std::atomic<bool> sawServerShutdown{false};
+  std::atomic<bool> heard{false};
 };
 
 // Lines of standard input, read with a bounded wait so that the caller can
@@ -162,48 +168,76 @@ void SendLine(CJaseloNetwork& client, ChatEvent& line, const std::string& text) 
   if (!client.SendChatMessage(line)) Complain("line not sent: the connection failed");
 }
 
+// The ordinary client start, for the first join and for each try after a loss.
+std::unique_ptr<PollLoop> Join(CJaseloNetwork& client, const ParticipantOptions& o) {
+  if (!client.StartupClient(o.nick.c_str()) || !client.ClientConnect(o.host.c_str(), o.port)) return nullptr;
+  auto loop = std::make_unique<PollLoop>(client, true);
+  loop->Begin();
+  return loop;
+}
+
 int RunClient(const ParticipantOptions& o) {
   CJaseloNetwork client;
-  if (!client.StartupClient(o.nick.c_str())) {
-    Complain("cannot start the network");
-    return 1;
-  }
-  if (!client.ClientConnect(o.host.c_str(), o.port)) {
+  std::unique_ptr<PollLoop> loop = Join(client, o);
+  if (!loop) {
     Complain("cannot join %s:%u as '%s'", o.host.c_str(), unsigned{o.port}, o.nick.c_str());
     return 1;
   }
-  PollLoop loop(client, true);
-  loop.Begin();
+  RejoinWatch watch(o.rejoin);
+  watch.Started(RejoinClock::now());
 
   ChatEvent line = OutgoingLine(o);
   InputLines input(o.noInput);
-  bool lost = false;
+  bool sawShutdown = false;
   while (!stopRequested) {
-    if (!client.IsActive()) {
-      lost = true;
-      break;
+    const bool up = client.IsActive();
+    // Ending the loop shows what came before the end, and counts it.
+    if (!up && loop) {
+      loop->End();
+      sawShutdown = loop->SawServerShutdown();
+    }
+    const bool heard = loop && loop->Heard();
+    if (!up) loop.reset();
+    switch (watch.Look(up, heard, RejoinClock::now())) {
+      case RejoinWatch::Notice::Lost: EmitLine("LOST"); break;
+      case RejoinWatch::Notice::Restored: EmitLine("RESTORED"); break;
+      case RejoinWatch::Notice::Refused: EmitLine("REFUSED"); break;
+      case RejoinWatch::Notice::None: break;
+    }
+    if (watch.Over()) break;
+    if (watch.TryDue(RejoinClock::now())) {
+      client.Cleanup();
+      TransportLimits limits;
+      limits.connectTimeout = REJOIN_CONNECT_TIMEOUT;
+      client.SetLimits(limits);
+      loop = Join(client, o);
+      if (loop) watch.Started(RejoinClock::now());
+      else watch.TryFailed(RejoinClock::now());
     }
     std::string text;
     const auto got = input.Next(text, INPUT_WAIT_MS);
     if (got == InputLines::Result::End) break;
     // An empty line is skipped, as the window's Send does with an empty box.
-    if (got == InputLines::Result::Line && !text.empty()) SendLine(client, line, text);
+    if (got != InputLines::Result::Line || text.empty()) continue;
+    if (watch.Sendable() && client.IsActive()) SendLine(client, line, text);
+    else Complain("line not sent: not in the chat");
   }
 
-  if (lost) {
-    loop.End();
-    EmitLine("LOST");
-    if (loop.SawServerShutdown()) {
-      Complain("the server shut down");
-    } else {
-      Complain("the connection to the server ended (server gone, or nickname '%s' already in use)", o.nick.c_str());
+  if (watch.Over() || !client.IsActive()) {
+    if (loop) loop->End();
+    if (watch.Over() && !o.rejoin) {
+      if (sawShutdown) Complain("the server shut down");
+      else
+        Complain("the connection to the server ended (server gone, or nickname '%s' already in use)", o.nick.c_str());
+    } else if (watch.Over()) {
+      Complain("the server did not accept '%s' (nickname already in use, or the server is full)", o.nick.c_str());
     }
     return 3;
   }
   client.SendDisconnectMessage(o.nick.c_str());
   std::this_thread::sleep_for(DEPARTURE_GRACE);
   client.StopClient();
-  loop.End();
+  loop->End();
   return 0;
 }
 

@@ -39,6 +39,8 @@ bool ParseOptions(int argc, char** argv, ParticipantOptions& o, std::string& err
       if (!arg.Flag(o.version, error)) return false;
     } else if (arg.Is("--no-input")) {
       if (!arg.Flag(o.noInput, error)) return false;
+    } else if (arg.Is("--rejoin")) {
+      if (!arg.Flag(o.rejoin, error)) return false;
     } else if (arg.Is("--serve")) {
       if (!arg.Flag(o.serve, error)) return false;
     } else if (arg.Is("--bold")) {
@@ -83,8 +85,8 @@ bool ParseOptions(int argc, char** argv, ParticipantOptions& o, std::string& err
   }
   if (o.help || o.version) return true;
   if (o.serve) {
-    if (!o.nick.empty()) {
-      error = "--nick is for joining; --serve only hosts";
+    if (!o.nick.empty() || o.rejoin) {
+      error = std::string(o.rejoin ? "--rejoin" : "--nick") + " is for joining; --serve only hosts";
       return false;
     }
     return true;
@@ -103,7 +105,8 @@ bool ParseOptions(int argc, char** argv, ParticipantOptions& o, std::string& err
 const char* HelpText() {
   return R"(Usage:
   jaselo-participant --nick NAME [--host ADDRESS] [--port N] [--face FONT]
-                     [--color R,G,B] [--bold] [--italic] [--underline] [--quiet]
+                     [--color R,G,B] [--bold] [--italic] [--underline] [--rejoin]
+                     [--quiet] [--no-input]
   jaselo-participant --serve [--port N] [--quiet] [--no-input]
   jaselo-participant --help | --version
 
@@ -129,6 +132,9 @@ Options:
   --color R,G,B     text colour, each component 0-255 (default 0,0,0)
   --bold, --italic, --underline
                     text style sent with each line (default off)
+  --rejoin          after a lost connection, join again by itself with the
+                    same nickname: after 1 s, then 2, 4, 8, 16 s, then every
+                    30 s, each a little earlier or later at random
   --quiet           silence the library's diagnostic lines, which otherwise
                     also go to standard output
   --no-input        do not read standard input: run until SIGINT or SIGTERM
@@ -152,7 +158,16 @@ Output, one line per item, flushed at once:
       somebody left; name="!!! SERVER !!!" when the server shuts down
   LOST
       the connection to the server ended without this participant leaving
-      (server gone, or nickname already in use); the program then exits 3
+      (server gone, or nickname already in use); the program then exits 3,
+      unless --rejoin is given
+  RESTORED
+      --rejoin only: a try to join again has been taken in (it stood for a
+      second, or something came from the server); lines are sent again.
+      Lines read while out of the chat are not sent
+  REFUSED
+      --rejoin only: the server ended the connection right after the welcome,
+      before anything came from it (nickname already in the chat, in any
+      letter case, or the server is full); nothing more is tried, exit 3
 
   <s> is a string in double quotes, shown up to its first NUL byte, with
   these escapes: \\ for a backslash, \" for a double quote, \n \r \t, and
@@ -163,6 +178,7 @@ Output, one line per item, flushed at once:
   none of them begins with one of the words above.
 
 Exit status: 0 after a normal end; 1 when it cannot connect or listen;
-2 for a usage mistake; 3 when the connection to the server was lost.
+2 for a usage mistake; 3 when the connection to the server was lost (with
+--rejoin: refused, or input ended while out of the chat).
 )";
 }

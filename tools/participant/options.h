@@ -18,6 +18,7 @@ struct ParticipantOptions {
   bool underline = false;
   bool quiet = false;
   bool noInput = false;  // run until a signal, whatever standard input does
+  bool rejoin = false;   // join again after a lost connection
   bool help = false;
   bool version = false;
 };

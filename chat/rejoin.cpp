@@ -1,0 +1,56 @@
+#include "chat/rejoin.h"
+
+#include <algorithm>
+
+RejoinBackoff::RejoinBackoff(std::chrono::milliseconds base, uint32_t seed) : base(base), random(seed) {}
+
+std::chrono::milliseconds RejoinBackoff::Next() {
+  const int64_t factor = tries < 5 ? int64_t{1} << tries : 30;
+  tries = std::min(tries + 1, 5u);
+  const int64_t wait = base.count() * factor;
+  std::uniform_int_distribution<int64_t> spread(-wait / 10, wait / 10);
+  return std::chrono::milliseconds(wait + spread(random));
+}
+
+RejoinWatch::RejoinWatch(bool tryAgain, RejoinBackoff backoff) : tryAgain(tryAgain), backoff(backoff) {}
+
+void RejoinWatch::Started(RejoinClock::time_point now) {
+  afterLoss = state != State::Idle;
+  // Without tries a refusal means nothing different: every end is a loss.
+  state = tryAgain ? State::Trial : State::Held;
+  since = now;
+}
+
+void RejoinWatch::WaitForTry(RejoinClock::time_point now) {
+  if (!tryAgain) {
+    state = State::Over;
+    return;
+  }
+  state = State::Waiting;
+  due = now + backoff.Next();
+}
+
+RejoinWatch::Notice RejoinWatch::Look(bool up, bool received, RejoinClock::time_point now) {
+  switch (state) {
+    case State::Trial:
+      if (!up && !received) {
+        state = State::Over;
+        return Notice::Refused;
+      }
+      if (!up) {
+        // Taken in, then gone at once: after a loss the user has been told
+        // already, and the tries go on.
+        WaitForTry(now);
+        return afterLoss ? Notice::None : Notice::Lost;
+      }
+      if (!received && now - since < REJOIN_HOLD_MOMENT) return Notice::None;
+      state = State::Held;
+      backoff.Reset();
+      return afterLoss ? Notice::Restored : Notice::None;
+    case State::Held:
+      if (up) return Notice::None;
+      WaitForTry(now);
+      return Notice::Lost;
+    default: return Notice::None;
+  }
+}
