@@ -7,6 +7,7 @@
 
 #include "chat/pollloop.h"
 #include "config/configfile.h"
+#include "discovery/chatannouncer.h"
 #include "protocol/headers.h"
 #include "ui/backgroundalert.h"
 #include "ui/jaselodlginit.h"
@@ -136,6 +137,10 @@ void CJaseloDlg::StartNetwork() {
     // Join the port actually bound, which differs from Port only for port 0.
     const uint16_t bound = serverNetwork.ListeningPort();
     clientNetwork.ClientConnect(_Ip, bound != 0 ? bound : settings.Port);
+    if (bound != 0) {
+      announcer = std::make_unique<CChatAnnouncer>(settings.Pseudo, bound);
+      announcer->Start();
+    }
     StartPollLoop();
   }
 }
@@ -182,6 +187,7 @@ void CJaseloDlg::OnCancel() {
     ServeUiFor(100ms);
     WaitForPollLoop();
   } else {
+    announcer.reset();  // nobody should find a chat that is closing
     LeaveAsClient();
     serverNetwork.SendDisconnectMessage(SERVER_SHUTDOWN_NAME);
     ServeUiFor(100ms);
