@@ -167,6 +167,7 @@ until_within 10 browse_has "$alice_line" || fail "alice's chat is not announced 
 
 # A host that stops is withdrawn.
 kill "$alice2_pid" "$alice_pid"
+wait "$alice_pid" || fail "the host ended with status $? on SIGTERM"
 until_within 10 browse_lacks "$alice_line" || fail "alice's chat is still listed after the host stopped"
 
 # A service announced by another program is found once, whatever the number
@@ -175,10 +176,10 @@ avahi-publish -s "carol on elsewhere" _jaselo._tcp 4242 txtvers=1 nick=carol ver
 publisher=$!
 pids+=("$publisher")
 carol='^CHAT name="carol on elsewhere" nick="carol" address=10\.77\.0\.[12] port=4242$'
-found_carol() { [ "$("$participant" --find 1 | grep -cE "$carol")" = 1 ]; }
-until_within 10 found_carol || fail "--find does not list carol's chat once: $("$participant" --find 1)"
+found_carol() { "$participant" --find 1 >"$tmp/find.out" && [ "$(grep -cE "$carol" "$tmp/find.out")" = 1 ]; }
+until_within 10 found_carol || fail "--find does not list carol's chat once, or fails: $(cat "$tmp/find.out")"
 kill "$publisher"
-no_carol() { ! "$participant" --find 1 | grep -q carol; }
+no_carol() { "$participant" --find 1 >"$tmp/find.out" && ! grep -q carol "$tmp/find.out"; }
 until_within 10 no_carol || fail "--find still lists carol's chat after the publisher stopped"
 
 # The settings dialog's list, on this same bus.

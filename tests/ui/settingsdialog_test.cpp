@@ -10,6 +10,7 @@
 #include <QRadioButton>
 #include <QTest>
 #include <QTimer>
+#include <cstdlib>
 
 #include "discovery/chatservice.h"
 #include "ui/jaselodlg.h"
@@ -162,6 +163,7 @@ TEST(IpAddressControl, DotsAndThirdDigitsMoveOnAndValuesStayBytes) {
 }
 
 TEST(SettingsDialog, WithoutAvahiTheChatListSaysWhyItIsEmptyAndTheDialogWorksAsBefore) {
+  setenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/jaselo-tests/system_bus_socket", 1);
   InitData data = Defaults();
   CJaseloDlgInit dlg(nullptr, &data);
   const int result = RunDialog(dlg, [](CJaseloDlgInit& d) {
