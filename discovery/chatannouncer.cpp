@@ -47,12 +47,7 @@ bool CChatAnnouncer::Publish(const char*& call) {
     const int r = avahi_entry_group_add_service(group, AVAHI_IF_UNSPEC, AVAHI_PROTO_UNSPEC, AvahiPublishFlags(0),
                                                 name.c_str(), CHAT_SERVICE_TYPE, nullptr, nullptr, port,
                                                 txtFormat.c_str(), txtNick.c_str(), txtVersion.c_str(), nullptr);
-    if (r == AVAHI_ERR_COLLISION) {
-      char* other = avahi_alternative_service_name(name.c_str());
-      name = other;
-      avahi_free(other);
-      continue;
-    }
+    if (r == AVAHI_ERR_COLLISION && Rename()) continue;
     if (r < 0) return false;
     break;
   }
@@ -62,18 +57,22 @@ bool CChatAnnouncer::Publish(const char*& call) {
 
 void CChatAnnouncer::OnGroupState(AvahiEntryGroup* group, AvahiEntryGroupState state, void* self) {
   auto* announcer = static_cast<CChatAnnouncer*>(self);
-  // The group may be one still being made: use the argument.
   AvahiClient* client = avahi_entry_group_get_client(group);
   if (state == AVAHI_ENTRY_GROUP_COLLISION) {
-    char* other = avahi_alternative_service_name(announcer->name.c_str());
-    announcer->name = other;
-    avahi_free(other);
     avahi_entry_group_reset(group);
-    const char* call = nullptr;
-    if (!announcer->Publish(call)) announcer->SayNotAnnounced(call, avahi_client_errno(client));
+    const char* call = "avahi_alternative_service_name()";
+    if (!announcer->Rename() || !announcer->Publish(call)) announcer->SayNotAnnounced(call, avahi_client_errno(client));
   } else if (state == AVAHI_ENTRY_GROUP_FAILURE) {
     announcer->SayNotAnnounced("avahi_entry_group_commit()", avahi_client_errno(client));
   }
+}
+
+bool CChatAnnouncer::Rename() {
+  char* other = avahi_alternative_service_name(name.c_str());
+  if (!other) return false;
+  name = other;
+  avahi_free(other);
+  return true;
 }
 
 void CChatAnnouncer::OnRenaming() {

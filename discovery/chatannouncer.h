@@ -28,6 +28,8 @@ class CChatAnnouncer : private CAvahiSession {
   static void OnGroupState(AvahiEntryGroup* group, AvahiEntryGroupState state, void* self);
   // Adds the service under `name` and commits; false with `call` naming what failed.
   bool Publish(const char*& call);
+  // Takes the name the daemon proposes after `name` ("alice on pc #2").
+  bool Rename();
   void SayNotAnnounced(const char* call, int error);
 
   const std::string nick;

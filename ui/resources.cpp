@@ -36,7 +36,7 @@ const DialogTemplate& ChatWindowTemplate() {
 }
 
 const DialogTemplate& InitDialogTemplate() {
-  // The designed 145 units, widened for the chats found, which stand beside.
+  // The settings fill the first 145 units; the chats found stand beside them.
   static const DialogTemplate tpl{
       322,
       134,
