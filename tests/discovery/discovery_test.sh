@@ -9,7 +9,8 @@
 # Nothing of the machine's own network or daemons is touched: the namespace,
 # its mounts and every process started here end with the test.
 #   discovery_test.sh PARTICIPANT UI_TEST
-# Exit 77 (skipped) when no namespace can be made here.
+# Runs as root, or as anyone in a user namespace of their own; exit 77
+# (skipped) when no namespace can be made here.
 set -euo pipefail
 participant=$1
 ui_test=$2
@@ -26,12 +27,16 @@ if [ -z "${JASELO_DISCOVERY_INSIDE:-}" ]; then
   # A namespace of processes too: if the test is killed, everything it
   # started dies with it.
   isolate=(unshare --net --mount --pid --fork --kill-child --mount-proc)
-  [ "$(id -u)" = 0 ] || isolate=(unshare --user --map-root-user "${isolate[@]:1}")
+  inside=root
+  if [ "$(id -u)" != 0 ]; then
+    isolate=(unshare --user --map-root-user "${isolate[@]:1}")
+    inside=user
+  fi
   if ! why=$("${isolate[@]}" true 2>&1); then
     echo "SKIPPED: cannot make a network namespace here: $why"
     exit 77
   fi
-  JASELO_DISCOVERY_INSIDE=1 exec "${isolate[@]}" bash "$0" "$@"
+  JASELO_DISCOVERY_INSIDE=$inside exec "${isolate[@]}" bash "$0" "$@"
 fi
 
 tmp=$(mktemp -d)
@@ -50,6 +55,14 @@ mount --make-rprivate /
 mount -t tmpfs -o mode=0755 tmpfs /run
 mkdir -p /run/avahi-daemon "$tmp/services"
 if [ -d /etc/avahi/services ]; then mount --bind "$tmp/services" /etc/avahi/services; fi
+# In a user namespace only the caller's own user exists: the daemon's user
+# becomes that one, so that it can own its runtime directory.
+if [ "$JASELO_DISCOVERY_INSIDE" = user ]; then
+  sed 's/^avahi:\([^:]*\):[0-9]*:[0-9]*:/avahi:\1:0:0:/' /etc/passwd >"$tmp/passwd"
+  sed 's/^avahi:\([^:]*\):[0-9]*:/avahi:\1:0:/' /etc/group >"$tmp/group"
+  mount --bind "$tmp/passwd" /etc/passwd
+  mount --bind "$tmp/group" /etc/group
+fi
 
 ip link set lo up
 ip link add jsl0 type veth peer name jsl1
