@@ -2,16 +2,19 @@
 # need, as root directly, otherwise through sudo for the install step alone,
 # or says exactly how when there is no sudo.
 
-# Building and running the program.
-JASELO_BUILD_PACKAGES="g++ cmake ninja-build pkg-config qt6-base-dev libgl-dev fonts-liberation"
+# Building and running the program (libavahi-client-dev: finding chats on the
+# network through avahi-daemon).
+JASELO_BUILD_PACKAGES="g++ cmake ninja-build pkg-config qt6-base-dev libgl-dev libavahi-client-dev fonts-liberation"
 # Running its window on a machine without a display.
 JASELO_DISPLAY_PACKAGES="xvfb xauth"
 # The test command on top: test frameworks, the window driven under Xvfb,
 # benchmarks, sanitizer and fuzzing toolchain, the formatter, the checks of the installed
-# files (systemd for systemd-analyze), and the Debian package built and
-# checked as Debian builds and checks one.
+# files (systemd for systemd-analyze), the Debian package built and checked
+# as Debian builds and checks one, and a system bus, avahi-daemon and its
+# tools, in a network namespace of the discovery test's own.
 JASELO_TEST_PACKAGES="libgtest-dev libgmock-dev xvfb xauth xdotool libbenchmark-dev clang libclang-rt-14-dev llvm-14
-  clang-format-14 desktop-file-utils appstream man-db systemd build-essential dpkg-dev debhelper lintian"
+  clang-format-14 desktop-file-utils appstream man-db systemd build-essential dpkg-dev debhelper lintian
+  dbus avahi-daemon avahi-utils iproute2"
 
 jaselo_missing_packages() { # packages...
   local missing="" p

@@ -21,7 +21,7 @@ configure_and_build() { # dir, extra cmake args...
 }
 
 echo "== Format (clang-format 14)"
-find app config protocol net chat ui tools tests \( -name '*.cpp' -o -name '*.h' \) -print0 |
+find app config protocol net chat discovery ui tools tests \( -name '*.cpp' -o -name '*.h' \) -print0 |
   xargs -0 clang-format-14 --dry-run -Werror
 
 echo "== Build and test"
@@ -48,7 +48,7 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print
 
 echo "== ThreadSanitizer (threaded tests)"
 cmake -S . -B build-tsan -G Ninja -DJASELO_WERROR=ON -DCMAKE_BUILD_TYPE=Debug -DJASELO_SANITIZE=thread -DJASELO_BUILD_TOOLS=OFF >/dev/null
-cmake --build build-tsan -j "$jobs" --target test_protocol test_net test_chat test_ui
+cmake --build build-tsan -j "$jobs" --target test_protocol test_net test_chat test_discovery test_ui
 TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$(pwd)/tests/tsan-qt.supp" \
   ctest --test-dir build-tsan --output-on-failure -j "$jobs" -L threaded
 

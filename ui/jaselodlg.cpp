@@ -7,6 +7,7 @@
 
 #include "chat/pollloop.h"
 #include "config/configfile.h"
+#include "discovery/chatannouncer.h"
 #include "protocol/headers.h"
 #include "ui/backgroundalert.h"
 #include "ui/jaselodlginit.h"
@@ -143,6 +144,10 @@ void CJaseloDlg::StartNetwork() {
     // Its own server gone, the own client has nothing to join again.
     watch.Started(RejoinClock::now());
     sendable = true;
+    if (bound != 0) {
+      announcer = std::make_unique<CChatAnnouncer>(settings.Pseudo, bound);
+      announcer->Start();
+    }
     StartPollLoop();
   }
 }
@@ -193,6 +198,7 @@ void CJaseloDlg::OnCancel() {
     ServeUiFor(100ms);
     WaitForPollLoop();
   } else {
+    announcer.reset();  // nobody should find a chat that is closing
     LeaveAsClient();
     serverNetwork.SendDisconnectMessage(SERVER_SHUTDOWN_NAME);
     ServeUiFor(100ms);

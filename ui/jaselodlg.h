@@ -6,6 +6,7 @@
 #include <QIcon>
 #include <array>
 #include <atomic>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -18,6 +19,7 @@
 #include "ui/toolkit/toolkit.h"
 
 class CBackgroundAlert;
+class CChatAnnouncer;
 class CRichEdit;
 class QPushButton;
 
@@ -128,6 +130,8 @@ class CJaseloDlg : public CDialog, private CThread {
   bool bitmapsLoaded = false;
   CJaseloNetwork serverNetwork;
   CJaseloNetwork clientNetwork;
+  // The server role's chat on the network, from the network start to its stop.
+  std::unique_ptr<CChatAnnouncer> announcer;
   CRichEdit* inputBox = nullptr;
   CRichEdit* transcript = nullptr;
   CBackgroundAlert* backgroundAlert = nullptr;  // a child of the window

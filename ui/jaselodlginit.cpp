@@ -1,15 +1,23 @@
 #include "ui/jaselodlginit.h"
 
+#include <arpa/inet.h>
+
 #include <QLineEdit>
+#include <QListWidget>
 #include <QRadioButton>
 
 #include "config/configfile.h"
+#include "discovery/chatbrowser.h"
 #include "ui/resource.h"
 #include "ui/resources.h"
 #include "ui/toolkit/ipaddressctrl.h"
 #include "ui/toolkit/textlimit.h"
 
 CJaseloDlgInit::CJaseloDlgInit(QWidget* parent, InitData* data) : CDialog(InitDialogTemplate(), parent), data(data) {}
+
+// The browser stops before the widgets go; listings still queued for this
+// dialog go with it.
+CJaseloDlgInit::~CJaseloDlgInit() { browser.reset(); }
 
 namespace {
 // The radio button that stands for a role.
@@ -22,6 +30,14 @@ QLineEdit* CJaseloDlgInit::PseudoEdit() const { return Item<QLineEdit>(IDC_PSEUD
 
 QLineEdit* CJaseloDlgInit::PortEdit() const { return Item<QLineEdit>(IDC_PORT); }
 
+QListWidget* CJaseloDlgInit::FoundChats() const { return Item<QListWidget>(IDC_FOUND_CHATS); }
+
+namespace {
+// What a row of the found chats holds besides its text.
+constexpr int ROW_ADDRESS = Qt::UserRole;
+constexpr int ROW_PORT = Qt::UserRole + 1;
+}  // namespace
+
 bool CJaseloDlgInit::OnInitDialog() {
   CDialog::OnInitDialog();
   // Limits in bytes: the nickname must fit its 32-byte field whole. A control
@@ -33,7 +49,59 @@ bool CJaseloDlgInit::OnInitDialog() {
   ipAddress->SetAddress(static_cast<uint8_t>(data->Ip[0]), static_cast<uint8_t>(data->Ip[1]),
                         static_cast<uint8_t>(data->Ip[2]), static_cast<uint8_t>(data->Ip[3]));
   PortEdit()->setText(QString::number(static_cast<uint32_t>(data->Port) & 0xFFFFu));
+
+  if (!browser) {
+    QListWidget* found = FoundChats();
+    found->setWordWrap(true);
+    connect(found, &QListWidget::currentItemChanged, this, [this](QListWidgetItem* row) { OnChooseChat(row); });
+    // A double click or Enter on a row joins that chat at once.
+    connect(found, &QListWidget::itemActivated, this, [this](QListWidgetItem* row) {
+      OnChooseChat(row);
+      OnOK();
+    });
+    // The browser's thread hands each listing to this one; nothing waits.
+    browser = std::make_unique<CChatBrowser>([this](const ChatListing& listing) {
+      QMetaObject::invokeMethod(
+          this, [this, listing] { ShowFoundChats(listing); }, Qt::QueuedConnection);
+    });
+    browser->Start();
+  }
   return true;  // focus on OK: Enter accepts the proposed values
+}
+
+void CJaseloDlgInit::ShowFoundChats(const ChatListing& listing) {
+  QListWidget* found = FoundChats();
+  // Rows come and go under the user: the one chosen stays chosen, and a
+  // change made here fills nothing in.
+  const QListWidgetItem* current = found->currentItem();
+  const QString chosen = current ? current->text() : QString();
+  const QSignalBlocker quiet(found);
+  found->clear();
+  for (const FoundChat& chat : listing.chats) {
+    auto* row = new QListWidgetItem(QString::fromStdString(RowText(chat)), found);
+    row->setData(ROW_ADDRESS, QString::fromStdString(chat.address));
+    row->setData(ROW_PORT, chat.port);
+    if (row->text() == chosen) found->setCurrentItem(row);
+  }
+  if (!listing.searching) {
+    auto* why = new QListWidgetItem(QStringLiteral("Nothing listed: %1. Chats hosted on this network appear here "
+                                                   "while avahi-daemon runs.")
+                                        .arg(QString::fromStdString(listing.whyNot)),
+                                    found);
+    why->setFlags(Qt::NoItemFlags);
+    why->setForeground(found->palette().color(QPalette::Disabled, QPalette::Text));
+  }
+}
+
+void CJaseloDlgInit::OnChooseChat(QListWidgetItem* row) {
+  if (!row || !row->data(ROW_ADDRESS).isValid()) return;
+  in_addr address{};
+  if (inet_pton(AF_INET, row->data(ROW_ADDRESS).toString().toLatin1().constData(), &address) != 1) return;
+  const uint32_t ip = ntohl(address.s_addr);
+  Item<QRadioButton>(IDC_CLIENT)->setChecked(true);
+  ipAddress->SetAddress(static_cast<uint8_t>(ip >> 24), static_cast<uint8_t>(ip >> 16), static_cast<uint8_t>(ip >> 8),
+                        static_cast<uint8_t>(ip));
+  PortEdit()->setText(QString::number(row->data(ROW_PORT).toUInt()));
 }
 
 void CJaseloDlgInit::OnOK() {

@@ -1,15 +1,22 @@
 #pragma once
 // The settings dialog shown before the chat window: nickname, role, address and
-// port. It edits a copy (InitData); only OK hands the values back.
+// port. It edits a copy (InitData); only OK hands the values back. Beside
+// them, the chats announced on the network: choosing one fills the role,
+// address and port for joining it.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "protocol/headers.h"
 #include "ui/toolkit/toolkit.h"
 
+class CChatBrowser;
 class CIPAddressCtrl;
 class QLineEdit;
+class QListWidget;
+class QListWidgetItem;
+struct ChatListing;
 
 // Longest nickname in bytes (its field holds 32 with the NUL).
 constexpr size_t MAX_PSEUDO_BYTES = 31;
@@ -26,6 +33,7 @@ struct InitData {
 class CJaseloDlgInit : public CDialog {
  public:
   CJaseloDlgInit(QWidget* parent, InitData* data);
+  ~CJaseloDlgInit() override;
 
   bool OnInitDialog() override;
   void OnOK() override;
@@ -36,7 +44,12 @@ class CJaseloDlgInit : public CDialog {
  private:
   QLineEdit* PseudoEdit() const;
   QLineEdit* PortEdit() const;
+  QListWidget* FoundChats() const;
+  // On the UI thread: the browser's latest listing replaces the rows.
+  void ShowFoundChats(const ChatListing& listing);
+  void OnChooseChat(QListWidgetItem* row);
 
   InitData* data;
   CIPAddressCtrl* ipAddress = nullptr;
+  std::unique_ptr<CChatBrowser> browser;
 };

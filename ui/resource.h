@@ -35,3 +35,4 @@ constexpr int IDC_IPADDRESS = 1013;
 constexpr int IDC_PORT = 1014;
 constexpr int IDC_CLIENT = 1021;
 constexpr int IDC_SERVER = 1022;
+constexpr int IDC_FOUND_CHATS = 1031;

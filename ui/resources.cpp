@@ -36,8 +36,9 @@ const DialogTemplate& ChatWindowTemplate() {
 }
 
 const DialogTemplate& InitDialogTemplate() {
+  // The settings fill the first 145 units; the chats found stand beside them.
   static const DialogTemplate tpl{
-      145,
+      322,
       134,
       "Jaselo Initialisation",
       "MS Shell Dlg",
@@ -54,6 +55,8 @@ const DialogTemplate& InitDialogTemplate() {
           {IDC_CLIENT, ControlKind::RadioButton, "Client (Enter server ip address)", 11, 14, 116, 10, 0},
           {IDC_SERVER, ControlKind::RadioButton, "Server (Enter your ip address)", 11, 25, 113, 10, 0},
           {0, ControlKind::GroupBox, "", 7, 7, 131, 32, 0},
+          {0, ControlKind::StaticText, "Chats on this network", 145, 7, 170, 8, 0},
+          {IDC_FOUND_CHATS, ControlKind::ListBox, "", 145, 18, 170, 109, CS_BORDER | CS_TABSTOP},
       }};
   return tpl;
 }

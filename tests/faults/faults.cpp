@@ -676,7 +676,7 @@ std::vector<std::string> failed;
 bool RunSuite() {
   const std::vector<std::string> env = {
       "ASAN_OPTIONS=" + std::string(getenv("ASAN_OPTIONS") ? getenv("ASAN_OPTIONS") : "") + ":quarantine_size_mb=16"};
-  server = Spawn({participantPath, "--serve", "--port", "0", "--quiet"}, true, true, env);
+  server = Spawn({participantPath, "--serve", "--port", "0", "--quiet", "--no-announce"}, true, true, env);
   std::string first;
   LineReader serverLines(server.out);
   if (server.pid < 0 || !serverLines.Next(first, 10s) || first.rfind("LISTENING ", 0) != 0) {

@@ -42,7 +42,7 @@ LatencyStats StatsOf(std::vector<double> ms) {
 Room::~Room() { Stop(); }
 
 bool Room::StartHost(bool blockedOutput) {
-  std::vector<std::string> argv = {participantPath, "--serve", "--port", "0"};
+  std::vector<std::string> argv = {participantPath, "--serve", "--port", "0", "--no-announce"};
   if (!blockedOutput) argv.push_back("--quiet");
   const char* asan = getenv("ASAN_OPTIONS");
   host = Spawn(argv, true, true, {"ASAN_OPTIONS=" + std::string(asan ? asan : "") + ":quarantine_size_mb=16"});

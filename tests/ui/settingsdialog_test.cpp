@@ -5,10 +5,15 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QLineEdit>
+#include <QListWidget>
+#include <QProcess>
 #include <QRadioButton>
 #include <QTest>
 #include <QTimer>
+#include <cstdlib>
 
+#include "discovery/chatservice.h"
+#include "ui/jaselodlg.h"
 #include "ui/jaselodlginit.h"
 #include "ui/resource.h"
 #include "ui/toolkit/ipaddressctrl.h"
@@ -34,6 +39,13 @@ int RunDialog(CJaseloDlgInit& dlg, std::function<void(CJaseloDlgInit&)> act) {
     act(dlg);
   });
   return dlg.DoModal();
+}
+
+// The row of the found chats whose text begins so, if any.
+QListWidgetItem* RowStarting(QListWidget* list, const QString& start) {
+  for (int i = 0; i < list->count(); ++i)
+    if (list->item(i)->text().startsWith(start)) return list->item(i);
+  return nullptr;
 }
 
 }  // namespace
@@ -148,4 +160,80 @@ TEST(IpAddressControl, DotsAndThirdDigitsMoveOnAndValuesStayBytes) {
   });
   EXPECT_EQ(result, IDOK);
   EXPECT_EQ(data.Ip[2], 255);
+}
+
+TEST(SettingsDialog, WithoutAvahiTheChatListSaysWhyItIsEmptyAndTheDialogWorksAsBefore) {
+  setenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/jaselo-tests/system_bus_socket", 1);
+  InitData data = Defaults();
+  CJaseloDlgInit dlg(nullptr, &data);
+  const int result = RunDialog(dlg, [](CJaseloDlgInit& d) {
+    QListWidget* list = d.Item<QListWidget>(IDC_FOUND_CHATS);
+    EXPECT_TRUE(PumpUntil([list] { return list->count() > 0; }));
+    ASSERT_EQ(list->count(), 1);
+    EXPECT_TRUE(list->item(0)->text().contains("avahi-daemon is not running")) << list->item(0)->text().toStdString();
+    EXPECT_TRUE(list->item(0)->text().contains("Chats hosted on this network appear here"));
+    EXPECT_EQ(list->item(0)->flags(), Qt::NoItemFlags) << "grey, and nothing to choose";
+    list->setFocus();
+    QTest::keyClick(list, Qt::Key_Down);
+    EXPECT_EQ(d.Item<QLineEdit>(IDC_PORT)->text(), "27015");
+    QTest::keyClick(list, Qt::Key_Return);  // the default button, as before
+  });
+  EXPECT_EQ(result, IDOK);
+  EXPECT_EQ(data.Role, TYPE_CLIENT);
+  EXPECT_EQ(data.Ip[0], 127);
+  EXPECT_EQ(data.Port, 27015);
+}
+
+// Run by tests/discovery/discovery_test.sh, whose avahi-daemon answers on the
+// bus DBUS_SYSTEM_BUS_ADDRESS names; not part of the plain suite.
+TEST(OnTheDiscoveryNetwork, TheListFollowsTheChatsAndARowFillsTheClientRoleAndEnterJoins) {
+  CJaseloDlg host;
+  PrepareWindow(host, "hostess");
+  const uint16_t hostPort = StartAsServer(host);
+  const QString hostRow = QString::fromStdString(InstanceName("hostess", MachineName())) + " \u2014 ";
+  QProcess carol, dave;  // each stops with its object, whatever happens
+  carol.start("avahi-publish", {"-s", "carol on elsewhere", "_jaselo._tcp", "4242", "txtvers=1", "nick=carol"});
+  dave.start("avahi-publish", {"-s", "dave on elsewhere", "_jaselo._tcp", "4343", "txtvers=1", "nick=dave"});
+
+  InitData data = Defaults();
+  data.Role = TYPE_SERVER;
+  CJaseloDlgInit dlg(nullptr, &data);
+  QString carolAddress;
+  const int result = RunDialog(dlg, [&](CJaseloDlgInit& d) {
+    QListWidget* list = d.Item<QListWidget>(IDC_FOUND_CHATS);
+    const bool all = PumpUntil(
+        [&] { return RowStarting(list, hostRow) && RowStarting(list, "carol on") && RowStarting(list, "dave on"); },
+        std::chrono::seconds(15));
+    EXPECT_TRUE(all);
+    // Each is seen on both interfaces of the test's network, and listed once.
+    EXPECT_EQ(list->count(), 3);
+    if (QListWidgetItem* row = RowStarting(list, hostRow)) {
+      EXPECT_TRUE(row->text().endsWith(":" + QString::number(hostPort))) << row->text().toStdString();
+    }
+
+    // A window that closes and a publisher that stops leave the list.
+    host.OnCancel();
+    dave.terminate();
+    EXPECT_TRUE(
+        PumpUntil([&] { return list->count() == 1 && RowStarting(list, "carol on"); }, std::chrono::seconds(15)));
+    EXPECT_EQ(d.Item<QLineEdit>(IDC_PORT)->text(), "27015") << "rows coming and going fill nothing in";
+
+    // Choosing the row by keys fills the role, the address and the port; Enter on it is OK.
+    if (!all || !RowStarting(list, "carol on")) {
+      d.OnCancel();
+      return;
+    }
+    const QString text = RowStarting(list, "carol on")->text();
+    carolAddress = text.section(' ', -1).section(':', 0, 0);
+    list->setFocus();
+    QTest::keyClick(list, Qt::Key_Down);
+    EXPECT_TRUE(d.Item<QRadioButton>(IDC_CLIENT)->isChecked());
+    EXPECT_EQ(d.Item<QLineEdit>(IDC_PORT)->text(), "4242");
+    QTest::keyClick(list, Qt::Key_Return);
+  });
+  ASSERT_EQ(result, IDOK);
+  EXPECT_EQ(data.Role, TYPE_CLIENT);
+  EXPECT_EQ(QStringLiteral("%1.%2.%3.%4").arg(data.Ip[0]).arg(data.Ip[1]).arg(data.Ip[2]).arg(data.Ip[3]),
+            carolAddress);
+  EXPECT_EQ(data.Port, 4242);
 }

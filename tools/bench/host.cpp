@@ -112,8 +112,9 @@ class ProcessHost : public Host {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, in[0], 0);
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    std::string a0 = program, a1 = "--serve", a2 = "--port", a3 = "0", a4 = "--quiet";
-    char* argv[] = {a0.data(), a1.data(), a2.data(), a3.data(), a4.data(), nullptr};
+    // A measured host is nobody's chat: it stays off the network's list.
+    std::string a0 = program, a1 = "--serve", a2 = "--port", a3 = "0", a4 = "--quiet", a5 = "--no-announce";
+    char* argv[] = {a0.data(), a1.data(), a2.data(), a3.data(), a4.data(), a5.data(), nullptr};
     const int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ);
     posix_spawn_file_actions_destroy(&actions);
     close(in[0]);

@@ -38,6 +38,16 @@ bool ArgCursor::Value(std::string& out, std::string& error) {
   return true;
 }
 
+bool ArgCursor::OptionalValue(std::string& out) {
+  if (hasInlineValue_) {
+    out = inlineValue_;
+    return true;
+  }
+  if (i_ + 1 >= argc_ || argv_[i_ + 1][0] == '-') return false;
+  out = argv_[++i_];
+  return true;
+}
+
 bool ArgCursor::Real(double& out, double lo, double hi, const char* what, std::string& error) {
   std::string v;
   if (!Value(v, error) || !WholeReal(v, out) || out <= lo || out > hi) {

@@ -25,6 +25,9 @@ class ArgCursor {
   bool Flag(bool& field, std::string& error);
   // The value after '=', else the next argument; fails with "<name> needs a value".
   bool Value(std::string& out, std::string& error);
+  // A value that may be left out: the one after '=', else the next argument
+  // unless that is an option itself. False when there is none.
+  bool OptionalValue(std::string& out);
 
   // A value that must be a whole number from `lo` to `hi`; any mistake,
   // a missing value included, fails with `what` as the error.

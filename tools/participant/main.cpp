@@ -1,5 +1,6 @@
 // The headless participant: joins a chat as a client, printing each event it
-// receives and sending each input line; or, with --serve, hosts the chat.
+// receives and sending each input line; with --serve, hosts (and announces)
+// the chat; with --find, lists the chats announced on the network.
 #include <poll.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -18,6 +20,8 @@
 #include "chat/jaselonetwork.h"
 #include "chat/pollloop.h"
 #include "chat/rejoin.h"
+#include "discovery/chatannouncer.h"
+#include "discovery/chatbrowser.h"
 #include "eventline.h"
 #include "options.h"
 #include "protocol/diagnostics.h"
@@ -253,6 +257,12 @@ int RunServer(const ParticipantOptions& o) {
     return 1;
   }
   EmitLine("LISTENING " + std::to_string(server.ListeningPort()));
+  // After LISTENING: that line stays the first, whatever the announcer says.
+  std::unique_ptr<CChatAnnouncer> announcer;
+  if (o.announce) {
+    announcer = std::make_unique<CChatAnnouncer>(o.nick, server.ListeningPort());
+    announcer->Start();
+  }
   PollLoop loop(server, false);
   loop.Begin();
 
@@ -261,10 +271,34 @@ int RunServer(const ParticipantOptions& o) {
   while (!stopRequested && input.Next(ignored, INPUT_WAIT_MS) != InputLines::Result::End) {
   }
 
+  announcer.reset();  // nobody is sent to a host that is leaving
   server.SendDisconnectMessage(SERVER_SHUTDOWN_NAME);
   std::this_thread::sleep_for(DEPARTURE_GRACE);
   loop.End();
   server.StopServer();
+  return 0;
+}
+
+// Looks for the announced chats for the given time and prints those found.
+int RunFind(const ParticipantOptions& o) {
+  std::mutex mutex;
+  ChatListing last;
+  auto browser = std::make_unique<CChatBrowser>([&](const ChatListing& listing) {
+    std::lock_guard<std::mutex> guard(mutex);
+    last = listing;
+  });
+  if (!browser->Start()) {
+    Complain("cannot look for chats: no thread for it");
+    return 0;
+  }
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(o.findSeconds);
+  while (!stopRequested && std::chrono::steady_clock::now() < end) poll(nullptr, 0, INPUT_WAIT_MS);
+  browser.reset();  // no listing comes after this
+  for (const FoundChat& chat : last.chats) {
+    EmitLine("CHAT name=" + QuoteValue(chat.name) + " nick=" + QuoteValue(chat.nick) + " address=" + chat.address +
+             " port=" + std::to_string(chat.port));
+  }
+  if (!last.searching) Complain("no chat can be found: %s", last.whyNot.c_str());
   return 0;
 }
 }  // namespace
@@ -286,5 +320,6 @@ int main(int argc, char** argv) {
   }
   if (options.quiet) SetDiagSink([](std::string_view) {});
   InstallStopSignals();
+  if (options.find) return RunFind(options);
   return options.serve ? RunServer(options) : RunClient(options);
 }

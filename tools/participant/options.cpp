@@ -30,6 +30,7 @@ bool ParseColor(const std::string& text, ParticipantOptions& o) {
 
 bool ParseOptions(int argc, char** argv, ParticipantOptions& o, std::string& error) {
   bool portGiven = false;
+  bool noAnnounce = false;
   ArgCursor arg(argc, argv, true);
   std::string value;
   while (arg.Next()) {
@@ -43,6 +44,18 @@ bool ParseOptions(int argc, char** argv, ParticipantOptions& o, std::string& err
       if (!arg.Flag(o.rejoin, error)) return false;
     } else if (arg.Is("--serve")) {
       if (!arg.Flag(o.serve, error)) return false;
+    } else if (arg.Is("--no-announce")) {
+      if (!arg.Flag(noAnnounce, error)) return false;
+    } else if (arg.Is("--find")) {
+      o.find = true;
+      unsigned long seconds = 0;
+      if (arg.OptionalValue(value)) {
+        if (!WholeNumber(value, seconds) || seconds < 1 || seconds > 3600) {
+          error = "--find takes a number of seconds from 1 to 3600, not '" + value + "'";
+          return false;
+        }
+        o.findSeconds = static_cast<unsigned>(seconds);
+      }
     } else if (arg.Is("--bold")) {
       if (!arg.Flag(o.bold, error)) return false;
     } else if (arg.Is("--italic")) {
@@ -84,11 +97,23 @@ bool ParseOptions(int argc, char** argv, ParticipantOptions& o, std::string& err
     }
   }
   if (o.help || o.version) return true;
+  if (o.find && (o.serve || !o.nick.empty())) {
+    error = "--find only lists the chats: it neither joins nor hosts";
+    return false;
+  }
+  if (o.find) return true;
+  if (noAnnounce && !o.serve) {
+    error = "--no-announce is for --serve";
+    return false;
+  }
   if (o.serve) {
-    if (!o.nick.empty() || o.rejoin) {
-      error = std::string(o.rejoin ? "--rejoin" : "--nick") + " is for joining; --serve only hosts";
+    if (o.rejoin) {
+      error = "--rejoin is for joining; --serve only hosts";
       return false;
     }
+    // A host is announced under a name; it never joins its own chat.
+    o.announce = !noAnnounce;
+    if (o.nick.empty()) o.nick = DEFAULT_HOST_NICK;
     return true;
   }
   if (o.nick.empty()) {
@@ -107,7 +132,9 @@ const char* HelpText() {
   jaselo-participant --nick NAME [--host ADDRESS] [--port N] [--face FONT]
                      [--color R,G,B] [--bold] [--italic] [--underline] [--rejoin]
                      [--quiet] [--no-input]
-  jaselo-participant --serve [--port N] [--quiet] [--no-input]
+  jaselo-participant --serve [--port N] [--nick NAME] [--no-announce] [--quiet]
+                     [--no-input]
+  jaselo-participant --find [SECONDS]
   jaselo-participant --help | --version
 
 Joins a Jaselo chat without a window. Every line read from standard input is
@@ -121,10 +148,20 @@ the table of participants, showing nothing and ignoring input lines, until
 SIGINT, SIGTERM or end of input; it then sends the shutdown notice
 "!!! SERVER !!!" to everybody, waits 100 ms and exits. A host started without
 a terminal (a service, a script's background job) reads /dev/null and would
-stop at once: give it --no-input.
+stop at once: give it --no-input. While it runs, the host announces its chat
+on the local network through avahi-daemon (DNS-SD, service type
+_jaselo._tcp), as "NAME on <this machine>", so that the settings dialog of
+every window on the network lists it; --no-announce keeps it unlisted.
+Without avahi-daemon the chat runs all the same, unlisted, and one
+diagnostic line says so.
+
+With --find it lists the chats announced on the local network: it looks for
+SECONDS (default 3), prints one CHAT line for each chat found and exits 0.
 
 Options:
-  --nick NAME       nickname to join with (required unless --serve)
+  --nick NAME       nickname to join with (required unless --serve); with
+                    --serve, the name the chat is announced under
+                    (default "Jaselo host")
   --host ADDRESS    server's dotted IPv4 address (default 127.0.0.1)
   --port N          server's TCP port (default 27015); with --serve,
                     0 picks a free port
@@ -139,6 +176,8 @@ Options:
                     also go to standard output
   --no-input        do not read standard input: run until SIGINT or SIGTERM
                     (a joined participant then only shows what it receives)
+  --no-announce     with --serve: do not announce the chat on the network
+  --find [SECONDS]  list the chats announced on the network (default 3 s)
   --help            this text
   --version         the version
   Options that take a value also accept --option=VALUE.
@@ -156,6 +195,9 @@ Output, one line per item, flushed at once:
       somebody joined after you
   DISCONNECTED name=<s>
       somebody left; name="!!! SERVER !!!" when the server shuts down
+  CHAT name=<s> nick=<s> address=<a.b.c.d> port=<n>
+      --find only: a chat announced on the network, its IPv4 address and
+      TCP port (join it with --host and --port); nick is the host's nickname
   LOST
       the connection to the server ended without this participant leaving
       (server gone, or nickname already in use); the program then exits 3,

@@ -4,8 +4,16 @@
 #include <cstdint>
 #include <string>
 
+// The name a headless host is announced under when --nick does not give one.
+inline constexpr const char* DEFAULT_HOST_NICK = "Jaselo host";
+// How long --find looks by default, in seconds.
+constexpr unsigned DEFAULT_FIND_SECONDS = 3;
+
 struct ParticipantOptions {
   bool serve = false;
+  bool announce = true;  // --serve without --no-announce
+  bool find = false;
+  unsigned findSeconds = DEFAULT_FIND_SECONDS;
   std::string nick;
   std::string host = "127.0.0.1";
   uint16_t port = 27015;

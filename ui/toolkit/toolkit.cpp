@@ -8,6 +8,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
@@ -109,6 +110,7 @@ void CDialog::CreateControls() {
         break;
       }
       case ControlKind::IpAddress: w = new CIPAddressCtrl(this); break;
+      case ControlKind::ListBox: w = new QListWidget(this); break;
     }
     w->setGeometry(units_.X(c.x), units_.Y(c.y), units_.X(c.cx), units_.Y(c.cy));
     if (c.style & CS_TABSTOP) {

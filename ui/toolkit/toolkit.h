@@ -27,6 +27,7 @@ enum class ControlKind {
   RadioButton,
   RichEdit,
   IpAddress,
+  ListBox,
 };
 
 // Control styles.

@@ -1,0 +1,85 @@
+#include "discovery/chatannouncer.h"
+
+#include <avahi-common/alternative.h>
+#include <avahi-common/error.h>
+#include <avahi-common/malloc.h>
+
+#include "app/version.h"
+#include "discovery/chatservice.h"
+#include "protocol/diagnostics.h"
+
+CChatAnnouncer::CChatAnnouncer(std::string nick, uint16_t port)
+    : nick(std::move(nick)), port(port), name(InstanceName(this->nick, MachineName())) {}
+
+CChatAnnouncer::~CChatAnnouncer() { StopSession(); }
+
+void CChatAnnouncer::Start() {
+  if (!StartSession()) SayNotAnnounced("avahi_threaded_poll_start()", AVAHI_ERR_FAILURE);
+}
+
+void CChatAnnouncer::SayNotAnnounced(const char* call, int error) {
+  // Once: a daemon that comes and goes must not fill the output.
+  if (toldNotAnnounced) return;
+  toldNotAnnounced = true;
+  Diag("CChatAnnouncer::Announce() - %s - error : %d (%s) - the chat is not announced\n", call, error,
+       avahi_strerror(error));
+}
+
+void CChatAnnouncer::OnRunning(AvahiClient* client) {
+  if (!group) group = avahi_entry_group_new(client, OnGroupState, this);
+  if (!group) {
+    SayNotAnnounced("avahi_entry_group_new()", avahi_client_errno(client));
+    return;
+  }
+  if (!avahi_entry_group_is_empty(group)) return;
+  const char* call = nullptr;
+  if (!Publish(call)) SayNotAnnounced(call, avahi_client_errno(client));
+}
+
+bool CChatAnnouncer::Publish(const char*& call) {
+  const std::string txtNick = "nick=" + nick;
+  const std::string txtVersion = std::string("version=") + JASELO_VERSION;
+  const std::string txtFormat = std::string("txtvers=") + CHAT_TXT_VERSION;
+  call = "avahi_entry_group_add_service()";
+  // A name someone on the network already has is renamed as the daemon
+  // proposes ("alice on pc #2"), here or in the group's collision state.
+  for (;;) {
+    const int r = avahi_entry_group_add_service(group, AVAHI_IF_UNSPEC, AVAHI_PROTO_UNSPEC, AvahiPublishFlags(0),
+                                                name.c_str(), CHAT_SERVICE_TYPE, nullptr, nullptr, port,
+                                                txtFormat.c_str(), txtNick.c_str(), txtVersion.c_str(), nullptr);
+    if (r == AVAHI_ERR_COLLISION && Rename()) continue;
+    if (r < 0) return false;
+    break;
+  }
+  call = "avahi_entry_group_commit()";
+  return avahi_entry_group_commit(group) >= 0;
+}
+
+void CChatAnnouncer::OnGroupState(AvahiEntryGroup* group, AvahiEntryGroupState state, void* self) {
+  auto* announcer = static_cast<CChatAnnouncer*>(self);
+  AvahiClient* client = avahi_entry_group_get_client(group);
+  if (state == AVAHI_ENTRY_GROUP_COLLISION) {
+    avahi_entry_group_reset(group);
+    const char* call = "avahi_alternative_service_name()";
+    if (!announcer->Rename() || !announcer->Publish(call)) announcer->SayNotAnnounced(call, avahi_client_errno(client));
+  } else if (state == AVAHI_ENTRY_GROUP_FAILURE) {
+    announcer->SayNotAnnounced("avahi_entry_group_commit()", avahi_client_errno(client));
+  }
+}
+
+bool CChatAnnouncer::Rename() {
+  char* other = avahi_alternative_service_name(name.c_str());
+  if (!other) return false;
+  name = other;
+  avahi_free(other);
+  return true;
+}
+
+void CChatAnnouncer::OnRenaming() {
+  if (group) avahi_entry_group_reset(group);
+}
+
+void CChatAnnouncer::OnDown(int error) {
+  group = nullptr;  // freed with the client
+  SayNotAnnounced("avahi_client_new()", error);
+}
