@@ -144,6 +144,8 @@ void CTCPIP::Cleanup() {
   // Each connection owns its socket: clearing them closes them.
   connections.clear();
   relayBacklog.clear();
+  pendingWrites.clear();
+  heldBack = false;
   clientTable.clear();
   readSet.Reset();
   readySet.Reset();

@@ -42,7 +42,9 @@ struct TransportLimits {
 // and the receive handling; the window's poll thread pops the queue and, on
 // the server, relays, routes and removes clients. The send operations may run
 // on any of them: on the server they only append to a connection's output and
-// never wait on a peer; a client's own sends wait at most sendTimeout.
+// never wait on a peer; a client's own sends wait at most sendTimeout. An
+// output batch is opened and closed on one thread: the poll thread around a
+// dispatch pass, the socket thread around its own pass.
 // Everything the threads share is guarded by the endpoint lock (the CMonitor
 // base), except the atomics below and the packet queue, which has its own.
 class CTCPIP : public CThread {
@@ -65,6 +67,12 @@ class CTCPIP : public CThread {
   void SendPrivateMessage(const CPacket& packet, Socket socket, uint64_t origin = 0);
   void SendMessageToAll(const CPacket& packet, uint64_t origin = 0);
   void RemoveClientByName(const char* nickname);
+
+  // Server role: what the sends append while a batch is open waits for the
+  // batch's end and then leaves with one write per reader, however many
+  // messages the pass relayed. Outside any batch every send writes at once.
+  void BeginOutputBatch();
+  void EndOutputBatch();
 
   void SetLimits(const TransportLimits& limits) { this->limits = limits; }
   // The port actually bound (useful after listening on port 0).
@@ -122,6 +130,7 @@ class CTCPIP : public CThread {
     // When it last took bytes, or when bytes began to wait for it.
     std::chrono::steady_clock::time_point lastProgress;
     bool departed = false;  // its own departure is already queued
+    bool pending = false;   // appended in a batch, not yet offered to its socket
     uint64_t serial = 0;    // tells this connection from a later one on the same number
   };
 
@@ -134,6 +143,7 @@ class CTCPIP : public CThread {
   // Under the lock: writes, accepts and receives what the wait found ready;
   // false when nothing was readable.
   bool ServePass(const std::vector<pollfd>& fds);
+  bool ServeReady(const std::vector<pollfd>& fds);
   void AcceptNewcomer();
   void ReceiveFromConnection(Socket s);
   // Cuts every complete message from the front of a stream and handles it.
@@ -148,12 +158,19 @@ class CTCPIP : public CThread {
   // Newcomers that never identified themselves, and readers that took
   // nothing for sendTimeout while bytes waited for them.
   void ForgetOverdueConnections();
-  // Appends a message to a connection's output and writes what its socket
-  // takes at once. False when the connection has to go: it failed, or holds
-  // more than a reader that keeps up ever would.
+  // Appends a message to a connection's output; outside a batch (or past the
+  // output bound) also writes what its socket takes at once. False when the
+  // connection has to go: it failed, or holds more than a reader that keeps
+  // up ever would.
   bool QueueOutput(Socket s, const CPacket& packet, uint64_t origin);
+  // Offers a connection's output to its socket now; what is left the socket
+  // thread writes once the socket can take it, woken unless it already waits
+  // for room (`watched`). False as for QueueOutput.
+  bool OfferOutput(Connection& connection, bool watched);
   // Writes a connection's waiting output; false when the connection failed.
   bool WriteOutput(Connection& connection);
+  // Writes every output appended in a batch, once each.
+  void WritePendingOutput();
   // A message relayed for `origin` has left, or will never leave.
   void SettleBacklog(uint64_t origin, size_t n);
   bool HoldsBack(const Connection& connection) const;
@@ -182,7 +199,10 @@ class CTCPIP : public CThread {
   // Bytes of each sender's relays that wait unsent, by connection serial.
   std::map<uint64_t, size_t> relayBacklog;
   std::chrono::steady_clock::time_point drainDeadline{};
-  bool polling = false;  // the server's socket thread may be waiting on its sockets
+  bool polling = false;               // the server's socket thread may be waiting on its sockets
+  int outputBatches = 0;              // batches open now, on any thread
+  std::vector<Socket> pendingWrites;  // connections appended to in a batch
+  bool heldBack = false;              // the socket thread's wait leaves some sender unread
   std::vector<UniqueSocket> deferredClose;
   std::vector<uint8_t> serverStream;  // client role: bytes from the server not yet cut
   WakeEvent wake;

@@ -3,6 +3,7 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <cassert>
 #include <cerrno>
 #include <cstring>
 
@@ -174,23 +175,68 @@ bool CTCPIP::QueueOutput(Socket s, const CPacket& packet, uint64_t origin) {
   const auto it = connections.find(s);
   if (it == connections.end()) return true;  // already on its way out
   Connection& connection = it->second;
-  const bool wasEmpty = connection.output.Empty();
+  // The socket thread waits for room on a connection whose output is left
+  // over from a write, not on one whose output has yet to be offered.
+  const bool watched = !connection.output.Empty() && !connection.pending;
+  if (connection.output.Empty()) connection.lastProgress = std::chrono::steady_clock::now();
   connection.output.Append(packet.data, packet.length, origin);
   if (origin != 0) relayBacklog[origin] += packet.length;
-  if (wasEmpty) connection.lastProgress = std::chrono::steady_clock::now();
-  // Whatever the socket takes now leaves now; a burst must not wait for the
-  // socket thread's next pass while the kernel has room for it.
+  if (outputBatches > 0 && connection.output.Size() <= limits.outputLimit) {
+    if (!connection.pending) pendingWrites.push_back(s);
+    connection.pending = true;
+    return true;
+  }
+  return OfferOutput(connection, watched);
+}
+
+bool CTCPIP::OfferOutput(Connection& connection, bool watched) {
   if (!WriteOutput(connection)) return false;
   if (connection.output.Size() > limits.outputLimit) {
     errno = ENOBUFS;
     return false;
   }
   // What the socket did not take, the socket thread writes once it can.
-  if (wasEmpty && !connection.output.Empty()) wake.Signal();
+  if (!watched && !connection.output.Empty() && !IsCurrentThread()) wake.Signal();
   return true;
 }
 
+void CTCPIP::BeginOutputBatch() {
+  CMonitorGuard guard(*this);
+  ++outputBatches;
+}
+
+void CTCPIP::EndOutputBatch() {
+  CMonitorGuard guard(*this);
+  assert(outputBatches > 0);
+  --outputBatches;
+  // Whatever any batch appended leaves now: nothing waits past the end of
+  // the pass that relayed it.
+  WritePendingOutput();
+  // A sender held back for relays that have now left may be read again.
+  if (heldBack && !IsCurrentThread()) wake.Signal();
+}
+
+void CTCPIP::WritePendingOutput() {
+  // Forgetting a failed reader announces its departure, which may append
+  // again: repeat until nothing waits to be offered.
+  while (!pendingWrites.empty()) {
+    std::vector<Socket> offered;
+    offered.swap(pendingWrites);
+    std::vector<Socket> failed;
+    for (Socket s : offered) {
+      const auto it = connections.find(s);
+      if (it == connections.end() || !it->second.pending) continue;
+      if (!OfferOutput(it->second, false)) {
+        Diag("CTCPIP::SendMessageToAll() - send() error %d\n", LastSocketError());
+        failed.push_back(s);
+      }
+    }
+    for (Socket s : failed) ForgetFailedReader(s);
+  }
+}
+
 bool CTCPIP::WriteOutput(Connection& connection) {
+  connection.pending = false;
   const long taken =
       connection.output.Write(connection.socket.Get(), [this](uint64_t origin, size_t n) { SettleBacklog(origin, n); });
   if (taken < 0) return false;

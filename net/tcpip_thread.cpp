@@ -78,6 +78,14 @@ uint32_t CTCPIP::ServerThreadProc() {
 
 bool CTCPIP::ServePass(const std::vector<pollfd>& fds) {
   CMonitorGuard guard(*this);
+  // Arrivals and departures of this pass leave together at its end.
+  BeginOutputBatch();
+  const bool received = ServeReady(fds);
+  EndOutputBatch();
+  return received;
+}
+
+bool CTCPIP::ServeReady(const std::vector<pollfd>& fds) {
   CloseDeferredSockets();
   ForgetOverdueConnections();
   // Writing first frees the buffers that hold senders back.
@@ -107,6 +115,7 @@ int CTCPIP::PrepareServerWait(std::vector<pollfd>& fds) {
   CMonitorGuard guard(*this);
   readySet = readSet;
   fds.clear();
+  heldBack = false;
   for (uint32_t i = 0; i < readySet.fd_count; ++i) {
     const Socket s = readySet.fd_array[i];
     short events = POLLIN;
@@ -115,7 +124,9 @@ int CTCPIP::PrepareServerWait(std::vector<pollfd>& fds) {
       // A sender whose relays still wait for slow readers is read no more
       // until they drain; only the fast sender feels it.
       if (HoldsBack(it->second)) events = 0;
-      if (!it->second.output.Empty()) events |= POLLOUT;
+      heldBack = heldBack || events == 0;
+      // Output not yet offered leaves at the end of the batch that appended it.
+      if (!it->second.output.Empty() && !it->second.pending) events |= POLLOUT;
     }
     fds.push_back({s, events, 0});
   }

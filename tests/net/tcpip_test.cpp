@@ -29,13 +29,15 @@ class Endpoint : public CTCPIP {
   // before its own destruction begins.
   ~Endpoint() override { Stop(); }
   using CTCPIP::SendToServer;
-  // Relays every queued line to all, on behalf of its sender, as the chat
-  // layer of a server does.
+  // Relays every queued line to all, on behalf of its sender, in one batch,
+  // as the chat layer of a server does.
   void RelayQueued() {
+    BeginOutputBatch();
     while (const auto p = packetQueue.Pop()) {
       CPacket relay;
       if (BuildRelay(*p, relay)) SendMessageToAll(relay, p->sourceSerial);
     }
+    EndOutputBatch();
   }
   std::optional<Bytes> Next() {
     const auto p = packetQueue.Pop();
@@ -325,6 +327,31 @@ TEST_F(Transport, RelayFollowsSocketOrderAndDropsAPeerThatStoppedReading) {
   EXPECT_EQ(diag.Count("CTCPIP::SendMessageToAll() - send() error 110\n"), 1);
   EXPECT_EQ(Names().size(), 2u);
   EXPECT_EQ(server.WatchedSocketCount(), 3u);
+}
+
+TEST_F(Transport, BatchedRelaysLeaveTogetherAtTheBatchEnd) {
+  auto p1 = JoinRaw("p1");
+  auto p2 = JoinRaw("p2");
+  ASSERT_EQ(p1.NextMessage(), Whole(Arrival("p2")));
+  const auto table = server.ClientTable();
+  const Socket first = table[0].first;
+  const CPacket a = Says("server", "a"), b = Says("server", "b"), c = Says("server", "c");
+  server.BeginOutputBatch();
+  server.SendMessageToAll(a);
+  server.SendPrivateMessage(c, first);
+  server.SendMessageToAll(b);
+  // Loopback hands sent bytes over within the send: none has been made yet.
+  EXPECT_FALSE(p1.HasData());
+  EXPECT_FALSE(p2.HasData());
+  server.EndOutputBatch();
+  RawPeer& toFirst = table[0].second == "p1" ? p1 : p2;
+  RawPeer& other = &toFirst == &p1 ? p2 : p1;
+  for (const CPacket& m : {a, c, b}) EXPECT_EQ(toFirst.NextMessage(), Whole(m));
+  for (const CPacket& m : {a, b}) EXPECT_EQ(other.NextMessage(), Whole(m));
+  // Outside a batch a send leaves without waiting for one.
+  server.SendMessageToAll(a);
+  EXPECT_EQ(p1.NextMessage(), Whole(a));
+  EXPECT_EQ(p2.NextMessage(), Whole(a));
 }
 
 TEST_F(Transport, RemoveClientByNameIgnoresCase) {
