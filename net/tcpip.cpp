@@ -74,38 +74,35 @@ bool CTCPIP::Connect(const char* address, uint16_t port) {
   assert(!IsCurrentThread());
   // A second connection would orphan the first socket and its thread.
   if (!IsClient() || active) return false;
-  if (clientSocket != INVALID_SOCKET) {
-    CloseSocket(clientSocket);
-    clientSocket = INVALID_SOCKET;
-  }
-  clientSocket = CreateTcpSocket();
-  if (clientSocket == INVALID_SOCKET) {
+  // A socket thread that stopped itself after losing its server must be gone
+  // before its socket is.
+  Wait();
+  clientSocket.Close();
+  UniqueSocket fresh(CreateTcpSocket());
+  if (!fresh.Valid()) {
     Diag("CTCPIP::Connect() - socket() - error : %ld\n", static_cast<long>(LastSocketError()));
     return false;
   }
-  if (!ConnectTo(clientSocket, address, port, limits.connectTimeout)) {
+  if (!ConnectTo(fresh.Get(), address, port, limits.connectTimeout)) {
     Diag("CTCPIP::Connect() - Client failed to connect.\n");
-    CloseSocket(clientSocket);
-    clientSocket = INVALID_SOCKET;
     return false;
   }
-  SetNoDelay(clientSocket);
-  if (!SendWelcomeMessage(clientSocket, nickname.get())) {
+  SetNoDelay(fresh.Get());
+  if (!SendWelcomeMessage(fresh.Get(), nickname.get())) {
     Diag("CTCPIP::Connect() - SendWelcomeMessage() - Welcome message hasn't been sent.\n");
-    CloseSocket(clientSocket);
-    clientSocket = INVALID_SOCKET;
     return false;
   }
   serverStream.clear();
+  mainSocket = fresh.Get();
+  clientSocket.Attach(fresh.Release());
   active = true;
-  mainSocket = clientSocket;
   Start();
   return true;
 }
 
 void CTCPIP::Stop() {
   if (!active) return;
-  if (IsServer() && !IsCurrentThread()) {
+  if (!IsCurrentThread()) {
     // The last notices (departures, the shutdown) get a moment to leave.
     CMonitorGuard guard(*this);
     drainDeadline = std::chrono::steady_clock::now() + limits.closingGrace;
@@ -114,15 +111,16 @@ void CTCPIP::Stop() {
   Close();
   if (IsCurrentThread()) {
     // A client that lost its server: the window may still be sending on the
-    // same socket, so its number stays reserved until Cleanup.
-    ShutdownSocket(mainSocket);
+    // same socket, so its number stays reserved until Cleanup or the next
+    // Connect.
+    clientSocket.Shutdown();
     mainSocket = INVALID_SOCKET;
     return;
   }
   wake.Signal();
   Wait();
-  if (mainSocket != clientSocket) CloseSocket(mainSocket);
-  else ShutdownSocket(mainSocket);
+  if (IsServer()) CloseSocket(mainSocket);
+  else clientSocket.Shutdown();
   mainSocket = INVALID_SOCKET;
 }
 
@@ -139,8 +137,7 @@ void CTCPIP::Cleanup() {
   nickname.reset();
   nicknameLength = 0;
   role.reset();
-  CloseSocket(clientSocket);
-  clientSocket = INVALID_SOCKET;
+  clientSocket.Close();
   // Each connection owns its socket: clearing them closes them.
   connections.clear();
   relayBacklog.clear();

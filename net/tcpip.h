@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "net/clientconnection.h"
 #include "net/outputbuffer.h"
 #include "net/packetqueue.h"
 #include "net/sockets.h"
@@ -41,8 +42,8 @@ struct TransportLimits {
 // StartListening, Connect, Stop and Cleanup; the socket thread runs ThreadProc
 // and the receive handling; the window's poll thread pops the queue and, on
 // the server, relays, routes and removes clients. The send operations may run
-// on any of them: on the server they only append to a connection's output and
-// never wait on a peer; a client's own sends wait at most sendTimeout. An
+// on any of them: they only append to a connection's output and never wait on
+// a peer (the socket thread writes what a socket could not take at once). An
 // output batch is opened and closed on one thread: the poll thread around a
 // dispatch pass, the socket thread around its own pass.
 // Everything the threads share is guarded by the endpoint lock (the CMonitor
@@ -98,7 +99,9 @@ class CTCPIP : public CThread {
 
  protected:
   Socket mainSocket = INVALID_SOCKET;
-  Socket clientSocket = INVALID_SOCKET;
+  // Client role: the connected socket (the one mainSocket names) and what
+  // waits to leave on it.
+  ClientConnection clientSocket;
   bool started = false;
   std::atomic<bool> active{false};
   std::optional<EndpointRole> role;
@@ -110,10 +113,9 @@ class CTCPIP : public CThread {
   SocketSet readSet;
   SocketSet readySet;
 
-  // Client role: one whole message on the connected socket, without the
-  // endpoint lock (the socket thread only receives on it). A message that
-  // could leave only in part ends the connection: the stream behind it would
-  // be cut. False when the message did not leave whole.
+  // Client role: appends one whole message to the connection's output,
+  // without waiting and without the endpoint lock. False, with nothing sent,
+  // when the connection has ended or too much already waits to leave.
   bool SendToServer(const CPacket& packet);
   // True while the identified client on `s` is still the connection that
   // queued a payload (a departure handled late must not remove a newcomer
@@ -136,6 +138,12 @@ class CTCPIP : public CThread {
 
   uint32_t ServerThreadProc();
   uint32_t ClientThreadProc();
+  // The server is gone (it closed, failed, or took nothing for sendTimeout):
+  // the socket thread stops the endpoint and ends.
+  uint32_t LoseServer();
+  // After the client's socket thread's last pass: what waits to leave gets
+  // until drainDeadline (the own departure, at closing).
+  void DrainClientOutput();
   // Sleeps up to ms, returning early when woken (Stop, a socket to release).
   void PassPause(int ms);
   // The sockets a pass waits on and for what; the wait's time limit.

@@ -138,16 +138,11 @@ bool CTCPIP::SendWelcomeMessage(Socket socket, const char* name) {
 }
 
 bool CTCPIP::SendToServer(const CPacket& packet) {
-  if (clientSocket == INVALID_SOCKET) return false;
-  size_t written = 0;
-  if (SendAll(clientSocket, packet.data, packet.length, limits.sendTimeout, written)) return true;
-  const int error = LastSocketError();
-  // Nothing left: the stream is whole, and the line may be tried again. A
-  // message cut short, or a connection that failed, ends the connection; the
-  // socket thread then finds it closed and stops the endpoint.
-  if (written > 0 || error != ETIMEDOUT) ShutdownSocket(clientSocket);
-  errno = error;
-  return false;
+  bool leftWaiting = false;
+  if (!clientSocket.Send(packet.data, packet.length, leftWaiting)) return false;
+  // What the socket did not take, the socket thread writes once it can.
+  if (leftWaiting) wake.Signal();
+  return true;
 }
 
 void CTCPIP::SendPrivateMessage(const CPacket& packet, Socket socket, uint64_t origin) {

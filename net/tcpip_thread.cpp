@@ -252,33 +252,56 @@ void CTCPIP::ForgetOverdueConnections() {
 }
 
 uint32_t CTCPIP::ClientThreadProc() {
+  const Socket s = clientSocket.Get();
   while (active) {
     PassPause(PASS_PAUSE_MS);
     if (!active) break;
-    pollfd fds[2] = {{mainSocket, POLLIN, 0}, {wake.Fd(), POLLIN, 0}};
-    if (WaitReadable(fds, 2, -1) < 0) continue;
-    if (fds[1].revents != 0) {
-      wake.Drain();
-      continue;
-    }
+    // Bytes waiting to leave: watch for room, and wake at their send limit.
+    const int stall = clientSocket.MillisecondsToStall(limits.sendTimeout);
+    const short events = static_cast<short>(stall >= 0 ? POLLIN | POLLOUT : POLLIN);
+    pollfd fds[2] = {{s, events, 0}, {wake.Fd(), POLLIN, 0}};
+    if (WaitForEvents(fds, 2, stall) < 0) continue;
+    if (fds[1].revents != 0) wake.Drain();
+    if (!active) break;
+    if ((fds[0].revents & POLLOUT) != 0 && !clientSocket.WriteWaiting()) return LoseServer();
+    if (clientSocket.MillisecondsToStall(limits.sendTimeout) == 0) return LoseServer();
+    if ((fds[0].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
     // Everything waiting is taken each pass, one receive at a time, so that
     // a client keeps up with a server relaying several senders at once.
     for (size_t taken = 0; taken < CLIENT_PASS_READ_LIMIT;) {
       uint8_t InData[RECEIVE_SIZE];
-      const long n = ReceiveSome(mainSocket, InData, sizeof InData);
+      const long n = ReceiveSome(s, InData, sizeof InData);
       if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
-      if (n <= 0) {
-        // An orderly close is as final as a failure: the server is gone.
-        Diag("CTCPIP::ThreadProc() - recv() - Server deconnected.\n");
-        Stop();
-        return 1;
-      }
+      // An orderly close is as final as a failure: the server is gone.
+      if (n <= 0) return LoseServer();
       HandleServerBytes(InData, static_cast<size_t>(n));
       taken += static_cast<size_t>(n);
     }
   }
+  DrainClientOutput();
   return 0;
 }
+
+uint32_t CTCPIP::LoseServer() {
+  Diag("CTCPIP::ThreadProc() - recv() - Server deconnected.\n");
+  Stop();
+  return 1;
+}
+
+void CTCPIP::DrainClientOutput() {
+  Clock::time_point deadline;
+  {
+    CMonitorGuard guard(*this);
+    deadline = drainDeadline;
+  }
+  pollfd p{clientSocket.Get(), POLLOUT, 0};
+  while (clientSocket.HasOutput()) {
+    const int64_t left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0 || WaitForEvents(&p, 1, static_cast<int>(left)) <= 0) return;
+    if (!clientSocket.WriteWaiting()) return;
+  }
+}
+
 void CTCPIP::HandleServerBytes(const uint8_t* bytes, size_t n) {
   serverStream.insert(serverStream.end(), bytes, bytes + n);
   CutMessages(serverStream, false, [&](const uint8_t* block, uint16_t length) {
