@@ -44,28 +44,25 @@ bool CTCPIP::Startup(uint16_t _Type, const char* nickname) {
 void CTCPIP::StartListening(uint16_t port) {
   assert(!IsCurrentThread());
   if (!IsServer() || active || !started) return;
-  mainSocket = CreateTcpSocket();
-  if (mainSocket == INVALID_SOCKET) {
+  UniqueSocket listener(CreateTcpSocket());
+  if (!listener.Valid()) {
     Diag("CTCPIP::StartListening - socket() - error : %ld\n", static_cast<long>(LastSocketError()));
     return;
   }
   // Lets a restarted server take its port back while old connections linger
   // in TIME_WAIT; a port another program listens on is still refused.
   const int on = 1;
-  setsockopt(mainSocket, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  if (!BindAnyAddress(mainSocket, port)) {
+  setsockopt(listener.Get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  if (!BindAnyAddress(listener.Get(), port)) {
     Diag("CTCPIP::StartListening - bind() - failed\n");
-    CloseSocket(mainSocket);
-    mainSocket = INVALID_SOCKET;
     return;
   }
-  if (!ListenOn(mainSocket, 5)) {
+  if (!ListenOn(listener.Get(), 5)) {
     Diag("CTCPIP::StartListening - listen() - Can't listening on socket\n");
-    CloseSocket(mainSocket);
-    mainSocket = INVALID_SOCKET;
     return;
   }
-  listeningPort = LocalPort(mainSocket);
+  listeningPort = LocalPort(listener.Get());
+  mainSocket = std::move(listener);
   active = true;
   Start();
 }
@@ -93,7 +90,6 @@ bool CTCPIP::Connect(const char* address, uint16_t port) {
     return false;
   }
   serverStream.clear();
-  mainSocket = fresh.Get();
   clientSocket.Attach(fresh.Release());
   active = true;
   Start();
@@ -114,14 +110,12 @@ void CTCPIP::Stop() {
     // same socket, so its number stays reserved until Cleanup or the next
     // Connect.
     clientSocket.Shutdown();
-    mainSocket = INVALID_SOCKET;
     return;
   }
   wake.Signal();
   Wait();
-  if (IsServer()) CloseSocket(mainSocket);
-  else clientSocket.Shutdown();
-  mainSocket = INVALID_SOCKET;
+  mainSocket.Reset();
+  clientSocket.Shutdown();
 }
 
 void CTCPIP::Cleanup() {
@@ -138,15 +132,10 @@ void CTCPIP::Cleanup() {
   nicknameLength = 0;
   role.reset();
   clientSocket.Close();
-  // Each connection owns its socket: clearing them closes them.
-  connections.clear();
-  relayBacklog.clear();
-  pendingWrites.clear();
-  heldBack = false;
+  connections.Clear();
   clientTable.clear();
   readSet.Reset();
   readySet.Reset();
-  CloseDeferredSockets();
   serverStream.clear();
   packetQueue.Clear();
   listeningPort = 0;
