@@ -8,6 +8,7 @@
 
 #include <poll.h>
 
+#include <cassert>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -59,7 +60,10 @@ class ServerConnections {
   bool Queue(Socket s, const CPacket& packet, uint64_t origin);
   // While any batch is open, appended output waits for a batch's end.
   void BeginBatch() { ++batches; }
-  void EndBatch() { --batches; }
+  void EndBatch() {
+    assert(batches > 0);
+    --batches;
+  }
   // Offers every output appended in a batch to its socket, once each; the
   // connections that failed, for the owner to forget (which may append
   // departures: call again until none fail).
