@@ -5,9 +5,12 @@
 #include <thread>
 
 void DrainQueue(CJaseloNetwork& network, ChatEvent& event, const EventHandler& handler) {
+  // Everything the pass relays leaves at its end, one write per reader.
+  network.BeginOutputBatch();
   while (network.ProcessPacketInQueue(event)) {
     if (handler) handler(event);
   }
+  network.EndOutputBatch();
 }
 
 void RunPollLoop(const std::atomic<bool>& running, const std::function<void()>& pass) {

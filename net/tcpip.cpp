@@ -44,28 +44,25 @@ bool CTCPIP::Startup(uint16_t _Type, const char* nickname) {
 void CTCPIP::StartListening(uint16_t port) {
   assert(!IsCurrentThread());
   if (!IsServer() || active || !started) return;
-  mainSocket = CreateTcpSocket();
-  if (mainSocket == INVALID_SOCKET) {
+  UniqueSocket listener(CreateTcpSocket());
+  if (!listener.Valid()) {
     Diag("CTCPIP::StartListening - socket() - error : %ld\n", static_cast<long>(LastSocketError()));
     return;
   }
   // Lets a restarted server take its port back while old connections linger
   // in TIME_WAIT; a port another program listens on is still refused.
   const int on = 1;
-  setsockopt(mainSocket, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  if (!BindAnyAddress(mainSocket, port)) {
+  setsockopt(listener.Get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  if (!BindAnyAddress(listener.Get(), port)) {
     Diag("CTCPIP::StartListening - bind() - failed\n");
-    CloseSocket(mainSocket);
-    mainSocket = INVALID_SOCKET;
     return;
   }
-  if (!ListenOn(mainSocket, 5)) {
+  if (!ListenOn(listener.Get(), 5)) {
     Diag("CTCPIP::StartListening - listen() - Can't listening on socket\n");
-    CloseSocket(mainSocket);
-    mainSocket = INVALID_SOCKET;
     return;
   }
-  listeningPort = LocalPort(mainSocket);
+  listeningPort = LocalPort(listener.Get());
+  mainSocket = std::move(listener);
   active = true;
   Start();
 }
@@ -74,38 +71,34 @@ bool CTCPIP::Connect(const char* address, uint16_t port) {
   assert(!IsCurrentThread());
   // A second connection would orphan the first socket and its thread.
   if (!IsClient() || active) return false;
-  if (clientSocket != INVALID_SOCKET) {
-    CloseSocket(clientSocket);
-    clientSocket = INVALID_SOCKET;
-  }
-  clientSocket = CreateTcpSocket();
-  if (clientSocket == INVALID_SOCKET) {
+  // A socket thread that stopped itself after losing its server must be gone
+  // before its socket is.
+  Wait();
+  clientSocket.Close();
+  UniqueSocket fresh(CreateTcpSocket());
+  if (!fresh.Valid()) {
     Diag("CTCPIP::Connect() - socket() - error : %ld\n", static_cast<long>(LastSocketError()));
     return false;
   }
-  if (!ConnectTo(clientSocket, address, port, limits.connectTimeout)) {
+  if (!ConnectTo(fresh.Get(), address, port, limits.connectTimeout)) {
     Diag("CTCPIP::Connect() - Client failed to connect.\n");
-    CloseSocket(clientSocket);
-    clientSocket = INVALID_SOCKET;
     return false;
   }
-  SetNoDelay(clientSocket);
-  if (!SendWelcomeMessage(clientSocket, nickname.get())) {
+  SetNoDelay(fresh.Get());
+  if (!SendWelcomeMessage(fresh.Get(), nickname.get())) {
     Diag("CTCPIP::Connect() - SendWelcomeMessage() - Welcome message hasn't been sent.\n");
-    CloseSocket(clientSocket);
-    clientSocket = INVALID_SOCKET;
     return false;
   }
   serverStream.clear();
+  clientSocket.Attach(fresh.Release());
   active = true;
-  mainSocket = clientSocket;
   Start();
   return true;
 }
 
 void CTCPIP::Stop() {
   if (!active) return;
-  if (IsServer() && !IsCurrentThread()) {
+  if (!IsCurrentThread()) {
     // The last notices (departures, the shutdown) get a moment to leave.
     CMonitorGuard guard(*this);
     drainDeadline = std::chrono::steady_clock::now() + limits.closingGrace;
@@ -114,16 +107,15 @@ void CTCPIP::Stop() {
   Close();
   if (IsCurrentThread()) {
     // A client that lost its server: the window may still be sending on the
-    // same socket, so its number stays reserved until Cleanup.
-    ShutdownSocket(mainSocket);
-    mainSocket = INVALID_SOCKET;
+    // same socket, so its number stays reserved until Cleanup or the next
+    // Connect.
+    clientSocket.Shutdown();
     return;
   }
   wake.Signal();
   Wait();
-  if (mainSocket != clientSocket) CloseSocket(mainSocket);
-  else ShutdownSocket(mainSocket);
-  mainSocket = INVALID_SOCKET;
+  mainSocket.Reset();
+  clientSocket.Shutdown();
 }
 
 void CTCPIP::Cleanup() {
@@ -139,15 +131,11 @@ void CTCPIP::Cleanup() {
   nickname.reset();
   nicknameLength = 0;
   role.reset();
-  CloseSocket(clientSocket);
-  clientSocket = INVALID_SOCKET;
-  // Each connection owns its socket: clearing them closes them.
-  connections.clear();
-  relayBacklog.clear();
+  clientSocket.Close();
+  connections.Clear();
   clientTable.clear();
   readSet.Reset();
   readySet.Reset();
-  CloseDeferredSockets();
   serverStream.clear();
   packetQueue.Clear();
   listeningPort = 0;

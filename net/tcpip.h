@@ -1,7 +1,9 @@
 #pragma once
 // One TCP endpoint over IPv4, in the server or the client role, with its own
 // socket thread (the CThread base) and its own endpoint lock (the CMonitor
-// base of that). The server keeps the table of identified clients.
+// base of that). The server keeps the table of identified clients; its
+// watched connections are a ServerConnections, the client's connection a
+// ClientConnection, both owned here.
 
 #include <atomic>
 #include <chrono>
@@ -12,39 +14,29 @@
 #include <string>
 #include <vector>
 
-#include "net/outputbuffer.h"
+#include "net/clientconnection.h"
 #include "net/packetqueue.h"
+#include "net/serverconnections.h"
 #include "net/sockets.h"
 #include "net/socketset.h"
 #include "net/thread.h"
+#include "net/transportlimits.h"
 #include "protocol/headers.h"
 #include "protocol/packet.h"
 
-// Bounds on how long the network may hold anybody up, and on what a server
-// keeps for its readers. Tests shorten them.
-struct TransportLimits {
-  std::chrono::milliseconds identifyTimeout{10000};  // newcomer to send its welcome
-  std::chrono::milliseconds sendTimeout{5000};       // a peer to take anything while bytes wait for it
-  std::chrono::milliseconds connectTimeout{10000};   // a server to answer a connect
-  int acceptedSendBuffer = 0;                        // SO_SNDBUF of accepted sockets; 0 keeps the system's
-  // Unsent bytes a connection may hold before it counts as a reader that
-  // cannot keep up: a burst of 20 full lines from a dozen others.
-  size_t outputLimit = 256 * 1024;
-  // A sender whose relays wait unsent beyond this, over all buffers, is not
-  // read until they drain: TCP then pushes back on that sender alone.
-  size_t senderBacklogLimit = 64 * 1024;
-  // At Stop, how long the last notices may take to leave.
-  std::chrono::milliseconds closingGrace{1000};
-};
-
 // Threads. The UI thread (or a tool's main thread) calls Startup,
-// StartListening, Connect, Stop and Cleanup; the socket thread runs ThreadProc
-// and the receive handling; the window's poll thread pops the queue and, on
-// the server, relays, routes and removes clients. The send operations may run
-// on any of them: on the server they only append to a connection's output and
-// never wait on a peer; a client's own sends wait at most sendTimeout.
-// Everything the threads share is guarded by the endpoint lock (the CMonitor
-// base), except the atomics below and the packet queue, which has its own.
+// StartListening, Connect, Stop and Cleanup; the client's socket thread also
+// calls Stop when it loses its server. The socket thread runs ThreadProc: the
+// waiting, accepting and receiving, and the receive handling (which tests and
+// fuzzers may also drive without a socket thread). The window's poll thread
+// pops the queue and, on the server, relays, routes and removes clients. The
+// send operations may run on any of them: they only append to a connection's
+// output and never wait on a peer (the socket thread writes what a socket
+// could not take at once). An output batch is opened and closed on one
+// thread: the poll thread around a dispatch pass, the socket thread around
+// its own pass. Everything the threads share is guarded by the endpoint lock
+// (the CMonitor base), except the atomics below and the packet queue and the
+// client's connection, which have locks of their own.
 class CTCPIP : public CThread {
  public:
   CTCPIP();
@@ -65,6 +57,12 @@ class CTCPIP : public CThread {
   void SendPrivateMessage(const CPacket& packet, Socket socket, uint64_t origin = 0);
   void SendMessageToAll(const CPacket& packet, uint64_t origin = 0);
   void RemoveClientByName(const char* nickname);
+
+  // Server role: what the sends append while a batch is open waits for the
+  // batch's end and then leaves with one write per reader, however many
+  // messages the pass relayed. Outside any batch every send writes at once.
+  void BeginOutputBatch();
+  void EndOutputBatch();
 
   void SetLimits(const TransportLimits& limits) { this->limits = limits; }
   // The port actually bound (useful after listening on port 0).
@@ -89,8 +87,11 @@ class CTCPIP : public CThread {
   void HandleServerBytes(const uint8_t* bytes, size_t n);
 
  protected:
-  Socket mainSocket = INVALID_SOCKET;
-  Socket clientSocket = INVALID_SOCKET;
+  // The listening socket (server role). The client role's socket thread
+  // waits on clientSocket instead.
+  UniqueSocket mainSocket;
+  // Client role: the connected socket and what waits to leave on it.
+  ClientConnection clientSocket;
   bool started = false;
   std::atomic<bool> active{false};
   std::optional<EndpointRole> role;
@@ -102,10 +103,9 @@ class CTCPIP : public CThread {
   SocketSet readSet;
   SocketSet readySet;
 
-  // Client role: one whole message on the connected socket, without the
-  // endpoint lock (the socket thread only receives on it). A message that
-  // could leave only in part ends the connection: the stream behind it would
-  // be cut. False when the message did not leave whole.
+  // Client role: appends one whole message to the connection's output,
+  // without waiting and without the endpoint lock. False, with nothing sent,
+  // when the connection has ended or too much already waits to leave.
   bool SendToServer(const CPacket& packet);
   // True while the identified client on `s` is still the connection that
   // queued a payload (a departure handled late must not remove a newcomer
@@ -113,20 +113,14 @@ class CTCPIP : public CThread {
   bool IsSameConnection(Socket s, uint64_t serial);
 
  private:
-  // What the server knows of each watched connection besides its table entry.
-  struct Connection {
-    UniqueSocket socket;
-    std::vector<uint8_t> stream;  // received bytes not yet cut into messages
-    OutputBuffer output;          // messages for it that its socket has not taken yet
-    std::chrono::steady_clock::time_point acceptedAt;
-    // When it last took bytes, or when bytes began to wait for it.
-    std::chrono::steady_clock::time_point lastProgress;
-    bool departed = false;  // its own departure is already queued
-    uint64_t serial = 0;    // tells this connection from a later one on the same number
-  };
-
   uint32_t ServerThreadProc();
   uint32_t ClientThreadProc();
+  // The server is gone (it closed, failed, or took nothing for sendTimeout):
+  // the socket thread stops the endpoint and ends.
+  uint32_t LoseServer();
+  // After the client's socket thread's last pass: what waits to leave gets
+  // until drainDeadline (the own departure, at closing).
+  void DrainClientOutput();
   // Sleeps up to ms, returning early when woken (Stop, a socket to release).
   void PassPause(int ms);
   // The sockets a pass waits on and for what; the wait's time limit.
@@ -134,6 +128,7 @@ class CTCPIP : public CThread {
   // Under the lock: writes, accepts and receives what the wait found ready;
   // false when nothing was readable.
   bool ServePass(const std::vector<pollfd>& fds);
+  bool ServeReady(const std::vector<pollfd>& fds);
   void AcceptNewcomer();
   void ReceiveFromConnection(Socket s);
   // Cuts every complete message from the front of a stream and handles it.
@@ -144,19 +139,12 @@ class CTCPIP : public CThread {
   void QueuePayload(const uint8_t* payload, uint16_t n, Socket socket);
   // Server: the name a welcome may take, or false.
   bool AcceptableName(const std::string& name) const;
-  int MillisecondsToNextDeadline() const;
+  bool Identified(Socket s) const { return clientTable.count(s) != 0; }
   // Newcomers that never identified themselves, and readers that took
   // nothing for sendTimeout while bytes waited for them.
   void ForgetOverdueConnections();
-  // Appends a message to a connection's output and writes what its socket
-  // takes at once. False when the connection has to go: it failed, or holds
-  // more than a reader that keeps up ever would.
-  bool QueueOutput(Socket s, const CPacket& packet, uint64_t origin);
-  // Writes a connection's waiting output; false when the connection failed.
-  bool WriteOutput(Connection& connection);
-  // A message relayed for `origin` has left, or will never leave.
-  void SettleBacklog(uint64_t origin, size_t n);
-  bool HoldsBack(const Connection& connection) const;
+  // Writes what the batches appended; readers that failed are forgotten.
+  void WritePendingOutput();
   // After the socket thread's last pass: the notices still waiting get until
   // drainDeadline to leave.
   void DrainOutput();
@@ -169,21 +157,12 @@ class CTCPIP : public CThread {
   void ForgetFailedReader(Socket s);
   // Takes a connection out of every server structure and releases its socket.
   void DropConnection(Socket s);
-  // Closing a descriptor another thread may be polling would let its number
-  // be reused under that thread: other threads only shut it down and leave
-  // the close to the socket thread.
-  void ReleaseSocket(UniqueSocket socket);
-  void CloseDeferredSockets();
 
   TransportLimits limits;
   std::atomic<uint16_t> listeningPort{0};
-  std::map<Socket, Connection> connections;
-  uint64_t nextSerial = 1;
-  // Bytes of each sender's relays that wait unsent, by connection serial.
-  std::map<uint64_t, size_t> relayBacklog;
   std::chrono::steady_clock::time_point drainDeadline{};
-  bool polling = false;  // the server's socket thread may be waiting on its sockets
-  std::vector<UniqueSocket> deferredClose;
   std::vector<uint8_t> serverStream;  // client role: bytes from the server not yet cut
   WakeEvent wake;
+  // Server role: the watched connections, their streams and outputs.
+  ServerConnections connections{limits, wake, [this] { return IsCurrentThread(); }};
 };

@@ -3,6 +3,7 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <cassert>
 #include <cerrno>
 #include <cstring>
 
@@ -62,13 +63,13 @@ void CTCPIP::QueuePayload(const uint8_t* payload, uint16_t n, Socket socket) {
   // connection so the chat layer can check the nickname a line states.
   const auto entry = clientTable.find(socket);
   if (entry == clientTable.end()) return;
-  auto connection = connections.find(socket);
-  if (connection == connections.end()) return;
+  ServerConnections::Connection* connection = connections.Find(socket);
+  if (connection == nullptr) return;
   // Whoever has said goodbye says nothing more: a line queued after its
   // sender's departure would reach the others after that departure.
-  if (connection->second.departed) return;
-  if (IsOwnDeparture(payload, n, entry->second)) connection->second.departed = true;
-  packetQueue.Push(payload, n, socket, entry->second, connection->second.serial);
+  if (connection->departed) return;
+  if (IsOwnDeparture(payload, n, entry->second)) connection->departed = true;
+  packetQueue.Push(payload, n, socket, entry->second, connection->serial);
 }
 
 void CTCPIP::ProcessWelcomeData(const uint8_t* payload, uint16_t n, Socket socket) {
@@ -137,21 +138,16 @@ bool CTCPIP::SendWelcomeMessage(Socket socket, const char* name) {
 }
 
 bool CTCPIP::SendToServer(const CPacket& packet) {
-  if (clientSocket == INVALID_SOCKET) return false;
-  size_t written = 0;
-  if (SendAll(clientSocket, packet.data, packet.length, limits.sendTimeout, written)) return true;
-  const int error = LastSocketError();
-  // Nothing left: the stream is whole, and the line may be tried again. A
-  // message cut short, or a connection that failed, ends the connection; the
-  // socket thread then finds it closed and stops the endpoint.
-  if (written > 0 || error != ETIMEDOUT) ShutdownSocket(clientSocket);
-  errno = error;
-  return false;
+  bool leftWaiting = false;
+  if (!clientSocket.Send(packet.data, packet.length, leftWaiting)) return false;
+  // What the socket did not take, the socket thread writes once it can.
+  if (leftWaiting) wake.Signal();
+  return true;
 }
 
 void CTCPIP::SendPrivateMessage(const CPacket& packet, Socket socket, uint64_t origin) {
   CMonitorGuard guard(*this);
-  if (!QueueOutput(socket, packet, origin)) {
+  if (!connections.Queue(socket, packet, origin)) {
     Diag("CTCPIP::SendPrivateMessage() - send() error %d\n", LastSocketError());
     ForgetFailedReader(socket);
   }
@@ -161,7 +157,7 @@ void CTCPIP::SendMessageToAll(const CPacket& packet, uint64_t origin) {
   CMonitorGuard guard(*this);
   std::vector<Socket> failed;
   for (const auto& [s, name] : clientTable) {
-    if (!QueueOutput(s, packet, origin)) {
+    if (!connections.Queue(s, packet, origin)) {
       Diag("CTCPIP::SendMessageToAll() - send() error %d\n", LastSocketError());
       failed.push_back(s);
     }
@@ -170,44 +166,29 @@ void CTCPIP::SendMessageToAll(const CPacket& packet, uint64_t origin) {
   for (Socket s : failed) ForgetFailedReader(s);
 }
 
-bool CTCPIP::QueueOutput(Socket s, const CPacket& packet, uint64_t origin) {
-  const auto it = connections.find(s);
-  if (it == connections.end()) return true;  // already on its way out
-  Connection& connection = it->second;
-  const bool wasEmpty = connection.output.Empty();
-  connection.output.Append(packet.data, packet.length, origin);
-  if (origin != 0) relayBacklog[origin] += packet.length;
-  if (wasEmpty) connection.lastProgress = std::chrono::steady_clock::now();
-  // Whatever the socket takes now leaves now; a burst must not wait for the
-  // socket thread's next pass while the kernel has room for it.
-  if (!WriteOutput(connection)) return false;
-  if (connection.output.Size() > limits.outputLimit) {
-    errno = ENOBUFS;
-    return false;
+void CTCPIP::BeginOutputBatch() {
+  CMonitorGuard guard(*this);
+  connections.BeginBatch();
+}
+
+void CTCPIP::EndOutputBatch() {
+  CMonitorGuard guard(*this);
+  connections.EndBatch();
+  // Whatever any batch appended leaves now: nothing waits past the end of
+  // the pass that relayed it.
+  WritePendingOutput();
+  connections.WakeHeldBack();
+}
+
+void CTCPIP::WritePendingOutput() {
+  // Forgetting a failed reader announces its departure, which may append
+  // again: repeat until nothing fails.
+  for (std::vector<Socket> failed = connections.WritePending(); !failed.empty(); failed = connections.WritePending()) {
+    for (Socket s : failed) {
+      Diag("CTCPIP::SendMessageToAll() - send() error %d\n", LastSocketError());
+      ForgetFailedReader(s);
+    }
   }
-  // What the socket did not take, the socket thread writes once it can.
-  if (wasEmpty && !connection.output.Empty()) wake.Signal();
-  return true;
-}
-
-bool CTCPIP::WriteOutput(Connection& connection) {
-  const long taken =
-      connection.output.Write(connection.socket.Get(), [this](uint64_t origin, size_t n) { SettleBacklog(origin, n); });
-  if (taken < 0) return false;
-  if (taken > 0) connection.lastProgress = std::chrono::steady_clock::now();
-  return true;
-}
-
-void CTCPIP::SettleBacklog(uint64_t origin, size_t n) {
-  const auto it = relayBacklog.find(origin);
-  if (it == relayBacklog.end()) return;
-  it->second -= std::min(it->second, n);
-  if (it->second == 0) relayBacklog.erase(it);
-}
-
-bool CTCPIP::HoldsBack(const Connection& connection) const {
-  const auto it = relayBacklog.find(connection.serial);
-  return it != relayBacklog.end() && it->second > limits.senderBacklogLimit;
 }
 
 void CTCPIP::RemoveClientByName(const char* name) {
@@ -223,10 +204,10 @@ void CTCPIP::RemoveClientByName(const char* name) {
 
 void CTCPIP::ForgetConnection(Socket s) {
   CMonitorGuard guard(*this);
-  const auto connection = connections.find(s);
+  const ServerConnections::Connection* connection = connections.Find(s);
   const auto entry = clientTable.find(s);
-  if (connection == connections.end() && entry == clientTable.end()) return;
-  const bool departed = connection != connections.end() && connection->second.departed;
+  if (connection == nullptr && entry == clientTable.end()) return;
+  const bool departed = connection != nullptr && connection->departed;
   const std::string name = entry != clientTable.end() ? entry->second : std::string();
   const bool known = entry != clientTable.end();
   DropConnection(s);
@@ -235,35 +216,19 @@ void CTCPIP::ForgetConnection(Socket s) {
 }
 
 void CTCPIP::ForgetFailedReader(Socket s) {
-  const auto it = connections.find(s);
-  if (it != connections.end()) ResetOnClose(it->second.socket.Get());
+  if (const ServerConnections::Connection* connection = connections.Find(s)) ResetOnClose(connection->socket.Get());
   ForgetConnection(s);
 }
 
 void CTCPIP::DropConnection(Socket s) {
   clientTable.erase(s);
   readSet.Remove(s);
-  const auto it = connections.find(s);
-  if (it == connections.end()) return;
-  // What waited for this reader will never leave: its senders owe nothing for it.
-  it->second.output.ForEachHeld([this](uint64_t origin, size_t n) { SettleBacklog(origin, n); });
-  UniqueSocket socket = std::move(it->second.socket);
-  connections.erase(it);
-  ReleaseSocket(std::move(socket));
+  connections.Drop(s);
 }
 
 bool CTCPIP::IsSameConnection(Socket s, uint64_t serial) {
   CMonitorGuard guard(*this);
-  const auto connection = connections.find(s);
-  const uint64_t current = connection != connections.end() ? connection->second.serial : 0;
-  return clientTable.count(s) != 0 && current == serial;
+  const ServerConnections::Connection* connection = connections.Find(s);
+  const uint64_t current = connection != nullptr ? connection->serial : 0;
+  return Identified(s) && current == serial;
 }
-
-void CTCPIP::ReleaseSocket(UniqueSocket socket) {
-  if (IsCurrentThread() || !polling) return;  // closed here, as `socket` goes
-  ShutdownSocket(socket.Get());
-  deferredClose.push_back(std::move(socket));
-  wake.Signal();
-}
-
-void CTCPIP::CloseDeferredSockets() { deferredClose.clear(); }

@@ -3,6 +3,7 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <cassert>
 #include <cerrno>
 #include <thread>
 
@@ -45,11 +46,12 @@ void CTCPIP::CutMessages(std::vector<uint8_t>& stream, bool toServer, Handle han
 }
 
 uint32_t CTCPIP::ServerThreadProc() {
+  assert(IsCurrentThread());
   {
     CMonitorGuard guard(*this);
     readSet.Reset();
-    readSet.Add(mainSocket);
-    polling = true;
+    readSet.Add(mainSocket.Get());
+    connections.SetPolling(true);
   }
   std::vector<pollfd> fds;
   while (active) {
@@ -71,20 +73,29 @@ uint32_t CTCPIP::ServerThreadProc() {
   }
   DrainOutput();
   CMonitorGuard guard(*this);
-  CloseDeferredSockets();
-  polling = false;
+  connections.CloseDeferred();
+  connections.SetPolling(false);
   return 0;
 }
 
 bool CTCPIP::ServePass(const std::vector<pollfd>& fds) {
+  assert(IsCurrentThread());
   CMonitorGuard guard(*this);
-  CloseDeferredSockets();
+  // Arrivals and departures of this pass leave together at its end.
+  BeginOutputBatch();
+  const bool received = ServeReady(fds);
+  EndOutputBatch();
+  return received;
+}
+
+bool CTCPIP::ServeReady(const std::vector<pollfd>& fds) {
+  connections.CloseDeferred();
   ForgetOverdueConnections();
   // Writing first frees the buffers that hold senders back.
   for (size_t i = 0; i + 1 < fds.size(); ++i) {
     if ((fds[i].revents & (POLLOUT | POLLERR | POLLHUP)) == 0) continue;
-    const auto it = connections.find(fds[i].fd);
-    if (it != connections.end() && !it->second.output.Empty() && !WriteOutput(it->second)) {
+    ServerConnections::Connection* connection = connections.Find(fds[i].fd);
+    if (connection != nullptr && !connection->output.Empty() && !connections.Write(*connection)) {
       Diag("CTCPIP::SendMessageToAll() - send() error %d\n", LastSocketError());
       ForgetFailedReader(fds[i].fd);
     }
@@ -96,58 +107,46 @@ bool CTCPIP::ServePass(const std::vector<pollfd>& fds) {
   }
   std::sort(readySet.fd_array, readySet.fd_array + readySet.fd_count);
   if (readySet.fd_count == 0) return false;
-  if (readySet.Contains(mainSocket)) AcceptNewcomer();
+  if (readySet.Contains(mainSocket.Get())) AcceptNewcomer();
   for (uint32_t i = 0; i < readySet.fd_count; ++i) {
-    if (readySet.fd_array[i] != mainSocket) ReceiveFromConnection(readySet.fd_array[i]);
+    if (readySet.fd_array[i] != mainSocket.Get()) ReceiveFromConnection(readySet.fd_array[i]);
   }
   return true;
 }
 
 int CTCPIP::PrepareServerWait(std::vector<pollfd>& fds) {
+  assert(IsCurrentThread());
   CMonitorGuard guard(*this);
   readySet = readSet;
   fds.clear();
+  connections.BeginWait();
   for (uint32_t i = 0; i < readySet.fd_count; ++i) {
     const Socket s = readySet.fd_array[i];
-    short events = POLLIN;
-    const auto it = connections.find(s);
-    if (it != connections.end()) {
-      // A sender whose relays still wait for slow readers is read no more
-      // until they drain; only the fast sender feels it.
-      if (HoldsBack(it->second)) events = 0;
-      if (!it->second.output.Empty()) events |= POLLOUT;
-    }
-    fds.push_back({s, events, 0});
+    fds.push_back({s, connections.WaitEvents(s), 0});
   }
   fds.push_back({wake.Fd(), POLLIN, 0});
-  return MillisecondsToNextDeadline();
+  return connections.MillisecondsToNextDeadline([this](Socket s) { return Identified(s); });
 }
 
 void CTCPIP::DrainOutput() {
+  assert(IsCurrentThread());
   std::vector<pollfd> fds;
   for (;;) {
     int64_t left = 0;
     {
       CMonitorGuard guard(*this);
       left = std::chrono::ceil<std::chrono::milliseconds>(drainDeadline - Clock::now()).count();
-      fds.clear();
-      for (auto& [s, connection] : connections) {
-        if (!connection.output.Empty()) fds.push_back({s, POLLOUT, 0});
-      }
+      connections.WaitingOutputs(fds);
     }
     if (left <= 0 || fds.empty() || WaitForEvents(fds.data(), fds.size(), static_cast<int>(left)) <= 0) return;
     CMonitorGuard guard(*this);
-    for (const pollfd& p : fds) {
-      const auto it = connections.find(p.fd);
-      if (p.revents == 0 || it == connections.end()) continue;
-      // A reader that failed now is left to the close that follows.
-      if (!WriteOutput(it->second)) it->second.output = OutputBuffer();
-    }
+    connections.WriteWhereReady(fds);
   }
 }
 
 void CTCPIP::AcceptNewcomer() {
-  const Socket s = AcceptConnection(mainSocket);
+  assert(IsCurrentThread());
+  const Socket s = AcceptConnection(mainSocket.Get());
   if (s == INVALID_SOCKET) {
     Diag("CTCPIP::ThreadProc() - accept() - error %d\n", LastSocketError());
     return;
@@ -163,20 +162,13 @@ void CTCPIP::AcceptNewcomer() {
 bool CTCPIP::AdoptConnection(Socket s) {
   CMonitorGuard guard(*this);
   if (!readSet.Add(s)) return false;
-  SetNoDelay(s);
-  if (limits.acceptedSendBuffer > 0) {
-    setsockopt(s, SOL_SOCKET, SO_SNDBUF, &limits.acceptedSendBuffer, sizeof limits.acceptedSendBuffer);
-  }
-  Connection& connection = connections[s];
-  connection.socket.Reset(s);
-  connection.acceptedAt = Clock::now();
-  connection.serial = nextSerial++;
+  connections.Adopt(s);
   return true;
 }
 
 void CTCPIP::ReceiveFromConnection(Socket s) {
-  auto it = connections.find(s);
-  if (it == connections.end()) return;  // forgotten earlier in this pass
+  assert(IsCurrentThread());
+  if (connections.Find(s) == nullptr) return;  // forgotten earlier in this pass
   uint8_t InData[RECEIVE_SIZE];
   const long n = ReceiveSome(s, InData, sizeof InData);
   if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
@@ -189,50 +181,31 @@ void CTCPIP::ReceiveFromConnection(Socket s) {
 
 void CTCPIP::HandleReceivedBytes(Socket s, const uint8_t* bytes, size_t n) {
   CMonitorGuard guard(*this);
-  auto it = connections.find(s);
-  if (it == connections.end()) return;
-  it->second.stream.insert(it->second.stream.end(), bytes, bytes + n);
+  ServerConnections::Connection* connection = connections.Find(s);
+  if (connection == nullptr) return;
+  connection->stream.insert(connection->stream.end(), bytes, bytes + n);
   // Cut from a moved-out stream: handling a block may forget this very
-  // connection, and with it the map entry.
-  std::vector<uint8_t> stream = std::move(it->second.stream);
+  // connection, and with it the entry.
+  std::vector<uint8_t> stream = std::move(connection->stream);
   bool alive = true;
   CutMessages(stream, true, [&](const uint8_t* block, uint16_t length) {
     HandleServerBlock(s, block, length);
-    alive = connections.count(s) != 0;
+    alive = connections.Find(s) != nullptr;
     return alive;
   });
-  if (alive) connections[s].stream = std::move(stream);
+  if (alive) connections.Find(s)->stream = std::move(stream);
 }
 
 void CTCPIP::HandleServerBlock(Socket s, const uint8_t* block, uint16_t n) {
-  const bool identified = clientTable.count(s) != 0;
+  const bool identified = Identified(s);
   ProcessIncomingData(block, n, s);
   // The first message must identify the connection; anything else ends it.
-  if (!identified && clientTable.count(s) == 0) ForgetConnection(s);
-}
-
-int CTCPIP::MillisecondsToNextDeadline() const {
-  int best = -1;
-  const auto now = Clock::now();
-  const auto consider = [&](Clock::time_point deadline) {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
-    const int ms = static_cast<int>(std::max<int64_t>(0, left.count()));
-    if (best < 0 || ms < best) best = ms;
-  };
-  for (const auto& [s, connection] : connections) {
-    if (clientTable.count(s) == 0) consider(connection.acceptedAt + limits.identifyTimeout);
-    if (!connection.output.Empty()) consider(connection.lastProgress + limits.sendTimeout);
-  }
-  return best;
+  if (!identified && !Identified(s)) ForgetConnection(s);
 }
 
 void CTCPIP::ForgetOverdueConnections() {
-  const auto now = Clock::now();
   std::vector<Socket> unidentified, stalled;
-  for (const auto& [s, connection] : connections) {
-    if (clientTable.count(s) == 0 && now - connection.acceptedAt >= limits.identifyTimeout) unidentified.push_back(s);
-    else if (!connection.output.Empty() && now - connection.lastProgress >= limits.sendTimeout) stalled.push_back(s);
-  }
+  connections.FindOverdue([this](Socket s) { return Identified(s); }, unidentified, stalled);
   for (Socket s : unidentified) ForgetConnection(s);
   for (Socket s : stalled) {
     Diag("CTCPIP::SendMessageToAll() - send() error %d\n", ETIMEDOUT);
@@ -241,37 +214,63 @@ void CTCPIP::ForgetOverdueConnections() {
 }
 
 uint32_t CTCPIP::ClientThreadProc() {
+  assert(IsCurrentThread());
+  const Socket s = clientSocket.Get();
   while (active) {
     PassPause(PASS_PAUSE_MS);
     if (!active) break;
-    pollfd fds[2] = {{mainSocket, POLLIN, 0}, {wake.Fd(), POLLIN, 0}};
-    if (WaitReadable(fds, 2, -1) < 0) continue;
-    if (fds[1].revents != 0) {
-      wake.Drain();
-      continue;
-    }
+    // Bytes waiting to leave: watch for room, and wake at their send limit.
+    const int stall = clientSocket.MillisecondsToStall(limits.sendTimeout);
+    const short events = static_cast<short>(stall >= 0 ? POLLIN | POLLOUT : POLLIN);
+    pollfd fds[2] = {{s, events, 0}, {wake.Fd(), POLLIN, 0}};
+    if (WaitForEvents(fds, 2, stall) < 0) continue;
+    if (fds[1].revents != 0) wake.Drain();
+    if (!active) break;
+    if ((fds[0].revents & POLLOUT) != 0 && !clientSocket.WriteWaiting()) return LoseServer();
+    if (clientSocket.MillisecondsToStall(limits.sendTimeout) == 0) return LoseServer();
+    if ((fds[0].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
     // Everything waiting is taken each pass, one receive at a time, so that
     // a client keeps up with a server relaying several senders at once.
     for (size_t taken = 0; taken < CLIENT_PASS_READ_LIMIT;) {
       uint8_t InData[RECEIVE_SIZE];
-      const long n = ReceiveSome(mainSocket, InData, sizeof InData);
+      const long n = ReceiveSome(s, InData, sizeof InData);
       if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
-      if (n <= 0) {
-        // An orderly close is as final as a failure: the server is gone.
-        Diag("CTCPIP::ThreadProc() - recv() - Server deconnected.\n");
-        Stop();
-        return 1;
-      }
+      // An orderly close is as final as a failure: the server is gone.
+      if (n <= 0) return LoseServer();
       HandleServerBytes(InData, static_cast<size_t>(n));
       taken += static_cast<size_t>(n);
     }
   }
+  DrainClientOutput();
   return 0;
 }
+
+uint32_t CTCPIP::LoseServer() {
+  assert(IsCurrentThread());
+  Diag("CTCPIP::ThreadProc() - recv() - Server deconnected.\n");
+  Stop();
+  return 1;
+}
+
+void CTCPIP::DrainClientOutput() {
+  assert(IsCurrentThread());
+  Clock::time_point deadline;
+  {
+    CMonitorGuard guard(*this);
+    deadline = drainDeadline;
+  }
+  pollfd p{clientSocket.Get(), POLLOUT, 0};
+  while (clientSocket.HasOutput()) {
+    const int64_t left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0 || WaitForEvents(&p, 1, static_cast<int>(left)) <= 0) return;
+    if (!clientSocket.WriteWaiting()) return;
+  }
+}
+
 void CTCPIP::HandleServerBytes(const uint8_t* bytes, size_t n) {
   serverStream.insert(serverStream.end(), bytes, bytes + n);
   CutMessages(serverStream, false, [&](const uint8_t* block, uint16_t length) {
-    ProcessIncomingData(block, length, mainSocket);
+    ProcessIncomingData(block, length, clientSocket.Get());
     return true;
   });
 }

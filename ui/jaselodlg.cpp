@@ -227,8 +227,9 @@ void CJaseloDlg::WriteDefaultConfig() {
 
 // --- Chatting --------------------------------------------------------------
 
-// The box is emptied only once the line has gone: a line that cannot be sent
-// (no connection, too long for one message, a failed send) stays for the user.
+// The box is emptied only once the line is on its way: a line that cannot be
+// sent (no connection, too long for one message, a failed send, too much
+// still waiting for a server that stopped reading) stays for the user.
 void CJaseloDlg::OnSend() {
   const int n = inputBox->GetTextLength();
   if (n <= 0) return;

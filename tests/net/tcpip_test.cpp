@@ -29,13 +29,15 @@ class Endpoint : public CTCPIP {
   // before its own destruction begins.
   ~Endpoint() override { Stop(); }
   using CTCPIP::SendToServer;
-  // Relays every queued line to all, on behalf of its sender, as the chat
-  // layer of a server does.
+  // Relays every queued line to all, on behalf of its sender, in one batch,
+  // as the chat layer of a server does.
   void RelayQueued() {
+    BeginOutputBatch();
     while (const auto p = packetQueue.Pop()) {
       CPacket relay;
       if (BuildRelay(*p, relay)) SendMessageToAll(relay, p->sourceSerial);
     }
+    EndOutputBatch();
   }
   std::optional<Bytes> Next() {
     const auto p = packetQueue.Pop();
@@ -327,6 +329,31 @@ TEST_F(Transport, RelayFollowsSocketOrderAndDropsAPeerThatStoppedReading) {
   EXPECT_EQ(server.WatchedSocketCount(), 3u);
 }
 
+TEST_F(Transport, BatchedRelaysLeaveTogetherAtTheBatchEnd) {
+  auto p1 = JoinRaw("p1");
+  auto p2 = JoinRaw("p2");
+  ASSERT_EQ(p1.NextMessage(), Whole(Arrival("p2")));
+  const auto table = server.ClientTable();
+  const Socket first = table[0].first;
+  const CPacket a = Says("server", "a"), b = Says("server", "b"), c = Says("server", "c");
+  server.BeginOutputBatch();
+  server.SendMessageToAll(a);
+  server.SendPrivateMessage(c, first);
+  server.SendMessageToAll(b);
+  // Loopback hands sent bytes over within the send: none has been made yet.
+  EXPECT_FALSE(p1.HasData());
+  EXPECT_FALSE(p2.HasData());
+  server.EndOutputBatch();
+  RawPeer& toFirst = table[0].second == "p1" ? p1 : p2;
+  RawPeer& other = &toFirst == &p1 ? p2 : p1;
+  for (const CPacket& m : {a, c, b}) EXPECT_EQ(toFirst.NextMessage(), Whole(m));
+  for (const CPacket& m : {a, b}) EXPECT_EQ(other.NextMessage(), Whole(m));
+  // Outside a batch a send leaves without waiting for one.
+  server.SendMessageToAll(a);
+  EXPECT_EQ(p1.NextMessage(), Whole(a));
+  EXPECT_EQ(p2.NextMessage(), Whole(a));
+}
+
 TEST_F(Transport, RemoveClientByNameIgnoresCase) {
   Endpoint& bob = Join("Bob");
   auto alice = JoinRaw("alice");
@@ -581,7 +608,7 @@ TEST_F(SmallBuffers, FlooderIsHeldBackAloneAndLosesNothing) {
   EXPECT_EQ(diag.Count("CTCPIP::SendMessageToAll() - send() error 105\n"), 1);
 }
 
-TEST_F(Transport, ClientWhoseLineLeavesInPartEndsItsConnection) {
+TEST_F(Transport, ClientSendsNeverWaitAndAServerThatTakesNothingIsLost) {
   RawListener deaf;
   Endpoint c;
   c.SetLimits(limits);
@@ -589,12 +616,40 @@ TEST_F(Transport, ClientWhoseLineLeavesInPartEndsItsConnection) {
   ASSERT_TRUE(c.Connect("127.0.0.1", deaf.Port()));
   auto link = deaf.Accept();
   ASSERT_TRUE(link.Valid());
-  // The server never reads: lines leave until the buffers are full, and the
-  // one that then leaves only in part cuts the stream, so the connection ends.
+  // The server never reads: each line is taken at once, until the socket's
+  // buffers are full and the bound of what may wait is reached; then lines
+  // are refused whole.
   const CPacket line = Says("talker", std::string(997, 'x'));
-  int sent = 0;
-  while (c.SendToServer(line)) ASSERT_LT(++sent, 100000);
-  EXPECT_GT(sent, 0);
+  const auto fill = [&] {
+    auto slowest = milliseconds(0);
+    for (int sent = 0;; ++sent) {
+      ASSERT_LT(sent, 100000);
+      const auto start = Clock::now();
+      const bool taken = c.SendToServer(line);
+      slowest = std::max(slowest, Since(start));
+      if (!taken) break;
+    }
+    EXPECT_LT(slowest, limits.sendTimeout / 2);
+    EXPECT_TRUE(c.IsActive());
+  };
+  diag.Clear();
+  fill();
+  // Having taken nothing for the send limit, the server is lost.
   EXPECT_TRUE(WaitFor([&] { return !c.IsActive(); }));
+  EXPECT_EQ(diag.Count("CTCPIP::ThreadProc() - recv() - Server deconnected.\n"), 1);
   EXPECT_FALSE(c.SendToServer(line));
+
+  // A lost connection may be made again. At Stop, what still waits gets the
+  // closing grace to leave, and no more.
+  RawListener deaf2;
+  ASSERT_TRUE(c.Connect("127.0.0.1", deaf2.Port()));
+  auto link2 = deaf2.Accept();
+  ASSERT_EQ(link2.NextMessage(milliseconds(5000), true), Whole(Welcome("talker")));
+  ASSERT_TRUE(c.SendToServer(line));
+  EXPECT_EQ(link2.NextMessage(milliseconds(5000), true), Whole(line));
+  fill();
+  const auto start = Clock::now();
+  c.Stop();
+  EXPECT_GE(Since(start), limits.closingGrace - milliseconds(50));
+  EXPECT_LT(Since(start), limits.closingGrace + milliseconds(500));
 }

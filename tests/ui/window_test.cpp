@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "chat/pollloop.h"
+#include "common/raw_peer.h"
 #include "common/test_support.h"
 #include "protocol/headers.h"
 #include "ui/jaselodlg.h"
@@ -237,6 +238,40 @@ TEST(ChatWindow, AfterALossATryJoinsTheRestartedServerButARefusedNicknameIsNotTr
   EXPECT_EQ(transcript(), "The server did not accept alice !\n\n");
   EXPECT_EQ(server.ClientTable().size(), 1u);  // bob alone
   relay.End();
+}
+
+TEST(ChatWindow, SendNeverWaitsOnAServerThatStoppedReading) {
+  RawListener deaf;
+  CJaseloDlg dlg;
+  PrepareWindow(dlg, "alice");
+  const CJaseloDlgProbe probe(dlg);
+  StartAsClient(dlg, deaf.Port());
+  RawPeer link = deaf.Accept();
+  ASSERT_TRUE(link.Valid());
+  ASSERT_TRUE(probe.IsRunning());
+  CRichEdit* box = probe.InputBox();
+  const QString text(900, 'x');
+  // Every Send returns at once; once the socket and the bound of what may
+  // wait are full, the line stays in the box.
+  qint64 slowest = 0;
+  WithinDeadline(std::chrono::seconds(4), [&] {
+    for (int sent = 0; box->toPlainText().isEmpty(); ++sent) {
+      ASSERT_LT(sent, 100000);
+      box->setPlainText(text);
+      QElapsedTimer timer;
+      timer.start();
+      probe.Button(IDC_SEND)->click();
+      slowest = std::max(slowest, timer.elapsed());
+    }
+  });
+  EXPECT_EQ(box->toPlainText(), text);
+  EXPECT_LT(slowest, 500);
+  // The server takes nothing for the send limit: the connection is lost.
+  ASSERT_TRUE(PumpUntil([&] { return probe.ConnectionLost(); }, std::chrono::seconds(10)));
+  EXPECT_EQ(PlainText(probe.Transcript()->document()), "Connection to the server lost !\n\n");
+  EXPECT_EQ(box->toPlainText(), text);
+  dlg.OnCancel();
+  EXPECT_FALSE(probe.IsPolling());
 }
 
 TEST(Transcript, EachKindOfLineHasItsTextFaceColourAndEffects) {

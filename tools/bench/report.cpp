@@ -36,6 +36,13 @@ std::string DescribeWorkload(const BenchOptions& o) {
 
 double ServerCpu(const RunFigures& f) { return f.usage1.cpuSeconds - f.usage0.cpuSeconds; }
 
+// Microseconds of server CPU per (line, receiver) delivered; negative when
+// nothing was delivered.
+double ServerCpuPerDelivery(const RunFigures& f) {
+  if (f.report.delivered == 0) return -1;
+  return ServerCpu(f) * 1e6 / static_cast<double>(f.report.delivered);
+}
+
 // Over the bursts: the slowest drain measured (negative when none drained)
 // and by the floor, and whether every burst drained.
 struct Drains {
@@ -166,6 +173,7 @@ void PrintServer(const RunFigures& f) {
       std::printf(" (socket thread %.3f s, poll loop %.3f s)", f.usage1.socketThreadCpu - f.usage0.socketThreadCpu,
                   f.usage1.pollLoopCpu - f.usage0.pollLoopCpu);
     }
+    if (ServerCpuPerDelivery(f) >= 0) std::printf("\n  CPU per delivery          %.2f µs", ServerCpuPerDelivery(f));
     std::printf("\n  resident memory           %.1f MiB now, %.1f MiB peak%s\n", f.usage1.rssMiB, f.usage1.peakRssMiB,
                 f.usage1.memoryIsWholeProcess ? " (the whole process, clients included)" : "");
   } else {
@@ -204,7 +212,7 @@ void SaveLatencies(const BenchOptions& o, const RunFigures& f) {
 
 void PrintRow(const BenchOptions& o, const RunFigures& f, double wallS) {
   // | host | clients | workload | sent | to all | lost | dup | order | dropped | p50 | p90 | p99 | max |
-  // floor p50/p99 | burst drain | server CPU | peak RSS | wall |
+  // floor p50/p99 | burst drain | server CPU | CPU per delivery | peak RSS | wall |
   const auto& m = f.report.latencyMs;
   const auto& fl = f.floor.latencyMs;
   const DeliveryReport& report = f.report;
@@ -227,6 +235,8 @@ void PrintRow(const BenchOptions& o, const RunFigures& f, double wallS) {
   const double serverCpu = ServerCpu(f);
   char cpu[64];
   std::snprintf(cpu, sizeof cpu, "%.2f s (%.2f%%)", serverCpu, 100 * serverCpu / f.workloadS);
+  char perDelivery[32] = "–";
+  if (ServerCpuPerDelivery(f) >= 0) std::snprintf(perDelivery, sizeof perDelivery, "%.2f", ServerCpuPerDelivery(f));
   std::string rowWorkload = WorkloadName(o.workload);
   if (o.flooders > 0) {
     rowWorkload += " + " + std::to_string(o.flooders) + " flooders (" + std::to_string(f.drops.floodSent) +
@@ -234,8 +244,8 @@ void PrintRow(const BenchOptions& o, const RunFigures& f, double wallS) {
                    " shown to each honest client, " + std::to_string(f.drops.flooders) + " disconnected)";
   }
   std::printf(
-      "ROW | %s | %d | %s | %llu | %llu | %llu | %llu | %llu | %zu | %s | %s | %s | %s | %s | %s | %s | %.1f | %.1f "
-      "|\n",
+      "ROW | %s | %d | %s | %llu | %llu | %llu | %llu | %llu | %zu | %s | %s | %s | %s | %s | %s | %s | %s | %.1f | "
+      "%.1f |\n",
       o.host == HostMode::InProcess ? "in-process"
       : o.host == HostMode::Process ? "process"
                                     : "external",
@@ -243,7 +253,7 @@ void PrintRow(const BenchOptions& o, const RunFigures& f, double wallS) {
       static_cast<unsigned long long>(report.deliveredToAll), static_cast<unsigned long long>(report.lost),
       static_cast<unsigned long long>(report.duplicated), static_cast<unsigned long long>(report.outOfOrder),
       f.drops.honest, latency[0].c_str(), latency[1].c_str(), latency[2].c_str(), latency[3].c_str(), floorText.c_str(),
-      burst.c_str(), cpu, f.usage1.peakRssMiB, wallS);
+      burst.c_str(), cpu, perDelivery, f.usage1.peakRssMiB, wallS);
 }
 
 bool Clean(const BenchOptions& o, const RunFigures& f) {

@@ -14,8 +14,8 @@ bench="$build/jaselo-bench"
 
 echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(awk '/MemTotal/ {printf "%.1f GiB", $2/1048576}' /proc/meminfo); load average at start: $(cut -d' ' -f1-3 /proc/loadavg)"
 echo
-echo "| host | clients | workload | lines sent | delivered to all | lost | duplicated | out of order | clients dropped | p50 ms | p90 ms | p99 ms | max ms | floor p50 / p99 ms | burst drain | server CPU | server peak RSS MiB | run s |"
-echo "|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|"
+echo "| host | clients | workload | lines sent | delivered to all | lost | duplicated | out of order | clients dropped | p50 ms | p90 ms | p99 ms | max ms | floor p50 / p99 ms | burst drain | server CPU | server CPU µs per delivery | server peak RSS MiB | run s |"
+echo "|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|"
 status=0
 run() {
   local out

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+
+// Bounds on how long the network may hold anybody up, and on what a server
+// keeps for its readers. Tests shorten them.
+struct TransportLimits {
+  std::chrono::milliseconds identifyTimeout{10000};  // newcomer to send its welcome
+  std::chrono::milliseconds sendTimeout{5000};       // a peer to take anything while bytes wait for it
+  std::chrono::milliseconds connectTimeout{10000};   // a server to answer a connect
+  int acceptedSendBuffer = 0;                        // SO_SNDBUF of accepted sockets; 0 keeps the system's
+  // Unsent bytes a connection may hold before it counts as a reader that
+  // cannot keep up: a burst of 20 full lines from a dozen others.
+  size_t outputLimit = 256 * 1024;
+  // A sender whose relays wait unsent beyond this, over all buffers, is not
+  // read until they drain: TCP then pushes back on that sender alone.
+  size_t senderBacklogLimit = 64 * 1024;
+  // At Stop, how long the last notices may take to leave.
+  std::chrono::milliseconds closingGrace{1000};
+};
