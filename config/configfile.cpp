@@ -168,20 +168,21 @@ std::string WithoutControls(std::string_view text) {
 }
 
 std::string FormatSettings(const ChatSettings& s) {
+  const bool server = s.Role == TYPE_SERVER;
+  const bool client = s.NeitherOrBothRoles ? server : !server;
   const std::string pseudo = NicknameForSettings(FieldText(s.Pseudo));
   const std::string police = FaceNameForSettings(FieldText(s.Police));
   char text[512];
-  const int n = std::snprintf(text, sizeof(text),
-                              "#Pseudo\r\n%zu %.*s\r\n#Client-Server\r\n%d %d\r\n#IpAddress\r\n%d.%d.%d.%d\r\n"
-                              "#Port\r\n%u\r\n#Police\r\n%zu %.*s\r\n#Couleur\r\n%u %u %u\r\n#Mode\r\n%d %d %d\r\n",
-                              pseudo.size() + 1, static_cast<int>(pseudo.size()), pseudo.data(),
-                              s.Role == TYPE_CLIENT ? 1 : 0, s.Role == TYPE_SERVER ? 1 : 0,
-                              // Address parts are signed: a part read as -1 is written back as -1.
-                              int{static_cast<int16_t>(s.Ip[0])}, int{static_cast<int16_t>(s.Ip[1])},
-                              int{static_cast<int16_t>(s.Ip[2])}, int{static_cast<int16_t>(s.Ip[3])}, unsigned{s.Port},
-                              police.size() + 1, static_cast<int>(police.size()), police.data(), s.Color & 0xFFu,
-                              (s.Color >> 8) & 0xFFu, (s.Color >> 16) & 0xFFu, s.Bold ? 1 : 0, s.Italic ? 1 : 0,
-                              s.Underline ? 1 : 0);
+  const int n = std::snprintf(
+      text, sizeof(text),
+      "#Pseudo\r\n%zu %.*s\r\n#Client-Server\r\n%d %d\r\n#IpAddress\r\n%d.%d.%d.%d\r\n"
+      "#Port\r\n%u\r\n#Police\r\n%zu %.*s\r\n#Couleur\r\n%u %u %u\r\n#Mode\r\n%d %d %d\r\n",
+      pseudo.size() + 1, static_cast<int>(pseudo.size()), pseudo.data(), client ? 1 : 0, server ? 1 : 0,
+      // Address parts are signed: a part read as -1 is written back as -1.
+      int{static_cast<int16_t>(s.Ip[0])}, int{static_cast<int16_t>(s.Ip[1])}, int{static_cast<int16_t>(s.Ip[2])},
+      int{static_cast<int16_t>(s.Ip[3])}, unsigned{s.Port}, police.size() + 1, static_cast<int>(police.size()),
+      police.data(), s.Color & 0xFFu, (s.Color >> 8) & 0xFFu, (s.Color >> 16) & 0xFFu, s.Bold ? 1 : 0, s.Italic ? 1 : 0,
+      s.Underline ? 1 : 0);
   // Cannot be cut: every field is bounded well below the buffer.
   return std::string(text, static_cast<size_t>(std::max(n, 0)));
 }
@@ -286,6 +287,7 @@ bool ReadConfigFile(const std::string& path, ChatSettings& settings) {
   // The file keeps a Client and a Server value; the Server one decides, so a
   // file with neither or both set still names one role.
   settings.Role = middle[1] != 0 ? TYPE_SERVER : TYPE_CLIENT;
+  settings.NeitherOrBothRoles = (middle[0] != 0) == (middle[1] != 0);
   for (int i = 0; i < 4; ++i) settings.Ip[i] = static_cast<uint16_t>(middle[2 + i]);
   settings.Port = static_cast<uint16_t>(middle[6]);
   settings.Color = (static_cast<uint32_t>(tail[0]) & 0xFFu) | (static_cast<uint32_t>(tail[1]) & 0xFFu) << 8 |
