@@ -212,6 +212,9 @@ TEST_F(ConfigFileTest, Utf8TextsAreNeverCutInsideACharacter) {
   WriteConfigFile(path, s);
   EXPECT_NE(Load(path).find("#Pseudo\r\n32 " + longest + "\r\n"), std::string::npos);
   EXPECT_EQ(Describe(Read()), Describe(s));
+  // Bytes that are not UTF-8 count one by one.
+  CopySettingText(s.Pseudo, std::string(40, '\x80'));
+  EXPECT_EQ(std::string(s.Pseudo), std::string(31, '\x80'));
 
   // A count that ends inside a character leaves it unread.
   EXPECT_STREQ(Read("#Pseudo\r\n3 a\xC3\xA9\r\n").Pseudo, "a");
