@@ -29,13 +29,13 @@
 #include <thread>
 #include <vector>
 
+#include "common/wire.h"
 #include "process.h"
 #include "procstat.h"
 #include "protocol/messages.h"
 #include "raw.h"
 #include "room.h"
 #include "scenarios.h"
-#include "wire.h"
 
 namespace {
 using namespace std::chrono_literals;
@@ -327,7 +327,7 @@ void RandomBytesFault(Row& row) {
   for (int wave = 0; wave < 4; ++wave) {
     auto conns = ConnectMany(50, port, 10s);
     for (size_t i = 1; i < conns.size(); i += 2)
-      SendNow(conns[i], Welcome(Named("rnd", wave * 50 + static_cast<int>(i))));
+      SendNow(conns[i], WireText(Welcome(Named("rnd", wave * 50 + static_cast<int>(i)))));
     for (int burst = 0; burst < 3; ++burst) {
       for (auto& c : conns) SendNow(c, RandomBytes(700));
       Idle(100ms, {&conns});
@@ -366,10 +366,11 @@ void HalfMessageFault(Row& row) {
   // Newcomers send half a welcome; identified clients half a chat line.
   auto newcomers = ConnectMany(20, port, 10s);
   auto members = ConnectMany(10, port, 10s);
-  for (auto& c : newcomers) SendNow(c, Welcome("halfway-newcomer").substr(0, 7));
-  for (size_t i = 0; i < members.size(); ++i) SendNow(members[i], Welcome(Named("half", static_cast<int>(i))));
+  for (auto& c : newcomers) SendNow(c, WireText(Welcome("halfway-newcomer")).substr(0, 7));
+  for (size_t i = 0; i < members.size(); ++i)
+    SendNow(members[i], WireText(Welcome(Named("half", static_cast<int>(i)))));
   IdleUntil([] { return suite.Joined("half") == 10; }, 5s, {&members});
-  for (auto& c : members) SendNow(c, Says("half", std::string(900, 'x')).substr(0, 450));
+  for (auto& c : members) SendNow(c, WireText(Says("half", std::string(900, 'x'))).substr(0, 450));
   IdleUntil([&] { return CountClosedByServer(newcomers) == 20; }, 14s, {&newcomers, &members});
   const int newcomersClosed = CountClosedByServer(newcomers);
   const int membersClosed = CountClosedByServer(members);
@@ -386,7 +387,7 @@ void HalfMessageFault(Row& row) {
 
 void SeventyFault(Row& row) {
   auto conns = ConnectMany(70, port, 20s);
-  for (size_t i = 0; i < conns.size(); ++i) SendNow(conns[i], Welcome(Named("crowd", static_cast<int>(i))));
+  for (size_t i = 0; i < conns.size(); ++i) SendNow(conns[i], WireText(Welcome(Named("crowd", static_cast<int>(i)))));
   // Each connection ends up either identified or closed by the server.
   IdleUntil([&] { return suite.Joined("crowd") + CountClosedByServer(conns) >= 70; }, 20s, {&conns});
   const int joined = suite.Joined("crowd");
@@ -407,7 +408,7 @@ void SeventyFault(Row& row) {
 void KilledFault(Row& row) {
   // Raw clients reset mid-message, and real participants killed while sending.
   auto cut = ConnectMany(10, port, 10s);
-  for (size_t i = 0; i < cut.size(); ++i) SendNow(cut[i], Welcome(Named("cut", static_cast<int>(i))));
+  for (size_t i = 0; i < cut.size(); ++i) SendNow(cut[i], WireText(Welcome(Named("cut", static_cast<int>(i)))));
   std::vector<Child> victims;
   std::vector<std::thread> feeders;
   std::atomic<bool> feeding{true};
@@ -423,7 +424,7 @@ void KilledFault(Row& row) {
     });
   }
   IdleUntil([] { return suite.Joined("cut") == 10 && suite.Joined("victim") == 3; }, 10s, {&cut});
-  for (auto& c : cut) SendNow(c, Says(Named("cut", 0), std::string(800, 'c')).substr(0, 300));
+  for (auto& c : cut) SendNow(c, WireText(Says(Named("cut", 0), std::string(800, 'c'))).substr(0, 300));
   Idle(300ms, {&cut});
   for (auto& c : cut) AbortRaw(c);
   for (auto& v : victims) kill(v.pid, SIGKILL);
@@ -448,16 +449,16 @@ void SleeperFault(Row& row) {
   // 1024 bytes per 50 ms pass, would fall behind a public flood that size).
   auto sleeper = ConnectMany(1, port, 10s, 4096);
   sleeper[0].reads = false;
-  SendNow(sleeper[0], Welcome("sleeper"));
+  SendNow(sleeper[0], WireText(Welcome("sleeper")));
   auto loud = ConnectMany(20, port, 10s);
-  for (size_t i = 0; i < loud.size(); ++i) SendNow(loud[i], Welcome(Named("loud", static_cast<int>(i))));
+  for (size_t i = 0; i < loud.size(); ++i) SendNow(loud[i], WireText(Welcome(Named("loud", static_cast<int>(i)))));
   IdleUntil([] { return suite.Joined("sleeper") == 1 && suite.Joined("loud") == 20; }, 5s, {&loud});
   const auto began = Clock::now();
   const auto dropped = [] { return suite.Departed("sleeper") == 1; };
   while (!dropped() && Clock::now() - began < 40s) {
     for (size_t i = 0; i < loud.size(); ++i) {
       const std::string name = Named("loud", static_cast<int>(i));
-      SendNow(loud[i], Private("sleeper", name, std::string(900, 'L')));
+      SendNow(loud[i], WireText(Private("sleeper", name, std::string(900, 'L'))));
     }
     Idle(50ms, {&loud, &sleeper});
   }
@@ -512,13 +513,13 @@ void FlooderFault(Row& row) {
 
 void DuplicateFault(Row& row) {
   auto dups = ConnectMany(3, port, 10s);
-  SendNow(dups[0], Welcome("HONEST1"));
-  SendNow(dups[1], Welcome("Honest2"));
-  SendNow(dups[2], Welcome("hOnEsT1"));
+  SendNow(dups[0], WireText(Welcome("HONEST1")));
+  SendNow(dups[1], WireText(Welcome("Honest2")));
+  SendNow(dups[2], WireText(Welcome("hOnEsT1")));
   IdleUntil([&] { return CountClosedByServer(dups) == 3; }, 5s, {&dups});
   auto twins = ConnectMany(2, port, 10s);
-  SendNow(twins[0], Welcome("Twin"));
-  SendNow(twins[1], Welcome("TWIN"));
+  SendNow(twins[0], WireText(Welcome("Twin")));
+  SendNow(twins[1], WireText(Welcome("TWIN")));
   IdleUntil([&] { return suite.Joined("twin") + CountClosedByServer(twins) >= 2; }, 5s, {&twins});
   Idle(300ms, {&twins});
   const int dupsClosed = CountClosedByServer(dups);
@@ -541,18 +542,18 @@ void DuplicateFault(Row& row) {
 
 void ForgeryFault(Row& row) {
   auto mallory = ConnectMany(1, port, 10s);
-  SendNow(mallory[0], Welcome("mallory"));
+  SendNow(mallory[0], WireText(Welcome("mallory")));
   IdleUntil([] { return suite.Joined("mallory") == 1; }, 5s, {&mallory});
   // A block of forgeries, repeated every pass for 5 seconds.
   std::string block;
   const std::string forgeries[] = {
-      Says("honest1", "forged line"),
-      Departure("honest2"),
-      Departure(SERVER_SHUTDOWN_NAME),
-      Private("honest1", "honest2", "forged private"),
-      Unrelayed("HONEST1", "forged"),
-      Departure("HONEST1"),
-      Welcome("honest2"),
+      WireText(Says("honest1", "forged line")),
+      WireText(Departure("honest2")),
+      WireText(Departure(SERVER_SHUTDOWN_NAME)),
+      WireText(Private("honest1", "honest2", "forged private")),
+      WireText(Unrelayed("HONEST1", "forged")),
+      WireText(Departure("HONEST1")),
+      WireText(Welcome("honest2")),
   };
   for (size_t i = 0; block.size() + forgeries[i % 7].size() <= 1024; ++i) block += forgeries[i % 7];
   int sentBlocks = 0;
@@ -562,7 +563,7 @@ void ForgeryFault(Row& row) {
     ++sentBlocks;
     Idle(50ms, {&mallory});
   }
-  SendNow(mallory[0], Says("mallory", "done"));
+  SendNow(mallory[0], WireText(Says("mallory", "done")));
   IdleUntil(
       [] {
         std::lock_guard<std::mutex> guard(suite.mutex);
@@ -587,19 +588,19 @@ void ForgeryFault(Row& row) {
 void HostileNamesFault(Row& row) {
   // Names that would break a transcript line, fake the server, or pass for
   // an honest participant's; and a welcome whose name runs past the data.
-  std::string overlong = Welcome("x").substr(0, 2);
+  std::string overlong = WireText(Welcome("x")).substr(0, 2);
   overlong += std::string(
       "\xFD\x03"
       "ab\0",
       5);  // declares 1021 name bytes, carries three
   const std::vector<std::pair<std::string, std::string>> welcomes = {
-      {"carol says :\\r\\nok\\r\\n\\r\\nbob", Welcome("carol says :\r\nok\r\n\r\nbob")},
-      {"!!! SERVER !!!", Welcome(SERVER_SHUTDOWN_NAME)},
-      {"!!! Server !!!", Welcome("!!! Server !!!")},
-      {"honest1 + U+200B", Welcome("honest1\xE2\x80\x8B")},
-      {"\"honest2 \"", Welcome("honest2 ")},
-      {"U+202E inside", Welcome("eve\xE2\x80\xAE"
-                                "evil")},
+      {"carol says :\\r\\nok\\r\\n\\r\\nbob", WireText(Welcome("carol says :\r\nok\r\n\r\nbob"))},
+      {"!!! SERVER !!!", WireText(Welcome(SERVER_SHUTDOWN_NAME))},
+      {"!!! Server !!!", WireText(Welcome("!!! Server !!!"))},
+      {"honest1 + U+200B", WireText(Welcome("honest1\xE2\x80\x8B"))},
+      {"\"honest2 \"", WireText(Welcome("honest2 "))},
+      {"U+202E inside", WireText(Welcome("eve\xE2\x80\xAE"
+                                         "evil"))},
       {"1021 declared, \"ab\\0\" sent", overlong},
   };
   // The server's name in another case goes second, alone: were the first one
@@ -648,10 +649,10 @@ void DepartureThenLinesFault(Row& row) {
   // A departure, then a public and a private line, all in one write: nothing
   // said after leaving may reach anyone.
   auto leaver = ConnectMany(1, port, 10s);
-  SendNow(leaver[0], Welcome("leaver"));
+  SendNow(leaver[0], WireText(Welcome("leaver")));
   IdleUntil([] { return suite.Joined("leaver") == 1; }, 5s, {&leaver});
-  SendNow(leaver[0], Departure("leaver") + Says("leaver", "said after leaving") +
-                         Private("honest1", "leaver", "whispered after leaving"));
+  SendNow(leaver[0], WireText(Departure("leaver")) + WireText(Says("leaver", "said after leaving")) +
+                         WireText(Private("honest1", "leaver", "whispered after leaving")));
   const bool left = IdleUntil([] { return suite.Departed("leaver") == 1; }, 5s, {&leaver});
   // Honest lines said from now on come after anything the server did with those.
   Idle(500ms, {&leaver});
