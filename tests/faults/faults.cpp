@@ -29,8 +29,9 @@
 #include <thread>
 #include <vector>
 
+#include "childprocess.h"
 #include "common/wire.h"
-#include "process.h"
+#include "headlesshost.h"
 #include "procstat.h"
 #include "protocol/messages.h"
 #include "raw.h"
@@ -173,7 +174,7 @@ struct Honest {
   std::thread reader;
 };
 Honest honest[2];
-Child server;
+HeadlessHost server;
 std::atomic<bool> talking{false};
 
 void StartHonest(int i) {
@@ -212,7 +213,7 @@ long RssKb(const ProcUsage& u) { return u.rssMiB > 0 ? std::lround(u.rssMiB * 10
 
 void Sample() {
   while (sampling) {
-    const long rssKb = RssKb(ReadProcUsage(server.pid));
+    const long rssKb = RssKb(ReadProcUsage(server.Pid()));
     long peak = peakRssKb.load();
     while (rssKb > peak && !peakRssKb.compare_exchange_weak(peak, rssKb)) {
     }
@@ -287,14 +288,14 @@ void Phase(const std::string& name, const std::function<void(Row&)>& body) {
     suite.seen[0] = suite.seen[1] = Observed{};
   }
   std::fprintf(stderr, "-- %s\n", name.c_str());
-  const ProcUsage start = ReadProcUsage(server.pid);
+  const ProcUsage start = ReadProcUsage(server.Pid());
   peakRssKb = RssKb(start);
   const auto began = Clock::now();
 
   body(row);
 
   const bool caughtUp = IdleUntil([] { return suite.CaughtUp(); }, CATCH_UP);
-  const ProcUsage end = ReadProcUsage(server.pid);
+  const ProcUsage end = ReadProcUsage(server.Pid());
   row.seconds = Ms(Clock::now() - began) / 1000;
   row.cpuSeconds = end.cpuSeconds - start.cpuSeconds;
   row.rssStartKb = RssKb(start);
@@ -310,7 +311,7 @@ void Phase(const std::string& name, const std::function<void(Row&)>& body) {
     row.othersSeen = Summary(suite.seen[0]);
     for (size_t i = violationsBefore; i < suite.violations.size(); ++i) row.failures.push_back(suite.violations[i]);
   }
-  Expect(row, IsRunning(server.pid), "the server process ended");
+  Expect(row, IsRunning(server.Pid()), "the server process ended");
   Expect(row, caughtUp, "honest lines did not all arrive within 15 s of the fault's end");
   Expect(row, row.rssPeakKb - baselineRssKb <= RSS_GROWTH_LIMIT_KB,
          "server memory grew by " + std::to_string((row.rssPeakKb - baselineRssKb) / 1024) + " MB");
@@ -677,19 +678,12 @@ std::vector<std::string> failed;
 bool RunSuite() {
   const std::vector<std::string> env = {
       "ASAN_OPTIONS=" + std::string(getenv("ASAN_OPTIONS") ? getenv("ASAN_OPTIONS") : "") + ":quarantine_size_mb=16"};
-  server = Spawn({participantPath, "--serve", "--port", "0", "--quiet"}, true, true, env);
-  std::string first;
-  LineReader serverLines(server.out);
-  if (server.pid < 0 || !serverLines.Next(first, 10s) || first.rfind("LISTENING ", 0) != 0) {
-    std::fprintf(stderr, "the server did not start (%s)\n", first.c_str());
+  std::string error;
+  if (!server.Start(participantPath, {.extraEnv = env}, error)) {
+    std::fprintf(stderr, "the server did not start (%s)\n", error.c_str());
     return false;
   }
-  port = static_cast<uint16_t>(std::stoi(first.substr(10)));
-  std::thread serverOut([&serverLines] {
-    std::string line;
-    while (serverLines.Next(line, 3600s)) {
-    }
-  });
+  port = server.Port();
   StartHonest(0);
   // honest2 joins once honest1 is in, so honest1 sees its arrival.
   std::this_thread::sleep_for(300ms);
@@ -747,10 +741,7 @@ bool RunSuite() {
   }
   sampling = false;
   sampler.join();
-  CloseFd(server.in);
-  const int serverStatus = WaitExit(server.pid, 10s);
-  serverOut.join();
-  CloseFd(server.out);
+  const int serverStatus = server.Stop(10s);
 
   std::printf(
       "\nFault suite against the headless server on 127.0.0.1:%u (honest lines every %lld ms from each of two "
