@@ -117,7 +117,7 @@ class EndToEnd : public ::testing::Test {
  protected:
   void SetUp() override {
     if (QStandardPaths::findExecutable("Xvfb").isEmpty() || QStandardPaths::findExecutable("xdotool").isEmpty())
-      GTEST_SKIP() << "Xvfb and xdotool are needed (scripts/deps.sh installs them)";
+      SKIP_FOR_MISSING_TOOL("Xvfb and xdotool are needed (scripts/deps.sh installs them)");
     xvfb = std::make_unique<Child>("Xvfb",
                                    QStringList{"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
     ASSERT_TRUE(xvfb->started);
