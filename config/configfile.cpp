@@ -13,43 +13,15 @@
 #include <cstring>
 #include <span>
 
+#include "protocol/utf8.h"
+
 namespace {
 
 constexpr size_t kTextLimit = sizeof(ChatSettings::Pseudo) - 1;
 
-bool IsContinuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
-
-// Bytes of the character that starts at bytes[0], given the `available` bytes
-// that follow it. A broken sequence counts only as far as its continuation
-// bytes go, so stray bytes pass one at a time and never hold a text back.
-size_t CharLength(const unsigned char* bytes, size_t available) {
-  const unsigned char lead = bytes[0];
-  size_t wanted = 1;
-  if (lead >= 0xC0 && lead < 0xE0) wanted = 2;
-  else if (lead >= 0xE0 && lead < 0xF0) wanted = 3;
-  else if (lead >= 0xF0 && lead < 0xF8) wanted = 4;
-  size_t length = 1;
-  while (length < wanted && length < available && IsContinuation(bytes[length])) ++length;
-  return length;
-}
-
-// Longest prefix of `text` of at most `limit` bytes that does not end inside a
-// character. A text that fits is kept whole.
-size_t FittingPrefix(std::string_view text, size_t limit) {
-  if (text.size() <= limit) return text.size();
-  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
-  size_t used = 0;
-  while (used < limit) {
-    const size_t length = CharLength(bytes + used, text.size() - used);
-    if (used + length > limit) break;
-    used += length;
-  }
-  return used;
-}
-
 std::string_view FieldText(const char (&field)[32]) {
   const std::string_view whole(field, strnlen(field, sizeof(field)));
-  return whole.substr(0, FittingPrefix(whole, kTextLimit));
+  return whole.substr(0, Utf8PrefixLength(whole, kTextLimit));
 }
 
 // Buffered bytes of a file with a few bytes of look-ahead. A read error ends
@@ -143,15 +115,15 @@ void ReadText(ByteReader& in, int32_t count, char (&text)[32]) {
   const size_t limit = std::min(static_cast<size_t>(count) - 1, kTextLimit);
   size_t used = 0;
   while (used < limit) {
-    unsigned char ahead[4];
+    char ahead[4];
     size_t available = 0;
     for (int c; available < sizeof(ahead) && (c = in.Peek(available)) >= 0; ++available)
-      ahead[available] = static_cast<unsigned char>(c);
+      ahead[available] = static_cast<char>(c);
     if (available == 0) return;
-    const size_t length = CharLength(ahead, available);
+    const size_t length = ReadUtf8Char({ahead, available}).length;
     if (used + length > limit) return;
     for (size_t i = 0; i < length; ++i) {
-      text[used++] = static_cast<char>(ahead[i]);
+      text[used++] = ahead[i];
       in.Skip();
     }
     if (ahead[0] == '\n') return;
@@ -168,20 +140,21 @@ std::string WithoutControls(std::string_view text) {
 }
 
 std::string FormatSettings(const ChatSettings& s) {
+  const bool server = s.Role == TYPE_SERVER;
+  const bool client = s.NeitherOrBothRoles ? server : !server;
   const std::string pseudo = NicknameForSettings(FieldText(s.Pseudo));
   const std::string police = FaceNameForSettings(FieldText(s.Police));
   char text[512];
-  const int n = std::snprintf(text, sizeof(text),
-                              "#Pseudo\r\n%zu %.*s\r\n#Client-Server\r\n%d %d\r\n#IpAddress\r\n%d.%d.%d.%d\r\n"
-                              "#Port\r\n%u\r\n#Police\r\n%zu %.*s\r\n#Couleur\r\n%u %u %u\r\n#Mode\r\n%d %d %d\r\n",
-                              pseudo.size() + 1, static_cast<int>(pseudo.size()), pseudo.data(),
-                              s.Role == TYPE_CLIENT ? 1 : 0, s.Role == TYPE_SERVER ? 1 : 0,
-                              // Address parts are signed: a part read as -1 is written back as -1.
-                              int{static_cast<int16_t>(s.Ip[0])}, int{static_cast<int16_t>(s.Ip[1])},
-                              int{static_cast<int16_t>(s.Ip[2])}, int{static_cast<int16_t>(s.Ip[3])}, unsigned{s.Port},
-                              police.size() + 1, static_cast<int>(police.size()), police.data(), s.Color & 0xFFu,
-                              (s.Color >> 8) & 0xFFu, (s.Color >> 16) & 0xFFu, s.Bold ? 1 : 0, s.Italic ? 1 : 0,
-                              s.Underline ? 1 : 0);
+  const int n = std::snprintf(
+      text, sizeof(text),
+      "#Pseudo\r\n%zu %.*s\r\n#Client-Server\r\n%d %d\r\n#IpAddress\r\n%d.%d.%d.%d\r\n"
+      "#Port\r\n%u\r\n#Police\r\n%zu %.*s\r\n#Couleur\r\n%u %u %u\r\n#Mode\r\n%d %d %d\r\n",
+      pseudo.size() + 1, static_cast<int>(pseudo.size()), pseudo.data(), client ? 1 : 0, server ? 1 : 0,
+      // Address parts are signed: a part read as -1 is written back as -1.
+      int{static_cast<int16_t>(s.Ip[0])}, int{static_cast<int16_t>(s.Ip[1])}, int{static_cast<int16_t>(s.Ip[2])},
+      int{static_cast<int16_t>(s.Ip[3])}, unsigned{s.Port}, police.size() + 1, static_cast<int>(police.size()),
+      police.data(), s.Color & 0xFFu, (s.Color >> 8) & 0xFFu, (s.Color >> 16) & 0xFFu, s.Bold ? 1 : 0, s.Italic ? 1 : 0,
+      s.Underline ? 1 : 0);
   // Cannot be cut: every field is bounded well below the buffer.
   return std::string(text, static_cast<size_t>(std::max(n, 0)));
 }
@@ -253,7 +226,7 @@ std::string FaceNameForSettings(std::string_view text) {
 
 void CopySettingText(char (&field)[32], std::string_view text) {
   std::memset(field, 0, sizeof(field));
-  std::memcpy(field, text.data(), FittingPrefix(text, kTextLimit));
+  std::memcpy(field, text.data(), Utf8PrefixLength(text, kTextLimit));
 }
 
 bool ReadConfigFile(const std::string& path, ChatSettings& settings) {
@@ -286,6 +259,7 @@ bool ReadConfigFile(const std::string& path, ChatSettings& settings) {
   // The file keeps a Client and a Server value; the Server one decides, so a
   // file with neither or both set still names one role.
   settings.Role = middle[1] != 0 ? TYPE_SERVER : TYPE_CLIENT;
+  settings.NeitherOrBothRoles = (middle[0] != 0) == (middle[1] != 0);
   for (int i = 0; i < 4; ++i) settings.Ip[i] = static_cast<uint16_t>(middle[2 + i]);
   settings.Port = static_cast<uint16_t>(middle[6]);
   settings.Color = (static_cast<uint32_t>(tail[0]) & 0xFFu) | (static_cast<uint32_t>(tail[1]) & 0xFFu) << 8 |

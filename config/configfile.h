@@ -11,7 +11,8 @@
 // untouched, when the file cannot be opened or is not a regular file.
 // Otherwise returns true and sets every field: a malformed file gives 0 (or an
 // empty text) for every value from its first mismatch on. The role is the
-// server exactly when the file's Server value is not 0.
+// server exactly when the file's Server value is not 0; a role line naming
+// neither role or both sets NeitherOrBothRoles.
 bool ReadConfigFile(const std::string& path, ChatSettings& settings);
 
 // Replaces the file at `path` with the settings as text. The old file stays

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "protocol/headers.h"
+#include "protocol/utf8.h"
 
 namespace {
 // Unicode's format characters (general category Cf): invisible, and some
@@ -24,26 +25,6 @@ bool IsFormatCharacter(uint32_t c) {
   return false;
 }
 
-// The code point of a well-formed UTF-8 sequence at `i` and its length, or a
-// length of 0 where the bytes are not UTF-8.
-uint32_t DecodeUtf8(std::string_view s, size_t i, size_t& length) {
-  const auto byte = [&](size_t k) { return static_cast<uint8_t>(s[k]); };
-  const uint8_t lead = byte(i);
-  length = lead >= 0xF0 && lead <= 0xF4 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 && lead < 0xE0 ? 2 : 0;
-  if (lead >= 0xF5 || length == 0 || i + length > s.size()) {
-    length = 0;
-    return 0;
-  }
-  uint32_t c = lead & (0x7F >> length);
-  for (size_t k = 1; k < length; ++k) {
-    if ((byte(i + k) & 0xC0) != 0x80) {
-      length = 0;
-      return 0;
-    }
-    c = (c << 6) | (byte(i + k) & 0x3F);
-  }
-  return c;
-}
 }  // namespace
 
 bool IsAcceptableNickname(std::string_view name) {
@@ -52,18 +33,10 @@ bool IsAcceptableNickname(std::string_view name) {
   for (size_t i = 0; i < name.size();) {
     const uint8_t b = static_cast<uint8_t>(name[i]);
     if (b < 0x20 || b == 0x7F) return false;
-    if (b < 0x80) {
-      ++i;
-      continue;
-    }
-    size_t length = 0;
-    const uint32_t c = DecodeUtf8(name, i, length);
-    if (length == 0) {
-      ++i;  // another code page's byte
-      continue;
-    }
-    if (IsFormatCharacter(c)) return false;
-    i += length;
+    const Utf8Char c = ReadUtf8Char(name.substr(i));
+    // What is not UTF-8 is another code page's bytes.
+    if (c.wellFormed && IsFormatCharacter(c.codePoint)) return false;
+    i += c.length;
   }
   return true;
 }

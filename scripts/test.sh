@@ -12,6 +12,10 @@ cd "$(dirname "$0")/.."
 jaselo_install_deps $JASELO_BUILD_PACKAGES $JASELO_TEST_PACKAGES
 
 export QT_QPA_PLATFORM=offscreen
+# Tests that need an outside program (Xvfb, xdotool, a daemon) skip themselves
+# where it is missing; here every such program was just installed, so a
+# missing one fails the run instead of passing it with a skip.
+export JASELO_REQUIRE_TOOLS=1
 jobs=$(nproc)
 
 configure_and_build() { # dir, extra cmake args...

@@ -95,6 +95,7 @@ bool CJaseloDlg::RunInitDialog() {
   const int result = DlgInit.DoModal();
   if (result == IDOK) {
     settings.Role = data.Role;
+    settings.NeitherOrBothRoles = false;
     CopySettingText(settings.Pseudo, data.Pseudo);
     for (int i = 0; i < 4; ++i) settings.Ip[i] = static_cast<uint16_t>(data.Ip[i]);
     settings.Port = static_cast<uint16_t>(data.Port);

@@ -166,19 +166,24 @@ TEST(ProgramStart, FirstRunWritesTheDefaultsBeforeTheDialogAndCancelEndsTheProgr
 }
 
 TEST(ProgramStart, CancelRewritesTheFileWithTheValuesRead) {
-  InDirectory here;
-  const std::string original = ConfigFile("bob", "0 1", 4000);
-  WriteFile(here.File(), original);
-  User user;
-  user.onSettings = [](CJaseloDlgInit& d) {
-    EXPECT_TRUE(d.Item<QRadioButton>(IDC_SERVER)->isChecked());
-    EXPECT_EQ(d.Item<QLineEdit>(IDC_PORT)->text(), "4000");
-    d.Item<QRadioButton>(IDC_CLIENT)->click();
-    QTest::keyClick(&d, Qt::Key_Escape);
-  };
-  CJaseloApp app;
-  app.InitInstance();
-  EXPECT_EQ(ReadFile(here.File()), original);
+  // A role line naming neither role or both proposes the client or the server
+  // and still comes back as it was.
+  for (const char* pair : {"0 1", "0 0", "1 1"}) {
+    InDirectory here;
+    const std::string original = ConfigFile("bob", pair, 4000);
+    WriteFile(here.File(), original);
+    const bool server = pair[2] == '1';
+    User user;
+    user.onSettings = [server](CJaseloDlgInit& d) {
+      EXPECT_EQ(d.Item<QRadioButton>(IDC_SERVER)->isChecked(), server);
+      EXPECT_EQ(d.Item<QLineEdit>(IDC_PORT)->text(), "4000");
+      d.Item<QRadioButton>(server ? IDC_CLIENT : IDC_SERVER)->click();
+      QTest::keyClick(&d, Qt::Key_Escape);
+    };
+    CJaseloApp app;
+    app.InitInstance();
+    EXPECT_EQ(ReadFile(here.File()), original) << pair;
+  }
 }
 
 TEST(ProgramStart, ASocketFailureShowsString103AndLeavesTheFileAlone) {
@@ -235,7 +240,8 @@ TEST(ClientRole, TitleNamesTheUserAndClosingSendsOneDeparture) {
   ASSERT_TRUE(carol.Connect(server.ListeningPort()));
   ASSERT_TRUE(PumpUntil([&] { return server.ClientTable().size() == 1; }));
 
-  WriteFile(here.File(), ConfigFile("bob", "1 0", server.ListeningPort()));
+  // Neither role in the file: the client is proposed, and OK makes it the file's.
+  WriteFile(here.File(), ConfigFile("bob", "0 0", server.ListeningPort()));
   User user;
   user.onSettings = PressEnter;
   user.onChat = [&](CJaseloDlg& d) {
@@ -265,6 +271,7 @@ TEST(ClientRole, TitleNamesTheUserAndClosingSendsOneDeparture) {
   EXPECT_EQ(carol.events[1].style.Blue, 128);
   EXPECT_EQ(carol.events[1].style.Bold, 1);
   EXPECT_EQ(carol.events[2].name, "bob");
+  EXPECT_EQ(ReadFile(here.File()), ConfigFile("bob", "1 0", server.ListeningPort()));
   relay.stop();
   server.StopServer();
 }

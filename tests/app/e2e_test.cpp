@@ -17,6 +17,7 @@
 
 #include "chat/jaselonetwork.h"
 #include "common/test_support.h"
+#include "headlesshost.h"
 #include "protocol/headers.h"
 #include "ui_test_support.h"
 
@@ -116,7 +117,7 @@ class EndToEnd : public ::testing::Test {
  protected:
   void SetUp() override {
     if (QStandardPaths::findExecutable("Xvfb").isEmpty() || QStandardPaths::findExecutable("xdotool").isEmpty())
-      GTEST_SKIP() << "Xvfb and xdotool are needed (scripts/deps.sh installs them)";
+      SKIP_FOR_MISSING_TOOL("Xvfb and xdotool are needed (scripts/deps.sh installs them)");
     xvfb = std::make_unique<Child>("Xvfb",
                                    QStringList{"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
     ASSERT_TRUE(xvfb->started);
@@ -237,12 +238,10 @@ TEST_F(EndToEnd, TheProgramHostsTwoHeadlessParticipants) {
 }
 
 TEST_F(EndToEnd, TheProgramJoinsAHeadlessHost) {
-  Child host = Participant({"--serve", "--port", "0"});
-  ASSERT_TRUE(host.started);
-  ASSERT_TRUE(host.process.waitForReadyRead(5000));
-  const std::string listening = host.process.readLine().trimmed().toStdString();
-  ASSERT_EQ(listening.rfind("LISTENING ", 0), 0u);
-  const uint16_t port = static_cast<uint16_t>(std::stoi(listening.substr(10)));
+  HeadlessHost host;
+  std::string error;
+  ASSERT_TRUE(host.Start(JASELO_PARTICIPANT, {}, error)) << error;
+  const uint16_t port = host.Port();
 
   const std::string config = ConfigText("1 0", port);
   std::ofstream(dir.File("config.cfg"), std::ios::binary) << config;
@@ -278,8 +277,7 @@ TEST_F(EndToEnd, TheProgramJoinsAHeadlessHost) {
 
   alice.CloseInput();
   ASSERT_TRUE(alice.Finished(5000));
-  host.CloseInput();
-  ASSERT_TRUE(host.Finished(5000));
+  EXPECT_EQ(host.Stop(5s), 0);
   // The host saw nobody else's departure: the user left once.
   int departures = 0;
   for (const auto& e : alice.Events()) departures += e.rfind("DISCONNECTED name=\"host\"", 0) == 0;
@@ -289,7 +287,8 @@ TEST_F(EndToEnd, TheProgramJoinsAHeadlessHost) {
 // No display needed: a headless host stopped and started again on its port.
 TEST(HeadlessParticipant, RejoinsARestartedHostButNotAfterARefusal) {
   const auto startHost = [](const QString& port) {
-    auto host = std::make_unique<Child>(JASELO_PARTICIPANT, QStringList{"--serve", "--port", port, "--quiet"});
+    auto host =
+        std::make_unique<Child>(JASELO_PARTICIPANT, QStringList{"--serve", "--port", port, "--quiet", "--no-announce"});
     EXPECT_TRUE(host->process.waitForReadyRead(5000));
     const std::string listening = host->process.readLine().trimmed().toStdString();
     EXPECT_EQ(listening.rfind("LISTENING ", 0), 0u);

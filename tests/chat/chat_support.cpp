@@ -110,11 +110,3 @@ Writer& Writer::Line(const std::string& name, const std::string& police, const s
   for (uint16_t v : {1, 0, 1, 10, 20, 30}) U16(v);
   return *this;
 }
-
-Bytes Content(const CPacket& packet) { return Bytes(packet.data, packet.data + packet.length); }
-
-Bytes SaysBytes(const ChatEvent& line) {
-  CPacket packet;
-  BuildSays(line, packet);
-  return Content(packet);
-}

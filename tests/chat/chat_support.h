@@ -1,7 +1,8 @@
 #pragma once
 // What the chat tests share: a poll loop like the window's, endpoints that
 // record what they are shown, and a small writer for hand-made payloads. The
-// hostile side's raw loopback peer is common/raw_peer.h.
+// hostile side's raw loopback peer is common/raw_peer.h, the messages built
+// for it common/wire.h.
 
 #include <chrono>
 #include <cstdint>
@@ -12,6 +13,7 @@
 #include "chat/jaselonetwork.h"
 #include "chat/pollloop.h"
 #include "common/raw_peer.h"
+#include "common/wire.h"
 
 using namespace std::chrono_literals;
 
@@ -85,7 +87,3 @@ class Writer {
   Writer& Line(const std::string& name, const std::string& police, const std::string& text);
   Bytes bytes;
 };
-
-Bytes Content(const CPacket& packet);
-// A message as it goes on the wire, from the builders.
-Bytes SaysBytes(const ChatEvent& line);

@@ -10,18 +10,6 @@
 #include "protocol/messages.h"
 
 namespace {
-Bytes ArrivalOf(const std::string& name) {
-  CPacket p;
-  BuildArrivalNotice(name.c_str(), p);
-  return Content(p);
-}
-
-Bytes DepartureOf(const std::string& name) {
-  CPacket p;
-  BuildDisconnected(name.c_str(), p);
-  return Content(p);
-}
-
 bool Receives(const Client& c, const Seen& e) {
   return WaitFor([&] { return c.loop.HasEvent(e); });
 }
@@ -45,12 +33,12 @@ TEST(Conversation, ArrivalsLinesPrivateLineDepartureAndShutdown) {
   Client carol("Carol", server.Port());
   ASSERT_TRUE(carol.joined);
   ASSERT_TRUE(WaitFor([&] { return server.Present() == 4; }));
-  for (const char* name : {"Alice", "Bob", "Carol"}) EXPECT_EQ(tap.NextMessage(), ArrivalOf(name));
+  for (const char* name : {"Alice", "Bob", "Carol"}) EXPECT_EQ(tap.NextMessage(), Whole(Arrival(name)));
 
   // A public line comes back to every client, its sender included, byte for byte.
   const ChatEvent hello = MakeLine("Alice", "Hello, \"all\"\t!", "Courier New");
   ASSERT_TRUE(alice.network.SendChatMessage(hello));
-  EXPECT_EQ(tap.NextMessage(), SaysBytes(hello));
+  EXPECT_EQ(tap.NextMessage(), Whole(Says(hello)));
   for (const Client* c : {&alice, &bob, &carol}) EXPECT_TRUE(Receives(*c, SeenOf(hello)));
 
   // Arrivals reached exactly those already present.
@@ -71,7 +59,7 @@ TEST(Conversation, ArrivalsLinesPrivateLineDepartureAndShutdown) {
   // private and unrelayed lines could have produced there.
   const ChatEvent after = MakeLine("Carol", "after");
   ASSERT_TRUE(carol.network.SendChatMessage(after));
-  EXPECT_EQ(tap.NextMessage(), SaysBytes(after));
+  EXPECT_EQ(tap.NextMessage(), Whole(Says(after)));
   for (const Client* c : {&alice, &bob, &carol}) EXPECT_TRUE(Receives(*c, SeenOf(after)));
   EXPECT_TRUE(alice.loop.EventsOfType(CHAT_PRIVATE).empty());
   EXPECT_TRUE(carol.loop.EventsOfType(CHAT_PRIVATE).empty());
@@ -80,7 +68,7 @@ TEST(Conversation, ArrivalsLinesPrivateLineDepartureAndShutdown) {
   // A departure removes the client before the relay: the others hear of it,
   // the departing client gets no copy before its connection is closed.
   ASSERT_TRUE(bob.network.SendDisconnectMessage("Bob"));
-  EXPECT_EQ(tap.NextMessage(), DepartureOf("Bob"));
+  EXPECT_EQ(tap.NextMessage(), Whole(Departure("Bob")));
   const Seen bobLeft = NameEvent(CHAT_DISCONNECTED, "Bob");
   EXPECT_TRUE(Receives(alice, bobLeft));
   EXPECT_TRUE(Receives(carol, bobLeft));
@@ -110,15 +98,15 @@ class Impersonation : public ::testing::Test {
     ASSERT_TRUE(WaitFor([&] { return server.Present() == 1; }));
     alice = std::make_unique<Client>("Alice", server.Port());
     ASSERT_TRUE(alice->joined);
-    ASSERT_EQ(mallory.NextMessage(), ArrivalOf("Alice"));
+    ASSERT_EQ(mallory.NextMessage(), Whole(Arrival("Alice")));
   }
 
   // An honest line from Mallory. It is handled after everything she sent
   // before, so once it is back, whatever those produced has arrived too.
   void Sync(const std::string& statedName = "Mallory") {
     const ChatEvent honest = MakeLine(statedName, "honest " + std::to_string(++syncs));
-    ASSERT_TRUE(mallory.Send(SaysBytes(honest)));
-    ASSERT_EQ(mallory.NextMessage(), SaysBytes(honest));
+    ASSERT_TRUE(mallory.Send(Says(honest)));
+    ASSERT_EQ(mallory.NextMessage(), Whole(Says(honest)));
     ASSERT_TRUE(Receives(*alice, SeenOf(honest)));
   }
 
@@ -131,14 +119,14 @@ class Impersonation : public ::testing::Test {
 
 TEST_F(Impersonation, LinesStatingAnotherNicknameAreDropped) {
   ChatEvent forged = MakeLine("Alice", "I am Alice");
-  ASSERT_TRUE(mallory.Send(SaysBytes(forged)));
-  ASSERT_TRUE(mallory.Send(SaysBytes(MakeLine("alice", "me too"))));
+  ASSERT_TRUE(mallory.Send(Says(forged)));
+  ASSERT_TRUE(mallory.Send(Says(MakeLine("alice", "me too"))));
   CPacket packet;
   ASSERT_TRUE(BuildPrivate("Alice", forged, packet));
-  ASSERT_TRUE(mallory.Send(Content(packet)));
+  ASSERT_TRUE(mallory.Send(packet));
   // Her own private line to a nickname nobody has goes nowhere, not even back to her.
   ASSERT_TRUE(BuildPrivate("Nobody", MakeLine("Mallory", "anyone?"), packet));
-  ASSERT_TRUE(mallory.Send(Content(packet)));
+  ASSERT_TRUE(mallory.Send(packet));
   Sync();
   // Her own nickname in another letter case is still her own.
   Sync("MALLORY");
@@ -147,15 +135,15 @@ TEST_F(Impersonation, LinesStatingAnotherNicknameAreDropped) {
 }
 
 TEST_F(Impersonation, DeparturesNamingAnotherRemoveNobody) {
-  ASSERT_TRUE(mallory.Send(DepartureOf("Alice")));
-  ASSERT_TRUE(mallory.Send(DepartureOf(SERVER_SHUTDOWN_NAME)));
+  ASSERT_TRUE(mallory.Send(Departure("Alice")));
+  ASSERT_TRUE(mallory.Send(Departure(SERVER_SHUTDOWN_NAME)));
   Sync();
   EXPECT_TRUE(server.Has("Alice"));
   EXPECT_TRUE(alice->network.IsActive());
   EXPECT_TRUE(alice->loop.EventsOfType(CHAT_DISCONNECTED).empty());
 
   // Her own departure still works.
-  ASSERT_TRUE(mallory.Send(DepartureOf("Mallory")));
+  ASSERT_TRUE(mallory.Send(Departure("Mallory")));
   EXPECT_TRUE(Receives(*alice, NameEvent(CHAT_DISCONNECTED, "Mallory")));
   EXPECT_FALSE(server.Has("Mallory"));
   EXPECT_TRUE(mallory.WaitClosed());
@@ -171,8 +159,8 @@ TEST(Conversation, LateDepartureDoesNotRemoveANewcomerUnderTheSameName) {
     RawPeer bob;
     ASSERT_TRUE(bob.Join(server.Port(), "Bob"));
     ASSERT_TRUE(WaitFor([&] { return server.Has("Bob"); }));
-    EXPECT_EQ(tap.NextMessage(), ArrivalOf("Bob"));
-    ASSERT_TRUE(bob.Send(DepartureOf("Bob")));
+    EXPECT_EQ(tap.NextMessage(), Whole(Arrival("Bob")));
+    ASSERT_TRUE(bob.Send(Departure("Bob")));
   }
   // Bob's connection is forgotten, unannounced, while his departure is queued;
   // a new Bob takes the name (and, on Linux, usually the socket number).
@@ -180,12 +168,12 @@ TEST(Conversation, LateDepartureDoesNotRemoveANewcomerUnderTheSameName) {
   RawPeer newBob;
   ASSERT_TRUE(newBob.Join(server.Port(), "BOB"));
   ASSERT_TRUE(WaitFor([&] { return server.Has("BOB"); }));
-  EXPECT_EQ(tap.NextMessage(), ArrivalOf("BOB"));
+  EXPECT_EQ(tap.NextMessage(), Whole(Arrival("BOB")));
 
   ChatEvent event;
   while (server.network.ProcessPacketInQueue(event)) {
   }
   EXPECT_TRUE(server.Has("BOB"));
-  EXPECT_EQ(tap.NextMessage(), DepartureOf("Bob"));
-  EXPECT_EQ(newBob.NextMessage(), DepartureOf("Bob"));
+  EXPECT_EQ(tap.NextMessage(), Whole(Departure("Bob")));
+  EXPECT_EQ(newBob.NextMessage(), Whole(Departure("Bob")));
 }

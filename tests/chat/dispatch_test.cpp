@@ -12,10 +12,6 @@
 #include "common/test_support.h"
 #include "protocol/messages.h"
 
-namespace {
-Bytes PayloadOf(const Bytes& message) { return Bytes(message.begin() + 2, message.end()); }
-}  // namespace
-
 TEST(Dispatch, UnknownChatHeaderIsReportedAndDropped) {
   Injectable zed;
   ASSERT_TRUE(zed.StartupClient("Zed"));
@@ -97,7 +93,7 @@ TEST(Dispatch, SaysCutShortYieldsNothingAndIsNotRelayed) {
   ASSERT_TRUE(WaitFor([&] { return server.Present() == 1; }));
 
   const ChatEvent line = MakeLine("Alice", "cut me anywhere");
-  const Bytes whole = PayloadOf(SaysBytes(line));
+  const Bytes whole = Payload(Says(line));
   // Every cut, down to losing only the last byte.
   for (size_t n = 1; n < whole.size(); ++n) {
     SCOPED_TRACE(n);
@@ -111,7 +107,7 @@ TEST(Dispatch, SaysCutShortYieldsNothingAndIsNotRelayed) {
   ChatEvent event;
   EXPECT_TRUE(server.network.ProcessPacketInQueue(event));
   // The whole line is the first thing relayed: none of the cut ones went out.
-  EXPECT_EQ(alice.NextMessage(), SaysBytes(line));
+  EXPECT_EQ(alice.NextMessage(), Whole(Says(line)));
 }
 
 TEST(Roles, AnEndpointTakesOneRoleOnce) {

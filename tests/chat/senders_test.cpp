@@ -58,12 +58,12 @@ TEST(Senders, MessagesThatFitGoOutWholeAndOthersNotAtAll) {
     EXPECT_FALSE(c.send(c.longest + 1));
   }
   EXPECT_EQ(zed.SendChatMessage(lineOf(991)), true);
-  EXPECT_EQ(server.Read(PACKET_CAPACITY), SaysBytes(line));
+  EXPECT_EQ(server.Read(PACKET_CAPACITY), Whole(Says(line)));
 
   // Nothing of the refused messages went out: the next bytes are a marker.
   const ChatEvent marker = MakeLine("Zed", "marker");
   ASSERT_TRUE(zed.SendChatMessage(marker));
-  EXPECT_EQ(server.Read(SaysBytes(marker).size()), SaysBytes(marker));
+  EXPECT_EQ(server.Read(Whole(Says(marker)).size()), Whole(Says(marker)));
 
   // With the server gone, the departure reports that it could not be sent.
   { RawPeer gone = std::move(server); }

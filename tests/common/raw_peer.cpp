@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <string>
 
+#include "common/wire.h"
 #include "protocol/extent.h"
 #include "protocol/messages.h"
 
@@ -80,10 +81,8 @@ RawPeer RawPeer::Dial(uint16_t port, const DialOptions& options) {
 }
 
 bool RawPeer::Join(uint16_t port, const std::string& nickname) {
-  CPacket welcome;
   *this = Dial(port);
-  return Valid() && BuildClientWelcome(nickname.c_str(), static_cast<uint16_t>(nickname.size() + 1), welcome) &&
-         Send(welcome);
+  return Valid() && Send(Welcome(nickname));
 }
 
 bool RawPeer::Send(const void* bytes, size_t n) {

@@ -33,6 +33,11 @@ void DiagCapture::Clear() {
   lines_.clear();
 }
 
+bool ToolsRequired() {
+  const char* value = std::getenv("JASELO_REQUIRE_TOOLS");
+  return value != nullptr && std::string(value) == "1";
+}
+
 sockaddr_in Loopback(uint16_t port) {
   sockaddr_in addr{};
   addr.sin_family = AF_INET;

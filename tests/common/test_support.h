@@ -50,3 +50,19 @@ class TempDir {
  private:
   std::string path_;
 };
+
+// Whether a test that needs an outside program (a display server, a daemon)
+// and cannot find it must fail instead of skipping: JASELO_REQUIRE_TOOLS=1,
+// which the project's test command sets since it installs every such program.
+bool ToolsRequired();
+
+// Ends the running GoogleTest test for want of an outside program: skipped,
+// with the reason, or failed where ToolsRequired().
+#define SKIP_FOR_MISSING_TOOL(reason) \
+  do {                                \
+    if (ToolsRequired()) {            \
+      GTEST_FAIL() << (reason);       \
+    } else {                          \
+      GTEST_SKIP() << (reason);       \
+    }                                 \
+  } while (0)

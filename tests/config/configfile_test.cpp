@@ -34,10 +34,10 @@ std::string Load(const std::string& path) {
 
 // Every field on one line, so that a mismatch shows the whole record.
 std::string Describe(const ChatSettings& s) {
-  char line[128];
-  std::snprintf(line, sizeof(line), "B%d I%d U%d role %d port %u ip %u.%u.%u.%u colour %06x police '", s.Bold, s.Italic,
-                s.Underline, int{s.Role}, unsigned{s.Port}, unsigned{s.Ip[0]}, unsigned{s.Ip[1]}, unsigned{s.Ip[2]},
-                unsigned{s.Ip[3]}, s.Color);
+  char line[160];
+  std::snprintf(line, sizeof(line), "B%d I%d U%d role %d%s port %u ip %u.%u.%u.%u colour %06x police '", s.Bold,
+                s.Italic, s.Underline, int{s.Role}, s.NeitherOrBothRoles ? " (neither or both)" : "", unsigned{s.Port},
+                unsigned{s.Ip[0]}, unsigned{s.Ip[1]}, unsigned{s.Ip[2]}, unsigned{s.Ip[3]}, s.Color);
   return line + std::string(s.Police) + "' pseudo '" + s.Pseudo + "'";
 }
 
@@ -48,8 +48,8 @@ ChatSettings Settings(void (*change)(ChatSettings&)) {
 }
 
 // A file that does not match from its start: zeros and empty texts, and so
-// the client role.
-constexpr ChatSettings kAllZero{.Port = 0, .Ip = {0, 0, 0, 0}, .Police = "", .Pseudo = ""};
+// the client role from a line naming neither.
+constexpr ChatSettings kAllZero{.NeitherOrBothRoles = true, .Port = 0, .Ip = {0, 0, 0, 0}, .Police = "", .Pseudo = ""};
 
 // An independent reader on the C library's formatted input, which the reading
 // rules follow. Valid for ASCII files. Gives the flags as saved.
@@ -73,6 +73,7 @@ ChatSettings ReferenceRead(const std::string& path) {
       std::fscanf(f, "\r\n#Couleur\r\n%d %d %d\r\n#Mode\r\n%d %d %d\r\n", &t[0], &t[1], &t[2], &t[3], &t[4], &t[5]);
   std::fclose(f);
   s.Role = v[1] != 0 ? TYPE_SERVER : TYPE_CLIENT;
+  s.NeitherOrBothRoles = (v[0] != 0) == (v[1] != 0);
   for (int i = 0; i < 4; ++i) s.Ip[i] = static_cast<uint16_t>(v[2 + i]);
   s.Port = static_cast<uint16_t>(v[6]);
   s.Color = static_cast<uint32_t>((t[0] & 255) | (t[1] & 255) << 8 | (t[2] & 255) << 16);
@@ -140,6 +141,7 @@ TEST_F(ConfigFileTest, ReadsWhatTheMatchingRulesGive) {
     return text.replace(text.find("1 0"), 3, values);
   };
   const ChatSettings server = Settings([](ChatSettings& s) { s.Role = TYPE_SERVER; });
+  const ChatSettings both = Settings([](ChatSettings& s) { s.Role = TYPE_SERVER, s.NeitherOrBothRoles = true; });
   const struct {
     const char* name;
     std::string text;
@@ -163,9 +165,13 @@ TEST_F(ConfigFileTest, ReadsWhatTheMatchingRulesGive) {
       {"count larger than the text", "#Pseudo\r\n20 bob\r\n" + rest,
        Settings([](ChatSettings& s) { CopySettingText(s.Pseudo, "bob"); })},
       {"count smaller than the text", "#Pseudo\r\n3 alice\r\n" + rest,
-       ChatSettings{.Port = 0, .Ip = {0, 0, 0, 0}, .Police = "", .Pseudo = "al"}},
+       ChatSettings{.NeitherOrBothRoles = true, .Port = 0, .Ip = {0, 0, 0, 0}, .Police = "", .Pseudo = "al"}},
       {"huge count stops at 31 bytes", "#Pseudo\r\n2147483647 " + std::string(40, 'x') + "\r\n" + rest,
-       ChatSettings{.Port = 0, .Ip = {0, 0, 0, 0}, .Police = "", .Pseudo = "xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx"}},
+       ChatSettings{.NeitherOrBothRoles = true,
+                    .Port = 0,
+                    .Ip = {0, 0, 0, 0},
+                    .Police = "",
+                    .Pseudo = "xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx"}},
       {"negative count reads no text", "#Pseudo\r\n-5 bob\r\n" + rest, kAllZero},
       // The mismatch leaves the line break unread, so the next step goes on.
       {"a lone sign is consumed",
@@ -174,8 +180,8 @@ TEST_F(ConfigFileTest, ReadsWhatTheMatchingRulesGive) {
       {"not a settings file", "[general]\nname=bob\n", kAllZero},
       {"wrong case", "#pseudo\r\n9 username\r\n" + rest, kAllZero},
       // Only the Server value decides the role.
-      {"neither role", withRole("0 0"), ChatSettings{}},
-      {"both roles", withRole("1 1"), server},
+      {"neither role", withRole("0 0"), ChatSettings{.NeitherOrBothRoles = true}},
+      {"both roles", withRole("1 1"), both},
       {"any Server value but 0", withRole("0 -4"), server},
   };
   for (const auto& c : cases) EXPECT_EQ(Describe(Read(c.text)), Describe(c.want)) << c.name;
@@ -184,11 +190,11 @@ TEST_F(ConfigFileTest, ReadsWhatTheMatchingRulesGive) {
   std::erase(lf, '\r');
   WriteConfigFile(path, Read(lf));
   EXPECT_EQ(Load(path), kDefaultText) << "LF file written back with CR LF";
-  // A file naming neither role or both is written back naming the one it was read as.
-  WriteConfigFile(path, Read(withRole("0 0")));
-  EXPECT_EQ(Load(path), kDefaultText);
-  WriteConfigFile(path, Read(withRole("1 1")));
-  EXPECT_EQ(Load(path), withRole("0 1"));
+  // A file naming neither role or both is written back as read.
+  for (const char* pair : {"0 0", "1 1"}) {
+    WriteConfigFile(path, Read(withRole(pair)));
+    EXPECT_EQ(Load(path), withRole(pair));
+  }
 
   // A negative address part stays negative through a read and a write.
   WriteConfigFile(path, Read(cases[1].text));
@@ -206,6 +212,9 @@ TEST_F(ConfigFileTest, Utf8TextsAreNeverCutInsideACharacter) {
   WriteConfigFile(path, s);
   EXPECT_NE(Load(path).find("#Pseudo\r\n32 " + longest + "\r\n"), std::string::npos);
   EXPECT_EQ(Describe(Read()), Describe(s));
+  // Bytes that are not UTF-8 count one by one.
+  CopySettingText(s.Pseudo, std::string(40, '\x80'));
+  EXPECT_EQ(std::string(s.Pseudo), std::string(31, '\x80'));
 
   // A count that ends inside a character leaves it unread.
   EXPECT_STREQ(Read("#Pseudo\r\n3 a\xC3\xA9\r\n").Pseudo, "a");
@@ -259,6 +268,7 @@ TEST_F(ConfigFileTest, RandomSettingsSurviveARoundTrip) {
                    .Italic = bit(),
                    .Underline = bit(),
                    .Role = bit() ? TYPE_SERVER : TYPE_CLIENT,
+                   .NeitherOrBothRoles = bit(),
                    .Port = u16(),
                    .Ip = {u16(), u16(), u16(), u16()},
                    .Color = static_cast<uint32_t>(random()) & 0xFFFFFF};

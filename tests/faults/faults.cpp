@@ -29,13 +29,14 @@
 #include <thread>
 #include <vector>
 
-#include "process.h"
+#include "childprocess.h"
+#include "common/wire.h"
+#include "headlesshost.h"
 #include "procstat.h"
 #include "protocol/messages.h"
 #include "raw.h"
 #include "room.h"
 #include "scenarios.h"
-#include "wire.h"
 
 namespace {
 using namespace std::chrono_literals;
@@ -173,7 +174,7 @@ struct Honest {
   std::thread reader;
 };
 Honest honest[2];
-Child server;
+HeadlessHost server;
 std::atomic<bool> talking{false};
 
 void StartHonest(int i) {
@@ -212,7 +213,7 @@ long RssKb(const ProcUsage& u) { return u.rssMiB > 0 ? std::lround(u.rssMiB * 10
 
 void Sample() {
   while (sampling) {
-    const long rssKb = RssKb(ReadProcUsage(server.pid));
+    const long rssKb = RssKb(ReadProcUsage(server.Pid()));
     long peak = peakRssKb.load();
     while (rssKb > peak && !peakRssKb.compare_exchange_weak(peak, rssKb)) {
     }
@@ -287,14 +288,14 @@ void Phase(const std::string& name, const std::function<void(Row&)>& body) {
     suite.seen[0] = suite.seen[1] = Observed{};
   }
   std::fprintf(stderr, "-- %s\n", name.c_str());
-  const ProcUsage start = ReadProcUsage(server.pid);
+  const ProcUsage start = ReadProcUsage(server.Pid());
   peakRssKb = RssKb(start);
   const auto began = Clock::now();
 
   body(row);
 
   const bool caughtUp = IdleUntil([] { return suite.CaughtUp(); }, CATCH_UP);
-  const ProcUsage end = ReadProcUsage(server.pid);
+  const ProcUsage end = ReadProcUsage(server.Pid());
   row.seconds = Ms(Clock::now() - began) / 1000;
   row.cpuSeconds = end.cpuSeconds - start.cpuSeconds;
   row.rssStartKb = RssKb(start);
@@ -310,7 +311,7 @@ void Phase(const std::string& name, const std::function<void(Row&)>& body) {
     row.othersSeen = Summary(suite.seen[0]);
     for (size_t i = violationsBefore; i < suite.violations.size(); ++i) row.failures.push_back(suite.violations[i]);
   }
-  Expect(row, IsRunning(server.pid), "the server process ended");
+  Expect(row, IsRunning(server.Pid()), "the server process ended");
   Expect(row, caughtUp, "honest lines did not all arrive within 15 s of the fault's end");
   Expect(row, row.rssPeakKb - baselineRssKb <= RSS_GROWTH_LIMIT_KB,
          "server memory grew by " + std::to_string((row.rssPeakKb - baselineRssKb) / 1024) + " MB");
@@ -327,7 +328,7 @@ void RandomBytesFault(Row& row) {
   for (int wave = 0; wave < 4; ++wave) {
     auto conns = ConnectMany(50, port, 10s);
     for (size_t i = 1; i < conns.size(); i += 2)
-      SendNow(conns[i], Welcome(Named("rnd", wave * 50 + static_cast<int>(i))));
+      SendNow(conns[i], WireText(Welcome(Named("rnd", wave * 50 + static_cast<int>(i)))));
     for (int burst = 0; burst < 3; ++burst) {
       for (auto& c : conns) SendNow(c, RandomBytes(700));
       Idle(100ms, {&conns});
@@ -366,10 +367,11 @@ void HalfMessageFault(Row& row) {
   // Newcomers send half a welcome; identified clients half a chat line.
   auto newcomers = ConnectMany(20, port, 10s);
   auto members = ConnectMany(10, port, 10s);
-  for (auto& c : newcomers) SendNow(c, Welcome("halfway-newcomer").substr(0, 7));
-  for (size_t i = 0; i < members.size(); ++i) SendNow(members[i], Welcome(Named("half", static_cast<int>(i))));
+  for (auto& c : newcomers) SendNow(c, WireText(Welcome("halfway-newcomer")).substr(0, 7));
+  for (size_t i = 0; i < members.size(); ++i)
+    SendNow(members[i], WireText(Welcome(Named("half", static_cast<int>(i)))));
   IdleUntil([] { return suite.Joined("half") == 10; }, 5s, {&members});
-  for (auto& c : members) SendNow(c, Says("half", std::string(900, 'x')).substr(0, 450));
+  for (auto& c : members) SendNow(c, WireText(Says("half", std::string(900, 'x'))).substr(0, 450));
   IdleUntil([&] { return CountClosedByServer(newcomers) == 20; }, 14s, {&newcomers, &members});
   const int newcomersClosed = CountClosedByServer(newcomers);
   const int membersClosed = CountClosedByServer(members);
@@ -386,7 +388,7 @@ void HalfMessageFault(Row& row) {
 
 void SeventyFault(Row& row) {
   auto conns = ConnectMany(70, port, 20s);
-  for (size_t i = 0; i < conns.size(); ++i) SendNow(conns[i], Welcome(Named("crowd", static_cast<int>(i))));
+  for (size_t i = 0; i < conns.size(); ++i) SendNow(conns[i], WireText(Welcome(Named("crowd", static_cast<int>(i)))));
   // Each connection ends up either identified or closed by the server.
   IdleUntil([&] { return suite.Joined("crowd") + CountClosedByServer(conns) >= 70; }, 20s, {&conns});
   const int joined = suite.Joined("crowd");
@@ -407,7 +409,7 @@ void SeventyFault(Row& row) {
 void KilledFault(Row& row) {
   // Raw clients reset mid-message, and real participants killed while sending.
   auto cut = ConnectMany(10, port, 10s);
-  for (size_t i = 0; i < cut.size(); ++i) SendNow(cut[i], Welcome(Named("cut", static_cast<int>(i))));
+  for (size_t i = 0; i < cut.size(); ++i) SendNow(cut[i], WireText(Welcome(Named("cut", static_cast<int>(i)))));
   std::vector<Child> victims;
   std::vector<std::thread> feeders;
   std::atomic<bool> feeding{true};
@@ -423,7 +425,7 @@ void KilledFault(Row& row) {
     });
   }
   IdleUntil([] { return suite.Joined("cut") == 10 && suite.Joined("victim") == 3; }, 10s, {&cut});
-  for (auto& c : cut) SendNow(c, Says(Named("cut", 0), std::string(800, 'c')).substr(0, 300));
+  for (auto& c : cut) SendNow(c, WireText(Says(Named("cut", 0), std::string(800, 'c'))).substr(0, 300));
   Idle(300ms, {&cut});
   for (auto& c : cut) AbortRaw(c);
   for (auto& v : victims) kill(v.pid, SIGKILL);
@@ -448,16 +450,16 @@ void SleeperFault(Row& row) {
   // 1024 bytes per 50 ms pass, would fall behind a public flood that size).
   auto sleeper = ConnectMany(1, port, 10s, 4096);
   sleeper[0].reads = false;
-  SendNow(sleeper[0], Welcome("sleeper"));
+  SendNow(sleeper[0], WireText(Welcome("sleeper")));
   auto loud = ConnectMany(20, port, 10s);
-  for (size_t i = 0; i < loud.size(); ++i) SendNow(loud[i], Welcome(Named("loud", static_cast<int>(i))));
+  for (size_t i = 0; i < loud.size(); ++i) SendNow(loud[i], WireText(Welcome(Named("loud", static_cast<int>(i)))));
   IdleUntil([] { return suite.Joined("sleeper") == 1 && suite.Joined("loud") == 20; }, 5s, {&loud});
   const auto began = Clock::now();
   const auto dropped = [] { return suite.Departed("sleeper") == 1; };
   while (!dropped() && Clock::now() - began < 40s) {
     for (size_t i = 0; i < loud.size(); ++i) {
       const std::string name = Named("loud", static_cast<int>(i));
-      SendNow(loud[i], Private("sleeper", name, std::string(900, 'L')));
+      SendNow(loud[i], WireText(Private("sleeper", name, std::string(900, 'L'))));
     }
     Idle(50ms, {&loud, &sleeper});
   }
@@ -512,13 +514,13 @@ void FlooderFault(Row& row) {
 
 void DuplicateFault(Row& row) {
   auto dups = ConnectMany(3, port, 10s);
-  SendNow(dups[0], Welcome("HONEST1"));
-  SendNow(dups[1], Welcome("Honest2"));
-  SendNow(dups[2], Welcome("hOnEsT1"));
+  SendNow(dups[0], WireText(Welcome("HONEST1")));
+  SendNow(dups[1], WireText(Welcome("Honest2")));
+  SendNow(dups[2], WireText(Welcome("hOnEsT1")));
   IdleUntil([&] { return CountClosedByServer(dups) == 3; }, 5s, {&dups});
   auto twins = ConnectMany(2, port, 10s);
-  SendNow(twins[0], Welcome("Twin"));
-  SendNow(twins[1], Welcome("TWIN"));
+  SendNow(twins[0], WireText(Welcome("Twin")));
+  SendNow(twins[1], WireText(Welcome("TWIN")));
   IdleUntil([&] { return suite.Joined("twin") + CountClosedByServer(twins) >= 2; }, 5s, {&twins});
   Idle(300ms, {&twins});
   const int dupsClosed = CountClosedByServer(dups);
@@ -541,18 +543,18 @@ void DuplicateFault(Row& row) {
 
 void ForgeryFault(Row& row) {
   auto mallory = ConnectMany(1, port, 10s);
-  SendNow(mallory[0], Welcome("mallory"));
+  SendNow(mallory[0], WireText(Welcome("mallory")));
   IdleUntil([] { return suite.Joined("mallory") == 1; }, 5s, {&mallory});
   // A block of forgeries, repeated every pass for 5 seconds.
   std::string block;
   const std::string forgeries[] = {
-      Says("honest1", "forged line"),
-      Departure("honest2"),
-      Departure(SERVER_SHUTDOWN_NAME),
-      Private("honest1", "honest2", "forged private"),
-      Unrelayed("HONEST1", "forged"),
-      Departure("HONEST1"),
-      Welcome("honest2"),
+      WireText(Says("honest1", "forged line")),
+      WireText(Departure("honest2")),
+      WireText(Departure(SERVER_SHUTDOWN_NAME)),
+      WireText(Private("honest1", "honest2", "forged private")),
+      WireText(Unrelayed("HONEST1", "forged")),
+      WireText(Departure("HONEST1")),
+      WireText(Welcome("honest2")),
   };
   for (size_t i = 0; block.size() + forgeries[i % 7].size() <= 1024; ++i) block += forgeries[i % 7];
   int sentBlocks = 0;
@@ -562,7 +564,7 @@ void ForgeryFault(Row& row) {
     ++sentBlocks;
     Idle(50ms, {&mallory});
   }
-  SendNow(mallory[0], Says("mallory", "done"));
+  SendNow(mallory[0], WireText(Says("mallory", "done")));
   IdleUntil(
       [] {
         std::lock_guard<std::mutex> guard(suite.mutex);
@@ -587,19 +589,19 @@ void ForgeryFault(Row& row) {
 void HostileNamesFault(Row& row) {
   // Names that would break a transcript line, fake the server, or pass for
   // an honest participant's; and a welcome whose name runs past the data.
-  std::string overlong = Welcome("x").substr(0, 2);
+  std::string overlong = WireText(Welcome("x")).substr(0, 2);
   overlong += std::string(
       "\xFD\x03"
       "ab\0",
       5);  // declares 1021 name bytes, carries three
   const std::vector<std::pair<std::string, std::string>> welcomes = {
-      {"carol says :\\r\\nok\\r\\n\\r\\nbob", Welcome("carol says :\r\nok\r\n\r\nbob")},
-      {"!!! SERVER !!!", Welcome(SERVER_SHUTDOWN_NAME)},
-      {"!!! Server !!!", Welcome("!!! Server !!!")},
-      {"honest1 + U+200B", Welcome("honest1\xE2\x80\x8B")},
-      {"\"honest2 \"", Welcome("honest2 ")},
-      {"U+202E inside", Welcome("eve\xE2\x80\xAE"
-                                "evil")},
+      {"carol says :\\r\\nok\\r\\n\\r\\nbob", WireText(Welcome("carol says :\r\nok\r\n\r\nbob"))},
+      {"!!! SERVER !!!", WireText(Welcome(SERVER_SHUTDOWN_NAME))},
+      {"!!! Server !!!", WireText(Welcome("!!! Server !!!"))},
+      {"honest1 + U+200B", WireText(Welcome("honest1\xE2\x80\x8B"))},
+      {"\"honest2 \"", WireText(Welcome("honest2 "))},
+      {"U+202E inside", WireText(Welcome("eve\xE2\x80\xAE"
+                                         "evil"))},
       {"1021 declared, \"ab\\0\" sent", overlong},
   };
   // The server's name in another case goes second, alone: were the first one
@@ -648,10 +650,10 @@ void DepartureThenLinesFault(Row& row) {
   // A departure, then a public and a private line, all in one write: nothing
   // said after leaving may reach anyone.
   auto leaver = ConnectMany(1, port, 10s);
-  SendNow(leaver[0], Welcome("leaver"));
+  SendNow(leaver[0], WireText(Welcome("leaver")));
   IdleUntil([] { return suite.Joined("leaver") == 1; }, 5s, {&leaver});
-  SendNow(leaver[0], Departure("leaver") + Says("leaver", "said after leaving") +
-                         Private("honest1", "leaver", "whispered after leaving"));
+  SendNow(leaver[0], WireText(Departure("leaver")) + WireText(Says("leaver", "said after leaving")) +
+                         WireText(Private("honest1", "leaver", "whispered after leaving")));
   const bool left = IdleUntil([] { return suite.Departed("leaver") == 1; }, 5s, {&leaver});
   // Honest lines said from now on come after anything the server did with those.
   Idle(500ms, {&leaver});
@@ -676,19 +678,12 @@ std::vector<std::string> failed;
 bool RunSuite() {
   const std::vector<std::string> env = {
       "ASAN_OPTIONS=" + std::string(getenv("ASAN_OPTIONS") ? getenv("ASAN_OPTIONS") : "") + ":quarantine_size_mb=16"};
-  server = Spawn({participantPath, "--serve", "--port", "0", "--quiet", "--no-announce"}, true, true, env);
-  std::string first;
-  LineReader serverLines(server.out);
-  if (server.pid < 0 || !serverLines.Next(first, 10s) || first.rfind("LISTENING ", 0) != 0) {
-    std::fprintf(stderr, "the server did not start (%s)\n", first.c_str());
+  std::string error;
+  if (!server.Start(participantPath, {.extraEnv = env}, error)) {
+    std::fprintf(stderr, "the server did not start (%s)\n", error.c_str());
     return false;
   }
-  port = static_cast<uint16_t>(std::stoi(first.substr(10)));
-  std::thread serverOut([&serverLines] {
-    std::string line;
-    while (serverLines.Next(line, 3600s)) {
-    }
-  });
+  port = server.Port();
   StartHonest(0);
   // honest2 joins once honest1 is in, so honest1 sees its arrival.
   std::this_thread::sleep_for(300ms);
@@ -746,10 +741,7 @@ bool RunSuite() {
   }
   sampling = false;
   sampler.join();
-  CloseFd(server.in);
-  const int serverStatus = WaitExit(server.pid, 10s);
-  serverOut.join();
-  CloseFd(server.out);
+  const int serverStatus = server.Stop(10s);
 
   std::printf(
       "\nFault suite against the headless server on 127.0.0.1:%u (honest lines every %lld ms from each of two "

@@ -42,24 +42,19 @@ LatencyStats StatsOf(std::vector<double> ms) {
 Room::~Room() { Stop(); }
 
 bool Room::StartHost(bool blockedOutput) {
-  std::vector<std::string> argv = {participantPath, "--serve", "--port", "0", "--no-announce"};
-  if (!blockedOutput) argv.push_back("--quiet");
   const char* asan = getenv("ASAN_OPTIONS");
-  host = Spawn(argv, true, true, {"ASAN_OPTIONS=" + std::string(asan ? asan : "") + ":quarantine_size_mb=16"});
-  if (host.pid < 0) return false;
-  // One page: a few dozen diagnostic lines fill it.
-  if (blockedOutput) fcntl(host.out, F_SETPIPE_SZ, 4096);
-  LineReader lines(host.out);
-  std::string first;
-  if (!lines.Next(first, 10s) || first.rfind("LISTENING ", 0) != 0) return false;
-  port = static_cast<uint16_t>(std::stoi(first.substr(10)));
-  if (!blockedOutput) {
-    hostReader = std::thread([lines]() mutable {
-      std::string line;
-      while (lines.Next(line, 3600s)) {
-      }
-    });
+  std::string error;
+  if (!host.Start(participantPath,
+                  {.quiet = !blockedOutput,
+                   .drainOutput = !blockedOutput,
+                   .extraEnv = {"ASAN_OPTIONS=" + std::string(asan ? asan : "") + ":quarantine_size_mb=16"}},
+                  error)) {
+    std::fprintf(stderr, "%s\n", error.c_str());
+    return false;
   }
+  port = host.Port();
+  // One page: a few dozen diagnostic lines fill it.
+  if (blockedOutput) fcntl(host.Output(), F_SETPIPE_SZ, 4096);
   return true;
 }
 
@@ -273,14 +268,10 @@ int Room::SeenJoined(const std::string& namePrefix) const {
 }
 
 double Room::CloseHost(std::chrono::milliseconds limit) {
-  if (host.pid < 0) return -1;
+  if (host.Pid() < 0) return -1;
   const auto began = Clock::now();
-  CloseFd(host.in);
-  const int status = WaitExit(host.pid, limit);
+  const int status = host.Stop(limit);
   const double seconds = std::chrono::duration<double>(Clock::now() - began).count();
-  host.pid = -1;
-  if (hostReader.joinable()) hostReader.join();
-  CloseFd(host.out);
   return status == 0 ? seconds : -1;
 }
 
@@ -296,7 +287,5 @@ void Room::Stop() {
     if (m.reader.joinable()) m.reader.join();
     CloseFd(m.child.out);
   }
-  if (host.pid > 0) CloseHost(10s);
-  if (hostReader.joinable()) hostReader.join();
-  CloseFd(host.out);
+  if (host.Pid() > 0) CloseHost(10s);
 }

@@ -13,7 +13,8 @@
 #include <thread>
 #include <vector>
 
-#include "process.h"
+#include "childprocess.h"
+#include "headlesshost.h"
 #include "raw.h"
 
 struct LatencyStats {
@@ -65,8 +66,8 @@ class Room {
   void Stop();
 
   uint16_t Port() const { return port; }
-  pid_t HostPid() const { return host.pid; }
-  int HostOutput() const { return host.out; }
+  pid_t HostPid() const { return host.Pid(); }
+  int HostOutput() const { return host.Output(); }
   const std::string& Path() const { return participantPath; }
 
  private:
@@ -88,8 +89,7 @@ class Room {
                        const std::function<void(Clock::duration sinceFrom, const double* latencyMs)>& visit) const;
 
   std::string participantPath;
-  Child host;
-  std::thread hostReader;  // drains the host's output, unless it is the blocked one
+  HeadlessHost host;  // its output drained, unless it is the blocked one
   uint16_t port = 0;
   std::string prefix;
   std::vector<Member> members;  // fixed once StartHonest returns

@@ -10,8 +10,8 @@
 #include <cstdio>
 #include <thread>
 
+#include "common/wire.h"
 #include "room.h"
-#include "wire.h"
 
 namespace {
 using namespace std::chrono_literals;
@@ -81,10 +81,10 @@ Failures BlockedOutputScenario(const std::string& participant) {
   room.StartTalking(100ms, 20);
   // A burst of short lines, a diagnostic line each, fills the one-page pipe.
   auto filler = ConnectMany(1, room.Port(), 10s);
-  SendNow(filler[0], Welcome("filler"));
+  SendNow(filler[0], WireText(Welcome("filler")));
   PumpUntil([&] { return room.SeenJoined("filler") == 1; }, 5s, {&filler});
   std::string burst;
-  for (int i = 0; i < 200; ++i) burst += Says("filler", "fill " + std::to_string(i));
+  for (int i = 0; i < 200; ++i) burst += WireText(Says("filler", "fill " + std::to_string(i)));
   Offer(filler[0], burst);
   const int pipeSize = fcntl(room.HostOutput(), F_GETPIPE_SZ);
   // Full: well filled, and not a byte more for half a second while the chat,
@@ -208,8 +208,8 @@ Failures StuckReadersScenario(const std::string& participant, int seconds) {
   auto loud = ConnectMany(STUCK, room.Port(), 20s);
   for (int i = 0; i < STUCK; ++i) {
     stuck[static_cast<size_t>(i)].reads = false;
-    SendNow(stuck[static_cast<size_t>(i)], Welcome("stuck" + std::to_string(i)));
-    SendNow(loud[static_cast<size_t>(i)], Welcome("loud" + std::to_string(i)));
+    SendNow(stuck[static_cast<size_t>(i)], WireText(Welcome("stuck" + std::to_string(i))));
+    SendNow(loud[static_cast<size_t>(i)], WireText(Welcome("loud" + std::to_string(i))));
   }
   if (!PumpUntil([&] { return room.SeenJoined("stuck") == STUCK && room.SeenJoined("loud") == STUCK; }, 15s,
                  {&loud, &stuck})) {
@@ -225,7 +225,7 @@ Failures StuckReadersScenario(const std::string& participant, int seconds) {
   const auto feed = [&](std::vector<Raw>& targets, const std::string& prefix, size_t count) {
     for (size_t i = 0; i < count; ++i) {
       if (!targets[i].closedByServer)
-        Offer(loud[i], Private(prefix + std::to_string(i), "loud" + std::to_string(i), text));
+        Offer(loud[i], WireText(Private(prefix + std::to_string(i), "loud" + std::to_string(i), text)));
     }
   };
   // Every 100 ms at most: each look reads all of /proc/net/tcp.
@@ -295,7 +295,7 @@ Failures StuckReadersScenario(const std::string& participant, int seconds) {
   auto late = ConnectMany(static_cast<int>(LATE), room.Port(), 10s, 4096, ACCEPT_GAP, 536);
   for (size_t i = 0; i < LATE; ++i) {
     late[i].reads = false;
-    SendNow(late[i], Welcome("late" + std::to_string(i)));
+    SendNow(late[i], WireText(Welcome("late" + std::to_string(i))));
   }
   PumpUntil([&] { return room.SeenJoined("late") == static_cast<int>(LATE); }, 10s, {&loud, &late});
   std::fill(held.begin(), held.end(), 0);

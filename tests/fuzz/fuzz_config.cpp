@@ -42,8 +42,9 @@ void WriteBytes(const std::string& path, const uint8_t* data, size_t size) {
 
 bool Same(const ChatSettings& x, const ChatSettings& y) {
   return x.Bold == y.Bold && x.Italic == y.Italic && x.Underline == y.Underline && x.Role == y.Role &&
-         x.Port == y.Port && std::memcmp(x.Ip, y.Ip, sizeof x.Ip) == 0 && x.Color == y.Color &&
-         std::strcmp(x.Police, y.Police) == 0 && std::strcmp(x.Pseudo, y.Pseudo) == 0;
+         x.NeitherOrBothRoles == y.NeitherOrBothRoles && x.Port == y.Port &&
+         std::memcmp(x.Ip, y.Ip, sizeof x.Ip) == 0 && x.Color == y.Color && std::strcmp(x.Police, y.Police) == 0 &&
+         std::strcmp(x.Pseudo, y.Pseudo) == 0;
 }
 
 ChatSettings ReadBack(const std::string& path) {

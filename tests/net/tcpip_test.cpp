@@ -15,6 +15,7 @@
 
 #include "common/raw_peer.h"
 #include "common/test_support.h"
+#include "common/wire.h"
 #include "net/tcpip.h"
 #include "protocol/messages.h"
 
@@ -58,34 +59,6 @@ class Endpoint : public CTCPIP {
     return got;
   }
 };
-
-CPacket Welcome(const char* name) {
-  CPacket p;
-  BuildClientWelcome(name, static_cast<uint16_t>(std::strlen(name) + 1), p);
-  return p;
-}
-CPacket Arrival(const char* name) {
-  CPacket p;
-  BuildArrivalNotice(name, p);
-  return p;
-}
-CPacket Departure(const char* name) {
-  CPacket p;
-  BuildDisconnected(name, p);
-  return p;
-}
-CPacket Says(const char* name, const std::string& text) {
-  ChatLine line;
-  line.SetName(name);
-  line.SetPolice("Arial");
-  line.SetText(text);
-  CPacket p;
-  BuildSays(line, p);
-  return p;
-}
-Bytes Whole(const CPacket& p) { return Bytes(p.data, p.data + p.length); }
-// What a receiving endpoint queues: everything after the transport header.
-Bytes Payload(const CPacket& p) { return Bytes(p.data + 2, p.data + p.length); }
 
 milliseconds Since(Clock::time_point t) { return std::chrono::duration_cast<milliseconds>(Clock::now() - t); }
 

@@ -212,7 +212,8 @@ TEST(Messages, TruncatedChatLineFailsToRead) {
 }
 
 TEST(Nicknames, NoNameBreaksOrFakesALine) {
-  for (const char* good : {"bob", "Ana Maria", "", "caf\xC3\xA9", "\xE9t\xE9", "\xF0\x9F\x98\x80", "!!! SERVER"}) {
+  for (const char* good :
+       {"bob", "Ana Maria", "", "caf\xC3\xA9", "\xE9t\xE9", "\xF0\x9F\x98\x80", "!!! SERVER", "cut\xE2\x80"}) {
     EXPECT_TRUE(IsAcceptableNickname(good)) << good;
   }
   for (const char* bad :
@@ -222,7 +223,7 @@ TEST(Nicknames, NoNameBreaksOrFakesALine) {
         "evil\xE2\x80\xAE",
         "\xEF\xBB\xBF"
         "bob",
-        "soft\xC2\xADhyphen", "tag\xF3\xA0\x80\x81"}) {
+        "soft\xC2\xADhyphen", "tag\xF3\xA0\x80\x81", "stray\x80\xE2\x80\x8B"}) {
     EXPECT_FALSE(IsAcceptableNickname(bad)) << bad;
   }
 }

@@ -2,20 +2,14 @@
 
 #include <cstring>
 
-size_t WireLength(const QString& text) { return ToWireText(text).size(); }
+#include "protocol/utf8.h"
 
-size_t Utf8PrefixLength(const char* text, size_t length, size_t maxBytes) {
-  if (length <= maxBytes) return length;
-  size_t cut = maxBytes;
-  // Step back over continuation bytes so the cut falls before a lead byte.
-  while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
-  return cut;
-}
+size_t WireLength(const QString& text) { return ToWireText(text).size(); }
 
 void CopyUtf8(char* dest, size_t destSize, const char* text) {
   if (destSize == 0) return;
   if (!text) text = "";
-  const size_t n = Utf8PrefixLength(text, std::strlen(text), destSize - 1);
+  const size_t n = Utf8PrefixLength(text, destSize - 1);
   std::memcpy(dest, text, n);
   dest[n] = '\0';
 }

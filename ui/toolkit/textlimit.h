@@ -10,10 +10,6 @@
 // Bytes `text` takes in UTF-8 once each line break is written as CR LF.
 size_t WireLength(const QString& text);
 
-// The longest prefix of `text` (UTF-8) of at most `maxBytes` bytes that ends on a
-// character boundary.
-size_t Utf8PrefixLength(const char* text, size_t length, size_t maxBytes);
-
 // Copies `text` into `dest` of size `destSize`, cut on a character boundary, NUL-terminated.
 void CopyUtf8(char* dest, size_t destSize, const char* text);
 

@@ -1,5 +1,6 @@
 #pragma once
-// Child processes of the fault suite.
+// Child processes with their standard input and output on pipes, read line by
+// line without ever making the child wait.
 
 #include <sys/types.h>
 

@@ -1,4 +1,4 @@
-#include "process.h"
+#include "childprocess.h"
 
 #include <fcntl.h>
 #include <poll.h>
