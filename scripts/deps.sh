@@ -8,10 +8,11 @@ JASELO_BUILD_PACKAGES="g++ cmake ninja-build pkg-config qt6-base-dev libgl-dev f
 JASELO_DISPLAY_PACKAGES="xvfb xauth"
 # The test command on top: test frameworks, the window driven under Xvfb,
 # benchmarks, sanitizer and fuzzing toolchain, the formatter, the checks of the installed
-# files (systemd for systemd-analyze), and the Debian package (cpack needs
-# dpkg-shlibdeps and file).
+# files (systemd for systemd-analyze), the Debian package (cpack needs
+# dpkg-shlibdeps and file), and a notification daemon on a private session bus
+# (dunst, dbus-run-session and dbus-monitor).
 JASELO_TEST_PACKAGES="libgtest-dev libgmock-dev xvfb xauth xdotool libbenchmark-dev clang libclang-rt-14-dev llvm-14
-  clang-format-14 desktop-file-utils appstream man-db systemd dpkg-dev file"
+  clang-format-14 desktop-file-utils appstream man-db systemd dpkg-dev file dunst dbus-daemon dbus-bin"
 
 jaselo_missing_packages() { # packages...
   local missing="" p

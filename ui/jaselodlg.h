@@ -6,7 +6,9 @@
 #include <QIcon>
 #include <array>
 #include <atomic>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "chat/chatevent.h"
 #include "chat/jaselonetwork.h"
@@ -16,6 +18,8 @@
 #include "ui/toolkit/toolkit.h"
 
 class CBackgroundAlert;
+class CNicknameCompleter;
+class CNotifier;
 class CRichEdit;
 class QPushButton;
 
@@ -59,6 +63,8 @@ class CJaseloDlg : public CDialog, private CThread {
 
   // Chatting.
   void OnSend();
+  // Sends the typed text as the line it asks for; false when nothing went.
+  bool SendTyped(const std::string& typed);
   uint32_t ThreadProc() override;
   // Shows one event of the own client by its Type; other types are dropped.
   void DispatchEvent(ChatEvent& event);
@@ -69,6 +75,14 @@ class CJaseloDlg : public CDialog, private CThread {
   void AppendJoined(ChatEvent& event);
   void AppendDisconnected(ChatEvent& event);
   void AppendBody(ChatEvent& event);
+  // A private line the user sent, under "(*private*) to <addressee> :".
+  void AppendOwnPrivate(const std::string& addressee, ChatEvent& line);
+  // Shows the private lines sent since the last pass (poll thread).
+  void AppendOwnLines();
+  // A line from someone else that names the user.
+  bool Mentions(const ChatEvent& event) const;
+  // A desktop notification for an event, shown while the window is in the background.
+  void NotifyDesktop(const ChatEvent& event);
   // The one notice shown when the own connection ends without the user leaving.
   void AppendConnectionLost();
   void AppendText(const std::string& text);
@@ -113,8 +127,9 @@ class CJaseloDlg : public CDialog, private CThread {
   void LeaveAsClient();
   // Drops the oldest paragraphs once the transcript holds more than its bound.
   void TrimTranscript();
-  // Appends one piece and marks it: links in received text, else the time shown.
-  void AppendPiece(const std::string& text, bool received);
+  // Appends one piece and marks it: links in received text, else the time
+  // shown (and the tint of a header that names the user).
+  void AppendPiece(const std::string& text, bool received, bool mention = false);
 
   QIcon icon;
   std::array<QIcon, 8> bitmaps;
@@ -125,6 +140,8 @@ class CJaseloDlg : public CDialog, private CThread {
   CRichEdit* inputBox = nullptr;
   CRichEdit* transcript = nullptr;
   CBackgroundAlert* backgroundAlert = nullptr;  // a child of the window
+  CNotifier* notifier = nullptr;                // a child of the window
+  CNicknameCompleter* completer = nullptr;      // a child of the input box
   CharFormat inputFormat;
   CharFormat transcriptFormat;
   ChatSettings settings;
@@ -136,4 +153,12 @@ class CJaseloDlg : public CDialog, private CThread {
   bool closing = false;
   std::string configPath = "config.cfg";
   std::array<int, 8> shownImages{};  // by button id - IDC_FONT
+  // Private lines sent from the UI thread, shown by the poll thread so that
+  // they never come between the pieces of a received line.
+  struct OwnPrivateLine {
+    std::string addressee;
+    ChatEvent line;
+  };
+  std::mutex ownLinesMutex;
+  std::vector<OwnPrivateLine> ownLines;
 };
