@@ -18,13 +18,16 @@ constexpr uchar kUrgencyCritical = 2;
 
 }  // namespace
 
-CNotifier::CNotifier(QWidget* window) : QObject(window), window(window), bus(QDBusConnection::sessionBus()) { Watch(); }
+CNotifier::CNotifier(QWidget* window) : QObject(window), window(window), bus(QString()) {}
 
 void CNotifier::SetConnection(const QDBusConnection& connection) {
-  bus.disconnect(kService, kPath, kInterface, QStringLiteral("ActionInvoked"), this,
-                 SLOT(OnActionInvoked(uint, QString)));
-  bus.disconnect(kService, kPath, kInterface, QStringLiteral("NotificationClosed"), this, SLOT(OnClosed(uint, uint)));
+  if (chosen) {
+    bus.disconnect(kService, kPath, kInterface, QStringLiteral("ActionInvoked"), this,
+                   SLOT(OnActionInvoked(uint, QString)));
+    bus.disconnect(kService, kPath, kInterface, QStringLiteral("NotificationClosed"), this, SLOT(OnClosed(uint, uint)));
+  }
   bus = connection;
+  chosen = true;
   bursts.clear();
   shown.clear();
   Watch();
@@ -60,6 +63,9 @@ void CNotifier::Notify(const Notification& notification) {
 }
 
 void CNotifier::Queue(const Notification& notification) {
+  // The session bus only once there is something to say: a window that
+  // never goes to the background never connects.
+  if (!chosen) SetConnection(QDBusConnection::sessionBus());
   if (!bus.isConnected()) return;
   // The newest line of a sender stands for the older ones still waiting.
   for (auto it = waiting.begin(); it != waiting.end(); ++it) {

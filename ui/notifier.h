@@ -38,7 +38,8 @@ class CNotifier : public QObject {
   // Newer notifications kept while a call is under way; the oldest go first.
   static constexpr size_t MAX_WAITING = 8;
 
-  // Notifies for `window` over the session bus; destroyed with the window.
+  // Notifies for `window` over the session bus, connected at the first
+  // notification; destroyed with the window.
   explicit CNotifier(QWidget* window);
 
   // Any thread: shows `notification` unless the window is the active one.
@@ -65,6 +66,7 @@ class CNotifier : public QObject {
 
   QWidget* window;
   QDBusConnection bus;
+  bool chosen = false;   // bus is the one to use (else none yet)
   bool calling = false;  // a call is under way
   std::deque<Notification> waiting;
   std::map<QString, Burst> bursts;  // by sender
