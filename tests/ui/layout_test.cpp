@@ -76,9 +76,6 @@ TEST(WindowLayout, OpensAsDesignedAndGrowsIntoTheTranscriptAndTheInputBox) {
 
   dlg.resize(1000, 700);
   ExpectPlaces(dlg, 640, 326);
-  dlg.resize(100, 100);  // never below the designed size
-  EXPECT_EQ(dlg.size(), kDesignedSize);
-  ExpectPlaces(dlg, 0, 0);
 
   // Maximised, the window and its frame fill the screen's free area.
   dlg.showMaximized();
