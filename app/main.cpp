@@ -27,6 +27,8 @@ int main(int argc, char** argv) {
   // Every option has been taken: Qt sees the program's name alone.
   int qtArgc = 1;
   QApplication app(qtArgc, argv);
+  // Desktops tie the window and its notifications to the menu entry by it.
+  QGuiApplication::setDesktopFileName(QStringLiteral(JASELO_APP_ID));
   if (line.userFolder) {
     std::string error;
     if (!EnterUserFolder(error)) {

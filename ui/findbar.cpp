@@ -61,9 +61,7 @@ CFindBar::CFindBar(QTextEdit* transcript, QWidget* afterClose)
 void CFindBar::Open() {
   if (!IsOpen()) {
     fullRect = transcript->geometry();
-    const int height = sizeHint().height();
-    setGeometry(fullRect.x(), fullRect.bottom() + 1 - height, fullRect.width(), height);
-    transcript->setGeometry(fullRect.adjusted(0, 0, 0, -height));
+    TakeShare();
     show();
     Highlight();
   }
@@ -79,6 +77,12 @@ void CFindBar::Close() {
   transcript->setExtraSelections({});
   current = QTextCursor();
   afterClose->setFocus(Qt::OtherFocusReason);
+}
+
+void CFindBar::TakeShare() {
+  const int height = sizeHint().height();
+  setGeometry(fullRect.x(), fullRect.bottom() + 1 - height, fullRect.width(), height);
+  transcript->setGeometry(fullRect.adjusted(0, 0, 0, -height));
 }
 
 bool CFindBar::Find(bool backward) {
@@ -134,6 +138,13 @@ void CFindBar::Highlight() {
 QString CFindBar::Status() const { return status->text(); }
 
 bool CFindBar::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == parentWidget() && event->type() == QEvent::Resize && IsOpen()) {
+    // A window that grows has just given the transcript its whole new
+    // rectangle (its anchors watch the window ahead of this bar, having been
+    // installed after it): the bar takes its share of that one.
+    fullRect = transcript->geometry();
+    TakeShare();
+  }
   if (event->type() != QEvent::KeyPress || !IsOpen()) return QWidget::eventFilter(watched, event);
   const auto* key = static_cast<QKeyEvent*>(event);
   if (watched == field && (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)) {

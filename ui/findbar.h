@@ -38,6 +38,8 @@ class CFindBar : public QWidget {
   // Searches from `position` (a document position) on; wraps once.
   bool FindFrom(int position, bool backward);
   void Highlight();
+  // Puts the bar at the bottom of fullRect and the transcript above it.
+  void TakeShare();
 
   QTextEdit* transcript;
   QWidget* afterClose;

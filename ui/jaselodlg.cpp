@@ -1,5 +1,6 @@
 #include "ui/jaselodlg.h"
 
+#include <strings.h>
 #include <QPushButton>
 #include <QTextCursor>
 #include <chrono>
@@ -11,12 +12,16 @@
 #include "protocol/headers.h"
 #include "ui/backgroundalert.h"
 #include "ui/jaselodlginit.h"
+#include "ui/nicknamecompleter.h"
+#include "ui/notifier.h"
 #include "ui/resource.h"
 #include "ui/resources.h"
+#include "ui/toolkit/anchors.h"
 #include "ui/toolkit/keyforwarder.h"
 #include "ui/toolkit/richedit.h"
 #include "ui/toolkit/textlimit.h"
 #include "ui/transcriptactions.h"
+#include "ui/typedline.h"
 
 using namespace std::chrono_literals;
 
@@ -45,6 +50,19 @@ void CJaseloDlg::DoDataExchange() {
   new CKeyForwarder(transcript, inputBox);
   new CTranscriptActions(this, transcript, inputBox);
   backgroundAlert = new CBackgroundAlert(this);
+  notifier = new CNotifier(this);
+  completer = new CNicknameCompleter(inputBox);
+  // The limit counts what Send sends: a private line's text and addressee.
+  inputBox->SetLimitMeasure([this](const std::string& typed) { return LimitBytes(typed, completer->Names()); });
+  // Made larger, the transcript and the input box take the room; the buttons
+  // keep to their corners. Created after the find bar, whose share of the
+  // transcript follows from the rectangle these give it.
+  auto* anchors = new CAnchors(this);
+  anchors->Anchor(transcript, ANCHOR_ALL);
+  anchors->Anchor(inputBox, ANCHOR_LEFT | ANCHOR_RIGHT | ANCHOR_BOTTOM);
+  for (const int id : {IDC_FONT, IDC_COLOR, IDC_BOLD, IDC_ITALIC, IDC_UNDERLINE})
+    anchors->Anchor(Button(id), ANCHOR_LEFT | ANCHOR_BOTTOM);
+  anchors->Anchor(Button(IDC_SEND), ANCHOR_RIGHT | ANCHOR_BOTTOM);
 }
 
 void CJaseloDlg::OnCommand(int id) {
@@ -240,10 +258,17 @@ void CJaseloDlg::OnSend() {
   const QTextCursor where = inputBox->textCursor();
   inputBox->SetSel(0, n);
   const std::string text = inputBox->GetSelText();
+  if (SendTyped(text)) inputBox->ReplaceSel("", true);
+  else inputBox->setTextCursor(where);
+  inputBox->GiveFocus();
+}
 
+bool CJaseloDlg::SendTyped(const std::string& typed) {
+  const TypedLine typedLine = ParseTypedLine(typed, completer->Names());
+  if (typedLine.kind == TypedLine::Kind::Incomplete) return false;
   ChatEvent line;
   line.SetName(settings.Pseudo);
-  line.SetText(text);
+  line.SetText(typedLine.text);
   line.SetPolice(settings.Police);
   line.Style() = {.Bold = settings.Bold,
                   .Italic = settings.Italic,
@@ -251,13 +276,20 @@ void CJaseloDlg::OnSend() {
                   .Red = ColorRed(settings.Color),
                   .Green = ColorGreen(settings.Color),
                   .Blue = ColorBlue(settings.Color)};
-  if (clientNetwork.SendChatMessage(line)) inputBox->ReplaceSel("", true);
-  else inputBox->setTextCursor(where);
-  inputBox->GiveFocus();
+  if (typedLine.kind == TypedLine::Kind::Public) return clientNetwork.SendChatMessage(line);
+  if (!clientNetwork.SendPrivateChatMessage(line, typedLine.addressee.c_str())) return false;
+  // The server sends a private line to its addressee alone: the sender's own
+  // transcript shows it from here.
+  const std::lock_guard<std::mutex> lock(ownLinesMutex);
+  ownLines.push_back({typedLine.addressee, std::move(line)});
+  return true;
 }
 
 void CJaseloDlg::DispatchEvent(ChatEvent& event) {
   if (backgroundAlert) backgroundAlert->OnChatEvent(event.Type);
+  if (completer && event.Name.get() && strcasecmp(event.Name.get(), settings.Pseudo) != 0)
+    completer->OnChatEvent(event.Type, event.Name.get());
+  NotifyDesktop(event);
   switch (event.Type) {
     case CHAT_SAYS: AppendSays(event); break;
     case CHAT_PRIVATE: AppendPrivateSays(event); break;
@@ -279,6 +311,7 @@ uint32_t CJaseloDlg::ThreadProc() {
     // before the notice.
     const bool ended = !clientNetwork.IsActive();
     const bool heard = clientNetwork.QueuedCount() > 0;
+    AppendOwnLines();
     DrainQueue(clientNetwork, event, [&](ChatEvent& received) {
       DispatchEvent(received);
       release();

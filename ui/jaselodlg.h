@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "chat/chatevent.h"
 #include "chat/jaselonetwork.h"
@@ -20,6 +21,8 @@
 
 class CBackgroundAlert;
 class CChatAnnouncer;
+class CNicknameCompleter;
+class CNotifier;
 class CRichEdit;
 class QPushButton;
 
@@ -63,6 +66,8 @@ class CJaseloDlg : public CDialog, private CThread {
 
   // Chatting.
   void OnSend();
+  // Sends the typed text as the line it asks for; false when nothing went.
+  bool SendTyped(const std::string& typed);
   uint32_t ThreadProc() override;
   // Shows one event of the own client by its Type; other types are dropped.
   void DispatchEvent(ChatEvent& event);
@@ -79,6 +84,14 @@ class CJaseloDlg : public CDialog, private CThread {
   void AppendBody(ChatEvent& event);
   // A notice about the own connection: lost, restored, not accepted.
   void AppendNotice(const std::string& text);
+  // A private line the user sent, under "(*private*) to <addressee> :".
+  void AppendOwnPrivate(const std::string& addressee, ChatEvent& line);
+  // Shows the private lines sent since the last pass (poll thread).
+  void AppendOwnLines();
+  // A line from someone else that names the user.
+  bool Mentions(const ChatEvent& event) const;
+  // A desktop notification for an event, shown while the window is in the background.
+  void NotifyDesktop(const ChatEvent& event);
   void AppendText(const std::string& text);
   // Sets how many paragraphs the transcript keeps (tests use a small bound).
   void SetTranscriptLimit(int paragraphs) { transcriptLimit = paragraphs; }
@@ -121,8 +134,9 @@ class CJaseloDlg : public CDialog, private CThread {
   void LeaveAsClient();
   // Drops the oldest paragraphs once the transcript holds more than its bound.
   void TrimTranscript();
-  // Appends one piece and marks it: links in received text, else the time shown.
-  void AppendPiece(const std::string& text, bool received);
+  // Appends one piece and marks it: links in received text, else the time
+  // shown (and the tint of a header that names the user).
+  void AppendPiece(const std::string& text, bool received, bool mention = false);
 
   QIcon icon;
   std::array<QIcon, 8> bitmaps;
@@ -135,6 +149,8 @@ class CJaseloDlg : public CDialog, private CThread {
   CRichEdit* inputBox = nullptr;
   CRichEdit* transcript = nullptr;
   CBackgroundAlert* backgroundAlert = nullptr;  // a child of the window
+  CNotifier* notifier = nullptr;                // a child of the window
+  CNicknameCompleter* completer = nullptr;      // a child of the input box
   CharFormat inputFormat;
   CharFormat transcriptFormat;
   ChatSettings settings;
@@ -152,4 +168,12 @@ class CJaseloDlg : public CDialog, private CThread {
   bool closing = false;
   std::string configPath = "config.cfg";
   std::array<int, 8> shownImages{};  // by button id - IDC_FONT
+  // Private lines sent from the UI thread, shown by the poll thread so that
+  // they never come between the pieces of a received line.
+  struct OwnPrivateLine {
+    std::string addressee;
+    ChatEvent line;
+  };
+  std::mutex ownLinesMutex;
+  std::vector<OwnPrivateLine> ownLines;
 };

@@ -1,12 +1,15 @@
 // The transcript: every line comes from one chat event. Peer text is inserted
 // as plain text with a character format, never interpreted.
 
+#include <strings.h>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <algorithm>
+#include <mutex>
 #include <string>
 
 #include "ui/jaselodlg.h"
+#include "ui/notifier.h"
 #include "ui/toolkit/richedit.h"
 #include "ui/toolkit/textlimit.h"
 #include "ui/transcriptmarks.h"
@@ -46,14 +49,14 @@ CharFormat HeaderFormat(uint32_t color) {
 
 void CJaseloDlg::AppendText(const std::string& text) { AppendPiece(text, false); }
 
-void CJaseloDlg::AppendPiece(const std::string& text, bool received) {
+void CJaseloDlg::AppendPiece(const std::string& text, bool received, bool mention) {
   // One call on the UI thread, so that the caret cannot move between the steps.
   CallOnUiThread(transcript, [&] {
     transcript->SetSel(-1, -1);
     const int from = transcript->GetTextLength();
     transcript->SetSelectionCharFormat(transcriptFormat);
     transcript->ReplaceSel(text.c_str(), false);
-    MarkPiece(transcript->document(), from, transcript->GetTextLength(), received, QTime::currentTime());
+    MarkPiece(transcript->document(), from, transcript->GetTextLength(), received, QTime::currentTime(), mention);
     TrimTranscript();
   });
 }
@@ -85,16 +88,56 @@ void CJaseloDlg::AppendBody(ChatEvent& event) {
 
 void CJaseloDlg::AppendSays(ChatEvent& event) {
   transcriptFormat = HeaderFormat(kSaysColor);
-  AppendText(ShownName(event.Name) + " says :\r\n");
+  AppendPiece(ShownName(event.Name) + " says :\r\n", false, Mentions(event));
   event.Name.Reset();
   AppendBody(event);
 }
 
 void CJaseloDlg::AppendPrivateSays(ChatEvent& event) {
   transcriptFormat = HeaderFormat(kPrivateColor);
-  AppendText("(*private*) " + ShownName(event.Name) + " says :\r\n");
+  AppendPiece("(*private*) " + ShownName(event.Name) + " says :\r\n", false, Mentions(event));
   event.Name.Reset();
   AppendBody(event);
+}
+
+void CJaseloDlg::AppendOwnPrivate(const std::string& addressee, ChatEvent& line) {
+  transcriptFormat = HeaderFormat(kPrivateColor);
+  EventString shown;
+  shown.Assign(addressee.data(), addressee.size());
+  AppendText("(*private*) to " + ShownName(shown) + " :\r\n");
+  AppendBody(line);
+}
+
+void CJaseloDlg::AppendOwnLines() {
+  std::vector<OwnPrivateLine> sent;
+  {
+    const std::lock_guard<std::mutex> lock(ownLinesMutex);
+    sent.swap(ownLines);
+  }
+  for (OwnPrivateLine& own : sent) AppendOwnPrivate(own.addressee, own.line);
+}
+
+bool CJaseloDlg::Mentions(const ChatEvent& event) const {
+  if (!event.Name.get() || !event.Text.get()) return false;
+  if (strcasecmp(event.Name.get(), settings.Pseudo) == 0) return false;  // the user's own line
+  return MentionsName(QString::fromUtf8(event.Text.get()), QString::fromUtf8(settings.Pseudo));
+}
+
+void CJaseloDlg::NotifyDesktop(const ChatEvent& event) {
+  if (!notifier || !event.Name.get() || strcasecmp(event.Name.get(), settings.Pseudo) == 0) return;
+  Notification n;
+  n.sender = QString::fromUtf8(event.Name.get());
+  const QString name = QString::fromStdString(ShownName(event.Name));
+  switch (event.Type) {
+    case CHAT_SAYS: n.summary = name + QStringLiteral(" says :"); break;
+    case CHAT_PRIVATE: n.summary = QStringLiteral("(*private*) ") + name + QStringLiteral(" says :"); break;
+    case CHAT_JOINED: n.summary = name + QStringLiteral(" joined the chat !"); break;
+    default: return;  // departures and the rest are not worth a notification
+  }
+  n.category = event.Type == CHAT_JOINED ? QStringLiteral("presence.online") : QStringLiteral("im.received");
+  if (event.Type != CHAT_JOINED) n.body = FromWireText(event.Text.get());
+  n.urgent = Mentions(event);
+  notifier->Notify(n);
 }
 
 void CJaseloDlg::AppendJoined(ChatEvent& event) {

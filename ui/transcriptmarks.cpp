@@ -58,17 +58,19 @@ void MarkLinks(QTextDocument* document, int from, int to) {
     QTextCursor link(document);
     link.setPosition(from + static_cast<int>(match.capturedStart()));
     link.setPosition(from + static_cast<int>(match.capturedStart() + address.size()), QTextCursor::KeepAnchor);
-    // Only the link properties: face, colour and effects stay the sender's.
+    // Face and colour stay the sender's; the underline shows it is a link.
     QTextCharFormat format;
     format.setAnchor(true);
     format.setAnchorHref(address);
+    format.setFontUnderline(true);
+    format.setToolTip(QStringLiteral("Ctrl+click to open ") + address);
     link.mergeCharFormat(format);
   }
 }
 
 }  // namespace
 
-void MarkPiece(QTextDocument* document, int from, int to, bool received, const QTime& shown) {
+void MarkPiece(QTextDocument* document, int from, int to, bool received, const QTime& shown, bool mention) {
   if (received) {
     MarkLinks(document, from, to);
     return;
@@ -79,7 +81,21 @@ void MarkPiece(QTextDocument* document, int from, int to, bool received, const Q
   if (!line.hasSelection()) return;
   QTextCharFormat format;
   format.setToolTip(shown.toString(QStringLiteral("HH:mm:ss")));
+  if (mention) format.setBackground(QColor(QRgb(MENTION_TINT_RGB)));
   line.mergeCharFormat(format);
+}
+
+bool MentionsName(const QString& text, const QString& name) {
+  if (name.isEmpty()) return false;
+  const auto isWordCharacter = [](QChar c) { return c.isLetterOrNumber() || c == u'_'; };
+  for (qsizetype at = text.indexOf(name, 0, Qt::CaseInsensitive); at >= 0;
+       at = text.indexOf(name, at + 1, Qt::CaseInsensitive)) {
+    const qsizetype end = at + name.size();
+    const bool starts = at == 0 || !isWordCharacter(text.at(at - 1));
+    const bool ends = end == text.size() || !isWordCharacter(text.at(end));
+    if (starts && ends) return true;
+  }
+  return false;
 }
 
 CTranscriptMarks::CTranscriptMarks(QTextEdit* transcript)

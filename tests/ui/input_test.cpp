@@ -9,8 +9,10 @@
 
 #include "protocol/headers.h"
 #include "ui/jaselodlg.h"
+#include "ui/nicknamecompleter.h"
 #include "ui/toolkit/richedit.h"
 #include "ui/toolkit/textlimit.h"
+#include "ui/typedline.h"
 #include "ui_test_support.h"
 
 TEST(TextLimit, LineBreaksTravelAsCrLfAndComeBackAsOneBreakEach) {
@@ -105,4 +107,75 @@ TEST(InputBox, EnterSendsAndPastedLineBreaksSurviveTheRoundTrip) {
   EXPECT_EQ(peer.events[0].text, "first\r\nsecond");
   ASSERT_TRUE(PumpUntil([&] { return PlainText(probe.Transcript()->document()).contains("second"); }));
   EXPECT_TRUE(PlainText(probe.Transcript()->document()).endsWith("alice says :\nfirst\nsecond\n\n"));
+}
+
+TEST(TypedLine, PrivateLinesSlashesAndWhatTheLimitCounts) {
+  using Kind = TypedLine::Kind;
+  struct Case {
+    const char* typed;
+    Kind kind;
+    const char* addressee;
+    const char* text;
+  };
+  const std::vector<std::string> known = {"bob smith", "Bob"};
+  for (const Case& c : std::vector<Case>{
+           {"/msg bob hi there", Kind::Private, "bob", "hi there"},
+           {"/M  carol  two blanks", Kind::Private, "carol", " two blanks"},
+           {"/msg BOB SMITH hi", Kind::Private, "BOB SMITH", "hi"},  // a known name with a blank
+           {"/msg bob", Kind::Incomplete, "", ""},
+           {"//msg bob hi", Kind::Public, "", "/msg bob hi"},
+           {"/me waves", Kind::Public, "", "/me waves"},
+           {"/msgbob hi", Kind::Public, "", "/msgbob hi"},
+       }) {
+    const TypedLine line = ParseTypedLine(c.typed, known);
+    EXPECT_EQ(line.kind, c.kind) << c.typed;
+    EXPECT_EQ(line.addressee, c.addressee) << c.typed;
+    EXPECT_EQ(line.text, c.kind == Kind::Incomplete ? "" : c.text) << c.typed;
+  }
+  // A private line counts its text and its addressee field (count, name, NUL).
+  EXPECT_EQ(LimitBytes("/msg bob hi"), 2u + 2 + 3 + 1);
+  EXPECT_EQ(LimitBytes("//x"), 2u);
+  EXPECT_EQ(LimitBytes("/msg bob"), 8u);
+}
+
+TEST(InputBox, TabCompletesSeenNicknamesAndTheLimitCountsThePrivateMessage) {
+  CJaseloDlg dlg;
+  PrepareWindow(dlg, "alice");
+  const CJaseloDlgProbe probe(dlg);
+  CRichEdit* box = probe.InputBox();
+  auto* completer = dlg.findChild<CNicknameCompleter*>();
+  ASSERT_NE(completer, nullptr);
+  for (const auto& [type, name] : std::vector<std::pair<uint16_t, const char*>>{{CHAT_JOINED, "bob"},
+                                                                                {CHAT_SAYS, "Bobby"},
+                                                                                {CHAT_SAYS, "alice"},
+                                                                                {CHAT_JOINED, "carol"},
+                                                                                {CHAT_DISCONNECTED, "carol"}}) {
+    ChatEvent e;
+    FillEvent(e, type, name, type == CHAT_SAYS ? "t" : nullptr);
+    probe.DispatchEvent(e);
+  }
+  ASSERT_TRUE(PumpUntil([&] { return completer->Names().size() == 2; }));  // not the own name, not carol
+  box->setFocus();
+
+  // At the start of the line with "/msg " in front, the most recent first;
+  // Tab again gives the next; later in the line the name alone.
+  QTest::keyClicks(box, "B");
+  QTest::keyClick(box, Qt::Key_Tab);
+  EXPECT_EQ(box->toPlainText(), "/msg Bobby ");
+  QTest::keyClick(box, Qt::Key_Tab);
+  EXPECT_EQ(box->toPlainText(), "/msg bob ");
+  QTest::keyClicks(box, "hi bo");
+  QTest::keyClick(box, Qt::Key_Tab);
+  EXPECT_EQ(box->toPlainText(), "/msg bob hi Bobby ");
+  QTest::keyClicks(box, "ca");
+  QTest::keyClick(box, Qt::Key_Tab);
+  EXPECT_EQ(box->toPlainText(), "/msg bob hi Bobby ca") << "a name gone is not offered";
+  EXPECT_EQ(QApplication::focusWidget(), box);
+
+  // The box takes as much of a private line as makes a message no longer than
+  // a full public one: 900 bytes of text, less the addressee field.
+  box->clear();
+  QTest::keyClicks(box, "/msg bob " + QString(894, 'x'));
+  TypeText(box, "yy");
+  EXPECT_EQ(box->toPlainText(), "/msg bob " + QString(894, 'x'));
 }

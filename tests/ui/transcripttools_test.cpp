@@ -10,6 +10,7 @@
 #include <QMessageBox>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextBlock>
 #include <QTextDocument>
 #include <QTimer>
 #include <QToolTip>
@@ -164,6 +165,11 @@ TEST(TranscriptMarks, CtrlClickOpensExactlyTheAddressAndHeadersTellTheirTime) {
     return transcript->cursorRect(c).center();
   };
   EXPECT_EQ(Runs(transcript->document()).back().color, QColor(200, 0, 0)) << "links keep the sender's style";
+  // Underlined, and only the links; their tooltip says how to open them.
+  for (const ::Run& r : Runs(transcript->document())) {
+    EXPECT_EQ(r.underline, r.text.startsWith("https:") || r.text.startsWith("mailto:")) << r.text.toStdString();
+  }
+  EXPECT_EQ(Actions(dlg)->Marks()->TimeAt(point("mailto")), "Ctrl+click to open mailto:bob@example.org");
 
   QTest::mouseClick(viewport, Qt::LeftButton, Qt::NoModifier, point("https"));
   EXPECT_TRUE(opened.empty()) << "a plain click selects";
@@ -183,4 +189,21 @@ TEST(TranscriptMarks, CtrlClickOpensExactlyTheAddressAndHeadersTellTheirTime) {
   QHelpEvent hover(QEvent::ToolTip, point("says"), viewport->mapToGlobal(point("says")));
   QApplication::sendEvent(viewport, &hover);
   EXPECT_EQ(QToolTip::text(), time);
+}
+
+TEST(TranscriptMarks, AHeaderOfALineThatNamesTheUserIsTinted) {
+  EXPECT_TRUE(MentionsName("ask bob smith", "Bob Smith"));
+  CJaseloDlg dlg;
+  PrepareWindow(dlg, "me");
+  Say(dlg, CHAT_SAYS, "bob", "ME? yes");
+  Say(dlg, CHAT_PRIVATE, "eve", "for me");
+  Say(dlg, CHAT_SAYS, "bob", "meme or me_2");
+  Say(dlg, CHAT_SAYS, "Me", "my own line names me");
+  QStringList tinted;
+  const QTextDocument* document = CJaseloDlgProbe(dlg).Transcript()->document();
+  for (QTextBlock block = document->begin(); block.isValid(); block = block.next()) {
+    if (!block.begin().atEnd() && block.begin().fragment().charFormat().background() == QColor(MENTION_TINT_RGB))
+      tinted.push_back(block.text());
+  }
+  EXPECT_EQ(tinted, (QStringList{"bob says :", "(*private*) eve says :"}));
 }

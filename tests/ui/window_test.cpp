@@ -94,6 +94,57 @@ TEST(ChatWindow, AnEmptyBoxSendsNothing) {
   EXPECT_EQ(peer.events[0].text, "   ");
 }
 
+TEST(ChatWindow, SlashMsgSendsAPrivateLineThatTheSenderSeesAtOnce) {
+  RawListener listener;  // the server: it reads what the window sends
+  CJaseloDlg dlg;
+  PrepareWindow(dlg, "al");
+  const CJaseloDlgProbe probe(dlg);
+  ChatSettings& s = probe.Settings();
+  std::snprintf(s.Police, sizeof s.Police, "%s", "Serif");
+  s.Color = MakeColor(1, 2, 3);
+  s.Italic = true;
+  StartAsClient(dlg, listener.Port());
+  RawPeer server = listener.Accept();
+  ASSERT_TRUE(server.Valid());
+  ASSERT_EQ(server.Read(7), (Bytes{0x03, 0x00, 0x03, 0x00, 'a', 'l', 0x00}));
+  CRichEdit* box = probe.InputBox();
+
+  // Without a text, or without a nickname, nothing goes and the line stays.
+  for (const char* incomplete : {"/msg bob", "/m", "/MSG   "}) {
+    box->clear();
+    QTest::keyClicks(box, incomplete);
+    QTest::keyClick(box, Qt::Key_Return);
+    EXPECT_EQ(box->toPlainText(), incomplete);
+  }
+  box->clear();
+  QTest::keyClicks(box, "/msg bob hi");
+  QTest::keyClick(box, Qt::Key_Return);
+  EXPECT_EQ(box->toPlainText(), QString());
+  const Bytes style{0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x01, 0x00, 0x02, 0x00, 0x03, 0x00};
+  Bytes privately{0x01, 0x00, 0x02, 0x00, 0x04, 0x00, 'b', 'o', 'b',  0x00, 0x03, 0x00, 'a', 'l',
+                  0x00, 0x06, 0x00, 'S',  'e',  'r',  'i', 'f', 0x00, 0x03, 0x00, 'h',  'i', 0x00};
+  privately.insert(privately.end(), style.begin(), style.end());
+  EXPECT_EQ(server.NextMessage(std::chrono::milliseconds(5000), true), privately);
+
+  // The sender's own line, in the private header's look, then the text in the
+  // sender's style; nothing came back from the server.
+  ASSERT_TRUE(PumpUntil([&] { return PlainText(probe.Transcript()->document()).endsWith("\n\n"); }));
+  EXPECT_EQ(PlainText(probe.Transcript()->document()), "(*private*) to bob :\nhi\n\n");
+  const auto runs = Runs(probe.Transcript()->document());
+  ASSERT_EQ(runs.size(), 2u);
+  ExpectRun(runs[0], "(*private*) to bob :\n", "Courier New", kPink, false, false, false);
+  ExpectRun(runs[1], "hi\n\n", "Serif", QColor(1, 2, 3), false, true, false);
+
+  // "//" keeps a leading slash: a public line without the first one.
+  QTest::keyClicks(box, "//x");
+  QTest::keyClick(box, Qt::Key_Return);
+  Bytes publicly{0x01, 0x00, 0x01, 0x00, 0x03, 0x00, 'a',  'l',  0x00, 0x06, 0x00,
+                 'S',  'e',  'r',  'i',  'f',  0x00, 0x03, 0x00, '/',  'x',  0x00};
+  publicly.insert(publicly.end(), style.begin(), style.end());
+  EXPECT_EQ(server.NextMessage(std::chrono::milliseconds(5000), true), publicly);
+  probe.StopPollLoop();
+}
+
 TEST(ChatWindow, TheOwnLineShowsOnlyWhenTheServerRelaysIt) {
   // A server the test drives by hand, so the relay happens when the test says.
   CJaseloNetwork server;

@@ -5,7 +5,6 @@
 #include <QMimeData>
 #include <QTextCursor>
 #include <QThread>
-#include <algorithm>
 
 #include "ui/toolkit/textlimit.h"
 #include "ui/toolkit/toolkit.h"
@@ -140,32 +139,30 @@ void CRichEdit::GiveFocus() {
   setFocus(Qt::OtherFocusReason);
 }
 
-size_t CRichEdit::WholeBytes() const {
-  QTextCursor all(document());
-  all.select(QTextCursor::Document);
-  return WireLength(all.selectedText());
-}
-
-size_t CRichEdit::SelectedBytes() const { return WireLength(textCursor().selectedText()); }
-
 QString CRichEdit::Fitting(const QString& text) const {
   if (limit_ == 0) return text;
-  const size_t whole = WholeBytes();
-  const size_t selected = std::min(SelectedBytes(), whole);
-  const size_t kept = whole - selected;
-  const size_t room = kept >= limit_ ? 0 : limit_ - kept;
-  if (WireLength(text) <= room) return text;
-  // Longest run of whole characters that fits; CR LF is one line break.
+  // The whole text as GetSelText converts it: the limit counts exactly what
+  // Send takes. (The plain-text view of the document differs: it shows a
+  // no-break space as a blank, one byte fewer.) Its offsets are positions.
+  QTextCursor all(document());
+  all.select(QTextCursor::Document);
+  const QString whole = all.selectedText();
+  const QTextCursor selection = textCursor();
+  const QString before = whole.left(selection.selectionStart());
+  const QString after = whole.mid(selection.selectionEnd());
+  const auto fits = [&](qsizetype n) {
+    const std::string result = ToWireText(before + text.left(n) + after);
+    return (measure_ ? measure_(result) : result.size()) <= limit_;
+  };
+  if (fits(text.size())) return text;
+  // Whole characters only; CR LF is one line break.
   qsizetype end = 0;
-  size_t used = 0;
   while (end < text.size()) {
     const QChar c = text.at(end);
     const QChar next = end + 1 < text.size() ? text.at(end + 1) : QChar();
     const bool pair = (c.isHighSurrogate() && next.isLowSurrogate()) || (c == u'\r' && next == u'\n');
     const qsizetype width = pair ? 2 : 1;
-    const size_t bytes = WireLength(text.mid(end, width));
-    if (used + bytes > room) break;
-    used += bytes;
+    if (!fits(end + width)) break;
     end += width;
   }
   return text.left(end);

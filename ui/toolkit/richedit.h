@@ -4,6 +4,7 @@
 
 #include <QTextEdit>
 #include <cstddef>
+#include <functional>
 #include <string>
 
 #include "ui/toolkit/charformat.h"
@@ -36,6 +37,13 @@ class CRichEdit : public QTextEdit {
   // (UTF-8, line breaks as CR LF); what does not fit of an insertion is left out.
   void LimitText(size_t maxBytes);
   size_t GetLimitText() const { return limit_; }
+  // How many bytes of the limit a whole text takes, given as GetSelText gives
+  // it; by default all of its bytes. A box whose text is sent in another form
+  // counts what is sent.
+  using LimitMeasure = std::function<size_t(const std::string& text)>;
+  void SetLimitMeasure(LimitMeasure measure) { measure_ = std::move(measure); }
+  // Whether `text` fits whole in place of the selection under the limit.
+  bool Fits(const QString& text) const { return Fitting(text) == text; }
   // When false, Enter is left to the dialog (it presses the default button).
   void SetWantReturn(bool want) { wantReturn_ = want; }
   void GiveFocus();
@@ -46,14 +54,11 @@ class CRichEdit : public QTextEdit {
   void insertFromMimeData(const QMimeData* source) override;
 
  private:
-  // The part of `text` that fits in place of the selection under the limit.
+  // The part of `text` that fits in place of the selection under the limit:
+  // its longest start that does.
   QString Fitting(const QString& text) const;
-  // Bytes the whole text, and the selection, take when GetSelText converts them:
-  // the limit counts exactly what Send sends. (The plain-text view of the
-  // document differs: it shows a no-break space as a blank, one byte fewer.)
-  size_t WholeBytes() const;
-  size_t SelectedBytes() const;
 
   size_t limit_ = 0;  // 0: no limit of our own
+  LimitMeasure measure_;
   bool wantReturn_ = true;
 };

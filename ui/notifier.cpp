@@ -1,0 +1,132 @@
+#include "ui/notifier.h"
+
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QGuiApplication>
+#include <QVariantMap>
+#include <QWidget>
+
+namespace {
+
+const QString kService = QStringLiteral("org.freedesktop.Notifications");
+const QString kPath = QStringLiteral("/org/freedesktop/Notifications");
+const QString kInterface = QStringLiteral("org.freedesktop.Notifications");
+const QString kDefaultAction = QStringLiteral("default");
+constexpr uchar kUrgencyNormal = 1;
+constexpr uchar kUrgencyCritical = 2;
+
+}  // namespace
+
+CNotifier::CNotifier(QWidget* window) : QObject(window), window(window), bus(QString()) {}
+
+void CNotifier::SetConnection(const QDBusConnection& connection) {
+  if (chosen) {
+    bus.disconnect(kService, kPath, kInterface, QStringLiteral("ActionInvoked"), this,
+                   SLOT(OnActionInvoked(uint, QString)));
+    bus.disconnect(kService, kPath, kInterface, QStringLiteral("NotificationClosed"), this, SLOT(OnClosed(uint, uint)));
+  }
+  bus = connection;
+  chosen = true;
+  bursts.clear();
+  shown.clear();
+  Watch();
+}
+
+void CNotifier::Watch() {
+  if (!bus.isConnected()) return;
+  bus.connect(kService, kPath, kInterface, QStringLiteral("ActionInvoked"), this, SLOT(OnActionInvoked(uint, QString)));
+  bus.connect(kService, kPath, kInterface, QStringLiteral("NotificationClosed"), this, SLOT(OnClosed(uint, uint)));
+}
+
+QString CNotifier::BodyText(const QString& text) {
+  QString body = text;
+  body.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  if (body.size() > MAX_BODY_CHARACTERS) {
+    qsizetype keep = MAX_BODY_CHARACTERS - 1;
+    if (body.at(keep - 1).isHighSurrogate()) --keep;  // never half a character
+    body = body.left(keep) + QChar(0x2026);
+  }
+  // Services may interpret a subset of HTML in the body; a peer's text is text.
+  return body.toHtmlEscaped();
+}
+
+void CNotifier::Notify(const Notification& notification) {
+  // Lines come from the poll thread; whether the window is active is the UI
+  // thread's to say.
+  QMetaObject::invokeMethod(
+      this,
+      [this, notification] {
+        if (!window->isActiveWindow()) Queue(notification);
+      },
+      Qt::QueuedConnection);
+}
+
+void CNotifier::Queue(const Notification& notification) {
+  // The session bus only once there is something to say: a window that
+  // never goes to the background never connects.
+  if (!chosen) SetConnection(QDBusConnection::sessionBus());
+  if (!bus.isConnected()) return;
+  // The newest line of a sender stands for the older ones still waiting.
+  for (auto it = waiting.begin(); it != waiting.end(); ++it) {
+    if (it->sender != notification.sender) continue;
+    waiting.erase(it);
+    break;
+  }
+  waiting.push_back(notification);
+  while (waiting.size() > MAX_WAITING) waiting.pop_front();
+  if (!calling) SendNext();
+}
+
+void CNotifier::SendNext() {
+  if (waiting.empty()) return;
+  const Notification next = waiting.front();
+  waiting.pop_front();
+
+  const auto now = std::chrono::steady_clock::now();
+  uint replaces = 0;
+  const auto burst = bursts.find(next.sender);
+  if (burst != bursts.end() && now - burst->second.last < BURST) replaces = burst->second.id;
+
+  // The desktop file's name is also the icon's: the menu entry ties both.
+  const QString desktopEntry = QGuiApplication::desktopFileName();
+  QVariantMap hints;
+  if (!desktopEntry.isEmpty()) hints.insert(QStringLiteral("desktop-entry"), desktopEntry);
+  hints.insert(QStringLiteral("category"), next.category);
+  hints.insert(QStringLiteral("urgency"), QVariant::fromValue(next.urgent ? kUrgencyCritical : kUrgencyNormal));
+  QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("Notify"));
+  call << QStringLiteral("Jaselo") << replaces << desktopEntry << next.summary << BodyText(next.body)
+       << QStringList{kDefaultAction, QStringLiteral("Open")} << hints << qint32(-1);
+
+  calling = true;
+  auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, CALL_TIMEOUT_MS), this);
+  connect(watcher, &QDBusPendingCallWatcher::finished, this,
+          [this, sender = next.sender, now](QDBusPendingCallWatcher* w) {
+            const QDBusPendingReply<uint> reply = *w;
+            w->deleteLater();
+            if (!reply.isError()) {
+              const uint id = reply.value();
+              shown.insert(id);
+              bursts[sender] = {id, now};
+            }
+            calling = false;
+            SendNext();
+          });
+}
+
+void CNotifier::OnActionInvoked(uint id, const QString& action) {
+  if (action != kDefaultAction || !shown.count(id)) return;
+  if (window->isMinimized()) window->showNormal();
+  window->raise();
+  window->activateWindow();
+}
+
+void CNotifier::OnClosed(uint id, uint /*reason*/) {
+  if (!shown.erase(id)) return;
+  // The next line of that sender makes a notification of its own.
+  for (auto it = bursts.begin(); it != bursts.end(); ++it) {
+    if (it->second.id != id) continue;
+    bursts.erase(it);
+    break;
+  }
+}
