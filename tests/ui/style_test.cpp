@@ -5,8 +5,10 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QColorDialog>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QTest>
 #include <QTimer>
 #include <QWindow>
 #include <fstream>
@@ -61,17 +63,75 @@ TEST(StyleControls, ClickingAnEffectTwiceReturnsFlagFormatAndImage) {
 
     button->click();
     EXPECT_TRUE(probe.Settings().*c.flag);
+    EXPECT_TRUE(button->isChecked());
     EXPECT_EQ(probe.ShownImage(c.button), c.on);
     EXPECT_EQ(ImageBackground(button), QColor(0, 0, 255));
     EXPECT_TRUE(probe.InputBox()->GetDefaultCharFormat().Effects & c.effect);
 
     button->click();
     EXPECT_FALSE(probe.Settings().*c.flag);
+    EXPECT_FALSE(button->isChecked());
     EXPECT_EQ(probe.ShownImage(c.button), c.off);
     const CharFormat after = probe.InputBox()->GetDefaultCharFormat();
     EXPECT_EQ(after.Effects, before.Effects);
     EXPECT_STREQ(after.FaceName, before.FaceName);
     EXPECT_EQ(after.Height, before.Height);
+  }
+}
+
+TEST(StyleControls, EveryControlIsNamedAndCtrlBIUToggleAsTheButtonsDoWhereverTheFocusIs) {
+  CJaseloDlg dlg;
+  PrepareWindow(dlg, "me");
+  const CJaseloDlgProbe probe(dlg);
+  ASSERT_TRUE(Activate(dlg));
+  const struct {
+    int id;
+    const char *name, *tip;
+  } named[] = {{IDC_FONT, "Font", "Font\u2026"},
+               {IDC_COLOR, "Colour", "Colour\u2026"},
+               {IDC_BOLD, "Bold", "Bold (Ctrl+B)"},
+               {IDC_ITALIC, "Italic", "Italic (Ctrl+I)"},
+               {IDC_UNDERLINE, "Underline", "Underline (Ctrl+U)"},
+               {IDC_SEND, "Send", ""}};
+  for (const auto& n : named) {
+    EXPECT_EQ(AccessibleName(probe.Button(n.id)), QString::fromUtf8(n.name));
+    EXPECT_EQ(probe.Button(n.id)->toolTip(), QString::fromUtf8(n.tip));
+  }
+  EXPECT_EQ(AccessibleName(probe.Transcript()), "Transcript");
+  EXPECT_EQ(AccessibleName(probe.InputBox()), "Message");
+
+  // A field that takes every key for itself, as a line edit on X11 takes Ctrl+U.
+  struct GreedyField : QLineEdit {
+    using QLineEdit::QLineEdit;
+    bool event(QEvent* e) override {
+      if (e->type() == QEvent::ShortcutOverride) e->accept();
+      return QLineEdit::event(e);
+    }
+  };
+  auto* field = new GreedyField(&dlg);
+  field->show();
+  const struct {
+    Qt::Key key;
+    int id;
+    bool ChatSettings::*flag;
+    uint32_t effect;
+    int on;
+  } keys[] = {{Qt::Key_B, IDC_BOLD, &ChatSettings::Bold, CFE_BOLD, IDB_BOLD_ON},
+              {Qt::Key_I, IDC_ITALIC, &ChatSettings::Italic, CFE_ITALIC, IDB_ITALIC_ON},
+              {Qt::Key_U, IDC_UNDERLINE, &ChatSettings::Underline, CFE_UNDERLINE, IDB_UNDERLINE_ON}};
+  for (QWidget* focus : {static_cast<QWidget*>(probe.InputBox()), static_cast<QWidget*>(field)}) {
+    for (const auto& k : keys) {
+      focus->setFocus();
+      QTest::keyClick(focus, k.key, Qt::ControlModifier);
+      EXPECT_TRUE(probe.Settings().*k.flag) << k.id;
+      EXPECT_TRUE(probe.Button(k.id)->isChecked());
+      EXPECT_EQ(probe.ShownImage(k.id), k.on);
+      EXPECT_TRUE(probe.InputBox()->GetDefaultCharFormat().Effects & k.effect);
+      QTest::keyClick(focus, k.key, Qt::ControlModifier);
+      EXPECT_FALSE(probe.Settings().*k.flag) << k.id;
+      EXPECT_FALSE(probe.Button(k.id)->isChecked());
+      EXPECT_EQ(QApplication::focusWidget(), focus);
+    }
   }
 }
 
@@ -95,6 +155,8 @@ TEST(StyleControls, ApplySettingsFromAFileWithBoldAndUnderlineOn) {
   EXPECT_EQ(probe.ShownImage(IDC_BOLD), IDB_BOLD_ON);
   EXPECT_EQ(probe.ShownImage(IDC_ITALIC), IDB_ITALIC_OFF);
   EXPECT_EQ(probe.ShownImage(IDC_UNDERLINE), IDB_UNDERLINE_ON);
+  EXPECT_TRUE(probe.Button(IDC_BOLD)->isChecked());
+  EXPECT_FALSE(probe.Button(IDC_ITALIC)->isChecked());
   EXPECT_EQ(probe.ShownImage(IDC_FONT), IDB_FONT);
   EXPECT_EQ(probe.ShownImage(IDC_COLOR), IDB_COLOR);
 

@@ -12,6 +12,7 @@
 #include <QTest>
 #include <QTextDocument>
 #include <QTimer>
+#include <QToolButton>
 #include <QToolTip>
 #include <QUrl>
 
@@ -131,6 +132,12 @@ TEST(FindBar, MovesThroughMatchesBothWaysWrapsAndEscapeClosesItBeforeLeaving) {
     EXPECT_EQ(at(), want) << step;
   }
   EXPECT_EQ(probe.InputBox()->toPlainText(), QString()) << "Enter in the bar never reaches Send";
+  // Enter on a button of the bar presses it, as Space does.
+  QToolButton* next = bar->findChildren<QToolButton*>().at(1);
+  EXPECT_EQ(AccessibleName(next), "Next");
+  next->setFocus();
+  QTest::keyClick(next, Qt::Key_Return);
+  EXPECT_EQ(at(), third);
 
   // Escape with the bar open closes it and keeps the chat, from the transcript too.
   transcript->setFocus();
