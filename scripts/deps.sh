@@ -6,12 +6,14 @@
 JASELO_BUILD_PACKAGES="g++ cmake ninja-build pkg-config qt6-base-dev libgl-dev fonts-liberation"
 # Running its window on a machine without a display.
 JASELO_DISPLAY_PACKAGES="xvfb xauth"
-# The test command on top: test frameworks, the window driven under Xvfb,
-# benchmarks, sanitizer and fuzzing toolchain, the formatter, the checks of the installed
-# files (systemd for systemd-analyze), and the Debian package (cpack needs
-# dpkg-shlibdeps and file).
+# The test command on top: test frameworks, the window driven under Xvfb and
+# read as a screen reader reads it (a private session bus, the accessibility
+# bus, pyatspi), benchmarks, sanitizer and fuzzing toolchain, the formatter,
+# the checks of the installed files (systemd for systemd-analyze), and the
+# Debian package (cpack needs dpkg-shlibdeps and file).
 JASELO_TEST_PACKAGES="libgtest-dev libgmock-dev xvfb xauth xdotool libbenchmark-dev clang libclang-rt-14-dev llvm-14
-  clang-format-14 desktop-file-utils appstream man-db systemd dpkg-dev file"
+  clang-format-14 desktop-file-utils appstream man-db systemd dpkg-dev file dbus-daemon at-spi2-core
+  python3-pyatspi"
 
 jaselo_missing_packages() { # packages...
   local missing="" p
