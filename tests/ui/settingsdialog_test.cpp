@@ -48,13 +48,9 @@ TEST(SettingsDialog, ProposesTheValuesAndEnterAcceptsThem) {
     EXPECT_EQ(d.Item<QLineEdit>(IDC_PSEUDO)->text(), "username");
     EXPECT_EQ(d.Item<QLineEdit>(IDC_PORT)->text(), "27015");
     EXPECT_EQ(QApplication::focusWidget(), d.GetDlgItem(IDOK));
-    // Named by their labels. Tab goes round in reading order, back to OK; the
-    // role buttons are one stop, the checked one (the arrows choose).
+    // Tab goes round in reading order, back to OK; the role buttons are one
+    // stop, the checked one (the arrows choose).
     auto* ip = d.Item<CIPAddressCtrl>(IDC_IPADDRESS);
-    EXPECT_EQ(AccessibleName(d.GetDlgItem(IDC_PSEUDO)), "Pseudo :");
-    EXPECT_EQ(AccessibleName(d.GetDlgItem(IDC_PORT)), "Port :");
-    EXPECT_EQ(AccessibleName(ip->Field(0)), "Address, part 1 of 4");
-    EXPECT_EQ(AccessibleName(ip->Field(3)), "Address, part 4 of 4");
     EXPECT_EQ(TabRound(d.GetDlgItem(IDOK)),
               (std::vector<QWidget*>{d.GetDlgItem(IDOK), d.GetDlgItem(IDCANCEL), d.GetDlgItem(IDC_CLIENT),
                                      d.GetDlgItem(IDC_PSEUDO), ip->Field(0), d.GetDlgItem(IDC_PORT)}));

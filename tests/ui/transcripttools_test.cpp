@@ -134,7 +134,7 @@ TEST(FindBar, MovesThroughMatchesBothWaysWrapsAndEscapeClosesItBeforeLeaving) {
   EXPECT_EQ(probe.InputBox()->toPlainText(), QString()) << "Enter in the bar never reaches Send";
   // Enter on a button of the bar presses it, as Space does.
   QToolButton* next = bar->findChildren<QToolButton*>().at(1);
-  EXPECT_EQ(AccessibleName(next), "Next");
+  EXPECT_EQ(next->accessibleName(), "Next");
   next->setFocus();
   QTest::keyClick(next, Qt::Key_Return);
   EXPECT_EQ(at(), third);

@@ -61,8 +61,6 @@ void TypeIntoFocus(const QString& text);
 // and returns every control it stopped at, `first` included. Each must look
 // different while it has the focus.
 std::vector<QWidget*> TabRound(QWidget* first);
-// What a screen reader hears a widget called.
-QString AccessibleName(QWidget* widget);
 
 // Makes `window` the active window, as a click on it would; false if it does not become so.
 bool Activate(QWidget& window);
