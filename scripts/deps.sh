@@ -7,15 +7,17 @@
 JASELO_BUILD_PACKAGES="g++ cmake ninja-build pkg-config qt6-base-dev libgl-dev libavahi-client-dev fonts-liberation"
 # Running its window on a machine without a display.
 JASELO_DISPLAY_PACKAGES="xvfb xauth"
-# The test command on top: test frameworks, the window driven under Xvfb,
-# benchmarks, sanitizer and fuzzing toolchain, the formatter, the checks of the installed
-# files (systemd for systemd-analyze), the Debian package built and checked
-# as Debian builds and checks one, a system bus, avahi-daemon and its tools in
-# a network namespace of the discovery test's own, and a notification daemon
-# on a private session bus (dunst, dbus-run-session and dbus-monitor).
+# The test command on top: test frameworks, the window driven under Xvfb and
+# read as a screen reader reads it (a private session bus, the accessibility
+# bus, pyatspi), benchmarks, sanitizer and fuzzing toolchain, the formatter,
+# the checks of the installed files (systemd for systemd-analyze), the Debian
+# package built and checked as Debian builds and checks one, a system bus,
+# avahi-daemon and its tools in a network namespace of the discovery test's
+# own, and a notification daemon on a private session bus (dunst,
+# dbus-run-session and dbus-monitor).
 JASELO_TEST_PACKAGES="libgtest-dev libgmock-dev xvfb xauth xdotool libbenchmark-dev clang libclang-rt-14-dev llvm-14
   clang-format-14 desktop-file-utils appstream man-db systemd build-essential dpkg-dev debhelper lintian
-  dbus dbus-daemon dbus-bin avahi-daemon avahi-utils iproute2 dunst"
+  dbus dbus-daemon dbus-bin avahi-daemon avahi-utils iproute2 dunst at-spi2-core python3-pyatspi"
 
 jaselo_missing_packages() { # packages...
   local missing="" p

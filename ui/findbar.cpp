@@ -23,26 +23,35 @@ CFindBar::CFindBar(QTextEdit* transcript, QWidget* afterClose)
   auto* row = new QHBoxLayout(this);
   row->setContentsMargins(0, 2, 0, 0);
   row->setSpacing(3);
-  row->addWidget(new QLabel(QStringLiteral("Find:"), this));
+  auto* label = new QLabel(QStringLiteral("Find:"), this);
+  label->setBuddy(field);  // which names the field for a screen reader
+  row->addWidget(label);
   field->setToolTip(QStringLiteral("Enter: next, Shift+Enter: previous, Escape: close"));
   row->addWidget(field, 1);
   row->addWidget(status);
-  const auto button = [this, row](Qt::ArrowType arrow, const QString& tip, auto action) {
+  // In the tab order where the bar stands, under the transcript: the field,
+  // then the buttons. A click on a button leaves the typing in the field.
+  QWidget::setTabOrder(transcript, field);
+  QWidget* last = field;
+  const auto button = [this, row, &last](const QString& name, const QString& tip, auto action) {
     auto* b = new QToolButton(this);
-    b->setArrowType(arrow);
+    b->setAccessibleName(name);
     b->setToolTip(tip);
-    b->setFocusPolicy(Qt::NoFocus);
+    b->setFocusPolicy(Qt::TabFocus);
+    b->installEventFilter(this);
     row->addWidget(b);
     connect(b, &QToolButton::clicked, this, action);
+    QWidget::setTabOrder(last, b);
+    last = b;
+    return b;
   };
-  button(Qt::UpArrow, QStringLiteral("Previous (Shift+Enter)"), [this] { Find(true); });
-  button(Qt::DownArrow, QStringLiteral("Next (Enter)"), [this] { Find(false); });
-  auto* close = new QToolButton(this);
+  QToolButton* previous =
+      button(QStringLiteral("Previous"), QStringLiteral("Previous (Shift+Enter)"), [this] { Find(true); });
+  previous->setArrowType(Qt::UpArrow);
+  QToolButton* next = button(QStringLiteral("Next"), QStringLiteral("Next (Enter)"), [this] { Find(false); });
+  next->setArrowType(Qt::DownArrow);
+  QToolButton* close = button(QStringLiteral("Close"), QStringLiteral("Close (Escape)"), [this] { Close(); });
   close->setText(QStringLiteral("\u2715"));
-  close->setToolTip(QStringLiteral("Close (Escape)"));
-  close->setFocusPolicy(Qt::NoFocus);
-  row->addWidget(close);
-  connect(close, &QToolButton::clicked, this, &CFindBar::Close);
   // Typing searches again from the start of the current match, so a longer
   // word stays on the same place when it still matches there.
   connect(field, &QLineEdit::textChanged, this,
@@ -150,6 +159,11 @@ bool CFindBar::eventFilter(QObject* watched, QEvent* event) {
   if (watched == field && (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)) {
     // Enter would otherwise reach the window and press Send.
     Find((key->modifiers() & Qt::ShiftModifier) != 0);
+    return true;
+  }
+  auto* button = qobject_cast<QToolButton*>(watched);
+  if (button && button->parent() == this && (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)) {
+    button->click();  // as Space does; Enter would otherwise press Send
     return true;
   }
   if (watched == parentWidget() && key->key() == Qt::Key_Escape && key->modifiers() == Qt::NoModifier) {

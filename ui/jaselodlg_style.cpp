@@ -59,6 +59,8 @@ void CJaseloDlg::ShowEffect(bool ChatSettings::*flag) {
     inputFormat.Mask = look.mask;
     inputFormat.Effects = on ? look.effect : 0;
     inputBox->SetDefaultCharFormat(inputFormat);
+    // Pressed while on: a screen reader tells the state the image shows.
+    Button(look.buttonId)->setChecked(on);
     if (bitmapsLoaded) SetButtonImage(look.buttonId, on ? look.on : look.off);
   }
 }

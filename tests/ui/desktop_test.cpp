@@ -1,16 +1,21 @@
 // How the window meets the desktop: a request for attention when something
-// arrives in the background, and keys typed in the transcript reaching the
-// input box.
+// arrives in the background, keys typed in the transcript reaching the input
+// box, and Tab reaching every control.
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QTest>
 #include <QTextDocument>
+#include <QToolButton>
 
 #include "protocol/headers.h"
 #include "ui/backgroundalert.h"
+#include "ui/findbar.h"
 #include "ui/jaselodlg.h"
+#include "ui/resource.h"
 #include "ui/toolkit/richedit.h"
 #include "ui_test_support.h"
 
@@ -88,4 +93,29 @@ TEST(TranscriptKeys, TypingGoesToTheInputBoxAndShortcutsStay) {
   QTest::keyClick(transcript, Qt::Key_Return);
   EXPECT_EQ(box->toPlainText(), QString());
   EXPECT_EQ(QApplication::focusWidget(), box);
+}
+
+TEST(TabOrder, ReachesEveryControlOfTheWindowInReadingOrderAndShowsTheFocus) {
+  CJaseloDlg dlg;
+  PrepareWindow(dlg, "alice");
+  const CJaseloDlgProbe probe(dlg);
+  ASSERT_TRUE(Activate(dlg));
+  // The find bar, when open, stands under the transcript.
+  QTest::keyClick(probe.InputBox(), Qt::Key_F, Qt::ControlModifier);
+  auto* bar = dlg.findChild<CFindBar*>();
+  ASSERT_TRUE(bar->IsOpen());
+  const auto barButtons = bar->findChildren<QToolButton*>();
+  ASSERT_EQ(barButtons.size(), 3);
+  std::vector<QWidget*> reading{probe.Transcript(), bar->Field()};
+  reading.insert(reading.end(), barButtons.begin(), barButtons.end());
+  for (int id : {IDC_FONT, IDC_COLOR, IDC_BOLD, IDC_ITALIC, IDC_UNDERLINE}) reading.push_back(probe.Button(id));
+  reading.push_back(probe.InputBox());
+  reading.push_back(probe.Button(IDC_SEND));
+  EXPECT_EQ(TabRound(probe.Transcript()), reading);
+
+  // A click on a style button leaves the keyboard in the input box.
+  probe.InputBox()->setFocus();
+  QTest::mouseClick(probe.Button(IDC_BOLD), Qt::LeftButton);
+  EXPECT_TRUE(probe.Settings().Bold);
+  EXPECT_EQ(QApplication::focusWidget(), probe.InputBox());
 }

@@ -60,6 +60,13 @@ TEST(SettingsDialog, ProposesTheValuesAndEnterAcceptsThem) {
     EXPECT_EQ(d.Item<QLineEdit>(IDC_PSEUDO)->text(), "username");
     EXPECT_EQ(d.Item<QLineEdit>(IDC_PORT)->text(), "27015");
     EXPECT_EQ(QApplication::focusWidget(), d.GetDlgItem(IDOK));
+    // Tab goes round in reading order, back to OK; the role buttons are one
+    // stop, the checked one (the arrows choose).
+    auto* ip = d.Item<CIPAddressCtrl>(IDC_IPADDRESS);
+    EXPECT_EQ(TabRound(d.GetDlgItem(IDOK)),
+              (std::vector<QWidget*>{d.GetDlgItem(IDOK), d.GetDlgItem(IDCANCEL), d.GetDlgItem(IDC_CLIENT),
+                                     d.GetDlgItem(IDC_PSEUDO), ip->Field(0), d.GetDlgItem(IDC_PORT)}));
+    EXPECT_TRUE(d.Item<QRadioButton>(IDC_CLIENT)->isChecked()) << "Tab only moves";
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
   });
   EXPECT_EQ(result, IDOK);

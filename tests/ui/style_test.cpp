@@ -5,8 +5,10 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QColorDialog>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QTest>
 #include <QTimer>
 #include <QWindow>
 #include <fstream>
@@ -41,37 +43,64 @@ void OnNextModal(std::function<void(QWidget*)> act) {
 
 }  // namespace
 
-TEST(StyleControls, ClickingAnEffectTwiceReturnsFlagFormatAndImage) {
+// A field that takes every key for itself, as a line edit on X11 takes Ctrl+U.
+struct GreedyField : QLineEdit {
+  using QLineEdit::QLineEdit;
+  bool event(QEvent* e) override {
+    if (e->type() == QEvent::ShortcutOverride) e->accept();
+    return QLineEdit::event(e);
+  }
+};
+
+TEST(StyleControls, ClickingAnEffectOrPressingItsKeyTwiceReturnsFlagFormatAndImage) {
   CJaseloDlg dlg;
   PrepareWindow(dlg, "me");
   const CJaseloDlgProbe probe(dlg);
+  ASSERT_TRUE(Activate(dlg));
+  const char* tips[] = {"Font\u2026", "Colour\u2026", "Bold (Ctrl+B)", "Italic (Ctrl+I)", "Underline (Ctrl+U)"};
+  for (int id = IDC_FONT; id <= IDC_UNDERLINE; ++id) EXPECT_EQ(probe.Button(id)->toolTip(), tips[id - IDC_FONT]);
+  auto* field = new GreedyField(&dlg);
+  field->show();
   struct Case {
     int button;
+    Qt::Key key;
     bool ChatSettings::*flag;
     uint32_t effect;
     int off, on;
-  } cases[] = {{IDC_BOLD, &ChatSettings::Bold, CFE_BOLD, IDB_BOLD_OFF, IDB_BOLD_ON},
-               {IDC_ITALIC, &ChatSettings::Italic, CFE_ITALIC, IDB_ITALIC_OFF, IDB_ITALIC_ON},
-               {IDC_UNDERLINE, &ChatSettings::Underline, CFE_UNDERLINE, IDB_UNDERLINE_OFF, IDB_UNDERLINE_ON}};
-  for (const Case& c : cases) {
-    QPushButton* button = probe.Button(c.button);
-    const CharFormat before = probe.InputBox()->GetDefaultCharFormat();
-    EXPECT_EQ(probe.ShownImage(c.button), c.off);
-    EXPECT_EQ(ImageBackground(button), QColor(192, 192, 192));
+  } cases[] = {
+      {IDC_BOLD, Qt::Key_B, &ChatSettings::Bold, CFE_BOLD, IDB_BOLD_OFF, IDB_BOLD_ON},
+      {IDC_ITALIC, Qt::Key_I, &ChatSettings::Italic, CFE_ITALIC, IDB_ITALIC_OFF, IDB_ITALIC_ON},
+      {IDC_UNDERLINE, Qt::Key_U, &ChatSettings::Underline, CFE_UNDERLINE, IDB_UNDERLINE_OFF, IDB_UNDERLINE_ON}};
+  // A click; the key in the input box; the key in a field that wants it too.
+  for (QWidget* focus :
+       {static_cast<QWidget*>(nullptr), static_cast<QWidget*>(probe.InputBox()), static_cast<QWidget*>(field)}) {
+    for (const Case& c : cases) {
+      QPushButton* button = probe.Button(c.button);
+      const auto press = [&] {
+        if (!focus) return button->click();
+        focus->setFocus();
+        QTest::keyClick(focus, c.key, Qt::ControlModifier);
+      };
+      const CharFormat before = probe.InputBox()->GetDefaultCharFormat();
+      EXPECT_EQ(probe.ShownImage(c.button), c.off);
+      EXPECT_EQ(ImageBackground(button), QColor(192, 192, 192));
 
-    button->click();
-    EXPECT_TRUE(probe.Settings().*c.flag);
-    EXPECT_EQ(probe.ShownImage(c.button), c.on);
-    EXPECT_EQ(ImageBackground(button), QColor(0, 0, 255));
-    EXPECT_TRUE(probe.InputBox()->GetDefaultCharFormat().Effects & c.effect);
+      press();
+      EXPECT_TRUE(probe.Settings().*c.flag) << c.button;
+      EXPECT_TRUE(button->isChecked());
+      EXPECT_EQ(probe.ShownImage(c.button), c.on);
+      EXPECT_EQ(ImageBackground(button), QColor(0, 0, 255));
+      EXPECT_TRUE(probe.InputBox()->GetDefaultCharFormat().Effects & c.effect);
 
-    button->click();
-    EXPECT_FALSE(probe.Settings().*c.flag);
-    EXPECT_EQ(probe.ShownImage(c.button), c.off);
-    const CharFormat after = probe.InputBox()->GetDefaultCharFormat();
-    EXPECT_EQ(after.Effects, before.Effects);
-    EXPECT_STREQ(after.FaceName, before.FaceName);
-    EXPECT_EQ(after.Height, before.Height);
+      press();
+      EXPECT_FALSE(probe.Settings().*c.flag);
+      EXPECT_FALSE(button->isChecked());
+      EXPECT_EQ(probe.ShownImage(c.button), c.off);
+      const CharFormat after = probe.InputBox()->GetDefaultCharFormat();
+      EXPECT_EQ(after.Effects, before.Effects);
+      EXPECT_STREQ(after.FaceName, before.FaceName);
+      EXPECT_EQ(after.Height, before.Height);
+    }
   }
 }
 
@@ -95,6 +124,8 @@ TEST(StyleControls, ApplySettingsFromAFileWithBoldAndUnderlineOn) {
   EXPECT_EQ(probe.ShownImage(IDC_BOLD), IDB_BOLD_ON);
   EXPECT_EQ(probe.ShownImage(IDC_ITALIC), IDB_ITALIC_OFF);
   EXPECT_EQ(probe.ShownImage(IDC_UNDERLINE), IDB_UNDERLINE_ON);
+  EXPECT_TRUE(probe.Button(IDC_BOLD)->isChecked());
+  EXPECT_FALSE(probe.Button(IDC_ITALIC)->isChecked());
   EXPECT_EQ(probe.ShownImage(IDC_FONT), IDB_FONT);
   EXPECT_EQ(probe.ShownImage(IDC_COLOR), IDB_COLOR);
 

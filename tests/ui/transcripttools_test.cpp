@@ -13,6 +13,7 @@
 #include <QTextBlock>
 #include <QTextDocument>
 #include <QTimer>
+#include <QToolButton>
 #include <QToolTip>
 #include <QUrl>
 
@@ -132,6 +133,12 @@ TEST(FindBar, MovesThroughMatchesBothWaysWrapsAndEscapeClosesItBeforeLeaving) {
     EXPECT_EQ(at(), want) << step;
   }
   EXPECT_EQ(probe.InputBox()->toPlainText(), QString()) << "Enter in the bar never reaches Send";
+  // Enter on a button of the bar presses it, as Space does.
+  QToolButton* next = bar->findChildren<QToolButton*>().at(1);
+  EXPECT_EQ(next->accessibleName(), "Next");
+  next->setFocus();
+  QTest::keyClick(next, Qt::Key_Return);
+  EXPECT_EQ(at(), third);
 
   // Escape with the bar open closes it and keeps the chat, from the transcript too.
   transcript->setFocus();

@@ -1,5 +1,7 @@
 #include "ui_test_support.h"
 
+#include <gtest/gtest.h>
+
 #include <QApplication>
 #include <QTest>
 #include <QTextBlock>
@@ -44,6 +46,20 @@ void TypeText(QWidget* widget, const QString& text) {
 
 void TypeIntoFocus(const QString& text) {
   for (QChar c : text) TypeText(QApplication::focusWidget(), QString(c));
+}
+
+std::vector<QWidget*> TabRound(QWidget* first) {
+  std::vector<QWidget*> stops;
+  first->setFocus(Qt::TabFocusReason);
+  for (QWidget* at = first; at && stops.size() < 50;) {
+    stops.push_back(at);
+    const QImage focused = at->grab().toImage();
+    QTest::keyClick(at, Qt::Key_Tab);
+    EXPECT_NE(at->grab().toImage(), focused) << "no focus shows on " << at->metaObject()->className();
+    at = QApplication::focusWidget();
+    if (at == first) break;
+  }
+  return stops;
 }
 
 bool Activate(QWidget& window) {

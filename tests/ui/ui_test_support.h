@@ -57,6 +57,11 @@ void TypeText(QWidget* widget, const QString& text);
 // Types each key into whatever has the keyboard focus at that moment.
 void TypeIntoFocus(const QString& text);
 
+// Presses Tab from `first` (given the focus) until the focus comes back to it
+// and returns every control it stopped at, `first` included. Each must look
+// different while it has the focus.
+std::vector<QWidget*> TabRound(QWidget* first);
+
 // Makes `window` the active window, as a click on it would; false if it does not become so.
 bool Activate(QWidget& window);
 

@@ -60,6 +60,9 @@ void CIPAddressCtrl::paintEvent(QPaintEvent*) {
   panel.lineWidth = style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &panel, this);
   panel.midLineWidth = 0;
   panel.state |= QStyle::State_Sunken;
+  // The box shows the focus as one line edit would, whichever field has it.
+  for (const QLineEdit* f : fields_)
+    if (f->hasFocus()) panel.state |= QStyle::State_HasFocus;
   style()->drawPrimitive(QStyle::PE_PanelLineEdit, &panel, &painter, this);
   // The dots stand on the fields' baseline, between the fields.
   painter.setPen(palette().color(QPalette::Text));
@@ -71,6 +74,11 @@ void CIPAddressCtrl::paintEvent(QPaintEvent*) {
     const int x = left + (DotWidth() - metrics.horizontalAdvance(QLatin1Char('.'))) / 2;
     painter.drawText(x, baseline, QStringLiteral("."));
   }
+}
+
+void CIPAddressCtrl::SetAccessibleName(const QString& name) {
+  setAccessibleName(name);
+  for (int i = 0; i < 4; ++i) fields_[i]->setAccessibleName(QStringLiteral("%1, part %2 of 4").arg(name).arg(i + 1));
 }
 
 void CIPAddressCtrl::SetAddress(uint8_t f0, uint8_t f1, uint8_t f2, uint8_t f3) {
@@ -114,6 +122,7 @@ void CIPAddressCtrl::Clamp(int index) {
 
 bool CIPAddressCtrl::eventFilter(QObject* watched, QEvent* event) {
   const int i = IndexOf(watched);
+  if (i >= 0 && (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut)) update();
   if (i < 0 || event->type() != QEvent::KeyPress) return QFrame::eventFilter(watched, event);
   auto* key = static_cast<QKeyEvent*>(event);
   QLineEdit* f = fields_[i];

@@ -18,6 +18,9 @@ class CIPAddressCtrl : public QFrame {
   // Fills the four fields, blank ones as 0; returns how many were not blank.
   int GetAddress(uint8_t& f0, uint8_t& f1, uint8_t& f2, uint8_t& f3) const;
   QLineEdit* Field(int i) const { return fields_[i]; }
+  // Names the control for a screen reader, and each field as "<name>, part 1
+  // of 4" and so on.
+  void SetAccessibleName(const QString& name);
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;

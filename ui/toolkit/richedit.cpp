@@ -45,6 +45,23 @@ CRichEdit::CRichEdit(QWidget* parent) : QTextEdit(parent) {
   setPalette(p);
 }
 
+bool CRichEdit::event(QEvent* event) {
+  const bool handled = QTextEdit::event(event);
+  // The box's own paint event draws the frame (the viewport draws the text).
+  if (event->type() == QEvent::Paint) PaintFocusMark(this, rect());
+  return handled;
+}
+
+void CRichEdit::focusInEvent(QFocusEvent* event) {
+  QTextEdit::focusInEvent(event);
+  update();
+}
+
+void CRichEdit::focusOutEvent(QFocusEvent* event) {
+  QTextEdit::focusOutEvent(event);
+  update();
+}
+
 int CRichEdit::GetTextLength() {
   if (QThread::currentThread() != thread()) {
     int n = 0;

@@ -49,6 +49,11 @@ class CRichEdit : public QTextEdit {
   void GiveFocus();
 
  protected:
+  // The frame shows the keyboard focus, which the styles leave unmarked on
+  // text boxes.
+  bool event(QEvent* event) override;
+  void focusInEvent(QFocusEvent* event) override;
+  void focusOutEvent(QFocusEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
   void inputMethodEvent(QInputMethodEvent* event) override;
   void insertFromMimeData(const QMimeData* source) override;

@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QThread>
@@ -18,7 +19,9 @@
 #include <mutex>
 #include <thread>
 
+#include "ui/toolkit/controlkeys.h"
 #include "ui/toolkit/ipaddressctrl.h"
+#include "ui/toolkit/pushbutton.h"
 #include "ui/toolkit/richedit.h"
 #include "ui/toolkit/textlimit.h"
 
@@ -59,15 +62,17 @@ void CDialog::CreateControls() {
   if (created_) return;
   created_ = true;
   QButtonGroup* radios = nullptr;
+  std::vector<QWidget*> made;  // by template index
   for (const DialogControl& c : template_.controls) {
     const QString text = QString::fromUtf8(c.text ? c.text : "");
     QWidget* w = nullptr;
     switch (c.kind) {
       case ControlKind::PushButton: {
-        auto* b = new QPushButton(text, this);
+        auto* b = new CPushButton(text, this);
         b->setDefault((c.style & CS_DEFAULT) != 0);
         b->setAutoDefault((c.style & CS_FLAT) == 0);
         b->setFlat((c.style & CS_FLAT) != 0);
+        b->setCheckable((c.style & CS_CHECKABLE) != 0);
         const int id = c.id;
         connect(b, &QPushButton::clicked, this, [this, id] {
           if (id == IDOK) OnOK();
@@ -114,7 +119,7 @@ void CDialog::CreateControls() {
     }
     w->setGeometry(units_.X(c.x), units_.Y(c.y), units_.X(c.cx), units_.Y(c.cy));
     if (c.style & CS_TABSTOP) {
-      w->setFocusPolicy(Qt::StrongFocus);
+      w->setFocusPolicy((c.style & CS_FLAT) ? Qt::TabFocus : Qt::StrongFocus);
       tabOrder_.push_back(w);
     } else if (c.kind == ControlKind::PushButton || c.kind == ControlKind::StaticText ||
                c.kind == ControlKind::GroupBox) {
@@ -126,9 +131,36 @@ void CDialog::CreateControls() {
       w->setObjectName(QStringLiteral("control%1").arg(c.id));
       items_[c.id] = w;
     }
+    ApplyHelp(w, c.help);
+    made.push_back(w);
+  }
+  // Labels are tied once every control exists: a label may stand before or
+  // after the control it names.
+  for (size_t i = 0; i < made.size(); ++i) {
+    auto* label = qobject_cast<QLabel*>(made[i]);
+    const int labelled = template_.controls[i].help.labels;
+    if (label && labelled != 0) label->setBuddy(GetDlgItem(labelled));
   }
   for (size_t i = 1; i < tabOrder_.size(); ++i) QWidget::setTabOrder(tabOrder_[i - 1], tabOrder_[i]);
   DoDataExchange();
+}
+
+void CDialog::ApplyHelp(QWidget* w, const ControlHelp& help) {
+  const QString name = QString::fromUtf8(help.name ? help.name : "");
+  if (!name.isEmpty()) {
+    if (auto* ip = qobject_cast<CIPAddressCtrl*>(w)) ip->SetAccessibleName(name);
+    else w->setAccessibleName(name);
+  }
+  if (help.description) w->setAccessibleDescription(QString::fromUtf8(help.description));
+  QString tip = help.tip ? QString::fromUtf8(help.tip) : QString();
+  auto* button = qobject_cast<QAbstractButton*>(w);
+  if (help.keys && button) {
+    const QKeySequence keys = QKeySequence::fromString(QString::fromUtf8(help.keys), QKeySequence::PortableText);
+    if (!keys_) keys_ = new CControlKeys(this);
+    keys_->Add(keys, button);
+    tip = QStringLiteral("%1 (%2)").arg(tip.isEmpty() ? name : tip, keys.toString(QKeySequence::NativeText));
+  }
+  if (!tip.isEmpty()) w->setToolTip(tip);
 }
 
 int CDialog::DoModal() {
@@ -172,6 +204,16 @@ void CDialog::reject() { OnCancel(); }
 QWidget* CDialog::GetDlgItem(int id) const {
   auto it = items_.find(id);
   return it == items_.end() ? nullptr : it->second;
+}
+
+void PaintFocusMark(QWidget* widget, const QRect& area) {
+  if (!widget->hasFocus()) return;
+  QPainter painter(widget);
+  QPen pen(widget->palette().color(QPalette::Active, QPalette::Highlight));
+  pen.setWidth(2);
+  pen.setJoinStyle(Qt::MiterJoin);
+  painter.setPen(pen);
+  painter.drawRect(QRectF(area).adjusted(1, 1, -1, -1));
 }
 
 void MessageBox(QWidget* parent, const QString& text, const QString& caption, bool errorIcon) {

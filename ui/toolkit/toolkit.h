@@ -11,6 +11,8 @@
 #include <map>
 #include <vector>
 
+class CControlKeys;
+class QRect;
 class QWidget;
 
 // Results of a modal run.
@@ -32,6 +34,8 @@ enum class ControlKind {
 
 // Control styles.
 enum ControlStyle : unsigned {
+  // Reached with Tab, in template order. A flat button takes the focus from
+  // Tab only: a click on it leaves the keyboard where the typing is.
   CS_TABSTOP = 1u << 0,
   CS_DEFAULT = 1u << 1,  // the dialog's default button
   CS_FLAT = 1u << 2,     // push button that shows an image
@@ -40,6 +44,21 @@ enum ControlStyle : unsigned {
   CS_VSCROLL = 1u << 5,
   CS_DIGITS = 1u << 6,  // edit accepting 0-9 only
   CS_BORDER = 1u << 7,
+  CS_CHECKABLE = 1u << 8,  // push button that stays pressed while on
+};
+
+// What a control tells beyond the text it shows: the name and description a
+// screen reader speaks, its tooltip, its key. A control that shows a text of
+// its own (a button, a radio button) is named by it.
+struct ControlHelp {
+  const char* name = nullptr;
+  const char* description = nullptr;  // when absent, the tooltip is spoken
+  const char* tip = nullptr;          // when absent, a control with keys shows its name
+  // Push button: the key (such as "Ctrl+B") that clicks it wherever the focus
+  // is in the dialog; its tooltip then ends in " (Ctrl+B)".
+  const char* keys = nullptr;
+  // Static text: the control it labels, which takes its text for name.
+  int labels = 0;
 };
 
 struct DialogControl {
@@ -48,6 +67,7 @@ struct DialogControl {
   const char* text;
   int x, y, cx, cy;  // dialog units
   unsigned style;
+  ControlHelp help = {};
 };
 
 struct DialogTemplate {
@@ -111,16 +131,24 @@ class CDialog : public QDialog {
 
  private:
   void FocusFirstTabStop();
+  // Gives a control its name, description, tooltip and key.
+  void ApplyHelp(QWidget* w, const ControlHelp& help);
 
   DialogTemplate template_;
   DialogUnits units_;
   std::map<int, QWidget*> items_;
   std::vector<QWidget*> tabOrder_;
+  CControlKeys* keys_ = nullptr;  // made for the first control with keys
   bool created_ = false;
   bool initialising_ = false;
   bool ended_ = false;
   int result_ = DIALOG_FAILED;
 };
+
+// Draws the mark of the keyboard focus on `widget` around `area` while the
+// widget has the focus, for controls whose style shows none of its own (flat
+// buttons, rich-text boxes). Called from the widget's painting, after the rest.
+void PaintFocusMark(QWidget* widget, const QRect& area);
 
 // Message box with an OK button; returns when the user closes it.
 void MessageBox(QWidget* parent, const QString& text, const QString& caption, bool errorIcon);
