@@ -60,7 +60,7 @@ const DialogTemplate& InitDialogTemplate() {
           {0, ControlKind::StaticText, "Port :", 7, 89, 28, 8, 0, {.labels = IDC_PORT}},
           {IDC_PORT, ControlKind::Edit, "", 37, 88, 31, 12, CS_DIGITS | CS_BORDER | CS_TABSTOP},
           {0, ControlKind::GroupBox, "", 7, 7, 131, 32, 0},
-          {0, ControlKind::StaticText, "Chats on this network", 145, 7, 170, 8, 0},
+          {0, ControlKind::StaticText, "Chats on this network", 145, 7, 170, 8, 0, {.labels = IDC_FOUND_CHATS}},
           {IDC_FOUND_CHATS, ControlKind::ListBox, "", 145, 18, 170, 109, CS_BORDER | CS_TABSTOP},
       }};
   return tpl;

@@ -65,7 +65,8 @@ TEST(SettingsDialog, ProposesTheValuesAndEnterAcceptsThem) {
     auto* ip = d.Item<CIPAddressCtrl>(IDC_IPADDRESS);
     EXPECT_EQ(TabRound(d.GetDlgItem(IDOK)),
               (std::vector<QWidget*>{d.GetDlgItem(IDOK), d.GetDlgItem(IDCANCEL), d.GetDlgItem(IDC_CLIENT),
-                                     d.GetDlgItem(IDC_PSEUDO), ip->Field(0), d.GetDlgItem(IDC_PORT)}));
+                                     d.GetDlgItem(IDC_PSEUDO), ip->Field(0), d.GetDlgItem(IDC_PORT),
+                                     d.GetDlgItem(IDC_FOUND_CHATS)}));
     EXPECT_TRUE(d.Item<QRadioButton>(IDC_CLIENT)->isChecked()) << "Tab only moves";
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
   });

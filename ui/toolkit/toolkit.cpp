@@ -8,7 +8,6 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
@@ -21,6 +20,7 @@
 
 #include "ui/toolkit/controlkeys.h"
 #include "ui/toolkit/ipaddressctrl.h"
+#include "ui/toolkit/listbox.h"
 #include "ui/toolkit/pushbutton.h"
 #include "ui/toolkit/richedit.h"
 #include "ui/toolkit/textlimit.h"
@@ -115,7 +115,7 @@ void CDialog::CreateControls() {
         break;
       }
       case ControlKind::IpAddress: w = new CIPAddressCtrl(this); break;
-      case ControlKind::ListBox: w = new QListWidget(this); break;
+      case ControlKind::ListBox: w = new CListBox(this); break;
     }
     w->setGeometry(units_.X(c.x), units_.Y(c.y), units_.X(c.cx), units_.Y(c.cy));
     if (c.style & CS_TABSTOP) {
