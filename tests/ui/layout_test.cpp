@@ -31,15 +31,15 @@ struct Place {
 
 // Recorded from the window while it was fixed at 360 x 374: 8-point Liberation
 // Sans, dialog base units 6 x 12, the same in device-independent pixels at 1x and 2x.
-const Place kDesigned[] = {
+const Place kLaidOut[] = {
     {IDC_SEND, QRect(291, 312, 59, 51)},      {IDC_INPUTBOX, QRect(11, 311, 278, 53)},
     {IDC_FONT, QRect(11, 281, 30, 27)},       {IDC_COLOR, QRect(45, 281, 30, 27)},
     {IDC_BOLD, QRect(80, 281, 30, 27)},       {IDC_ITALIC, QRect(114, 281, 30, 27)},
     {IDC_UNDERLINE, QRect(149, 281, 30, 27)}, {IDC_TRANSCRIPT, QRect(11, 11, 339, 267)},
 };
-const QSize kDesignedSize(360, 374);
+const QSize kOpeningSize(360, 374);
 
-// Where a designed control stands in a window `dx` wider and `dy` taller.
+// Where a laid-out control stands in a window `dx` wider and `dy` taller.
 QRect Grown(int id, const QRect& r, int dx, int dy) {
   switch (id) {
     case IDC_TRANSCRIPT: return r.adjusted(0, 0, dx, dy);
@@ -50,14 +50,14 @@ QRect Grown(int id, const QRect& r, int dx, int dy) {
 }
 
 void ExpectPlaces(const CJaseloDlg& dlg, int dx, int dy) {
-  for (const Place& p : kDesigned)
+  for (const Place& p : kLaidOut)
     EXPECT_EQ(dlg.GetDlgItem(p.id)->geometry(), Grown(p.id, p.rect, dx, dy))
         << "control " << p.id << " +" << dx << " +" << dy;
 }
 
 }  // namespace
 
-TEST(WindowLayout, OpensAsDesignedAndGrowsIntoTheTranscriptAndTheInputBox) {
+TEST(WindowLayout, OpensAsLaidOutAndGrowsIntoTheTranscriptAndTheInputBox) {
   CJaseloDlg dlg;
   PrepareWindow(dlg, "me");
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
@@ -69,8 +69,8 @@ TEST(WindowLayout, OpensAsDesignedAndGrowsIntoTheTranscriptAndTheInputBox) {
     const QIcon bold = CJaseloDlgProbe(dlg).Button(IDC_BOLD)->icon();
     EXPECT_EQ(bold.pixmap(QSize(32, 32), 2.0).size(), QSize(64, 64));
   }
-  EXPECT_EQ(dlg.size(), kDesignedSize);
-  EXPECT_EQ(dlg.minimumSize(), kDesignedSize);
+  EXPECT_EQ(dlg.size(), kOpeningSize);
+  EXPECT_EQ(dlg.minimumSize(), kOpeningSize);
   EXPECT_TRUE(dlg.windowFlags() & Qt::WindowMaximizeButtonHint);
   ExpectPlaces(dlg, 0, 0);
 
@@ -81,18 +81,18 @@ TEST(WindowLayout, OpensAsDesignedAndGrowsIntoTheTranscriptAndTheInputBox) {
   dlg.showMaximized();
   const QSize screen = dlg.screen()->availableGeometry().size();
   ASSERT_TRUE(PumpUntil([&] { return dlg.frameGeometry().size() == screen; }));
-  ExpectPlaces(dlg, dlg.width() - kDesignedSize.width(), dlg.height() - kDesignedSize.height());
+  ExpectPlaces(dlg, dlg.width() - kOpeningSize.width(), dlg.height() - kOpeningSize.height());
   dlg.showNormal();
 
   // The find bar keeps its share of the transcript's room as the window grows
   // and gives the whole of it back when it closes.
-  dlg.resize(kDesignedSize);
+  dlg.resize(kOpeningSize);
   auto* actions = dlg.findChild<CTranscriptActions*>();
   ASSERT_NE(actions, nullptr);
   CFindBar* bar = actions->FindBar();
   bar->Open();
   dlg.resize(800, 600);
-  const QRect whole = Grown(IDC_TRANSCRIPT, kDesigned[7].rect, 440, 226);
+  const QRect whole = Grown(IDC_TRANSCRIPT, kLaidOut[7].rect, 440, 226);
   const QRect transcript = dlg.GetDlgItem(IDC_TRANSCRIPT)->geometry();
   EXPECT_EQ(transcript.united(bar->geometry()), whole);
   EXPECT_EQ(transcript.bottom() + 1, bar->geometry().top());

@@ -1,6 +1,6 @@
 #pragma once
-// Lets a dialog laid out at a fixed designed size grow: each control keeps its
-// distance to the window edges it is anchored to, measured at the designed
+// Lets a dialog laid out at a fixed size grow: each control keeps its
+// distance to the window edges it is anchored to, measured at the laid-out
 // size. A control anchored to both opposite edges grows with the window; one
 // anchored to the right or bottom edge alone moves with it.
 
@@ -22,12 +22,12 @@ enum AnchorEdge : unsigned {
 
 class CAnchors : public QObject {
  public:
-  // `window` is at its designed size now: that size becomes its minimum and the
+  // `window` is at its laid-out size now: that size becomes its minimum and the
   // size it opens at, and the window becomes a main window with a maximise
   // box. Destroyed with it.
   explicit CAnchors(QWidget* window);
 
-  // `control`, a child of the window still placed for the designed size, keeps
+  // `control`, a child of the window still placed for the laid-out size, keeps
   // its distance to `edges` from now on; a control never anchored stays where
   // it is.
   void Anchor(QWidget* control, unsigned edges);
@@ -38,12 +38,12 @@ class CAnchors : public QObject {
  private:
   struct Anchored {
     QPointer<QWidget> control;
-    QRect designed;
+    QRect laidOut;
     unsigned edges;
   };
   void Place();
 
   QWidget* window;
-  QSize designed;
+  QSize laidOut;
   std::vector<Anchored> anchored;
 };
