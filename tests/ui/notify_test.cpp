@@ -6,11 +6,9 @@
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
-#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QProcess>
 #include <QStandardPaths>
-#include <QTimer>
 #include <csignal>
 #include <fstream>
 
@@ -187,8 +185,7 @@ TEST(DesktopNotifications, LinesInTheBackgroundReachTheDaemonAndABurstReplacesOn
 TEST(DesktopNotifications, TheWindowNeverWaitsForAMissingOrStuckDaemon) {
   QWidget elsewhere;
   elsewhere.show();
-  // Chats in the background while a timer on the UI thread measures how long
-  // the thread is kept from its events.
+  // Chats in the background while the UI thread's stalls are measured.
   const auto chat = [&](const QDBusConnection& bus, NotificationDesktop* stuck) {
     CJaseloDlg dlg;
     Prepare(dlg, bus);
@@ -197,22 +194,14 @@ TEST(DesktopNotifications, TheWindowNeverWaitsForAMissingOrStuckDaemon) {
     Peer bob("bob"), carol("carol");
     ASSERT_TRUE(bob.Join(dlg, port));
     ASSERT_TRUE(carol.Join(dlg, port));
-    QElapsedTimer clock;
-    clock.start();
-    qint64 last = 0, longestGap = 0;
-    QTimer ticker;
-    QObject::connect(&ticker, &QTimer::timeout, [&] {
-      longestGap = std::max(longestGap, clock.elapsed() - last);
-      last = clock.elapsed();
-    });
-    ticker.start(5);
+    const UiStallMeter stalls;
     for (int i = 0; i < 100; ++i) ASSERT_TRUE((i % 2 ? bob : carol).Say(("line " + std::to_string(i)).c_str()));
     ASSERT_TRUE(Shown(dlg, "line 99\n"));
-    EXPECT_LT(longestGap, 500) << "the UI thread was blocked for " << longestGap << " ms";
+    EXPECT_LT(stalls.LongestMs(), 500) << "the UI thread was blocked for " << stalls.LongestMs() << " ms";
     if (!stuck) return;
     // One call at a time, the next only once the last has timed out.
     PumpUntil([] { return false; }, 300ms);
-    EXPECT_LE(stuck->Calls().size(), 1u + clock.elapsed() / CNotifier::CALL_TIMEOUT_MS);
+    EXPECT_LE(stuck->Calls().size(), 1u + stalls.ElapsedMs() / CNotifier::CALL_TIMEOUT_MS);
     // Answering again, it gets the newest line of each sender that waited
     // (bob's and carol's lines come on two connections, in either order).
     stuck->Resume();

@@ -220,3 +220,12 @@ void WithinDeadline(std::chrono::milliseconds limit, const std::function<void()>
   cv.notify_one();
   watchdog.join();
 }
+
+UiStallMeter::UiStallMeter() {
+  clock.start();
+  QObject::connect(&ticker, &QTimer::timeout, [this] {
+    longest = std::max(longest, clock.elapsed() - last);
+    last = clock.elapsed();
+  });
+  ticker.start(5);
+}

@@ -5,7 +5,9 @@
 // records what it receives.
 
 #include <QColor>
+#include <QElapsedTimer>
 #include <QString>
+#include <QTimer>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -128,3 +130,17 @@ void StartAsClient(CJaseloDlg& dlg, uint16_t port);
 // Ends the test process if `body` has not returned within `limit`: a deadlock
 // must fail the test, not hang it.
 void WithinDeadline(std::chrono::milliseconds limit, const std::function<void()>& body);
+
+// How long, at the most, the UI thread was kept from its events since the
+// meter was made: a timer on that thread ticks every 5 ms.
+class UiStallMeter {
+ public:
+  UiStallMeter();
+  qint64 LongestMs() const { return longest; }
+  qint64 ElapsedMs() const { return clock.elapsed(); }
+
+ private:
+  QElapsedTimer clock;
+  QTimer ticker;
+  qint64 last = 0, longest = 0;
+};

@@ -1,15 +1,8 @@
 #pragma once
-// List box of the dialogs. Like the rich-text boxes it draws the mark of the
-// keyboard focus on its frame itself, which the styles leave unmarked.
+// List box of the dialogs, showing the keyboard focus like the text boxes.
 
 #include <QListWidget>
 
-class CListBox : public QListWidget {
- public:
-  using QListWidget::QListWidget;
+#include "ui/toolkit/focusmarked.h"
 
- protected:
-  bool event(QEvent* event) override;
-  void focusInEvent(QFocusEvent* event) override;
-  void focusOutEvent(QFocusEvent* event) override;
-};
+using CListBox = CFocusMarked<QListWidget>;

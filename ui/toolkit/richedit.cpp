@@ -33,7 +33,7 @@ QTextCharFormat ToQt(const CharFormat& f) {
 
 void SetFaceName(CharFormat& format, const char* face) { CopyUtf8(format.FaceName, sizeof format.FaceName, face); }
 
-CRichEdit::CRichEdit(QWidget* parent) : QTextEdit(parent) {
+CRichEdit::CRichEdit(QWidget* parent) : CFocusMarked<QTextEdit>(parent) {
   setAcceptRichText(false);  // pasted text takes the box's format, like typed text
   setLineWrapMode(QTextEdit::WidgetWidth);
   setTabChangesFocus(true);
@@ -43,23 +43,6 @@ CRichEdit::CRichEdit(QWidget* parent) : QTextEdit(parent) {
   p.setColor(QPalette::Base, Qt::white);
   p.setColor(QPalette::Text, Qt::black);
   setPalette(p);
-}
-
-bool CRichEdit::event(QEvent* event) {
-  const bool handled = QTextEdit::event(event);
-  // The box's own paint event draws the frame (the viewport draws the text).
-  if (event->type() == QEvent::Paint) PaintFocusMark(this, rect());
-  return handled;
-}
-
-void CRichEdit::focusInEvent(QFocusEvent* event) {
-  QTextEdit::focusInEvent(event);
-  update();
-}
-
-void CRichEdit::focusOutEvent(QFocusEvent* event) {
-  QTextEdit::focusOutEvent(event);
-  update();
 }
 
 int CRichEdit::GetTextLength() {

@@ -8,8 +8,9 @@
 #include <string>
 
 #include "ui/toolkit/charformat.h"
+#include "ui/toolkit/focusmarked.h"
 
-class CRichEdit : public QTextEdit {
+class CRichEdit : public CFocusMarked<QTextEdit> {
   Q_OBJECT
 
  public:
@@ -49,11 +50,6 @@ class CRichEdit : public QTextEdit {
   void GiveFocus();
 
  protected:
-  // The frame shows the keyboard focus, which the styles leave unmarked on
-  // text boxes.
-  bool event(QEvent* event) override;
-  void focusInEvent(QFocusEvent* event) override;
-  void focusOutEvent(QFocusEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
   void inputMethodEvent(QInputMethodEvent* event) override;
   void insertFromMimeData(const QMimeData* source) override;
