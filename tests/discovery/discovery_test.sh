@@ -66,8 +66,8 @@ fi
 
 ip link set lo up
 ip link add jsl0 type veth peer name jsl1
-ip addr add 10.77.0.1/24 dev jsl0
-ip addr add 10.77.0.2/24 dev jsl1
+ip addr add 169.254.77.1/24 dev jsl0
+ip addr add 169.254.77.2/24 dev jsl1
 ip link set jsl0 up
 ip link set jsl1 up
 
@@ -158,7 +158,7 @@ until_within 10 grep -q 'the chat is not announced' "$tmp/alice.out" || fail "no
 start_host hidden --no-announce
 hidden_port=$host_port
 start_avahi
-alice_line="^=;jsl[01];IPv4;alice\\\\032on\\\\032$machine;_jaselo\\._tcp;local;[^;]*;10\\.77\\.0\\.[12];$alice_port;"
+alice_line="^=;jsl[01];IPv4;alice\\\\032on\\\\032$machine;_jaselo\\._tcp;local;[^;]*;169\\.254\\.77\\.[12];$alice_port;"
 until_within 10 browse_has "$alice_line" || fail "alice's chat is not announced: $(browse)"
 txt=$(browse | grep -E "$alice_line" | head -n1 | cut -d';' -f10)
 for entry in '"txtvers=1"' '"nick=alice"' "\"version=$("$participant" --version | cut -d' ' -f2)\""; do
@@ -188,7 +188,7 @@ until_within 10 browse_lacks "$alice_line" || fail "alice's chat is still listed
 avahi-publish -s "carol on elsewhere" _jaselo._tcp 4242 txtvers=1 nick=carol version=9 >/dev/null 2>&1 &
 publisher=$!
 pids+=("$publisher")
-carol='^CHAT name="carol on elsewhere" nick="carol" address=10\.77\.0\.[12] port=4242$'
+carol='^CHAT name="carol on elsewhere" nick="carol" address=169\.254\.77\.[12] port=4242$'
 found_carol() { "$participant" --find 1 >"$tmp/find.out" && [ "$(grep -cE "$carol" "$tmp/find.out")" = 1 ]; }
 until_within 10 found_carol || fail "--find does not list carol's chat once, or fails: $(cat "$tmp/find.out")"
 kill "$publisher"
