@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "net/tcpip.h"
+
 RejoinBackoff::RejoinBackoff(std::chrono::milliseconds base, uint32_t seed) : base(base), random(seed) {}
 
 std::chrono::milliseconds RejoinBackoff::Next() {
@@ -53,4 +55,11 @@ RejoinWatch::Notice RejoinWatch::Look(bool up, bool received, RejoinClock::time_
       return Notice::Lost;
     default: return Notice::None;
   }
+}
+
+void PrepareRejoinTry(CTCPIP& client) {
+  client.Cleanup();
+  TransportLimits limits;
+  limits.connectTimeout = REJOIN_CONNECT_TIMEOUT;
+  client.SetLimits(limits);
 }

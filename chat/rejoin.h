@@ -8,12 +8,17 @@
 #include <cstdint>
 #include <random>
 
+class CTCPIP;
+
 using RejoinClock = std::chrono::steady_clock;
 
 // A try connects with this bound instead of the first start's: a server on the
 // LAN answers within milliseconds, and closing the window waits for a try
 // that is under way.
 constexpr std::chrono::milliseconds REJOIN_CONNECT_TIMEOUT{2000};
+// Readies a client endpoint whose connection ended for a try: the old
+// connection's state goes and the connect takes REJOIN_CONNECT_TIMEOUT.
+void PrepareRejoinTry(CTCPIP& client);
 // A new connection counts as taken in once it has stood this long, or once
 // anything came from the server. A server that refuses a newcomer (its nickname
 // is taken, the server is full) ends the connection as soon as it has read the

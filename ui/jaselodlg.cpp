@@ -348,10 +348,7 @@ void CJaseloDlg::WatchConnection(bool ended, bool heard) {
 void CJaseloDlg::TryToRejoin() {
   const std::lock_guard lock(clientStart);
   if (leaving.load()) return;
-  clientNetwork.Cleanup();
-  TransportLimits limits;
-  limits.connectTimeout = REJOIN_CONNECT_TIMEOUT;
-  clientNetwork.SetLimits(limits);
+  PrepareRejoinTry(clientNetwork);
   char ClientName[32];
   CopyUtf8(ClientName, sizeof ClientName, settings.Pseudo);
   if (clientNetwork.StartupClient(ClientName) && clientNetwork.ClientConnect(joinAddress.c_str(), settings.Port)) {

@@ -210,10 +210,7 @@ int RunClient(const ParticipantOptions& o) {
     }
     if (watch.Over()) break;
     if (watch.TryDue(RejoinClock::now())) {
-      client.Cleanup();
-      TransportLimits limits;
-      limits.connectTimeout = REJOIN_CONNECT_TIMEOUT;
-      client.SetLimits(limits);
+      PrepareRejoinTry(client);
       loop = Join(client, o);
       if (loop) watch.Started(RejoinClock::now());
       else watch.TryFailed(RejoinClock::now());
