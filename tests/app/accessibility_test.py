@@ -1,10 +1,7 @@
-"""What a screen reader finds in both windows of the real program.
-
-The program runs under Xvfb with Qt's accessibility on, on a private session
-bus with its own accessibility bus, and is read with pyatspi. Every button,
-toggle, radio button and text field must have a name; after Ctrl+B the Bold
-button must be checked and the next typed line must reach a headless
-participant in bold. Exits 77 (skipped), saying why, when a tool is missing.
+"""What a screen reader finds in both windows of the real program, run under
+Xvfb on a private session and accessibility bus and read with pyatspi: every
+control has a name, and Ctrl+B checks Bold and makes the next line bold.
+Exits 77 (skipped), saying why, when a tool is missing.
 
 Usage: accessibility_test.py PROGRAM PARTICIPANT LSAN_SUPPRESSIONS
 """
@@ -37,23 +34,22 @@ def xdotool(*args):
     return subprocess.run(["xdotool", *args], check=True, timeout=15, capture_output=True, text=True).stdout
 
 
-def focus_window(title):
+def key_in(title, *args):
     found = xdotool("search", "--sync", "--limit", "1", "--name", "^" + title + "$")
     xdotool("windowfocus", "--sync", found.split()[0])
+    xdotool(*args)
 
 
 def run(program, participant, suppressions, children, folder):
     read, write = os.pipe()
-    # Without -noreset the server resets when its last client leaves (the bus
-    # launcher, once it has set its property), refusing connections meanwhile.
+    # Without -noreset the server resets when the bus launcher leaves it, refusing connections meanwhile.
     children.append(subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "1024x768x24", "-nolisten",
                                       "tcp", "-noreset"], pass_fds=[write]))
     os.close(write)
     with os.fdopen(read) as displayfd:
         os.environ["DISPLAY"] = ":" + displayfd.readline().strip()
     children.append(subprocess.Popen([LAUNCHER, "--launch-immediately"]))
-    # Whoever asks before the launcher holds its name gets a second launcher,
-    # with a bus of its own.
+    # Whoever asks before the launcher holds its name gets a second one.
     from gi.repository import Gio, GLib
     session = Gio.bus_get_sync(Gio.BusType.SESSION, None)
     wait_for(lambda: session.call_sync("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
@@ -75,12 +71,8 @@ def run(program, participant, suppressions, children, folder):
 
     def window(title):
         desktop = pyatspi.Registry.getDesktop(0)
-        for app in filter(None, (desktop.getChildAtIndex(i) for i in range(desktop.childCount))):
-            if app.get_process_id() == host.pid:
-                for w in filter(None, (app.getChildAtIndex(i) for i in range(app.childCount))):
-                    if w.name == title:
-                        return w
-        return None
+        apps = [a for a in desktop if a and a.get_process_id() == host.pid]
+        return next((w for a in apps for w in a if w and w.name == title), None)
 
     controls = {pyatspi.ROLE_PUSH_BUTTON, pyatspi.ROLE_TOGGLE_BUTTON, pyatspi.ROLE_CHECK_BOX,
                 pyatspi.ROLE_RADIO_BUTTON, pyatspi.ROLE_TEXT, pyatspi.ROLE_ENTRY, pyatspi.ROLE_PASSWORD_TEXT}
@@ -97,8 +89,7 @@ def run(program, participant, suppressions, children, folder):
     check_names("Jaselo Initialisation", ["OK", "Annuler", "Client (Enter server ip address)",
                                           "Server (Enter your ip address)", "Pseudo :", "Address, part 1 of 4",
                                           "Address, part 4 of 4", "Port :"])
-    focus_window("Jaselo Initialisation")
-    xdotool("key", "Return")
+    key_in("Jaselo Initialisation", "key", "Return")
     chat = check_names("Jaselo -- host", ["Transcript", "Font", "Colour", "Bold", "Italic", "Underline", "Message",
                                           "Send", "Find:", "Previous", "Next", "Close"])
 
@@ -112,8 +103,7 @@ def run(program, participant, suppressions, children, folder):
 
     bold = chat["Bold"]
     assert not bold.getState().contains(pyatspi.STATE_CHECKED), "bold is on from the start"
-    focus_window("Jaselo -- host")
-    xdotool("key", "ctrl+b")
+    key_in("Jaselo -- host", "key", "ctrl+b")
     wait_for(lambda: bold.getState().contains(pyatspi.STATE_CHECKED), "the Bold button to be checked")
     xdotool("type", "--delay", "20", "bold by key")
     xdotool("key", "Return")

@@ -290,9 +290,9 @@ TEST(HeadlessParticipant, RejoinsARestartedHostButNotAfterARefusal) {
     auto host =
         std::make_unique<Child>(JASELO_PARTICIPANT, QStringList{"--serve", "--port", port, "--quiet", "--no-announce"});
     EXPECT_TRUE(host->process.waitForReadyRead(5000));
-    const std::string listening = host->process.readLine().trimmed().toStdString();
-    EXPECT_EQ(listening.rfind("LISTENING ", 0), 0u);
-    return std::make_pair(std::move(host), QString::fromStdString(listening.substr(10)));
+    const QString listening = host->process.readLine().trimmed();
+    EXPECT_TRUE(listening.startsWith("LISTENING ")) << listening.toStdString();
+    return std::make_pair(std::move(host), listening.mid(10));
   };
   auto [host, port] = startHost("0");
   Child alice(JASELO_PARTICIPANT, {"--nick", "alice", "--port", port, "--rejoin", "--quiet"});
@@ -313,9 +313,9 @@ TEST(HeadlessParticipant, RejoinsARestartedHostButNotAfterARefusal) {
   ASSERT_TRUE(other.WaitForLine("REFUSED"));
   ASSERT_TRUE(other.Finished(5000));
   EXPECT_EQ(other.ExitCode(), 3);
-  alice.CloseInput();
-  ASSERT_TRUE(alice.Finished(5000));
-  EXPECT_EQ(alice.ExitCode(), 0);
-  host->CloseInput();
-  ASSERT_TRUE(host->Finished(5000));
+  for (Child* c : {&alice, host.get()}) {
+    c->CloseInput();
+    ASSERT_TRUE(c->Finished(5000));
+    EXPECT_EQ(c->ExitCode(), 0);
+  }
 }

@@ -1,5 +1,4 @@
-// When to try to join again (what each end means is shown against a real
-// server in the window's tests).
+// When to try to join again; the ends against a real server are in the window's tests.
 #include "chat/rejoin.h"
 
 #include <gtest/gtest.h>

@@ -1,23 +1,15 @@
-// The names a chat is announced under, the rows it is listed as, and both
-// ends without a daemon to ask. Announcing and finding through a real
-// avahi-daemon is discovery_test.sh's.
+// Names, rows, and both ends without a daemon; with a real one: discovery_test.sh.
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <mutex>
+#include <optional>
 
 #include "common/test_support.h"
 #include "discovery/chatannouncer.h"
 #include "discovery/chatbrowser.h"
 #include "discovery/chatservice.h"
-
-namespace {
-// Points the daemon's client library at a bus that is not there.
-void WithoutBus(const TempDir& dir) {
-  setenv("DBUS_SYSTEM_BUS_ADDRESS", ("unix:path=" + dir.File("no_bus_here")).c_str(), 1);
-}
-}  // namespace
 
 TEST(ChatService, InstanceNamesFitOneDnsLabelWithoutSplittingACharacter) {
   EXPECT_EQ(InstanceName("alice", "classroom-pc"), "alice on classroom-pc");
@@ -37,7 +29,7 @@ TEST(ChatService, ARowIsOneLineWithTheAddressAndPort) {
 
 TEST(ChatDiscovery, WithoutADaemonTheHostSaysOnceItIsNotAnnouncedAndTheBrowserWhy) {
   TempDir dir;
-  WithoutBus(dir);
+  setenv("DBUS_SYSTEM_BUS_ADDRESS", ("unix:path=" + dir.File("no_bus_here")).c_str(), 1);
   DiagCapture diag;
   {
     CChatAnnouncer announcer("alice", 27015);
@@ -50,20 +42,18 @@ TEST(ChatDiscovery, WithoutADaemonTheHostSaysOnceItIsNotAnnouncedAndTheBrowserWh
       << diag.Text();
 
   std::mutex mutex;
-  ChatListing last;
-  int told = 0;
+  std::optional<ChatListing> last;
   CChatBrowser browser([&](const ChatListing& listing) {
     std::lock_guard<std::mutex> guard(mutex);
     last = listing;
-    ++told;
   });
   ASSERT_TRUE(browser.Start());
-  EXPECT_TRUE(WaitFor([&] {
+  ASSERT_TRUE(WaitFor([&] {
     std::lock_guard<std::mutex> guard(mutex);
-    return told > 0;
+    return last.has_value();
   }));
   std::lock_guard<std::mutex> guard(mutex);
-  EXPECT_FALSE(last.searching);
-  EXPECT_EQ(last.whyNot, "avahi-daemon is not running");
-  EXPECT_TRUE(last.chats.empty());
+  EXPECT_FALSE(last->searching);
+  EXPECT_EQ(last->whyNot, "avahi-daemon is not running");
+  EXPECT_TRUE(last->chats.empty());
 }

@@ -1,31 +1,20 @@
 #!/usr/bin/env bash
-# Finding chats through a real avahi-daemon, on a network of the test's own:
-# a network namespace with a veth pair (two interfaces, so a chat is seen
-# twice), its own system bus (dbus-daemon) and avahi-daemon. Checks that a
-# host is announced (port, TXT, renamed on a collision, back after the
-# daemon restarts, withdrawn when it stops, not at all with --no-announce),
-# that --find lists a service avahi-publish announces and drops it when the
-# publisher stops, and runs the settings dialog's test on the same bus.
-# Nothing of the machine's own network or daemons is touched: the namespace,
-# its mounts and every process started here end with the test.
+# Announcing and finding chats through a real avahi-daemon, on a network
+# namespace of the test's own (a veth pair, its own dbus-daemon), so nothing
+# of the machine's network or daemons is touched; everything started here
+# ends with the test. Exits 77 (skipped) when no namespace can be made.
 #   discovery_test.sh PARTICIPANT UI_TEST
-# Runs as root, or as anyone in a user namespace of their own; exit 77
-# (skipped) when no namespace can be made here.
 set -euo pipefail
 participant=$1
 ui_test=$2
-fail() {
-  echo "FAIL: $*" >&2
-  exit 1
-}
+fail() { echo "FAIL: $*" >&2; exit 1; }
 
 for tool in dbus-daemon avahi-daemon avahi-browse avahi-publish ip unshare mount; do
   command -v "$tool" >/dev/null || fail "$tool is missing (scripts/deps.sh lists its package)"
 done
 
 if [ -z "${JASELO_DISCOVERY_INSIDE:-}" ]; then
-  # A namespace of processes too: if the test is killed, everything it
-  # started dies with it.
+  # A pid namespace too: if the test is killed, all it started dies with it.
   isolate=(unshare --net --mount --pid --fork --kill-child --mount-proc)
   inside=root
   if [ "$(id -u)" != 0 ]; then
@@ -49,14 +38,12 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# The daemon keeps its pid file and socket under /run and publishes the
-# machine's static services: here both are private and empty.
+# The daemon's /run and static services are private and empty here.
 mount --make-rprivate /
 mount -t tmpfs -o mode=0755 tmpfs /run
 mkdir -p /run/avahi-daemon "$tmp/services"
 if [ -d /etc/avahi/services ]; then mount --bind "$tmp/services" /etc/avahi/services; fi
-# In a user namespace only the caller's own user exists: the daemon's user
-# becomes that one, so that it can own its runtime directory.
+# In a user namespace the daemon's user becomes the caller, to own /run.
 if [ "$JASELO_DISCOVERY_INSIDE" = user ]; then
   sed 's/^avahi:\([^:]*\):[0-9]*:[0-9]*:/avahi:\1:0:0:/' /etc/passwd >"$tmp/passwd"
   sed 's/^avahi:\([^:]*\):[0-9]*:/avahi:\1:0:/' /etc/group >"$tmp/group"
@@ -74,37 +61,23 @@ ip link set jsl1 up
 cat >"$tmp/bus.conf" <<CONF
 <!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
  "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>system</type>
-  <listen>unix:path=$tmp/system_bus_socket</listen>
-  <auth>EXTERNAL</auth>
-  <policy context="default">
-    <allow user="*"/>
-    <allow own="*"/>
-    <allow send_destination="*"/>
-    <allow receive_sender="*"/>
-  </policy>
+<busconfig><type>system</type><listen>unix:path=$tmp/system_bus_socket</listen><auth>EXTERNAL</auth>
+  <policy context="default"><allow user="*"/><allow own="*"/><allow send_destination="*"/><allow receive_sender="*"/></policy>
 </busconfig>
 CONF
 cat >"$tmp/avahi.conf" <<CONF
 [server]
 host-name=jaselo-test
-use-ipv4=yes
 use-ipv6=no
 allow-interfaces=jsl0,jsl1
-enable-dbus=yes
 [wide-area]
 enable-wide-area=no
 [publish]
-disable-publishing=no
-publish-addresses=yes
 publish-hinfo=no
 publish-workstation=no
-[reflector]
-enable-reflector=no
 CONF
 
-# until_within SECONDS COMMAND...: runs COMMAND until it succeeds, at most that long.
+# until_within SECONDS COMMAND...
 until_within() {
   local end=$((SECONDS + $1))
   shift
@@ -116,42 +89,35 @@ until_within() {
 
 dbus-daemon --config-file="$tmp/bus.conf" --nofork --nopidfile 2>"$tmp/dbus.log" &
 pids+=($!)
-until_within 10 test -S "$tmp/system_bus_socket" || fail "dbus-daemon did not start: $(cat "$tmp/dbus.log")"
+until_within 10 test -S "$tmp/system_bus_socket" || fail "dbus-daemon did not start: $(<"$tmp/dbus.log")"
 export DBUS_SYSTEM_BUS_ADDRESS="unix:path=$tmp/system_bus_socket"
 
-avahi_pid=
 start_avahi() {
   avahi-daemon --no-drop-root --no-chroot --no-rlimits --no-proc-title -f "$tmp/avahi.conf" >>"$tmp/avahi.log" 2>&1 &
   avahi_pid=$!
   pids+=("$avahi_pid")
   until_within 10 avahi-browse -tp _jaselo-probe._tcp >/dev/null 2>&1 ||
-    fail "avahi-daemon did not start: $(cat "$tmp/avahi.log")"
-}
-stop_avahi() {
-  kill "$avahi_pid"
-  wait "$avahi_pid" || true
+    fail "avahi-daemon did not start: $(<"$tmp/avahi.log")"
 }
 
-# A host, its output in $tmp/NAME.out; sets host_pid and host_port.
-start_host() { # NAME ARGS...
-  local name=$1
+# start_host NAME ARGS...: output in $tmp/NAME.out; sets host_pid and host_port.
+start_host() {
+  local out=$tmp/$1.out
   shift
-  "$participant" --serve --port 0 --no-input "$@" >"$tmp/$name.out" 2>&1 &
+  "$participant" --serve --port 0 --no-input "$@" >"$out" 2>&1 &
   host_pid=$!
   pids+=("$host_pid")
-  until_within 10 grep -q '^LISTENING ' "$tmp/$name.out" || fail "host $name did not start: $(cat "$tmp/$name.out")"
-  host_port=$(sed -n 's/^LISTENING //p' "$tmp/$name.out")
+  until_within 10 grep -q '^LISTENING ' "$out" || fail "a host did not start: $(<"$out")"
+  host_port=$(sed -n 's/^LISTENING //p' "$out")
 }
 
 machine=$(uname -n)
 machine=${machine%%.*}
 browse() { avahi-browse -rtp _jaselo._tcp 2>/dev/null | grep '^=' || true; }
-# browse_has PATTERN: a resolved line matches the extended regular expression.
 browse_has() { browse | grep -Eq "$1"; }
 browse_lacks() { ! browse_has "$1"; }
 
-# A host started before the daemon says once that it is not announced, and
-# is announced as soon as the daemon runs.
+# A host started before the daemon says it is not announced, then is once the daemon runs.
 start_host alice --nick alice
 alice_pid=$host_pid alice_port=$host_port
 until_within 10 grep -q 'the chat is not announced' "$tmp/alice.out" || fail "no line says the chat is not announced"
@@ -165,15 +131,15 @@ for entry in '"txtvers=1"' '"nick=alice"' "\"version=$("$participant" --version 
   [[ $txt == *"$entry"* ]] || fail "TXT record $txt lacks $entry"
 done
 
-# The same name on the same network is renamed as the daemon proposes.
+# A name already taken is renamed as the daemon proposes.
 start_host alice2 --nick alice
 alice2_pid=$host_pid
 until_within 10 browse_has "alice\\\\032on\\\\032$machine\\\\032\\\\0352;_jaselo\\._tcp;local;[^;]*;[^;]*;$host_port;" ||
   fail "the second alice was not renamed: $(browse)"
 browse_lacks ";$hidden_port;" || fail "a host with --no-announce is listed"
 
-# A daemon that goes and comes back gets the announcement again, unsaid.
-stop_avahi
+# A restarted daemon gets the announcement again, and the host says nothing more.
+kill "$avahi_pid"; wait "$avahi_pid" || true
 start_avahi
 until_within 10 browse_has "$alice_line" || fail "alice's chat is not announced again after the daemon restarted"
 [ "$(grep -c 'not announced' "$tmp/alice.out")" = 1 ] || fail "the host said more than once that it is not announced"
@@ -183,14 +149,13 @@ kill "$alice2_pid" "$alice_pid"
 wait "$alice_pid" || fail "the host ended with status $? on SIGTERM"
 until_within 10 browse_lacks "$alice_line" || fail "alice's chat is still listed after the host stopped"
 
-# A service announced by another program is found once, whatever the number
-# of interfaces, and leaves the list when its publisher stops.
+# Another program's service is listed once for both interfaces, and goes with its publisher.
 avahi-publish -s "carol on elsewhere" _jaselo._tcp 4242 txtvers=1 nick=carol version=9 >/dev/null 2>&1 &
 publisher=$!
 pids+=("$publisher")
 carol='^CHAT name="carol on elsewhere" nick="carol" address=169\.254\.77\.[12] port=4242$'
 found_carol() { "$participant" --find 1 >"$tmp/find.out" && [ "$(grep -cE "$carol" "$tmp/find.out")" = 1 ]; }
-until_within 10 found_carol || fail "--find does not list carol's chat once, or fails: $(cat "$tmp/find.out")"
+until_within 10 found_carol || fail "--find does not list carol's chat once, or fails: $(<"$tmp/find.out")"
 kill "$publisher"
 no_carol() { "$participant" --find 1 >"$tmp/find.out" && ! grep -q carol "$tmp/find.out"; }
 until_within 10 no_carol || fail "--find still lists carol's chat after the publisher stopped"
