@@ -124,7 +124,6 @@ TEST(TypedLine, PrivateLinesSlashesAndWhatTheLimitCounts) {
            {"/msg BOB SMITH hi", Kind::Private, "BOB SMITH", "hi"},  // a known name with a blank
            {"/msg bob", Kind::Incomplete, "", ""},
            {"//msg bob hi", Kind::Public, "", "/msg bob hi"},
-           {"/me waves", Kind::Public, "", "/me waves"},
            {"/msgbob hi", Kind::Public, "", "/msgbob hi"},
        }) {
     const TypedLine line = ParseTypedLine(c.typed, known);

@@ -7,7 +7,6 @@
 
 #include <QLineEdit>
 #include <QPushButton>
-#include <QScreen>
 #include <QTest>
 #include <ostream>
 
@@ -76,13 +75,6 @@ TEST(WindowLayout, OpensAsLaidOutAndGrowsIntoTheTranscriptAndTheInputBox) {
 
   dlg.resize(1000, 700);
   ExpectPlaces(dlg, 640, 326);
-
-  // Maximised, the window and its frame fill the screen's free area.
-  dlg.showMaximized();
-  const QSize screen = dlg.screen()->availableGeometry().size();
-  ASSERT_TRUE(PumpUntil([&] { return dlg.frameGeometry().size() == screen; }));
-  ExpectPlaces(dlg, dlg.width() - kOpeningSize.width(), dlg.height() - kOpeningSize.height());
-  dlg.showNormal();
 
   // The find bar keeps its share of the transcript's room as the window grows
   // and gives the whole of it back when it closes.
