@@ -74,7 +74,10 @@ class NotificationDesktop {
   }
   ~NotificationDesktop() {
     QDBusConnection::disconnectFromBus(kName);
-    if (program > 0) ::kill(program, SIGTERM);  // dbus-run-session then ends the bus, and dbus-monitor with it
+    if (program > 0) {
+      ::kill(program, SIGCONT);
+      ::kill(program, SIGTERM);  // dbus-run-session then ends the bus, and dbus-monitor with it
+    }
     for (QProcess* p : {&session, &monitor, &xvfb}) {
       if (p == &xvfb) p->terminate();
       if (!p->waitForFinished(5000)) p->kill();
@@ -93,6 +96,9 @@ class NotificationDesktop {
     ctl.waitForFinished(5000);
     return QString::fromUtf8(ctl.readAllStandardOutput()).trimmed();
   }
+  // A daemon that holds its name but never answers, and back.
+  void Pause() { ::kill(program, SIGSTOP); }
+  void Resume() { ::kill(program, SIGCONT); }
 
   QString missing;
   bool ready = false;
@@ -148,8 +154,10 @@ TEST(DesktopNotifications, LinesInTheBackgroundReachTheDaemonAndABurstReplacesOn
   ASSERT_TRUE(desktop.WaitForCalls(2));
   ASSERT_TRUE(carol.Join(dlg, port));
   ASSERT_TRUE(desktop.WaitForCalls(3));
+  ASSERT_TRUE(carol.SayPrivately(("Alice, look: " + std::string(300, 'x')).c_str(), "alice"));
+  ASSERT_TRUE(desktop.WaitForCalls(4));
   const std::vector<QStringList> calls = desktop.Calls();
-  ASSERT_EQ(calls.size(), 3u);
+  ASSERT_EQ(calls.size(), 4u);
   // Every argument of the first call, its hints in key order.
   EXPECT_EQ(calls[0].join('|'),
             "string \"Jaselo\"|uint32 0|string \"org.jaselo.Jaselo\"|string \"bob says :\"|"
@@ -163,6 +171,10 @@ TEST(DesktopNotifications, LinesInTheBackgroundReachTheDaemonAndABurstReplacesOn
   EXPECT_EQ(desktop.Dunstctl({"count", "displayed"}), "2") << "bob's and carol's";
   EXPECT_EQ(calls[2].mid(1, 3), (QStringList{"uint32 0", calls[0][2], "string \"carol joined the chat !\""}));
   EXPECT_TRUE(calls[2].contains("variant string \"presence.online\""));
+  // A private line that names the user is urgent; its text is cut to 200 characters.
+  EXPECT_EQ(calls[3][3], "string \"(*private*) carol says :\"");
+  EXPECT_EQ(calls[3][4], "string \"Alice, look: " + QString(186, 'x') + QChar(0x2026) + "\"");
+  EXPECT_TRUE(calls[3].contains("variant byte 2"));
 
   // The default action brings the window back.
   ASSERT_FALSE(dlg.isActiveWindow());
@@ -170,24 +182,43 @@ TEST(DesktopNotifications, LinesInTheBackgroundReachTheDaemonAndABurstReplacesOn
   EXPECT_TRUE(PumpUntil([&] { return dlg.isActiveWindow(); }));
 }
 
-TEST(DesktopNotifications, TheWindowNeverWaitsForAMissingDaemon) {
+TEST(DesktopNotifications, TheWindowNeverWaitsForAMissingOrStuckDaemon) {
   QWidget elsewhere;
   elsewhere.show();
   // Chats in the background while the UI thread's stalls are measured.
-  const auto chat = [&](const QDBusConnection& bus) {
+  const auto chat = [&](const QDBusConnection& bus, NotificationDesktop* stuck) {
     CJaseloDlg dlg;
     Prepare(dlg, bus);
     ASSERT_TRUE(Activate(elsewhere));
     const uint16_t port = StartAsServer(dlg);
-    Peer bob("bob");
+    Peer bob("bob"), carol("carol");
     ASSERT_TRUE(bob.Join(dlg, port));
+    ASSERT_TRUE(carol.Join(dlg, port));
     const UiStallMeter stalls;
-    for (int i = 0; i < 100; ++i) ASSERT_TRUE(bob.Say(("line " + std::to_string(i)).c_str()));
+    for (int i = 0; i < 100; ++i) ASSERT_TRUE((i % 2 ? bob : carol).Say(("line " + std::to_string(i)).c_str()));
     ASSERT_TRUE(Shown(dlg, "line 99\n"));
     EXPECT_LT(stalls.LongestMs(), 500) << "the UI thread was blocked for " << stalls.LongestMs() << " ms";
+    if (!stuck) return;
+    // One call at a time, the next only once the last has timed out.
+    PumpUntil([] { return false; }, 300ms);
+    EXPECT_LE(stuck->Calls().size(), 1u + stalls.ElapsedMs() / CNotifier::CALL_TIMEOUT_MS);
+    // Answering again, it gets the newest line of each sender that waited
+    // (bob's and carol's lines come on two connections, in either order).
+    stuck->Resume();
+    ASSERT_TRUE(stuck->WaitForCalls(3));
+    PumpUntil([] { return false; }, 300ms);
+    const std::vector<QStringList> calls = stuck->Calls();
+    ASSERT_EQ(calls.size(), 3u);
+    EXPECT_EQ(QStringList({calls[1][4], calls[2][4]}).join(' ').count("line 9"), 2);
   };
-  NotificationDesktop nobody(false);  // a bus with nobody to answer: each call fails at once
-  START_DESKTOP(nobody);
-  chat(nobody.Bus());
-  chat(QDBusConnection::connectToBus(QStringLiteral("unix:path=/nonexistent/bus"), "jaselo-test-none"));
+  {
+    NotificationDesktop nobody(false);  // a bus with nobody to answer: each call fails at once
+    START_DESKTOP(nobody);
+    chat(nobody.Bus(), nullptr);
+  }
+  chat(QDBusConnection::connectToBus(QStringLiteral("unix:path=/nonexistent/bus"), "jaselo-test-none"), nullptr);
+  NotificationDesktop stuck(true);
+  START_DESKTOP(stuck);
+  stuck.Pause();
+  chat(stuck.Bus(), &stuck);
 }

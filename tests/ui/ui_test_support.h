@@ -137,6 +137,7 @@ class UiStallMeter {
  public:
   UiStallMeter();
   qint64 LongestMs() const { return longest; }
+  qint64 ElapsedMs() const { return clock.elapsed(); }
 
  private:
   QElapsedTimer clock;
