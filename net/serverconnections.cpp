@@ -59,12 +59,27 @@ void ServerConnections::Clear() {
 bool ServerConnections::Queue(Socket s, const CPacket& packet, uint64_t origin) {
   Connection* connection = Find(s);
   if (connection == nullptr) return true;  // already on its way out
+  if (!connection->web) return Append(s, packet.data, packet.length, origin);
+  // A browser takes each message as one WebSocket frame, once it has joined.
+  if (!connection->web->Upgraded()) return true;
+  std::vector<uint8_t> frame;
+  connection->web->Send(packet.data, packet.length, frame);
+  return frame.empty() || Append(s, frame.data(), frame.size(), origin);
+}
+
+bool ServerConnections::QueueRaw(Socket s, const std::vector<uint8_t>& bytes) {
+  return bytes.empty() || Append(s, bytes.data(), bytes.size(), 0);
+}
+
+bool ServerConnections::Append(Socket s, const uint8_t* bytes, size_t n, uint64_t origin) {
+  Connection* connection = Find(s);
+  if (connection == nullptr) return true;
   // The socket thread waits for room on a connection whose output is left
   // over from a write, not on one whose output has yet to be offered.
   const bool watched = !connection->output.Empty() && !connection->pending;
   if (connection->output.Empty()) connection->lastProgress = Clock::now();
-  connection->output.Append(packet.data, packet.length, origin);
-  if (origin != 0) relayBacklog[origin] += packet.length;
+  connection->output.Append(bytes, n, origin);
+  if (origin != 0) relayBacklog[origin] += n;
   if (batches > 0 && connection->output.Size() <= limits.outputLimit) {
     if (!connection->pending) pendingWrites.push_back(s);
     connection->pending = true;
@@ -113,7 +128,7 @@ short ServerConnections::WaitEvents(Socket s) {
   if (connection == nullptr) return POLLIN;
   // A sender whose relays still wait for slow readers is read no more until
   // they drain; only the fast sender feels it.
-  short events = POLLIN;
+  short events = connection->closing ? 0 : POLLIN;
   if (HoldsBack(*connection)) {
     events = 0;
     heldBack = true;
@@ -131,6 +146,8 @@ int ServerConnections::MillisecondsToNextDeadline(const Identified& identified) 
     if (best < 0 || ms < best) best = ms;
   };
   for (const auto& [s, connection] : connections) {
+    // A connection whose last answer has left ends with the next pass.
+    if (connection.closing && connection.output.Empty()) consider(now);
     if (!identified(s)) consider(connection.acceptedAt + limits.identifyTimeout);
     if (!connection.output.Empty()) consider(connection.lastProgress + limits.sendTimeout);
   }
@@ -143,6 +160,12 @@ void ServerConnections::FindOverdue(const Identified& identified, std::vector<So
   for (const auto& [s, connection] : connections) {
     if (!identified(s) && now - connection.acceptedAt >= limits.identifyTimeout) unidentified.push_back(s);
     else if (!connection.output.Empty() && now - connection.lastProgress >= limits.sendTimeout) stalled.push_back(s);
+  }
+}
+
+void ServerConnections::FindFinished(std::vector<Socket>& finished) const {
+  for (const auto& [s, connection] : connections) {
+    if (connection.closing && connection.output.Empty()) finished.push_back(s);
   }
 }
 

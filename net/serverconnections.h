@@ -16,10 +16,13 @@
 #include <map>
 #include <vector>
 
+#include <memory>
+
 #include "net/outputbuffer.h"
 #include "net/sockets.h"
 #include "net/transportlimits.h"
 #include "protocol/packet.h"
+#include "web/webconnection.h"
 
 class ServerConnections {
  public:
@@ -36,6 +39,10 @@ class ServerConnections {
     bool departed = false;  // its own departure is already queued
     bool pending = false;   // appended in a batch, not yet offered to its socket
     uint64_t serial = 0;    // tells this connection from a later one on the same number
+    bool sniffed = false;   // its first bytes have told what kind of peer it is
+    // A browser's: its request, then the WebSocket that carries its messages.
+    std::unique_ptr<WebConnection> web;
+    bool closing = false;  // nothing more is read; it ends once its output has left
   };
 
   // `onSocketThread` tells whether the caller is the socket thread, which
@@ -58,6 +65,9 @@ class ServerConnections {
   // the connection has to go: it failed, or holds more than a reader that
   // keeps up ever would (errno says which).
   bool Queue(Socket s, const CPacket& packet, uint64_t origin);
+  // Bytes the connection's own protocol answers with (an HTTP response, a
+  // WebSocket control frame), under the same rules as a message.
+  bool QueueRaw(Socket s, const std::vector<uint8_t>& bytes);
   // While any batch is open, appended output waits for a batch's end.
   void BeginBatch() { ++batches; }
   void EndBatch() {
@@ -85,6 +95,8 @@ class ServerConnections {
   // Newcomers past the identify limit, and readers that took nothing for the
   // send limit while bytes waited for them.
   void FindOverdue(const Identified& identified, std::vector<Socket>& unidentified, std::vector<Socket>& stalled) const;
+  // Closing connections whose output has left.
+  void FindFinished(std::vector<Socket>& finished) const;
 
   // At closing: the connections with output waiting, and the writes once
   // their sockets have room (a reader that fails now is left to the close).
@@ -97,6 +109,7 @@ class ServerConnections {
 
  private:
   bool Offer(Connection& connection, bool watched);
+  bool Append(Socket s, const uint8_t* bytes, size_t n, uint64_t origin);
   void SettleBacklog(uint64_t origin, size_t n);
   bool HoldsBack(const Connection& connection) const;
 

@@ -61,6 +61,15 @@ uint16_t LocalPort(Socket s) {
   return ntohs(addr.sin_port);
 }
 
+std::string LocalAddress(Socket s) {
+  sockaddr_in addr{};
+  socklen_t len = sizeof addr;
+  char text[INET_ADDRSTRLEN] = {};
+  if (getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len) != 0 || addr.sin_family != AF_INET) return {};
+  if (inet_ntop(AF_INET, &addr.sin_addr, text, sizeof text) == nullptr) return {};
+  return text;
+}
+
 Socket AcceptConnection(Socket listening) {
   for (;;) {
     const Socket s = accept4(listening, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 using Socket = int;
 constexpr Socket INVALID_SOCKET = -1;
@@ -23,6 +24,8 @@ Socket CreateTcpSocket();
 bool BindAnyAddress(Socket s, uint16_t port);
 bool ListenOn(Socket s, int backlog);
 uint16_t LocalPort(Socket s);
+// The local IPv4 address a connected socket was reached at, dotted; empty on failure.
+std::string LocalAddress(Socket s);
 // INVALID_SOCKET when nothing could be accepted.
 Socket AcceptConnection(Socket listening);
 // Dotted-decimal address, no name lookup; gives up after `timeout`.

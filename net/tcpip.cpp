@@ -36,6 +36,7 @@ bool CTCPIP::Startup(uint16_t _Type, const char* nickname) {
     // A count that wrapped must still leave a terminated string.
     if (nicknameLength > 0) this->nickname[nicknameLength - 1] = '\0';
   }
+  if (_Type == TYPE_SERVER) frontDoor = std::make_unique<FrontDoor>(webSettings);
   role = static_cast<EndpointRole>(_Type);
   started = true;
   return true;
@@ -133,6 +134,7 @@ void CTCPIP::Cleanup() {
   role.reset();
   clientSocket.Close();
   connections.Clear();
+  frontDoor.reset();
   clientTable.clear();
   readSet.Reset();
   readySet.Reset();

@@ -23,6 +23,7 @@
 #include "net/transportlimits.h"
 #include "protocol/headers.h"
 #include "protocol/packet.h"
+#include "web/frontdoor.h"
 
 // Threads. The UI thread (or a tool's main thread) calls Startup,
 // StartListening, Connect, Stop and Cleanup; the client's socket thread also
@@ -65,6 +66,9 @@ class CTCPIP : public CThread {
   void EndOutputBatch();
 
   void SetLimits(const TransportLimits& limits) { this->limits = limits; }
+  // Server role: what the page served to browsers shows and how their
+  // requests are judged; taken by the next Startup.
+  void SetWebSettings(const WebSettings& settings) { webSettings = settings; }
   // The port actually bound (useful after listening on port 0).
   uint16_t ListeningPort() const { return listeningPort.load(); }
   bool IsActive() const { return active.load(); }
@@ -136,6 +140,11 @@ class CTCPIP : public CThread {
   template <typename Handle>
   static void CutMessages(std::vector<uint8_t>& stream, bool toServer, Handle handle);
   void HandleServerBlock(Socket s, const uint8_t* block, uint16_t n);
+  // A newcomer's first bytes: false until there are enough to tell a browser
+  // (an HTTP request) from a chat client.
+  bool SniffConnection(Socket s, ServerConnections::Connection& connection);
+  // A browser's bytes: its request, then its WebSocket's messages.
+  void HandleBrowserBytes(Socket s);
   void QueuePayload(const uint8_t* payload, uint16_t n, Socket socket);
   // Server: the name a welcome may take, or false.
   bool AcceptableName(const std::string& name) const;
@@ -159,6 +168,8 @@ class CTCPIP : public CThread {
   void DropConnection(Socket s);
 
   TransportLimits limits;
+  WebSettings webSettings;
+  std::unique_ptr<FrontDoor> frontDoor;  // server role
   std::atomic<uint16_t> listeningPort{0};
   std::chrono::steady_clock::time_point drainDeadline{};
   std::vector<uint8_t> serverStream;  // client role: bytes from the server not yet cut

@@ -184,6 +184,11 @@ void CTCPIP::HandleReceivedBytes(Socket s, const uint8_t* bytes, size_t n) {
   ServerConnections::Connection* connection = connections.Find(s);
   if (connection == nullptr) return;
   connection->stream.insert(connection->stream.end(), bytes, bytes + n);
+  if (!connection->sniffed && !SniffConnection(s, *connection)) return;
+  if (connection->web) {
+    HandleBrowserBytes(s);
+    return;
+  }
   // Cut from a moved-out stream: handling a block may forget this very
   // connection, and with it the entry.
   std::vector<uint8_t> stream = std::move(connection->stream);
@@ -194,6 +199,39 @@ void CTCPIP::HandleReceivedBytes(Socket s, const uint8_t* bytes, size_t n) {
     return alive;
   });
   if (alive) connections.Find(s)->stream = std::move(stream);
+}
+
+bool CTCPIP::SniffConnection(Socket s, ServerConnections::Connection& connection) {
+  const HttpSniff sniff = SniffHttpRequest(connection.stream.data(), connection.stream.size());
+  if (sniff == HttpSniff::NeedMore) return false;
+  connection.sniffed = true;
+  if (sniff == HttpSniff::Yes && frontDoor) {
+    connection.web = std::make_unique<WebConnection>(*frontDoor, Doorstep{false, LocalAddress(s), listeningPort});
+  }
+  return true;
+}
+
+void CTCPIP::HandleBrowserBytes(Socket s) {
+  ServerConnections::Connection* connection = connections.Find(s);
+  const std::vector<uint8_t> bytes = std::move(connection->stream);
+  connection->stream.clear();
+  std::vector<std::vector<uint8_t>> messages;
+  std::vector<uint8_t> answer;
+  const bool open = connection->web->Receive(
+      bytes.data(), bytes.size(), [&messages](const uint8_t* m, size_t n) { messages.emplace_back(m, m + n); },
+      answer);
+  if (!open) connection->closing = true;
+  if (!connections.QueueRaw(s, answer)) {
+    ForgetFailedReader(s);
+    return;
+  }
+  for (const std::vector<uint8_t>& m : messages) {
+    if (connections.Find(s) == nullptr) return;
+    // A frame carries one message: bytes past its last field are not another.
+    const MessageExtent extent = FirstMessageExtent(m.data(), m.size(), true);
+    const size_t length = extent.kind == ExtentKind::Complete ? std::min(extent.length, m.size()) : m.size();
+    HandleServerBlock(s, m.data(), static_cast<uint16_t>(std::min<size_t>(length, PACKET_CAPACITY)));
+  }
 }
 
 void CTCPIP::HandleServerBlock(Socket s, const uint8_t* block, uint16_t n) {
@@ -207,6 +245,9 @@ void CTCPIP::ForgetOverdueConnections() {
   std::vector<Socket> unidentified, stalled;
   connections.FindOverdue([this](Socket s) { return Identified(s); }, unidentified, stalled);
   for (Socket s : unidentified) ForgetConnection(s);
+  std::vector<Socket> finished;
+  connections.FindFinished(finished);
+  for (Socket s : finished) ForgetConnection(s);
   for (Socket s : stalled) {
     Diag("CTCPIP::SendMessageToAll() - send() error %d\n", ETIMEDOUT);
     ForgetFailedReader(s);
