@@ -7,6 +7,7 @@
 #include "app/version.h"
 #include "discovery/chatservice.h"
 #include "protocol/diagnostics.h"
+#include "web/frontdoor.h"
 
 CChatAnnouncer::CChatAnnouncer(std::string nick, uint16_t port)
     : nick(std::move(nick)), port(port), name(InstanceName(this->nick, MachineName())) {}
@@ -40,13 +41,15 @@ bool CChatAnnouncer::Publish(const char*& call) {
   const std::string txtNick = "nick=" + nick;
   const std::string txtVersion = std::string("version=") + JASELO_VERSION;
   const std::string txtFormat = std::string("txtvers=") + CHAT_TXT_VERSION;
+  // Where a browser finds the chat's page on the same port.
+  const std::string txtWeb = "web=" + std::string(PAGE_PATH);
   call = "avahi_entry_group_add_service()";
   // A name someone on the network already has is renamed as the daemon
   // proposes ("alice on pc #2"), here or in the group's collision state.
   for (;;) {
-    const int r = avahi_entry_group_add_service(group, AVAHI_IF_UNSPEC, AVAHI_PROTO_UNSPEC, AvahiPublishFlags(0),
-                                                name.c_str(), CHAT_SERVICE_TYPE, nullptr, nullptr, port,
-                                                txtFormat.c_str(), txtNick.c_str(), txtVersion.c_str(), nullptr);
+    const int r = avahi_entry_group_add_service(
+        group, AVAHI_IF_UNSPEC, AVAHI_PROTO_UNSPEC, AvahiPublishFlags(0), name.c_str(), CHAT_SERVICE_TYPE, nullptr,
+        nullptr, port, txtFormat.c_str(), txtNick.c_str(), txtVersion.c_str(), txtWeb.c_str(), nullptr);
     if (r == AVAHI_ERR_COLLISION && Rename()) continue;
     if (r < 0) return false;
     break;

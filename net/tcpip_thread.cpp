@@ -218,8 +218,7 @@ void CTCPIP::HandleBrowserBytes(Socket s) {
   std::vector<std::vector<uint8_t>> messages;
   std::vector<uint8_t> answer;
   const bool open = connection->web->Receive(
-      bytes.data(), bytes.size(), [&messages](const uint8_t* m, size_t n) { messages.emplace_back(m, m + n); },
-      answer);
+      bytes.data(), bytes.size(), [&messages](const uint8_t* m, size_t n) { messages.emplace_back(m, m + n); }, answer);
   if (!open) connection->closing = true;
   if (!connections.QueueRaw(s, answer)) {
     ForgetFailedReader(s);

@@ -127,7 +127,7 @@ start_avahi
 alice_line="^=;jsl[01];IPv4;alice\\\\032on\\\\032$machine;_jaselo\\._tcp;local;[^;]*;169\\.254\\.77\\.[12];$alice_port;"
 until_within 10 browse_has "$alice_line" || fail "alice's chat is not announced: $(browse)"
 txt=$(browse | grep -E "$alice_line" | head -n1 | cut -d';' -f10)
-for entry in '"txtvers=1"' '"nick=alice"' "\"version=$("$participant" --version | cut -d' ' -f2)\""; do
+for entry in '"txtvers=1"' '"nick=alice"' '"web=/"' "\"version=$("$participant" --version | cut -d' ' -f2)\""; do
   [[ $txt == *"$entry"* ]] || fail "TXT record $txt lacks $entry"
 done
 

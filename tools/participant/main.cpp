@@ -23,9 +23,11 @@
 #include "discovery/chatannouncer.h"
 #include "discovery/chatbrowser.h"
 #include "eventline.h"
+#include "net/localaddresses.h"
 #include "options.h"
 #include "protocol/diagnostics.h"
 #include "protocol/headers.h"
+#include "web/frontdoor.h"
 
 namespace {
 using namespace std::chrono_literals;
@@ -254,6 +256,10 @@ int RunServer(const ParticipantOptions& o) {
     return 1;
   }
   EmitLine("LISTENING " + std::to_string(server.ListeningPort()));
+  // Where a browser joins: the page on every address this machine has.
+  for (const std::string& address : LocalIPv4Addresses()) {
+    EmitLine("WEB url=" + PageUrl(address, server.ListeningPort(), false));
+  }
   // After LISTENING: that line stays the first, whatever the announcer says.
   std::unique_ptr<CChatAnnouncer> announcer;
   if (o.announce) {

@@ -153,7 +153,9 @@ on the local network through avahi-daemon (DNS-SD, service type
 _jaselo._tcp), as "NAME on <this machine>", so that the settings dialog of
 every window on the network lists it; --no-announce keeps it unlisted.
 Without avahi-daemon the chat runs all the same, unlisted, and one
-diagnostic line says so.
+diagnostic line says so. Browsers join the same chat on the same port: the
+host serves a page there (see the WEB lines), and a phone or any computer
+with a browser takes part with nothing installed.
 
 With --find it lists the chats announced on the local network: it looks for
 SECONDS (default 3), prints one CHAT line for each chat found and exits 0.
@@ -185,6 +187,10 @@ Options:
 Output, one line per item, flushed at once:
   LISTENING <port>
       --serve only, always the first line: the port it listens on.
+  WEB url=<url>
+      --serve only, right after LISTENING, one per IPv4 address of this
+      machine (loopback only when there is no other): the page a browser
+      joins the chat from, such as http://192.0.2.10:27015/
   SAYS name=<s> text=<s> face=<s> color=<R>,<G>,<B> bold=<n> italic=<n> underline=<n>
       a public chat line (your own come back too, once the server relays them)
   PRIVATE name=<s> text=<s> face=<s> color=<R>,<G>,<B> bold=<n> italic=<n> underline=<n>
