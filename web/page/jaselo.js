@@ -161,6 +161,7 @@ function connect() {
   let opened = false;
   ws.onopen = () => {
     opened = true;
+    if (!afterLoss) transcript.notice(securityNotice());
     ws.send(wire.welcome(nickname));
     received = false;
     state = 'trial';
@@ -251,7 +252,6 @@ function join(event) {
   ui.chat.hidden = false;
   people.clear();
   people.add(name, {you: true});
-  transcript.notice(securityNotice());
   ui.send.disabled = true;
   ui.message.focus();
   connect();

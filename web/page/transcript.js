@@ -110,6 +110,16 @@ export class Transcript {
     this.element = element;
     this.ownName = ownName;
     this.earlier = null;  // the section of earlier lines, while one is open
+    // Follows the conversation unless the reader has scrolled up to read back.
+    this.following = true;
+    element.addEventListener('scroll', () => {
+      this.following = element.scrollHeight - element.scrollTop - element.clientHeight < 40;
+    });
+    new ResizeObserver(() => this.follow()).observe(element);
+  }
+
+  follow() {
+    if (this.following) this.element.scrollTop = this.element.scrollHeight;
   }
 
   // A chat line: {name, face, text, bold, italic, underline, red, green, blue}.
@@ -143,6 +153,7 @@ export class Transcript {
     if (line.underline) body.style.textDecoration = 'underline';
     appendWithLinks(body, line.text.replace(/\r\n?/g, '\n'));
     entry.append(header, body);
+    this.follow();
     return entry;
   }
 
@@ -152,6 +163,7 @@ export class Transcript {
     const entry = this.entry('notice');
     for (const part of parts) entry.append(typeof part === 'string' ? part : isolated(part.name));
     entry.title = clock(new Date());
+    this.follow();
     return entry;
   }
 
@@ -165,6 +177,7 @@ export class Transcript {
     section.append(heading);
     this.element.append(section);
     this.earlier = section;
+    this.follow();
   }
 
   endEarlier() {
@@ -174,15 +187,7 @@ export class Transcript {
   entry(kind) {
     const entry = document.createElement('div');
     entry.className = `entry ${kind}`;
-    const stick = this.atBottom();
     (this.earlier && kind === 'earlier-line' ? this.earlier : this.element).append(entry);
-    // Follows the conversation unless the reader has scrolled up to read back.
-    if (stick) this.element.scrollTop = this.element.scrollHeight;
     return entry;
-  }
-
-  atBottom() {
-    const e = this.element;
-    return e.scrollHeight - e.scrollTop - e.clientHeight < 40;
   }
 }
