@@ -1,5 +1,6 @@
 #include "web/websocketsession.h"
 
+#include <openssl/rand.h>
 #include <wslay/wslay.h>
 
 #include <algorithm>
@@ -7,7 +8,7 @@
 #include <cstring>
 #include <new>
 
-WebSocketSession::WebSocketSession(size_t maxMessage) {
+WebSocketSession::WebSocketSession(size_t maxMessage, Side side) {
   wslay_event_callbacks callbacks{};
   callbacks.recv_callback = [](wslay_event_context_ptr ctx, uint8_t* buffer, size_t length, int flags,
                                void* self) -> ssize_t { return OnRecv(ctx, buffer, length, flags, self); };
@@ -16,7 +17,12 @@ WebSocketSession::WebSocketSession(size_t maxMessage) {
   callbacks.on_msg_recv_callback = [](wslay_event_context_ptr ctx, const wslay_event_on_msg_recv_arg* arg, void* self) {
     OnMessage(ctx, arg, self);
   };
-  if (wslay_event_context_server_init(&context, &callbacks, this) != 0) throw std::bad_alloc();
+  callbacks.genmask_callback = [](wslay_event_context_ptr, uint8_t* buffer, size_t length, void*) {
+    return RAND_bytes(buffer, static_cast<int>(length)) == 1 ? 0 : -1;
+  };
+  const int made = side == Side::Host ? wslay_event_context_server_init(&context, &callbacks, this)
+                                      : wslay_event_context_client_init(&context, &callbacks, this);
+  if (made != 0) throw std::bad_alloc();
   wslay_event_config_set_max_recv_msg_length(context, maxMessage);
 }
 

@@ -1,9 +1,10 @@
 #pragma once
-// One browser's WebSocket after the upgrade, host side, over wslay: wire
-// bytes in, whole messages out, and each message to the browser as one
-// binary frame. It never touches a socket: what it has to send is appended
-// to the caller's output, so the connection's limits and its once-per-pass
-// write stay the caller's.
+// One WebSocket after the upgrade, over wslay: wire bytes in, whole messages
+// out, and each message out as one binary frame. The host holds one per
+// browser; the tools and tests that stand in for a browser hold the other
+// side. It never touches a socket: what it has to send is appended to the
+// caller's output, so the connection's limits and its once-per-pass write
+// stay the caller's.
 
 #include <cstddef>
 #include <cstdint>
@@ -24,7 +25,9 @@ class WebSocketSession {
   };
   using Message = std::function<void(const uint8_t* bytes, size_t n)>;
 
-  explicit WebSocketSession(size_t maxMessage);
+  enum class Side { Host, Visitor };  // a visitor masks what it sends
+
+  explicit WebSocketSession(size_t maxMessage, Side side = Side::Host);
   ~WebSocketSession();
   WebSocketSession(const WebSocketSession&) = delete;
   WebSocketSession& operator=(const WebSocketSession&) = delete;
