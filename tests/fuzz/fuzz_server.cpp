@@ -19,6 +19,7 @@
 #include "chat/jaselonetwork.h"
 #include "fuzz_support.h"
 #include "protocol/extent.h"
+#include "web/webconnection.h"
 
 namespace fuzz {
 namespace {
@@ -31,6 +32,7 @@ struct Link {
   Socket endpointSide = INVALID_SOCKET;  // owned by the endpoint once adopted
   int peerSide = -1;                     // the "client": ours
   std::vector<uint8_t> received;
+  std::vector<uint8_t> sent;  // its first bytes, enough to tell a browser
   bool identified = false;
 };
 
@@ -77,6 +79,7 @@ class ServerHarness {
       }
       // Whatever is drained next came from this link alone when the queue was empty.
       const bool soleSource = server.QueuedCount() == 0;
+      if (to->sent.size() < 8) to->sent.insert(to->sent.end(), record.bytes, record.bytes + record.size);
       server.HandleReceivedBytes(to->endpointSide, record.bytes, record.size);
       Observe(nullptr);
       if (record.control & 4) Drain(soleSource ? to : nullptr);
@@ -151,6 +154,8 @@ class ServerHarness {
         if (n <= 0) break;
         link->received.insert(link->received.end(), buffer, buffer + n);
       }
+      // A browser is answered in HTTP; fuzz_web follows what it is sent.
+      if (SniffHttpRequest(link->sent.data(), link->sent.size()) != HttpSniff::No) continue;
       // A connection never identified is never written to.
       if (!link->identified) FUZZ_CHECK(link->received.empty());
       CheckReceived(*link, onlySpeaker);

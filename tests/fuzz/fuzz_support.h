@@ -17,6 +17,7 @@ int CodecTarget(const uint8_t* data, size_t size);
 int ServerTarget(const uint8_t* data, size_t size);
 int ClientTarget(const uint8_t* data, size_t size);
 int ConfigTarget(const uint8_t* data, size_t size);
+int WebTarget(const uint8_t* data, size_t size);
 
 // A broken property is a finding: say which, then abort so that libFuzzer
 // (or the replay test's death) keeps the input.
