@@ -9,6 +9,7 @@
 #include "chat/pollloop.h"
 #include "config/configfile.h"
 #include "discovery/chatannouncer.h"
+#include "net/localaddresses.h"
 #include "protocol/headers.h"
 #include "ui/backgroundalert.h"
 #include "ui/jaselodlginit.h"
@@ -22,6 +23,7 @@
 #include "ui/toolkit/textlimit.h"
 #include "ui/transcriptactions.h"
 #include "ui/typedline.h"
+#include "web/frontdoor.h"
 
 using namespace std::chrono_literals;
 
@@ -48,7 +50,7 @@ void CJaseloDlg::DoDataExchange() {
   inputBox->LimitText(MAX_INPUT_BYTES);
   transcript->document()->setUndoRedoEnabled(false);
   new CKeyForwarder(transcript, inputBox);
-  new CTranscriptActions(this, transcript, inputBox);
+  transcriptActions = new CTranscriptActions(this, transcript, inputBox);
   backgroundAlert = new CBackgroundAlert(this);
   notifier = new CNotifier(this);
   completer = new CNicknameCompleter(inputBox);
@@ -166,6 +168,13 @@ void CJaseloDlg::StartNetwork() {
     if (bound != 0) {
       announcer = std::make_unique<CChatAnnouncer>(settings.Pseudo, bound);
       announcer->Start();
+      transcriptActions->OfferInvitation([bound] {
+        QStringList pages;
+        for (const std::string& address : LocalIPv4Addresses()) {
+          pages << QString::fromStdString(PageUrl(address, bound, false));
+        }
+        return pages;
+      });
     }
     StartPollLoop();
   }

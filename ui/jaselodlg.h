@@ -24,6 +24,7 @@ class CChatAnnouncer;
 class CNicknameCompleter;
 class CNotifier;
 class CRichEdit;
+class CTranscriptActions;
 class QPushButton;
 
 // Bytes one typed line may take: with the longest nickname and face name the
@@ -146,6 +147,7 @@ class CJaseloDlg : public CDialog, private CThread {
   CJaseloNetwork clientNetwork;
   // The server role's chat on the network, from the network start to its stop.
   std::unique_ptr<CChatAnnouncer> announcer;
+  CTranscriptActions* transcriptActions = nullptr;
   CRichEdit* inputBox = nullptr;
   CRichEdit* transcript = nullptr;
   CBackgroundAlert* backgroundAlert = nullptr;  // a child of the window

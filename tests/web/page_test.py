@@ -114,7 +114,7 @@ def browser(webdriver, Service, profile):
 
 def phone_size(driver):
     driver.execute_cdp_cmd('Emulation.setDeviceMetricsOverride',
-                           {'width': 360, 'height': 740, 'deviceScaleFactor': 2, 'mobile': True})
+                           {'width': 360, 'height': 740, 'deviceScaleFactor': 1, 'mobile': True})
 
 
 def conversation(driver, program, port, out, By, Keys, Select, WebDriverWait):
