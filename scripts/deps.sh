@@ -19,11 +19,12 @@ JASELO_DISPLAY_PACKAGES="xvfb xauth"
 # avahi-daemon and its tools in a network namespace of the discovery test's
 # own, a notification daemon on a private session bus (dunst,
 # dbus-run-session and dbus-monitor), and the web page in a real browser
-# (chromium headless, driven through chromium-driver by python3-selenium).
+# (chromium headless, driven through chromium-driver by python3-selenium), and
+# the invitation's QR code read back (zbarimg).
 JASELO_TEST_PACKAGES="libgtest-dev libgmock-dev xvfb xauth xdotool libbenchmark-dev clang libclang-rt-14-dev llvm-14
   clang-format-14 desktop-file-utils appstream man-db systemd build-essential dpkg-dev debhelper lintian
   dbus dbus-daemon dbus-bin avahi-daemon avahi-utils iproute2 dunst at-spi2-core python3-pyatspi
-  chromium chromium-driver python3-selenium"
+  chromium chromium-driver python3-selenium zbar-tools"
 
 jaselo_missing_packages() { # packages...
   local missing="" p
