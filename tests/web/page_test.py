@@ -134,6 +134,7 @@ def conversation(driver, program, port, out, By, Keys, Select, WebDriverWait):
     def people():
         return [e.text for e in driver.find_elements(By.CSS_SELECTOR, '#people li')]
 
+    assert driver.find_element(By.ID, 'nickname').accessible_name == 'Nickname'
     driver.find_element(By.ID, 'nickname').send_keys('phone', Keys.ENTER)
     wait_entry('Connected to the server, not encrypted')
     wait.until(lambda d: people() == ['phone (you)'], f'people: {people()}')
@@ -144,6 +145,18 @@ def conversation(driver, program, port, out, By, Keys, Select, WebDriverWait):
     try:
         wait_entry('desk joined the chat !')
         wait.until(lambda d: people() == ['desk', 'phone (you)'], f'people: {people()}')
+
+        # A screen reader hears every part by name, and the transcript as a live log.
+        named = {i: driver.find_element(By.ID, i).accessible_name for i in ('transcript', 'people', 'message', 'send')}
+        assert named == {'transcript': 'Transcript', 'people': 'People in this chat', 'message': 'Message',
+                         'send': 'Send'}, named
+        assert transcript.aria_role == 'log'
+        # The keyboard reaches everything in reading order.
+        driver.find_element(By.ID, 'message').send_keys(Keys.TAB)
+        assert driver.switch_to.active_element.get_attribute('id') == 'send'
+        for _ in range(2):
+            driver.switch_to.active_element.send_keys(Keys.SHIFT, Keys.TAB)
+        assert driver.switch_to.active_element.get_attribute('id') == 'face'
 
         # A line from the page reaches a participant exactly as a window's would.
         driver.find_element(By.ID, 'bold').click()

@@ -3,6 +3,7 @@
 // again by itself after a lost connection, as the desktop window does.
 
 import * as wire from './wire.js';
+import {hello, readExtension} from './extension.js';
 import {Transcript} from './transcript.js';
 import {People} from './people.js';
 import {parseTyped, limitBytes} from './typed.js';
@@ -120,6 +121,36 @@ function show(message) {
       transcript.notice({name: message.name}, ' is disconnected !');
       people.remove(message.name);
       break;
+    case 'extension':
+      showExtension(readExtension(message.bytes));
+      break;
+  }
+}
+
+// What the host shares with those who ask: who is here, and what was said
+// before one came (after a loss, only what was said while away).
+let listed = [];
+let hostClockOffset = null;  // the host's clock less this one's, in ms
+let lostAt = null;  // when the connection was lost, by the host's clock
+
+function showExtension(block) {
+  if (!block) return;
+  if (block.kind === 'people') {
+    if (block.first) listed = [];
+    listed.push(...block.people);
+    if (!block.last) return;
+    people.clear();
+    for (const person of listed) {
+      const you = wire.sameName(person.name, nickname);
+      if (you && hostClockOffset === null) hostClockOffset = person.since.getTime() - Date.now();
+      people.add(person.name, {you, host: person.host, since: person.since});
+    }
+  } else if (block.kind === 'earlier') {
+    if (lostAt === null || block.at.getTime() >= lostAt) {
+      if (!transcript.earlier) transcript.beginEarlier('Earlier in this chat');
+      transcript.line(block.line, {at: block.at});
+    }
+    if (block.left === 0) transcript.endEarlier();
   }
 }
 
@@ -163,6 +194,7 @@ function connect() {
     opened = true;
     if (!afterLoss) transcript.notice(securityNotice());
     ws.send(wire.welcome(nickname));
+    ws.send(hello());
     received = false;
     state = 'trial';
     holdTimer = setTimeout(takenIn, HOLD_MOMENT_MS);
@@ -190,6 +222,7 @@ function connect() {
     } else {
       transcript.notice('Connection to the server lost !');
       people.clear();
+      if (hostClockOffset !== null) lostAt = Date.now() + hostClockOffset;
       afterLoss = true;
       tryLater();
     }
@@ -244,6 +277,8 @@ function join(event) {
     return;
   }
   nickname = name;
+  hostClockOffset = null;
+  lostAt = null;
   settings.nickname = name;
   saveSettings();
   document.title = `Jaselo -- ${name}`;

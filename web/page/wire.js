@@ -92,9 +92,6 @@ class Reader {
     const end = field.indexOf(0);
     return decoder.decode(end < 0 ? field : field.subarray(0, end));
   }
-  rest() {
-    return this.bytes.subarray(this.at);
-  }
 }
 
 function writeLine(w, line) {
@@ -103,7 +100,7 @@ function writeLine(w, line) {
   return w.short(line.red).short(line.green).short(line.blue);
 }
 
-function readLine(r) {
+export function readLine(r) {
   const line = {name: r.string(), face: r.string(), text: r.string()};
   line.bold = r.short() === 1;
   line.italic = r.short() === 1;
@@ -137,7 +134,7 @@ export function read(bytes) {
   const r = new Reader(bytes);
   const header = r.short();
   if (!r.ok) return null;
-  if (header === HEADER_RESERVED) return {kind: 'extension', bytes: r.rest()};
+  if (header === HEADER_RESERVED) return {kind: 'extension', bytes};
   if (header !== HEADER_CHAT && header !== HEADER_WELCOME) return null;
   const chat = r.short();
   let message = null;
