@@ -62,9 +62,9 @@ bool ServerConnections::Queue(Socket s, const CPacket& packet, uint64_t origin) 
   if (!connection->web) return Append(s, packet.data, packet.length, origin);
   // A browser takes each message as one WebSocket frame, once it has joined.
   if (!connection->web->Upgraded()) return true;
-  std::vector<uint8_t> frame;
-  connection->web->Send(packet.data, packet.length, frame);
-  return frame.empty() || Append(s, frame.data(), frame.size(), origin);
+  framed.clear();
+  connection->web->Send(packet.data, packet.length, framed);
+  return framed.empty() || Append(s, framed.data(), framed.size(), origin);
 }
 
 bool ServerConnections::QueueRaw(Socket s, const std::vector<uint8_t>& bytes) {

@@ -126,4 +126,5 @@ class ServerConnections {
   bool heldBack = false;              // the socket thread's wait leaves some sender unread
   bool polling = false;               // the socket thread may be waiting on these sockets
   std::vector<UniqueSocket> deferredClose;
+  std::vector<uint8_t> framed;  // a browser's message as its frame, made anew for each
 };

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <new>
 
-WebSocketSession::WebSocketSession(size_t maxMessage, Side side) {
+WebSocketSession::WebSocketSession(size_t maxMessage, Side side) : side(side) {
   wslay_event_callbacks callbacks{};
   callbacks.recv_callback = [](wslay_event_context_ptr ctx, uint8_t* buffer, size_t length, int flags,
                                void* self) -> ssize_t { return OnRecv(ctx, buffer, length, flags, self); };
@@ -24,9 +24,23 @@ WebSocketSession::WebSocketSession(size_t maxMessage, Side side) {
                                       : wslay_event_context_client_init(&context, &callbacks, this);
   if (made != 0) throw std::bad_alloc();
   wslay_event_config_set_max_recv_msg_length(context, maxMessage);
+  wslay_frame_callbacks frameCallbacks{};
+  frameCallbacks.send_callback = [](const uint8_t* data, size_t length, int, void* self) -> ssize_t {
+    return OnSend(nullptr, data, length, 0, self);
+  };
+  frameCallbacks.genmask_callback = [](uint8_t* buffer, size_t length, void*) {
+    return RAND_bytes(buffer, static_cast<int>(length)) == 1 ? 0 : -1;
+  };
+  if (wslay_frame_context_init(&frames, &frameCallbacks, this) != 0) {
+    wslay_event_context_free(context);
+    throw std::bad_alloc();
+  }
 }
 
-WebSocketSession::~WebSocketSession() { wslay_event_context_free(context); }
+WebSocketSession::~WebSocketSession() {
+  wslay_frame_context_free(frames);
+  wslay_event_context_free(context);
+}
 
 long WebSocketSession::OnRecv(wslay_event_context* ctx, uint8_t* buffer, size_t length, int, void* self) {
   auto* session = static_cast<WebSocketSession*>(self);
@@ -80,9 +94,12 @@ WebSocketSession::Status WebSocketSession::Receive(const uint8_t* bytes, size_t 
 
 void WebSocketSession::Send(const uint8_t* bytes, size_t n, std::vector<uint8_t>& out) {
   if (!wslay_event_get_write_enabled(context) || wslay_event_get_close_sent(context)) return;
-  const wslay_event_msg frame{WSLAY_BINARY_FRAME, bytes, n};
-  if (wslay_event_queue_msg(context, &frame) != 0) return;
-  Flush(out);
+  // Nothing of the session's own waits: its answers are flushed as they come.
+  output = &out;
+  wslay_frame_iocb frame{1, 0, WSLAY_BINARY_FRAME, n, side == Side::Visitor ? uint8_t{1} : uint8_t{0}, bytes, n};
+  // The send callback takes everything, so one call sends the frame whole.
+  if (wslay_frame_send(frames, &frame) != static_cast<ssize_t>(n)) wslay_event_shutdown_write(context);
+  output = nullptr;
 }
 
 void WebSocketSession::Close(uint16_t code, std::vector<uint8_t>& out) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 struct wslay_event_context;
+struct wslay_frame_context;
 
 class WebSocketSession {
  public:
@@ -49,6 +50,10 @@ class WebSocketSession {
   void Flush(std::vector<uint8_t>& out);
 
   wslay_event_context* context = nullptr;
+  // The messages' own frames go out through wslay's frame layer: no copy
+  // and no queue per message, which a host relaying to many browsers feels.
+  wslay_frame_context* frames = nullptr;
+  const Side side;
   // While a call runs: the bytes wslay may still read, and where its output goes.
   const uint8_t* input = nullptr;
   size_t inputLeft = 0;

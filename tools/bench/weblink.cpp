@@ -3,11 +3,15 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <string>
+#include <thread>
+
+#include "net/passtiming.h"
 
 namespace {
 
@@ -68,11 +72,27 @@ bool WebLink::SendFramed(const std::vector<uint8_t>& frame) {
 }
 
 void WebLink::Read(Message message) {
-  uint8_t buffer[64 * 1024];
+  // The rhythm of a native client's socket thread: a pause each pass, then
+  // everything waiting, up to its limit. A reader that is always waiting on
+  // its socket would be woken by each send, at the host's expense.
+  uint8_t buffer[RECEIVE_SIZE];
+  size_t taken = CLIENT_PASS_READ_LIMIT;
   for (;;) {
-    const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+    if (taken >= CLIENT_PASS_READ_LIMIT) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(PASS_PAUSE_MS));
+      if (!connected) break;
+      pollfd p{fd, POLLIN, 0};
+      if (poll(&p, 1, -1) < 0 && errno != EINTR) break;
+      taken = 0;
+    }
+    const ssize_t n = recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
     if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      taken = CLIENT_PASS_READ_LIMIT;
+      continue;
+    }
     if (n <= 0) break;
+    taken += static_cast<size_t>(n);
     std::vector<std::vector<uint8_t>> whole;
     {
       std::lock_guard<std::mutex> guard(mutex);
