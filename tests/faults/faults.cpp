@@ -444,23 +444,22 @@ void KilledFault(Row& row) {
          "a dead client was announced twice");
 }
 
-void SleeperFault(Row& row) {
-  // A client that never reads. Loopback lets the server's send buffer grow to
-  // 4 MB before a send waits, so twenty loud clients fill it with private
-  // lines for the sleeper alone (the honest participants, who read at most
-  // 1024 bytes per 50 ms pass, would fall behind a public flood that size).
-  auto sleeper = ConnectMany(1, port, 10s, 4096);
+// Twenty loud clients fill a reader that never reads, already joined as
+// `sleeperName`, with private lines; it must be dropped within the send limit.
+void FillNonReader(Row& row, std::vector<Raw>& sleeper, const std::string& sleeperName, const std::string& loudPrefix,
+                   const std::string& who) {
   sleeper[0].reads = false;
-  SendNow(sleeper[0], WireText(Welcome("sleeper")));
   auto loud = ConnectMany(20, port, 10s);
-  for (size_t i = 0; i < loud.size(); ++i) SendNow(loud[i], WireText(Welcome(Named("loud", static_cast<int>(i)))));
-  IdleUntil([] { return suite.Joined("sleeper") == 1 && suite.Joined("loud") == 20; }, 5s, {&loud});
+  for (size_t i = 0; i < loud.size(); ++i) {
+    SendNow(loud[i], WireText(Welcome(Named(loudPrefix, static_cast<int>(i)))));
+  }
+  IdleUntil([&] { return suite.Joined(sleeperName) == 1 && suite.Joined(loudPrefix) == 20; }, 5s, {&loud});
   const auto began = Clock::now();
-  const auto dropped = [] { return suite.Departed("sleeper") == 1; };
+  const auto dropped = [&] { return suite.Departed(sleeperName) == 1; };
   while (!dropped() && Clock::now() - began < 40s) {
     for (size_t i = 0; i < loud.size(); ++i) {
-      const std::string name = Named("loud", static_cast<int>(i));
-      SendNow(loud[i], WireText(Private("sleeper", name, std::string(900, 'L'))));
+      const std::string name = Named(loudPrefix, static_cast<int>(i));
+      SendNow(loud[i], WireText(Private(sleeperName, name, std::string(900, 'L'))));
     }
     Idle(50ms, {&loud, &sleeper});
   }
@@ -468,14 +467,24 @@ void SleeperFault(Row& row) {
   const double after = Ms(Clock::now() - began) / 1000;
   CloseAll(loud);
   CloseAll(sleeper);
-  IdleUntil([] { return suite.Departed("loud") == 20; }, 10s);
+  IdleUntil([&] { return suite.Departed(loudPrefix) == 20; }, 10s);
   char text[160];
-  std::snprintf(text, sizeof text, "the non-reading client was %s %.1f s into 20 loud clients' private lines to it",
+  std::snprintf(text, sizeof text, "the %s was %s %.1f s into 20 loud clients' private lines to it", who.c_str(),
                 wasDropped ? "dropped" : "STILL SERVED", after);
   row.outcome = text;
-  Expect(row, wasDropped, "a client that stopped reading was never dropped");
+  Expect(row, wasDropped, "a " + who + " was never dropped");
   std::lock_guard<std::mutex> guard(suite.mutex);
   Expect(row, suite.maxLatencyMs <= 7000, "honest lines were held up longer than the 5 s send limit");
+}
+
+void SleeperFault(Row& row) {
+  // A client that never reads. Loopback lets the server's send buffer grow to
+  // 4 MB before a send waits, so twenty loud clients fill it with private
+  // lines for the sleeper alone (the honest participants, who read at most
+  // 1024 bytes per 50 ms pass, would fall behind a public flood that size).
+  auto sleeper = ConnectMany(1, port, 10s, 4096);
+  SendNow(sleeper[0], WireText(Welcome("sleeper")));
+  FillNonReader(row, sleeper, "sleeper", "loud", "non-reading client");
 }
 
 void FlooderFault(Row& row) {
@@ -764,32 +773,8 @@ void BrowserFlooderFault(Row& row) {
 }
 
 void BrowserSleeperFault(Row& row) {
-  // A browser that never reads, filled with private lines by loud clients.
   auto sleeper = JoinBrowser("websleeper", 4096);
-  sleeper[0].reads = false;
-  auto loud = ConnectMany(20, port, 10s);
-  for (size_t i = 0; i < loud.size(); ++i) SendNow(loud[i], WireText(Welcome(Named("webloud", static_cast<int>(i)))));
-  IdleUntil([] { return suite.Joined("webloud") == 20; }, 5s, {&loud});
-  const auto began = Clock::now();
-  const auto dropped = [] { return suite.Departed("websleeper") == 1; };
-  while (!dropped() && Clock::now() - began < 40s) {
-    for (size_t i = 0; i < loud.size(); ++i) {
-      SendNow(loud[i], WireText(Private("websleeper", Named("webloud", static_cast<int>(i)), std::string(900, 'L'))));
-    }
-    Idle(50ms, {&loud, &sleeper});
-  }
-  const bool wasDropped = dropped();
-  const double after = Ms(Clock::now() - began) / 1000;
-  CloseAll(loud);
-  CloseAll(sleeper);
-  IdleUntil([] { return suite.Departed("webloud") == 20; }, 10s);
-  char text[160];
-  std::snprintf(text, sizeof text, "the browser that never reads was %s %.1f s into 20 loud clients' private lines",
-                wasDropped ? "dropped" : "STILL SERVED", after);
-  row.outcome = text;
-  Expect(row, wasDropped, "a browser that stopped reading was never dropped");
-  std::lock_guard<std::mutex> guard(suite.mutex);
-  Expect(row, suite.maxLatencyMs <= 7000, "honest lines were held up longer than the 5 s send limit");
+  FillNonReader(row, sleeper, "websleeper", "webloud", "browser that never reads");
 }
 
 void MixedChatFault(Row& row) {

@@ -36,11 +36,6 @@ struct Link {
   bool identified = false;
 };
 
-std::string Lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-  return s;
-}
-
 class ServerHarness {
  public:
   ServerHarness() {
@@ -169,18 +164,8 @@ class ServerHarness {
     while (!bytes.empty()) {
       const MessageExtent extent = FirstMessageExtent(bytes.data(), bytes.size(), false);
       FUZZ_CHECK(extent.kind == ExtentKind::Complete);
-      CPacket packet;
-      FUZZ_CHECK(packet.SetData(bytes.data(), static_cast<uint16_t>(extent.length)));
+      const auto [header, chatHeader, name] = ReadNamed(bytes.data(), extent.length);
       bytes.erase(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(extent.length));
-
-      CDecodePacket d;
-      uint16_t header = 0;
-      uint16_t chatHeader = 0;
-      std::string name;
-      FUZZ_CHECK(d.Initialize(packet) && d.GetShortValue(header) && d.GetShortValue(chatHeader));
-      if (chatHeader == CHAT_PRIVATE) FUZZ_CHECK(ReadCountedString(d, name));
-      FUZZ_CHECK(ReadCountedString(d, name));
-      name = Lower(std::string(name.c_str()));
       // Nobody is named on the wire who was never identified.
       FUZZ_CHECK(knownNames.count(name) != 0);
       if (header == HEADER_WELCOME) {
