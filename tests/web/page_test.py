@@ -71,8 +71,18 @@ def start_host(program, port):
     host = Participant(program, '--serve', '--port', str(port), '--no-announce')
     listening = host.wait_line(r'LISTENING \d+')
     port = int(listening.split()[1])
-    host.wait_line(r'WEB url=http://[0-9.]+:%d/' % port)
+    host.wait_line(r'WEB url=https?://[0-9.]+:%d/' % port)
     return host, port
+
+
+def host_key(host):
+    """The host's short key as people read it, or None for a host without one."""
+    with host.lock:
+        for line in host.lines:
+            if line.startswith('ENCRYPTED key='):
+                digits = line.split('=')[1][:16]
+                return ' '.join(digits[i:i + 4] for i in range(0, 16, 4))
+    return None
 
 
 class RawPeer:
@@ -106,7 +116,7 @@ def browser(webdriver, Service, profile):
     options.binary_location = CHROMIUM
     for arg in ('--headless=new', '--no-sandbox', '--disable-gpu', '--disable-background-networking',
                 '--disable-component-update', '--disable-sync', '--no-first-run', f'--user-data-dir={profile}',
-                '--window-size=1024,768'):
+                '--window-size=1024,768', '--ignore-certificate-errors'):
         options.add_argument(arg)
     options.set_capability('goog:loggingPrefs', {'browser': 'ALL'})
     return webdriver.Chrome(service=Service(CHROMEDRIVER), options=options)
@@ -258,6 +268,23 @@ def rejoin(driver, program, By, Keys, WebDriverWait):
         host.stop()
 
 
+def encrypted(driver, program, key, port, By, Keys, WebDriverWait):
+    """Over TLS: the page says so with the host's key, and its WebSocket is wss."""
+    wait = WebDriverWait(driver, WAIT)
+    driver.get(f'https://127.0.0.1:{port}/')
+    assert driver.find_element(By.ID, 'security').text == f'Encrypted \u00b7 key {key}'
+    driver.find_element(By.ID, 'nickname').send_keys('secure', Keys.ENTER)
+    transcript = driver.find_element(By.ID, 'transcript')
+    wait.until(lambda d: f'Connected to the server, encrypted (key {key})' in transcript.text, transcript.text)
+    desk = Participant(program, '--nick', 'desk', '--port', str(port))
+    try:
+        desk.wait_line(r'ENCRYPTED key=.*')
+        driver.find_element(By.ID, 'message').send_keys('over wss', Keys.ENTER)
+        desk.wait_line(r'SAYS name="secure" text="over wss" .*')
+    finally:
+        desk.stop()
+
+
 def main():
     if len(sys.argv) != 3:
         print(__doc__)
@@ -277,11 +304,16 @@ def main():
         return SKIP
     os.makedirs(out, exist_ok=True)
     profile = tempfile.mkdtemp(prefix='jaselo-chromium-')
+    # The host's key and the hosts the participants met stay in this run's folder.
+    os.environ['XDG_DATA_HOME'] = os.path.join(profile, 'data')
     host, port = start_host(program, 0)
     driver = None
     try:
         driver = browser(webdriver, Service, profile)
         conversation(driver, program, port, out, By, Keys, Select, WebDriverWait)
+        key = host_key(host)
+        if key:
+            encrypted(driver, program, key, port, By, Keys, WebDriverWait)
         rejoin(driver, program, By, Keys, WebDriverWait)
         errors = [e for e in driver.get_log('browser') if e['level'] == 'SEVERE']
         assert not errors, f'the page logged errors: {errors}'
