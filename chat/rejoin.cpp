@@ -63,3 +63,9 @@ void PrepareRejoinTry(CTCPIP& client) {
   limits.connectTimeout = REJOIN_CONNECT_TIMEOUT;
   client.SetLimits(limits);
 }
+
+void RejoinLoop::TryIfDue() {
+  if (!watch.TryDue(RejoinClock::now())) return;
+  if (join()) watch.Started(RejoinClock::now());
+  else watch.TryFailed(RejoinClock::now());
+}

@@ -1,11 +1,13 @@
 #pragma once
 // Getting back into the chat after the own connection ended without the user
 // leaving: when to try again, and what the end of each connection means. The
-// window and the headless participant look at their connection once per pass
-// and run a try (the ordinary client start) when one is due.
+// window and the headless participant run the same RejoinLoop: a look at
+// their connection once per pass, and a try (the ordinary client start) when
+// one is due.
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <random>
 
 class CTCPIP;
@@ -75,4 +77,29 @@ class RejoinWatch {
   bool afterLoss = false;
   RejoinClock::time_point since{};
   RejoinClock::time_point due{};
+};
+
+// A RejoinWatch turned once per pass of its owner's loop: Look, say what it
+// tells, then TryIfDue.
+class RejoinLoop {
+ public:
+  // The owner's try: readies its endpoint (PrepareRejoinTry) and runs the
+  // ordinary client start; true when it connected.
+  using Join = std::function<bool()>;
+
+  RejoinLoop(bool tryAgain, Join join) : watch(tryAgain), join(std::move(join)) {}
+
+  // The first connection has been made.
+  void Started() { watch.Started(RejoinClock::now()); }
+  // What the user is to be told, given whether the connection is up and
+  // whether anything came from the server since the last look.
+  RejoinWatch::Notice Look(bool up, bool heard) { return watch.Look(up, heard, RejoinClock::now()); }
+  // Joins again when a try is due.
+  void TryIfDue();
+  bool Sendable() const { return watch.Sendable(); }
+  bool Over() const { return watch.Over(); }
+
+ private:
+  RejoinWatch watch;
+  Join join;
 };
