@@ -9,19 +9,40 @@
 
 #include <cerrno>
 #include <thread>
+#include <utility>
 
 extern char** environ;
 
+namespace {
+// Both ends of a pipe, closed unless taken.
+class Pipe {
+ public:
+  Pipe() = default;
+  Pipe(const Pipe&) = delete;
+  Pipe& operator=(const Pipe&) = delete;
+  ~Pipe() {
+    CloseFd(ends[0]);
+    CloseFd(ends[1]);
+  }
+  bool Open() { return pipe2(ends, O_CLOEXEC) == 0; }
+  int Read() const { return ends[0]; }
+  int Write() const { return ends[1]; }
+  int TakeRead() { return std::exchange(ends[0], -1); }
+  int TakeWrite() { return std::exchange(ends[1], -1); }
+
+ private:
+  int ends[2] = {-1, -1};
+};
+}  // namespace
+
 Child Spawn(const std::vector<std::string>& argv, bool readOutput, bool keepStderr,
             const std::vector<std::string>& extraEnv) {
-  int inPipe[2];
-  int outPipe[2] = {-1, -1};
-  if (pipe2(inPipe, O_CLOEXEC) != 0) return {};
-  if (readOutput && pipe2(outPipe, O_CLOEXEC) != 0) return {};
+  Pipe in, out;
+  if (!in.Open() || (readOutput && !out.Open())) return {};
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, inPipe[0], 0);
-  if (readOutput) posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
+  posix_spawn_file_actions_adddup2(&actions, in.Read(), 0);
+  if (readOutput) posix_spawn_file_actions_adddup2(&actions, out.Write(), 1);
   else posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
   if (!keepStderr) posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
 
@@ -36,14 +57,12 @@ Child Spawn(const std::vector<std::string>& argv, bool readOutput, bool keepStde
   env.push_back(nullptr);
 
   Child child;
-  if (posix_spawn(&child.pid, args[0], &actions, nullptr, args.data(), env.data()) != 0) child.pid = -1;
+  const bool spawned = posix_spawn(&child.pid, args[0], &actions, nullptr, args.data(), env.data()) == 0;
   posix_spawn_file_actions_destroy(&actions);
-  close(inPipe[0]);
-  child.in = inPipe[1];
-  if (readOutput) {
-    close(outPipe[1]);
-    child.out = outPipe[0];
-  }
+  if (!spawned) return {};
+  // The child's ends close with the pipes; ours are the caller's.
+  child.in = in.TakeWrite();
+  if (readOutput) child.out = out.TakeRead();
   return child;
 }
 
