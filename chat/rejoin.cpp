@@ -57,15 +57,15 @@ RejoinWatch::Notice RejoinWatch::Look(bool up, bool received, RejoinClock::time_
   }
 }
 
+void RejoinWatch::TryIfDue(const std::function<bool()>& join) {
+  if (state != State::Waiting || RejoinClock::now() < due) return;
+  if (join()) Started(RejoinClock::now());
+  else due = RejoinClock::now() + backoff.Next();
+}
+
 void PrepareRejoinTry(CTCPIP& client) {
   client.Cleanup();
   TransportLimits limits;
   limits.connectTimeout = REJOIN_CONNECT_TIMEOUT;
   client.SetLimits(limits);
-}
-
-void RejoinLoop::TryIfDue() {
-  if (!watch.TryDue(RejoinClock::now())) return;
-  if (join()) watch.Started(RejoinClock::now());
-  else watch.TryFailed(RejoinClock::now());
 }

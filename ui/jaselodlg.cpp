@@ -148,13 +148,10 @@ void CJaseloDlg::StartNetwork() {
       EndDialog(0);
       return;
     }
-    // A try to join again runs on the poll thread, with the values of this start.
-    rejoin.emplace(true, [this, own, address = std::string(_Ip), port = settings.Port] {
-      const std::lock_guard lock(clientStart);
-      if (leaving.load()) return false;
-      PrepareRejoinTry(clientNetwork);
-      return clientNetwork.StartupClient(own.c_str()) && clientNetwork.ClientConnect(address.c_str(), port);
-    });
+    watch = RejoinWatch(true);
+    joinAddress = _Ip;
+    joinPort = settings.Port;
+    joinName = own;
   } else {
     if (!serverNetwork.StartupServer()) {
       MessageBox(nullptr, QStringLiteral("Unable to create the server !"), QStringLiteral("Error"), true);
@@ -168,14 +165,13 @@ void CJaseloDlg::StartNetwork() {
     const uint16_t bound = serverNetwork.ListeningPort();
     clientNetwork.ClientConnect(_Ip, bound != 0 ? bound : settings.Port);
     // Its own server gone, the own client has nothing to join again.
-    rejoin.emplace(false, [] { return false; });
     hosting = true;
     if (bound != 0) {
       announcer = std::make_unique<CChatAnnouncer>(own.str(), bound);
       announcer->Start();
     }
   }
-  rejoin->Started();
+  watch.Started(RejoinClock::now());
   sendable = true;
   StartPollLoop();
 }
@@ -348,11 +344,11 @@ uint32_t CJaseloDlg::ThreadProc() {
     const bool heard = clientNetwork.QueuedCount() > 0;
     DrainQueue(clientNetwork, event, [&](ChatEvent& received) { Hand(std::move(received)); });
     if (!leaving.load()) {
-      const RejoinWatch::Notice notice = rejoin->Look(up, heard);
+      const RejoinWatch::Notice notice = watch.Look(up, heard, RejoinClock::now());
       // Send follows the connection before the user reads the notice.
-      sendable = rejoin->Sendable();
+      sendable = watch.Sendable();
       if (notice != RejoinWatch::Notice::None) Hand(ConnectionNotice{notice});
-      rejoin->TryIfDue();
+      watch.TryIfDue([this] { return TryToRejoin(); });
     }
     // Handling the server's queue is what relays, routes and forgets clients;
     // its events are not shown (the own client shows everything).
@@ -361,6 +357,15 @@ uint32_t CJaseloDlg::ThreadProc() {
   QMetaObject::invokeMethod(
       this, [this] { OnPollLoopEnded(); }, Qt::QueuedConnection);
   return 0;
+}
+
+// The ordinary client start again, on the poll thread: the window stays
+// responsive while it connects, and nothing is shown until it is over.
+bool CJaseloDlg::TryToRejoin() {
+  const std::lock_guard lock(clientStart);
+  if (leaving.load()) return false;
+  PrepareRejoinTry(clientNetwork);
+  return clientNetwork.StartupClient(joinName.c_str()) && clientNetwork.ClientConnect(joinAddress.c_str(), joinPort);
 }
 
 void CJaseloDlg::Hand(PollNews item) {

@@ -9,7 +9,6 @@
 #include <chrono>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <variant>
 #include <vector>
@@ -92,6 +91,8 @@ class CJaseloDlg : public CDialog, private CThread {
   void Show(const ConnectionNotice& notice);
   // Shows one event of the own client by its Type; other types are dropped.
   void DispatchEvent(ChatEvent& event);
+  // Poll thread: a try to join again; true when it connected.
+  bool TryToRejoin();
 
   // Transcript (UI thread).
   void AppendSays(ChatEvent& event);
@@ -187,9 +188,13 @@ class CJaseloDlg : public CDialog, private CThread {
   std::array<int, 8> shownImages{};  // by button id - IDC_FONT
 
   // Owned by the poll thread once the network has started: whether to drain
-  // the server's queue, and its look at the own connection with the tries.
+  // the server's queue, its look at the own connection, and where and as
+  // whom its tries join again.
   bool hosting = false;
-  std::optional<RejoinLoop> rejoin;
+  RejoinWatch watch{false};
+  std::string joinAddress;
+  uint16_t joinPort = 0;
+  Nickname joinName;
 
   // Shared by the two threads, each with its guard:
   // - the endpoints, which guard themselves (the UI thread starts, sends on

@@ -15,34 +15,22 @@ extern char** environ;
 
 namespace {
 // Both ends of a pipe, closed unless taken.
-class Pipe {
- public:
-  Pipe() = default;
-  Pipe(const Pipe&) = delete;
-  Pipe& operator=(const Pipe&) = delete;
-  ~Pipe() {
-    CloseFd(ends[0]);
-    CloseFd(ends[1]);
-  }
-  bool Open() { return pipe2(ends, O_CLOEXEC) == 0; }
-  int Read() const { return ends[0]; }
-  int Write() const { return ends[1]; }
-  int TakeRead() { return std::exchange(ends[0], -1); }
-  int TakeWrite() { return std::exchange(ends[1], -1); }
-
- private:
+struct Pipe {
   int ends[2] = {-1, -1};
+  ~Pipe() {
+    for (int& fd : ends) CloseFd(fd);
+  }
 };
 }  // namespace
 
 Child Spawn(const std::vector<std::string>& argv, bool readOutput, bool keepStderr,
             const std::vector<std::string>& extraEnv) {
   Pipe in, out;
-  if (!in.Open() || (readOutput && !out.Open())) return {};
+  if (pipe2(in.ends, O_CLOEXEC) != 0 || (readOutput && pipe2(out.ends, O_CLOEXEC) != 0)) return {};
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, in.Read(), 0);
-  if (readOutput) posix_spawn_file_actions_adddup2(&actions, out.Write(), 1);
+  posix_spawn_file_actions_adddup2(&actions, in.ends[0], 0);
+  if (readOutput) posix_spawn_file_actions_adddup2(&actions, out.ends[1], 1);
   else posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
   if (!keepStderr) posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
 
@@ -61,8 +49,8 @@ Child Spawn(const std::vector<std::string>& argv, bool readOutput, bool keepStde
   posix_spawn_file_actions_destroy(&actions);
   if (!spawned) return {};
   // The child's ends close with the pipes; ours are the caller's.
-  child.in = in.TakeWrite();
-  if (readOutput) child.out = out.TakeRead();
+  child.in = std::exchange(in.ends[1], -1);
+  child.out = std::exchange(out.ends[0], -1);
   return child;
 }
 

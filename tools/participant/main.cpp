@@ -187,12 +187,8 @@ int RunClient(const ParticipantOptions& o) {
     Complain("cannot join %s:%u as '%s'", o.host.c_str(), unsigned{o.port}, o.nick.c_str());
     return 1;
   }
-  RejoinLoop rejoin(o.rejoin, [&] {
-    PrepareRejoinTry(client);
-    loop = Join(client, o);
-    return loop != nullptr;
-  });
-  rejoin.Started();
+  RejoinWatch watch(o.rejoin);
+  watch.Started(RejoinClock::now());
 
   ChatEvent line = OutgoingLine(o);
   InputLines input(o.noInput);
@@ -206,30 +202,34 @@ int RunClient(const ParticipantOptions& o) {
     }
     const bool heard = loop && loop->Heard();
     if (!up) loop.reset();
-    switch (rejoin.Look(up, heard)) {
+    switch (watch.Look(up, heard, RejoinClock::now())) {
       case RejoinWatch::Notice::Lost: EmitLine("LOST"); break;
       case RejoinWatch::Notice::Restored: EmitLine("RESTORED"); break;
       case RejoinWatch::Notice::Refused: EmitLine("REFUSED"); break;
       case RejoinWatch::Notice::None: break;
     }
-    if (rejoin.Over()) break;
-    rejoin.TryIfDue();
+    if (watch.Over()) break;
+    watch.TryIfDue([&] {
+      PrepareRejoinTry(client);
+      loop = Join(client, o);
+      return loop != nullptr;
+    });
     std::string text;
     const auto got = input.Next(text, INPUT_WAIT_MS);
     if (got == InputLines::Result::End) break;
     // An empty line is skipped, as the window's Send does with an empty box.
     if (got != InputLines::Result::Line || text.empty()) continue;
-    if (rejoin.Sendable() && client.IsActive()) SendLine(client, line, text);
+    if (watch.Sendable() && client.IsActive()) SendLine(client, line, text);
     else Complain("line not sent: not in the chat");
   }
 
-  if (rejoin.Over() || !client.IsActive()) {
+  if (watch.Over() || !client.IsActive()) {
     if (loop) loop->End();
-    if (rejoin.Over() && !o.rejoin) {
+    if (watch.Over() && !o.rejoin) {
       if (sawShutdown) Complain("the server shut down");
       else
         Complain("the connection to the server ended (server gone, or nickname '%s' already in use)", o.nick.c_str());
-    } else if (rejoin.Over()) {
+    } else if (watch.Over()) {
       Complain("the server did not accept '%s' (nickname already in use, or the server is full)", o.nick.c_str());
     }
     return 3;
