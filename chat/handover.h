@@ -10,7 +10,6 @@
 #include <cstddef>
 #include <deque>
 #include <mutex>
-#include <vector>
 
 template <typename T>
 class CHandover {
@@ -19,8 +18,8 @@ class CHandover {
 
   // Producer. Queues `value`, first waiting for room while `limit` values
   // wait. Returns false, with `value` dropped, once Stop has been called;
-  // sets `call` when the consumer must be called to take it (nothing waited,
-  // or the last Take emptied the queue since).
+  // sets `call` when the consumer must be called to take it (it has not been
+  // since a Take found nothing).
   bool Put(T value, bool& call) {
     std::unique_lock lock(mutex);
     room.wait(lock, [&] { return stopped || values.size() < limit; });
@@ -32,17 +31,18 @@ class CHandover {
     return true;
   }
 
-  // Consumer. Moves up to `most` of the oldest values to `out`; false when
-  // none are left after them, in which case the next Put asks for a call.
-  bool Take(std::vector<T>& out, size_t most) {
+  // Consumer. Moves the oldest value to `out`; false when nothing waits, and
+  // the next Put then asks for a call.
+  bool Take(T& out) {
     std::lock_guard lock(mutex);
-    while (!values.empty() && out.size() < most) {
-      out.push_back(std::move(values.front()));
-      values.pop_front();
+    if (values.empty()) {
+      called = false;
+      return false;
     }
-    room.notify_all();
-    called = !values.empty();
-    return called;
+    out = std::move(values.front());
+    values.pop_front();
+    room.notify_one();
+    return true;
   }
 
   // Any thread: every Put from now on, the one waiting included, returns
@@ -60,6 +60,6 @@ class CHandover {
   std::mutex mutex;
   std::condition_variable room;
   std::deque<T> values;
-  bool called = false;  // the consumer has been asked to take and has not emptied the queue since
+  bool called = false;  // the consumer has been asked to take, and has not found nothing since
   bool stopped = false;
 };

@@ -35,10 +35,8 @@ CJaseloDlg::CJaseloDlg(QWidget* parent) : CDialog(ChatWindowTemplate(), parent),
 }
 
 namespace {
-// The UI thread shows handed-over news in slices of about this long, taking
-// a few at a time.
+// The UI thread shows handed-over news in slices of about this long.
 constexpr std::chrono::milliseconds SHOW_SLICE{10};
-constexpr size_t SHOW_BATCH = 8;
 }  // namespace
 
 CJaseloDlg::~CJaseloDlg() {
@@ -379,14 +377,11 @@ void CJaseloDlg::Hand(PollNews item) {
 void CJaseloDlg::ShowNews() {
   // A slice at a time: between slices the window answers the user and paints.
   const auto end = std::chrono::steady_clock::now() + SHOW_SLICE;
-  std::vector<PollNews> taken;
-  bool more = true;
-  while (more && std::chrono::steady_clock::now() < end) {
-    taken.clear();
-    more = news.Take(taken, SHOW_BATCH);
-    for (PollNews& item : taken) std::visit([this](auto& shown) { Show(shown); }, item);
+  PollNews item;
+  while (std::chrono::steady_clock::now() < end) {
+    if (!news.Take(item)) return;
+    std::visit([this](auto& shown) { Show(shown); }, item);
   }
-  if (more)
-    QMetaObject::invokeMethod(
-        this, [this] { ShowNews(); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      this, [this] { ShowNews(); }, Qt::QueuedConnection);
 }
