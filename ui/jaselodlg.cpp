@@ -71,6 +71,7 @@ void CJaseloDlg::DoDataExchange() {
 }
 
 void CJaseloDlg::OnCommand(int id) {
+  if (closing) return;  // the window answers while it closes, but takes no more commands
   switch (id) {
     case IDC_SEND: OnSend(); break;
     case IDC_FONT: OnChooseFont(); break;
@@ -274,7 +275,7 @@ void CJaseloDlg::WriteDefaultConfig() {
 // still waiting for a server that stopped reading) stays for the user.
 void CJaseloDlg::OnSend() {
   const int n = inputBox->GetTextLength();
-  if (n <= 0 || closing) return;
+  if (n <= 0) return;
   // While a try restarts the client, the line waits in the box.
   const std::unique_lock lock(clientStart, std::try_to_lock);
   if (!lock.owns_lock() || !sendable.load() || !clientNetwork.IsActive()) return;
