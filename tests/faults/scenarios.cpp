@@ -370,7 +370,10 @@ Failures PushedParticipantScenario(const std::string& participant) {
   if (heard.empty()) Fail(failures, "the line given to the pushed participant never reached the server");
   else std::printf("  a line given to it reached the server after %.0f ms\n", Seconds(heard[0].at - typed) * 1000);
   std::printf("  it ended %.2f s after its input closed, status %d\n", took, status);
+  // A sanitizer's build holds freed memory back on purpose: its size says nothing there.
+#ifndef __SANITIZE_ADDRESS__
   if (most - settled >= 16) Fail(failures, Printf("the pushed participant grew from %.1f to %.1f MiB", settled, most));
+#endif
   if (!heard.empty() && heard[0].at - typed >= 1s)
     Fail(failures, "a line given to the pushed participant took 1 s or more");
   if (status != 0 || took >= 1.0)
