@@ -15,7 +15,6 @@
 
 #include "common/raw_peer.h"
 #include "common/test_support.h"
-#include "common/web_peer.h"
 #include "common/wire.h"
 #include "net/passtiming.h"
 #include "net/tcpip.h"
@@ -647,51 +646,4 @@ TEST_F(Transport, ClientSendsNeverWaitAndAServerThatTakesNothingIsLost) {
   c.Stop();
   EXPECT_GE(Since(start), limits.closingGrace - milliseconds(50));
   EXPECT_LT(Since(start), limits.closingGrace + milliseconds(500));
-}
-
-// The front door on the chat's port: the page's files to a GET, then the
-// connection ends; anything else is refused or dropped, nobody is
-// identified or announced, and the participants keep being served.
-TEST_F(Transport, BrowsersGetThePageAndNothingElseGetsIn) {
-  auto tap = JoinRaw("tap");
-  WebPeer page;
-  EXPECT_EQ(page.Request(port, "GET / HTTP/1.1\r\nHost: x\r\n\r\n"), "HTTP/1.1 200 OK");
-  EXPECT_TRUE(page.Raw().WaitClosed());
-
-  const std::string bigHead = "GET / HTTP/1.1\r\nX-Pad: " + std::string(9 * 1024, 'a') + "\r\n\r\n";
-  const std::pair<std::string, std::string> refused[] = {
-      {bigHead, "HTTP/1.1 431 Request Header Fields Too Large"},
-      {"POST / HTTP/1.1\r\nContent-Length: 0\r\n\r\n", "HTTP/1.1 405 Method Not Allowed"},
-      {UpgradeRequest(port, "http://evil.example:" + std::to_string(port)), "HTTP/1.1 403 Forbidden"},
-      {"GET /ws HTTP/1.1\r\n\r\n", "HTTP/1.1 426 Upgrade Required"},
-  };
-  for (const auto& [request, status] : refused) {
-    WebPeer visitor;
-    EXPECT_EQ(visitor.Request(port, request), status);
-    EXPECT_TRUE(visitor.Raw().WaitClosed()) << status;
-  }
-  // After the upgrade, only a welcome identifies; a text frame ends it.
-  WebPeer chatty;
-  ASSERT_EQ(chatty.Upgrade(port), "HTTP/1.1 101 Switching Protocols");
-  const Bytes textFrame = {0x81, 0x82, 0, 0, 0, 0, 'h', 'i'};
-  ASSERT_TRUE(chatty.Raw().Send(textFrame));
-  EXPECT_TRUE(chatty.Raw().WaitClosed());
-
-  // A request that dribbles in is dropped like an idle newcomer, and holds nobody up.
-  auto dribbler = RawPeer::Dial(port);
-  const auto connected = Clock::now();
-  ASSERT_TRUE(dribbler.Send("GET / HTTP/1.1\r\n", 16));
-  for (int i = 0; i < 30 && !dribbler.HasData(); ++i) {
-    dribbler.Send("X: y\r\n", 6);
-    const CPacket says = Says("tap", "still served " + std::to_string(i));
-    tap.Send(says);
-    EXPECT_EQ(server.Take(1), Messages{Payload(says)});
-    std::this_thread::sleep_for(milliseconds(100));
-  }
-  EXPECT_TRUE(dribbler.WaitClosed(milliseconds(3000)));
-  EXPECT_GE(Since(connected), limits.identifyTimeout);
-
-  EXPECT_EQ(Names(), std::vector<std::string>{"tap"});
-  Flush();
-  EXPECT_TRUE(Heard(tap).empty()) << "no arrival or departure was announced";
 }
