@@ -9,6 +9,17 @@ void CPacketQueue::Push(const void* bytes, uint16_t n, Socket source, const std:
   packet->source = source;
   packet->sourceName = sourceName;
   packet->sourceSerial = sourceSerial;
+  Append(std::move(packet));
+}
+
+void CPacketQueue::PushExtension(const void* bytes, uint16_t n) {
+  auto packet = std::make_unique<CQueuedPacket>();
+  if (bytes == nullptr || !packet->SetData(bytes, n)) return;
+  packet->transport = HEADER_RESERVED;
+  Append(std::move(packet));
+}
+
+void CPacketQueue::Append(std::unique_ptr<CQueuedPacket> packet) {
   CMonitorGuard guard(*this);
   packets.push_back(std::move(packet));
   ++count;
