@@ -159,7 +159,10 @@ void CJaseloDlg::StartNetwork() {
     clientNetwork.StartupClient(ClientName);
     // Join the port actually bound, which differs from Port only for port 0.
     const uint16_t bound = serverNetwork.ListeningPort();
-    clientNetwork.ClientConnect(_Ip, bound != 0 ? bound : settings.Port);
+    if (clientNetwork.ClientConnect(_Ip, bound != 0 ? bound : settings.Port)) {
+      // People lists mark the user of this window as the host's.
+      serverNetwork.SetOwnUser(clientNetwork.LocalAddressOfConnection());
+    }
     // Its own server gone, the own client has nothing to join again.
     watch.Started(RejoinClock::now());
     sendable = true;
