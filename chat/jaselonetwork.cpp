@@ -173,6 +173,9 @@ bool CJaseloNetwork::ProcessExtensionData(const CQueuedPacket& packet, ChatEvent
 }
 
 void CJaseloNetwork::ListPeople(PeopleBlock&& block) {
+  // A list always names the one who asked: an empty one is no list, and
+  // leaves alone a list being received.
+  if ((block.flags & PEOPLE_FIRST) != 0 && block.people.empty()) return;
   if ((block.flags & PEOPLE_FIRST) != 0) listed = 0;
   // Without its first block a list is nothing to go by.
   if (!listed) return;
