@@ -26,10 +26,6 @@ void FillName(ChatEvent& event, const std::string& name, uint16_t type) {
   event.Name.Assign(name.data(), name.size());
   event.Type = type;
 }
-
-uint32_t UtcSecondsNow() {
-  return static_cast<uint32_t>(std::chrono::system_clock::to_time_t(std::chrono::system_clock::now()));
-}
 }  // namespace
 
 bool CJaseloNetwork::StartupServer() {

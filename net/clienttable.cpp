@@ -2,6 +2,12 @@
 
 #include <strings.h>
 
+#include <chrono>
+
+uint32_t UtcSecondsNow() {
+  return static_cast<uint32_t>(std::chrono::system_clock::to_time_t(std::chrono::system_clock::now()));
+}
+
 bool CClientTable::Add(Socket s, std::string name, uint32_t since, bool hostUser) {
   if (Has(s)) return false;
   ++generation;

@@ -22,6 +22,9 @@ struct Participant {
   bool hostUser = false;    // the host's own user
 };
 
+// The host's clock as the people lists and the kept lines carry it.
+uint32_t UtcSecondsNow();
+
 class CClientTable {
  public:
   // Identifies the connection on `s`; false, and nothing changes, when it

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cassert>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 
 #include "net/tcpip.h"
@@ -29,10 +28,6 @@ bool IsOwnDeparture(const uint8_t* payload, uint16_t n, const std::string& name)
   if (!decoder.GetShortValue(chatHeader) || chatHeader != CHAT_DISCONNECTED) return false;
   if (!ReadCountedString(decoder, departing)) return false;
   return SameName(name, departing.c_str());
-}
-
-uint32_t UtcSecondsNow() {
-  return static_cast<uint32_t>(std::chrono::system_clock::to_time_t(std::chrono::system_clock::now()));
 }
 }  // namespace
 
