@@ -76,7 +76,7 @@ bool CJaseloNetwork::ProcessPacketInQueue(ChatEvent& event) {
 bool CJaseloNetwork::ProcessOldestPacket(ChatEvent& event) {
   if (packetQueue.GetCount() == 0) return false;
   CMonitorGuard guard(*this);
-  const std::unique_ptr<CQueuedPacket> packet = packetQueue.Pop();
+  const std::unique_ptr<CQueuedPacket> packet = PopQueued();
   if (!packet) return false;
   if (packet->transport == HEADER_RESERVED) return ProcessExtensionData(*packet, event);
   CDecodePacket decoder;

@@ -2,36 +2,41 @@
 
 void CPacketQueue::Push(const void* bytes, uint16_t n, Socket source, const std::string& sourceName,
                         uint64_t sourceSerial) {
-  if (bytes == nullptr) return;
-  // The copy is made before the lock, which guards only the list.
-  auto packet = std::make_unique<CQueuedPacket>();
-  if (!packet->SetData(bytes, n)) return;
-  packet->source = source;
-  packet->sourceName = sourceName;
-  packet->sourceSerial = sourceSerial;
-  Append(std::move(packet));
+  Append(bytes, n, {{}, source, sourceName, sourceSerial, HEADER_CHAT});
 }
 
 void CPacketQueue::PushExtension(const void* bytes, uint16_t n) {
-  auto packet = std::make_unique<CQueuedPacket>();
-  if (bytes == nullptr || !packet->SetData(bytes, n)) return;
-  packet->transport = HEADER_RESERVED;
-  Append(std::move(packet));
+  Append(bytes, n, {{}, INVALID_SOCKET, {}, 0, HEADER_RESERVED});
 }
 
-void CPacketQueue::Append(std::unique_ptr<CQueuedPacket> packet) {
+void CPacketQueue::Append(const void* bytes, uint16_t n, Waiting packet) {
+  if (bytes == nullptr) return;
+  const size_t length = n != 0 ? n : TerminatedLength(bytes, PACKET_CAPACITY);
+  if (length > PACKET_CAPACITY) return;
+  // The copy is made before the lock, which guards only the queue.
+  const auto* from = static_cast<const uint8_t*>(bytes);
+  packet.bytes.assign(from, from + length);
   CMonitorGuard guard(*this);
   packets.push_back(std::move(packet));
   ++count;
 }
 
 std::unique_ptr<CQueuedPacket> CPacketQueue::Pop() {
-  CMonitorGuard guard(*this);
-  if (packets.empty()) return nullptr;
-  std::unique_ptr<CQueuedPacket> front = std::move(packets.front());
-  packets.pop_front();
-  --count;
-  return front;
+  Waiting front;
+  {
+    CMonitorGuard guard(*this);
+    if (packets.empty()) return nullptr;
+    front = std::move(packets.front());
+    packets.pop_front();
+    --count;
+  }
+  auto packet = std::make_unique<CQueuedPacket>();
+  packet->SetData(front.bytes.data(), static_cast<uint16_t>(front.bytes.size()));
+  packet->source = front.source;
+  packet->sourceName = std::move(front.sourceName);
+  packet->sourceSerial = front.sourceSerial;
+  packet->transport = front.transport;
+  return packet;
 }
 
 void CPacketQueue::Clear() {

@@ -133,6 +133,13 @@ bool CTCPIP::AcceptableName(const std::string& name) const {
   return IsAcceptableNickname(name) && clientTable.FindByName(name.c_str()) == INVALID_SOCKET;
 }
 
+std::unique_ptr<CQueuedPacket> CTCPIP::PopQueued() {
+  std::unique_ptr<CQueuedPacket> packet = packetQueue.Pop();
+  // The count passes half the limit once on its way down from full.
+  if (packet && IsClient() && packetQueue.GetCount() == limits.clientQueueLimit / 2) wake.Signal();
+  return packet;
+}
+
 bool CTCPIP::SendWelcomeMessage(Socket socket, const char* name) {
   CPacket packet;
   if (IsClient()) {

@@ -106,6 +106,8 @@ TEST(ChatWindow, SlashMsgSendsAPrivateLineThatTheSenderSeesAtOnce) {
   RawPeer server = listener.Accept();
   ASSERT_TRUE(server.Valid());
   ASSERT_EQ(server.Read(7), (Bytes{0x03, 0x00, 0x03, 0x00, 'a', 'l', 0x00}));
+  ASSERT_EQ(server.Read(2), (Bytes{0x02, 0x00})) << "the HELLO behind the welcome";
+  server.Read(10);
   CRichEdit* box = probe.InputBox();
 
   // Without a text nothing goes and the line stays.
@@ -208,6 +210,7 @@ TEST(ChatWindow, ALineThatCannotGoStaysAndALostConnectionIsSaidOnce) {
   QElapsedTimer closing;
   closing.start();
   dlg.OnCancel();
+  ASSERT_TRUE(PumpUntil([&] { return dlg.Ended(); }));
   EXPECT_LT(closing.elapsed(), 500);
   EXPECT_FALSE(probe.IsPolling());
   EXPECT_EQ(PlainText(probe.Transcript()->document()), transcript);
@@ -315,6 +318,7 @@ TEST(ChatWindow, SendNeverWaitsOnAServerThatStoppedReading) {
   EXPECT_EQ(PlainText(probe.Transcript()->document()), "Connection to the server lost !\n\n");
   EXPECT_EQ(box->toPlainText(), text);
   dlg.OnCancel();
+  ASSERT_TRUE(PumpUntil([&] { return dlg.Ended(); }));
   EXPECT_FALSE(probe.IsPolling());
 }
 

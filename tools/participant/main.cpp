@@ -209,12 +209,11 @@ int RunClient(const ParticipantOptions& o) {
       case RejoinWatch::Notice::None: break;
     }
     if (watch.Over()) break;
-    if (watch.TryDue(RejoinClock::now())) {
+    watch.TryIfDue([&] {
       PrepareRejoinTry(client);
       loop = Join(client, o);
-      if (loop) watch.Started(RejoinClock::now());
-      else watch.TryFailed(RejoinClock::now());
-    }
+      return loop != nullptr;
+    });
     std::string text;
     const auto got = input.Next(text, INPUT_WAIT_MS);
     if (got == InputLines::Result::End) break;
