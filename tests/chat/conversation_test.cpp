@@ -129,9 +129,9 @@ TEST(Conversation, LateJoinerHearsWhoIsHereThenWhatWasSaidBefore) {
     present[seen[i].Name] = seen[i].Flags;
   }
   EXPECT_EQ(present, (std::map<std::string, uint16_t>{{std::string("Alice\0", 6), PERSON_HOST | PERSON_ASKED},
-                                                     {std::string("Bob\0", 4), PERSON_ASKED},
-                                                     {std::string("Carol\0", 6), PERSON_ASKED},
-                                                     {std::string("Tap\0", 4), 0}}));
+                                                      {std::string("Bob\0", 4), PERSON_ASKED},
+                                                      {std::string("Carol\0", 6), PERSON_ASKED},
+                                                      {std::string("Tap\0", 4), 0}}));
   EXPECT_EQ(seen[4].Type, EVENT_PEOPLE);
   EXPECT_EQ(seen[4].Count, 4);
   for (const auto& [at, line, left] : {std::tuple{5, &one, 1}, std::tuple{6, &two, 0}}) {
