@@ -189,6 +189,9 @@ void CJaseloDlg::StartNetwork() {
 }
 
 void CJaseloDlg::JoinedAnew() {
+  // Earlier lines cut short by a loss are over; the new connection's come
+  // under a heading of their own.
+  showingEarlier = false;
   people.Started(Own().str(), hosting, UtcSecondsNow(), PeopleList::Clock::now());
   PeopleChanged();
   // A host that has not answered by then does not share who is there.
