@@ -25,12 +25,13 @@ Bytes WithShort(Bytes b, size_t at, uint16_t v) {
 TEST(Extension, PeopleBytesAndALongListOverSeveralBlocks) {
   const std::vector<CPacket> one = BuildPeople({{"Al", 0x01020304, PERSON_HOST | PERSON_ASKED}});
   ASSERT_EQ(one.size(), 1u);
-  EXPECT_EQ(Content(one[0]), (Bytes{0x02, 0x00, 'J',  'X',  0x19, 0x00, 0x01, 0x00, 0x02, 0x00, 0x03, 0x00, 0x01,
-                                    0x00, 0x03, 0x00, 'A',  'l',  0x00, 0x04, 0x03, 0x02, 0x01, 0x03, 0x00}));
+  EXPECT_EQ(Content(one[0]), (Bytes{0x02, 0x00, 'J',  'X', 0x19, 0x00, 0x01, 0x00, 0x02, 0x00, 0x03, 0x00, 0x01,
+                                    0x00, 0x03, 0x00, 'A', 'l',  0x00, 0x04, 0x03, 0x02, 0x01, 0x03, 0x00}));
 
   // 63 people with 31-byte names take three blocks, read back whole.
   std::vector<Person> people;
-  for (uint16_t i = 0; i < 63; ++i) people.push_back({std::string(30, 'a') + std::to_string(i % 10), 1700000000u + i, 0});
+  for (uint16_t i = 0; i < 63; ++i)
+    people.push_back({std::string(30, 'a') + std::to_string(i % 10), 1700000000u + i, 0});
   const std::vector<CPacket> blocks = BuildPeople(people);
   ASSERT_EQ(blocks.size(), 3u);
   size_t read = 0;
