@@ -37,25 +37,45 @@ void CChatAnnouncer::OnRunning(AvahiClient* client) {
   if (!Publish(call)) SayNotAnnounced(call, avahi_client_errno(client));
 }
 
+AvahiStringList* CChatAnnouncer::Txt() const {
+  // Each entry goes in front of the list: the last one added comes first.
+  AvahiStringList* txt = nullptr;
+  // web: where a browser finds the chat's page on the same port.
+  for (const std::string& entry :
+       {"web=" + std::string(PAGE_PATH), "people=" + std::to_string(people), std::string("version=") + JASELO_VERSION,
+        "nick=" + nick, std::string("txtvers=") + CHAT_TXT_VERSION}) {
+    txt = avahi_string_list_add(txt, entry.c_str());
+  }
+  return txt;
+}
+
 bool CChatAnnouncer::Publish(const char*& call) {
-  const std::string txtNick = "nick=" + nick;
-  const std::string txtVersion = std::string("version=") + JASELO_VERSION;
-  const std::string txtFormat = std::string("txtvers=") + CHAT_TXT_VERSION;
-  // Where a browser finds the chat's page on the same port.
-  const std::string txtWeb = "web=" + std::string(PAGE_PATH);
+  AvahiStringList* txt = Txt();
   call = "avahi_entry_group_add_service()";
   // A name someone on the network already has is renamed as the daemon
   // proposes ("alice on pc #2"), here or in the group's collision state.
-  for (;;) {
-    const int r = avahi_entry_group_add_service(
-        group, AVAHI_IF_UNSPEC, AVAHI_PROTO_UNSPEC, AvahiPublishFlags(0), name.c_str(), CHAT_SERVICE_TYPE, nullptr,
-        nullptr, port, txtFormat.c_str(), txtNick.c_str(), txtVersion.c_str(), txtWeb.c_str(), nullptr);
-    if (r == AVAHI_ERR_COLLISION && Rename()) continue;
-    if (r < 0) return false;
-    break;
-  }
+  int r = 0;
+  do {
+    r = avahi_entry_group_add_service_strlst(group, AVAHI_IF_UNSPEC, AVAHI_PROTO_UNSPEC, AvahiPublishFlags(0),
+                                             name.c_str(), CHAT_SERVICE_TYPE, nullptr, nullptr, port, txt);
+  } while (r == AVAHI_ERR_COLLISION && Rename());
+  avahi_string_list_free(txt);
+  if (r < 0) return false;
   call = "avahi_entry_group_commit()";
   return avahi_entry_group_commit(group) >= 0;
+}
+
+void CChatAnnouncer::SetPeople(size_t count) {
+  WithSessionHeld([&] {
+    if (count == people) return;
+    people = count;
+    // Not yet published: the record is made with the count when it is.
+    if (!group || avahi_entry_group_is_empty(group)) return;
+    AvahiStringList* txt = Txt();
+    avahi_entry_group_update_service_txt_strlst(group, AVAHI_IF_UNSPEC, AVAHI_PROTO_UNSPEC, AvahiPublishFlags(0),
+                                                name.c_str(), CHAT_SERVICE_TYPE, nullptr, txt);
+    avahi_string_list_free(txt);
+  });
 }
 
 void CChatAnnouncer::OnGroupState(AvahiEntryGroup* group, AvahiEntryGroupState state, void* self) {

@@ -101,7 +101,7 @@ void CChatBrowser::OnResolve(AvahiServiceResolver* resolver, AvahiIfIndex interf
   if (event == AVAHI_RESOLVER_FOUND && address && address->proto == AVAHI_PROTO_INET) {
     char dotted[AVAHI_ADDRESS_STR_MAX];
     avahi_address_snprint(dotted, sizeof dotted, address);
-    s.found = {name, TxtValue(txt, "nick"), dotted, port};
+    s.found = {name, TxtValue(txt, "nick"), dotted, port, PeopleCount(TxtValue(txt, "people"))};
     s.resolved = true;
   } else {
     // Not answered in time: listed again if a later answer comes.

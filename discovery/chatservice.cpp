@@ -28,5 +28,19 @@ std::string MachineName() {
 }
 
 std::string RowText(const FoundChat& chat) {
-  return ControlsShown(chat.name) + " \xE2\x80\x94 " + chat.address + ":" + std::to_string(chat.port);
+  std::string row = ControlsShown(chat.name) + " \xE2\x80\x94 " + chat.address + ":" + std::to_string(chat.port);
+  if (chat.people == 1) row += " \xE2\x80\x94 1 person";
+  else if (chat.people >= 0) row += " \xE2\x80\x94 " + std::to_string(chat.people) + " people";
+  return row;
+}
+
+int PeopleCount(const std::string& value) {
+  // A chat holds at most a few dozen: four digits are plenty.
+  if (value.empty() || value.size() > 4) return -1;
+  int n = 0;
+  for (const char c : value) {
+    if (c < '0' || c > '9') return -1;
+    n = n * 10 + (c - '0');
+  }
+  return n;
 }

@@ -25,6 +25,7 @@ struct FoundChat {
   std::string nick;     // the host's nickname from the TXT record, empty without one
   std::string address;  // dotted IPv4
   uint16_t port = 0;
+  int people = -1;  // how many are in the chat, from the TXT record; -1 when it does not say
 };
 
 // What a browser knows at one moment. Without a daemon to ask, `searching`
@@ -35,6 +36,9 @@ struct ChatListing {
   std::vector<FoundChat> chats;  // one per chat, ordered by name
 };
 
-// "alice on classroom-pc — 192.0.2.10:27015", in UTF-8; control characters
-// from the network show as U+FFFD, so a row stays one line.
+// "alice on classroom-pc — 192.0.2.10:27015 — 4 people", in UTF-8 (without
+// the count when the chat does not give one); control characters from the
+// network show as U+FFFD, so a row stays one line.
 std::string RowText(const FoundChat& chat);
+// The people count of a TXT value: a small decimal number, or -1.
+int PeopleCount(const std::string& value);

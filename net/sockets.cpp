@@ -32,6 +32,8 @@ bool WaitFor(Socket s, short events, Clock::time_point deadline) {
     if (errno != EINTR) return false;
   }
 }
+
+SocketAddress AddressOf(const sockaddr_in& addr) { return {addr.sin_addr.s_addr, ntohs(addr.sin_port)}; }
 }  // namespace
 
 bool SocketLayerStartup() {
@@ -61,12 +63,25 @@ uint16_t LocalPort(Socket s) {
   return ntohs(addr.sin_port);
 }
 
-std::string LocalAddress(Socket s) {
+SocketAddress LocalAddress(Socket s) {
   sockaddr_in addr{};
   socklen_t len = sizeof addr;
-  char text[INET_ADDRSTRLEN] = {};
   if (getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len) != 0 || addr.sin_family != AF_INET) return {};
-  if (inet_ntop(AF_INET, &addr.sin_addr, text, sizeof text) == nullptr) return {};
+  return AddressOf(addr);
+}
+
+SocketAddress PeerAddress(Socket s) {
+  sockaddr_in addr{};
+  socklen_t len = sizeof addr;
+  if (getpeername(s, reinterpret_cast<sockaddr*>(&addr), &len) != 0 || addr.sin_family != AF_INET) return {};
+  return AddressOf(addr);
+}
+
+std::string DottedAddress(uint32_t address) {
+  in_addr in{};
+  in.s_addr = address;
+  char text[INET_ADDRSTRLEN] = {};
+  if (inet_ntop(AF_INET, &in, text, sizeof text) == nullptr) return {};
   return text;
 }
 

@@ -24,8 +24,16 @@ Socket CreateTcpSocket();
 bool BindAnyAddress(Socket s, uint16_t port);
 bool ListenOn(Socket s, int backlog);
 uint16_t LocalPort(Socket s);
-// The local IPv4 address a connected socket was reached at, dotted; empty on failure.
-std::string LocalAddress(Socket s);
+// One end of an IPv4 connection; all zero when it cannot be told.
+struct SocketAddress {
+  uint32_t address = 0;  // in network byte order
+  uint16_t port = 0;
+  bool operator==(const SocketAddress&) const = default;
+};
+SocketAddress LocalAddress(Socket s);
+SocketAddress PeerAddress(Socket s);
+// The dotted form of an address in network byte order.
+std::string DottedAddress(uint32_t address);
 // INVALID_SOCKET when nothing could be accepted.
 Socket AcceptConnection(Socket listening);
 // Dotted-decimal address, no name lookup; gives up after `timeout`.

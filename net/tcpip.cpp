@@ -135,7 +135,8 @@ void CTCPIP::Cleanup() {
   clientSocket.Close();
   connections.Clear();
   frontDoor.reset();
-  clientTable.clear();
+  clientTable.Clear();
+  ownUser.reset();
   readSet.Reset();
   readySet.Reset();
   serverStream.clear();
@@ -146,7 +147,18 @@ void CTCPIP::Cleanup() {
 
 std::vector<std::pair<Socket, std::string>> CTCPIP::ClientTable() {
   CMonitorGuard guard(*this);
-  return {clientTable.begin(), clientTable.end()};
+  return clientTable.Names();
+}
+
+size_t CTCPIP::ClientCount() {
+  CMonitorGuard guard(*this);
+  return clientTable.Count();
+}
+
+void CTCPIP::SetOwnUser(SocketAddress client) {
+  CMonitorGuard guard(*this);
+  ownUser = client;
+  for (const auto& [s, name] : clientTable.Names()) clientTable.SetHostUser(s, PeerAddress(s) == client);
 }
 
 uint32_t CTCPIP::WatchedSocketCount() {

@@ -15,12 +15,14 @@
 #include <vector>
 
 #include "net/clientconnection.h"
+#include "net/clienttable.h"
 #include "net/packetqueue.h"
 #include "net/serverconnections.h"
 #include "net/sockets.h"
 #include "net/socketset.h"
 #include "net/thread.h"
 #include "net/transportlimits.h"
+#include "protocol/extension.h"
 #include "protocol/headers.h"
 #include "protocol/packet.h"
 #include "web/frontdoor.h"
@@ -38,6 +40,9 @@
 // its own pass. Everything the threads share is guarded by the endpoint lock
 // (the CMonitor base), except the atomics below and the packet queue and the
 // client's connection, which have locks of their own.
+// What a client endpoint asks for in the HELLO it sends behind its welcome.
+constexpr uint16_t CLIENT_UNDERSTANDS = UNDERSTANDS_PEOPLE | UNDERSTANDS_EARLIER;
+
 class CTCPIP : public CThread {
  public:
   CTCPIP();
@@ -79,7 +84,13 @@ class CTCPIP : public CThread {
   uint16_t NicknameLength() const { return nicknameLength; }
   // Snapshots taken under the endpoint lock, in table order.
   std::vector<std::pair<Socket, std::string>> ClientTable();
+  size_t ClientCount();
   uint32_t WatchedSocketCount();
+  // Client role: this end of the connection to the server.
+  SocketAddress LocalAddressOfConnection() const { return LocalAddress(clientSocket.Get()); }
+  // Server role: the connection from `client` (the host's own client
+  // endpoint) is the host's own user, and the people lists say so.
+  void SetOwnUser(SocketAddress client);
   uint32_t QueuedCount() const { return packetQueue.GetCount(); }
 
   // The socket thread's handling of received bytes, reachable without a
@@ -99,8 +110,6 @@ class CTCPIP : public CThread {
   bool started = false;
   std::atomic<bool> active{false};
   std::optional<EndpointRole> role;
-  // Ordered by socket value: every walk follows ascending socket order.
-  std::map<Socket, std::string> clientTable;
   std::unique_ptr<char[]> nickname;
   uint16_t nicknameLength = 0;
   CPacketQueue packetQueue;
@@ -118,6 +127,14 @@ class CTCPIP : public CThread {
   // queued a payload (a departure handled late must not remove a newcomer
   // who took the same socket number and nickname).
   bool IsSameConnection(Socket s, uint64_t serial);
+  // Server role: the identified clients, to look at under the endpoint lock.
+  // Only the transport changes them.
+  const CClientTable& Clients() const { return clientTable; }
+  // Server role, under the endpoint lock, on the socket thread: the
+  // identified connection on `s` sent its first HELLO, asking for the kinds
+  // of our own messages in `understands`. The transport itself answers
+  // nothing; the chat layer answers with what it keeps.
+  virtual void AnswerHello(Socket s, uint16_t understands);
 
  private:
   uint32_t ServerThreadProc();
@@ -151,9 +168,13 @@ class CTCPIP : public CThread {
   // A browser's bytes: its request, then its WebSocket's messages.
   void HandleBrowserBytes(Socket s);
   void QueuePayload(const uint8_t* payload, uint16_t n, Socket socket);
+  // A block under HEADER_RESERVED: the server takes a HELLO from an
+  // identified connection, the client queues our blocks for the chat layer;
+  // everything else is ignored.
+  void ProcessReservedData(const uint8_t* block, uint16_t n, Socket socket);
   // Server: the name a welcome may take, or false.
   bool AcceptableName(const std::string& name) const;
-  bool Identified(Socket s) const { return clientTable.count(s) != 0; }
+  bool Identified(Socket s) const { return clientTable.Has(s); }
   // Newcomers that never identified themselves, and readers that took
   // nothing for sendTimeout while bytes waited for them.
   void ForgetOverdueConnections();
@@ -172,6 +193,9 @@ class CTCPIP : public CThread {
   // Takes a connection out of every server structure and releases its socket.
   void DropConnection(Socket s);
 
+  // Server role: the identified clients.
+  CClientTable clientTable;
+  std::optional<SocketAddress> ownUser;
   TransportLimits limits;
   WebSettings webSettings;
   std::unique_ptr<FrontDoor> frontDoor;  // server role

@@ -206,7 +206,8 @@ bool CTCPIP::SniffConnection(Socket s, ServerConnections::Connection& connection
   if (sniff == HttpSniff::NeedMore) return false;
   connection.sniffed = true;
   if (sniff == HttpSniff::Yes && frontDoor) {
-    connection.web = std::make_unique<WebConnection>(*frontDoor, Doorstep{false, LocalAddress(s), listeningPort});
+    connection.web = std::make_unique<WebConnection>(
+        *frontDoor, Doorstep{false, DottedAddress(LocalAddress(s).address), listeningPort});
   }
   return true;
 }

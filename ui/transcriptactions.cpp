@@ -43,7 +43,8 @@ QMenu* CTranscriptActions::CreateMenu(const QPoint& at) const {
   menu->addSeparator();
   menu->addAction(find);
   menu->addAction(save);
-  if (invite) menu->addAction(invite);
+  if (!more.empty()) menu->addSeparator();
+  for (QAction* action : more) menu->addAction(action);
   return menu;
 }
 
@@ -54,6 +55,7 @@ void CTranscriptActions::OfferInvitation(std::function<QStringList()> pageAddres
   invite->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_J));
   invite->setShortcutContext(Qt::WindowShortcut);
   window->addAction(invite);
+  more.push_back(invite);
   connect(invite, &QAction::triggered, this, [window, pageAddresses = std::move(pageAddresses)] {
     CJoinFromPhoneDialog dialog(pageAddresses(), window);
     dialog.exec();

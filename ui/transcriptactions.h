@@ -9,6 +9,7 @@
 #include <QPoint>
 #include <QStringList>
 #include <functional>
+#include <vector>
 
 class CFindBar;
 class CTranscriptMarks;
@@ -26,6 +27,8 @@ class CTranscriptActions : public QObject {
 
   // The context menu for the viewport point `at`; the caller owns it.
   QMenu* CreateMenu(const QPoint& at) const;
+  // Another command for the end of the menu.
+  void AddMenuAction(QAction* action) { more.push_back(action); }
   CFindBar* FindBar() const { return findBar; }
   CTranscriptMarks* Marks() const { return marks; }
   QAction* SaveAction() const { return save; }
@@ -40,4 +43,5 @@ class CTranscriptActions : public QObject {
   QAction* find;
   QAction* save;
   QAction* invite = nullptr;
+  std::vector<QAction*> more;
 };

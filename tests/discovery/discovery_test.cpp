@@ -25,6 +25,10 @@ TEST(ChatService, ARowIsOneLineWithTheAddressAndPort) {
   EXPECT_EQ(RowText({"alice on classroom-pc", "alice", "192.0.2.10", 27015}),
             "alice on classroom-pc \xE2\x80\x94 192.0.2.10:27015");
   EXPECT_EQ(RowText({"evil\non\tpc", "", "10.0.0.1", 1}), "evil\xEF\xBF\xBDon\xEF\xBF\xBDpc \xE2\x80\x94 10.0.0.1:1");
+  // The count, when the TXT record gives a sound one.
+  EXPECT_EQ(RowText({"a", "", "10.0.0.1", 1, PeopleCount("4")}), "a \xE2\x80\x94 10.0.0.1:1 \xE2\x80\x94 4 people");
+  EXPECT_EQ(RowText({"a", "", "10.0.0.1", 1, PeopleCount("1")}), "a \xE2\x80\x94 10.0.0.1:1 \xE2\x80\x94 1 person");
+  for (const char* bad : {"", "-1", "12345", "4 ", "x"}) EXPECT_EQ(PeopleCount(bad), -1) << bad;
 }
 
 TEST(ChatDiscovery, WithoutADaemonTheHostSaysOnceItIsNotAnnouncedAndTheBrowserWhy) {

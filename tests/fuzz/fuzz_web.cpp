@@ -16,6 +16,7 @@
 
 #include "chat/jaselonetwork.h"
 #include "fuzz_support.h"
+#include "protocol/extension.h"
 #include "protocol/extent.h"
 #include "web/webconnection.h"
 
@@ -119,6 +120,16 @@ class WebHarness {
     FUZZ_CHECK(n <= PACKET_CAPACITY);
     const MessageExtent extent = FirstMessageExtent(m, n, false);
     FUZZ_CHECK(extent.kind == ExtentKind::Complete && extent.length == n);
+    // Our own blocks open whole; they name only people identified.
+    if (m[0] == HEADER_RESERVED && m[1] == 0) {
+      ExtensionBlock block;
+      PeopleBlock people;
+      FUZZ_CHECK(OpenExtension(m, static_cast<uint16_t>(n), block));
+      if (block.kind == EXT_PEOPLE && ReadPeople(block.fields, people)) {
+        for (const Person& p : people.people) FUZZ_CHECK(known.count(Lower(p.name)) != 0);
+      }
+      return;
+    }
     // Nobody is named who was never identified (a line may state its sender's
     // nickname in another letter case).
     FUZZ_CHECK(known.count(ReadNamed(m, n).name) != 0);

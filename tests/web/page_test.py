@@ -247,12 +247,23 @@ def conversation(driver, program, port, out, By, Keys, Select, WebDriverWait):
 def rejoin(driver, program, By, Keys, WebDriverWait):
     wait = WebDriverWait(driver, WAIT)
     host, port = start_host(program, 0)
+    early = Participant(program, '--nick', 'early', '--port', str(port))
     try:
+        # Who came first, and what was said before the page joined.
+        early.say('said before you came')
+        early.wait_line(r'SAYS name="early" text="said before you came" .*')
         driver.get(f'http://127.0.0.1:{port}/')
         driver.find_element(By.ID, 'nickname').send_keys('phone', Keys.ENTER)
         transcript = driver.find_element(By.ID, 'transcript')
         text = lambda: transcript.text  # noqa: E731
         wait.until(lambda d: 'Connected to the server' in text())
+        wait.until(lambda d: [e.text for e in d.find_elements(By.CSS_SELECTOR, '#people li')] ==
+                   ['early', 'phone (you)'])
+        earlier = wait.until(lambda d: d.find_elements(By.CSS_SELECTOR, '.earlier'))[0]
+        assert earlier.find_element(By.CSS_SELECTOR, '.separator').text == 'Earlier in this chat'
+        assert 'said before you came' in earlier.text, earlier.text
+        early.stop()
+        wait.until(lambda d: 'early is disconnected !' in text())
         time.sleep(1.2)  # taken in
         host.stop()
         wait.until(lambda d: 'Connection to the server lost !' in text(), text())
@@ -265,6 +276,7 @@ def rejoin(driver, program, By, Keys, WebDriverWait):
         finally:
             desk.stop()
     finally:
+        early.stop()
         host.stop()
 
 

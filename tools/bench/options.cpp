@@ -30,6 +30,8 @@ bool ParseOptions(int argc, char** argv, BenchOptions& o, std::string& error) {
       o.stagger = true;
     } else if (arg.Is("--websocket")) {
       o.websocket = true;
+    } else if (arg.Is("--rejoiner")) {
+      o.rejoiner = true;
     } else if (arg.Is("--clients")) {
       if (!arg.Number(o.clients, 1, 63,
                       "--clients takes 1 to 63 (the server watches 64 sockets, its listening one included)", error)) {
@@ -86,8 +88,10 @@ bool ParseOptions(int argc, char** argv, BenchOptions& o, std::string& error) {
       return false;
     }
   }
-  if (o.clients + o.flooders > 63) {
-    error = "--clients and --flooders add up to at most 63 (the server watches 64 sockets, its listening one included)";
+  if (o.clients + o.flooders + (o.rejoiner ? 1 : 0) > 63) {
+    error =
+        "--clients, --flooders and --rejoiner add up to at most 63 (the server watches 64 sockets, its listening one "
+        "included)";
     return false;
   }
   if ((o.host == HostMode::External) != (o.port != 0)) {
@@ -102,7 +106,7 @@ const char* HelpTemplate() {
   return R"(Usage:
   jaselo-bench [--clients N] [--workload steady|bursty|idle]
                [--rate R] [--duration S] [--lines M] [--burst B]
-               [--burst-interval S] [--text-bytes T] [--flooders F]
+               [--burst-interval S] [--text-bytes T] [--flooders F] [--rejoiner]
                [--host inprocess|process|external] [--participant PATH]
                [--port N]
                [--websocket] [--stagger] [--plot FILE.png] [--samples FILE] [--seed N]
@@ -152,6 +156,13 @@ Options:
                      handed to their endpoint's queue as its socket thread
                      would, so the poll loops and the figures stay the same
                      (the flooders stay native clients)
+  --rejoiner         one more client (counted in the 63) that joins, stays
+                     for most of a second, leaves and joins again, every
+                     second while the workload runs; each join asks for the
+                     list of people and the earlier lines, which the host
+                     sends beside the relays. Its own lines and departures
+                     count in no statistic; the report gives its joins and
+                     how long each took to get the whole list
   --stagger          start each client's poll loop a random part of a pass
                      after its connection, instead of right after it as the
                      window does: the two loops of a client then take

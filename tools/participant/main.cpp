@@ -265,12 +265,14 @@ int RunServer(const ParticipantOptions& o) {
     announcer = std::make_unique<CChatAnnouncer>(o.nick, server.ListeningPort());
     announcer->Start();
   }
+  server.SetHistoryLines(o.history);
   PollLoop loop(server, false);
   loop.Begin();
 
   InputLines input(o.noInput);
   std::string ignored;
   while (!stopRequested && input.Next(ignored, INPUT_WAIT_MS) != InputLines::Result::End) {
+    if (announcer) announcer->SetPeople(server.ClientCount());
   }
 
   announcer.reset();  // nobody is sent to a host that is leaving
@@ -298,7 +300,7 @@ int RunFind(const ParticipantOptions& o) {
   browser.reset();  // no listing comes after this
   for (const FoundChat& chat : last.chats) {
     EmitLine("CHAT name=" + QuoteValue(chat.name) + " nick=" + QuoteValue(chat.nick) + " address=" + chat.address +
-             " port=" + std::to_string(chat.port));
+             " port=" + std::to_string(chat.port) + (chat.people >= 0 ? " people=" + std::to_string(chat.people) : ""));
   }
   if (!last.searching) Complain("no chat can be found: %s", last.whyNot.c_str());
   return 0;
