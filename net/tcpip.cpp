@@ -85,12 +85,13 @@ bool CTCPIP::Connect(const char* address, uint16_t port) {
     return false;
   }
   SetNoDelay(fresh.Get());
-  if (!SendWelcomeMessage(fresh.Get(), nickname.get())) {
-    Diag("CTCPIP::Connect() - SendWelcomeMessage() - Welcome message hasn't been sent.\n");
-    return false;
-  }
   serverStream.clear();
   clientSocket.Attach(fresh.Release());
+  if (!SendWelcomeMessage(clientSocket.Get(), nickname.get())) {
+    Diag("CTCPIP::Connect() - SendWelcomeMessage() - Welcome message hasn't been sent.\n");
+    clientSocket.Close();
+    return false;
+  }
   active = true;
   Start();
   return true;

@@ -131,6 +131,11 @@ class CTCPIP : public CThread {
   bool ServeReady(const std::vector<pollfd>& fds);
   void AcceptNewcomer();
   void ReceiveFromConnection(Socket s);
+  // A newcomer's first bytes decide which stream its bytes travel through;
+  // false when that kind is refused here (or none could be made).
+  bool StartStream(ServerConnections::Watched& connection, StreamKind kind);
+  // Cuts the messages opened so far from a connection's stream and handles them.
+  void CutReceived(Socket s);
   // Cuts every complete message from the front of a stream and handles it.
   // `handle` returns false when the connection is gone and cutting must stop.
   template <typename Handle>
@@ -143,8 +148,12 @@ class CTCPIP : public CThread {
   // Newcomers that never identified themselves, and readers that took
   // nothing for sendTimeout while bytes waited for them.
   void ForgetOverdueConnections();
-  // Writes what the batches appended; readers that failed are forgotten.
-  void WritePendingOutput();
+  // The end of a pass: what the batches appended is written, the readers
+  // whose output failed are dropped, and their departures written. A reader
+  // that fails on those is dropped at the end of the next pass.
+  void FinishPass();
+  void WritePending();
+  void DropFailedConnections();
   // After the socket thread's last pass: the notices still waiting get until
   // drainDeadline to leave.
   void DrainOutput();
@@ -162,6 +171,7 @@ class CTCPIP : public CThread {
   std::atomic<uint16_t> listeningPort{0};
   std::chrono::steady_clock::time_point drainDeadline{};
   std::vector<uint8_t> serverStream;  // client role: bytes from the server not yet cut
+  std::vector<uint8_t> opened;        // client role: what one receive carried, opened
   WakeEvent wake;
   // Server role: the watched connections, their streams and outputs.
   ServerConnections connections{limits, wake, [this] { return IsCurrentThread(); }};

@@ -63,7 +63,7 @@ void CTCPIP::QueuePayload(const uint8_t* payload, uint16_t n, Socket socket) {
   // connection so the chat layer can check the nickname a line states.
   const auto entry = clientTable.find(socket);
   if (entry == clientTable.end()) return;
-  ServerConnections::Connection* connection = connections.Find(socket);
+  ServerConnections::Watched* connection = connections.Find(socket);
   if (connection == nullptr) return;
   // Whoever has said goodbye says nothing more: a line queued after its
   // sender's departure would reach the others after that departure.
@@ -119,12 +119,14 @@ bool CTCPIP::AcceptableName(const std::string& name) const {
   return true;
 }
 
-bool CTCPIP::SendWelcomeMessage(Socket socket, const char* name) {
+bool CTCPIP::SendWelcomeMessage([[maybe_unused]] Socket socket, const char* name) {
   CPacket packet;
   if (IsClient()) {
+    // Sent through the connection's stream, which Connect has attached to
+    // `socket`: at once, or by the socket thread as the socket takes it.
+    assert(socket == clientSocket.Get());
     if (!BuildClientWelcome(nickname.get(), nicknameLength, packet)) return false;
-    size_t written = 0;
-    if (!SendAll(socket, packet.data, packet.length, limits.sendTimeout, written)) {
+    if (!SendToServer(packet)) {
       Diag("CTCPIP::SendWelcomeMessage() - send() error %d\n", LastSocketError());
       return false;
     }
@@ -147,23 +149,22 @@ bool CTCPIP::SendToServer(const CPacket& packet) {
 
 void CTCPIP::SendPrivateMessage(const CPacket& packet, Socket socket, uint64_t origin) {
   CMonitorGuard guard(*this);
-  if (!connections.Queue(socket, packet, origin)) {
-    Diag("CTCPIP::SendPrivateMessage() - send() error %d\n", LastSocketError());
-    ForgetFailedReader(socket);
-  }
+  if (connections.Queue(socket, packet, origin)) return;
+  Diag("CTCPIP::SendPrivateMessage() - send() error %d\n", LastSocketError());
+  // A failed reader goes at the end of the pass; with no pass running, now.
+  if (!connections.InBatch()) FinishPass();
 }
 
 void CTCPIP::SendMessageToAll(const CPacket& packet, uint64_t origin) {
   CMonitorGuard guard(*this);
-  std::vector<Socket> failed;
+  bool failed = false;
   for (const auto& [s, name] : clientTable) {
     if (!connections.Queue(s, packet, origin)) {
       Diag("CTCPIP::SendMessageToAll() - send() error %d\n", LastSocketError());
-      failed.push_back(s);
+      failed = true;
     }
   }
-  // Forgetting sends departures, which walk the table again: only after this walk.
-  for (Socket s : failed) ForgetFailedReader(s);
+  if (failed && !connections.InBatch()) FinishPass();
 }
 
 void CTCPIP::BeginOutputBatch() {
@@ -176,19 +177,25 @@ void CTCPIP::EndOutputBatch() {
   connections.EndBatch();
   // Whatever any batch appended leaves now: nothing waits past the end of
   // the pass that relayed it.
-  WritePendingOutput();
+  FinishPass();
   connections.WakeHeldBack();
 }
 
-void CTCPIP::WritePendingOutput() {
-  // Forgetting a failed reader announces its departure, which may append
-  // again: repeat until nothing fails.
-  for (std::vector<Socket> failed = connections.WritePending(); !failed.empty(); failed = connections.WritePending()) {
-    for (Socket s : failed) {
-      Diag("CTCPIP::SendMessageToAll() - send() error %d\n", LastSocketError());
-      ForgetFailedReader(s);
-    }
-  }
+void CTCPIP::FinishPass() {
+  WritePending();
+  DropFailedConnections();
+  WritePending();
+}
+
+void CTCPIP::WritePending() {
+  for (const int error : connections.WritePending()) Diag("CTCPIP::SendMessageToAll() - send() error %d\n", error);
+}
+
+void CTCPIP::DropFailedConnections() {
+  // Their departures collect like any relay, for the write that follows.
+  connections.BeginBatch();
+  for (Socket s : connections.TakeFailed()) ForgetFailedReader(s);
+  connections.EndBatch();
 }
 
 void CTCPIP::RemoveClientByName(const char* name) {
@@ -204,7 +211,7 @@ void CTCPIP::RemoveClientByName(const char* name) {
 
 void CTCPIP::ForgetConnection(Socket s) {
   CMonitorGuard guard(*this);
-  const ServerConnections::Connection* connection = connections.Find(s);
+  const ServerConnections::Watched* connection = connections.Find(s);
   const auto entry = clientTable.find(s);
   if (connection == nullptr && entry == clientTable.end()) return;
   const bool departed = connection != nullptr && connection->departed;
@@ -216,7 +223,7 @@ void CTCPIP::ForgetConnection(Socket s) {
 }
 
 void CTCPIP::ForgetFailedReader(Socket s) {
-  if (const ServerConnections::Connection* connection = connections.Find(s)) ResetOnClose(connection->socket.Get());
+  if (const ServerConnections::Watched* connection = connections.Find(s)) ResetOnClose(connection->Get());
   ForgetConnection(s);
 }
 
@@ -228,7 +235,7 @@ void CTCPIP::DropConnection(Socket s) {
 
 bool CTCPIP::IsSameConnection(Socket s, uint64_t serial) {
   CMonitorGuard guard(*this);
-  const ServerConnections::Connection* connection = connections.Find(s);
+  const ServerConnections::Watched* connection = connections.Find(s);
   const uint64_t current = connection != nullptr ? connection->serial : 0;
   return Identified(s) && current == serial;
 }

@@ -91,13 +91,13 @@ bool CTCPIP::ServePass(const std::vector<pollfd>& fds) {
 bool CTCPIP::ServeReady(const std::vector<pollfd>& fds) {
   connections.CloseDeferred();
   ForgetOverdueConnections();
-  // Writing first frees the buffers that hold senders back.
+  // Writing first frees the buffers that hold senders back. A reader that
+  // fails goes at the end of the pass.
   for (size_t i = 0; i + 1 < fds.size(); ++i) {
     if ((fds[i].revents & (POLLOUT | POLLERR | POLLHUP)) == 0) continue;
-    ServerConnections::Connection* connection = connections.Find(fds[i].fd);
-    if (connection != nullptr && !connection->output.Empty() && !connections.Write(*connection)) {
+    ServerConnections::Watched* connection = connections.Find(fds[i].fd);
+    if (connection != nullptr && connection->output.WantsRoom() && !connections.WriteBlocked(*connection)) {
       Diag("CTCPIP::SendMessageToAll() - send() error %d\n", LastSocketError());
-      ForgetFailedReader(fds[i].fd);
     }
   }
   // The set is cut down to the readable sockets, in ascending order.
@@ -181,19 +181,45 @@ void CTCPIP::ReceiveFromConnection(Socket s) {
 
 void CTCPIP::HandleReceivedBytes(Socket s, const uint8_t* bytes, size_t n) {
   CMonitorGuard guard(*this);
-  ServerConnections::Connection* connection = connections.Find(s);
+  ServerConnections::Watched* connection = connections.Find(s);
   if (connection == nullptr) return;
-  connection->stream.insert(connection->stream.end(), bytes, bytes + n);
+  std::vector<uint8_t> own;
+  bool trusted = true;
+  if (connection->stream) {
+    trusted = connection->Take(bytes, n, own);
+  } else {
+    connection->firstBytes.insert(connection->firstBytes.end(), bytes, bytes + n);
+    const StreamKind kind = KindOfFirstBytes(connection->firstBytes.data(), connection->firstBytes.size());
+    if (kind == StreamKind::Undecided) return;
+    const std::vector<uint8_t> first = std::move(connection->firstBytes);
+    trusted = StartStream(*connection, kind) && connection->Take(first.data(), first.size(), own);
+  }
+  if (!trusted) {
+    ForgetConnection(s);
+    return;
+  }
+  // A handshake's answer leaves with the pass's other output; a newcomer
+  // whose answer cannot leave goes at the end of the pass.
+  if (!own.empty()) connections.QueueOwn(s, own);
+  CutReceived(s);
+}
+
+bool CTCPIP::StartStream(ServerConnections::Watched& connection, StreamKind) {
+  connection.stream = std::make_unique<PlainStream>();
+  return true;
+}
+
+void CTCPIP::CutReceived(Socket s) {
   // Cut from a moved-out stream: handling a block may forget this very
   // connection, and with it the entry.
-  std::vector<uint8_t> stream = std::move(connection->stream);
+  std::vector<uint8_t> stream = std::move(connections.Find(s)->received);
   bool alive = true;
   CutMessages(stream, true, [&](const uint8_t* block, uint16_t length) {
     HandleServerBlock(s, block, length);
     alive = connections.Find(s) != nullptr;
     return alive;
   });
-  if (alive) connections.Find(s)->stream = std::move(stream);
+  if (alive) connections.Find(s)->received = std::move(stream);
 }
 
 void CTCPIP::HandleServerBlock(Socket s, const uint8_t* block, uint16_t n) {
@@ -207,10 +233,8 @@ void CTCPIP::ForgetOverdueConnections() {
   std::vector<Socket> unidentified, stalled;
   connections.FindOverdue([this](Socket s) { return Identified(s); }, unidentified, stalled);
   for (Socket s : unidentified) ForgetConnection(s);
-  for (Socket s : stalled) {
-    Diag("CTCPIP::SendMessageToAll() - send() error %d\n", ETIMEDOUT);
-    ForgetFailedReader(s);
-  }
+  // Marked as failed: they go at the end of this pass.
+  for (size_t i = 0; i < stalled.size(); ++i) Diag("CTCPIP::SendMessageToAll() - send() error %d\n", ETIMEDOUT);
 }
 
 uint32_t CTCPIP::ClientThreadProc() {
@@ -237,7 +261,9 @@ uint32_t CTCPIP::ClientThreadProc() {
       if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
       // An orderly close is as final as a failure: the server is gone.
       if (n <= 0) return LoseServer();
-      HandleServerBytes(InData, static_cast<size_t>(n));
+      opened.clear();
+      if (!clientSocket.Open(InData, static_cast<size_t>(n), opened)) return LoseServer();
+      HandleServerBytes(opened.data(), opened.size());
       taken += static_cast<size_t>(n);
     }
   }
