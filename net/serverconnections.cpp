@@ -10,7 +10,7 @@ ServerConnections::ServerConnections(const TransportLimits& limits, WakeEvent& w
                                      std::function<bool()> onSocketThread)
     : limits(limits), wake(wake), onSocketThread(std::move(onSocketThread)) {}
 
-ServerConnections::Watched& ServerConnections::Adopt(Socket s) {
+ServerConnections::Watched& ServerConnections::Adopt(Socket s, uint32_t address) {
   SetNoDelay(s);
   if (limits.acceptedSendBuffer > 0) {
     setsockopt(s, SOL_SOCKET, SO_SNDBUF, &limits.acceptedSendBuffer, sizeof limits.acceptedSendBuffer);
@@ -18,6 +18,7 @@ ServerConnections::Watched& ServerConnections::Adopt(Socket s) {
   Watched& connection = connections[s];
   connection.socket.Reset(s);
   connection.acceptedAt = Clock::now();
+  connection.address = address;
   connection.serial = nextSerial++;
   return connection;
 }
@@ -30,6 +31,11 @@ ServerConnections::Watched* ServerConnections::Find(Socket s) {
 const ServerConnections::Watched* ServerConnections::Find(Socket s) const {
   const auto it = connections.find(s);
   return it != connections.end() ? &it->second : nullptr;
+}
+
+size_t ServerConnections::CountFrom(uint32_t address) const {
+  return static_cast<size_t>(std::count_if(connections.begin(), connections.end(),
+                                           [&](const auto& entry) { return entry.second.address == address; }));
 }
 
 void ServerConnections::Drop(Socket s) {

@@ -1,6 +1,6 @@
 #pragma once
 // A server's watched connections: each one's socket, byte stream, received
-// bytes and output (a Connection), with when it came and which
+// bytes and output (a Connection), with when it came, from where, and which
 // connection it is; the unsent relays each sender answers for; the batches in
 // which a pass's relays collect; the connections whose output failed, for the
 // owner to drop at the end of the pass; the closes left to the socket thread;
@@ -32,6 +32,7 @@ class ServerConnections {
   struct Watched : Connection {
     std::vector<uint8_t> firstBytes;  // what came before its stream's kind was known
     Clock::time_point acceptedAt;
+    uint32_t address = 0;   // the peer's IPv4 address, in host order
     bool departed = false;  // its own departure is already queued
     uint64_t serial = 0;    // tells this connection from a later one on the same number
   };
@@ -41,7 +42,9 @@ class ServerConnections {
   ServerConnections(const TransportLimits& limits, WakeEvent& wake, std::function<bool()> onSocketThread);
 
   // Watches an accepted socket, owned here from now on.
-  Watched& Adopt(Socket s);
+  Watched& Adopt(Socket s, uint32_t address);
+  // Watched connections from one address.
+  size_t CountFrom(uint32_t address) const;
   Watched* Find(Socket s);
   const Watched* Find(Socket s) const;
   // Takes a connection out. What waited for it will never leave: its senders

@@ -82,7 +82,7 @@ class CTCPIP : public CThread {
   // network so that fuzzers can drive it: watch an already connected socket
   // as a newcomer (false when the set is full), and hand bytes received from
   // a connection (server role) or from the server (client role).
-  bool AdoptConnection(Socket s);
+  bool AdoptConnection(Socket s, uint32_t address = 0x7F000001);
   void HandleReceivedBytes(Socket s, const uint8_t* bytes, size_t n);
   void HandleServerBytes(const uint8_t* bytes, size_t n);
 

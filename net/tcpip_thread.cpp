@@ -146,23 +146,26 @@ void CTCPIP::DrainOutput() {
 
 void CTCPIP::AcceptNewcomer() {
   assert(IsCurrentThread());
-  const Socket s = AcceptConnection(mainSocket.Get());
+  uint32_t address = 0;
+  const Socket s = AcceptConnection(mainSocket.Get(), address);
   if (s == INVALID_SOCKET) {
     Diag("CTCPIP::ThreadProc() - accept() - error %d\n", LastSocketError());
     return;
   }
-  // A connection that could never be read must not receive relays either.
-  if (readSet.Full()) {
+  // A connection that could never be read must not receive relays either;
+  // nor may one machine take the seats of all the others.
+  const bool counted = !(limits.loopbackExempt && IsLoopback(address));
+  if (readSet.Full() || (counted && connections.CountFrom(address) >= limits.maxPerAddress)) {
     CloseSocket(s);
     return;
   }
-  AdoptConnection(s);
+  AdoptConnection(s, address);
 }
 
-bool CTCPIP::AdoptConnection(Socket s) {
+bool CTCPIP::AdoptConnection(Socket s, uint32_t address) {
   CMonitorGuard guard(*this);
   if (!readSet.Add(s)) return false;
-  connections.Adopt(s);
+  connections.Adopt(s, address);
   return true;
 }
 
