@@ -11,7 +11,9 @@
 #include <cstring>
 
 namespace {
-std::string Why(const std::string& what, const std::string& path) { return what + " " + path + ": " + std::strerror(errno); }
+std::string Why(const std::string& what, const std::string& path) {
+  return what + " " + path + ": " + std::strerror(errno);
+}
 
 bool WriteAll(int fd, const std::string& content) {
   size_t done = 0;
