@@ -16,6 +16,7 @@
 
 #include "net/clientconnection.h"
 #include "net/packetqueue.h"
+#include "net/security.h"
 #include "net/serverconnections.h"
 #include "net/sockets.h"
 #include "net/socketset.h"
@@ -65,6 +66,14 @@ class CTCPIP : public CThread {
   void EndOutputBatch();
 
   void SetLimits(const TransportLimits& limits) { this->limits = limits; }
+  // Kept across Cleanup, like the limits: set once, before listening or
+  // connecting.
+  void SetHostSecurity(HostSecurity security) { hostSecurity = std::move(security); }
+  void SetClientSecurity(ClientSecurity security) { clientSecurity = std::move(security); }
+  const ClientSecurity& GetClientSecurity() const { return clientSecurity; }
+  // Client role: how the last Connect went, and whether the connection is
+  // encrypted.
+  const ConnectReport& LastConnect() const { return lastConnect; }
   // The port actually bound (useful after listening on port 0).
   uint16_t ListeningPort() const { return listeningPort.load(); }
   bool IsActive() const { return active.load(); }
@@ -113,6 +122,15 @@ class CTCPIP : public CThread {
   bool IsSameConnection(Socket s, uint64_t serial);
 
  private:
+  // The client's join (tcpip_connect.cpp).
+  enum class HandshakeResult { Done, NoAnswer, Failed };
+  bool OpenConnection(const char* address, uint16_t port, UniqueSocket& opened);
+  bool JoinPlain(const char* address, uint16_t port);
+  bool JoinEncryptedFirst(const char* address, uint16_t port);
+  HandshakeResult Handshake(Socket s, class TlsStream& tls, std::vector<uint8_t>& early);
+  bool FallBackToPlain(const char* address, uint16_t port);
+  bool TrustHost(const char* address, uint16_t port, const KeyDigest& key);
+
   uint32_t ServerThreadProc();
   uint32_t ClientThreadProc();
   // The server is gone (it closed, failed, or took nothing for sendTimeout):
@@ -168,6 +186,9 @@ class CTCPIP : public CThread {
   void DropConnection(Socket s);
 
   TransportLimits limits;
+  HostSecurity hostSecurity;
+  ClientSecurity clientSecurity;
+  ConnectReport lastConnect;
   std::atomic<uint16_t> listeningPort{0};
   std::chrono::steady_clock::time_point drainDeadline{};
   std::vector<uint8_t> serverStream;  // client role: bytes from the server not yet cut

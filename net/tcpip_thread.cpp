@@ -9,6 +9,7 @@
 
 #include "net/passtiming.h"
 #include "net/tcpip.h"
+#include "net/tlsstream.h"
 #include "protocol/diagnostics.h"
 #include "protocol/extent.h"
 
@@ -207,7 +208,14 @@ void CTCPIP::HandleReceivedBytes(Socket s, const uint8_t* bytes, size_t n) {
   CutReceived(s);
 }
 
-bool CTCPIP::StartStream(ServerConnections::Watched& connection, StreamKind) {
+bool CTCPIP::StartStream(ServerConnections::Watched& connection, StreamKind kind) {
+  // A host without TLS reads a handshake as the plain messages it is not,
+  // and refuses it as it refuses any such first message.
+  if (kind == StreamKind::Tls && hostSecurity.tls) {
+    connection.stream = TlsStream::Accepting(hostSecurity.tls);
+    return connection.stream != nullptr;
+  }
+  if (hostSecurity.encryptedOnly) return false;
   connection.stream = std::make_unique<PlainStream>();
   return true;
 }

@@ -1,0 +1,275 @@
+// TLS on the chat's port: a host with a key of its own, TLS client endpoints,
+// peers that speak only the plain messages, and a relay in the middle that
+// sees every byte, all over real loopback sockets.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "common/raw_peer.h"
+#include "common/test_support.h"
+#include "common/wire.h"
+#include "net/tcpip.h"
+#include "net/tlsstream.h"
+
+namespace {
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+using Outcome = ConnectReport::Outcome;
+
+class Endpoint : public CTCPIP {
+ public:
+  ~Endpoint() override { Stop(); }
+  using CTCPIP::SendToServer;
+  bool Heard(const CPacket& p) {
+    return WaitFor([&] {
+      for (auto q = packetQueue.Pop(); q; q = packetQueue.Pop()) {
+        if (Bytes(q->data, q->data + q->length) == Payload(p)) return true;
+      }
+      return false;
+    });
+  }
+};
+
+bool Contains(const Bytes& haystack, const std::string& needle) {
+  return std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end()) != haystack.end();
+}
+
+// Passes every byte between one client and a host, keeping a copy; bytes of
+// the test's own can be slipped in toward the host.
+class Relay {
+ public:
+  explicit Relay(uint16_t hostPort) : hostPort(hostPort), thread([this] { Run(); }) {}
+  ~Relay() {
+    stop = true;
+    thread.join();
+  }
+  uint16_t Port() const { return listener.Port(); }
+  Bytes FromClient() { return Copy(fromClient); }
+  Bytes FromHost() { return Copy(fromHost); }
+  void Inject(const Bytes& bytes) {
+    std::lock_guard<std::mutex> guard(mutex);
+    injected.insert(injected.end(), bytes.begin(), bytes.end());
+  }
+
+ private:
+  Bytes Copy(const Bytes& b) {
+    std::lock_guard<std::mutex> guard(mutex);
+    return b;
+  }
+  void Run() {
+    RawPeer client = listener.Accept();
+    RawPeer host = RawPeer::Dial(hostPort);
+    while (!stop && client.Valid() && host.Valid()) {
+      pollfd fds[2] = {{client.Fd(), POLLIN, 0}, {host.Fd(), POLLIN, 0}};
+      poll(fds, 2, 10);
+      std::lock_guard<std::mutex> guard(mutex);
+      if (!injected.empty() && host.Send(injected)) injected.clear();
+      for (int i = 0; i < 2; ++i) {
+        if (fds[i].revents == 0) continue;
+        uint8_t chunk[4096];
+        const ssize_t n = recv(fds[i].fd, chunk, sizeof chunk, MSG_DONTWAIT);
+        if (n <= 0) return;
+        (i == 0 ? fromClient : fromHost).insert((i == 0 ? fromClient : fromHost).end(), chunk, chunk + n);
+        (i == 0 ? host : client).Send(chunk, static_cast<size_t>(n));
+      }
+    }
+  }
+
+  RawListener listener;
+  const uint16_t hostPort;
+  std::mutex mutex;
+  Bytes fromClient, fromHost, injected;
+  std::atomic<bool> stop{false};
+  std::thread thread;
+};
+
+std::shared_ptr<TlsContext> HostContext(const std::string& folder) {
+  HostIdentity identity;
+  std::string error;
+  EXPECT_TRUE(LoadOrMakeHostIdentity(folder, identity, error)) << error;
+  return TlsContext::ForHost(identity, error);
+}
+
+class Encrypted : public testing::Test {
+ protected:
+  void SetUp() override { port = StartHost(host, dir.File("host"), false); }
+
+  uint16_t StartHost(Endpoint& server, const std::string& folder, bool encryptedOnly) {
+    server.SetLimits(limits);
+    server.SetHostSecurity({HostContext(folder), encryptedOnly});
+    EXPECT_TRUE(server.Startup(TYPE_SERVER));
+    server.StartListening(0);
+    return server.ListeningPort();
+  }
+  ClientSecurity Security() {
+    std::string error;
+    return {TlsContext::ForClient(error), known, false, "", milliseconds(300)};
+  }
+  Endpoint& Client(const char* name, const ClientSecurity& security) {
+    clients.push_back(std::make_unique<Endpoint>());
+    clients.back()->SetLimits(limits);
+    clients.back()->SetClientSecurity(security);
+    EXPECT_TRUE(clients.back()->Startup(TYPE_CLIENT, name));
+    return *clients.back();
+  }
+  bool Known(const std::string& name) {
+    for (const auto& [s, n] : host.ClientTable()) {
+      if (n == name) return true;
+    }
+    return false;
+  }
+  RawPeer JoinRaw(const char* name) {
+    auto peer = RawPeer::Dial(port);
+    EXPECT_TRUE(peer.Send(Welcome(name)));
+    EXPECT_TRUE(WaitFor([&] { return Known(name); })) << name;
+    return peer;
+  }
+
+  TempDir dir;
+  TransportLimits limits{milliseconds(1000), milliseconds(1000), milliseconds(1000), 0};
+  std::shared_ptr<KnownHosts> known = std::make_shared<KnownHosts>(dir.File("client/known-hosts"));
+  DiagCapture diag;
+  Endpoint host;
+  std::vector<std::unique_ptr<Endpoint>> clients;
+  uint16_t port = 0;
+};
+}  // namespace
+
+TEST_F(Encrypted, TlsClientAndPlainPeerShareTheChatAndARelaySeesNothingOfIt) {
+  RawPeer bob = JoinRaw("bob");
+  Relay relay(port);
+  Endpoint& alice = Client("alice", Security());
+  ASSERT_TRUE(alice.Connect("127.0.0.1", relay.Port()));
+  EXPECT_EQ(alice.LastConnect().outcome, Outcome::Encrypted);
+  EXPECT_EQ(known->Find("127.0.0.1", relay.Port()), alice.LastConnect().key);
+
+  // The plain peer hears exactly the bytes it always has.
+  EXPECT_EQ(bob.NextMessage(), Whole(Arrival("alice")));
+  const CPacket fromAlice = Says("alice", "the secret plan");
+  ASSERT_TRUE(alice.SendToServer(fromAlice));
+  ASSERT_TRUE(WaitFor([&] { return host.QueuedCount() == 1; }));
+  host.SendMessageToAll(fromAlice);  // as the chat layer relays it
+  EXPECT_EQ(bob.NextMessage(), Whole(fromAlice));
+  const CPacket fromBob = Says("bob", "the other plan");
+  host.SendMessageToAll(fromBob);
+  EXPECT_TRUE(alice.Heard(fromBob));
+  EXPECT_EQ(bob.NextMessage(), Whole(fromBob));
+
+  const Bytes up = relay.FromClient(), down = relay.FromHost();
+  ASSERT_FALSE(up.empty());
+  EXPECT_EQ(up[0], 0x16) << "the client's first byte begins a TLS handshake";
+  for (const char* text : {"alice", "bob", "plan"}) {
+    EXPECT_FALSE(Contains(up, text) || Contains(down, text)) << text;
+  }
+
+  // A bad record ends that connection alone, announced as any loss.
+  relay.Inject({0x17, 0x03, 0x03, 0x00, 0x20, 1, 2, 3});
+  relay.Inject(Bytes(29, 0));
+  EXPECT_EQ(bob.NextMessage(), Whole(Departure("alice")));
+  EXPECT_TRUE(WaitFor([&] { return !alice.IsActive(); }));
+  EXPECT_TRUE(Known("bob"));
+}
+
+TEST_F(Encrypted, AKeyOtherThanTheOneKnownIsRefusedUnlessAccepted) {
+  Endpoint impostor;
+  const uint16_t impostorPort = StartHost(impostor, dir.File("impostor"), false);
+  Endpoint& met = Client("alice", Security());
+  ASSERT_TRUE(met.Connect("127.0.0.1", port));
+  const KeyDigest real = met.LastConnect().key;
+  // The impostor answers where the real host was met.
+  std::string error;
+  ASSERT_TRUE(known->Remember("127.0.0.1", impostorPort, real, error));
+
+  Endpoint& fooled = Client("alice2", Security());
+  EXPECT_FALSE(fooled.Connect("127.0.0.1", impostorPort));
+  EXPECT_EQ(fooled.LastConnect().outcome, Outcome::KeyChanged);
+  EXPECT_EQ(fooled.LastConnect().expected, real.Hex());
+  EXPECT_NE(fooled.LastConnect().key, real);
+
+  ClientSecurity announced = Security();
+  announced.announcedKey = real.ShortHex();
+  announced.knownHosts = nullptr;
+  Endpoint& listed = Client("alice3", announced);
+  EXPECT_FALSE(listed.Connect("127.0.0.1", impostorPort));
+  EXPECT_EQ(listed.LastConnect().expected, real.ShortHex());
+
+  ClientSecurity accepting = Security();
+  accepting.acceptNewKey = true;
+  Endpoint& trusting = Client("alice4", accepting);
+  ASSERT_TRUE(trusting.Connect("127.0.0.1", impostorPort));
+  EXPECT_EQ(known->Find("127.0.0.1", impostorPort), trusting.LastConnect().key);
+  EXPECT_TRUE(WaitFor([&] { return impostor.ClientTable().size() == 1; }));
+}
+
+TEST_F(Encrypted, AHostWithoutTlsIsJoinedInPlainUnlessMetEncryptedBefore) {
+  const ClientSecurity security = Security();
+  {
+    // One that waits in silence for a welcome.
+    RawListener silent;
+    Endpoint& c = Client("carol", security);
+    const auto start = Clock::now();
+    std::thread connect([&] { EXPECT_TRUE(c.Connect("127.0.0.1", silent.Port())); });
+    RawPeer first = silent.Accept();
+    RawPeer second = silent.Accept();
+    connect.join();
+    EXPECT_GE(Clock::now() - start, security.answerWait);
+    EXPECT_EQ(second.NextMessage(milliseconds(5000), true), Whole(Welcome("carol")));
+    EXPECT_EQ(c.LastConnect().outcome, Outcome::Plain);
+  }
+  {
+    // One that closes at the first bytes it cannot read.
+    RawListener closing;
+    Endpoint& c = Client("dave", security);
+    const auto start = Clock::now();
+    std::thread connect([&] { EXPECT_TRUE(c.Connect("127.0.0.1", closing.Port())); });
+    closing.Accept().Close();
+    RawPeer second = closing.Accept();
+    connect.join();
+    EXPECT_LT(Clock::now() - start, security.answerWait);
+    EXPECT_EQ(second.NextMessage(milliseconds(5000), true), Whole(Welcome("dave")));
+
+    // Remembered with a key, the same address is never joined in plain text.
+    std::string error;
+    ASSERT_TRUE(known->Remember("127.0.0.1", closing.Port(), KeyDigest(), error));
+    Endpoint& e = Client("erin", security);
+    std::thread refused([&] { EXPECT_FALSE(e.Connect("127.0.0.1", closing.Port())); });
+    closing.Accept().Close();
+    refused.join();
+    EXPECT_EQ(e.LastConnect().outcome, Outcome::PlainRefused);
+  }
+}
+
+TEST_F(Encrypted, AnEncryptedOnlyHostRefusesPlainPeersAndDropsAStalledHandshake) {
+  Endpoint strict;
+  const uint16_t strictPort = StartHost(strict, dir.File("host"), true);
+  RawPeer plain = RawPeer::Dial(strictPort);
+  ASSERT_TRUE(plain.Send(Welcome("bob")));
+  EXPECT_TRUE(plain.WaitClosed(milliseconds(700)));
+
+  // Half a handshake, then nothing: dropped at the newcomer's limit, while
+  // the others chat on.
+  std::string error;
+  auto half = TlsStream::Connecting(TlsContext::ForClient(error));
+  Bytes hello;
+  ASSERT_TRUE(half->Begin(hello));
+  RawPeer stalled = RawPeer::Dial(strictPort);
+  const auto start = Clock::now();
+  ASSERT_TRUE(stalled.Send(hello.data(), hello.size() / 2));
+  Endpoint& alice = Client("alice", Security());
+  ASSERT_TRUE(alice.Connect("127.0.0.1", strictPort));
+  EXPECT_EQ(alice.LastConnect().outcome, Outcome::Encrypted);
+  const CPacket line = Says("host", "still heard");
+  ASSERT_TRUE(WaitFor([&] { return strict.ClientTable().size() == 1; }));
+  strict.SendMessageToAll(line);
+  EXPECT_TRUE(alice.Heard(line));
+  EXPECT_TRUE(stalled.WaitClosed(milliseconds(3000)));
+  EXPECT_GE(Clock::now() - start, limits.identifyTimeout);
+  EXPECT_EQ(strict.WatchedSocketCount(), 2u);
+}
