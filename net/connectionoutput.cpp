@@ -33,9 +33,10 @@ bool ConnectionOutput::Seal(ByteStream& stream) {
   // Messages go only to connections whose stream is ready: a server writes to
   // identified connections alone, and a client connects before it sends.
   assert(stream.Ready());
-  sealing.clear();
-  if (!stream.Seal(staged, stagedEnds, sealing)) return false;
-  sealed.Append(sealing.data(), sealing.size(), stagedMarks.data(), stagedMarks.size());
+  const bool done = sealed.AppendSealed(stagedMarks.data(), stagedMarks.size(), [&](std::vector<uint8_t>& out) {
+    return stream.Seal(staged, stagedEnds, out);
+  });
+  if (!done) return false;
   staged.clear();
   stagedEnds.clear();
   stagedMarks.clear();

@@ -88,7 +88,6 @@ class ConnectionOutput {
   std::vector<uint8_t> staged;
   std::vector<size_t> stagedEnds;
   std::vector<OutputBuffer::Mark> stagedMarks;
-  std::vector<uint8_t> sealing;  // reused for each seal
   OutputBuffer sealed;
   // When bytes began to wait, or when the socket last took some.
   Clock::time_point lastProgress{};

@@ -24,6 +24,10 @@ class OutputBuffer {
   // such as a handshake's). The messages have left once the last of these
   // bytes has.
   void Append(const uint8_t* bytes, size_t n, const Mark* marks, size_t count);
+  // The same for bytes that `seal(out)` appends to `out` itself, sparing a
+  // copy; nothing is appended when it fails.
+  template <typename Seal>
+  bool AppendSealed(const Mark* marks, size_t count, Seal seal);
 
   // Hands the socket what it takes now, without waiting; `left(origin, n)`
   // hears of every message that has now left whole. The byte count the
@@ -51,6 +55,18 @@ class OutputBuffer {
   uint64_t takenTotal = 0;  // every byte the socket ever took
   std::deque<Message> messages;
 };
+
+template <typename Seal>
+bool OutputBuffer::AppendSealed(const Mark* marks, size_t count, Seal seal) {
+  const size_t before = bytes.size();
+  if (!seal(bytes)) {
+    bytes.resize(before);
+    return false;
+  }
+  const uint64_t end = takenTotal + Size();
+  for (size_t i = 0; i < count; ++i) messages.push_back({marks[i].origin, marks[i].length, end});
+  return true;
+}
 
 template <typename Left>
 long OutputBuffer::Write(Socket s, Left left) {

@@ -20,9 +20,12 @@ SSL_CTX* NewContext(const SSL_METHOD* method) {
   SSL_CTX_set_session_cache_mode(context, SSL_SESS_CACHE_OFF);
   SSL_CTX_set_options(context, SSL_OP_NO_TICKET | SSL_OP_NO_RENEGOTIATION);
   SSL_CTX_set_num_tickets(context, 0);
-  // A chat connection is idle most of the time: its record buffers go
-  // between records.
-  SSL_CTX_set_mode(context, SSL_MODE_RELEASE_BUFFERS);
+  // AES-128-GCM first: the host seals a record for every reader every pass,
+  // and AES is in the processor. Record buffers are kept between records
+  // rather than released: releasing them costs more CPU per record than the
+  // memory it saves is worth.
+  SSL_CTX_set_ciphersuites(context, "TLS_AES_128_GCM_SHA256:TLS_AES_256_GCM_SHA384:TLS_CHACHA20_POLY1305_SHA256");
+  SSL_CTX_set_options(context, SSL_OP_CIPHER_SERVER_PREFERENCE);
   return context;
 }
 }  // namespace

@@ -74,17 +74,21 @@ bool TlsStream::Open(const uint8_t* bytes, size_t n, std::vector<uint8_t>& opene
     const int result = SSL_read_ex(ssl, chunk, sizeof chunk, &got);
     if (result == 1) {
       opened.insert(opened.end(), chunk, chunk + got);
+      // Nothing opened left inside, nothing received left to open: a
+      // further read could only say it wants more.
+      if (SSL_pending(ssl) == 0 && BIO_ctrl_pending(in) == 0) break;
       continue;
     }
     TakeWritten(own);
     // A close alert ends the stream like any fault: the connection goes.
     return SSL_get_error(ssl, result) == SSL_ERROR_WANT_READ;
   }
+  TakeWritten(own);
+  return true;
 }
 
 bool TlsStream::Seal(const std::vector<uint8_t>& messages, const std::vector<size_t>&, std::vector<uint8_t>& sealed) {
   if (messages.empty()) return true;
-  ERR_clear_error();
   size_t written = 0;
   // A memory buffer takes every record: the whole write goes at once.
   if (SSL_write_ex(ssl, messages.data(), messages.size(), &written) != 1 || written != messages.size()) {
