@@ -4,12 +4,15 @@
 #include <avahi-common/error.h>
 #include <avahi-common/malloc.h>
 
+#include <string>
+#include <vector>
+
 #include "app/version.h"
 #include "discovery/chatservice.h"
 #include "protocol/diagnostics.h"
 
-CChatAnnouncer::CChatAnnouncer(std::string nick, uint16_t port)
-    : nick(std::move(nick)), port(port), name(InstanceName(this->nick, MachineName())) {}
+CChatAnnouncer::CChatAnnouncer(std::string nick, uint16_t port, std::string shortKey)
+    : nick(std::move(nick)), port(port), shortKey(std::move(shortKey)), name(InstanceName(this->nick, MachineName())) {}
 
 CChatAnnouncer::~CChatAnnouncer() { StopSession(); }
 
@@ -37,17 +40,22 @@ void CChatAnnouncer::OnRunning(AvahiClient* client) {
 }
 
 bool CChatAnnouncer::Publish(const char*& call) {
-  const std::string txtNick = "nick=" + nick;
-  const std::string txtVersion = std::string("version=") + JASELO_VERSION;
-  const std::string txtFormat = std::string("txtvers=") + CHAT_TXT_VERSION;
+  std::vector<std::string> entries = {std::string("txtvers=") + CHAT_TXT_VERSION, "nick=" + nick,
+                                      std::string("version=") + JASELO_VERSION};
+  if (!shortKey.empty()) {
+    entries.push_back(std::string(TXT_TLS) + "=1");
+    entries.push_back(std::string(TXT_KEY) + "=" + shortKey);
+  }
+  AvahiStringList* txt = nullptr;
+  for (auto it = entries.rbegin(); it != entries.rend(); ++it) txt = avahi_string_list_add(txt, it->c_str());
   call = "avahi_entry_group_add_service()";
   // A name someone on the network already has is renamed as the daemon
   // proposes ("alice on pc #2"), here or in the group's collision state.
   for (;;) {
-    const int r = avahi_entry_group_add_service(group, AVAHI_IF_UNSPEC, AVAHI_PROTO_UNSPEC, AvahiPublishFlags(0),
-                                                name.c_str(), CHAT_SERVICE_TYPE, nullptr, nullptr, port,
-                                                txtFormat.c_str(), txtNick.c_str(), txtVersion.c_str(), nullptr);
+    const int r = avahi_entry_group_add_service_strlst(group, AVAHI_IF_UNSPEC, AVAHI_PROTO_UNSPEC, AvahiPublishFlags(0),
+                                                       name.c_str(), CHAT_SERVICE_TYPE, nullptr, nullptr, port, txt);
     if (r == AVAHI_ERR_COLLISION && Rename()) continue;
+    avahi_string_list_free(txt);
     if (r < 0) return false;
     break;
   }

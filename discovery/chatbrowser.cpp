@@ -3,6 +3,8 @@
 #include <avahi-common/error.h>
 #include <avahi-common/malloc.h>
 
+#include "trust/keydigest.h"
+
 CChatBrowser::CChatBrowser(Listener listener) : listener(std::move(listener)) {}
 
 CChatBrowser::~CChatBrowser() { StopSession(); }
@@ -102,6 +104,11 @@ void CChatBrowser::OnResolve(AvahiServiceResolver* resolver, AvahiIfIndex interf
     char dotted[AVAHI_ADDRESS_STR_MAX];
     avahi_address_snprint(dotted, sizeof dotted, address);
     s.found = {name, TxtValue(txt, "nick"), dotted, port};
+    s.found.encrypted = TxtValue(txt, TXT_TLS) == "1";
+    // Only a well-formed short key is kept: anything else could never match.
+    const std::string key = TxtValue(txt, TXT_KEY);
+    const bool hex = key.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
+    if (s.found.encrypted && hex && key.size() == KeyDigest::SHORT_DIGITS) s.found.key = key;
     s.resolved = true;
   } else {
     // Not answered in time: listed again if a later answer comes.

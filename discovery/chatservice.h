@@ -11,6 +11,9 @@
 inline constexpr const char* CHAT_SERVICE_TYPE = "_jaselo._tcp";
 // Version of the TXT record's layout (key txtvers).
 inline constexpr const char* CHAT_TXT_VERSION = "1";
+// TXT keys of an encrypted chat: tls=1, and key= the short form of its key.
+inline constexpr const char* TXT_TLS = "tls";
+inline constexpr const char* TXT_KEY = "key";
 // Longest instance name DNS-SD allows, in bytes: one DNS label.
 constexpr size_t MAX_INSTANCE_NAME_BYTES = 63;
 
@@ -25,6 +28,8 @@ struct FoundChat {
   std::string nick;     // the host's nickname from the TXT record, empty without one
   std::string address;  // dotted IPv4
   uint16_t port = 0;
+  bool encrypted = false;  // the record says tls=1
+  std::string key{};       // the short key it gives (16 hex digits), empty without one
 };
 
 // What a browser knows at one moment. Without a daemon to ask, `searching`
