@@ -86,6 +86,10 @@ KeyDigest DigestOf(X509* certificate) {
   return digest;
 }
 
+bool MakeHostIdentity(HostIdentity& identity) {
+  return MakeIdentityPem(identity.pem) && ReadIdentityPem(identity.pem, identity.key);
+}
+
 bool LoadOrMakeHostIdentity(const std::string& folder, HostIdentity& identity, std::string& error) {
   const std::string path = folder + "/" + HOST_KEY_FILE;
   bool missing = false;
@@ -96,7 +100,7 @@ bool LoadOrMakeHostIdentity(const std::string& folder, HostIdentity& identity, s
   }
   if (!missing) return false;
   if (!MakePrivateFolder(folder, error)) return false;
-  if (!MakeIdentityPem(identity.pem) || !ReadIdentityPem(identity.pem, identity.key)) {
+  if (!MakeHostIdentity(identity)) {
     error = "no key pair could be made";
     return false;
   }

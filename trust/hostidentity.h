@@ -22,5 +22,9 @@ struct HostIdentity {
 // replacing it would change the chat's key behind its users' backs.
 bool LoadOrMakeHostIdentity(const std::string& folder, HostIdentity& identity, std::string& error);
 
+// A new identity, kept nowhere: for a host that keeps no files (a test, a
+// benchmark).
+bool MakeHostIdentity(HostIdentity& identity);
+
 // The chat's key of a certificate.
 KeyDigest DigestOf(X509* certificate);

@@ -16,6 +16,8 @@
 #include <vector>
 
 #include "chat/jaselonetwork.h"
+#include "common/raw_peer.h"
+#include "common/relay.h"
 #include "common/test_support.h"
 #include "headlesshost.h"
 #include "protocol/headers.h"
@@ -87,6 +89,11 @@ class Child {
     process.waitForBytesWritten(1000);
   }
   void CloseInput() { process.closeWriteChannel(); }
+  // The n-th line read so far, empty when there is none.
+  std::string Line(size_t n) {
+    ReadLines();
+    return n < lines.size() ? lines[n] : std::string();
+  }
   bool Finished(int ms) { return process.waitForFinished(ms); }
   int ExitCode() const { return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1; }
   bool started = false;
@@ -318,4 +325,49 @@ TEST(HeadlessParticipant, RejoinsARestartedHostButNotAfterARefusal) {
     ASSERT_TRUE(c->Finished(5000));
     EXPECT_EQ(c->ExitCode(), 0);
   }
+}
+
+// No display needed: how a participant says its connection is protected, a
+// person in the middle with a key of its own, and who a host lets in.
+TEST(HeadlessParticipant, SaysItsProtectionAndRefusesAHostWithAnotherKey) {
+  TempDir dir;
+  const auto startHost = [&](const char* folder, QStringList extra = {}) {
+    auto host = std::make_unique<Child>(
+        JASELO_PARTICIPANT,
+        QStringList{"--serve", "--port", "0", "--quiet", "--no-announce", "--data-dir", dir.File(folder).c_str()} +
+            extra);
+    EXPECT_TRUE(host->WaitForLine("LISTENING "));
+    EXPECT_TRUE(host->WaitForLine("ENCRYPTED key="));
+    return host;
+  };
+  const auto port = [](Child& host) { return static_cast<uint16_t>(std::stoi(host.Line(0).substr(10))); };
+  auto real = startHost("real");
+  auto impostor = startHost("impostor");
+  Relay relay(port(*real));
+  const QStringList alice{"--nick",  "alice",      "--port",     QString::number(relay.Port()),
+                          "--quiet", "--no-input", "--data-dir", dir.File("alice").c_str()};
+  {
+    Child first(JASELO_PARTICIPANT, alice);
+    ASSERT_TRUE(first.WaitForLine("ENCRYPTED key="));
+    EXPECT_EQ(first.Line(0), real->Line(1)) << "the first line, with the host's key";
+  }
+  relay.ForwardTo(port(*impostor));
+  Child fooled(JASELO_PARTICIPANT, alice);
+  ASSERT_TRUE(fooled.Finished(5000));
+  EXPECT_EQ(fooled.ExitCode(), 3);
+  ASSERT_TRUE(fooled.WaitForLine("KEY_"));
+  EXPECT_EQ(fooled.Line(0), "KEY_CHANGED address=127.0.0.1 port=" + std::to_string(relay.Port()) +
+                                " old=" + real->Line(1).substr(14) + " new=" + impostor->Line(1).substr(14));
+  Child trusting(JASELO_PARTICIPANT, alice + QStringList{"--accept-new-key"});
+  ASSERT_TRUE(trusting.WaitForLine("ENCRYPTED key=" + impostor->Line(1).substr(14)));
+
+  // A peer of the plain protocol joins a host as it always has, unless the
+  // host takes encrypted connections only.
+  RawPeer plain;
+  ASSERT_TRUE(plain.Join(port(*impostor), "bob"));
+  ASSERT_TRUE(trusting.WaitForLine("JOINED name=\"bob\""));
+  auto strict = startHost("real", {"--encrypted-only"});
+  RawPeer refused;
+  ASSERT_TRUE(refused.Join(port(*strict), "bob"));
+  EXPECT_TRUE(refused.WaitClosed());
 }

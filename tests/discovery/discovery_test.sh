@@ -29,6 +29,8 @@ if [ -z "${JASELO_DISCOVERY_INSIDE:-}" ]; then
 fi
 
 tmp=$(mktemp -d)
+# The hosts' keys and the hosts met live here, never in the user's own folder.
+export XDG_DATA_HOME=$tmp/data
 pids=()
 cleanup() {
   local pid
@@ -127,7 +129,10 @@ start_avahi
 alice_line="^=;jsl[01];IPv4;alice\\\\032on\\\\032$machine;_jaselo\\._tcp;local;[^;]*;169\\.254\\.77\\.[12];$alice_port;"
 until_within 10 browse_has "$alice_line" || fail "alice's chat is not announced: $(browse)"
 txt=$(browse | grep -E "$alice_line" | head -n1 | cut -d';' -f10)
-for entry in '"txtvers=1"' '"nick=alice"' "\"version=$("$participant" --version | cut -d' ' -f2)\""; do
+alice_key=$(sed -n 's/^ENCRYPTED key=//p' "$tmp/alice.out" | cut -c1-16)
+[ ${#alice_key} = 16 ] || fail "alice's host did not say its key: $(<"$tmp/alice.out")"
+for entry in '"txtvers=1"' '"nick=alice"' "\"version=$("$participant" --version | cut -d' ' -f2)\"" '"tls=1"' \
+  "\"key=$alice_key\""; do
   [[ $txt == *"$entry"* ]] || fail "TXT record $txt lacks $entry"
 done
 
@@ -153,7 +158,7 @@ until_within 10 browse_lacks "$alice_line" || fail "alice's chat is still listed
 avahi-publish -s "carol on elsewhere" _jaselo._tcp 4242 txtvers=1 nick=carol version=9 >/dev/null 2>&1 &
 publisher=$!
 pids+=("$publisher")
-carol='^CHAT name="carol on elsewhere" nick="carol" address=169\.254\.77\.[12] port=4242$'
+carol='^CHAT name="carol on elsewhere" nick="carol" address=169\.254\.77\.[12] port=4242 encrypted=0 key=-$'
 found_carol() { "$participant" --find 1 >"$tmp/find.out" && [ "$(grep -cE "$carol" "$tmp/find.out")" = 1 ]; }
 until_within 10 found_carol || fail "--find does not list carol's chat once, or fails: $(<"$tmp/find.out")"
 kill "$publisher"

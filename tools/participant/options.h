@@ -27,6 +27,12 @@ struct ParticipantOptions {
   bool quiet = false;
   bool noInput = false;  // run until a signal, whatever standard input does
   bool rejoin = false;   // join again after a lost connection
+  // Where the host key and the hosts met before are kept; empty: the
+  // user's data folder.
+  std::string dataDir;
+  bool acceptNewKey = false;   // join a host whose key is not the one remembered
+  bool encryptedOnly = false;  // --serve: refuse plain connections
+  unsigned maxPerAddress = 8;  // --serve: watched connections one address may hold
   bool help = false;
   bool version = false;
 };
