@@ -60,7 +60,7 @@ bool CJaseloNetwork::ProcessPacketInQueue(ChatEvent& event) {
 bool CJaseloNetwork::ProcessOldestPacket(ChatEvent& event) {
   if (packetQueue.GetCount() == 0) return false;
   CMonitorGuard guard(*this);
-  const std::unique_ptr<CQueuedPacket> packet = packetQueue.Pop();
+  const std::unique_ptr<CQueuedPacket> packet = PopQueued();
   if (!packet) return false;
   CDecodePacket decoder;
   decoder.Initialize(*packet);

@@ -57,6 +57,12 @@ RejoinWatch::Notice RejoinWatch::Look(bool up, bool received, RejoinClock::time_
   }
 }
 
+void RejoinWatch::TryIfDue(const std::function<bool()>& join) {
+  if (state != State::Waiting || RejoinClock::now() < due) return;
+  if (join()) Started(RejoinClock::now());
+  else due = RejoinClock::now() + backoff.Next();
+}
+
 void PrepareRejoinTry(CTCPIP& client) {
   client.Cleanup();
   TransportLimits limits;

@@ -1,11 +1,12 @@
 #pragma once
 // Getting back into the chat after the own connection ended without the user
 // leaving: when to try again, and what the end of each connection means. The
-// window and the headless participant look at their connection once per pass
-// and run a try (the ordinary client start) when one is due.
+// window and the headless participant each look at their connection once per
+// pass (Look) and then let the watch run a try when one is due (TryIfDue).
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <random>
 
 class CTCPIP;
@@ -56,9 +57,10 @@ class RejoinWatch {
   // anything came from the server since the last look. Says what the user is
   // to be told, at most once per change.
   Notice Look(bool up, bool received, RejoinClock::time_point now);
-  bool TryDue(RejoinClock::time_point now) const { return state == State::Waiting && now >= due; }
-  // A try could not connect: the next one waits longer.
-  void TryFailed(RejoinClock::time_point now) { due = now + backoff.Next(); }
+  // When a try is due, runs `join` (the owner readies its endpoint, then the
+  // ordinary client start: true when it connected); a failed one makes the
+  // next wait longer.
+  void TryIfDue(const std::function<bool()>& join);
   // Lines may go out: the first connection until it ends, a try once it has
   // been taken in.
   bool Sendable() const { return state == State::Held || (state == State::Trial && !afterLoss); }

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "protocol/headers.h"
+#include "protocol/nickname.h"
 
 struct ChatSettings {
   bool Bold = false;
@@ -19,5 +20,5 @@ struct ChatSettings {
   uint32_t Color = 0;               // red in bits 0-7, green 8-15, blue 16-23
   // UTF-8 bytes, NUL-terminated: at most 31 bytes of text.
   char Police[32] = "Arial";
-  char Pseudo[32] = "username";
+  char Pseudo[MAX_NICKNAME_BYTES + 1] = "username";
 };

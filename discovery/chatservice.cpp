@@ -4,6 +4,8 @@
 
 #include <climits>
 
+#include "protocol/utf8.h"
+
 namespace {
 // Cuts `text` to at most `bytes` without splitting a UTF-8 sequence.
 std::string CutUtf8(const std::string& text, size_t bytes) {
@@ -11,16 +13,6 @@ std::string CutUtf8(const std::string& text, size_t bytes) {
   size_t end = bytes;
   while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
   return text.substr(0, end);
-}
-
-std::string WithoutControls(const std::string& text) {
-  std::string out;
-  for (const char c : text) {
-    const auto b = static_cast<unsigned char>(c);
-    if (b < 0x20 || b == 0x7F) out += "\xEF\xBF\xBD";
-    else out += c;
-  }
-  return out;
 }
 }  // namespace
 
@@ -36,5 +28,5 @@ std::string MachineName() {
 }
 
 std::string RowText(const FoundChat& chat) {
-  return WithoutControls(chat.name) + " \xE2\x80\x94 " + chat.address + ":" + std::to_string(chat.port);
+  return ControlsShown(chat.name) + " \xE2\x80\x94 " + chat.address + ":" + std::to_string(chat.port);
 }

@@ -3,24 +3,31 @@
 void CPacketQueue::Push(const void* bytes, uint16_t n, Socket source, const std::string& sourceName,
                         uint64_t sourceSerial) {
   if (bytes == nullptr) return;
-  // The copy is made before the lock, which guards only the list.
-  auto packet = std::make_unique<CQueuedPacket>();
-  if (!packet->SetData(bytes, n)) return;
-  packet->source = source;
-  packet->sourceName = sourceName;
-  packet->sourceSerial = sourceSerial;
+  const size_t length = n != 0 ? n : TerminatedLength(bytes, PACKET_CAPACITY);
+  if (length > PACKET_CAPACITY) return;
+  // The copy is made before the lock, which guards only the queue.
+  const auto* from = static_cast<const uint8_t*>(bytes);
+  Waiting packet{{from, from + length}, source, sourceName, sourceSerial};
   CMonitorGuard guard(*this);
   packets.push_back(std::move(packet));
   ++count;
 }
 
 std::unique_ptr<CQueuedPacket> CPacketQueue::Pop() {
-  CMonitorGuard guard(*this);
-  if (packets.empty()) return nullptr;
-  std::unique_ptr<CQueuedPacket> front = std::move(packets.front());
-  packets.pop_front();
-  --count;
-  return front;
+  Waiting front;
+  {
+    CMonitorGuard guard(*this);
+    if (packets.empty()) return nullptr;
+    front = std::move(packets.front());
+    packets.pop_front();
+    --count;
+  }
+  auto packet = std::make_unique<CQueuedPacket>();
+  packet->SetData(front.bytes.data(), static_cast<uint16_t>(front.bytes.size()));
+  packet->source = front.source;
+  packet->sourceName = std::move(front.sourceName);
+  packet->sourceSerial = front.sourceSerial;
+  return packet;
 }
 
 void CPacketQueue::Clear() {

@@ -1,12 +1,14 @@
 #pragma once
 // First-in first-out queue of received chat payloads, from an endpoint's
-// socket thread to the window's poll thread.
+// socket thread to the window's poll thread. Each waits at its real length: a
+// short line takes tens of bytes, not a whole packet.
 
 #include <atomic>
 #include <cstdint>
-#include <list>
+#include <deque>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "net/sockets.h"
 #include "net/thread.h"
@@ -40,6 +42,12 @@ class CPacketQueue : public CMonitor {
   void Clear();
 
  private:
-  std::list<std::unique_ptr<CQueuedPacket>> packets;
+  struct Waiting {
+    std::vector<uint8_t> bytes;
+    Socket source;
+    std::string sourceName;
+    uint64_t sourceSerial;
+  };
+  std::deque<Waiting> packets;
   std::atomic<uint32_t> count{0};
 };

@@ -116,6 +116,9 @@ class CTCPIP : public CThread {
   // without waiting and without the endpoint lock. False, with nothing sent,
   // when the connection has ended or too much already waits to leave.
   bool SendToServer(const CPacket& packet);
+  // The oldest queued payload. A client's socket thread that stopped reading
+  // at clientQueueLimit is woken once half of the queue has been taken.
+  std::unique_ptr<CQueuedPacket> PopQueued();
   // True while the identified client on `s` is still the connection that
   // queued a payload (a departure handled late must not remove a newcomer
   // who took the same socket number and nickname).
@@ -136,6 +139,8 @@ class CTCPIP : public CThread {
   // The server is gone (it closed, failed, or took nothing for sendTimeout):
   // the socket thread stops the endpoint and ends.
   uint32_t LoseServer();
+  // Client role: the queue holds clientQueueLimit messages, and reading waits.
+  bool QueueFull() const { return packetQueue.GetCount() >= limits.clientQueueLimit; }
   // After the client's socket thread's last pass: what waits to leave gets
   // until drainDeadline (the own departure, at closing).
   void DrainClientOutput();

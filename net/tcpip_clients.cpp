@@ -119,6 +119,13 @@ bool CTCPIP::AcceptableName(const std::string& name) const {
   return true;
 }
 
+std::unique_ptr<CQueuedPacket> CTCPIP::PopQueued() {
+  std::unique_ptr<CQueuedPacket> packet = packetQueue.Pop();
+  // The count passes half the limit once on its way down from full.
+  if (packet && IsClient() && packetQueue.GetCount() == limits.clientQueueLimit / 2) wake.Signal();
+  return packet;
+}
+
 bool CTCPIP::SendWelcomeMessage([[maybe_unused]] Socket socket, const char* name) {
   CPacket packet;
   if (IsClient()) {

@@ -255,8 +255,10 @@ uint32_t CTCPIP::ClientThreadProc() {
     PassPause(PASS_PAUSE_MS);
     if (!active) break;
     // Bytes waiting to leave: watch for room, and wake at their send limit.
+    // While the queue is full nothing is read: the poll loop wakes this
+    // thread once it has taken half.
     const int stall = clientSocket.MillisecondsToStall(limits.sendTimeout);
-    const short events = static_cast<short>(stall >= 0 ? POLLIN | POLLOUT : POLLIN);
+    const short events = static_cast<short>((stall >= 0 ? POLLOUT : 0) | (QueueFull() ? 0 : POLLIN));
     pollfd fds[2] = {{s, events, 0}, {wake.Fd(), POLLIN, 0}};
     if (WaitForEvents(fds, 2, stall) < 0) continue;
     if (fds[1].revents != 0) wake.Drain();
@@ -266,7 +268,7 @@ uint32_t CTCPIP::ClientThreadProc() {
     if ((fds[0].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
     // Everything waiting is taken each pass, one receive at a time, so that
     // a client keeps up with a server relaying several senders at once.
-    for (size_t taken = 0; taken < CLIENT_PASS_READ_LIMIT;) {
+    for (size_t taken = 0; taken < CLIENT_PASS_READ_LIMIT && !QueueFull();) {
       uint8_t InData[RECEIVE_SIZE];
       const long n = ReceiveSome(s, InData, sizeof InData);
       if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;

@@ -16,6 +16,10 @@ struct TransportLimits {
   // A sender whose relays wait unsent beyond this, over all buffers, is not
   // read until they drain: TCP then pushes back on that sender alone.
   size_t senderBacklogLimit = 64 * 1024;
+  // Client role: messages received and not yet taken by the poll loop beyond
+  // which the socket thread stops reading, until half of them are taken: TCP
+  // then makes a server that pushes faster than the window shows wait.
+  uint32_t clientQueueLimit = 4096;
   // At Stop, how long the last notices may take to leave.
   std::chrono::milliseconds closingGrace{1000};
   // Watched connections one address may hold, so that one machine cannot

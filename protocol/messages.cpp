@@ -48,6 +48,14 @@ bool Finish(const CEncodePacket& e, bool ok, CPacket& out) {
   return ok;
 }
 
+// An arrival or a departure: the two headers and the name.
+bool BuildNameMessage(uint16_t header, uint16_t chatHeader, const char* name, CPacket& out) {
+  CEncodePacket e;
+  bool ok = e.AddValue(header, 2) && e.AddValue(chatHeader, 2);
+  ok = AddCounted(e, name, CountWithNul(name)) && ok;
+  return Finish(e, ok, out);
+}
+
 bool BuildChatLineMessage(uint16_t chatHeader, const ChatLine& line, CPacket& out) {
   CEncodePacket e;
   bool ok = e.AddValue(HEADER_CHAT, 2) && e.AddValue(chatHeader, 2);
@@ -64,10 +72,7 @@ bool BuildClientWelcome(const char* nickname, uint16_t nicknameLength, CPacket& 
 }
 
 bool BuildArrivalNotice(const char* nickname, CPacket& out) {
-  CEncodePacket e;
-  bool ok = e.AddValue(HEADER_WELCOME, 2) && e.AddValue(CHAT_JOINED, 2);
-  ok = AddCounted(e, nickname, CountWithNul(nickname)) && ok;
-  return Finish(e, ok, out);
+  return BuildNameMessage(HEADER_WELCOME, CHAT_JOINED, nickname, out);
 }
 
 bool BuildSays(const ChatLine& line, CPacket& out) { return BuildChatLineMessage(CHAT_SAYS, line, out); }
@@ -83,10 +88,7 @@ bool BuildPrivate(const char* addressee, const ChatLine& line, CPacket& out) {
 }
 
 bool BuildDisconnected(const char* name, CPacket& out) {
-  CEncodePacket e;
-  bool ok = e.AddValue(HEADER_CHAT, 2) && e.AddValue(CHAT_DISCONNECTED, 2);
-  ok = AddCounted(e, name, CountWithNul(name)) && ok;
-  return Finish(e, ok, out);
+  return BuildNameMessage(HEADER_CHAT, CHAT_DISCONNECTED, name, out);
 }
 
 bool BuildRelay(const CPacket& payload, CPacket& out) {

@@ -27,6 +27,10 @@ bool IsFormatCharacter(uint32_t c) {
 
 }  // namespace
 
+Nickname::Nickname(std::string_view text) : text(text.substr(0, Utf8PrefixLength(text, MAX_NICKNAME_BYTES))) {}
+
+bool Nickname::Is(const char* name) const { return name != nullptr && strcasecmp(name, text.c_str()) == 0; }
+
 bool IsAcceptableNickname(std::string_view name) {
   if (!name.empty() && (name.front() == ' ' || name.back() == ' ')) return false;
   if (strcasecmp(std::string(name).c_str(), SERVER_SHUTDOWN_NAME) == 0) return false;

@@ -30,3 +30,13 @@ size_t Utf8PrefixLength(std::string_view text, size_t limit) {
   }
   return used;
 }
+
+std::string ControlsShown(std::string_view text) {
+  std::string shown;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) shown += "\xEF\xBF\xBD";
+    else shown += c;
+  }
+  return shown;
+}

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 struct Utf8Char {
@@ -23,3 +24,7 @@ Utf8Char ReadUtf8Char(std::string_view text);
 // Length of the longest prefix of `text` of at most `limit` bytes that does not
 // end inside a character. A text that fits is kept whole.
 size_t Utf8PrefixLength(std::string_view text, size_t limit);
+
+// `text` with each control character (below 0x20, and 0x7F) shown as U+FFFD,
+// so that a name from the network can neither break a line nor forge one.
+std::string ControlsShown(std::string_view text);

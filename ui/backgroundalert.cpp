@@ -14,12 +14,6 @@ CBackgroundAlert::CBackgroundAlert(QWidget* window)
 void CBackgroundAlert::OnChatEvent(uint16_t chatType) {
   // Departures are not worth interrupting the user for.
   if (chatType != CHAT_SAYS && chatType != CHAT_PRIVATE && chatType != CHAT_JOINED) return;
-  // Events come from the poll thread; the window is the UI thread's.
-  QMetaObject::invokeMethod(
-      this, [this] { AlertIfInactive(); }, Qt::QueuedConnection);
-}
-
-void CBackgroundAlert::AlertIfInactive() {
   if (alerted || window->isActiveWindow()) return;
   alerted = true;
   alert(window);

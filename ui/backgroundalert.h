@@ -19,7 +19,7 @@ class CBackgroundAlert : public QObject {
   // Watches `window`'s activation and is destroyed with it.
   explicit CBackgroundAlert(QWidget* window);
 
-  // Any thread: an event of chat type `chatType` was shown.
+  // An event of chat type `chatType` was shown.
   void OnChatEvent(uint16_t chatType);
 
   // What asking for attention does; QApplication::alert unless replaced, so
@@ -30,8 +30,6 @@ class CBackgroundAlert : public QObject {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
-  void AlertIfInactive();
-
   QWidget* window;
   AlertCall alert;
   bool alerted = false;  // already asked during this spell in the background

@@ -1,8 +1,8 @@
 #include "ui/jaselodlg.h"
 
-#include <strings.h>
 #include <QPushButton>
 #include <QTextCursor>
+#include <QTimer>
 #include <chrono>
 #include <cstdio>
 
@@ -33,6 +33,11 @@ CJaseloDlg::CJaseloDlg(QWidget* parent) : CDialog(ChatWindowTemplate(), parent),
   settings.Police[0] = '\0';
   settings.Pseudo[0] = '\0';
 }
+
+namespace {
+// The UI thread shows handed-over news in slices of about this long.
+constexpr std::chrono::milliseconds SHOW_SLICE{10};
+}  // namespace
 
 CJaseloDlg::~CJaseloDlg() {
   // No pass of the poll loop may run while the members go.
@@ -66,6 +71,7 @@ void CJaseloDlg::DoDataExchange() {
 }
 
 void CJaseloDlg::OnCommand(int id) {
+  if (closing) return;  // the window answers while it closes, but takes no more commands
   switch (id) {
     case IDC_SEND: OnSend(); break;
     case IDC_FONT: OnChooseFont(); break;
@@ -127,12 +133,11 @@ bool CJaseloDlg::RunInitDialog() {
 }
 
 void CJaseloDlg::StartNetwork() {
-  char ClientName[32];
+  const Nickname own = Own();
   char _Ip[24];  // room for parts above 255 from a hand-edited file
   std::snprintf(_Ip, sizeof _Ip, "%d.%d.%d.%d", settings.Ip[0], settings.Ip[1], settings.Ip[2], settings.Ip[3]);
   if (settings.Role == TYPE_CLIENT) {
-    CopyUtf8(ClientName, sizeof ClientName, settings.Pseudo);
-    if (!clientNetwork.StartupClient(ClientName)) {
+    if (!clientNetwork.StartupClient(own.c_str())) {
       MessageBox(nullptr, QStringLiteral("Unable to create the client !"), QStringLiteral("Error"), true);
       EndDialog(0);
       return;
@@ -142,11 +147,10 @@ void CJaseloDlg::StartNetwork() {
       EndDialog(0);
       return;
     }
-    joinAddress = _Ip;
     watch = RejoinWatch(true);
-    watch.Started(RejoinClock::now());
-    sendable = true;
-    StartPollLoop();
+    joinAddress = _Ip;
+    joinPort = settings.Port;
+    joinName = own;
   } else {
     if (!serverNetwork.StartupServer()) {
       MessageBox(nullptr, QStringLiteral("Unable to create the server !"), QStringLiteral("Error"), true);
@@ -155,39 +159,48 @@ void CJaseloDlg::StartNetwork() {
     }
     // A failure to listen goes unnoticed here, as does the own client's.
     serverNetwork.ServerListen(settings.Port);
-    CopyUtf8(ClientName, sizeof ClientName, settings.Pseudo);
-    clientNetwork.StartupClient(ClientName);
+    clientNetwork.StartupClient(own.c_str());
     // Join the port actually bound, which differs from Port only for port 0.
     const uint16_t bound = serverNetwork.ListeningPort();
     clientNetwork.ClientConnect(_Ip, bound != 0 ? bound : settings.Port);
     // Its own server gone, the own client has nothing to join again.
-    watch.Started(RejoinClock::now());
-    sendable = true;
+    hosting = true;
     if (bound != 0) {
-      announcer = std::make_unique<CChatAnnouncer>(settings.Pseudo, bound);
+      announcer = std::make_unique<CChatAnnouncer>(own.str(), bound);
       announcer->Start();
     }
-    StartPollLoop();
   }
+  watch.Started(RejoinClock::now());
+  sendable = true;
+  StartPollLoop();
 }
 
 void CJaseloDlg::StartPollLoop() {
   Running = true;
-  polling = true;
   Start();
-  if (!HasHandle()) polling = false;  // the thread could not be created
-}
-
-void CJaseloDlg::WaitForPollLoop() {
-  // The poll thread may be waiting for a transcript operation of this thread.
-  while (polling.load()) ServeUiUntil([this] { return !polling.load(); }, std::chrono::hours(1));
-  Wait();
-  Close();
 }
 
 void CJaseloDlg::StopPollLoop() {
   Running = false;
-  WaitForPollLoop();
+  news.Stop();
+  Wait();
+  Close();
+}
+
+template <typename Step>
+void CJaseloDlg::After(std::chrono::milliseconds wait, Step step) {
+  QTimer::singleShot(wait, this, step);
+}
+
+void CJaseloDlg::OnCancel() {
+  if (closing) return;  // a second close while the first is under way
+  closing = true;
+  leaving = true;
+  // What the window would still show is dropped: the poll thread never
+  // waits for it again, and relays the user's departure at once.
+  news.Stop();
+  if (settings.Role == TYPE_SERVER) announcer.reset();  // nobody should find a chat that is closing
+  LeaveAsClient();
 }
 
 // Both roles leave the chat the same way: the own departure, a moment for it
@@ -196,34 +209,45 @@ void CJaseloDlg::StopPollLoop() {
 void CJaseloDlg::LeaveAsClient() {
   // A try under way ends first (within its connect bound); with `leaving` set
   // none begins after it.
-  std::unique_lock lock(clientStart, std::defer_lock);
-  ServeUiUntil([&] { return lock.try_lock(); }, std::chrono::hours(1));
-  if (clientNetwork.IsActive()) {
-    char _Name[32];
-    CopyUtf8(_Name, sizeof _Name, settings.Pseudo);
-    clientNetwork.SendDisconnectMessage(_Name);
-    ServeUiFor(100ms);
+  if (!clientStart.try_lock()) {
+    After(10ms, [this] { LeaveAsClient(); });
+    return;
   }
-  clientNetwork.StopClient();
-  Running = false;
+  const bool departing = clientNetwork.IsActive();
+  if (departing) clientNetwork.SendDisconnectMessage(Own().c_str());
+  clientStart.unlock();
+  After(departing ? 100ms : 0ms, [this] { StopOwnClient(); });
 }
 
-void CJaseloDlg::OnCancel() {
-  if (closing) return;  // a second close while the first is waiting
-  closing = true;
-  leaving = true;
+void CJaseloDlg::StopOwnClient() {
+  clientNetwork.StopClient();
+  Running = false;
   if (settings.Role == TYPE_CLIENT) {
-    LeaveAsClient();
-    ServeUiFor(100ms);
-    WaitForPollLoop();
+    After(100ms, [this] { EndPollLoop(); });
   } else {
-    announcer.reset();  // nobody should find a chat that is closing
-    LeaveAsClient();
     serverNetwork.SendDisconnectMessage(SERVER_SHUTDOWN_NAME);
-    ServeUiFor(100ms);
-    serverNetwork.StopServer();
-    WaitForPollLoop();
+    After(100ms, [this] {
+      serverNetwork.StopServer();
+      EndPollLoop();
+    });
   }
+}
+
+void CJaseloDlg::EndPollLoop() {
+  if (pollEnded || !HasHandle()) FinishClosing();
+  else awaitingPollEnd = true;
+}
+
+void CJaseloDlg::OnPollLoopEnded() {
+  pollEnded = true;
+  if (awaitingPollEnd) FinishClosing();
+}
+
+void CJaseloDlg::FinishClosing() {
+  awaitingPollEnd = false;
+  // The poll thread has left ThreadProc, or is about to: this waits no longer.
+  Wait();
+  Close();
   CDialog::OnCancel();
 }
 
@@ -267,7 +291,7 @@ bool CJaseloDlg::SendTyped(const std::string& typed) {
   const TypedLine typedLine = ParseTypedLine(typed, completer->Names());
   if (typedLine.kind == TypedLine::Kind::Incomplete) return false;
   ChatEvent line;
-  line.SetName(settings.Pseudo);
+  line.SetName(Own().str());
   line.SetText(typedLine.text);
   line.SetPolice(settings.Police);
   line.Style() = {.Bold = settings.Bold,
@@ -280,14 +304,13 @@ bool CJaseloDlg::SendTyped(const std::string& typed) {
   if (!clientNetwork.SendPrivateChatMessage(line, typedLine.addressee.c_str())) return false;
   // The server sends a private line to its addressee alone: the sender's own
   // transcript shows it from here.
-  const std::lock_guard<std::mutex> lock(ownLinesMutex);
-  ownLines.push_back({typedLine.addressee, std::move(line)});
+  AppendOwnPrivate(typedLine.addressee, line);
   return true;
 }
 
 void CJaseloDlg::DispatchEvent(ChatEvent& event) {
   if (backgroundAlert) backgroundAlert->OnChatEvent(event.Type);
-  if (completer && event.Name.get() && strcasecmp(event.Name.get(), settings.Pseudo) != 0)
+  if (completer && event.Name.get() && !Own().Is(event.Name.get()))
     completer->OnChatEvent(event.Type, event.Name.get());
   NotifyDesktop(event);
   switch (event.Type) {
@@ -299,61 +322,67 @@ void CJaseloDlg::DispatchEvent(ChatEvent& event) {
   }
 }
 
-uint32_t CJaseloDlg::ThreadProc() {
-  ChatEvent event;
-  auto release = [&event] {
-    event.Name.Reset();
-    event.Text.Reset();
-    event.Police.Reset();
-  };
-  RunPollLoop(Running, [&] {
-    // Read before draining: whatever arrived before the end is then shown
-    // before the notice.
-    const bool ended = !clientNetwork.IsActive();
-    const bool heard = clientNetwork.QueuedCount() > 0;
-    AppendOwnLines();
-    DrainQueue(clientNetwork, event, [&](ChatEvent& received) {
-      DispatchEvent(received);
-      release();
-    });
-    if (!leaving.load()) WatchConnection(ended, heard);
-    // Handling the server's queue is what relays, routes and forgets clients;
-    // its events are not shown (the own client shows everything).
-    if (settings.Role == TYPE_SERVER) DrainQueue(serverNetwork, event, [&](ChatEvent&) { release(); });
-  });
-  polling = false;
-  return 0;
-}
-
-void CJaseloDlg::WatchConnection(bool ended, bool heard) {
-  const RejoinWatch::Notice notice = watch.Look(!ended, heard, RejoinClock::now());
-  // Send follows the connection before the user reads the notice.
-  sendable = watch.Sendable();
-  switch (notice) {
+void CJaseloDlg::Show(const ConnectionNotice& notice) {
+  switch (notice.notice) {
     case RejoinWatch::Notice::Lost:
       AppendNotice("Connection to the server lost !");
       connectionLost = true;
       break;
     case RejoinWatch::Notice::Restored: AppendNotice("Connection to the server restored !"); break;
-    case RejoinWatch::Notice::Refused:
-      AppendNotice("The server did not accept " + std::string(settings.Pseudo) + " !");
-      break;
+    case RejoinWatch::Notice::Refused: AppendNotice("The server did not accept " + Own().str() + " !"); break;
     case RejoinWatch::Notice::None: break;
   }
-  if (watch.TryDue(RejoinClock::now())) TryToRejoin();
+}
+
+uint32_t CJaseloDlg::ThreadProc() {
+  ChatEvent event;
+  RunPollLoop(Running, [&] {
+    // Read before draining: whatever arrived before the end is then shown
+    // before the notice.
+    const bool up = clientNetwork.IsActive();
+    const bool heard = clientNetwork.QueuedCount() > 0;
+    DrainQueue(clientNetwork, event, [&](ChatEvent& received) { Hand(std::move(received)); });
+    if (!leaving.load()) {
+      const RejoinWatch::Notice notice = watch.Look(up, heard, RejoinClock::now());
+      // Send follows the connection before the user reads the notice.
+      sendable = watch.Sendable();
+      if (notice != RejoinWatch::Notice::None) Hand(ConnectionNotice{notice});
+      watch.TryIfDue([this] { return TryToRejoin(); });
+    }
+    // Handling the server's queue is what relays, routes and forgets clients;
+    // its events are not shown (the own client shows everything).
+    if (hosting) DrainQueue(serverNetwork, event, {});
+  });
+  QMetaObject::invokeMethod(
+      this, [this] { OnPollLoopEnded(); }, Qt::QueuedConnection);
+  return 0;
 }
 
 // The ordinary client start again, on the poll thread: the window stays
 // responsive while it connects, and nothing is shown until it is over.
-void CJaseloDlg::TryToRejoin() {
+bool CJaseloDlg::TryToRejoin() {
   const std::lock_guard lock(clientStart);
-  if (leaving.load()) return;
+  if (leaving.load()) return false;
   PrepareRejoinTry(clientNetwork);
-  char ClientName[32];
-  CopyUtf8(ClientName, sizeof ClientName, settings.Pseudo);
-  if (clientNetwork.StartupClient(ClientName) && clientNetwork.ClientConnect(joinAddress.c_str(), settings.Port)) {
-    watch.Started(RejoinClock::now());
-  } else {
-    watch.TryFailed(RejoinClock::now());
+  return clientNetwork.StartupClient(joinName.c_str()) && clientNetwork.ClientConnect(joinAddress.c_str(), joinPort);
+}
+
+void CJaseloDlg::Hand(PollNews item) {
+  bool call = false;
+  // Stopped, the window is closing: what it no longer shows is dropped.
+  if (news.Put(std::move(item), call) && call)
+    QMetaObject::invokeMethod(
+        this, [this] { ShowNews(); }, Qt::QueuedConnection);
+}
+
+void CJaseloDlg::ShowNews() {
+  // A slice at a time: between slices the window answers the user and paints.
+  const auto end = std::chrono::steady_clock::now() + SHOW_SLICE;
+  PollNews item;
+  while (std::chrono::steady_clock::now() < end) {
+    if (!news.Take(item)) return;
+    std::visit([this](auto& shown) { Show(shown); }, item);
   }
+  QMetaObject::invokeMethod(
+      this, [this] { ShowNews(); }, Qt::QueuedConnection);
 }

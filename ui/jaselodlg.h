@@ -6,12 +6,15 @@
 #include <QIcon>
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "chat/chatevent.h"
+#include "chat/handover.h"
 #include "chat/jaselonetwork.h"
 #include "chat/rejoin.h"
 #include "config/chatsettings.h"
@@ -34,6 +37,17 @@ constexpr size_t MAX_INPUT_BYTES = 900;
 constexpr int TRANSCRIPT_MAX_PARAGRAPHS = 10000;
 // Height of the input box's and of all transcript text, in twips (9.5 points).
 constexpr int32_t TEXT_HEIGHT_TWIPS = 190;
+// What the poll thread may hand over before it waits for the UI thread to
+// show some of it.
+constexpr size_t POLL_NEWS_LIMIT = 300;
+
+// What the poll thread hands the UI thread to show, by value: a received chat
+// event, or what the own connection's state means for the user. Another kind
+// is one more alternative here and one more CJaseloDlg::Show.
+struct ConnectionNotice {
+  RejoinWatch::Notice notice;
+};
+using PollNews = std::variant<ChatEvent, ConnectionNotice>;
 
 // The poll thread is the window's own: nobody else starts, waits for or locks it.
 class CJaseloDlg : public CDialog, private CThread {
@@ -69,14 +83,18 @@ class CJaseloDlg : public CDialog, private CThread {
   // Sends the typed text as the line it asks for; false when nothing went.
   bool SendTyped(const std::string& typed);
   uint32_t ThreadProc() override;
+  // Poll thread: hands `item` to the UI thread; waits while it is far behind.
+  void Hand(PollNews item);
+  // UI thread: shows what the poll thread handed over, a slice at a time.
+  void ShowNews();
+  void Show(ChatEvent& event) { DispatchEvent(event); }
+  void Show(const ConnectionNotice& notice);
   // Shows one event of the own client by its Type; other types are dropped.
   void DispatchEvent(ChatEvent& event);
-  // Poll thread: what the own connection's state means for the user, and a
-  // try to join again when one is due.
-  void WatchConnection(bool ended, bool heard);
-  void TryToRejoin();
+  // Poll thread: a try to join again; true when it connected.
+  bool TryToRejoin();
 
-  // Transcript; run on the poll thread (or, in tests, on any thread).
+  // Transcript (UI thread).
   void AppendSays(ChatEvent& event);
   void AppendPrivateSays(ChatEvent& event);
   void AppendJoined(ChatEvent& event);
@@ -86,8 +104,6 @@ class CJaseloDlg : public CDialog, private CThread {
   void AppendNotice(const std::string& text);
   // A private line the user sent, under "(*private*) to <addressee> :".
   void AppendOwnPrivate(const std::string& addressee, ChatEvent& line);
-  // Shows the private lines sent since the last pass (poll thread).
-  void AppendOwnLines();
   // A line from someone else that names the user.
   bool Mentions(const ChatEvent& event) const;
   // A desktop notification for an event, shown while the window is in the background.
@@ -107,6 +123,8 @@ class CJaseloDlg : public CDialog, private CThread {
   void OnToggleUnderline();
 
   ChatSettings& Settings() { return settings; }
+  // The user's nickname as the settings hold it.
+  Nickname Own() const { return Nickname(settings.Pseudo); }
   void SetConfigPath(std::string path) { configPath = std::move(path); }
   CRichEdit* InputBox() const { return inputBox; }
   CRichEdit* Transcript() const { return transcript; }
@@ -115,11 +133,11 @@ class CJaseloDlg : public CDialog, private CThread {
   int ShownImage(int buttonId) const;
   CJaseloNetwork& ServerNetwork() { return serverNetwork; }
   bool IsRunning() const { return Running.load(); }
-  bool IsPolling() const { return polling.load(); }
-  // The poll loop has seen the own connection end and said so.
-  bool ConnectionLost() const { return connectionLost.load(); }
-  // Clears Running and waits for the poll thread, serving its pending transcript
-  // operations meanwhile.
+  bool IsPolling() const { return HasHandle(); }
+  // The window has told the user that the own connection ended.
+  bool ConnectionLost() const { return connectionLost; }
+  // Clears Running and waits for the poll thread, which never waits for
+  // this one: at most the rest of its pass.
   void StopPollLoop();
 
   // Index of each image in `bitmaps`.
@@ -130,20 +148,27 @@ class CJaseloDlg : public CDialog, private CThread {
   void ShowEffect(bool ChatSettings::*flag);
   void Toggle(bool ChatSettings::*flag);
   void StartPollLoop();
-  void WaitForPollLoop();
+  // The close, in steps run by the UI thread's timers, so that the window
+  // answers throughout: the own departure, the endpoints' stops with their
+  // moments for the last notices, then the end of the poll thread.
   void LeaveAsClient();
+  void StopOwnClient();
+  void EndPollLoop();
+  void OnPollLoopEnded();
+  void FinishClosing();
+  template <typename Step>
+  void After(std::chrono::milliseconds wait, Step step);
   // Drops the oldest paragraphs once the transcript holds more than its bound.
   void TrimTranscript();
   // Appends one piece and marks it: links in received text, else the time
   // shown (and the tint of a header that names the user).
   void AppendPiece(const std::string& text, bool received, bool mention = false);
 
+  // Owned by the UI thread.
   QIcon icon;
   std::array<QIcon, 8> bitmaps;
   std::array<int, 8> bitmapIds{};
   bool bitmapsLoaded = false;
-  CJaseloNetwork serverNetwork;
-  CJaseloNetwork clientNetwork;
   // The server role's chat on the network, from the network start to its stop.
   std::unique_ptr<CChatAnnouncer> announcer;
   CRichEdit* inputBox = nullptr;
@@ -155,25 +180,34 @@ class CJaseloDlg : public CDialog, private CThread {
   CharFormat transcriptFormat;
   ChatSettings settings;
   int transcriptLimit = TRANSCRIPT_MAX_PARAGRAPHS;
-  std::atomic<bool> Running{false};
-  std::atomic<bool> polling{false};  // the poll thread has not yet left ThreadProc
-  std::atomic<bool> leaving{false};  // the user is closing: the end of the connection is no loss
-  std::atomic<bool> connectionLost{false};
-  // Held by a try to join again while it restarts clientNetwork, and by the
-  // UI thread while it sends or leaves on it.
-  std::mutex clientStart;
-  std::atomic<bool> sendable{false};
-  RejoinWatch watch{false};  // the poll thread's, once the network has started
-  std::string joinAddress;   // where the own client joins, for the tries
+  bool connectionLost = false;
   bool closing = false;
+  bool awaitingPollEnd = false;  // the close waits for OnPollLoopEnded
+  bool pollEnded = false;
   std::string configPath = "config.cfg";
   std::array<int, 8> shownImages{};  // by button id - IDC_FONT
-  // Private lines sent from the UI thread, shown by the poll thread so that
-  // they never come between the pieces of a received line.
-  struct OwnPrivateLine {
-    std::string addressee;
-    ChatEvent line;
-  };
-  std::mutex ownLinesMutex;
-  std::vector<OwnPrivateLine> ownLines;
+
+  // Owned by the poll thread once the network has started: whether to drain
+  // the server's queue, its look at the own connection, and where and as
+  // whom its tries join again.
+  bool hosting = false;
+  RejoinWatch watch{false};
+  std::string joinAddress;
+  uint16_t joinPort = 0;
+  Nickname joinName;
+
+  // Shared by the two threads, each with its guard:
+  // - the endpoints, which guard themselves (the UI thread starts, sends on
+  //   and stops them; the poll thread drains them and restarts the own client);
+  // - `news`, its own lock: the poll thread puts, the UI thread takes;
+  // - `clientStart`, held by a try to join again while it restarts
+  //   clientNetwork, and by the UI thread while it sends or leaves on it;
+  // - the atomic flags below.
+  CJaseloNetwork serverNetwork;
+  CJaseloNetwork clientNetwork;
+  CHandover<PollNews> news{POLL_NEWS_LIMIT};
+  std::mutex clientStart;
+  std::atomic<bool> Running{false};
+  std::atomic<bool> leaving{false};   // the user is closing: the end of the connection is no loss
+  std::atomic<bool> sendable{false};  // the own client may send (the poll thread's look)
 };

@@ -1,13 +1,12 @@
 // The transcript: every line comes from one chat event. Peer text is inserted
 // as plain text with a character format, never interpreted.
 
-#include <strings.h>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <algorithm>
-#include <mutex>
 #include <string>
 
+#include "protocol/utf8.h"
 #include "ui/jaselodlg.h"
 #include "ui/notifier.h"
 #include "ui/toolkit/richedit.h"
@@ -24,17 +23,8 @@ constexpr uint32_t kNoticeColor = MakeColor(90, 230, 90);
 
 std::string Str(const EventString& s) { return s.get() ? s.get() : ""; }
 
-// A nickname as the transcript shows it: a control character becomes U+FFFD,
-// so that no name breaks a line or forges one, whatever a server sent.
-std::string ShownName(const EventString& s) {
-  std::string shown;
-  for (const char c : Str(s)) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7F) shown += "\xEF\xBF\xBD";
-    else shown += c;
-  }
-  return shown;
-}
+// A nickname as the transcript shows it, whatever a server sent.
+std::string ShownName(const EventString& s) { return ControlsShown(Str(s)); }
 
 CharFormat HeaderFormat(uint32_t color) {
   CharFormat f;
@@ -50,15 +40,12 @@ CharFormat HeaderFormat(uint32_t color) {
 void CJaseloDlg::AppendText(const std::string& text) { AppendPiece(text, false); }
 
 void CJaseloDlg::AppendPiece(const std::string& text, bool received, bool mention) {
-  // One call on the UI thread, so that the caret cannot move between the steps.
-  CallOnUiThread(transcript, [&] {
-    transcript->SetSel(-1, -1);
-    const int from = transcript->GetTextLength();
-    transcript->SetSelectionCharFormat(transcriptFormat);
-    transcript->ReplaceSel(text.c_str(), false);
-    MarkPiece(transcript->document(), from, transcript->GetTextLength(), received, QTime::currentTime(), mention);
-    TrimTranscript();
-  });
+  transcript->SetSel(-1, -1);
+  const int from = transcript->GetTextLength();
+  transcript->SetSelectionCharFormat(transcriptFormat);
+  transcript->ReplaceSel(text.c_str(), false);
+  MarkPiece(transcript->document(), from, transcript->GetTextLength(), received, QTime::currentTime(), mention);
+  TrimTranscript();
 }
 
 void CJaseloDlg::TrimTranscript() {
@@ -108,23 +95,15 @@ void CJaseloDlg::AppendOwnPrivate(const std::string& addressee, ChatEvent& line)
   AppendBody(line);
 }
 
-void CJaseloDlg::AppendOwnLines() {
-  std::vector<OwnPrivateLine> sent;
-  {
-    const std::lock_guard<std::mutex> lock(ownLinesMutex);
-    sent.swap(ownLines);
-  }
-  for (OwnPrivateLine& own : sent) AppendOwnPrivate(own.addressee, own.line);
-}
-
 bool CJaseloDlg::Mentions(const ChatEvent& event) const {
   if (!event.Name.get() || !event.Text.get()) return false;
-  if (strcasecmp(event.Name.get(), settings.Pseudo) == 0) return false;  // the user's own line
-  return MentionsName(QString::fromUtf8(event.Text.get()), QString::fromUtf8(settings.Pseudo));
+  const Nickname own = Own();
+  if (own.Is(event.Name.get())) return false;  // the user's own line
+  return MentionsName(QString::fromUtf8(event.Text.get()), QString::fromStdString(own.str()));
 }
 
 void CJaseloDlg::NotifyDesktop(const ChatEvent& event) {
-  if (!notifier || !event.Name.get() || strcasecmp(event.Name.get(), settings.Pseudo) == 0) return;
+  if (!notifier || !event.Name.get() || Own().Is(event.Name.get())) return;
   Notification n;
   n.sender = QString::fromUtf8(event.Name.get());
   const QString name = QString::fromStdString(ShownName(event.Name));

@@ -40,9 +40,9 @@ constexpr int ROW_PORT = Qt::UserRole + 1;
 
 bool CJaseloDlgInit::OnInitDialog() {
   CDialog::OnInitDialog();
-  // Limits in bytes: the nickname must fit its 32-byte field whole. A control
-  // character would break the settings file and every transcript line.
-  PseudoEdit()->setValidator(new CByteLimitValidator(MAX_PSEUDO_BYTES, false, PseudoEdit(), true));
+  // Limits in bytes: the nickname is taken whole. A control character would
+  // break the settings file and every transcript line.
+  PseudoEdit()->setValidator(new CByteLimitValidator(MAX_NICKNAME_BYTES, false, PseudoEdit(), true));
   PortEdit()->setValidator(new CByteLimitValidator(MAX_PORT_DIGITS, true, PortEdit()));
   Item<QRadioButton>(RoleButton(data->Role))->setChecked(true);
   PseudoEdit()->setText(QString::fromUtf8(data->Pseudo.c_str()));

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "protocol/headers.h"
+#include "protocol/nickname.h"
 #include "ui/toolkit/toolkit.h"
 
 class CChatBrowser;
@@ -18,8 +19,6 @@ class QListWidget;
 class QListWidgetItem;
 struct ChatListing;
 
-// Longest nickname in bytes (its field holds 32 with the NUL).
-constexpr size_t MAX_PSEUDO_BYTES = 31;
 // Digits the port edit takes.
 constexpr size_t MAX_PORT_DIGITS = 5;
 

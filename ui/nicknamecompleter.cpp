@@ -18,11 +18,6 @@ CNicknameCompleter::CNicknameCompleter(CRichEdit* box) : QObject(box), box(box) 
 
 void CNicknameCompleter::OnChatEvent(uint16_t chatType, const std::string& name) {
   if (name.empty()) return;
-  QMetaObject::invokeMethod(
-      this, [this, chatType, name] { Seen(chatType, name); }, Qt::QueuedConnection);
-}
-
-void CNicknameCompleter::Seen(uint16_t chatType, const std::string& name) {
   if (chatType != CHAT_SAYS && chatType != CHAT_PRIVATE && chatType != CHAT_JOINED && chatType != CHAT_DISCONNECTED)
     return;
   // One entry per name in any letter case, as the server tells names apart.

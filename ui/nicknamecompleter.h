@@ -21,8 +21,8 @@ class CNicknameCompleter : public QObject {
   // Watches `box`'s keys and is destroyed with it.
   explicit CNicknameCompleter(CRichEdit* box);
 
-  // Any thread: an event of chat type `chatType` from `name` was shown; a
-  // departure forgets the name.
+  // An event of chat type `chatType` from `name` was shown; a departure
+  // forgets the name.
   void OnChatEvent(uint16_t chatType, const std::string& name);
 
   // The names seen and not gone, the most recent first (UTF-8).
@@ -32,7 +32,6 @@ class CNicknameCompleter : public QObject {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
-  void Seen(uint16_t chatType, const std::string& name);
   // Completes at the caret; false when there is no word before it.
   bool Complete();
 

@@ -3,6 +3,7 @@
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QDBusServiceWatcher>
 #include <QGuiApplication>
 #include <QVariantMap>
 #include <QWidget>
@@ -18,7 +19,14 @@ constexpr uchar kUrgencyCritical = 2;
 
 }  // namespace
 
-CNotifier::CNotifier(QWidget* window) : QObject(window), window(window), bus(QString()) {}
+CNotifier::CNotifier(QWidget* window)
+    : QObject(window),
+      window(window),
+      bus(QString()),
+      ownerWatch(new QDBusServiceWatcher(kService, bus, QDBusServiceWatcher::WatchForOwnerChange, this)) {
+  // Another daemon may answer from now on, able to do other things.
+  connect(ownerWatch, &QDBusServiceWatcher::serviceOwnerChanged, this, [this] { capabilities.reset(); });
+}
 
 void CNotifier::SetConnection(const QDBusConnection& connection) {
   if (chosen) {
@@ -34,12 +42,14 @@ void CNotifier::SetConnection(const QDBusConnection& connection) {
 }
 
 void CNotifier::Watch() {
+  capabilities.reset();
   if (!bus.isConnected()) return;
   bus.connect(kService, kPath, kInterface, QStringLiteral("ActionInvoked"), this, SLOT(OnActionInvoked(uint, QString)));
   bus.connect(kService, kPath, kInterface, QStringLiteral("NotificationClosed"), this, SLOT(OnClosed(uint, uint)));
+  ownerWatch->setConnection(bus);
 }
 
-QString CNotifier::BodyText(const QString& text) {
+QString CNotifier::BodyText(const QString& text, bool markup) {
   QString body = text;
   body.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
   if (body.size() > MAX_BODY_CHARACTERS) {
@@ -47,22 +57,12 @@ QString CNotifier::BodyText(const QString& text) {
     if (body.at(keep - 1).isHighSurrogate()) --keep;  // never half a character
     body = body.left(keep) + QChar(0x2026);
   }
-  // Services may interpret a subset of HTML in the body; a peer's text is text.
-  return body.toHtmlEscaped();
+  // A service that reads markup reads a subset of HTML; a peer's text is text.
+  return markup ? body.toHtmlEscaped() : body;
 }
 
 void CNotifier::Notify(const Notification& notification) {
-  // Lines come from the poll thread; whether the window is active is the UI
-  // thread's to say.
-  QMetaObject::invokeMethod(
-      this,
-      [this, notification] {
-        if (!window->isActiveWindow()) Queue(notification);
-      },
-      Qt::QueuedConnection);
-}
-
-void CNotifier::Queue(const Notification& notification) {
+  if (window->isActiveWindow()) return;
   // The session bus only once there is something to say: a window that
   // never goes to the background never connects.
   if (!chosen) SetConnection(QDBusConnection::sessionBus());
@@ -79,7 +79,30 @@ void CNotifier::Queue(const Notification& notification) {
 }
 
 void CNotifier::SendNext() {
-  if (waiting.empty()) return;
+  if (calling || waiting.empty()) return;
+  calling = true;
+  if (capabilities) {
+    Send();
+    return;
+  }
+  const QDBusMessage ask =
+      QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("GetCapabilities"));
+  auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(ask, CALL_TIMEOUT_MS), this);
+  connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* w) {
+    const QDBusPendingReply<QStringList> reply = *w;
+    w->deleteLater();
+    // Unanswered, the next notification asks again; this one goes escaped,
+    // with its action, as to a service that does everything.
+    if (!reply.isError()) capabilities = reply.value();
+    Send();
+  });
+}
+
+void CNotifier::Send() {
+  if (waiting.empty()) {
+    calling = false;
+    return;
+  }
   const Notification next = waiting.front();
   waiting.pop_front();
 
@@ -95,10 +118,13 @@ void CNotifier::SendNext() {
   hints.insert(QStringLiteral("category"), next.category);
   hints.insert(QStringLiteral("urgency"), QVariant::fromValue(next.urgent ? kUrgencyCritical : kUrgencyNormal));
   QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("Notify"));
-  call << QStringLiteral("Jaselo") << replaces << desktopEntry << next.summary << BodyText(next.body)
-       << QStringList{kDefaultAction, QStringLiteral("Open")} << hints << qint32(-1);
+  const auto can = [this](const char* capability) {
+    return !capabilities || capabilities->contains(QLatin1String(capability));
+  };
+  const QStringList actions = can("actions") ? QStringList{kDefaultAction, QStringLiteral("Open")} : QStringList{};
+  call << QStringLiteral("Jaselo") << replaces << desktopEntry << next.summary
+       << BodyText(next.body, can("body-markup")) << actions << hints << qint32(-1);
 
-  calling = true;
   auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, CALL_TIMEOUT_MS), this);
   connect(watcher, &QDBusPendingCallWatcher::finished, this,
           [this, sender = next.sender, now](QDBusPendingCallWatcher* w) {

@@ -35,7 +35,7 @@ def xdotool(*args):
 
 
 def key_in(title, *args):
-    found = xdotool("search", "--sync", "--limit", "1", "--name", "^" + title + "$")
+    found = xdotool("search", "--sync", "--onlyvisible", "--limit", "1", "--name", "^" + title + "$")
     xdotool("windowfocus", "--sync", found.split()[0])
     xdotool(*args)
 

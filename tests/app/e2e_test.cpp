@@ -156,11 +156,12 @@ class EndToEnd : public ::testing::Test {
     return x.waitForFinished(15000) && x.exitStatus() == QProcess::NormalExit && x.exitCode() == 0;
   }
 
-  // Waits for a window of that title and gives it the keyboard.
+  // Waits for a window of that title to be mapped and gives it the keyboard
+  // (the focus cannot go to a window that is not yet viewable).
   bool FocusWindow(const QString& title) {
     QProcess x;
     x.setProcessEnvironment(env);
-    x.start("xdotool", {"search", "--sync", "--limit", "1", "--name", "^" + title + "$"});
+    x.start("xdotool", {"search", "--sync", "--onlyvisible", "--limit", "1", "--name", "^" + title + "$"});
     if (!x.waitForFinished(15000) || x.exitCode() != 0) return false;
     const QString id = QString::fromUtf8(x.readAllStandardOutput()).trimmed();
     return !id.isEmpty() && Xdotool({"windowfocus", "--sync", id});

@@ -5,9 +5,10 @@
 // honest line is lost or reordered, a forgery gets through, the server stops
 // serving, or its memory grows past a fixed bound. Then the longer faults,
 // each with a host and honest participants of its own (scenarios.h): the
-// host's standard output blocked, floods, and participants that never read.
+// host's standard output blocked, floods, and participants that never read;
+// and last a participant that joined a server pushing lines at it at once.
 //   build/jaselo-faults [--flood-seconds N] [--stuck-seconds N] [--only NAME] [path/to/jaselo-participant]
-// NAME is one of suite, blocked, floods, stuck. The full-length run is
+// NAME is one of suite, blocked, floods, stuck, pushed. The full-length run is
 //   build/jaselo-faults --flood-seconds 300 --stuck-seconds 60
 // and ctest runs a short one (ctest --test-dir build -L faults -V).
 #include <signal.h>
@@ -791,9 +792,10 @@ int main(int argc, char** argv) {
     } else if (arg.rfind("--", 0) != 0) {
       participantPath = arg;
     } else {
-      std::fprintf(stderr,
-                   "usage: jaselo-faults [--flood-seconds N] [--stuck-seconds N] [--only suite|blocked|floods|stuck] "
-                   "[path/to/jaselo-participant]\n");
+      std::fprintf(
+          stderr,
+          "usage: jaselo-faults [--flood-seconds N] [--stuck-seconds N] [--only suite|blocked|floods|stuck|pushed] "
+          "[path/to/jaselo-participant]\n");
       return 2;
     }
   }
@@ -832,6 +834,7 @@ int main(int argc, char** argv) {
   if (wanted("blocked")) add("blocked output", BlockedOutputScenario(participantPath));
   if (wanted("floods")) add("floods", FloodScenario(participantPath, floodSeconds));
   if (wanted("stuck")) add("stuck readers", StuckReadersScenario(participantPath, stuckSeconds));
+  if (wanted("pushed")) add("pushed participant", PushedParticipantScenario(participantPath));
 
   if (failed.empty()) {
     std::printf("\nFAULT SUITE PASSED\n");

@@ -6,11 +6,14 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <thread>
 
 #include "common/wire.h"
+#include "linepusher.h"
+#include "procstat.h"
 #include "room.h"
 
 namespace {
@@ -319,5 +322,62 @@ Failures StuckReadersScenario(const std::string& participant, int seconds) {
   CloseAll(stuck);
   CloseAll(loud);
   room.Stop();
+  return failures;
+}
+
+Failures PushedParticipantScenario(const std::string& participant) {
+  Failures failures;
+  constexpr size_t LINES = 400000;
+  std::fprintf(stderr, "-- a server pushing %zu lines at a participant\n", LINES);
+  std::printf("\nA server pushing %zu lines of %zu bytes at once at a participant that joined it\n", LINES,
+              LinePusher::LINE_BYTES);
+  LinePusher pusher(LINES);
+  Child child =
+      Spawn({participant, "--nick", "pushed", "--port", std::to_string(pusher.Port()), "--quiet"}, true, true);
+  // Its output is read slowly at first, as a terminal shows it: what it
+  // cannot print waits, in its queue or in the server.
+  std::atomic<size_t> shown{0};
+  std::atomic<bool> slow{true};
+  std::thread reader([&] {
+    char chunk[4096];
+    for (ssize_t n; (n = read(child.out, chunk, sizeof chunk)) > 0 || (n < 0 && errno == EINTR);) {
+      shown += static_cast<size_t>(std::count(chunk, chunk + std::max<ssize_t>(n, 0), '\n'));
+      if (slow) std::this_thread::sleep_for(20ms);
+    }
+  });
+  const auto mib = [&] { return ReadProcUsage(child.pid).rssMiB; };
+  double settled = 0, most = 0;
+  const auto from = Clock::now();
+  while (Clock::now() - from < 6s) {
+    std::this_thread::sleep_for(100ms);
+    if (settled == 0 && Clock::now() - from >= 1s) settled = mib();
+    most = std::max(most, mib());
+  }
+  const size_t pushedBefore = pusher.Pushed(), shownBefore = shown;
+  const auto typed = Clock::now();
+  WriteAll(child.in, "typed\n");
+  PumpUntil([&] { return !pusher.HeardLines().empty(); }, 10s, {});
+  const auto heard = pusher.HeardLines();
+  slow = false;
+  const auto closedAt = Clock::now();
+  CloseFd(child.in);
+  const int status = WaitExit(child.pid, 10s);
+  const double took = Seconds(Clock::now() - closedAt);
+  reader.join();
+  CloseFd(child.out);
+  std::printf("  in 6 s: %zu lines pushed, %zu printed; resident %.1f MiB after 1 s, at most %.1f MiB\n", pushedBefore,
+              shownBefore, settled, most);
+  if (heard.empty()) Fail(failures, "the line given to the pushed participant never reached the server");
+  else std::printf("  a line given to it reached the server after %.0f ms\n", Seconds(heard[0].at - typed) * 1000);
+  std::printf("  it ended %.2f s after its input closed, status %d\n", took, status);
+  // A sanitizer's build holds freed memory back on purpose: its size says nothing there.
+#ifndef __SANITIZE_ADDRESS__
+  if (most - settled >= 16) Fail(failures, Printf("the pushed participant grew from %.1f to %.1f MiB", settled, most));
+#endif
+  if (!heard.empty() && heard[0].at - typed >= 1s)
+    Fail(failures, "a line given to the pushed participant took 1 s or more");
+  if (status != 0 || took >= 1.0)
+    Fail(failures, Printf("the pushed participant ended with %d after %.2f s", status, took));
+  if (!pusher.Departed()) Fail(failures, "the pushed participant's departure never reached the server");
   return failures;
 }

@@ -16,3 +16,7 @@ Failures FloodScenario(const std::string& participant, int seconds);
 // 20 participants that never read, filled by loud ones, while 4 honest
 // participants say a line a second for `seconds`; then closing the host.
 Failures StuckReadersScenario(const std::string& participant, int seconds);
+// A server that pushes 400,000 short lines at once at a participant that
+// joined it: the participant's memory stays flat, a line it is given leaves
+// at once, and it ends within a second of its input closing.
+Failures PushedParticipantScenario(const std::string& participant);

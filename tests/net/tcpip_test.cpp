@@ -16,6 +16,7 @@
 #include "common/raw_peer.h"
 #include "common/test_support.h"
 #include "common/wire.h"
+#include "net/passtiming.h"
 #include "net/tcpip.h"
 #include "protocol/messages.h"
 
@@ -34,14 +35,14 @@ class Endpoint : public CTCPIP {
   // as the chat layer of a server does.
   void RelayQueued() {
     BeginOutputBatch();
-    while (const auto p = packetQueue.Pop()) {
+    while (const auto p = PopQueued()) {
       CPacket relay;
       if (BuildRelay(*p, relay)) SendMessageToAll(relay, p->sourceSerial);
     }
     EndOutputBatch();
   }
   std::optional<Bytes> Next() {
-    const auto p = packetQueue.Pop();
+    const auto p = PopQueued();
     if (!p) return std::nullopt;
     return Bytes(p->data, p->data + p->length);
   }
@@ -448,6 +449,36 @@ TEST_F(Transport, ClientCutsTheServerStreamAndStopsWhenTheServerCloses) {
   link.Close();  // an orderly close
   EXPECT_TRUE(WaitFor([&] { return !c.IsActive(); }));
   EXPECT_TRUE(WaitFor([&] { return diag.Count("CTCPIP::ThreadProc() - recv() - Server deconnected.\n") == 1; }));
+}
+
+TEST_F(Transport, AClientWhoseQueueIsFullReadsNoMoreUntilHalfIsTaken) {
+  RawListener fake;
+  Endpoint c;
+  TransportLimits small = limits;
+  small.clientQueueLimit = 100;
+  c.SetLimits(small);
+  ASSERT_TRUE(c.Startup(TYPE_CLIENT, "solo"));
+  ASSERT_TRUE(c.Connect("127.0.0.1", fake.Port()));
+  auto link = fake.Accept();
+  ASSERT_TRUE(link.Valid());
+  Bytes burst;
+  for (int i = 0; i < 2000; ++i) {
+    const CPacket p = Says("x", std::to_string(i));
+    burst.insert(burst.end(), p.data, p.data + p.length);
+  }
+  ASSERT_TRUE(link.Send(burst.data(), burst.size()));
+  link.Close();
+  // Full, the rest and the close wait in the kernel: at most one receive's
+  // worth more is queued, and the end is not seen.
+  ASSERT_TRUE(WaitFor([&] { return c.QueuedCount() >= 100; }));
+  std::this_thread::sleep_for(milliseconds(200));
+  EXPECT_LE(c.QueuedCount(), 100 + RECEIVE_SIZE / Says("x", "0").length);
+  EXPECT_TRUE(c.IsActive());
+  // Taken, every line comes in order, then the end.
+  const Messages got = c.Take(2000);
+  ASSERT_EQ(got.size(), 2000u);
+  for (int i = 0; i < 2000; ++i) ASSERT_EQ(got[static_cast<size_t>(i)], Payload(Says("x", std::to_string(i)))) << i;
+  EXPECT_TRUE(WaitFor([&] { return !c.IsActive(); }));
 }
 
 TEST_F(Transport, IdleNewcomerHoldsNobodyUpAndIsClosedAtTheIdentifyLimit) {

@@ -226,4 +226,10 @@ TEST(Nicknames, NoNameBreaksOrFakesALine) {
         "soft\xC2\xADhyphen", "tag\xF3\xA0\x80\x81", "stray\x80\xE2\x80\x8B"}) {
     EXPECT_FALSE(IsAcceptableNickname(bad)) << bad;
   }
+  // As this side states one: 31 bytes at most, never half a character, the
+  // same name in any letter case.
+  EXPECT_EQ(Nickname(std::string(30, 'x') + "\xC3\xA9").str(), std::string(30, 'x'));
+  EXPECT_EQ(Nickname(std::string(40, 'x')).str(), std::string(31, 'x'));
+  EXPECT_TRUE(Nickname("Bob").Is("bOB"));
+  EXPECT_FALSE(Nickname("Bob").Is(nullptr));
 }

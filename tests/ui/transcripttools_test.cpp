@@ -149,7 +149,7 @@ TEST(FindBar, MovesThroughMatchesBothWaysWrapsAndEscapeClosesItBeforeLeaving) {
   EXPECT_TRUE(transcript->extraSelections().isEmpty());
   EXPECT_EQ(QApplication::focusWidget(), probe.InputBox());
   QTest::keyClick(probe.InputBox(), Qt::Key_Escape);
-  EXPECT_TRUE(dlg.Ended()) << "without the bar Escape leaves";
+  EXPECT_TRUE(PumpUntil([&] { return dlg.Ended(); })) << "without the bar Escape leaves";
 }
 
 TEST(TranscriptMarks, CtrlClickOpensExactlyTheAddressAndHeadersTellTheirTime) {

@@ -15,7 +15,6 @@
 
 #include "ui/jaselodlg.h"
 #include "ui/toolkit/richedit.h"
-#include "ui/toolkit/toolkit.h"
 
 ChatSettings& CJaseloDlgProbe::Settings() const { return dlg.Settings(); }
 void CJaseloDlgProbe::SetConfigPath(std::string path) const { dlg.SetConfigPath(std::move(path)); }
@@ -69,7 +68,13 @@ bool Activate(QWidget& window) {
 }
 
 bool PumpUntil(const std::function<bool()>& condition, std::chrono::milliseconds deadline) {
-  return ServeUiUntil(condition, deadline);
+  const auto end = std::chrono::steady_clock::now() + deadline;
+  for (;;) {
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    if (condition()) return true;
+    if (std::chrono::steady_clock::now() >= end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
 }
 
 static Run RunOf(const QTextCharFormat& f) {

@@ -208,6 +208,7 @@ TEST(ChatWindow, ALineThatCannotGoStaysAndALostConnectionIsSaidOnce) {
   QElapsedTimer closing;
   closing.start();
   dlg.OnCancel();
+  ASSERT_TRUE(PumpUntil([&] { return dlg.Ended(); }));
   EXPECT_LT(closing.elapsed(), 500);
   EXPECT_FALSE(probe.IsPolling());
   EXPECT_EQ(PlainText(probe.Transcript()->document()), transcript);
@@ -315,6 +316,7 @@ TEST(ChatWindow, SendNeverWaitsOnAServerThatStoppedReading) {
   EXPECT_EQ(PlainText(probe.Transcript()->document()), "Connection to the server lost !\n\n");
   EXPECT_EQ(box->toPlainText(), text);
   dlg.OnCancel();
+  ASSERT_TRUE(PumpUntil([&] { return dlg.Ended(); }));
   EXPECT_FALSE(probe.IsPolling());
 }
 

@@ -9,19 +9,28 @@
 
 #include <cerrno>
 #include <thread>
+#include <utility>
 
 extern char** environ;
 
+namespace {
+// Both ends of a pipe, closed unless taken.
+struct Pipe {
+  int ends[2] = {-1, -1};
+  ~Pipe() {
+    for (int& fd : ends) CloseFd(fd);
+  }
+};
+}  // namespace
+
 Child Spawn(const std::vector<std::string>& argv, bool readOutput, bool keepStderr,
             const std::vector<std::string>& extraEnv) {
-  int inPipe[2];
-  int outPipe[2] = {-1, -1};
-  if (pipe2(inPipe, O_CLOEXEC) != 0) return {};
-  if (readOutput && pipe2(outPipe, O_CLOEXEC) != 0) return {};
+  Pipe in, out;
+  if (pipe2(in.ends, O_CLOEXEC) != 0 || (readOutput && pipe2(out.ends, O_CLOEXEC) != 0)) return {};
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, inPipe[0], 0);
-  if (readOutput) posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
+  posix_spawn_file_actions_adddup2(&actions, in.ends[0], 0);
+  if (readOutput) posix_spawn_file_actions_adddup2(&actions, out.ends[1], 1);
   else posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
   if (!keepStderr) posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
 
@@ -36,14 +45,12 @@ Child Spawn(const std::vector<std::string>& argv, bool readOutput, bool keepStde
   env.push_back(nullptr);
 
   Child child;
-  if (posix_spawn(&child.pid, args[0], &actions, nullptr, args.data(), env.data()) != 0) child.pid = -1;
+  const bool spawned = posix_spawn(&child.pid, args[0], &actions, nullptr, args.data(), env.data()) == 0;
   posix_spawn_file_actions_destroy(&actions);
-  close(inPipe[0]);
-  child.in = inPipe[1];
-  if (readOutput) {
-    close(outPipe[1]);
-    child.out = outPipe[0];
-  }
+  if (!spawned) return {};
+  // The child's ends close with the pipes; ours are the caller's.
+  child.in = std::exchange(in.ends[1], -1);
+  child.out = std::exchange(out.ends[0], -1);
   return child;
 }
 

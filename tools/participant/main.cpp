@@ -261,14 +261,13 @@ int RunClient(const ParticipantOptions& o) {
       case RejoinWatch::Notice::None: break;
     }
     if (watch.Over()) break;
-    if (watch.TryDue(RejoinClock::now())) {
+    watch.TryIfDue([&] {
       PrepareRejoinTry(client);
       loop = Join(client, o, refusal);
-      // A host that is not the one met before is not tried again.
-      if (refusal == Refusal::KeyChanged || refusal == Refusal::NotEncrypted) return 3;
-      if (loop) watch.Started(RejoinClock::now());
-      else watch.TryFailed(RejoinClock::now());
-    }
+      return loop != nullptr;
+    });
+    // A host that is not the one met before is not tried again.
+    if (refusal == Refusal::KeyChanged || refusal == Refusal::NotEncrypted) return 3;
     std::string text;
     const auto got = input.Next(text, INPUT_WAIT_MS);
     if (got == InputLines::Result::End) break;

@@ -4,19 +4,10 @@
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QTextCursor>
-#include <QThread>
 
 #include "ui/toolkit/textlimit.h"
-#include "ui/toolkit/toolkit.h"
 
 namespace {
-
-// Runs the rest of the calling member on the UI thread when called elsewhere.
-#define JASELO_ON_UI_THREAD(...)                \
-  if (QThread::currentThread() != thread()) {   \
-    CallOnUiThread(this, [&] { __VA_ARGS__; }); \
-    return;                                     \
-  }
 
 QTextCharFormat ToQt(const CharFormat& f) {
   QTextCharFormat q;
@@ -45,17 +36,9 @@ CRichEdit::CRichEdit(QWidget* parent) : CFocusMarked<QTextEdit>(parent) {
   setPalette(p);
 }
 
-int CRichEdit::GetTextLength() {
-  if (QThread::currentThread() != thread()) {
-    int n = 0;
-    CallOnUiThread(this, [&] { n = GetTextLength(); });
-    return n;
-  }
-  return document()->characterCount() - 1;
-}
+int CRichEdit::GetTextLength() { return document()->characterCount() - 1; }
 
 void CRichEdit::SetSel(int start, int end) {
-  JASELO_ON_UI_THREAD(SetSel(start, end));
   const int last = document()->characterCount() - 1;
   if (end < 0 || end > last) end = last;
   if (start < 0 || start > end) start = end;
@@ -65,17 +48,9 @@ void CRichEdit::SetSel(int start, int end) {
   setTextCursor(c);
 }
 
-std::string CRichEdit::GetSelText() {
-  std::string text;
-  if (QThread::currentThread() != thread()) {
-    CallOnUiThread(this, [&] { text = GetSelText(); });
-    return text;
-  }
-  return ToWireText(textCursor().selectedText());
-}
+std::string CRichEdit::GetSelText() { return ToWireText(textCursor().selectedText()); }
 
 void CRichEdit::ReplaceSel(const char* text, bool canUndo) {
-  JASELO_ON_UI_THREAD(ReplaceSel(text, canUndo));
   const bool undo = document()->isUndoRedoEnabled();
   if (!canUndo && undo) document()->setUndoRedoEnabled(false);
   QTextCursor c = textCursor();
@@ -85,18 +60,11 @@ void CRichEdit::ReplaceSel(const char* text, bool canUndo) {
   ensureCursorVisible();
 }
 
-void CRichEdit::Clear() {
-  JASELO_ON_UI_THREAD(Clear());
-  clear();
-}
+void CRichEdit::Clear() { clear(); }
 
-void CRichEdit::SetSelectionCharFormat(const CharFormat& format) {
-  JASELO_ON_UI_THREAD(SetSelectionCharFormat(format));
-  mergeCurrentCharFormat(ToQt(format));
-}
+void CRichEdit::SetSelectionCharFormat(const CharFormat& format) { mergeCurrentCharFormat(ToQt(format)); }
 
 void CRichEdit::SetDefaultCharFormat(const CharFormat& format) {
-  JASELO_ON_UI_THREAD(SetDefaultCharFormat(format));
   // The widget's font becomes the document's default font.
   QFont f = font();
   if (format.Mask & CFM_FACE) f.setFamilies(QStringList{QString::fromUtf8(format.FaceName)});
@@ -114,10 +82,6 @@ void CRichEdit::SetDefaultCharFormat(const CharFormat& format) {
 
 CharFormat CRichEdit::GetDefaultCharFormat() {
   CharFormat out;
-  if (QThread::currentThread() != thread()) {
-    CallOnUiThread(this, [&] { out = GetDefaultCharFormat(); });
-    return out;
-  }
   const QFont f = document()->defaultFont();
   out.Mask = CFM_FACE | CFM_COLOR | CFM_HEIGHT | CFM_BOLD | CFM_ITALIC | CFM_UNDERLINE;
   out.Effects = (f.bold() ? CFE_BOLD : 0) | (f.italic() ? CFE_ITALIC : 0) | (f.underline() ? CFE_UNDERLINE : 0);
@@ -129,15 +93,9 @@ CharFormat CRichEdit::GetDefaultCharFormat() {
   return out;
 }
 
-void CRichEdit::LimitText(size_t maxBytes) {
-  JASELO_ON_UI_THREAD(LimitText(maxBytes));
-  limit_ = maxBytes;
-}
+void CRichEdit::LimitText(size_t maxBytes) { limit_ = maxBytes; }
 
-void CRichEdit::GiveFocus() {
-  JASELO_ON_UI_THREAD(GiveFocus());
-  setFocus(Qt::OtherFocusReason);
-}
+void CRichEdit::GiveFocus() { setFocus(Qt::OtherFocusReason); }
 
 QString CRichEdit::Fitting(const QString& text) const {
   if (limit_ == 0) return text;

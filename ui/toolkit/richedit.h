@@ -1,6 +1,5 @@
 #pragma once
-// Rich-text box. Every operation is carried out on the user-interface thread;
-// called from another thread it waits until it is done there.
+// Rich-text box, for the user-interface thread alone.
 
 #include <QTextEdit>
 #include <cstddef>

@@ -12,11 +12,6 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QThread>
-#include <condition_variable>
-#include <memory>
-#include <mutex>
-#include <thread>
 
 #include "ui/toolkit/controlkeys.h"
 #include "ui/toolkit/ipaddressctrl.h"
@@ -219,59 +214,4 @@ void PaintFocusMark(QWidget* widget, const QRect& area) {
 void MessageBox(QWidget* parent, const QString& text, const QString& caption, bool errorIcon) {
   QMessageBox box(errorIcon ? QMessageBox::Critical : QMessageBox::NoIcon, caption, text, QMessageBox::Ok, parent);
   box.exec();
-}
-
-void CallOnUiThread(QObject* context, const std::function<void()>& call) {
-  if (QThread::currentThread() == context->thread()) {
-    call();
-    return;
-  }
-  // The hand-over uses standard primitives rather than a blocking queued
-  // connection, so that the ordering between the two threads is explicit (and
-  // visible to thread sanitizers).
-  struct Handoff {
-    std::mutex mutex;
-    std::condition_variable changed;
-    bool posted = false;  // the caller has finished posting the call
-    bool done = false;    // the call has run, or will never run
-  };
-  auto handoff = std::make_shared<Handoff>();
-  // Released with the last copy of the posted function, however Qt disposes of
-  // it: after running it, or unrun because its context went first.
-  auto finished = std::shared_ptr<void>(nullptr, [handoff](void*) {
-    {
-      std::lock_guard<std::mutex> lock(handoff->mutex);
-      handoff->done = true;
-    }
-    handoff->changed.notify_all();
-  });
-  QMetaObject::invokeMethod(
-      context,
-      [handoff, finished, &call] {
-        {
-          std::unique_lock<std::mutex> lock(handoff->mutex);
-          handoff->changed.wait(lock, [&] { return handoff->posted; });
-        }
-        call();
-      },
-      Qt::QueuedConnection);
-  finished.reset();
-  std::unique_lock<std::mutex> lock(handoff->mutex);
-  handoff->posted = true;
-  handoff->changed.notify_all();
-  handoff->changed.wait(lock, [&] { return handoff->done; });
-}
-
-bool ServeUiUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
-  const auto end = std::chrono::steady_clock::now() + timeout;
-  for (;;) {
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-    if (done()) return true;
-    if (std::chrono::steady_clock::now() >= end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-}
-
-void ServeUiFor(std::chrono::milliseconds duration) {
-  ServeUiUntil([] { return false; }, duration);
 }

@@ -1,13 +1,10 @@
 #pragma once
 // The small dialog framework the windows are written against: dialogs built
 // from a template laid out in dialog units, run modally and ended with a result;
-// message boxes; and calls carried out on the user-interface thread.
+// message boxes.
 
 #include <QDialog>
 #include <QFont>
-#include <QPointer>
-#include <chrono>
-#include <functional>
 #include <map>
 #include <vector>
 
@@ -152,14 +149,3 @@ void PaintFocusMark(QWidget* widget, const QRect& area);
 
 // Message box with an OK button; returns when the user closes it.
 void MessageBox(QWidget* parent, const QString& text, const QString& caption, bool errorIcon);
-
-// Carries out `call` on the thread of `context` (the user-interface thread) and
-// waits until it is done. Called on that thread, it runs at once.
-void CallOnUiThread(QObject* context, const std::function<void()>& call);
-
-// Keeps carrying out the user-interface thread's queued calls (but no user input)
-// until `done` holds or `timeout` passes. Whatever another thread is waiting for
-// on this thread therefore gets done. Returns the last value of `done`.
-bool ServeUiUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);
-// The same for a fixed time.
-void ServeUiFor(std::chrono::milliseconds duration);
