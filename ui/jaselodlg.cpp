@@ -9,7 +9,10 @@
 #include "chat/pollloop.h"
 #include "config/configfile.h"
 #include "discovery/chatannouncer.h"
+#include "protocol/diagnostics.h"
 #include "protocol/headers.h"
+#include "trust/hostidentity.h"
+#include "trust/privatefiles.h"
 #include "ui/backgroundalert.h"
 #include "ui/jaselodlginit.h"
 #include "ui/nicknamecompleter.h"
@@ -21,6 +24,7 @@
 #include "ui/toolkit/richedit.h"
 #include "ui/toolkit/textlimit.h"
 #include "ui/transcriptactions.h"
+#include "ui/trustprompts.h"
 #include "ui/typedline.h"
 
 using namespace std::chrono_literals;
@@ -137,13 +141,13 @@ void CJaseloDlg::StartNetwork() {
   char _Ip[24];  // room for parts above 255 from a hand-edited file
   std::snprintf(_Ip, sizeof _Ip, "%d.%d.%d.%d", settings.Ip[0], settings.Ip[1], settings.Ip[2], settings.Ip[3]);
   if (settings.Role == TYPE_CLIENT) {
+    clientNetwork.SetClientSecurity(JoinSecurity());
     if (!clientNetwork.StartupClient(own.c_str())) {
       MessageBox(nullptr, QStringLiteral("Unable to create the client !"), QStringLiteral("Error"), true);
       EndDialog(0);
       return;
     }
-    if (!clientNetwork.ClientConnect(_Ip, settings.Port)) {
-      MessageBox(nullptr, QStringLiteral("Connection to the server failed !"), QStringLiteral("Error"), true);
+    if (!JoinFirst(_Ip, settings.Port)) {
       EndDialog(0);
       return;
     }
@@ -152,6 +156,7 @@ void CJaseloDlg::StartNetwork() {
     joinPort = settings.Port;
     joinName = own;
   } else {
+    SecureHost();
     if (!serverNetwork.StartupServer()) {
       MessageBox(nullptr, QStringLiteral("Unable to create the server !"), QStringLiteral("Error"), true);
       EndDialog(0);
@@ -159,20 +164,84 @@ void CJaseloDlg::StartNetwork() {
     }
     // A failure to listen goes unnoticed here, as does the own client's.
     serverNetwork.ServerListen(settings.Port);
+    clientNetwork.SetClientSecurity(JoinSecurity());
     clientNetwork.StartupClient(own.c_str());
     // Join the port actually bound, which differs from Port only for port 0.
     const uint16_t bound = serverNetwork.ListeningPort();
-    clientNetwork.ClientConnect(_Ip, bound != 0 ? bound : settings.Port);
+    if (clientNetwork.ClientConnect(_Ip, bound != 0 ? bound : settings.Port)) {
+      Show(ProtectionNotice{clientNetwork.LastConnect()});
+    }
     // Its own server gone, the own client has nothing to join again.
     hosting = true;
     if (bound != 0) {
-      announcer = std::make_unique<CChatAnnouncer>(own.str(), bound);
+      announcer = std::make_unique<CChatAnnouncer>(own.str(), bound, hostKey.ShortHex());
       announcer->Start();
     }
   }
   watch.Started(RejoinClock::now());
   sendable = true;
   StartPollLoop();
+}
+
+ClientSecurity CJaseloDlg::JoinSecurity() const {
+  ClientSecurity security;
+  std::string error;
+  security.tls = TlsContext::ForClient(error);
+  if (settings.Role == TYPE_SERVER) {
+    // The own client knows its host's key: no other may answer in its place.
+    security.announcedKey = hostKey != KeyDigest() ? hostKey.ShortHex() : "";
+  } else {
+    security.knownHosts = std::make_shared<KnownHosts>(DataFolderPath() + "/" + KNOWN_HOSTS_FILE);
+    security.announcedKey = announcedKey;
+  }
+  return security;
+}
+
+bool CJaseloDlg::JoinFirst(const char* address, uint16_t port) {
+  const QString where = QStringLiteral("%1:%2").arg(address).arg(port);
+  for (bool asked = false;; asked = true) {
+    if (clientNetwork.ClientConnect(address, port)) {
+      // Accepted once, the new key is the one remembered from now on.
+      clientNetwork.SetClientSecurity(JoinSecurity());
+      Show(ProtectionNotice{clientNetwork.LastConnect()});
+      return true;
+    }
+    const ConnectReport report = clientNetwork.LastConnect();
+    if (report.outcome == ConnectReport::Outcome::KeyChanged) {
+      if (asked || !ConfirmChangedKey(nullptr, where, report)) return false;
+      ClientSecurity anyway = JoinSecurity();
+      anyway.acceptNewKey = true;
+      clientNetwork.SetClientSecurity(std::move(anyway));
+      continue;
+    }
+    if (report.outcome == ConnectReport::Outcome::PlainRefused) {
+      MessageBox(nullptr,
+                 QStringLiteral("The server at %1 offered encryption before and does not now: not connected.\n\n"
+                                "Someone may be posing as it to read the chat.")
+                     .arg(where),
+                 QStringLiteral("Error"), true);
+      return false;
+    }
+    MessageBox(nullptr, QStringLiteral("Connection to the server failed !"), QStringLiteral("Error"), true);
+    return false;
+  }
+}
+
+void CJaseloDlg::SecureHost() {
+  std::string error;
+  if (!ReadHostSettings(HostSettingsPath(configPath), hostSettings, error)) {
+    Diag("CJaseloDlg::StartNetwork() - %s\n", error.c_str());
+  }
+  HostSecurity security;
+  security.encryptedOnly = hostSettings.encryptedOnly;
+  HostIdentity identity;
+  if (LoadOrMakeHostIdentity(DataFolderPath(), identity, error)) security.tls = TlsContext::ForHost(identity, error);
+  if (security.tls) {
+    hostKey = security.tls->Key();
+  } else {
+    Diag("CJaseloDlg::StartNetwork() - no host key (%s): the chat is not encrypted\n", error.c_str());
+  }
+  serverNetwork.SetHostSecurity(std::move(security));
 }
 
 void CJaseloDlg::StartPollLoop() {
@@ -334,6 +403,24 @@ void CJaseloDlg::Show(const ConnectionNotice& notice) {
   }
 }
 
+void CJaseloDlg::Show(const ProtectionNotice& notice) {
+  const ConnectReport& report = notice.report;
+  switch (report.outcome) {
+    case ConnectReport::Outcome::Encrypted:
+      AppendNotice("Connected to the server, encrypted (key " + report.key.Grouped() + ")");
+      break;
+    case ConnectReport::Outcome::Plain: AppendNotice("Connected to the server, not encrypted"); break;
+    case ConnectReport::Outcome::KeyChanged:
+      AppendNotice("The server's key is not the one known for it (" + GroupedKey(report.expected).toStdString() +
+                   ", now " + report.key.Grouped() + "): not joined again !");
+      break;
+    case ConnectReport::Outcome::PlainRefused:
+      AppendNotice("The server no longer offers encryption: not joined again !");
+      break;
+    default: break;
+  }
+}
+
 uint32_t CJaseloDlg::ThreadProc() {
   ChatEvent event;
   RunPollLoop(Running, [&] {
@@ -364,7 +451,15 @@ bool CJaseloDlg::TryToRejoin() {
   const std::lock_guard lock(clientStart);
   if (leaving.load()) return false;
   PrepareRejoinTry(clientNetwork);
-  return clientNetwork.StartupClient(joinName.c_str()) && clientNetwork.ClientConnect(joinAddress.c_str(), joinPort);
+  const bool joined =
+      clientNetwork.StartupClient(joinName.c_str()) && clientNetwork.ClientConnect(joinAddress.c_str(), joinPort);
+  const ConnectReport& report = clientNetwork.LastConnect();
+  const bool refused =
+      report.outcome == ConnectReport::Outcome::KeyChanged || report.outcome == ConnectReport::Outcome::PlainRefused;
+  // A host that is not the one met before is not tried again.
+  if (refused) watch.GiveUp();
+  if (joined || refused) Hand(ProtectionNotice{report});
+  return joined;
 }
 
 void CJaseloDlg::Hand(PollNews item) {

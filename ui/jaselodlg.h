@@ -18,6 +18,7 @@
 #include "chat/jaselonetwork.h"
 #include "chat/rejoin.h"
 #include "config/chatsettings.h"
+#include "config/hostsettings.h"
 #include "net/thread.h"
 #include "ui/toolkit/charformat.h"
 #include "ui/toolkit/toolkit.h"
@@ -47,7 +48,12 @@ constexpr size_t POLL_NEWS_LIMIT = 300;
 struct ConnectionNotice {
   RejoinWatch::Notice notice;
 };
-using PollNews = std::variant<ChatEvent, ConnectionNotice>;
+// How a connection of the own client went: encrypted with which key, or not,
+// or refused for the host's key.
+struct ProtectionNotice {
+  ConnectReport report;
+};
+using PollNews = std::variant<ChatEvent, ConnectionNotice, ProtectionNotice>;
 
 // The poll thread is the window's own: nobody else starts, waits for or locks it.
 class CJaseloDlg : public CDialog, private CThread {
@@ -89,10 +95,19 @@ class CJaseloDlg : public CDialog, private CThread {
   void ShowNews();
   void Show(ChatEvent& event) { DispatchEvent(event); }
   void Show(const ConnectionNotice& notice);
+  void Show(const ProtectionNotice& notice);
   // Shows one event of the own client by its Type; other types are dropped.
   void DispatchEvent(ChatEvent& event);
   // Poll thread: a try to join again; true when it connected.
   bool TryToRejoin();
+  // How the own client joins: TLS first, trusting each host by the key it had
+  // when first met (the host's own client: by the host's key).
+  ClientSecurity JoinSecurity() const;
+  // UI thread: the first join of a client, asking the user about a host whose
+  // key changed; false, once the user was told, when it did not join.
+  bool JoinFirst(const char* address, uint16_t port);
+  // Server role: the host's key, made on its first run, and what it lets in.
+  void SecureHost();
 
   // Transcript (UI thread).
   void AppendSays(ChatEvent& event);
@@ -179,6 +194,7 @@ class CJaseloDlg : public CDialog, private CThread {
   CharFormat inputFormat;
   CharFormat transcriptFormat;
   ChatSettings settings;
+  HostSettings hostSettings;  // beside config.cfg, for the server role
   int transcriptLimit = TRANSCRIPT_MAX_PARAGRAPHS;
   bool connectionLost = false;
   bool closing = false;
@@ -191,6 +207,8 @@ class CJaseloDlg : public CDialog, private CThread {
   // the server's queue, its look at the own connection, and where and as
   // whom its tries join again.
   bool hosting = false;
+  std::string announcedKey;  // the short key of the listed chat chosen, if any
+  KeyDigest hostKey;         // server role: the chat's key, once made
   RejoinWatch watch{false};
   std::string joinAddress;
   uint16_t joinPort = 0;
