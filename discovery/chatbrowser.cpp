@@ -3,7 +3,7 @@
 #include <avahi-common/error.h>
 #include <avahi-common/malloc.h>
 
-#include "trust/keydigest.h"
+#include <algorithm>
 
 CChatBrowser::CChatBrowser(Listener listener) : listener(std::move(listener)) {}
 
@@ -103,12 +103,7 @@ void CChatBrowser::OnResolve(AvahiServiceResolver* resolver, AvahiIfIndex interf
   if (event == AVAHI_RESOLVER_FOUND && address && address->proto == AVAHI_PROTO_INET) {
     char dotted[AVAHI_ADDRESS_STR_MAX];
     avahi_address_snprint(dotted, sizeof dotted, address);
-    s.found = {name, TxtValue(txt, "nick"), dotted, port};
-    s.found.encrypted = TxtValue(txt, TXT_TLS) == "1";
-    // Only a well-formed short key is kept: anything else could never match.
-    const std::string key = TxtValue(txt, TXT_KEY);
-    const bool hex = key.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
-    if (s.found.encrypted && hex && key.size() == KeyDigest::SHORT_DIGITS) s.found.key = key;
+    s.found = Found(name, TxtValue(txt, "nick"), dotted, port, TxtValue(txt, TXT_TLS), TxtValue(txt, TXT_KEY));
     s.resolved = true;
   } else {
     // Not answered in time: listed again if a later answer comes.
@@ -126,5 +121,6 @@ void CChatBrowser::Tell() {
       break;
     }
   }
+  std::sort(told.chats.begin(), told.chats.end(), ListedBefore);
   if (listener) listener(told);
 }

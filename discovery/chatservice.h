@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // The DNS-SD service type of a chat.
@@ -37,9 +38,24 @@ struct FoundChat {
 struct ChatListing {
   bool searching = true;
   std::string whyNot;
-  std::vector<FoundChat> chats;  // one per chat, ordered by name
+  std::vector<FoundChat> chats;  // one per chat, in the order ListedBefore gives
 };
 
-// "alice on classroom-pc — 192.0.2.10:27015", in UTF-8; control characters
-// from the network show as U+FFFD, so a row stays one line.
+// "alice on classroom-pc — 192.0.2.10:27015 — encrypted, key 3F2A 9C01 77B4
+// E0D2" (or "— not encrypted"), in UTF-8. What came from the network cannot
+// lie about what stands beside it: control characters and bidirectional
+// controls show as U+FFFD, so a row stays one line in its order, and two chats
+// of the same name differ by their address and key.
 std::string RowText(const FoundChat& chat);
+
+// The order people expect of names: letter case aside, and a run of digits
+// by its value ("room 2" before "room 10").
+bool NaturalLess(std::string_view a, std::string_view b);
+// As the list shows chats: by name in that order, then address and port.
+bool ListedBefore(const FoundChat& a, const FoundChat& b);
+
+// What a browser keeps of a resolved announcement, whatever the network
+// sent: the name cut to one DNS label, the nickname to a nickname's length,
+// and the key only when it is a short key.
+FoundChat Found(const std::string& name, const std::string& nick, const std::string& address, uint16_t port,
+                const std::string& tls, const std::string& key);

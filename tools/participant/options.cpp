@@ -250,7 +250,9 @@ Output, one line per item, flushed at once:
       --find only: a chat announced on the network, its IPv4 address and
       TCP port (join it with --host and --port); nick is the host's nickname;
       encrypted=1 when it announces TLS, with its short key (16 hex digits,
-      - when none)
+      - when none). Names are cut to 63 bytes and nicknames to 31; lines
+      come in the order people expect of names ("room 2" before "room 10"),
+      then by address and port
   LOST
       the connection to the server ended without this participant leaving
       (server gone, or nickname already in use); the program then exits 3,
@@ -265,9 +267,13 @@ Output, one line per item, flushed at once:
       letter case, or the server is full); nothing more is tried, exit 3
 
   <s> is a string in double quotes, shown up to its first NUL byte, with
-  these escapes: \\ for a backslash, \" for a double quote, \n \r \t, and
+  these escapes: \\ for a backslash, \" for a double quote, \n \r \t,
   \xHH (two lower-case hex digits) for any other byte below 0x20 and for
-  0x7F. Other bytes, UTF-8 included, stand as they are. <n>, <R>, <G>, <B>
+  0x7F, and \uHHHH (four lower-case hex digits) for a C1 control
+  character, a bidirectional control (U+061C, U+200E, U+200F, U+202A to
+  U+202E, U+2066 to U+2069) and U+2028, U+2029, so that no value can turn
+  around or run over what stands beside it. Other bytes, UTF-8 included,
+  stand as they are. <n>, <R>, <G>, <B>
   are the received decimal values. Fields always come in the order shown.
   Unless --quiet is given, diagnostic lines of the library are mixed in;
   none of them begins with one of the words above.
