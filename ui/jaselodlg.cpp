@@ -119,6 +119,8 @@ bool CJaseloDlg::RunInitDialog() {
   for (int i = 0; i < 4; ++i) data.Ip[i] = settings.Ip[i];
   data.Port = settings.Port;
   data.Pseudo = settings.Pseudo;
+  data.Password = hostSettings.password;
+  data.EncryptedOnly = hostSettings.encryptedOnly;
   CJaseloDlgInit DlgInit(nullptr, &data);
   const int result = DlgInit.DoModal();
   if (result == IDOK) {
@@ -127,6 +129,13 @@ bool CJaseloDlg::RunInitDialog() {
     CopySettingText(settings.Pseudo, data.Pseudo);
     for (int i = 0; i < 4; ++i) settings.Ip[i] = static_cast<uint16_t>(data.Ip[i]);
     settings.Port = static_cast<uint16_t>(data.Port);
+    announcedKey = data.AnnouncedKey;
+    const HostSettings chosen{data.Password, data.EncryptedOnly};
+    std::string error;
+    if (chosen != hostSettings && !WriteHostSettings(HostSettingsPath(configPath), chosen, error)) {
+      Diag("CJaseloDlg::RunInitDialog() - %s\n", error.c_str());
+    }
+    hostSettings = chosen;
     return true;
   }
   if (result == IDCANCEL) {
@@ -229,9 +238,6 @@ bool CJaseloDlg::JoinFirst(const char* address, uint16_t port) {
 
 void CJaseloDlg::SecureHost() {
   std::string error;
-  if (!ReadHostSettings(HostSettingsPath(configPath), hostSettings, error)) {
-    Diag("CJaseloDlg::StartNetwork() - %s\n", error.c_str());
-  }
   HostSecurity security;
   security.encryptedOnly = hostSettings.encryptedOnly;
   HostIdentity identity;
@@ -321,6 +327,10 @@ void CJaseloDlg::FinishClosing() {
 }
 
 void CJaseloDlg::ReadConfig() {
+  std::string error;
+  if (!ReadHostSettings(HostSettingsPath(configPath), hostSettings, error)) {
+    Diag("CJaseloDlg::ReadConfig() - %s\n", error.c_str());
+  }
   ChatSettings read;
   if (!ReadConfigFile(configPath, read)) {
     WriteDefaultConfig();
