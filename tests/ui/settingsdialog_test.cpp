@@ -200,7 +200,8 @@ TEST(OnTheDiscoveryNetwork, TheListFollowsTheChatsAndARowFillsTheClientRoleAndEn
   const uint16_t hostPort = StartAsServer(host);
   const QString hostRow = QString::fromStdString(InstanceName("hostess", MachineName())) + " \u2014 ";
   QProcess carol, dave;  // each stops with its object, whatever happens
-  carol.start("avahi-publish", {"-s", "carol on elsewhere", "_jaselo._tcp", "4242", "txtvers=1", "nick=carol"});
+  carol.start("avahi-publish", {"-s", "carol on elsewhere", "_jaselo._tcp", "4242", "txtvers=1", "nick=carol", "tls=1",
+                                "key=3F2A9C0177B4E0D2"});
   dave.start("avahi-publish", {"-s", "dave on elsewhere", "_jaselo._tcp", "4343", "txtvers=1", "nick=dave"});
 
   InitData data = Defaults();
@@ -245,6 +246,7 @@ TEST(OnTheDiscoveryNetwork, TheListFollowsTheChatsAndARowFillsTheClientRoleAndEn
   EXPECT_EQ(QStringLiteral("%1.%2.%3.%4").arg(data.Ip[0]).arg(data.Ip[1]).arg(data.Ip[2]).arg(data.Ip[3]),
             carolAddress);
   EXPECT_EQ(data.Port, 4242);
+  EXPECT_EQ(data.AnnouncedKey, "3F2A9C0177B4E0D2") << "the chosen chat must present the key it announced";
 }
 
 TEST(OnTheDiscoveryNetwork, NamesThatWouldLieShowAsWhatTheyAre) {
