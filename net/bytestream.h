@@ -26,6 +26,9 @@ class ByteStream {
   // The chat's messages may flow: a handshake, if any, is done.
   virtual bool Ready() const = 0;
   virtual bool Encrypted() const = 0;
+  // Sealing leaves the chat's bytes as they are: a message may be written
+  // as it comes, without staging.
+  virtual bool Transparent() const { return false; }
 };
 
 // The chat's messages as they are, byte for byte.
@@ -36,6 +39,7 @@ class PlainStream : public ByteStream {
             std::vector<uint8_t>& sealed) override;
   bool Ready() const override { return true; }
   bool Encrypted() const override { return false; }
+  bool Transparent() const override { return true; }
 };
 
 // What a server makes of the first bytes of a new connection.

@@ -37,7 +37,7 @@ bool ClientConnection::Send(const uint8_t* bytes, size_t n, bool& leftWaiting) {
     return false;
   }
   const bool wasWaiting = connection.output.WantsRoom();
-  connection.output.Append(bytes, n, 0, false, OUTPUT_BOUND);
+  connection.output.Append(bytes, n, 0, *connection.stream, false, OUTPUT_BOUND);
   if (!WriteLocked()) return false;
   leftWaiting = !wasWaiting && connection.output.WantsRoom();
   return true;

@@ -1,12 +1,18 @@
 #include "net/connectionoutput.h"
 
-ConnectionOutput::Next ConnectionOutput::Append(const uint8_t* bytes, size_t n, uint64_t origin, bool inBatch,
-                                                size_t limit) {
+ConnectionOutput::Next ConnectionOutput::Append(const uint8_t* bytes, size_t n, uint64_t origin,
+                                                const ByteStream& stream, bool inBatch, size_t limit) {
   if (state == State::Failed) return Next::Nothing;
   const bool wasEmpty = Empty();
-  staged.insert(staged.end(), bytes, bytes + n);
-  stagedEnds.push_back(staged.size());
-  stagedMarks.push_back({origin, n});
+  const OutputBuffer::Mark mark{origin, n};
+  if (stream.Transparent() && staged.empty()) {
+    // Nothing to seal: one copy, as the bytes will leave.
+    sealed.Append(bytes, n, &mark, 1);
+  } else {
+    staged.insert(staged.end(), bytes, bytes + n);
+    stagedEnds.push_back(staged.size());
+    stagedMarks.push_back(mark);
+  }
   return Decide(wasEmpty, inBatch, limit);
 }
 

@@ -65,8 +65,10 @@ void ServerConnections::Clear() {
 
 bool ServerConnections::Queue(Socket s, const CPacket& packet, uint64_t origin) {
   Watched* connection = Find(s);
-  if (connection == nullptr) return true;  // already on its way out
-  const auto next = connection->output.Append(packet.data, packet.length, origin, batches > 0, limits.outputLimit);
+  // Gone already, or a newcomer that cannot be written to yet.
+  if (connection == nullptr || !connection->stream) return true;
+  const auto next = connection->output.Append(packet.data, packet.length, origin, *connection->stream, batches > 0,
+                                              limits.outputLimit);
   if (origin != 0 && connection->output.GetState() != ConnectionOutput::State::Failed) {
     relayBacklog[origin] += packet.length;
   }

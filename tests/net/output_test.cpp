@@ -35,8 +35,8 @@ TEST(ConnectionOutput, BatchesHoldWritesFreeAndFailuresAreFinal) {
   const uint8_t message[100] = {};
   constexpr size_t LIMIT = 64 * 1024;
 
-  EXPECT_EQ(out.Append(message, 100, 7, true, LIMIT), Next::ListPending);
-  EXPECT_EQ(out.Append(message, 100, 7, true, LIMIT), Next::Nothing) << "listed once per batch";
+  EXPECT_EQ(out.Append(message, 100, 7, plain, true, LIMIT), Next::ListPending);
+  EXPECT_EQ(out.Append(message, 100, 7, plain, true, LIMIT), Next::Nothing) << "listed once per batch";
   EXPECT_EQ(out.GetState(), State::Pending);
   EXPECT_FALSE(out.WantsRoom()) << "the batch's end writes it, not the socket thread";
   ASSERT_TRUE(out.Write(pair.fd[0], plain, LIMIT, count));
@@ -46,20 +46,21 @@ TEST(ConnectionOutput, BatchesHoldWritesFreeAndFailuresAreFinal) {
   // A reader that takes nothing: what its socket cannot hold waits, until
   // more waits than a reader that keeps up would ever have.
   uint8_t big[8192] = {};
-  EXPECT_EQ(out.Append(big, sizeof big, 0, false, LIMIT), Next::Write);
+  EXPECT_EQ(out.Append(big, sizeof big, 0, plain, false, LIMIT), Next::Write);
   ASSERT_TRUE(out.Write(pair.fd[0], plain, LIMIT, count));
   EXPECT_EQ(out.GetState(), State::Blocked);
   EXPECT_TRUE(out.WantsRoom());
-  EXPECT_EQ(out.Append(big, sizeof big, 0, true, sizeof big), Next::Write) << "past the bound a batch holds nothing";
+  EXPECT_EQ(out.Append(big, sizeof big, 0, plain, true, sizeof big), Next::Write)
+      << "past the bound a batch holds nothing";
   EXPECT_FALSE(out.Write(pair.fd[0], plain, sizeof big, count));
   EXPECT_EQ(errno, ENOBUFS);
   EXPECT_EQ(out.GetState(), State::Failed);
-  EXPECT_EQ(out.Append(message, 100, 0, false, LIMIT), Next::Nothing) << "a failed output takes nothing more";
+  EXPECT_EQ(out.Append(message, 100, 0, plain, false, LIMIT), Next::Nothing) << "a failed output takes nothing more";
 
   ConnectionOutput other;
   close(pair.fd[1]);
   pair.fd[1] = -1;
-  EXPECT_EQ(other.Append(message, 100, 0, false, LIMIT), Next::Write);
+  EXPECT_EQ(other.Append(message, 100, 0, plain, false, LIMIT), Next::Write);
   EXPECT_FALSE(other.Write(pair.fd[0], plain, LIMIT, count));
   EXPECT_EQ(other.GetState(), State::Failed);
 }
