@@ -38,6 +38,9 @@ A text chat for the computers of a local network. The program reads its
 settings from config.cfg in the folder it runs in, asks for the nickname,
 the role (server or client), the address and the port, then opens the chat
 window; it writes the settings back to config.cfg when the window closes.
+Beside the transcript, the list of the people in the chat shows once the
+window is wide enough (F9 shows or hides it); on joining, the lines said in
+the last hour before you came show first, under "Earlier in this chat".
 
 Options:
   --user-folder  run in $XDG_CONFIG_HOME/jaselo (~/.config/jaselo when

@@ -6,8 +6,22 @@
 
 #include "protocol/chatline.h"
 
-// A chat line and what it is: a CHAT_ header value. An arrival or a departure
-// sets only the name.
+// Events of our own messages; their values lie beyond every chat header.
+// A person of the list of those present: Name, Time (since when, UTC
+// seconds), Flags (PERSON_HOST, PERSON_ASKED), Count (place in the list: 0
+// starts a new list).
+constexpr uint16_t EVENT_PRESENT = 0x100;
+// The list of those present is whole: Count people.
+constexpr uint16_t EVENT_PEOPLE = 0x101;
+// A public line said before the own arrival: the line, Time (when the host
+// relayed it, UTC seconds), Count (earlier lines still to come after it).
+constexpr uint16_t EVENT_EARLIER = 0x102;
+
+// A chat line and what it is: a CHAT_ header value or an EVENT_ value. An
+// arrival or a departure sets only the name.
 struct ChatEvent : ChatLine {
   uint16_t Type = 0;
+  uint32_t Time = 0;
+  uint16_t Flags = 0;
+  uint16_t Count = 0;
 };

@@ -4,9 +4,15 @@
 
 #include <strings.h>
 
+#include <optional>
+
 #include "protocol/diagnostics.h"
+#include "protocol/extension.h"
 
 namespace {
+// Persons of one list a client takes: a host that sends more is not a chat's.
+constexpr uint16_t LIST_CAPACITY = 1024;
+
 // A received string up to its first NUL, or all of it when it has none.
 std::string Terminated(const std::string& bytes) { return std::string(bytes.c_str()); }
 
@@ -46,7 +52,17 @@ void CJaseloNetwork::StopClient() {
   if (IsClient()) Stop();
 }
 
+void CJaseloNetwork::SetHistoryLines(size_t lines) {
+  CMonitorGuard guard(*this);
+  history.SetLimit(std::min(lines, HISTORY_LINES));
+}
+
 bool CJaseloNetwork::ProcessPacketInQueue(ChatEvent& event) {
+  if (!pending.empty()) {
+    event = std::move(pending.front());
+    pending.pop_front();
+    return true;
+  }
   // A message that yields nothing does not end the call while others wait:
   // poll loops drain until the first false, so a peer sending only such
   // messages would fill the queue faster than it empties and hold back every
@@ -62,6 +78,7 @@ bool CJaseloNetwork::ProcessOldestPacket(ChatEvent& event) {
   CMonitorGuard guard(*this);
   const std::unique_ptr<CQueuedPacket> packet = PopQueued();
   if (!packet) return false;
+  if (packet->transport == HEADER_RESERVED) return ProcessExtensionData(*packet, event);
   CDecodePacket decoder;
   decoder.Initialize(*packet);
   uint16_t chatHeader = 0;
@@ -93,8 +110,86 @@ bool CJaseloNetwork::ProcessSaysData(const CQueuedPacket& packet, CDecodePacket&
   if (!ReadChatLine(decoder, line)) return false;
   if (IsServer() && !SpeaksForItself(packet, line.Name.get())) return false;
   FillLine(event, std::move(line), CHAT_SAYS);
-  if (IsServer()) Relay(packet);
+  if (IsServer()) {
+    Relay(packet);
+    KeepLine(packet, decoder.cursor);
+  }
   return true;
+}
+
+void CJaseloNetwork::KeepLine(const CQueuedPacket& packet, uint16_t chatLineEnd) {
+  // The payload is the chat header, then the line; bytes a sender put behind
+  // the line are relayed but not kept.
+  const uint16_t n = static_cast<uint16_t>(chatLineEnd - 2);
+  if (n > EARLIER_LINE_CAPACITY) return;
+  history.Keep(packet.data + 2, n, Clients().Generation(), UtcSecondsNow(), CLineHistory::Clock::now());
+}
+
+void CJaseloNetwork::AnswerHello(Socket s, uint16_t understands) {
+  const Participant* asker = Clients().Find(s);
+  if (asker == nullptr) return;
+  const uint64_t joined = asker->generation;
+  // A failed send forgets the asker; what is sent after that goes nowhere.
+  if ((understands & UNDERSTANDS_PEOPLE) != 0) {
+    for (const CPacket& block : BuildPeople(Clients().People())) SendPrivateMessage(block, s);
+  }
+  if ((understands & UNDERSTANDS_EARLIER) == 0) return;
+  const auto earlier = history.Before(joined, CLineHistory::Clock::now());
+  for (size_t i = 0; i < earlier.size(); ++i) {
+    const CLineHistory::Line& line = *earlier[i];
+    const auto left = static_cast<uint16_t>(earlier.size() - 1 - i);
+    CPacket block;
+    if (BuildEarlier(line.at, left, line.chatLine.data(), static_cast<uint16_t>(line.chatLine.size()), block)) {
+      SendPrivateMessage(block, s);
+    }
+  }
+}
+
+bool CJaseloNetwork::ProcessExtensionData(const CQueuedPacket& packet, ChatEvent& event) {
+  ExtensionBlock block;
+  if (!IsClient() || !OpenExtension(packet.data, packet.length, block)) return false;
+  if (block.kind == EXT_PEOPLE) {
+    PeopleBlock people;
+    if (!ReadPeople(block.fields, people)) return false;
+    ListPeople(std::move(people));
+    if (pending.empty()) return false;
+    event = std::move(pending.front());
+    pending.pop_front();
+    return true;
+  }
+  if (block.kind == EXT_EARLIER) {
+    EarlierLine earlier;
+    if (!ReadEarlier(block.fields, earlier)) return false;
+    FillLine(event, std::move(earlier.line), EVENT_EARLIER);
+    event.Time = earlier.at;
+    event.Count = earlier.left;
+    return true;
+  }
+  return false;  // a kind this side does not know
+}
+
+void CJaseloNetwork::ListPeople(PeopleBlock&& block) {
+  // A list always names the one who asked: an empty one is no list, and
+  // leaves alone a list being received.
+  if ((block.flags & PEOPLE_FIRST) != 0 && block.people.empty()) return;
+  if ((block.flags & PEOPLE_FIRST) != 0) listed = 0;
+  // Without its first block a list is nothing to go by.
+  if (!listed) return;
+  for (const Person& person : block.people) {
+    if (*listed >= LIST_CAPACITY) break;
+    ChatEvent e;
+    FillName(e, person.name + '\0', EVENT_PRESENT);
+    e.Time = person.since;
+    e.Flags = person.flags;
+    e.Count = (*listed)++;
+    pending.push_back(std::move(e));
+  }
+  if ((block.flags & PEOPLE_LAST) == 0) return;
+  ChatEvent whole;
+  whole.Type = EVENT_PEOPLE;
+  whole.Count = *listed;
+  pending.push_back(std::move(whole));
+  listed.reset();
 }
 
 bool CJaseloNetwork::ProcessPrivateData(const CQueuedPacket& packet, CDecodePacket& decoder, ChatEvent& event) {
@@ -104,13 +199,11 @@ bool CJaseloNetwork::ProcessPrivateData(const CQueuedPacket& packet, CDecodePack
   const std::string to = Terminated(addressee);
   if (IsServer()) {
     if (!SpeaksForItself(packet, line.Name.get())) return false;
-    for (const auto& [socket, name] : clientTable) {
-      if (strcasecmp(name.c_str(), to.c_str()) != 0) continue;
-      CPacket message;
-      if (BuildRelay(packet, message)) SendPrivateMessage(message, socket, packet.sourceSerial);
-      return true;
-    }
-    return false;
+    const Socket addressee = Clients().FindByName(to.c_str());
+    if (addressee == INVALID_SOCKET) return false;
+    CPacket message;
+    if (BuildRelay(packet, message)) SendPrivateMessage(message, addressee, packet.sourceSerial);
+    return true;
   }
   if (!IsClient() || strcasecmp(to.c_str(), nickname.get()) != 0) return false;
   FillLine(event, std::move(line), CHAT_PRIVATE);

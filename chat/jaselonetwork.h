@@ -2,10 +2,15 @@
 // The chat layer on a TCP endpoint: turns queued chat payloads into events
 // for the window and, on the server, relays public lines, routes private
 // ones and forgets departing clients. Also builds the outgoing chat lines.
+// A server keeps the public lines it relayed and answers a HELLO with the
+// list of those present and those lines; a client turns such answers into
+// events of their own (EVENT_PRESENT, EVENT_PEOPLE, EVENT_EARLIER).
 
 #include <cstdint>
+#include <deque>
 
 #include "chat/chatevent.h"
+#include "chat/linehistory.h"
 #include "net/tcpip.h"
 #include "protocol/decodepacket.h"
 #include "protocol/messages.h"
@@ -25,6 +30,9 @@ class CJaseloNetwork : public CTCPIP {
   bool StartupClient(const char* nickname);
   bool ClientConnect(const char* address, uint16_t port);
   void StopClient();
+  // Server role: how many public lines are kept for those who join later
+  // (0: none; at most HISTORY_LINES).
+  void SetHistoryLines(size_t lines);
 
   // Handles queued messages, oldest first, until one yields an event (or, on
   // the server, is relayed, routed or acted on): then true. False when the
@@ -41,6 +49,15 @@ class CJaseloNetwork : public CTCPIP {
  private:
   // One queued message: true when it yielded an event (or was acted on).
   bool ProcessOldestPacket(ChatEvent& event);
+  // Client role: one of our own blocks from the server.
+  bool ProcessExtensionData(const CQueuedPacket& packet, ChatEvent& event);
+  // Client role: the people of one PEOPLE block, as events to hand out.
+  void ListPeople(PeopleBlock&& block);
+  // Server role: the list of those present, then the lines said before the
+  // asker joined.
+  void AnswerHello(Socket s, uint16_t understands) override;
+  // Server role: a relayed public line, for those who join later.
+  void KeepLine(const CQueuedPacket& packet, uint16_t chatLineEnd);
   bool ProcessSaysData(const CQueuedPacket& packet, CDecodePacket& decoder, ChatEvent& event);
   bool ProcessPrivateData(const CQueuedPacket& packet, CDecodePacket& decoder, ChatEvent& event);
   bool ProcessJoinedData(const CQueuedPacket& packet, CDecodePacket& decoder, ChatEvent& event);
@@ -51,4 +68,12 @@ class CJaseloNetwork : public CTCPIP {
   // connection it came from: nobody speaks, or leaves, as somebody else.
   bool SpeaksForItself(const CQueuedPacket& packet, const std::string& statedName) const;
   void Relay(const CQueuedPacket& packet);
+
+  // Server role, under the endpoint lock.
+  CLineHistory history;
+  // Client role, on the thread that drains the queue: events of a people
+  // list not yet handed out, and the place of the next person in the list
+  // being received (none open: its first block has not come).
+  std::deque<ChatEvent> pending;
+  std::optional<uint16_t> listed;
 };

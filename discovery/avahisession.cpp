@@ -41,6 +41,12 @@ void CAvahiSession::StopSession() {
   retry = nullptr;
 }
 
+void CAvahiSession::WithSessionHeld(const std::function<void()>& change) {
+  if (poll) avahi_threaded_poll_lock(poll);
+  change();
+  if (poll) avahi_threaded_poll_unlock(poll);
+}
+
 void CAvahiSession::RetryIn(int seconds) {
   timeval when{};
   gettimeofday(&when, nullptr);

@@ -8,6 +8,8 @@
 #include <avahi-client/client.h>
 #include <avahi-common/thread-watch.h>
 
+#include <functional>
+
 class CAvahiSession {
  public:
   virtual ~CAvahiSession();
@@ -23,6 +25,9 @@ class CAvahiSession {
   // Ends the thread and frees the client with everything made on it. Every
   // subclass calls it in its destructor, before its own members go.
   void StopSession();
+  // Runs `change` while the session's thread is held off, for a caller on
+  // another thread; without a running session, runs it at once.
+  void WithSessionHeld(const std::function<void()>& change);
 
   // On the session's thread. The daemon runs and answers: make the entries
   // or browsers on `client` (again, after a Down).

@@ -39,28 +39,47 @@ void CChatAnnouncer::OnRunning(AvahiClient* client) {
   if (!Publish(call)) SayNotAnnounced(call, avahi_client_errno(client));
 }
 
-bool CChatAnnouncer::Publish(const char*& call) {
-  std::vector<std::string> entries = {std::string("txtvers=") + CHAT_TXT_VERSION, "nick=" + nick,
-                                      std::string("version=") + JASELO_VERSION};
-  if (!shortKey.empty()) {
-    entries.push_back(std::string(TXT_TLS) + "=1");
-    entries.push_back(std::string(TXT_KEY) + "=" + shortKey);
-  }
+AvahiStringList* CChatAnnouncer::Txt() const {
+  // Each entry goes in front of the list: the last one added comes first.
   AvahiStringList* txt = nullptr;
-  for (auto it = entries.rbegin(); it != entries.rend(); ++it) txt = avahi_string_list_add(txt, it->c_str());
+  if (!shortKey.empty()) {
+    txt = avahi_string_list_add(txt, (std::string(TXT_KEY) + "=" + shortKey).c_str());
+    txt = avahi_string_list_add(txt, (std::string(TXT_TLS) + "=1").c_str());
+  }
+  for (const std::string& entry : {"people=" + std::to_string(people), std::string("version=") + JASELO_VERSION,
+                                   "nick=" + nick, std::string("txtvers=") + CHAT_TXT_VERSION}) {
+    txt = avahi_string_list_add(txt, entry.c_str());
+  }
+  return txt;
+}
+
+bool CChatAnnouncer::Publish(const char*& call) {
+  AvahiStringList* txt = Txt();
   call = "avahi_entry_group_add_service()";
   // A name someone on the network already has is renamed as the daemon
   // proposes ("alice on pc #2"), here or in the group's collision state.
-  for (;;) {
-    const int r = avahi_entry_group_add_service_strlst(group, AVAHI_IF_UNSPEC, AVAHI_PROTO_UNSPEC, AvahiPublishFlags(0),
-                                                       name.c_str(), CHAT_SERVICE_TYPE, nullptr, nullptr, port, txt);
-    if (r == AVAHI_ERR_COLLISION && Rename()) continue;
-    avahi_string_list_free(txt);
-    if (r < 0) return false;
-    break;
-  }
+  int r = 0;
+  do {
+    r = avahi_entry_group_add_service_strlst(group, AVAHI_IF_UNSPEC, AVAHI_PROTO_UNSPEC, AvahiPublishFlags(0),
+                                             name.c_str(), CHAT_SERVICE_TYPE, nullptr, nullptr, port, txt);
+  } while (r == AVAHI_ERR_COLLISION && Rename());
+  avahi_string_list_free(txt);
+  if (r < 0) return false;
   call = "avahi_entry_group_commit()";
   return avahi_entry_group_commit(group) >= 0;
+}
+
+void CChatAnnouncer::SetPeople(size_t count) {
+  WithSessionHeld([&] {
+    if (count == people) return;
+    people = count;
+    // Not yet published: the record is made with the count when it is.
+    if (!group || avahi_entry_group_is_empty(group)) return;
+    AvahiStringList* txt = Txt();
+    avahi_entry_group_update_service_txt_strlst(group, AVAHI_IF_UNSPEC, AVAHI_PROTO_UNSPEC, AvahiPublishFlags(0),
+                                                name.c_str(), CHAT_SERVICE_TYPE, nullptr, txt);
+    avahi_string_list_free(txt);
+  });
 }
 
 void CChatAnnouncer::OnGroupState(AvahiEntryGroup* group, AvahiEntryGroupState state, void* self) {

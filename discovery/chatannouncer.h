@@ -7,6 +7,7 @@
 
 #include <avahi-client/publish.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -21,6 +22,9 @@ class CChatAnnouncer : private CAvahiSession {
 
   // Begins announcing without waiting for the daemon.
   void Start();
+  // How many people are in the chat: the TXT record follows (a count, never
+  // a name). From any thread but the announcer's own.
+  void SetPeople(size_t count);
 
  private:
   void OnRunning(AvahiClient* client) override;
@@ -29,6 +33,8 @@ class CChatAnnouncer : private CAvahiSession {
   static void OnGroupState(AvahiEntryGroup* group, AvahiEntryGroupState state, void* self);
   // Adds the service under `name` and commits; false with `call` naming what failed.
   bool Publish(const char*& call);
+  // The TXT record as it stands; the caller frees it.
+  AvahiStringList* Txt() const;
   // Takes the name the daemon proposes after `name` ("alice on pc #2").
   bool Rename();
   void SayNotAnnounced(const char* call, int error);
@@ -39,4 +45,5 @@ class CChatAnnouncer : private CAvahiSession {
   std::string name;
   AvahiEntryGroup* group = nullptr;
   bool toldNotAnnounced = false;
+  size_t people = 0;
 };

@@ -104,6 +104,7 @@ void CChatBrowser::OnResolve(AvahiServiceResolver* resolver, AvahiIfIndex interf
     char dotted[AVAHI_ADDRESS_STR_MAX];
     avahi_address_snprint(dotted, sizeof dotted, address);
     s.found = Found(name, TxtValue(txt, "nick"), dotted, port, TxtValue(txt, TXT_TLS), TxtValue(txt, TXT_KEY));
+    s.found.people = PeopleCount(TxtValue(txt, "people"));
     s.resolved = true;
   } else {
     // Not answered in time: listed again if a later answer comes.

@@ -35,9 +35,22 @@ std::string MachineName() {
 std::string RowText(const FoundChat& chat) {
   const std::string dash = " \xE2\x80\x94 ";
   std::string row = ControlsShown(chat.name) + dash + chat.address + ":" + std::to_string(chat.port);
+  if (chat.people == 1) row += dash + "1 person";
+  else if (chat.people >= 0) row += dash + std::to_string(chat.people) + " people";
   const auto key = KeyDigest::FromHex(chat.key + std::string(64 - KeyDigest::SHORT_DIGITS, '0'));
   if (chat.encrypted && key) return row + dash + "encrypted, key " + key->Grouped();
   return row + dash + (chat.encrypted ? "encrypted, no key given" : "not encrypted");
+}
+
+int PeopleCount(const std::string& value) {
+  // A chat holds at most a few dozen: four digits are plenty.
+  if (value.empty() || value.size() > 4) return -1;
+  int n = 0;
+  for (const char c : value) {
+    if (c < '0' || c > '9') return -1;
+    n = n * 10 + (c - '0');
+  }
+  return n;
 }
 
 bool NaturalLess(std::string_view a, std::string_view b) {

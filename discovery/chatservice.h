@@ -29,6 +29,7 @@ struct FoundChat {
   std::string nick;     // the host's nickname from the TXT record, empty without one
   std::string address;  // dotted IPv4
   uint16_t port = 0;
+  int people = -1;         // how many are in the chat, from the TXT record; -1 when it does not say
   bool encrypted = false;  // the record says tls=1
   std::string key{};       // the short key it gives (16 hex digits), empty without one
 };
@@ -41,12 +42,15 @@ struct ChatListing {
   std::vector<FoundChat> chats;  // one per chat, in the order ListedBefore gives
 };
 
-// "alice on classroom-pc — 192.0.2.10:27015 — encrypted, key 3F2A 9C01 77B4
-// E0D2" (or "— not encrypted"), in UTF-8. What came from the network cannot
-// lie about what stands beside it: control characters and bidirectional
-// controls show as U+FFFD, so a row stays one line in its order, and two chats
-// of the same name differ by their address and key.
+// "alice on classroom-pc — 192.0.2.10:27015 — 4 people — encrypted, key 3F2A
+// 9C01 77B4 E0D2" (without the count when the chat does not give one; "— not
+// encrypted" for a chat without TLS), in UTF-8. What came from the network
+// cannot lie about what stands beside it: control characters and
+// bidirectional controls show as U+FFFD, so a row stays one line in its
+// order, and two chats of the same name differ by their address and key.
 std::string RowText(const FoundChat& chat);
+// The people count of a TXT value: a small decimal number, or -1.
+int PeopleCount(const std::string& value);
 
 // The order people expect of names: letter case aside, and a run of digits
 // by its value ("room 2" before "room 10").

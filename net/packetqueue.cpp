@@ -2,12 +2,20 @@
 
 void CPacketQueue::Push(const void* bytes, uint16_t n, Socket source, const std::string& sourceName,
                         uint64_t sourceSerial) {
+  Append(bytes, n, {{}, source, sourceName, sourceSerial, HEADER_CHAT});
+}
+
+void CPacketQueue::PushExtension(const void* bytes, uint16_t n) {
+  Append(bytes, n, {{}, INVALID_SOCKET, {}, 0, HEADER_RESERVED});
+}
+
+void CPacketQueue::Append(const void* bytes, uint16_t n, Waiting packet) {
   if (bytes == nullptr) return;
   const size_t length = n != 0 ? n : TerminatedLength(bytes, PACKET_CAPACITY);
   if (length > PACKET_CAPACITY) return;
   // The copy is made before the lock, which guards only the queue.
   const auto* from = static_cast<const uint8_t*>(bytes);
-  Waiting packet{{from, from + length}, source, sourceName, sourceSerial};
+  packet.bytes.assign(from, from + length);
   CMonitorGuard guard(*this);
   packets.push_back(std::move(packet));
   ++count;
@@ -27,6 +35,7 @@ std::unique_ptr<CQueuedPacket> CPacketQueue::Pop() {
   packet->source = front.source;
   packet->sourceName = std::move(front.sourceName);
   packet->sourceSerial = front.sourceSerial;
+  packet->transport = front.transport;
   return packet;
 }
 

@@ -12,6 +12,7 @@
 
 #include "net/sockets.h"
 #include "net/thread.h"
+#include "protocol/headers.h"
 #include "protocol/packet.h"
 
 // A queued payload remembers the connection it came from, so that the server
@@ -24,6 +25,9 @@ class CQueuedPacket : public CPacket {
   std::string sourceName;
   // Which connection on that socket: descriptor numbers are reused at once.
   uint64_t sourceSerial = 0;
+  // HEADER_CHAT: a chat payload, without its transport header. HEADER_RESERVED:
+  // one of our own blocks, whole.
+  uint16_t transport = HEADER_CHAT;
 };
 
 class CPacketQueue : public CMonitor {
@@ -35,6 +39,8 @@ class CPacketQueue : public CMonitor {
   // Null bytes and more than a packet holds are refused.
   void Push(const void* bytes, uint16_t n, Socket source = INVALID_SOCKET, const std::string& sourceName = {},
             uint64_t sourceSerial = 0);
+  // One of our own blocks, whole, for a client's chat layer.
+  void PushExtension(const void* bytes, uint16_t n);
   // The oldest packet, now the caller's; null when the queue is empty.
   std::unique_ptr<CQueuedPacket> Pop();
   // Read without the lock: only the popping thread relies on it staying non-zero.
@@ -47,7 +53,9 @@ class CPacketQueue : public CMonitor {
     Socket source;
     std::string sourceName;
     uint64_t sourceSerial;
+    uint16_t transport;
   };
+  void Append(const void* bytes, uint16_t n, Waiting packet);
   std::deque<Waiting> packets;
   std::atomic<uint32_t> count{0};
 };

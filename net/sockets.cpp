@@ -32,6 +32,8 @@ bool WaitFor(Socket s, short events, Clock::time_point deadline) {
     if (errno != EINTR) return false;
   }
 }
+
+SocketAddress AddressOf(const sockaddr_in& addr) { return {addr.sin_addr.s_addr, ntohs(addr.sin_port)}; }
 }  // namespace
 
 bool SocketLayerStartup() {
@@ -59,6 +61,20 @@ uint16_t LocalPort(Socket s) {
   socklen_t len = sizeof addr;
   if (getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len) != 0) return 0;
   return ntohs(addr.sin_port);
+}
+
+SocketAddress LocalAddress(Socket s) {
+  sockaddr_in addr{};
+  socklen_t len = sizeof addr;
+  if (getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len) != 0 || addr.sin_family != AF_INET) return {};
+  return AddressOf(addr);
+}
+
+SocketAddress PeerAddress(Socket s) {
+  sockaddr_in addr{};
+  socklen_t len = sizeof addr;
+  if (getpeername(s, reinterpret_cast<sockaddr*>(&addr), &len) != 0 || addr.sin_family != AF_INET) return {};
+  return AddressOf(addr);
 }
 
 Socket AcceptConnection(Socket listening, uint32_t& address) {

@@ -23,6 +23,14 @@ Socket CreateTcpSocket();
 bool BindAnyAddress(Socket s, uint16_t port);
 bool ListenOn(Socket s, int backlog);
 uint16_t LocalPort(Socket s);
+// One end of an IPv4 connection; all zero when it cannot be told.
+struct SocketAddress {
+  uint32_t address = 0;  // in network byte order
+  uint16_t port = 0;
+  bool operator==(const SocketAddress&) const = default;
+};
+SocketAddress LocalAddress(Socket s);
+SocketAddress PeerAddress(Socket s);
 // INVALID_SOCKET when nothing could be accepted. `address` is the peer's
 // IPv4 address in host order.
 Socket AcceptConnection(Socket listening, uint32_t& address);

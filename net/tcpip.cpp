@@ -104,7 +104,8 @@ void CTCPIP::Cleanup() {
   role.reset();
   clientSocket.Close();
   connections.Clear();
-  clientTable.clear();
+  clientTable.Clear();
+  ownUser.reset();
   readSet.Reset();
   readySet.Reset();
   serverStream.clear();
@@ -115,7 +116,18 @@ void CTCPIP::Cleanup() {
 
 std::vector<std::pair<Socket, std::string>> CTCPIP::ClientTable() {
   CMonitorGuard guard(*this);
-  return {clientTable.begin(), clientTable.end()};
+  return clientTable.Names();
+}
+
+size_t CTCPIP::ClientCount() {
+  CMonitorGuard guard(*this);
+  return clientTable.Count();
+}
+
+void CTCPIP::SetOwnUser(SocketAddress client) {
+  CMonitorGuard guard(*this);
+  ownUser = client;
+  for (const auto& [s, name] : clientTable.Names()) clientTable.SetHostUser(s, PeerAddress(s) == client);
 }
 
 uint32_t CTCPIP::WatchedSocketCount() {

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "net/clientconnection.h"
+#include "net/clienttable.h"
 #include "net/packetqueue.h"
 #include "net/security.h"
 #include "net/serverconnections.h"
@@ -22,6 +23,7 @@
 #include "net/socketset.h"
 #include "net/thread.h"
 #include "net/transportlimits.h"
+#include "protocol/extension.h"
 #include "protocol/headers.h"
 #include "protocol/packet.h"
 
@@ -38,6 +40,9 @@
 // its own pass. Everything the threads share is guarded by the endpoint lock
 // (the CMonitor base), except the atomics below and the packet queue and the
 // client's connection, which have locks of their own.
+// What a client endpoint asks for in the HELLO it sends behind its welcome.
+constexpr uint16_t CLIENT_UNDERSTANDS = UNDERSTANDS_PEOPLE | UNDERSTANDS_EARLIER;
+
 class CTCPIP : public CThread {
  public:
   CTCPIP();
@@ -84,7 +89,13 @@ class CTCPIP : public CThread {
   uint16_t NicknameLength() const { return nicknameLength; }
   // Snapshots taken under the endpoint lock, in table order.
   std::vector<std::pair<Socket, std::string>> ClientTable();
+  size_t ClientCount();
   uint32_t WatchedSocketCount();
+  // Client role: this end of the connection to the server.
+  SocketAddress LocalAddressOfConnection() const { return LocalAddress(clientSocket.Get()); }
+  // Server role: the connection from `client` (the host's own client
+  // endpoint) is the host's own user, and the people lists say so.
+  void SetOwnUser(SocketAddress client);
   uint32_t QueuedCount() const { return packetQueue.GetCount(); }
 
   // The socket thread's handling of received bytes, reachable without a
@@ -104,8 +115,6 @@ class CTCPIP : public CThread {
   bool started = false;
   std::atomic<bool> active{false};
   std::optional<EndpointRole> role;
-  // Ordered by socket value: every walk follows ascending socket order.
-  std::map<Socket, std::string> clientTable;
   std::unique_ptr<char[]> nickname;
   uint16_t nicknameLength = 0;
   CPacketQueue packetQueue;
@@ -116,6 +125,8 @@ class CTCPIP : public CThread {
   // without waiting and without the endpoint lock. False, with nothing sent,
   // when the connection has ended or too much already waits to leave.
   bool SendToServer(const CPacket& packet);
+  // Several whole messages in one write.
+  bool SendToServer(const uint8_t* bytes, size_t n);
   // The oldest queued payload. A client's socket thread that stopped reading
   // at clientQueueLimit is woken once half of the queue has been taken.
   std::unique_ptr<CQueuedPacket> PopQueued();
@@ -123,6 +134,14 @@ class CTCPIP : public CThread {
   // queued a payload (a departure handled late must not remove a newcomer
   // who took the same socket number and nickname).
   bool IsSameConnection(Socket s, uint64_t serial);
+  // Server role: the identified clients, to look at under the endpoint lock.
+  // Only the transport changes them.
+  const CClientTable& Clients() const { return clientTable; }
+  // Server role, under the endpoint lock, on the socket thread: the
+  // identified connection on `s` sent its first HELLO, asking for the kinds
+  // of our own messages in `understands`. The transport itself answers
+  // nothing; the chat layer answers with what it keeps.
+  virtual void AnswerHello(Socket s, uint16_t understands);
 
  private:
   // The client's join (tcpip_connect.cpp).
@@ -165,9 +184,13 @@ class CTCPIP : public CThread {
   static void CutMessages(std::vector<uint8_t>& stream, bool toServer, Handle handle);
   void HandleServerBlock(Socket s, const uint8_t* block, uint16_t n);
   void QueuePayload(const uint8_t* payload, uint16_t n, Socket socket);
+  // A block under HEADER_RESERVED: the server takes a HELLO from an
+  // identified connection, the client queues our blocks for the chat layer;
+  // everything else is ignored.
+  void ProcessReservedData(const uint8_t* block, uint16_t n, Socket socket);
   // Server: the name a welcome may take, or false.
   bool AcceptableName(const std::string& name) const;
-  bool Identified(Socket s) const { return clientTable.count(s) != 0; }
+  bool Identified(Socket s) const { return clientTable.Has(s); }
   // Newcomers that never identified themselves, and readers that took
   // nothing for sendTimeout while bytes waited for them.
   void ForgetOverdueConnections();
@@ -190,6 +213,9 @@ class CTCPIP : public CThread {
   // Takes a connection out of every server structure and releases its socket.
   void DropConnection(Socket s);
 
+  // Server role: the identified clients.
+  CClientTable clientTable;
+  std::optional<SocketAddress> ownUser;
   TransportLimits limits;
   HostSecurity hostSecurity;
   ClientSecurity clientSecurity;

@@ -10,6 +10,7 @@
 #include "net/tcpip.h"
 #include "protocol/decodepacket.h"
 #include "protocol/diagnostics.h"
+#include "protocol/extension.h"
 #include "protocol/messages.h"
 #include "protocol/nickname.h"
 
@@ -48,7 +49,7 @@ void CTCPIP::ProcessIncomingData(const uint8_t* bytes, uint16_t n, Socket socket
   const uint16_t payloadLength = static_cast<uint16_t>(n - 2);
   switch (header) {
     case HEADER_CHAT: QueuePayload(payload, payloadLength, socket); break;
-    case HEADER_RESERVED: break;
+    case HEADER_RESERVED: ProcessReservedData(bytes, n, socket); break;
     case HEADER_WELCOME: ProcessWelcomeData(payload, payloadLength, socket); break;
     default: Diag("CTCPIP::ProcessIncomingData() - unrecognized header type %d.\n", header); break;
   }
@@ -61,16 +62,32 @@ void CTCPIP::QueuePayload(const uint8_t* payload, uint16_t n, Socket socket) {
   }
   // Only identified connections may speak; the queued payload carries the
   // connection so the chat layer can check the nickname a line states.
-  const auto entry = clientTable.find(socket);
-  if (entry == clientTable.end()) return;
+  const Participant* participant = clientTable.Find(socket);
+  if (participant == nullptr) return;
   ServerConnections::Watched* connection = connections.Find(socket);
   if (connection == nullptr) return;
   // Whoever has said goodbye says nothing more: a line queued after its
   // sender's departure would reach the others after that departure.
   if (connection->departed) return;
-  if (IsOwnDeparture(payload, n, entry->second)) connection->departed = true;
-  packetQueue.Push(payload, n, socket, entry->second, connection->serial);
+  if (IsOwnDeparture(payload, n, participant->name)) connection->departed = true;
+  packetQueue.Push(payload, n, socket, participant->name, connection->serial);
 }
+
+void CTCPIP::ProcessReservedData(const uint8_t* block, uint16_t n, Socket socket) {
+  ExtensionBlock opened;
+  if (!OpenExtension(block, n, opened)) return;
+  if (IsClient()) {
+    packetQueue.PushExtension(block, n);
+    return;
+  }
+  if (!IsServer() || opened.kind != EXT_HELLO) return;
+  uint16_t understands = 0;
+  // Only an identified connection's first HELLO is answered.
+  if (!ReadHello(opened.fields, understands) || !clientTable.MarkAsked(socket)) return;
+  AnswerHello(socket, understands);
+}
+
+void CTCPIP::AnswerHello(Socket, uint16_t) {}
 
 void CTCPIP::ProcessWelcomeData(const uint8_t* payload, uint16_t n, Socket socket) {
   if (IsClient()) {
@@ -81,7 +98,7 @@ void CTCPIP::ProcessWelcomeData(const uint8_t* payload, uint16_t n, Socket socke
 
   CMonitorGuard guard(*this);
   // A second welcome on an identified connection announces nobody.
-  if (clientTable.count(socket) != 0) return;
+  if (clientTable.Has(socket)) return;
 
   CPacket packet;
   CDecodePacket decoder;
@@ -108,15 +125,12 @@ void CTCPIP::ProcessWelcomeData(const uint8_t* payload, uint16_t n, Socket socke
   if (!AcceptableName(_ClientName)) return;
   // A nickname too long to announce is refused rather than kept secret.
   if (!SendWelcomeMessage(socket, _ClientName.c_str())) return;
-  clientTable.emplace(socket, std::move(_ClientName));
+  const bool hostUser = ownUser.has_value() && PeerAddress(socket) == *ownUser;
+  clientTable.Add(socket, std::move(_ClientName), UtcSecondsNow(), hostUser);
 }
 
 bool CTCPIP::AcceptableName(const std::string& name) const {
-  if (!IsAcceptableNickname(name)) return false;
-  for (const auto& [s, known] : clientTable) {
-    if (SameName(known, name.c_str())) return false;
-  }
-  return true;
+  return IsAcceptableNickname(name) && clientTable.FindByName(name.c_str()) == INVALID_SOCKET;
 }
 
 std::unique_ptr<CQueuedPacket> CTCPIP::PopQueued() {
@@ -132,8 +146,18 @@ bool CTCPIP::SendWelcomeMessage([[maybe_unused]] Socket socket, const char* name
     // Sent through the connection's stream, which Connect has attached to
     // `socket`: at once, or by the socket thread as the socket takes it.
     assert(socket == clientSocket.Get());
-    if (!BuildClientWelcome(nickname.get(), nicknameLength, packet)) return false;
-    if (!SendToServer(packet)) {
+    CPacket hello;
+    if (!BuildClientWelcome(nickname.get(), nicknameLength, packet) || !BuildHello(CLIENT_UNDERSTANDS, hello)) {
+      return false;
+    }
+    // The HELLO leaves in the same write, right behind the welcome: a server
+    // that takes one receive as one message reads the welcome's fields and
+    // ignores what follows them, so the HELLO never shares a receive with a
+    // chat line there; our own servers cut it out by its length.
+    uint8_t both[2 * PACKET_CAPACITY];
+    std::memcpy(both, packet.data, packet.length);
+    std::memcpy(both + packet.length, hello.data, hello.length);
+    if (!SendToServer(both, size_t{packet.length} + hello.length)) {
       Diag("CTCPIP::SendWelcomeMessage() - send() error %d\n", LastSocketError());
       return false;
     }
@@ -146,9 +170,11 @@ bool CTCPIP::SendWelcomeMessage([[maybe_unused]] Socket socket, const char* name
   return true;
 }
 
-bool CTCPIP::SendToServer(const CPacket& packet) {
+bool CTCPIP::SendToServer(const CPacket& packet) { return SendToServer(packet.data, packet.length); }
+
+bool CTCPIP::SendToServer(const uint8_t* bytes, size_t n) {
   bool leftWaiting = false;
-  if (!clientSocket.Send(packet.data, packet.length, leftWaiting)) return false;
+  if (!clientSocket.Send(bytes, n, leftWaiting)) return false;
   // What the socket did not take, the socket thread writes once it can.
   if (leftWaiting) wake.Signal();
   return true;
@@ -165,12 +191,12 @@ void CTCPIP::SendPrivateMessage(const CPacket& packet, Socket socket, uint64_t o
 void CTCPIP::SendMessageToAll(const CPacket& packet, uint64_t origin) {
   CMonitorGuard guard(*this);
   bool failed = false;
-  for (const auto& [s, name] : clientTable) {
+  clientTable.ForEach([&](Socket s, const Participant&) {
     if (!connections.Queue(s, packet, origin)) {
       Diag("CTCPIP::SendMessageToAll() - send() error %d\n", LastSocketError());
       failed = true;
     }
-  }
+  });
   if (failed && !connections.InBatch()) FinishPass();
 }
 
@@ -208,22 +234,18 @@ void CTCPIP::DropFailedConnections() {
 void CTCPIP::RemoveClientByName(const char* name) {
   if (name == nullptr) return;
   CMonitorGuard guard(*this);
-  for (const auto& [s, known] : clientTable) {
-    if (SameName(known, name)) {
-      DropConnection(s);
-      return;
-    }
-  }
+  const Socket s = clientTable.FindByName(name);
+  if (s != INVALID_SOCKET) DropConnection(s);
 }
 
 void CTCPIP::ForgetConnection(Socket s) {
   CMonitorGuard guard(*this);
   const ServerConnections::Watched* connection = connections.Find(s);
-  const auto entry = clientTable.find(s);
-  if (connection == nullptr && entry == clientTable.end()) return;
+  const Participant* participant = clientTable.Find(s);
+  if (connection == nullptr && participant == nullptr) return;
   const bool departed = connection != nullptr && connection->departed;
-  const std::string name = entry != clientTable.end() ? entry->second : std::string();
-  const bool known = entry != clientTable.end();
+  const bool known = participant != nullptr;
+  const std::string name = known ? participant->name : std::string();
   DropConnection(s);
   CPacket departure;
   if (known && !departed && BuildDisconnected(name.c_str(), departure)) SendMessageToAll(departure);
@@ -235,7 +257,7 @@ void CTCPIP::ForgetFailedReader(Socket s) {
 }
 
 void CTCPIP::DropConnection(Socket s) {
-  clientTable.erase(s);
+  clientTable.Remove(s);
   readSet.Remove(s);
   connections.Drop(s);
 }

@@ -1,5 +1,6 @@
 #include "protocol/extent.h"
 
+#include "protocol/extension.h"
 #include "protocol/headers.h"
 #include "protocol/packet.h"
 
@@ -73,6 +74,17 @@ bool WalkChatBody(LayoutWalker& w, uint16_t chatHeader, bool& known) {
     default: known = false; return false;
   }
 }
+
+// One of our blocks carries its own length; anything else under this header
+// has no layout.
+MessageExtent ReservedExtent(LayoutWalker& w) {
+  uint16_t tag = 0, length = 0;
+  if (!w.Short(tag)) return w.Result(false);
+  if (tag != EXTENSION_TAG) return {ExtentKind::NoLayout, 0};
+  if (!w.Short(length)) return w.Result(false);
+  if (length < EXTENSION_FRAME_SIZE || length > PACKET_CAPACITY) return {ExtentKind::NoLayout, 0};
+  return w.Result(w.Skip(length - EXTENSION_FRAME_SIZE));
+}
 }  // namespace
 
 MessageExtent FirstMessageExtent(const uint8_t* bytes, size_t n, bool toServer) {
@@ -82,6 +94,7 @@ MessageExtent FirstMessageExtent(const uint8_t* bytes, size_t n, bool toServer) 
   if (!w.Short(header)) return {ExtentKind::Incomplete, 0};
 
   if (header == HEADER_WELCOME && toServer) return w.Result(w.CountedString(0));
+  if (header == HEADER_RESERVED) return ReservedExtent(w);
   if (header != HEADER_CHAT && header != HEADER_WELCOME) return {ExtentKind::NoLayout, 0};
 
   uint16_t chatHeader = 0;

@@ -1,7 +1,8 @@
 #pragma once
-// Cutting a TCP byte stream into messages. The wire carries no length field
-// or delimiter, so a receiver finds where the first message ends by walking
-// its layout: the transport header, then the fields the header announces.
+// Cutting a TCP byte stream into messages. The chat's messages carry no
+// length field or delimiter, so a receiver finds where the first message ends
+// by walking its layout: the transport header, then the fields the header
+// announces. Our own blocks under HEADER_RESERVED say their length.
 
 #include <cstddef>
 #include <cstdint>

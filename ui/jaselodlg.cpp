@@ -1,5 +1,6 @@
 #include "ui/jaselodlg.h"
 
+#include <QListWidget>
 #include <QPushButton>
 #include <QTextCursor>
 #include <QTimer>
@@ -9,6 +10,7 @@
 #include "chat/pollloop.h"
 #include "config/configfile.h"
 #include "discovery/chatannouncer.h"
+#include "net/clienttable.h"
 #include "protocol/diagnostics.h"
 #include "protocol/headers.h"
 #include "trust/hostidentity.h"
@@ -17,6 +19,7 @@
 #include "ui/jaselodlginit.h"
 #include "ui/nicknamecompleter.h"
 #include "ui/notifier.h"
+#include "ui/peoplepane.h"
 #include "ui/resource.h"
 #include "ui/resources.h"
 #include "ui/toolkit/anchors.h"
@@ -57,10 +60,16 @@ void CJaseloDlg::DoDataExchange() {
   inputBox->LimitText(MAX_INPUT_BYTES);
   transcript->document()->setUndoRedoEnabled(false);
   new CKeyForwarder(transcript, inputBox);
-  new CTranscriptActions(this, transcript, inputBox);
+  auto* actions = new CTranscriptActions(this, transcript, inputBox);
   backgroundAlert = new CBackgroundAlert(this);
   notifier = new CNotifier(this);
   completer = new CNicknameCompleter(inputBox);
+  // Beside the transcript, taking its share of the transcript's rectangle
+  // after the anchors (made below) and before the find bar (made above).
+  peoplePane = new CPeoplePane(transcript, inputBox, [this] { return completer->Names(); });
+  actions->AddMenuAction(peoplePane->ToggleAction());
+  // In reading order: the list stands right of the transcript, above the find bar.
+  QWidget::setTabOrder(transcript, peoplePane->List());
   // The limit counts what Send sends: a private line's text and addressee.
   inputBox->SetLimitMeasure([this](const std::string& typed) { return LimitBytes(typed, completer->Names()); });
   // Made larger, the transcript and the input box take the room; the buttons
@@ -179,6 +188,8 @@ void CJaseloDlg::StartNetwork() {
     const uint16_t bound = serverNetwork.ListeningPort();
     if (clientNetwork.ClientConnect(_Ip, bound != 0 ? bound : settings.Port)) {
       Show(ProtectionNotice{clientNetwork.LastConnect()});
+      // People lists mark the user of this window as the host's.
+      serverNetwork.SetOwnUser(clientNetwork.LocalAddressOfConnection());
     }
     // Its own server gone, the own client has nothing to join again.
     hosting = true;
@@ -189,6 +200,7 @@ void CJaseloDlg::StartNetwork() {
   }
   watch.Started(RejoinClock::now());
   sendable = true;
+  JoinedAnew();
   StartPollLoop();
 }
 
@@ -248,6 +260,25 @@ void CJaseloDlg::SecureHost() {
     Diag("CJaseloDlg::StartNetwork() - no host key (%s): the chat is not encrypted\n", error.c_str());
   }
   serverNetwork.SetHostSecurity(std::move(security));
+}
+
+void CJaseloDlg::JoinedAnew() {
+  // Earlier lines cut short by a loss are over; the new connection's come
+  // under a heading of their own.
+  showingEarlier = false;
+  people.Started(Own().str(), hosting, UtcSecondsNow(), PeopleList::Clock::now());
+  PeopleChanged();
+  // A host that has not answered by then does not share who is there.
+  QTimer::singleShot(HELLO_ANSWER_WAIT, this, [this] {
+    if (people.Look(PeopleList::Clock::now())) PeopleChanged();
+  });
+}
+
+void CJaseloDlg::PeopleChanged() {
+  peoplePane->Show(people);
+  // The own client of a host hears of everyone its server takes in: the
+  // announcement counts them.
+  if (announcer && people.State() == PeopleList::Sharing::Shared) announcer->SetPeople(people.People().size());
 }
 
 void CJaseloDlg::StartPollLoop() {
@@ -388,9 +419,15 @@ bool CJaseloDlg::SendTyped(const std::string& typed) {
 }
 
 void CJaseloDlg::DispatchEvent(ChatEvent& event) {
+  if (people.Take(event, UtcSecondsNow())) PeopleChanged();
+  if (event.Type == EVENT_EARLIER) {
+    // Said before the user came: no alert, no notification, no tint.
+    AppendEarlier(event);
+    return;
+  }
   if (backgroundAlert) backgroundAlert->OnChatEvent(event.Type);
   if (completer && event.Name.get() && !Own().Is(event.Name.get()))
-    completer->OnChatEvent(event.Type, event.Name.get());
+    completer->OnChatEvent(event.Type == EVENT_PRESENT ? CHAT_JOINED : event.Type, event.Name.get());
   NotifyDesktop(event);
   switch (event.Type) {
     case CHAT_SAYS: AppendSays(event); break;
@@ -404,11 +441,17 @@ void CJaseloDlg::DispatchEvent(ChatEvent& event) {
 void CJaseloDlg::Show(const ConnectionNotice& notice) {
   switch (notice.notice) {
     case RejoinWatch::Notice::Lost:
+      people.Lost();
+      PeopleChanged();
       AppendNotice("Connection to the server lost !");
       connectionLost = true;
       break;
     case RejoinWatch::Notice::Restored: AppendNotice("Connection to the server restored !"); break;
-    case RejoinWatch::Notice::Refused: AppendNotice("The server did not accept " + Own().str() + " !"); break;
+    case RejoinWatch::Notice::Refused:
+      people.Lost();
+      PeopleChanged();
+      AppendNotice("The server did not accept " + Own().str() + " !");
+      break;
     case RejoinWatch::Notice::None: break;
   }
 }
@@ -444,7 +487,11 @@ uint32_t CJaseloDlg::ThreadProc() {
       // Send follows the connection before the user reads the notice.
       sendable = watch.Sendable();
       if (notice != RejoinWatch::Notice::None) Hand(ConnectionNotice{notice});
-      watch.TryIfDue([this] { return TryToRejoin(); });
+      watch.TryIfDue([this] {
+        const bool joined = TryToRejoin();
+        if (joined) Hand(Rejoined{});
+        return joined;
+      });
     }
     // Handling the server's queue is what relays, routes and forgets clients;
     // its events are not shown (the own client shows everything).

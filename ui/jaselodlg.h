@@ -4,6 +4,7 @@
 // (its CThread base) that turns queued chat messages into transcript lines.
 
 #include <QIcon>
+#include <QTime>
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -16,6 +17,7 @@
 #include "chat/chatevent.h"
 #include "chat/handover.h"
 #include "chat/jaselonetwork.h"
+#include "chat/peoplelist.h"
 #include "chat/rejoin.h"
 #include "config/chatsettings.h"
 #include "config/hostsettings.h"
@@ -27,6 +29,7 @@ class CBackgroundAlert;
 class CChatAnnouncer;
 class CNicknameCompleter;
 class CNotifier;
+class CPeoplePane;
 class CRichEdit;
 class QPushButton;
 
@@ -53,7 +56,9 @@ struct ConnectionNotice {
 struct ProtectionNotice {
   ConnectReport report;
 };
-using PollNews = std::variant<ChatEvent, ConnectionNotice, ProtectionNotice>;
+// A try to join again has connected: what comes next is the new connection's.
+struct Rejoined {};
+using PollNews = std::variant<ChatEvent, ConnectionNotice, ProtectionNotice, Rejoined>;
 
 // The poll thread is the window's own: nobody else starts, waits for or locks it.
 class CJaseloDlg : public CDialog, private CThread {
@@ -96,8 +101,13 @@ class CJaseloDlg : public CDialog, private CThread {
   void Show(ChatEvent& event) { DispatchEvent(event); }
   void Show(const ConnectionNotice& notice);
   void Show(const ProtectionNotice& notice);
+  void Show(const Rejoined&) { JoinedAnew(); }
   // Shows one event of the own client by its Type; other types are dropped.
   void DispatchEvent(ChatEvent& event);
+  // Who is in the chat: a connection of the own client has started, or
+  // what is shown of the list may have changed.
+  void JoinedAnew();
+  void PeopleChanged();
   // Poll thread: a try to join again; true when it connected.
   bool TryToRejoin();
   // How the own client joins: TLS first, trusting each host by the key it had
@@ -114,7 +124,11 @@ class CJaseloDlg : public CDialog, private CThread {
   void AppendPrivateSays(ChatEvent& event);
   void AppendJoined(ChatEvent& event);
   void AppendDisconnected(ChatEvent& event);
-  void AppendBody(ChatEvent& event);
+  // `shown`: the time the line was said, when not now.
+  void AppendBody(ChatEvent& event, const QTime& shown = QTime());
+  // A public line said before the own arrival, under "Earlier in this chat",
+  // with the time it was said and muted; the last one closes the earlier lines.
+  void AppendEarlier(ChatEvent& event);
   // A notice about the own connection: lost, restored, not accepted.
   void AppendNotice(const std::string& text);
   // A private line the user sent, under "(*private*) to <addressee> :".
@@ -177,7 +191,7 @@ class CJaseloDlg : public CDialog, private CThread {
   void TrimTranscript();
   // Appends one piece and marks it: links in received text, else the time
   // shown (and the tint of a header that names the user).
-  void AppendPiece(const std::string& text, bool received, bool mention = false);
+  void AppendPiece(const std::string& text, bool received, bool mention = false, const QTime& shown = QTime());
 
   // Owned by the UI thread.
   QIcon icon;
@@ -191,6 +205,9 @@ class CJaseloDlg : public CDialog, private CThread {
   CBackgroundAlert* backgroundAlert = nullptr;  // a child of the window
   CNotifier* notifier = nullptr;                // a child of the window
   CNicknameCompleter* completer = nullptr;      // a child of the input box
+  CPeoplePane* peoplePane = nullptr;            // a child of the window
+  PeopleList people;
+  bool showingEarlier = false;  // earlier lines are being shown, their last not yet
   CharFormat inputFormat;
   CharFormat transcriptFormat;
   ChatSettings settings;

@@ -1,6 +1,8 @@
 // The transcript: every line comes from one chat event. Peer text is inserted
 // as plain text with a character format, never interpreted.
 
+#include <QDateTime>
+#include <QTextBlockFormat>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <algorithm>
@@ -20,6 +22,9 @@ constexpr const char* kHeaderFace = "Courier New";
 constexpr uint32_t kSaysColor = MakeColor(128, 128, 128);
 constexpr uint32_t kPrivateColor = MakeColor(255, 128, 255);
 constexpr uint32_t kNoticeColor = MakeColor(90, 230, 90);
+// Lines said before the user came: their headers, and what their senders'
+// colours are muted towards.
+constexpr uint32_t kEarlierColor = MakeColor(160, 160, 160);
 
 std::string Str(const EventString& s) { return s.get() ? s.get() : ""; }
 
@@ -39,12 +44,13 @@ CharFormat HeaderFormat(uint32_t color) {
 
 void CJaseloDlg::AppendText(const std::string& text) { AppendPiece(text, false); }
 
-void CJaseloDlg::AppendPiece(const std::string& text, bool received, bool mention) {
+void CJaseloDlg::AppendPiece(const std::string& text, bool received, bool mention, const QTime& shown) {
   transcript->SetSel(-1, -1);
   const int from = transcript->GetTextLength();
   transcript->SetSelectionCharFormat(transcriptFormat);
   transcript->ReplaceSel(text.c_str(), false);
-  MarkPiece(transcript->document(), from, transcript->GetTextLength(), received, QTime::currentTime(), mention);
+  MarkPiece(transcript->document(), from, transcript->GetTextLength(), received,
+            shown.isValid() ? shown : QTime::currentTime(), mention);
   TrimTranscript();
 }
 
@@ -60,7 +66,7 @@ void CJaseloDlg::TrimTranscript() {
   oldest.removeSelectedText();
 }
 
-void CJaseloDlg::AppendBody(ChatEvent& event) {
+void CJaseloDlg::AppendBody(ChatEvent& event, const QTime& shown) {
   const std::string text = Str(event.Text) + "\r\n\r\n";
   transcriptFormat = CharFormat{};
   transcriptFormat.Mask = kHeaderMask;
@@ -68,9 +74,39 @@ void CJaseloDlg::AppendBody(ChatEvent& event) {
                              (event.Underline == 1 ? CFE_UNDERLINE : 0);
   transcriptFormat.Color = MakeColor(event.Red, event.Green, event.Blue);
   SetFaceName(transcriptFormat, event.Police.get());
-  AppendPiece(text, true);
+  AppendPiece(text, true, false, shown);
   event.Text.Reset();
   event.Police.Reset();
+}
+
+void CJaseloDlg::AppendEarlier(ChatEvent& event) {
+  const QDateTime said = QDateTime::fromSecsSinceEpoch(event.Time).toLocalTime();
+  if (!showingEarlier) {
+    showingEarlier = true;
+    transcriptFormat = HeaderFormat(kEarlierColor);
+    AppendText("\xE2\x80\x94 Earlier in this chat \xE2\x80\x94\r\n\r\n");
+  }
+  // The time next to the header: the date too when it was not today.
+  const QString when =
+      said.toString(said.date() == QDate::currentDate() ? QStringLiteral("HH:mm") : QStringLiteral("yyyy-MM-dd HH:mm"));
+  transcriptFormat = HeaderFormat(kEarlierColor);
+  AppendPiece(ShownName(event.Name) + " says (" + when.toStdString() + ") :\r\n", false, false, said.time());
+  event.Name.Reset();
+  // The sender's style, muted: its colour halfway to the earlier lines' grey.
+  const auto mute = [](uint16_t c, uint32_t grey) { return static_cast<uint16_t>(((c & 0xFF) + grey) / 2); };
+  event.Red = mute(event.Red, ColorRed(kEarlierColor));
+  event.Green = mute(event.Green, ColorGreen(kEarlierColor));
+  event.Blue = mute(event.Blue, ColorBlue(kEarlierColor));
+  AppendBody(event, said.time());
+  if (event.Count != 0) return;
+  // The last one: a thin rule, then the live conversation below it.
+  showingEarlier = false;
+  QTextCursor end(transcript->document());
+  end.movePosition(QTextCursor::End);
+  QTextBlockFormat rule;
+  rule.setProperty(QTextFormat::BlockTrailingHorizontalRulerWidth, QTextLength(QTextLength::PercentageLength, 100));
+  end.setBlockFormat(rule);
+  end.insertBlock(QTextBlockFormat());
 }
 
 void CJaseloDlg::AppendSays(ChatEvent& event) {

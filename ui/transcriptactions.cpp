@@ -42,5 +42,7 @@ QMenu* CTranscriptActions::CreateMenu(const QPoint& at) const {
   menu->addSeparator();
   menu->addAction(find);
   menu->addAction(save);
+  if (!more.empty()) menu->addSeparator();
+  for (QAction* action : more) menu->addAction(action);
   return menu;
 }

@@ -6,6 +6,7 @@
 
 #include <QObject>
 #include <QPoint>
+#include <vector>
 
 class CFindBar;
 class CTranscriptMarks;
@@ -23,6 +24,8 @@ class CTranscriptActions : public QObject {
 
   // The context menu for the viewport point `at`; the caller owns it.
   QMenu* CreateMenu(const QPoint& at) const;
+  // Another command for the end of the menu.
+  void AddMenuAction(QAction* action) { more.push_back(action); }
   CFindBar* FindBar() const { return findBar; }
   CTranscriptMarks* Marks() const { return marks; }
   QAction* SaveAction() const { return save; }
@@ -33,4 +36,5 @@ class CTranscriptActions : public QObject {
   CTranscriptMarks* marks;
   QAction* find;
   QAction* save;
+  std::vector<QAction*> more;
 };

@@ -101,6 +101,14 @@ def run(program, participant, suppressions, children, folder):
     transcript = chat["Transcript"].queryText()
     wait_for(lambda: "alice joined the chat !" in transcript.getText(0, -1), "alice's arrival")
 
+    # The people in the chat, by name, once F9 shows their list.
+    key_in("Jaselo -- host", "key", "F9")
+
+    def people():
+        found = pyatspi.findDescendant(window("Jaselo -- host"), lambda a: a.name == "People in this chat")
+        return found and sorted(row.name for row in found if row)
+    wait_for(lambda: people() == ["alice", "host (you) (host)"], "alice and host in the list of people")
+
     bold = chat["Bold"]
     assert not bold.getState().contains(pyatspi.STATE_CHECKED), "bold is on from the start"
     key_in("Jaselo -- host", "key", "ctrl+b")
@@ -112,7 +120,8 @@ def run(program, participant, suppressions, children, folder):
 
     xdotool("key", "Escape")
     assert host.wait(timeout=10) == 0, "the program failed on leaving"
-    print("PASSED: every control named; Ctrl+B checks Bold and the next line goes out bold")
+    print("PASSED: every control named; the list of people holds everyone; Ctrl+B checks Bold and the next line goes"
+          " out bold")
 
 
 def main():

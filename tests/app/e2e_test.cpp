@@ -75,6 +75,11 @@ class Child {
       ReadLines();
     }
   }
+  // Every line read so far.
+  std::vector<std::string> Lines() {
+    ReadLines();
+    return lines;
+  }
   // Every line read so far that begins with one of the event words.
   std::vector<std::string> Events() {
     ReadLines();
@@ -227,6 +232,23 @@ TEST_F(EndToEnd, TheProgramHostsTwoHeadlessParticipants) {
       "underline=1";
   ASSERT_TRUE(alice.WaitForLine(hostLine));
   ASSERT_TRUE(bob.WaitForLine(hostLine));
+
+  // dave comes late: first who is there (the window's user marked as the
+  // host), then the public lines said before, none of the private one.
+  Child dave = Participant({"--nick", "dave", "--port", p, "--no-input"});
+  ASSERT_TRUE(dave.WaitForLine("PEOPLE count=4"));
+  ASSERT_TRUE(dave.WaitForLine("EARLIER at=") && dave.WaitForLine("EARLIER at="));
+  std::vector<std::string> present, earlier;
+  for (const auto& l : dave.Lines()) {
+    if (l.rfind("PRESENT ", 0) == 0) present.push_back(l.substr(0, l.find(" since=")) + l.substr(l.find(" host=")));
+    if (l.rfind("EARLIER ", 0) == 0) earlier.push_back(l.substr(l.find(" name=")));
+  }
+  std::sort(present.begin(), present.end());
+  EXPECT_EQ(present, (std::vector<std::string>{"PRESENT name=\"alice\" host=0", "PRESENT name=\"bob\" host=0",
+                                               "PRESENT name=\"dave\" host=0", "PRESENT name=\"host\" host=1"}));
+  EXPECT_EQ(earlier, (std::vector<std::string>{" name=\"alice\" text=\"public from alice\" face=\"Liberation Mono\" "
+                                               "color=0,0,0 bold=0 italic=1 underline=0",
+                                               hostLine.substr(4)}));
 
   // bob leaves; the others hear of it once.
   bob.CloseInput();

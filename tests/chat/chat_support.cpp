@@ -12,7 +12,12 @@ Seen SeenOf(const ChatEvent& e) {
   Seen s;
   s.Type = e.Type;
   s.Name = Declared(e.Name, e.NameLength);
-  if (e.Type == CHAT_JOINED || e.Type == CHAT_DISCONNECTED) return s;
+  if (e.Type >= EVENT_PRESENT) {
+    s.Time = e.Time;
+    s.Flags = e.Flags;
+    s.Count = e.Count;
+  }
+  if (e.Type == CHAT_JOINED || e.Type == CHAT_DISCONNECTED || e.Type == EVENT_PRESENT) return s;
   s.Text = Declared(e.Text, e.TextLength);
   s.Police = Declared(e.Police, e.PoliceLength);
   s.Style = e.Style();

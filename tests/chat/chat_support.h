@@ -22,6 +22,9 @@ struct Seen {
   uint16_t Type = 0;
   std::string Name, Text, Police;
   LineStyle Style;
+  // Events of our own messages only.
+  uint32_t Time = 0;
+  uint16_t Flags = 0, Count = 0;
   bool operator==(const Seen&) const = default;
 };
 Seen SeenOf(const ChatEvent& event);
@@ -53,6 +56,8 @@ class Injectable : public CJaseloNetwork {
   void Inject(const Bytes& payload, const std::string& sender = {}) {
     packetQueue.Push(payload.data(), static_cast<uint16_t>(payload.size()), INVALID_SOCKET, sender);
   }
+  // One of our own blocks from the server, whole.
+  void InjectBlock(const CPacket& block) { packetQueue.PushExtension(block.data, block.length); }
 };
 
 // A server endpoint listening on a free loopback port, drained like the

@@ -3,7 +3,9 @@
 // wire or lie about who they are.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <memory>
+#include <tuple>
 
 #include "chat_support.h"
 #include "common/test_support.h"
@@ -15,6 +17,9 @@ bool Receives(const Client& c, const Seen& e) {
 }
 }  // namespace
 
+// The three clients ask for the list of people and the earlier lines; the
+// raw tap, which speaks only the chat's messages, receives exactly those and
+// none of our own blocks, from their arrivals to the server's shutdown.
 TEST(Conversation, ArrivalsLinesPrivateLineDepartureAndShutdown) {
   DiagCapture quiet;
   Server server;
@@ -87,6 +92,74 @@ TEST(Conversation, ArrivalsLinesPrivateLineDepartureAndShutdown) {
   const Seen shutdown = NameEvent(CHAT_DISCONNECTED, SERVER_SHUTDOWN_NAME);
   EXPECT_TRUE(Receives(alice, shutdown));
   EXPECT_TRUE(Receives(carol, shutdown));
+  EXPECT_FALSE(tap.HasData());
+}
+
+TEST(Conversation, LateJoinerHearsWhoIsHereThenWhatWasSaidBefore) {
+  DiagCapture quiet;
+  Server server;
+  Client alice("Alice", server.Port());
+  ASSERT_TRUE(WaitFor([&] { return server.Has("Alice"); }));
+  server.network.SetOwnUser(alice.network.LocalAddressOfConnection());
+  RawPeer tap;
+  ASSERT_TRUE(tap.Join(server.Port(), "Tap"));
+  Client bob("Bob", server.Port());
+  ASSERT_TRUE(WaitFor([&] { return server.Present() == 3; }));
+  const ChatEvent one = MakeLine("Alice", "one"), two = MakeLine("Bob", "two"), live = MakeLine("Bob", "live");
+  ChatEvent secret = MakeLine("Alice", "secret");
+  ASSERT_TRUE(alice.network.SendChatMessage(one));
+  ASSERT_TRUE(Receives(bob, SeenOf(one)));
+  ASSERT_TRUE(alice.network.SendPrivateChatMessage(secret, "Bob"));
+  ASSERT_TRUE(bob.network.SendUnrelayedChatMessage(MakeLine("Bob", "unrelayed")));
+  ASSERT_TRUE(bob.network.SendChatMessage(two));
+  ASSERT_TRUE(Receives(alice, SeenOf(two)));
+
+  // Everybody present, Carol included, then the count, then the public lines
+  // said before she came, oldest first, then the live line.
+  Client carol("Carol", server.Port());
+  ASSERT_TRUE(WaitFor([&] { return carol.loop.EventsOfType(EVENT_PEOPLE).size() == 1; }));
+  ASSERT_TRUE(bob.network.SendChatMessage(live));
+  ASSERT_TRUE(Receives(carol, SeenOf(live)));
+  const std::vector<Seen> seen = carol.loop.Events();
+  ASSERT_EQ(seen.size(), 8u);
+  std::map<std::string, uint16_t> present;
+  for (uint16_t i = 0; i < 4; ++i) {
+    EXPECT_EQ(seen[i].Type, EVENT_PRESENT);
+    EXPECT_EQ(seen[i].Count, i);
+    present[seen[i].Name] = seen[i].Flags;
+  }
+  EXPECT_EQ(present, (std::map<std::string, uint16_t>{{std::string("Alice\0", 6), PERSON_HOST | PERSON_ASKED},
+                                                      {std::string("Bob\0", 4), PERSON_ASKED},
+                                                      {std::string("Carol\0", 6), PERSON_ASKED},
+                                                      {std::string("Tap\0", 4), 0}}));
+  EXPECT_EQ(seen[4].Type, EVENT_PEOPLE);
+  EXPECT_EQ(seen[4].Count, 4);
+  for (const auto& [at, line, left] : {std::tuple{5, &one, 1}, std::tuple{6, &two, 0}}) {
+    Seen earlier = SeenOf(*line);
+    earlier.Type = EVENT_EARLIER;
+    earlier.Count = static_cast<uint16_t>(left);
+    earlier.Time = seen[at].Time;
+    EXPECT_EQ(seen[at], earlier);
+  }
+  EXPECT_EQ(seen[7], SeenOf(live));
+
+  // The raw tap, which never asked, heard the arrivals and the lines only.
+  for (const CPacket& m : {Arrival("Bob"), Says(one), Says(two), Arrival("Carol"), Says(live)}) {
+    EXPECT_EQ(tap.NextMessage(), Whole(m));
+  }
+  // A second HELLO on the same connection is not answered again.
+  CPacket hello;
+  ASSERT_TRUE(BuildHello(CLIENT_UNDERSTANDS, hello));
+  RawPeer asker = RawPeer::Dial(server.Port());
+  Bytes joining = Whole(Welcome("Asker"));
+  for (int i = 0; i < 2; ++i) joining.insert(joining.end(), hello.data, hello.data + hello.length);
+  ASSERT_TRUE(asker.Send(joining) && asker.Send(Says(MakeLine("Asker", "marker"))));
+  size_t ours = 0;
+  for (Bytes got = asker.NextMessage(); got != Whole(Says(MakeLine("Asker", "marker"))); got = asker.NextMessage()) {
+    ASSERT_FALSE(got.empty());
+    ++ours;
+  }
+  EXPECT_EQ(ours, 4u) << "one list and the three earlier lines";
 }
 
 // Mallory, a raw peer, is identified under her own nickname and then states
@@ -130,7 +203,7 @@ TEST_F(Impersonation, LinesStatingAnotherNicknameAreDropped) {
   Sync();
   // Her own nickname in another letter case is still her own.
   Sync("MALLORY");
-  EXPECT_EQ(alice->loop.Events().size(), 2u);
+  EXPECT_EQ(alice->loop.EventsOfType(CHAT_SAYS).size(), 2u);
   EXPECT_TRUE(alice->loop.EventsOfType(CHAT_PRIVATE).empty());
 }
 

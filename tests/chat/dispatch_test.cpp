@@ -8,8 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "chat/linehistory.h"
 #include "chat_support.h"
 #include "common/test_support.h"
+#include "protocol/extension.h"
 #include "protocol/messages.h"
 
 TEST(Dispatch, UnknownChatHeaderIsReportedAndDropped) {
@@ -158,4 +160,51 @@ TEST(PollLoop, PassesDrainInOrderAndAStopEndsThePassInProgress) {
   zed.Inject(Writer().U16(CHAT_JOINED).Counted("Dee").bytes);
   DrainQueue(zed, event, {});
   EXPECT_EQ(zed.QueuedCount(), 0u);
+}
+
+TEST(Dispatch, PeopleListsAreTakenWholeFromTheirFirstBlock) {
+  Injectable zed;
+  ASSERT_TRUE(zed.StartupClient("Zed"));
+  const std::vector<Person> people = {{"Ann", 5, PERSON_ASKED}, {"Bo", 6, 0}};
+  // A kind this side does not know, and the middle or end of a list whose
+  // first block never came, yield nothing.
+  for (const uint8_t flags : {uint8_t{0}, uint8_t{PEOPLE_LAST}, uint8_t{42}}) {
+    CPacket part = BuildPeople(people)[0];
+    part.data[flags == 42 ? 8 : 10] = flags;
+    zed.InjectBlock(part);
+  }
+  zed.InjectBlock(BuildPeople(people)[0]);
+  std::vector<Seen> seen;
+  ChatEvent event;
+  while (zed.ProcessPacketInQueue(event)) seen.push_back(SeenOf(event));
+  ASSERT_EQ(seen.size(), 3u);
+  EXPECT_EQ(seen[0].Name, std::string("Ann\0", 4));
+  EXPECT_EQ(seen[0].Flags, PERSON_ASKED);
+  EXPECT_EQ(seen[1].Count, 1);
+  EXPECT_EQ(seen[2].Type, EVENT_PEOPLE);
+  EXPECT_EQ(seen[2].Count, 2);
+}
+
+TEST(LineHistory, KeepsTheNewestLinesWithinItsBoundsOfLinesBytesAndAge) {
+  CLineHistory history;
+  const auto t0 = CLineHistory::Clock::now();
+  const std::vector<uint8_t> small(100, 's'), large(EARLIER_LINE_CAPACITY, 'l');
+  for (uint32_t i = 0; i < 250; ++i) history.Keep(small.data(), small.size(), i, i, t0);
+  EXPECT_EQ(history.Count(), HISTORY_LINES);
+  // Only what was relayed before the asker's generation, oldest first.
+  const auto before = history.Before(100, t0);
+  ASSERT_EQ(before.size(), 50u);
+  EXPECT_EQ(before.front()->at, 50u);
+  EXPECT_EQ(before.back()->at, 99u);
+  for (uint32_t i = 0; i < 200; ++i) history.Keep(large.data(), large.size(), 300, i, t0);
+  EXPECT_LE(history.Bytes(), HISTORY_BYTES);
+  EXPECT_EQ(history.Count(), HISTORY_BYTES / large.size());
+  // An hour later none is replayed, and the next line sends the old ones away.
+  const auto later = t0 + HISTORY_AGE + std::chrono::seconds(1);
+  EXPECT_TRUE(history.Before(1000, later).empty());
+  history.Keep(small.data(), small.size(), 400, 1, later);
+  EXPECT_EQ(history.Count(), 1u);
+  history.SetLimit(0);
+  history.Keep(small.data(), small.size(), 401, 2, later);
+  EXPECT_EQ(history.Count(), 0u);
 }

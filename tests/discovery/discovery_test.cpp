@@ -45,6 +45,13 @@ TEST(ChatService, ARowIsOneLineInItsOrderWithTheAddressAndKey) {
   EXPECT_EQ(cut.name.size(), MAX_INSTANCE_NAME_BYTES);
   EXPECT_EQ(cut.nick.size(), 31u);
   EXPECT_EQ(cut.key, "");
+  // The count, when the TXT record gives a sound one.
+  FoundChat counted = Found("a", "", "10.0.0.1", 1, "", "");
+  counted.people = PeopleCount("4");
+  EXPECT_EQ(RowText(counted), "a \xE2\x80\x94 10.0.0.1:1 \xE2\x80\x94 4 people \xE2\x80\x94 not encrypted");
+  counted.people = PeopleCount("1");
+  EXPECT_EQ(RowText(counted), "a \xE2\x80\x94 10.0.0.1:1 \xE2\x80\x94 1 person \xE2\x80\x94 not encrypted");
+  for (const char* bad : {"", "-1", "12345", "4 ", "x"}) EXPECT_EQ(PeopleCount(bad), -1) << bad;
 }
 
 TEST(ChatService, ChatsAreListedInTheOrderPeopleExpectAndOneNameByAddress) {

@@ -131,10 +131,18 @@ until_within 10 browse_has "$alice_line" || fail "alice's chat is not announced:
 txt=$(browse | grep -E "$alice_line" | head -n1 | cut -d';' -f10)
 alice_key=$(sed -n 's/^ENCRYPTED key=//p' "$tmp/alice.out" | cut -c1-16)
 [ ${#alice_key} = 16 ] || fail "alice's host did not say its key: $(<"$tmp/alice.out")"
-for entry in '"txtvers=1"' '"nick=alice"' "\"version=$("$participant" --version | cut -d' ' -f2)\"" '"tls=1"' \
-  "\"key=$alice_key\""; do
+for entry in '"txtvers=1"' '"nick=alice"' "\"version=$("$participant" --version | cut -d' ' -f2)\"" '"people=0"' \
+  '"tls=1"' "\"key=$alice_key\""; do
   [[ $txt == *"$entry"* ]] || fail "TXT record $txt lacks $entry"
 done
+# The count follows those who join.
+"$participant" --nick bob --port "$alice_port" --no-input --quiet >"$tmp/bob.out" 2>&1 &
+bob_pid=$!
+pids+=("$bob_pid")
+alice_counts() { browse | grep -E "$alice_line" | grep -q "\"people=$1\""; }
+until_within 10 alice_counts 1 || fail "alice's chat does not count bob: $(browse)"
+kill "$bob_pid"
+until_within 10 alice_counts 0 || fail "alice's chat still counts bob after he left: $(browse)"
 
 # A name already taken is renamed as the daemon proposes.
 start_host alice2 --nick alice

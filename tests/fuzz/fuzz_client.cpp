@@ -5,6 +5,7 @@
 
 #include "chat/jaselonetwork.h"
 #include "fuzz_support.h"
+#include "protocol/extension.h"
 
 namespace fuzz {
 namespace {
@@ -16,12 +17,25 @@ void CheckString(const EventString& s, uint16_t length) {
 
 // As the window's poll loop drains: until the first false, which must leave
 // nothing behind.
-void Drain(CJaseloNetwork& client) {
+// `listed` counts the people of a list across drains.
+void Drain(CJaseloNetwork& client, uint16_t& listed) {
   ChatEvent event;
   while (client.ProcessPacketInQueue(event)) {
-    FUZZ_CHECK(event.Type >= CHAT_SAYS && event.Type <= CHAT_UNRELAYED);
+    const bool known = (event.Type >= CHAT_SAYS && event.Type <= CHAT_UNRELAYED) || event.Type == EVENT_PRESENT ||
+                       event.Type == EVENT_PEOPLE || event.Type == EVENT_EARLIER;
+    FUZZ_CHECK(known);
+    // A list is counted from its first person to its end.
+    if (event.Type == EVENT_PRESENT) {
+      FUZZ_CHECK(event.Count == 0 || event.Count == listed);
+      listed = static_cast<uint16_t>(event.Count + 1);
+    }
+    if (event.Type == EVENT_PEOPLE) {
+      FUZZ_CHECK(event.Count == listed);
+      listed = 0;
+      continue;
+    }
     CheckString(event.Name, event.NameLength);
-    if (event.Type == CHAT_JOINED || event.Type == CHAT_DISCONNECTED) continue;
+    if (event.Type == CHAT_JOINED || event.Type == CHAT_DISCONNECTED || event.Type == EVENT_PRESENT) continue;
     CheckString(event.Police, event.PoliceLength);
     CheckString(event.Text, event.TextLength);
   }
@@ -36,11 +50,12 @@ int ClientTarget(const uint8_t* data, size_t size) {
   FUZZ_CHECK(client.StartupClient("bob"));
   RecordReader reader(data, size);
   Record record;
+  uint16_t listed = 0;
   while (reader.Next(record, PACKET_CAPACITY)) {
     client.HandleServerBytes(record.bytes, record.size);
-    if (record.control & 4) Drain(client);
+    if (record.control & 4) Drain(client, listed);
   }
-  Drain(client);
+  Drain(client, listed);
   return 0;
 }
 

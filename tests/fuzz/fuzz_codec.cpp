@@ -9,6 +9,7 @@
 
 #include "fuzz_support.h"
 #include "protocol/decodepacket.h"
+#include "protocol/extension.h"
 #include "protocol/extent.h"
 #include "protocol/messages.h"
 
@@ -62,6 +63,31 @@ void CheckReadersStayInside(const uint8_t* data, size_t size, bool toServer) {
   if (size == 0 || !packet.SetData(data, static_cast<uint16_t>(std::min<size_t>(size, PACKET_CAPACITY)))) return;
   CDecodePacket decoder;
   if (decoder.Initialize(packet) && ReadLayout(decoder, toServer)) FUZZ_CHECK(decoder.cursor <= decoder.length);
+}
+
+// Our own blocks: whatever a reader accepts of a PEOPLE block, built again,
+// reads back the same people.
+void CheckExtension(const uint8_t* data, size_t size) {
+  ExtensionBlock block;
+  if (!OpenExtension(data, static_cast<uint16_t>(std::min<size_t>(size, PACKET_CAPACITY)), block)) return;
+  uint16_t understands = 0;
+  EarlierLine earlier;
+  PeopleBlock people;
+  if (block.kind == EXT_HELLO) ReadHello(block.fields, understands);
+  if (block.kind == EXT_EARLIER) ReadEarlier(block.fields, earlier);
+  if (block.kind != EXT_PEOPLE || !ReadPeople(block.fields, people)) return;
+  std::vector<Person> again;
+  for (const CPacket& built : BuildPeople(people.people)) {
+    ExtensionBlock b;
+    PeopleBlock part;
+    FUZZ_CHECK(OpenExtension(built.data, built.length, b) && ReadPeople(b.fields, part));
+    FUZZ_CHECK(FirstMessageExtent(built.data, built.length, false).length == built.length);
+    again.insert(again.end(), part.people.begin(), part.people.end());
+  }
+  FUZZ_CHECK(again.size() == people.people.size());
+  for (size_t i = 0; i < again.size(); ++i) {
+    FUZZ_CHECK(again[i].name == people.people[i].name && again[i].since == people.people[i].since);
+  }
 }
 
 // Getters in an order chosen by the data itself: the cursor never moves back,
@@ -144,6 +170,18 @@ void CheckBuilders(const uint8_t* data, size_t size) {
   CPacket relay;
   FUZZ_CHECK(BuildRelay(payload, relay));
   FUZZ_CHECK(relay.length == packet.length && std::memcmp(relay.data, packet.data, packet.length) == 0);
+
+  // Kept and replayed, the line comes back whole too, when it fits a block.
+  CPacket earlier;
+  const uint16_t lineBytes = static_cast<uint16_t>(packet.length - 4);
+  FUZZ_CHECK(BuildEarlier(1, 0, packet.data + 4, lineBytes, earlier) == (lineBytes <= EARLIER_LINE_CAPACITY));
+  if (lineBytes > EARLIER_LINE_CAPACITY) return;
+  ExtensionBlock opened;
+  EarlierLine replayed;
+  FUZZ_CHECK(FirstMessageExtent(earlier.data, earlier.length, false).length == earlier.length);
+  FUZZ_CHECK(OpenExtension(earlier.data, earlier.length, opened) && ReadEarlier(opened.fields, replayed));
+  FUZZ_CHECK(std::string(replayed.line.Text.get(), replayed.line.TextLength) ==
+             std::string(text.c_str(), text.size() + 1));
 }
 
 }  // namespace
@@ -155,6 +193,7 @@ int CodecTarget(const uint8_t* data, size_t size) {
   CheckReadersStayInside(data, size, true);
   CheckReadersStayInside(data, size, false);
   if (size > 0) CheckDecoder(data, size);
+  CheckExtension(data, size);
   CheckBuilders(data, size);
   return 0;
 }

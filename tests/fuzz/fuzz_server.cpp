@@ -18,6 +18,7 @@
 
 #include "chat/jaselonetwork.h"
 #include "fuzz_support.h"
+#include "protocol/extension.h"
 #include "protocol/extent.h"
 
 namespace fuzz {
@@ -32,6 +33,9 @@ struct Link {
   int peerSide = -1;                     // the "client": ours
   std::vector<uint8_t> received;
   bool identified = false;
+  // Whether what it sent held our tag, as any HELLO must.
+  bool sentTag = false;
+  uint8_t lastSent = 0;
 };
 
 std::string Lower(std::string s) {
@@ -77,6 +81,10 @@ class ServerHarness {
       }
       // Whatever is drained next came from this link alone when the queue was empty.
       const bool soleSource = server.QueuedCount() == 0;
+      for (size_t i = 0; i < record.size; ++i) {
+        to->sentTag = to->sentTag || (to->lastSent == 'J' && record.bytes[i] == 'X');
+        to->lastSent = record.bytes[i];
+      }
       server.HandleReceivedBytes(to->endpointSide, record.bytes, record.size);
       Observe(nullptr);
       if (record.control & 4) Drain(soleSource ? to : nullptr);
@@ -168,6 +176,7 @@ class ServerHarness {
       FUZZ_CHECK(packet.SetData(bytes.data(), static_cast<uint16_t>(extent.length)));
       bytes.erase(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(extent.length));
 
+      if (CheckOurBlock(link, packet)) continue;
       CDecodePacket d;
       uint16_t header = 0;
       uint16_t chatHeader = 0;
@@ -184,6 +193,25 @@ class ServerHarness {
         FUZZ_CHECK(name == *onlySpeaker || (chatHeader == CHAT_DISCONNECTED && goneNames.count(name) != 0));
       }
     }
+  }
+
+  // Our own blocks go only to a connection that asked, and name only people
+  // identified; false when the message is not one of ours.
+  bool CheckOurBlock(const Link& link, const CPacket& packet) {
+    if (packet.length < 2 || packet.data[0] != HEADER_RESERVED || packet.data[1] != 0) return false;
+    FUZZ_CHECK(link.sentTag);
+    ExtensionBlock block;
+    FUZZ_CHECK(OpenExtension(packet.data, packet.length, block));
+    PeopleBlock people;
+    EarlierLine earlier;
+    if (block.kind == EXT_PEOPLE) {
+      FUZZ_CHECK(ReadPeople(block.fields, people));
+      for (const Person& p : people.people) FUZZ_CHECK(knownNames.count(Lower(p.name)) != 0);
+    } else {
+      FUZZ_CHECK(block.kind == EXT_EARLIER && ReadEarlier(block.fields, earlier));
+      FUZZ_CHECK(knownNames.count(Lower(earlier.line.Name.get())) != 0);
+    }
+    return true;
   }
 
   CJaseloNetwork server;

@@ -51,6 +51,25 @@ def welcome(name):
     return u16(3) + counted(name)
 
 
+# Our own blocks: HEADER_RESERVED, the tag "JX", the block's length, the
+# version, the kind, then its fields.
+def block(kind, fields, version=1):
+    return u16(2) + b'JX' + u16(10 + len(fields)) + u16(version) + u16(kind) + fields
+
+
+HELLO = block(1, u16(3))
+assert HELLO == bytes.fromhex('02 00 4A 58 0C 00 01 00 01 00 03 00')
+
+
+def people(flags, *names):
+    return block(2, u16(flags) + u16(len(names)) + b''.join(
+        counted(n) + struct.pack('<I', 1700000000) + u16(2) for n in names))
+
+
+def earlier(name, text, left=0):
+    return block(3, struct.pack('<I', 1700000000) + u16(left) + chat_line(name, 'Arial', text))
+
+
 # Record framing of the stream targets: control byte, 16-bit length, bytes.
 # Server: control & 3 picks alice (0), the newcomer (1) or a fresh newcomer
 # (2); control & 4 drains the queue afterwards. Client: control & 4 drains.
@@ -90,6 +109,8 @@ SEEDS = {
         'no-welcome': rec(B | DRAIN, SAYS_HI) + rec(NEW, b'\x02\x00junk') + rec(NEW, b'\x09\x00'),
         'private-then-leave': rec(B, WELCOME_BOB) + rec(A, private('BOB', 'alice', 'hi'))
         + rec(B, DEPARTURE_BOB) + rec(A | DRAIN, says('alice', 'after')),
+        'hello': rec(A | DRAIN, says('alice', 'kept')) + rec(B, WELCOME_BOB + HELLO + says('Bob', 'hi'))
+        + rec(B | DRAIN, HELLO) + rec(A, HELLO) + rec(NEW, HELLO + WELCOME_BOB),
     },
     'client': {
         'conversation': rec(DRAIN, ARRIVAL_BOB + SAYS_HI) + rec(0, private('bob', 'alice', 'psst'))
@@ -97,6 +118,8 @@ SEEDS = {
         'pieces': bytewise(0, SAYS_HI + ARRIVAL_BOB) + rec(DRAIN, b''),
         'joined-as-chat': rec(DRAIN, u16(1) + u16(3) + counted('carol') + private('someone', 'x', 'y')),
         'unrelayed-reserved': rec(0, unrelayed('x', 'y')) + rec(DRAIN, b'\x02\x00abc'),
+        'people-earlier': rec(0, people(1, 'alice', 'bob') + people(2, 'carol')) + rec(DRAIN, earlier('alice', 'before', 1))
+        + rec(DRAIN, earlier('bob', 'then') + block(9, u16(1)) + block(3, u16(0), version=2) + SAYS_HI),
     },
     'config': {
         'default': b'#Pseudo\r\n9 username\r\n#Client-Server\r\n1 0\r\n#IpAddress\r\n127.0.0.1\r\n'

@@ -18,6 +18,7 @@
 #include "common/wire.h"
 #include "net/passtiming.h"
 #include "net/tcpip.h"
+#include "protocol/extension.h"
 #include "protocol/messages.h"
 
 namespace {
@@ -240,6 +241,8 @@ TEST_F(Transport, ArrivalsReachExactlyThoseAlreadyPresent) {
 
 TEST_F(Transport, ConnectionNotIdentifiedByItsFirstMessageIsClosedAtOnce) {
   Endpoint& bob = Join("Bob");
+  CPacket hello;
+  ASSERT_TRUE(BuildHello(CLIENT_UNDERSTANDS, hello));
   const struct {
     const char* what;
     Bytes bytes;
@@ -249,6 +252,7 @@ TEST_F(Transport, ConnectionNotIdentifiedByItsFirstMessageIsClosedAtOnce) {
       {"name length 0", {3, 0, 0, 0}, "CTCPIP::ProcessWelcomeData - Name Length = 0\n"},
       {"name without its NUL", {3, 0, 3, 0, 'E', 'v', 'e'}, nullptr},
       {"chat line before any welcome", Whole(Says("Eve", "hi")), nullptr},
+      {"HELLO before any welcome", Whole(hello), nullptr},
       {"unknown header", {9, 0, 1, 2}, "CTCPIP::ProcessIncomingData() - unrecognized header type 9.\n"},
       {"name that breaks a line", Whole(Welcome("carol says :\r\nok")), nullptr},
       {"the shutdown name", Whole(Welcome("!!! Server !!!")), nullptr},
@@ -393,10 +397,15 @@ TEST_F(Transport, TransportHeadersPrintExactlyTheirLines) {
 
 TEST_F(Transport, ServerCutsMessagesFromTheStream) {
   auto peer = RawPeer::Dial(port);
+  // Our own blocks are cut by their length: the lines behind them arrive.
+  CPacket hello;
+  ASSERT_TRUE(BuildHello(CLIENT_UNDERSTANDS, hello));
   Bytes burst = Whole(Welcome("burst"));
+  burst.insert(burst.end(), hello.data, hello.data + hello.length);
   Messages expected;
   for (int i = 0; i < 10; ++i) {
     const CPacket says = Says("burst", "line " + std::to_string(i));
+    if (i == 5) burst.insert(burst.end(), hello.data, hello.data + hello.length);
     burst.insert(burst.end(), says.data, says.data + says.length);
     expected.push_back(Payload(says));
   }
@@ -420,15 +429,20 @@ TEST_F(Transport, ClientCutsTheServerStreamAndStopsWhenTheServerCloses) {
   ASSERT_TRUE(link.Valid());
   EXPECT_EQ(link.NextMessage(milliseconds(5000), true), Whole(Welcome("solo")));
 
+  // One of our blocks among them is queued whole, and cut by its length.
+  const CPacket people = BuildPeople({{"solo", 1, 0}})[0];
   Bytes burst;
   Messages expected;
   for (int i = 0; i < 10; ++i) {
     const CPacket p = i % 2 ? Arrival(("n" + std::to_string(i)).c_str()) : Says("x", std::to_string(i));
     burst.insert(burst.end(), p.data, p.data + p.length);
     expected.push_back(Payload(p));
+    if (i != 4) continue;
+    burst.insert(burst.end(), people.data, people.data + people.length);
+    expected.push_back(Whole(people));
   }
   ASSERT_TRUE(link.Send(burst.data(), burst.size()));
-  EXPECT_EQ(c.Take(10), expected);
+  EXPECT_EQ(c.Take(11), expected);
   // A client takes everything waiting each pass, not one receive's worth:
   // 60 KB arrive within a few passes.
   burst.clear();

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "protocol/extension.h"
 #include "protocol/extent.h"
 #include "protocol/messages.h"
 
@@ -59,8 +60,12 @@ std::vector<Layout> Layouts() {
   EXPECT_TRUE(BuildClientWelcome("Bob", 4, welcome) && BuildArrivalNotice("Bob", arrival) && BuildSays(line, says) &&
               BuildPrivate("Al", line, priv) && BuildUnrelayed(line, unrelayed) && BuildDisconnected("Bob", gone));
   const Bytes joinedOnChat = {0x01, 0x00, 0x03, 0x00, 0x03, 0x00, 'A', 'l', 0x00};
+  CPacket hello, earlier;
+  EXPECT_TRUE(BuildHello(UNDERSTANDS_PEOPLE, hello) && BuildEarlier(7, 0, says.data + 4, says.length - 4, earlier));
   std::vector<Layout> all = {{"client welcome", Content(welcome), kToServer, {2}},
-                             {"arrival notice", Content(arrival), kToClient, {4}}};
+                             {"arrival notice", Content(arrival), kToClient, {4}},
+                             {"hello", Content(hello), kToServer, {}},
+                             {"earlier line", Content(earlier), kToClient, {}}};
   for (bool role : {kToServer, kToClient}) {
     all.push_back({"says", Content(says), role, {4, 10, 18}});
     all.push_back({"private", Content(priv), role, {4, 9, 15, 23}});
@@ -131,7 +136,12 @@ TEST(Extent, HeadersWithoutALayout) {
       {{0x01}, kToClient, ExtentKind::Incomplete},
       {{0x01, 0x00, 0x01}, kToServer, ExtentKind::Incomplete},
       {{0x02, 0x00, 0x01, 0x00, 0x04, 0x00, 'B', 'o', 'b', 0x00}, kToServer, ExtentKind::NoLayout},
-      {{0x02, 0x00}, kToClient, ExtentKind::NoLayout},
+      // Under HEADER_RESERVED only our own tag and a length that can be a
+      // block's make a layout.
+      {{0x02, 0x00}, kToClient, ExtentKind::Incomplete},
+      {{0x02, 0x00, 'J', 'X', 0x0C}, kToServer, ExtentKind::Incomplete},
+      {{0x02, 0x00, 'J', 'X', 0x05, 0x00}, kToClient, ExtentKind::NoLayout},
+      {{0x02, 0x00, 'J', 'X', 0x01, 0x04}, kToServer, ExtentKind::NoLayout},
       {{0x00, 0x00}, kToServer, ExtentKind::NoLayout},
       {{0x04, 0x00}, kToClient, ExtentKind::NoLayout},
       {{0xFF, 0xFF}, kToServer, ExtentKind::NoLayout},
@@ -193,7 +203,7 @@ TEST(ExtentProperty, StreamInRandomPiecesYieldsTheOriginalMessages) {
       const ChatLine line = Line(a, b, c);
       CPacket p;
       bool built = false;
-      switch (rng() % 5) {
+      switch (rng() % 6) {
         case 0:
           built = toServer ? BuildClientWelcome(a.c_str(), static_cast<uint16_t>(a.size() + 1), p)
                            : BuildArrivalNotice(a.c_str(), p);
@@ -202,6 +212,9 @@ TEST(ExtentProperty, StreamInRandomPiecesYieldsTheOriginalMessages) {
         case 2: built = BuildPrivate(b.c_str(), line, p); break;
         case 3: built = BuildUnrelayed(line, p); break;
         case 4: built = BuildDisconnected(a.c_str(), p); break;
+        case 5:
+          built = BuildEarlier(1, 0, reinterpret_cast<const uint8_t*>(c.data()), static_cast<uint16_t>(c.size()), p);
+          break;
       }
       if (!built) continue;
       sent.push_back(Content(p));

@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 #include <QTest>
 #include <QTextDocument>
@@ -15,6 +16,7 @@
 #include "ui/backgroundalert.h"
 #include "ui/findbar.h"
 #include "ui/jaselodlg.h"
+#include "ui/peoplepane.h"
 #include "ui/resource.h"
 #include "ui/toolkit/richedit.h"
 #include "ui_test_support.h"
@@ -106,7 +108,11 @@ TEST(TabOrder, ReachesEveryControlOfTheWindowInReadingOrderAndShowsTheFocus) {
   ASSERT_TRUE(bar->IsOpen());
   const auto barButtons = bar->findChildren<QToolButton*>();
   ASSERT_EQ(barButtons.size(), 3);
-  std::vector<QWidget*> reading{probe.Transcript(), bar->Field()};
+  // The people list, shown, stands right of the transcript, above the bar.
+  QTest::keyClick(probe.InputBox(), Qt::Key_F9);
+  auto* pane = dlg.findChild<CPeoplePane*>();
+  ASSERT_TRUE(pane->isVisible());
+  std::vector<QWidget*> reading{probe.Transcript(), pane->List(), bar->Field()};
   reading.insert(reading.end(), barButtons.begin(), barButtons.end());
   for (int id : {IDC_FONT, IDC_COLOR, IDC_BOLD, IDC_ITALIC, IDC_UNDERLINE}) reading.push_back(probe.Button(id));
   reading.push_back(probe.InputBox());

@@ -12,6 +12,7 @@
 
 #include "ui/findbar.h"
 #include "ui/jaselodlg.h"
+#include "ui/peoplepane.h"
 #include "ui/resource.h"
 #include "ui/transcriptactions.h"
 #include "ui_test_support.h"
@@ -48,10 +49,20 @@ QRect Grown(int id, const QRect& r, int dx, int dy) {
   }
 }
 
+// A people list that shows takes the right of the transcript's room, its
+// whole height, and leaves the transcript the rest.
 void ExpectPlaces(const CJaseloDlg& dlg, int dx, int dy) {
-  for (const Place& p : kLaidOut)
-    EXPECT_EQ(dlg.GetDlgItem(p.id)->geometry(), Grown(p.id, p.rect, dx, dy))
-        << "control " << p.id << " +" << dx << " +" << dy;
+  const auto* pane = dlg.findChild<CPeoplePane*>();
+  for (const Place& p : kLaidOut) {
+    QRect place = dlg.GetDlgItem(p.id)->geometry();
+    if (p.id == IDC_TRANSCRIPT && pane->isVisible()) {
+      EXPECT_EQ(place.top(), pane->geometry().top());
+      EXPECT_EQ(place.bottom(), pane->geometry().bottom());
+      EXPECT_LT(place.right(), pane->geometry().left());
+      place = place.united(pane->geometry());
+    }
+    EXPECT_EQ(place, Grown(p.id, p.rect, dx, dy)) << "control " << p.id << " +" << dx << " +" << dy;
+  }
 }
 
 }  // namespace
@@ -71,10 +82,22 @@ TEST(WindowLayout, OpensAsLaidOutAndGrowsIntoTheTranscriptAndTheInputBox) {
   EXPECT_EQ(dlg.size(), kOpeningSize);
   EXPECT_EQ(dlg.minimumSize(), kOpeningSize);
   EXPECT_TRUE(dlg.windowFlags() & Qt::WindowMaximizeButtonHint);
+  auto* pane = dlg.findChild<CPeoplePane*>();
+  EXPECT_FALSE(pane->isVisible()) << "at the opening size the window looks as it always did";
   ExpectPlaces(dlg, 0, 0);
 
+  // Wide enough for both, the people list shows by itself; F9 hides it, and
+  // then it stays hidden whatever the width, until F9 again.
   dlg.resize(1000, 700);
+  EXPECT_TRUE(pane->isVisible());
   ExpectPlaces(dlg, 640, 326);
+  QTest::keyClick(&dlg, Qt::Key_F9);
+  EXPECT_FALSE(pane->isVisible());
+  ExpectPlaces(dlg, 640, 326);
+  dlg.resize(kOpeningSize);
+  QTest::keyClick(&dlg, Qt::Key_F9);
+  EXPECT_TRUE(pane->isVisible());
+  ExpectPlaces(dlg, 0, 0);
 
   // The find bar keeps its share of the transcript's room as the window grows
   // and gives the whole of it back when it closes.
@@ -86,8 +109,9 @@ TEST(WindowLayout, OpensAsLaidOutAndGrowsIntoTheTranscriptAndTheInputBox) {
   dlg.resize(800, 600);
   const QRect whole = Grown(IDC_TRANSCRIPT, kLaidOut[7].rect, 440, 226);
   const QRect transcript = dlg.GetDlgItem(IDC_TRANSCRIPT)->geometry();
-  EXPECT_EQ(transcript.united(bar->geometry()), whole);
+  EXPECT_EQ(transcript.united(bar->geometry()).united(pane->geometry()), whole);
   EXPECT_EQ(transcript.bottom() + 1, bar->geometry().top());
+  EXPECT_EQ(bar->geometry().right(), transcript.right()) << "the bar stays under the transcript";
   bar->Close();
-  EXPECT_EQ(dlg.GetDlgItem(IDC_TRANSCRIPT)->geometry(), whole);
+  EXPECT_EQ(dlg.GetDlgItem(IDC_TRANSCRIPT)->geometry().united(pane->geometry()), whole);
 }

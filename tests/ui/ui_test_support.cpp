@@ -130,6 +130,9 @@ bool Peer::Join(CJaseloDlg& dlg, uint16_t port) {
 void Peer::Drain() {
   ChatEvent e;
   while (network.ProcessPacketInQueue(e)) {
+    // Only chat events count here; the people list and earlier lines are
+    // checked where they are shown.
+    if (e.Type >= EVENT_PRESENT) continue;
     Received r;
     r.type = e.Type;
     r.name = e.Name.get() ? e.Name.get() : "";

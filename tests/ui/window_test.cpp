@@ -5,6 +5,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QMessageBox>
 #include <QPushButton>
@@ -24,6 +25,7 @@
 #include "trust/hostidentity.h"
 #include "trust/knownhosts.h"
 #include "trust/privatefiles.h"
+#include "ui/backgroundalert.h"
 #include "ui/jaselodlg.h"
 #include "ui/resource.h"
 #include "ui/toolkit/richedit.h"
@@ -131,6 +133,8 @@ TEST(ChatWindow, SlashMsgSendsAPrivateLineThatTheSenderSeesAtOnce) {
   accept.join();
   ASSERT_TRUE(server.Valid());
   ASSERT_EQ(server.Read(7), (Bytes{0x03, 0x00, 0x03, 0x00, 'a', 'l', 0x00}));
+  ASSERT_EQ(server.Read(2), (Bytes{0x02, 0x00})) << "the HELLO behind the welcome";
+  server.Read(10);
   CRichEdit* box = probe.InputBox();
 
   // Without a text nothing goes and the line stays.
@@ -376,6 +380,43 @@ TEST(Transcript, EachKindOfLineHasItsTextFaceColourAndEffects) {
             false, false);
   // The renderers release the strings they showed.
   EXPECT_EQ(e.Name.get(), nullptr);
+}
+
+TEST(Transcript, EarlierLinesComeUnderTheirHeadingWithTheirTimesMutedAndRaiseNothing) {
+  CJaseloDlg dlg;
+  PrepareWindow(dlg, "me");
+  const CJaseloDlgProbe probe(dlg);
+  auto* alert = dlg.findChild<CBackgroundAlert*>();
+  int alerts = 0;
+  alert->SetAlertCall([&](QWidget*) { ++alerts; });
+  QWidget elsewhere;
+  elsewhere.show();
+  ASSERT_TRUE(Activate(elsewhere));
+  const QDateTime nine(QDate::currentDate(), QTime(9, 5, 30));
+  int left = 1;
+  for (const char* text : {"me first", "then"}) {
+    ChatEvent e;
+    FillEvent(e, EVENT_EARLIER, "bob", text, "Liberation Serif", 255, 0, 0, 1, 0, 0);
+    e.Time = static_cast<uint32_t>(nine.toSecsSinceEpoch()) + 60 * (1 - left);
+    e.Count = static_cast<uint16_t>(left--);
+    probe.DispatchEvent(e);
+  }
+  ChatEvent live;
+  FillEvent(live, CHAT_SAYS, "bob", "now", "Liberation Serif", 255, 0, 0, 1, 0, 0);
+  probe.DispatchEvent(live);
+
+  EXPECT_EQ(PlainText(probe.Transcript()->document()),
+            QString::fromUtf8("\u2014 Earlier in this chat \u2014\n\nbob says (09:05) :\nme first\n\nbob says (09:06) "
+                              ":\nthen\n\n\nbob says :\nnow\n\n"));
+  const auto runs = Runs(probe.Transcript()->document());
+  ASSERT_GE(runs.size(), 4u);
+  const QColor earlierGrey(160, 160, 160);
+  ExpectRun(runs[0], QString::fromUtf8("\u2014 Earlier in this chat \u2014\n\nbob says (09:05) :\n"), "Courier New",
+            earlierGrey, false, false, false);
+  // The sender's style, its colour muted.
+  ExpectRun(runs[1], "me first\n\n", "Liberation Serif", QColor(207, 80, 80), true, false, false);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(alerts, 1) << "the live line alone asks for attention";
 }
 
 TEST(Transcript, PeerFieldsAreShownLiterallyAndCutToTheirLimits) {

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdio>
 #include <functional>
@@ -20,6 +21,7 @@
 
 #include "analysis.h"
 #include "benchclock.h"
+#include "chat/linehistory.h"
 #include "flooder.h"
 #include "floormodel.h"
 #include "host.h"
@@ -28,11 +30,16 @@
 #include "procstat.h"
 #include "protocol/diagnostics.h"
 #include "receiver.h"
+#include "rejoiner.h"
 #include "report.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
+
+// Where the server's memory is sampled as the lines go out: the first at
+// twice the lines a host keeps for those who join later.
+constexpr std::array<size_t, 4> kRssSampleLines = {2 * HISTORY_LINES, 2000, 5000, 10000};
 
 void SleepUntilNs(int64_t ns) { std::this_thread::sleep_until(BenchEpoch() + std::chrono::nanoseconds(ns)); }
 
@@ -67,6 +74,7 @@ struct Clients {
   Departures departures;
   std::vector<std::unique_ptr<Receiver>> receivers;
   std::vector<std::unique_ptr<Flooder>> flooders;
+  std::unique_ptr<Rejoiner> rejoiner;
 };
 
 // Clients join a few at a time: the server accepts one connection per pass
@@ -168,6 +176,19 @@ void AwaitDrain(const std::vector<std::unique_ptr<Receiver>>& receivers, uint64_
   }
 }
 
+Rejoins RejoinsOf(Rejoiner::Figures taken) {
+  Rejoins r;
+  r.joins = taken.joins;
+  r.answered = taken.answered;
+  if (taken.joins > 0) {
+    r.peoplePerJoin = static_cast<double>(taken.people) / static_cast<double>(taken.joins);
+    r.earlierPerJoin = static_cast<double>(taken.earlier) / static_cast<double>(taken.joins);
+  }
+  r.answerMs = std::move(taken.answerMs);
+  std::sort(r.answerMs.begin(), r.answerMs.end());
+  return r;
+}
+
 // The workload, the flood already running; the server's and this process's
 // usage sampled at its start and end.
 Sending RunWorkload(const BenchOptions& o, const Plan& plan, Clients& c, Host& host, RunFigures& f) {
@@ -177,6 +198,10 @@ Sending RunWorkload(const BenchOptions& o, const Plan& plan, Clients& c, Host& h
   w.startNs = NowNs() + (c.flooders.empty() ? 0 : kFloodLeadNs) + 20'000'000;
   const int64_t lastPlannedNs = plan.lines.empty() ? static_cast<int64_t>(o.duration * 1e9) : plan.lines.back().atNs;
   for (auto& fl : c.flooders) fl->Begin(w.startNs + lastPlannedNs + kFloodTailNs, kFloodLineCap);
+  if (o.rejoiner) {
+    c.rejoiner = std::make_unique<Rejoiner>();
+    c.rejoiner->Begin(host.Port(), w.startNs + lastPlannedNs);
+  }
   SleepUntilNs(w.startNs - 20'000'000);
   f.usage0 = host.Sample();
   f.self0 = ReadProcUsage(0);
@@ -191,6 +216,13 @@ Sending RunWorkload(const BenchOptions& o, const Plan& plan, Clients& c, Host& h
     s = {p.sender, p.seq, at, r.MessageBytes(text), p.round, false};
     s.ok = r.Say(text);
     w.lastSendNs = at;
+    // Past the first sample the host has relayed more lines than it keeps:
+    // from there on its memory should stay where it is.
+    const auto sentSoFar = static_cast<size_t>(&p - plan.lines.data() + 1);
+    if (std::find(kRssSampleLines.begin(), kRssSampleLines.end(), sentSoFar) != kRssSampleLines.end()) {
+      const ServerUsage u = host.Sample();
+      if (u.ok) f.rssTrail.emplace_back(sentSoFar, u.rssMiB);
+    }
   }
   uint64_t expectedEach = 0;
   for (const auto& s : w.sent) expectedEach += s.ok ? 1 : 0;
@@ -205,6 +237,10 @@ Sending RunWorkload(const BenchOptions& o, const Plan& plan, Clients& c, Host& h
   w.endNs = NowNs();
   f.usage1 = host.Sample();
   f.self1 = ReadProcUsage(0);
+  if (c.rejoiner) {
+    c.rejoiner->Finish();
+    f.rejoins = RejoinsOf(c.rejoiner->Taken());
+  }
   c.departures.recording = false;
   return w;
 }
@@ -223,6 +259,7 @@ Drops CollectDrops(Clients& c, Host& host, int endpoints) {
   {
     std::lock_guard<std::mutex> guard(c.departures.mutex);
     for (const std::string& name : c.departures.names) {
+      if (name.rfind(Rejoiner::kNickPrefix, 0) == 0) continue;  // it leaves every second on purpose
       (name.rfind("flood", 0) == 0 ? floodersDropped : dropped).insert(name);
     }
   }

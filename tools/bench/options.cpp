@@ -30,6 +30,8 @@ bool ParseOptions(int argc, char** argv, BenchOptions& o, std::string& error) {
       o.stagger = true;
     } else if (arg.Is("--tls")) {
       o.tls = true;
+    } else if (arg.Is("--rejoiner")) {
+      o.rejoiner = true;
     } else if (arg.Is("--clients")) {
       if (!arg.Number(o.clients, 1, 63,
                       "--clients takes 1 to 63 (the server watches 64 sockets, its listening one included)", error)) {
@@ -86,8 +88,10 @@ bool ParseOptions(int argc, char** argv, BenchOptions& o, std::string& error) {
       return false;
     }
   }
-  if (o.clients + o.flooders > 63) {
-    error = "--clients and --flooders add up to at most 63 (the server watches 64 sockets, its listening one included)";
+  if (o.clients + o.flooders + (o.rejoiner ? 1 : 0) > 63) {
+    error =
+        "--clients, --flooders and --rejoiner add up to at most 63 (the server watches 64 sockets, its listening one "
+        "included)";
     return false;
   }
   if ((o.host == HostMode::External) != (o.port != 0)) {
@@ -102,7 +106,7 @@ const char* HelpTemplate() {
   return R"(Usage:
   jaselo-bench [--clients N] [--workload steady|bursty|idle]
                [--rate R] [--duration S] [--lines M] [--burst B]
-               [--burst-interval S] [--text-bytes T] [--flooders F]
+               [--burst-interval S] [--text-bytes T] [--flooders F] [--rejoiner]
                [--host inprocess|process|external] [--participant PATH]
                [--port N]
                [--tls] [--stagger] [--plot FILE.png] [--samples FILE] [--seed N]
@@ -146,6 +150,13 @@ Options:
                      the honest clients receive them. The floor replays the
                      honest lines alone, with socket threads that the flood
                      never lets idle
+  --rejoiner         one more client (counted in the 63) that joins, stays
+                     for most of a second, leaves and joins again, every
+                     second while the workload runs; each join asks for the
+                     list of people and the earlier lines, which the host
+                     sends beside the relays. Its own lines and departures
+                     count in no statistic; the report gives its joins and
+                     how long each took to get the whole list
   --tls              every client (flooders included) joins inside TLS 1.3, as
                      the program's clients do; without it they join in plain
                      text, as a peer of the plain protocol does. The host

@@ -17,6 +17,7 @@ struct BenchOptions {
   double burstInterval = 10.0;  // bursty: seconds between the starts of two bursts
   int textBytes = 32;           // characters of each line's text
   int flooders = 0;             // extra clients sending 900-character lines at full speed
+  bool rejoiner = false;        // one more client that leaves and joins again every second
   HostMode host = HostMode::InProcess;
   std::string participant;  // headless host program; empty: next to this one
   uint16_t port = 0;        // external host: its port on 127.0.0.1

@@ -31,7 +31,19 @@ std::string DescribeWorkload(const BenchOptions& o) {
     std::snprintf(b, sizeof b, "; %d flooders at full speed, from %.0f s before", o.flooders, kFloodLeadNs / 1e9);
     workload += b;
   }
+  if (o.rejoiner) workload += "; one more client leaves and joins again every second";
   return workload;
+}
+
+// "12 rejoins, list and 200 earlier lines in 61 / 98 ms (p50 / max)".
+std::string DescribeRejoins(const Rejoins& r) {
+  char b[160];
+  const double p50 = r.answerMs.empty() ? 0 : Percentile(r.answerMs, .5);
+  const double max = r.answerMs.empty() ? 0 : r.answerMs.back();
+  std::snprintf(b, sizeof b, "%llu rejoins, %llu answered, list of %.0f and %.0f earlier lines in %.0f / %.0f ms",
+                static_cast<unsigned long long>(r.joins), static_cast<unsigned long long>(r.answered), r.peoplePerJoin,
+                r.earlierPerJoin, p50, max);
+  return b;
 }
 
 double ServerCpu(const RunFigures& f) { return f.usage1.cpuSeconds - f.usage0.cpuSeconds; }
@@ -105,6 +117,10 @@ void PrintDelivery(const BenchOptions& o, const RunFigures& f) {
     std::printf("  shown to each honest one  %.0f on average\n", double(f.drops.floodSeen) / o.clients);
     std::printf("  flooders disconnected     %zu\n", f.drops.flooders);
   }
+  if (o.rejoiner) {
+    std::printf("Rejoining client (in no statistic above)\n");
+    std::printf("  %s\n  (p50 / max from the connect call to the list's end)\n", DescribeRejoins(f.rejoins).c_str());
+  }
 }
 
 void PrintLatency(const BenchOptions& o, const RunFigures& f) {
@@ -176,6 +192,12 @@ void PrintServer(const RunFigures& f) {
     if (ServerCpuPerDelivery(f) >= 0) std::printf("\n  CPU per delivery          %.2f µs", ServerCpuPerDelivery(f));
     std::printf("\n  resident memory           %.1f MiB now, %.1f MiB peak%s\n", f.usage1.rssMiB, f.usage1.peakRssMiB,
                 f.usage1.memoryIsWholeProcess ? " (the whole process, clients included)" : "");
+    if (!f.rssTrail.empty()) {
+      std::printf("  resident after N lines   ");
+      for (const auto& [lines, rss] : f.rssTrail)
+        std::printf(" %llu: %.1f MiB,", static_cast<unsigned long long>(lines), rss);
+      std::printf(" %llu: %.1f MiB\n", static_cast<unsigned long long>(f.report.sent), f.usage1.rssMiB);
+    }
   } else {
     std::printf("  (could not read the server's usage)\n");
   }
@@ -243,6 +265,7 @@ void PrintRow(const BenchOptions& o, const RunFigures& f, double wallS) {
                    " lines sent, " + std::to_string(f.drops.floodSeen / static_cast<uint64_t>(o.clients)) +
                    " shown to each honest client, " + std::to_string(f.drops.flooders) + " disconnected)";
   }
+  if (o.rejoiner) rowWorkload += " + 1 rejoining every second (" + DescribeRejoins(f.rejoins) + ")";
   std::printf(
       "ROW | %s | %d | %s | %llu | %llu | %llu | %llu | %llu | %zu | %s | %s | %s | %s | %s | %s | %s | %s | %.1f | "
       "%.1f |\n",

@@ -29,6 +29,15 @@ struct Drops {
   uint64_t floodSeen = 0;  // flooders' lines shown, summed over the honest clients
 };
 
+// What the client that leaves and joins again every second got.
+struct Rejoins {
+  uint64_t joins = 0;
+  uint64_t answered = 0;
+  double peoplePerJoin = 0;
+  double earlierPerJoin = 0;
+  std::vector<float> answerMs;  // sorted
+};
+
 // The latency split at the host's relay; seen in-process only.
 struct RelaySplit {
   std::vector<float> upMs;         // send -> relayed
@@ -44,9 +53,13 @@ struct RunFigures {
   uint32_t messageBytes = 0;  // one line on the wire
   Bursts bursts;
   Drops drops;
+  Rejoins rejoins;
   ServerUsage usage0, usage1;  // the server at the workload's start and end
-  ProcUsage self0, self1;      // this process, the same
-  double workloadS = 0;        // the workload and its drain
+  // The server's resident memory once the workload had sent so many lines
+  // (the first count twice the lines a host keeps), for long runs.
+  std::vector<std::pair<uint64_t, double>> rssTrail;
+  ProcUsage self0, self1;  // this process, the same
+  double workloadS = 0;    // the workload and its drain
   // Each sample sorted.
   DeliveryReport report;
   FloorResult floor;

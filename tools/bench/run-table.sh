@@ -23,6 +23,9 @@ run() {
   grep '^ROW ' <<<"$out" | sed 's/^ROW //'
 }
 for n in 1 8 32 63; do run --clients "$n" --workload steady --rate 2 --duration 60; done
+# The 63 again, one of them leaving and joining every second: each join asks
+# for the list of people and the earlier lines.
+run --clients 62 --workload steady --rate 2 --duration 60 --rejoiner
 for n in 1 8 32 63; do run --clients "$n" --workload bursty --lines 20 --burst 20; done
 # The same burst from 8 honest clients while others flood the host.
 for f in 2 8; do run --clients 8 --workload bursty --lines 20 --burst 20 --flooders "$f"; done

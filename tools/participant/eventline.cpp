@@ -1,7 +1,9 @@
 #include "eventline.h"
 
 #include <cstdio>
+#include <ctime>
 
+#include "protocol/extension.h"
 #include "protocol/headers.h"
 #include "protocol/utf8.h"
 
@@ -16,10 +18,20 @@ const char* TypeWord(uint16_t type) {
     case CHAT_JOINED: return "JOINED";
     case CHAT_DISCONNECTED: return "DISCONNECTED";
     case CHAT_UNRELAYED: return "UNRELAYED";
+    case EVENT_EARLIER: return "EARLIER";
     default: return nullptr;
   }
 }
 }  // namespace
+
+std::string UtcTime(uint32_t seconds) {
+  const std::time_t t = seconds;
+  std::tm parts{};
+  gmtime_r(&t, &parts);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
+  return text;
+}
 
 std::string QuoteValue(std::string_view bytes) {
   std::string out = "\"";
@@ -59,9 +71,16 @@ std::string QuoteValue(std::string_view bytes) {
 }
 
 std::string FormatEvent(const ChatEvent& event) {
+  if (event.Type == EVENT_PRESENT) {
+    return "PRESENT name=" + QuoteValue(Shown(event.Name)) + " since=" + UtcTime(event.Time) +
+           " host=" + ((event.Flags & PERSON_HOST) != 0 ? "1" : "0");
+  }
+  if (event.Type == EVENT_PEOPLE) return "PEOPLE count=" + std::to_string(event.Count);
   const char* word = TypeWord(event.Type);
   if (word == nullptr) return {};
-  std::string line = std::string(word) + " name=" + QuoteValue(Shown(event.Name));
+  std::string line = word;
+  if (event.Type == EVENT_EARLIER) line += " at=" + UtcTime(event.Time);
+  line += " name=" + QuoteValue(Shown(event.Name));
   if (event.Type == CHAT_JOINED || event.Type == CHAT_DISCONNECTED) return line;
   char style[96];
   std::snprintf(style, sizeof style, " color=%u,%u,%u bold=%u italic=%u underline=%u", unsigned{event.Red},

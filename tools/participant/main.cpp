@@ -337,12 +337,14 @@ int RunServer(const ParticipantOptions& o) {
     announcer = std::make_unique<CChatAnnouncer>(o.nick, server.ListeningPort(), encrypted ? key.ShortHex() : "");
     announcer->Start();
   }
+  server.SetHistoryLines(o.history);
   PollLoop loop(server, false);
   loop.Begin();
 
   InputLines input(o.noInput);
   std::string ignored;
   while (!stopRequested && input.Next(ignored, INPUT_WAIT_MS) != InputLines::Result::End) {
+    if (announcer) announcer->SetPeople(server.ClientCount());
   }
 
   announcer.reset();  // nobody is sent to a host that is leaving
@@ -370,8 +372,8 @@ int RunFind(const ParticipantOptions& o) {
   browser.reset();  // no listing comes after this
   for (const FoundChat& chat : last.chats) {
     EmitLine("CHAT name=" + QuoteValue(chat.name) + " nick=" + QuoteValue(chat.nick) + " address=" + chat.address +
-             " port=" + std::to_string(chat.port) + " encrypted=" + (chat.encrypted ? "1" : "0") +
-             " key=" + (chat.key.empty() ? "-" : chat.key));
+             " port=" + std::to_string(chat.port) + (chat.people >= 0 ? " people=" + std::to_string(chat.people) : "") +
+             " encrypted=" + (chat.encrypted ? "1" : "0") + " key=" + (chat.key.empty() ? "-" : chat.key));
   }
   if (!last.searching) Complain("no chat can be found: %s", last.whyNot.c_str());
   return 0;

@@ -32,6 +32,7 @@ bool ParseOptions(int argc, char** argv, ParticipantOptions& o, std::string& err
   bool portGiven = false;
   bool noAnnounce = false;
   bool perAddressGiven = false;
+  bool historyGiven = false;
   ArgCursor arg(argc, argv, true);
   std::string value;
   while (arg.Next()) {
@@ -97,6 +98,16 @@ bool ParseOptions(int argc, char** argv, ParticipantOptions& o, std::string& err
       }
       o.port = static_cast<uint16_t>(port);
       portGiven = true;
+    } else if (arg.Is("--history")) {
+      if (!arg.Value(value, error)) return false;
+      unsigned long lines = 0;
+      if (!ParseNumber(value, HISTORY_LINES, lines)) {
+        error =
+            "--history takes a number of lines from 0 to " + std::to_string(HISTORY_LINES) + ", not '" + value + "'";
+        return false;
+      }
+      o.history = lines;
+      historyGiven = true;
     } else if (arg.Is("--face")) {
       if (!arg.Value(o.face, error)) return false;
     } else if (arg.Is("--color")) {
@@ -118,6 +129,10 @@ bool ParseOptions(int argc, char** argv, ParticipantOptions& o, std::string& err
   if (o.find) return true;
   if (!o.serve && (noAnnounce || o.encryptedOnly || perAddressGiven)) {
     error = "--no-announce, --encrypted-only and --max-per-address are for --serve";
+    return false;
+  }
+  if (historyGiven && !o.serve) {
+    error = "--history is for --serve";
     return false;
   }
   if (o.serve) {
@@ -147,8 +162,8 @@ const char* HelpText() {
                      [--color R,G,B] [--bold] [--italic] [--underline] [--rejoin]
                      [--accept-new-key] [--data-dir DIR] [--quiet] [--no-input]
   jaselo-participant --serve [--port N] [--nick NAME] [--no-announce]
-                     [--encrypted-only] [--max-per-address N] [--data-dir DIR]
-                     [--quiet] [--no-input]
+                     [--history N] [--encrypted-only] [--max-per-address N]
+                     [--data-dir DIR] [--quiet] [--no-input]
   jaselo-participant --find [SECONDS]
   jaselo-participant --help | --version
 
@@ -168,7 +183,15 @@ on the local network through avahi-daemon (DNS-SD, service type
 _jaselo._tcp), as "NAME on <this machine>", so that the settings dialog of
 every window on the network lists it; --no-announce keeps it unlisted.
 Without avahi-daemon the chat runs all the same, unlisted, and one
-diagnostic line says so.
+diagnostic line says so. The announcement also gives how many people are in
+the chat (never who).
+
+A participant that joins asks the host who is there and what was said
+before; a Jaselo host answers with the PRESENT, PEOPLE and EARLIER lines
+below, and a host that does not share them says nothing, so that none of
+those lines is printed. A host keeps the last public lines it relayed for
+those who join later: at most N (--history, default 200), at most an hour
+old, at most 128 KiB in all; private lines are never kept.
 
 With --find it lists the chats announced on the local network: it looks for
 SECONDS (default 3), prints one CHAT line for each chat found and exits 0.
@@ -206,6 +229,8 @@ Options:
   --no-input        do not read standard input: run until SIGINT or SIGTERM
                     (a joined participant then only shows what it receives)
   --no-announce     with --serve: do not announce the chat on the network
+  --history N       with --serve: keep the last N public lines, 0 to 200
+                    (default 200), for those who join later; 0 keeps none
   --encrypted-only  with --serve: refuse connections that do not begin with
                     TLS (peers that speak only the plain protocol)
   --max-per-address N
@@ -242,17 +267,27 @@ Output, one line per item, flushed at once:
       a private chat line addressed to you
   UNRELAYED name=<s> text=<s> face=<s> color=<R>,<G>,<B> bold=<n> italic=<n> underline=<n>
       an unrelayed chat line (a server never forwards these)
+  PRESENT name=<s> since=<time> host=<0|1>
+      on joining a host that shares who is there, first of all: one line
+      per person present, you included, with the time the host took them
+      in; host=1 for the host's own user. Again after each rejoin
+  PEOPLE count=<n>
+      right after the PRESENT lines: how many people are present
+  EARLIER at=<time> name=<s> text=<s> face=<s> color=<R>,<G>,<B> bold=<n> italic=<n> underline=<n>
+      after PEOPLE, before any live line: a public line said before you
+      joined, with the time the host relayed it, oldest first
   JOINED name=<s>
       somebody joined after you
   DISCONNECTED name=<s>
       somebody left; name="!!! SERVER !!!" when the server shuts down
-  CHAT name=<s> nick=<s> address=<a.b.c.d> port=<n> encrypted=<0|1> key=<k>
+  CHAT name=<s> nick=<s> address=<a.b.c.d> port=<n> [people=<n>] encrypted=<0|1> key=<k>
       --find only: a chat announced on the network, its IPv4 address and
       TCP port (join it with --host and --port); nick is the host's nickname;
-      encrypted=1 when it announces TLS, with its short key (16 hex digits,
-      - when none). Names are cut to 63 bytes and nicknames to 31; lines
-      come in the order people expect of names ("room 2" before "room 10"),
-      then by address and port
+      people, when the host gives it, how many are in the chat; encrypted=1
+      when it announces TLS, with its short key (16 hex digits, - when
+      none). Names are cut to 63 bytes and nicknames to 31; lines come in
+      the order people expect of names ("room 2" before "room 10"), then by
+      address and port
   LOST
       the connection to the server ended without this participant leaving
       (server gone, or nickname already in use); the program then exits 3,
@@ -273,8 +308,9 @@ Output, one line per item, flushed at once:
   character, a bidirectional control (U+061C, U+200E, U+200F, U+202A to
   U+202E, U+2066 to U+2069) and U+2028, U+2029, so that no value can turn
   around or run over what stands beside it. Other bytes, UTF-8 included,
-  stand as they are. <n>, <R>, <G>, <B>
-  are the received decimal values. Fields always come in the order shown.
+  stand as they are. <n>, <R>, <G>, <B> are the received decimal values.
+  <time> is a UTC time on the host's clock, as 2024-06-11T09:05:00Z.
+  Fields always come in the order shown.
   Unless --quiet is given, diagnostic lines of the library are mixed in;
   none of them begins with one of the words above.
 

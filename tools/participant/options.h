@@ -1,8 +1,11 @@
 #pragma once
 // Command line of the headless participant.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
+
+#include "chat/linehistory.h"
 
 // The name a headless host is announced under when --nick does not give one.
 inline constexpr const char* DEFAULT_HOST_NICK = "Jaselo host";
@@ -25,8 +28,9 @@ struct ParticipantOptions {
   bool italic = false;
   bool underline = false;
   bool quiet = false;
-  bool noInput = false;  // run until a signal, whatever standard input does
-  bool rejoin = false;   // join again after a lost connection
+  bool noInput = false;            // run until a signal, whatever standard input does
+  bool rejoin = false;             // join again after a lost connection
+  size_t history = HISTORY_LINES;  // --serve: public lines kept for those who join later
   // Where the host key and the hosts met before are kept; empty: the
   // user's data folder.
   std::string dataDir;

@@ -1,0 +1,126 @@
+#include "protocol/extension.h"
+
+#include "protocol/encodepacket.h"
+#include "protocol/headers.h"
+#include "protocol/messages.h"
+
+namespace {
+// Flags and Count of a PEOPLE block.
+constexpr size_t PEOPLE_HEAD = 4;
+
+uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+
+// The frame of a block of `kind`; its length is filled in by Finish.
+void Begin(CEncodePacket& e, uint16_t kind) {
+  for (const uint16_t v : {HEADER_RESERVED, EXTENSION_TAG, uint16_t{0}, EXTENSION_VERSION, kind}) e.AddValue(v, 2);
+}
+
+bool Finish(CEncodePacket& e, bool ok, CPacket& out) {
+  e.data[4] = static_cast<uint8_t>(e.length & 0xFF);
+  e.data[5] = static_cast<uint8_t>(e.length >> 8);
+  e.GetPacket(out);
+  return ok;
+}
+
+// Bytes one person takes in a PEOPLE block.
+size_t EntrySize(const Person& p) { return 2 + p.name.size() + 1 + 4 + 2; }
+
+bool AddPerson(CEncodePacket& e, const Person& p) {
+  bool ok = e.AddValue(static_cast<int32_t>(p.name.size() + 1), 2);
+  ok = e.AddString(p.name.c_str(), static_cast<uint16_t>(p.name.size() + 1)) && ok;
+  ok = e.AddValue(static_cast<int32_t>(p.since), 4) && ok;
+  return e.AddValue(p.flags, 2) && ok;
+}
+
+// A value that begins inside the data may run past it; it is not a field then.
+bool Within(const CDecodePacket& d) { return d.cursor <= d.length; }
+
+bool ReadLong(CDecodePacket& d, uint32_t& value) { return d.GetLongValue(value) && Within(d); }
+bool ReadShort(CDecodePacket& d, uint16_t& value) { return d.GetShortValue(value) && Within(d); }
+}  // namespace
+
+bool OpenExtension(const uint8_t* block, uint16_t n, ExtensionBlock& out) {
+  if (block == nullptr || n < EXTENSION_HEADER_SIZE || n > PACKET_CAPACITY) return false;
+  const uint16_t length = Le16(block + 4);
+  if (Le16(block) != HEADER_RESERVED || Le16(block + 2) != EXTENSION_TAG) return false;
+  if (length < EXTENSION_HEADER_SIZE || length > n) return false;
+  const uint16_t version = Le16(block + 6);
+  if (version == 0 || version > EXTENSION_VERSION) return false;
+  out.kind = Le16(block + 8);
+  out.fields = CDecodePacket();
+  CPacket fields;
+  if (length > EXTENSION_HEADER_SIZE) {
+    fields.SetData(block + EXTENSION_HEADER_SIZE, static_cast<uint16_t>(length - EXTENSION_HEADER_SIZE));
+    out.fields.Initialize(fields);
+  }
+  return true;
+}
+
+bool BuildHello(uint16_t understands, CPacket& out) {
+  CEncodePacket e;
+  Begin(e, EXT_HELLO);
+  return Finish(e, e.AddValue(understands, 2), out);
+}
+
+std::vector<CPacket> BuildPeople(const std::vector<Person>& people) {
+  constexpr size_t room = PACKET_CAPACITY - EXTENSION_HEADER_SIZE - PEOPLE_HEAD;
+  std::vector<std::vector<const Person*>> blocks(1);
+  size_t used = 0;
+  for (const Person& p : people) {
+    const size_t size = EntrySize(p);
+    if (size > room) continue;
+    if (used + size > room) {
+      blocks.emplace_back();
+      used = 0;
+    }
+    blocks.back().push_back(&p);
+    used += size;
+  }
+  std::vector<CPacket> out(blocks.size());
+  for (size_t i = 0; i < blocks.size(); ++i) {
+    CEncodePacket e;
+    Begin(e, EXT_PEOPLE);
+    const uint16_t flags = (i == 0 ? PEOPLE_FIRST : 0) | (i + 1 == blocks.size() ? PEOPLE_LAST : 0);
+    e.AddValue(flags, 2);
+    e.AddValue(static_cast<int32_t>(blocks[i].size()), 2);
+    for (const Person* p : blocks[i]) AddPerson(e, *p);
+    Finish(e, true, out[i]);
+  }
+  return out;
+}
+
+bool BuildEarlier(uint32_t at, uint16_t left, const uint8_t* chatLine, uint16_t n, CPacket& out) {
+  if (chatLine == nullptr || n > EARLIER_LINE_CAPACITY) return false;
+  CEncodePacket e;
+  Begin(e, EXT_EARLIER);
+  bool ok = e.AddValue(static_cast<int32_t>(at), 4) && e.AddValue(left, 2);
+  ok = e.AddString(chatLine, n) && ok;
+  return Finish(e, ok, out);
+}
+
+bool ReadHello(CDecodePacket& fields, uint16_t& understands) {
+  return fields.initialized && ReadShort(fields, understands);
+}
+
+bool ReadPeople(CDecodePacket& fields, PeopleBlock& out) {
+  PeopleBlock block;
+  uint16_t count = 0;
+  if (!fields.initialized || !ReadShort(fields, block.flags) || !ReadShort(fields, count)) return false;
+  for (uint16_t i = 0; i < count; ++i) {
+    Person p;
+    if (!ReadCountedString(fields, p.name) || !ReadLong(fields, p.since) || !ReadShort(fields, p.flags)) return false;
+    // A name is its bytes up to the NUL the count includes.
+    p.name = std::string(p.name.c_str());
+    block.people.push_back(std::move(p));
+  }
+  out = std::move(block);
+  return true;
+}
+
+bool ReadEarlier(CDecodePacket& fields, EarlierLine& out) {
+  EarlierLine e;
+  if (!fields.initialized || !ReadLong(fields, e.at) || !ReadShort(fields, e.left)) return false;
+  if (!ReadChatLine(fields, e.line)) return false;
+  out = std::move(e);
+  return true;
+}

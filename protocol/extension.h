@@ -1,0 +1,93 @@
+#pragma once
+// Our own messages, beside the chat's: blocks under HEADER_RESERVED, which a
+// peer that does not know them consumes without a trace. A client asks for
+// them with HELLO; a host sends them only to connections that asked.
+//
+// Every block, in the usual little-endian 16-bit fields:
+//   HEADER_RESERVED, EXTENSION_TAG, Length (of the whole block, from its
+//   first byte), Version, Kind, then the kind's fields.
+// The length lets a receiver cut the block from a byte stream like any other
+// message. A block of a higher version or of a kind the receiver does not
+// know is skipped whole; fields behind those a kind defines are ignored, so a
+// later version may append fields without breaking older receivers.
+//
+// HELLO (client to host): Understands, the kinds it takes (UNDERSTANDS_*).
+// PEOPLE (host to client): Flags (PEOPLE_FIRST, PEOPLE_LAST), Count, then
+//   Count times: NameLength, Name (with its NUL), Since (32 bits: when the
+//   person was identified, UTC seconds on the host's clock), PersonFlags.
+//   A list too long for one block continues in the next ones; the first
+//   block starts a new list, the last one says it is whole.
+// EARLIER (host to client): At (32 bits: when the host relayed the line, UTC
+//   seconds), Left (earlier lines still to come after this one), then the
+//   chat line exactly as it was relayed.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "protocol/chatline.h"
+#include "protocol/decodepacket.h"
+#include "protocol/packet.h"
+
+constexpr uint16_t EXTENSION_TAG = 0x584A;  // "JX" on the wire
+constexpr uint16_t EXTENSION_VERSION = 1;
+// Transport header, tag and length: enough to cut a block.
+constexpr uint16_t EXTENSION_FRAME_SIZE = 6;
+// The frame with version and kind.
+constexpr uint16_t EXTENSION_HEADER_SIZE = 10;
+
+enum ExtensionKind : uint16_t { EXT_HELLO = 1, EXT_PEOPLE = 2, EXT_EARLIER = 3 };
+
+constexpr uint16_t UNDERSTANDS_PEOPLE = 1;
+constexpr uint16_t UNDERSTANDS_EARLIER = 2;
+
+constexpr uint16_t PEOPLE_FIRST = 1;
+constexpr uint16_t PEOPLE_LAST = 2;
+
+constexpr uint16_t PERSON_HOST = 1;   // the host's own user
+constexpr uint16_t PERSON_ASKED = 2;  // sent HELLO
+
+// The longest chat line an EARLIER block carries.
+constexpr uint16_t EARLIER_LINE_CAPACITY = PACKET_CAPACITY - EXTENSION_HEADER_SIZE - 6;
+
+struct Person {
+  std::string name;  // without its NUL
+  uint32_t since = 0;
+  uint16_t flags = 0;
+};
+
+struct PeopleBlock {
+  uint16_t flags = 0;
+  std::vector<Person> people;
+};
+
+struct EarlierLine {
+  uint32_t at = 0;
+  uint16_t left = 0;
+  ChatLine line;
+};
+
+// A received block opened: its kind, and a decoder over its fields alone.
+struct ExtensionBlock {
+  uint16_t kind = 0;
+  CDecodePacket fields;
+};
+
+// Opens a whole block (transport header first). False for anything that is
+// not one of ours of a version this side reads, or whose length is not the
+// block's: such a block is skipped.
+bool OpenExtension(const uint8_t* block, uint16_t n, ExtensionBlock& out);
+
+bool BuildHello(uint16_t understands, CPacket& out);
+// As many blocks as the list needs, the first marked PEOPLE_FIRST and the
+// last PEOPLE_LAST (one block may be both). A person whose name could never
+// fit a block is left out.
+std::vector<CPacket> BuildPeople(const std::vector<Person>& people);
+// False when the line is too long for a block (EARLIER_LINE_CAPACITY).
+bool BuildEarlier(uint32_t at, uint16_t left, const uint8_t* chatLine, uint16_t n, CPacket& out);
+
+// Readers take the decoder of an opened block; fields missing at the end of
+// a block fail the read, fields beyond those known are left unread.
+bool ReadHello(CDecodePacket& fields, uint16_t& understands);
+bool ReadPeople(CDecodePacket& fields, PeopleBlock& out);
+bool ReadEarlier(CDecodePacket& fields, EarlierLine& out);

@@ -1,0 +1,86 @@
+// The people in the chat beside the transcript, and the lines said before the
+// user came, in real windows joined by real endpoints.
+#include <gtest/gtest.h>
+
+#include <QLabel>
+#include <QListWidget>
+#include <QTest>
+#include <QTextDocument>
+#include <thread>
+
+#include "common/raw_peer.h"
+#include "common/test_support.h"
+#include "common/wire.h"
+#include "protocol/headers.h"
+#include "ui/jaselodlg.h"
+#include "ui/peoplepane.h"
+#include "ui/toolkit/richedit.h"
+#include "ui_test_support.h"
+
+namespace {
+QStringList Rows(const QListWidget* list) {
+  QStringList rows;
+  for (int i = 0; i < list->count(); ++i) rows << list->item(i)->text();
+  return rows;
+}
+}  // namespace
+
+TEST(PeoplePane, TheHostsWindowListsEveryoneAndARowAddressesAPrivateLine) {
+  CJaseloDlg host;
+  PrepareWindow(host, "host");
+  const CJaseloDlgProbe probe(host);
+  const uint16_t port = StartAsServer(host);
+  Peer bob("bob"), alice("Alice");
+  ASSERT_TRUE(bob.Join(host, port));
+  ASSERT_TRUE(alice.Join(host, port));
+  auto* pane = host.findChild<CPeoplePane*>();
+  QListWidget* list = pane->List();
+  // Sorted without regard to letter case, the user and the host's user marked.
+  ASSERT_TRUE(PumpUntil([&] {
+    return Rows(list) == QStringList({"Alice", "bob", "host (you) (host)"});
+  })) << Rows(list).join('|').toStdString();
+  EXPECT_EQ(pane->Heading()->text(), "3 people");
+  EXPECT_TRUE(list->item(0)->toolTip().startsWith("Here since ")) << list->item(0)->toolTip().toStdString();
+  ASSERT_TRUE(bob.Network().SendDisconnectMessage("bob"));
+  ASSERT_TRUE(PumpUntil([&] { return Rows(list) == QStringList({"Alice", "host (you) (host)"}); }));
+  EXPECT_EQ(pane->Heading()->text(), "2 people");
+
+  // Enter on a row puts the private command in front of what was typed.
+  QTest::keyClick(&host, Qt::Key_F9);
+  ASSERT_TRUE(pane->isVisible());
+  QTest::keyClicks(probe.InputBox(), "hello");
+  list->setFocus();
+  list->setCurrentRow(0);
+  QTest::keyClick(list, Qt::Key_Return);
+  EXPECT_EQ(probe.InputBox()->toPlainText(), "/msg Alice hello");
+  EXPECT_EQ(QApplication::focusWidget(), probe.InputBox());
+  // A double click on another row takes the first one's place.
+  const QRect second = list->visualItemRect(list->item(1));
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, second.center());
+  QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, second.center());
+  EXPECT_EQ(probe.InputBox()->toPlainText(), "/msg host hello");
+  probe.StopPollLoop();
+}
+
+TEST(PeoplePane, AHostThatDoesNotAnswerListsYouAndNewcomersWithAGreyNote) {
+  RawListener designServer;
+  CJaseloDlg carol;
+  PrepareWindow(carol, "carol");
+  RawPeer server;
+  std::thread accept([&] { server = designServer.AcceptPlain(); });
+  StartAsClient(carol, designServer.Port());
+  accept.join();
+  ASSERT_TRUE(server.Valid());
+  auto* pane = carol.findChild<CPeoplePane*>();
+  // The host stays silent: after a second the list is carol's own.
+  ASSERT_TRUE(PumpUntil([&] { return pane->Note()->isVisibleTo(pane); }));
+  EXPECT_EQ(Rows(pane->List()), QStringList({"carol (you)"}));
+  ASSERT_TRUE(server.Send(Arrival("dave")));
+  ASSERT_TRUE(PumpUntil([&] { return Rows(pane->List()) == QStringList({"carol (you)", "dave"}); }));
+  EXPECT_EQ(pane->Heading()->text(), "2 people");
+  // Out of the chat, nobody is listed.
+  server.Close();
+  ASSERT_TRUE(PumpUntil([&] { return pane->List()->count() == 0; }));
+  EXPECT_EQ(pane->Heading()->text(), "Not in the chat");
+  CJaseloDlgProbe(carol).StopPollLoop();
+}
