@@ -15,6 +15,9 @@ struct HostSecurity {
   std::shared_ptr<TlsContext> tls;
   // Plain connections are refused: only TLS ones are taken.
   bool encryptedOnly = false;
+  // The chat's password, empty for none. A chat with one takes only TLS
+  // connections that give it in their HELLO, before their welcome.
+  std::string password{};
 };
 
 struct ClientSecurity {
@@ -31,6 +34,8 @@ struct ClientSecurity {
   // A host that says nothing to a TLS handshake for this long, or closes,
   // speaks only plain messages.
   std::chrono::milliseconds answerWait{2000};
+  // The chat's password, given inside TLS alone; empty for none.
+  std::string password{};
 };
 
 struct ConnectReport {

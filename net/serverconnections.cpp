@@ -136,6 +136,14 @@ std::vector<Socket> ServerConnections::TakeFailed() {
   return taken;
 }
 
+std::vector<Socket> ServerConnections::Refused() const {
+  std::vector<Socket> refused;
+  for (const auto& [s, connection] : connections) {
+    if (connection.closing && connection.output.Empty()) refused.push_back(s);
+  }
+  return refused;
+}
+
 void ServerConnections::WakeHeldBack() {
   if (heldBack && !onSocketThread()) wake.Signal();
 }

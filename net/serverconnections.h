@@ -35,6 +35,13 @@ class ServerConnections {
     uint32_t address = 0;   // the peer's IPv4 address, in host order
     bool departed = false;  // its own departure is already queued
     uint64_t serial = 0;    // tells this connection from a later one on the same number
+    // Inside TLS a HELLO may come before the welcome: what it asked for, and
+    // whether it gave the chat's password.
+    bool helloFirst = false;
+    uint16_t understands = 0;
+    bool admitted = false;
+    // Refused: what it sends is ignored, and it goes once its refusal has left.
+    bool closing = false;
   };
 
   // `onSocketThread` tells whether the caller is the socket thread, which
@@ -72,6 +79,8 @@ class ServerConnections {
   std::vector<int> WritePending();
   // The connections that failed since the last call, for the owner to drop.
   std::vector<Socket> TakeFailed();
+  // Refused connections whose refusal has left, for the owner to drop.
+  std::vector<Socket> Refused() const;
   // A sender held back during the socket thread's wait may be read again
   // once relays have left: wakes that thread.
   void WakeHeldBack();

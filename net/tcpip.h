@@ -79,6 +79,9 @@ class CTCPIP : public CThread {
   // Client role: how the last Connect went, and whether the connection is
   // encrypted.
   const ConnectReport& LastConnect() const { return lastConnect; }
+  // Client role: why the host refused the last connection (REFUSED_*), 0 when
+  // it did not.
+  uint16_t Refusal() const { return refusal.load(); }
   // The port actually bound (useful after listening on port 0).
   uint16_t ListeningPort() const { return listeningPort.load(); }
   bool IsActive() const { return active.load(); }
@@ -153,6 +156,18 @@ class CTCPIP : public CThread {
   bool FallBackToPlain(const char* address, uint16_t port);
   bool TrustHost(const char* address, uint16_t port, const KeyDigest& key);
 
+  // Who a server lets in (tcpip_admission.cpp): inside TLS, a HELLO before
+  // the welcome carries the chat's password; a wrong one is refused, and an
+  // address that gives too many wrong ones is refused for a while.
+  bool IsEarlyHello(const ServerConnections::Watched& connection, const uint8_t* block, uint16_t n) const;
+  void ProcessEarlyHello(Socket s, ServerConnections::Watched& connection, const uint8_t* block, uint16_t n);
+  bool Admitted(const ServerConnections::Watched& connection) const;
+  bool PasswordMatches(const std::string& given) const;
+  bool RefusedForTries(uint32_t address, std::chrono::steady_clock::time_point now);
+  void NoteWrongPassword(uint32_t address, std::chrono::steady_clock::time_point now);
+  void Refuse(Socket s, ServerConnections::Watched& connection, uint16_t reason);
+  void DropRefused();
+
   uint32_t ServerThreadProc();
   uint32_t ClientThreadProc();
   // The server is gone (it closed, failed, or took nothing for sendTimeout):
@@ -220,6 +235,11 @@ class CTCPIP : public CThread {
   HostSecurity hostSecurity;
   ClientSecurity clientSecurity;
   ConnectReport lastConnect;
+  std::atomic<uint16_t> refusal{0};
+  // Server role: recent wrong passwords by address, and the addresses refused
+  // until a time for giving too many.
+  std::map<uint32_t, std::vector<std::chrono::steady_clock::time_point>> wrongPasswords;
+  std::map<uint32_t, std::chrono::steady_clock::time_point> refusedUntil;
   std::atomic<uint16_t> listeningPort{0};
   std::chrono::steady_clock::time_point drainDeadline{};
   std::vector<uint8_t> serverStream;  // client role: bytes from the server not yet cut

@@ -77,13 +77,17 @@ void CTCPIP::ProcessReservedData(const uint8_t* block, uint16_t n, Socket socket
   ExtensionBlock opened;
   if (!OpenExtension(block, n, opened)) return;
   if (IsClient()) {
-    packetQueue.PushExtension(block, n);
+    uint16_t reason = 0;
+    // The host ends the connection next: why is kept for the owner to say.
+    if (opened.kind == EXT_REFUSED && ReadRefused(opened.fields, reason)) refusal = reason;
+    else packetQueue.PushExtension(block, n);
     return;
   }
   if (!IsServer() || opened.kind != EXT_HELLO) return;
   uint16_t understands = 0;
+  std::string password;
   // Only an identified connection's first HELLO is answered.
-  if (!ReadHello(opened.fields, understands) || !clientTable.MarkAsked(socket)) return;
+  if (!ReadHello(opened.fields, understands, password) || !clientTable.MarkAsked(socket)) return;
   AnswerHello(socket, understands);
 }
 
@@ -146,18 +150,25 @@ bool CTCPIP::SendWelcomeMessage([[maybe_unused]] Socket socket, const char* name
     // Sent through the connection's stream, which Connect has attached to
     // `socket`: at once, or by the socket thread as the socket takes it.
     assert(socket == clientSocket.Get());
+    // Inside TLS, where only hosts of our own answer, the HELLO comes first
+    // with the chat's password, so that a host checks it before anyone hears
+    // of the arrival. In plain text it leaves in the same write, right behind
+    // the welcome: a server that takes one receive as one message reads the
+    // welcome's fields and ignores what follows them, so the HELLO never
+    // shares a receive with a chat line there; our own servers cut it out by
+    // its length. A password never goes in plain text.
+    const bool encrypted = clientSocket.Encrypted();
     CPacket hello;
-    if (!BuildClientWelcome(nickname.get(), nicknameLength, packet) || !BuildHello(CLIENT_UNDERSTANDS, hello)) {
+    if (!BuildClientWelcome(nickname.get(), nicknameLength, packet) ||
+        !BuildHello(CLIENT_UNDERSTANDS, encrypted ? clientSecurity.password : "", hello)) {
       return false;
     }
-    // The HELLO leaves in the same write, right behind the welcome: a server
-    // that takes one receive as one message reads the welcome's fields and
-    // ignores what follows them, so the HELLO never shares a receive with a
-    // chat line there; our own servers cut it out by its length.
+    const CPacket& first = encrypted ? hello : packet;
+    const CPacket& second = encrypted ? packet : hello;
     uint8_t both[2 * PACKET_CAPACITY];
-    std::memcpy(both, packet.data, packet.length);
-    std::memcpy(both + packet.length, hello.data, hello.length);
-    if (!SendToServer(both, size_t{packet.length} + hello.length)) {
+    std::memcpy(both, first.data, first.length);
+    std::memcpy(both + first.length, second.data, second.length);
+    if (!SendToServer(both, size_t{first.length} + second.length)) {
       Diag("CTCPIP::SendWelcomeMessage() - send() error %d\n", LastSocketError());
       return false;
     }
@@ -218,6 +229,7 @@ void CTCPIP::FinishPass() {
   WritePending();
   DropFailedConnections();
   WritePending();
+  DropRefused();
 }
 
 void CTCPIP::WritePending() {

@@ -28,6 +28,7 @@ bool CTCPIP::Connect(const char* address, uint16_t port) {
   clientSocket.Close();
   serverStream.clear();
   lastConnect = ConnectReport();
+  refusal = 0;
   const bool joined = clientSecurity.tls ? JoinEncryptedFirst(address, port) : JoinPlain(address, port);
   if (!joined) {
     clientSocket.Close();

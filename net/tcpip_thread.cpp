@@ -186,7 +186,8 @@ void CTCPIP::ReceiveFromConnection(Socket s) {
 void CTCPIP::HandleReceivedBytes(Socket s, const uint8_t* bytes, size_t n) {
   CMonitorGuard guard(*this);
   ServerConnections::Watched* connection = connections.Find(s);
-  if (connection == nullptr) return;
+  // A refused connection is heard no more.
+  if (connection == nullptr || connection->closing) return;
   std::vector<uint8_t> own;
   bool trusted = true;
   if (connection->stream) {
@@ -215,7 +216,8 @@ bool CTCPIP::StartStream(ServerConnections::Watched& connection, StreamKind kind
     connection.stream = TlsStream::Accepting(hostSecurity.tls);
     return connection.stream != nullptr;
   }
-  if (hostSecurity.encryptedOnly) return false;
+  // A password travels inside TLS alone: a chat with one is encrypted only.
+  if (hostSecurity.encryptedOnly || !hostSecurity.password.empty()) return false;
   connection.stream = std::make_unique<PlainStream>();
   return true;
 }
@@ -227,7 +229,8 @@ void CTCPIP::CutReceived(Socket s) {
   bool alive = true;
   CutMessages(stream, true, [&](const uint8_t* block, uint16_t length) {
     HandleServerBlock(s, block, length);
-    alive = connections.Find(s) != nullptr;
+    const ServerConnections::Watched* connection = connections.Find(s);
+    alive = connection != nullptr && !connection->closing;
     return alive;
   });
   if (alive) connections.Find(s)->received = std::move(stream);
@@ -235,9 +238,25 @@ void CTCPIP::CutReceived(Socket s) {
 
 void CTCPIP::HandleServerBlock(Socket s, const uint8_t* block, uint16_t n) {
   const bool identified = Identified(s);
+  ServerConnections::Watched* connection = connections.Find(s);
+  if (!identified && IsEarlyHello(*connection, block, n)) {
+    ProcessEarlyHello(s, *connection, block, n);
+    return;
+  }
+  // The first message must identify the connection, after the chat's
+  // password where it has one; anything else ends it.
+  if (!identified && !Admitted(*connection)) {
+    ForgetConnection(s);
+    return;
+  }
   ProcessIncomingData(block, n, s);
-  // The first message must identify the connection; anything else ends it.
-  if (!identified && !Identified(s)) ForgetConnection(s);
+  if (identified) return;
+  if (!Identified(s)) {
+    ForgetConnection(s);
+  } else if (connection->helloFirst && clientTable.MarkAsked(s)) {
+    // Its HELLO came first: answered now that the newcomer is in.
+    AnswerHello(s, connection->understands);
+  }
 }
 
 void CTCPIP::ForgetOverdueConnections() {

@@ -242,7 +242,7 @@ TEST_F(Transport, ArrivalsReachExactlyThoseAlreadyPresent) {
 TEST_F(Transport, ConnectionNotIdentifiedByItsFirstMessageIsClosedAtOnce) {
   Endpoint& bob = Join("Bob");
   CPacket hello;
-  ASSERT_TRUE(BuildHello(CLIENT_UNDERSTANDS, hello));
+  ASSERT_TRUE(BuildHello(CLIENT_UNDERSTANDS, "", hello));
   const struct {
     const char* what;
     Bytes bytes;
@@ -399,7 +399,7 @@ TEST_F(Transport, ServerCutsMessagesFromTheStream) {
   auto peer = RawPeer::Dial(port);
   // Our own blocks are cut by their length: the lines behind them arrive.
   CPacket hello;
-  ASSERT_TRUE(BuildHello(CLIENT_UNDERSTANDS, hello));
+  ASSERT_TRUE(BuildHello(CLIENT_UNDERSTANDS, "", hello));
   Bytes burst = Whole(Welcome("burst"));
   burst.insert(burst.end(), hello.data, hello.data + hello.length);
   Messages expected;

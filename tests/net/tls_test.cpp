@@ -24,10 +24,13 @@ class Endpoint : public CTCPIP {
  public:
   ~Endpoint() override { Stop(); }
   using CTCPIP::SendToServer;
-  bool Heard(const CPacket& p) {
+  // Waits for `p`; what came before it goes to `before`.
+  bool Heard(const CPacket& p, std::vector<Bytes>* before = nullptr) {
     return WaitFor([&] {
       for (auto q = packetQueue.Pop(); q; q = packetQueue.Pop()) {
-        if (Bytes(q->data, q->data + q->length) == Payload(p)) return true;
+        const Bytes got(q->data, q->data + q->length);
+        if (got == Payload(p)) return true;
+        if (before) before->push_back(got);
       }
       return false;
     });
@@ -49,16 +52,16 @@ class Encrypted : public testing::Test {
  protected:
   void SetUp() override { port = StartHost(host, dir.File("host"), false); }
 
-  uint16_t StartHost(Endpoint& server, const std::string& folder, bool encryptedOnly) {
+  uint16_t StartHost(Endpoint& server, const std::string& folder, bool encryptedOnly, const char* password = "") {
     server.SetLimits(limits);
-    server.SetHostSecurity({HostContext(folder), encryptedOnly});
+    server.SetHostSecurity({HostContext(folder), encryptedOnly, password});
     EXPECT_TRUE(server.Startup(TYPE_SERVER));
     server.StartListening(0);
     return server.ListeningPort();
   }
   ClientSecurity Security() {
     std::string error;
-    return {TlsContext::ForClient(error), known, false, "", milliseconds(300)};
+    return {TlsContext::ForClient(error), known, false, "", milliseconds(300), ""};
   }
   Endpoint& Client(const char* name, const ClientSecurity& security) {
     clients.push_back(std::make_unique<Endpoint>());
@@ -221,4 +224,40 @@ TEST_F(Encrypted, AnEncryptedOnlyHostRefusesPlainPeersAndDropsAStalledHandshake)
   EXPECT_TRUE(stalled.WaitClosed(milliseconds(3000)));
   EXPECT_GE(Clock::now() - start, limits.identifyTimeout);
   EXPECT_EQ(strict.WatchedSocketCount(), 2u);
+}
+
+TEST_F(Encrypted, APasswordChatTakesInOnlyThoseWhoGiveItAndNamesNobodyElse) {
+  Endpoint locked;
+  limits.identifyTimeout = milliseconds(3000);
+  const uint16_t lockedPort = StartHost(locked, dir.File("host"), false, "open sesame");
+  const auto join = [&](const char* name, const char* password) -> Endpoint& {
+    ClientSecurity security = Security();
+    security.password = password;
+    Endpoint& c = Client(name, security);
+    EXPECT_TRUE(c.Connect("127.0.0.1", lockedPort));
+    return c;
+  };
+  Endpoint& alice = join("alice", "open sesame");
+  ASSERT_TRUE(WaitFor([&] { return locked.ClientTable().size() == 1; }));
+  for (const char* wrong : {"", "open sesame!", "x", "y", "z"}) {
+    Endpoint& eve = join("eve", wrong);
+    EXPECT_TRUE(WaitFor([&] { return !eve.IsActive(); })) << wrong;
+    EXPECT_EQ(eve.Refusal(), REFUSED_WRONG_PASSWORD) << wrong;
+  }
+  // Five wrong from this address within a minute: even the right one is refused now.
+  Endpoint& late = join("late", "open sesame");
+  EXPECT_TRUE(WaitFor([&] { return !late.IsActive(); }));
+  EXPECT_EQ(late.Refusal(), REFUSED_TOO_MANY_TRIES);
+  // A peer of the plain protocol cannot give a password: refused.
+  RawPeer plain = RawPeer::Dial(lockedPort);
+  ASSERT_TRUE(plain.Send(Welcome("bob")));
+  EXPECT_TRUE(plain.WaitClosed(milliseconds(700)));
+
+  // Nobody refused was ever announced: alice heard nothing before the marker.
+  const CPacket marker = Says("host", "marker");
+  locked.SendMessageToAll(marker);
+  std::vector<Bytes> before;
+  EXPECT_TRUE(alice.Heard(marker, &before));
+  EXPECT_TRUE(before.empty());
+  EXPECT_EQ(locked.ClientTable().size(), 1u);
 }
