@@ -393,4 +393,17 @@ TEST(HeadlessParticipant, SaysItsProtectionAndRefusesAHostWithAnotherKey) {
   RawPeer refused;
   ASSERT_TRUE(refused.Join(port(*strict), "bob"));
   EXPECT_TRUE(refused.WaitClosed());
+
+  // A password chat: a wrong password is said and not tried again.
+  std::ofstream(dir.File("password")) << "open sesame\n";
+  std::ofstream(dir.File("wrong")) << "open says me\n";
+  auto locked = startHost("real", {"--password-file", dir.File("password").c_str()});
+  const QStringList carol{"--nick",     "carol",    "--port",     QString::number(port(*locked)), "--quiet",
+                          "--no-input", "--rejoin", "--data-dir", dir.File("carol").c_str(),      "--password-file"};
+  Child wrong(JASELO_PARTICIPANT, carol + QStringList{dir.File("wrong").c_str()});
+  ASSERT_TRUE(wrong.Finished(5000));
+  EXPECT_EQ(wrong.ExitCode(), 3);
+  EXPECT_EQ(wrong.Line(1), "WRONG_PASSWORD");
+  Child right(JASELO_PARTICIPANT, carol + QStringList{dir.File("password").c_str()});
+  EXPECT_TRUE(right.WaitForLine("PEOPLE count=1"));
 }

@@ -20,12 +20,14 @@
 #include "chat/jaselonetwork.h"
 #include "chat/pollloop.h"
 #include "chat/rejoin.h"
+#include "config/hostsettings.h"
 #include "discovery/chatannouncer.h"
 #include "discovery/chatbrowser.h"
 #include "eventline.h"
 #include "net/tlscontext.h"
 #include "options.h"
 #include "protocol/diagnostics.h"
+#include "protocol/extension.h"
 #include "protocol/headers.h"
 #include "trust/privatefiles.h"
 
@@ -188,7 +190,22 @@ bool SecureClient(CJaseloNetwork& client, const ParticipantOptions& o) {
   }
   security.knownHosts = std::make_shared<KnownHosts>(DataFolder(o) + "/" + KNOWN_HOSTS_FILE);
   security.acceptNewKey = o.acceptNewKey;
+  if (!o.passwordFile.empty() && !ReadPasswordFile(o.passwordFile, security.password, error)) {
+    Complain("%s", error.c_str());
+    return false;
+  }
   client.SetClientSecurity(std::move(security));
+  return true;
+}
+
+// The host refused this participant's password: said once, and never tried
+// again, since the same password would be refused again.
+bool SaidWrongPassword(const CJaseloNetwork& client) {
+  if (client.Refusal() == 0) return false;
+  EmitLine("WRONG_PASSWORD");
+  if (client.Refusal() == REFUSED_TOO_MANY_TRIES) {
+    Complain("too many wrong passwords from this address: the host refuses it for a while");
+  }
   return true;
 }
 
@@ -254,6 +271,7 @@ int RunClient(const ParticipantOptions& o) {
     }
     const bool heard = loop && loop->Heard();
     if (!up) loop.reset();
+    if (!up && SaidWrongPassword(client)) return 3;
     switch (watch.Look(up, heard, RejoinClock::now())) {
       case RejoinWatch::Notice::Lost: EmitLine("LOST"); break;
       case RejoinWatch::Notice::Restored: EmitLine("RESTORED"); break;
@@ -302,10 +320,15 @@ bool SecureHost(CJaseloNetwork& server, const ParticipantOptions& o, KeyDigest& 
   security.encryptedOnly = o.encryptedOnly;
   HostIdentity identity;
   std::string error;
+  if (!o.passwordFile.empty() && !ReadPasswordFile(o.passwordFile, security.password, error)) {
+    Complain("%s", error.c_str());
+    return false;
+  }
   if (LoadOrMakeHostIdentity(DataFolder(o), identity, error)) security.tls = TlsContext::ForHost(identity, error);
   if (!security.tls) {
     Complain("no host key (%s): the chat is not encrypted", error.c_str());
-    if (o.encryptedOnly) return false;
+    // A password travels inside TLS alone.
+    if (o.encryptedOnly || !security.password.empty()) return false;
   }
   if (security.tls) key = security.tls->Key();
   server.SetHostSecurity(std::move(security));

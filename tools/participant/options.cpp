@@ -55,6 +55,8 @@ bool ParseOptions(int argc, char** argv, ParticipantOptions& o, std::string& err
     } else if (arg.Is("--max-per-address")) {
       if (!arg.Number(o.maxPerAddress, 1u, 64u, "--max-per-address takes a number from 1 to 64", error)) return false;
       perAddressGiven = true;
+    } else if (arg.Is("--password-file")) {
+      if (!arg.Value(o.passwordFile, error)) return false;
     } else if (arg.Is("--data-dir")) {
       if (!arg.Value(o.dataDir, error)) return false;
       if (o.dataDir.empty() || o.dataDir[0] != '/') {
@@ -160,10 +162,11 @@ const char* HelpText() {
   return R"(Usage:
   jaselo-participant --nick NAME [--host ADDRESS] [--port N] [--face FONT]
                      [--color R,G,B] [--bold] [--italic] [--underline] [--rejoin]
-                     [--accept-new-key] [--data-dir DIR] [--quiet] [--no-input]
+                     [--accept-new-key] [--password-file F] [--data-dir DIR]
+                     [--quiet] [--no-input]
   jaselo-participant --serve [--port N] [--nick NAME] [--no-announce]
-                     [--history N] [--encrypted-only] [--max-per-address N]
-                     [--data-dir DIR] [--quiet] [--no-input]
+                     [--history N] [--encrypted-only] [--password-file F]
+                     [--max-per-address N] [--data-dir DIR] [--quiet] [--no-input]
   jaselo-participant --find [SECONDS]
   jaselo-participant --help | --version
 
@@ -210,6 +213,11 @@ met that does not answer TLS (it closes, or says nothing for 2 s) is joined
 in plain text, and the first line says so. To forget a host, delete its line
 from known-hosts.
 
+A chat password (--password-file) is checked inside TLS before anyone hears
+of the arrival: a participant that gives none or another is told so
+(WRONG_PASSWORD, exit 3) and never tries again. Five wrong passwords from one
+address within a minute make the host refuse that address for a minute.
+
 Options:
   --nick NAME       nickname to join with (required unless --serve); with
                     --serve, the name the chat is announced under
@@ -239,6 +247,10 @@ Options:
                     are not counted
   --accept-new-key  join a host whose key is not the one remembered for it
                     (or announced), and remember the new one
+  --password-file F the chat's password is the first line of file F: given
+                    to the host inside TLS (never in plain text); with
+                    --serve, the password a host asks of everyone who joins,
+                    which also refuses plain connections
   --data-dir DIR    absolute folder for the host key and known-hosts
                     (default $XDG_DATA_HOME/jaselo); the service uses its
                     state directory
@@ -261,6 +273,10 @@ Output, one line per item, flushed at once:
   KEY_CHANGED address=<a.b.c.d> port=<n> old=<hex> new=<hex>
       the host's key is not the one remembered for it (old: 64 digits) or
       announced (16 digits): nothing was sent to it, exit 3
+  WRONG_PASSWORD
+      the host wants a password and was given none, or another, or refuses
+      this address for a while after too many wrong ones: nobody heard of
+      this participant, and it exits 3 (also with --rejoin)
   SAYS name=<s> text=<s> face=<s> color=<R>,<G>,<B> bold=<n> italic=<n> underline=<n>
       a public chat line (your own come back too, once the server relays them)
   PRIVATE name=<s> text=<s> face=<s> color=<R>,<G>,<B> bold=<n> italic=<n> underline=<n>
@@ -318,6 +334,7 @@ Exit status: 0 after a normal end; 1 when it cannot connect or listen (or,
 with --encrypted-only, has no key); 2 for a usage mistake; 3 when the
 connection to the server was lost (with --rejoin: refused, or input ended
 while out of the chat), or the host was refused for its key: KEY_CHANGED, or
-a host met with a key that now offers no encryption.
+a host met with a key that now offers no encryption; or the host refused the
+password (WRONG_PASSWORD).
 )";
 }

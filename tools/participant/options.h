@@ -35,6 +35,7 @@ struct ParticipantOptions {
   // user's data folder.
   std::string dataDir;
   bool acceptNewKey = false;   // join a host whose key is not the one remembered
+  std::string passwordFile;    // the chat's password: to give, or (--serve) to ask for
   bool encryptedOnly = false;  // --serve: refuse plain connections
   unsigned maxPerAddress = 8;  // --serve: watched connections one address may hold
   bool help = false;
