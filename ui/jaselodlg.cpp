@@ -6,6 +6,7 @@
 #include <QTimer>
 #include <chrono>
 #include <cstdio>
+#include <thread>
 
 #include "chat/pollloop.h"
 #include "config/configfile.h"
@@ -211,25 +212,48 @@ ClientSecurity CJaseloDlg::JoinSecurity() const {
   if (settings.Role == TYPE_SERVER) {
     // The own client knows its host's key: no other may answer in its place.
     security.announcedKey = hostKey != KeyDigest() ? hostKey.ShortHex() : "";
+    security.password = hostSettings.password;
   } else {
     security.knownHosts = std::make_shared<KnownHosts>(DataFolderPath() + "/" + KNOWN_HOSTS_FILE);
     security.announcedKey = announcedKey;
+    security.password = joinPassword;
   }
   return security;
 }
 
 bool CJaseloDlg::JoinFirst(const char* address, uint16_t port) {
   const QString where = QStringLiteral("%1:%2").arg(address).arg(port);
-  for (bool asked = false;; asked = true) {
+  bool askedAboutKey = false;
+  for (;;) {
     if (clientNetwork.ClientConnect(address, port)) {
+      const ConnectReport report = clientNetwork.LastConnect();
+      const uint16_t refused = AwaitPasswordVerdict();
+      if (refused == REFUSED_WRONG_PASSWORD) {
+        // The host wants a password, or another one: the user is asked.
+        std::string password;
+        if (!AskChatPassword(nullptr, where, !joinPassword.empty(), password)) return false;
+        joinPassword = password;
+        PrepareRejoinTry(clientNetwork);
+        clientNetwork.SetClientSecurity(JoinSecurity());
+        clientNetwork.StartupClient(Own().c_str());
+        continue;
+      }
+      if (refused == REFUSED_TOO_MANY_TRIES) {
+        MessageBox(nullptr,
+                   QStringLiteral("Wrong password for this chat !\n\nToo many wrong passwords came from this "
+                                  "computer: the host refuses it for a minute."),
+                   QStringLiteral("Error"), true);
+        return false;
+      }
       // Accepted once, the new key is the one remembered from now on.
       clientNetwork.SetClientSecurity(JoinSecurity());
-      Show(ProtectionNotice{clientNetwork.LastConnect()});
+      Show(ProtectionNotice{report});
       return true;
     }
     const ConnectReport report = clientNetwork.LastConnect();
     if (report.outcome == ConnectReport::Outcome::KeyChanged) {
-      if (asked || !ConfirmChangedKey(nullptr, where, report)) return false;
+      if (askedAboutKey || !ConfirmChangedKey(nullptr, where, report)) return false;
+      askedAboutKey = true;
       ClientSecurity anyway = JoinSecurity();
       anyway.acceptNewKey = true;
       clientNetwork.SetClientSecurity(std::move(anyway));
@@ -248,10 +272,23 @@ bool CJaseloDlg::JoinFirst(const char* address, uint16_t port) {
   }
 }
 
+uint16_t CJaseloDlg::AwaitPasswordVerdict() {
+  // Only our own hosts answer inside TLS, and they answer at once: with the
+  // people in the chat, or with the refusal before they close.
+  if (clientNetwork.LastConnect().outcome != ConnectReport::Outcome::Encrypted) return 0;
+  const auto until = std::chrono::steady_clock::now() + HELLO_ANSWER_WAIT;
+  while (clientNetwork.IsActive() && clientNetwork.QueuedCount() == 0 && std::chrono::steady_clock::now() < until) {
+    std::this_thread::sleep_for(10ms);
+  }
+  // A refusal arrives before the close it announces.
+  return clientNetwork.IsActive() ? 0 : clientNetwork.Refusal();
+}
+
 void CJaseloDlg::SecureHost() {
   std::string error;
   HostSecurity security;
   security.encryptedOnly = hostSettings.encryptedOnly;
+  security.password = hostSettings.password;
   HostIdentity identity;
   if (LoadOrMakeHostIdentity(DataFolderPath(), identity, error)) security.tls = TlsContext::ForHost(identity, error);
   if (security.tls) {
@@ -456,6 +493,14 @@ void CJaseloDlg::Show(const ConnectionNotice& notice) {
   }
 }
 
+void CJaseloDlg::Show(const PasswordRefused& refused) {
+  AppendNotice("Wrong password for this chat !");
+  if (refused.reason == REFUSED_TOO_MANY_TRIES) {
+    AppendNotice("Too many wrong passwords came from this computer: the host refuses it for a minute.");
+  }
+  connectionLost = true;
+}
+
 void CJaseloDlg::Show(const ProtectionNotice& notice) {
   const ConnectReport& report = notice.report;
   switch (report.outcome) {
@@ -483,6 +528,11 @@ uint32_t CJaseloDlg::ThreadProc() {
     const bool heard = clientNetwork.QueuedCount() > 0;
     DrainQueue(clientNetwork, event, [&](ChatEvent& received) { Hand(std::move(received)); });
     if (!leaving.load()) {
+      // A refused password is said once, and no try follows.
+      if (!up && clientNetwork.Refusal() != 0 && !watch.Over()) {
+        watch.GiveUp();
+        Hand(PasswordRefused{clientNetwork.Refusal()});
+      }
       const RejoinWatch::Notice notice = watch.Look(up, heard, RejoinClock::now());
       // Send follows the connection before the user reads the notice.
       sendable = watch.Sendable();

@@ -58,7 +58,11 @@ struct ProtectionNotice {
 };
 // A try to join again has connected: what comes next is the new connection's.
 struct Rejoined {};
-using PollNews = std::variant<ChatEvent, ConnectionNotice, ProtectionNotice, Rejoined>;
+// The host refused the chat's password (REFUSED_*): nothing more is tried.
+struct PasswordRefused {
+  uint16_t reason;
+};
+using PollNews = std::variant<ChatEvent, ConnectionNotice, ProtectionNotice, Rejoined, PasswordRefused>;
 
 // The poll thread is the window's own: nobody else starts, waits for or locks it.
 class CJaseloDlg : public CDialog, private CThread {
@@ -102,6 +106,7 @@ class CJaseloDlg : public CDialog, private CThread {
   void Show(const ConnectionNotice& notice);
   void Show(const ProtectionNotice& notice);
   void Show(const Rejoined&) { JoinedAnew(); }
+  void Show(const PasswordRefused& refused);
   // Shows one event of the own client by its Type; other types are dropped.
   void DispatchEvent(ChatEvent& event);
   // Who is in the chat: a connection of the own client has started, or
@@ -114,8 +119,12 @@ class CJaseloDlg : public CDialog, private CThread {
   // when first met (the host's own client: by the host's key).
   ClientSecurity JoinSecurity() const;
   // UI thread: the first join of a client, asking the user about a host whose
-  // key changed; false, once the user was told, when it did not join.
+  // key changed, and for the chat's password when the host wants one; false,
+  // once the user was told, when it did not join.
   bool JoinFirst(const char* address, uint16_t port);
+  // After a connect inside TLS: waits for the host's first answer (at most
+  // HELLO_ANSWER_WAIT); the reason it refused the password, or 0.
+  uint16_t AwaitPasswordVerdict();
   // Server role: the host's key, made on its first run, and what it lets in.
   void SecureHost();
 
@@ -228,6 +237,7 @@ class CJaseloDlg : public CDialog, private CThread {
   KeyDigest hostKey;         // server role: the chat's key, once made
   RejoinWatch watch{false};
   std::string joinAddress;
+  std::string joinPassword;  // the chat's password the user gave, for the tries too
   uint16_t joinPort = 0;
   Nickname joinName;
 

@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QInputDialog>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
@@ -610,4 +611,55 @@ TEST(ChatWindow, AHostPresentingAnotherKeyIsJoinedOnlyWhenTheUserSaysSo) {
   EXPECT_EQ(KnownHosts(DataFolderPath() + "/" + KNOWN_HOSTS_FILE).Find("127.0.0.1", relay.Port()), key[&impostor]);
   real.StopServer();
   impostor.StopServer();
+}
+
+TEST(ChatWindow, APasswordChatAsksForItAndARefusalIsNotTriedAgain) {
+  TempDir keys;
+  HostIdentity identity;
+  std::string error;
+  ASSERT_TRUE(LoadOrMakeHostIdentity(keys.Path(), identity, error));
+  CJaseloNetwork host;
+  CPollThread relay(host, {});
+  const auto startHost = [&](const char* password, uint16_t port) {
+    host.SetHostSecurity({TlsContext::ForHost(identity, error), false, password});
+    host.StartupServer();
+    host.ServerListen(port);
+    relay.Begin();
+    return host.ListeningPort();
+  };
+  const uint16_t port = startHost("open sesame", 0);
+  CJaseloDlg dlg;
+  PrepareWindow(dlg, "alice");
+  QStringList asked;
+  QTimer answer;
+  QObject::connect(&answer, &QTimer::timeout, [&] {
+    auto* box = qobject_cast<QInputDialog*>(QApplication::activeModalWidget());
+    if (!box || !box->isVisible()) return;
+    asked << box->labelText();
+    box->setTextValue(asked.size() == 1 ? "open says me" : "open sesame");
+    box->accept();
+  });
+  answer.start(10);
+  StartAsClient(dlg, port);
+  answer.stop();
+  ASSERT_EQ(asked.size(), 2);
+  EXPECT_FALSE(asked[0].contains("Wrong password")) << "asked first without blame";
+  EXPECT_TRUE(asked[1].startsWith("Wrong password for this chat !"));
+  ASSERT_FALSE(dlg.Ended());
+  ASSERT_TRUE(PumpUntil([&] { return host.ClientTable().size() == 1; }));
+
+  // The host comes back with another password: the try is refused, said
+  // once, and no other follows.
+  relay.End();
+  host.StopServer();
+  host.Cleanup();
+  ASSERT_EQ(startHost("changed", port), port);
+  const CJaseloDlgProbe probe(dlg);
+  ASSERT_TRUE(PumpUntil([&] { return PlainText(probe.Transcript()->document()).contains("Wrong password"); },
+                        std::chrono::seconds(5)));
+  PumpUntil([] { return false; }, std::chrono::milliseconds(2500));
+  EXPECT_EQ(PlainText(probe.Transcript()->document()).count("Wrong password for this chat !"), 1);
+  EXPECT_TRUE(host.ClientTable().empty());
+  probe.StopPollLoop();
+  relay.End();
 }
