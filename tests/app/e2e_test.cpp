@@ -373,6 +373,11 @@ TEST(HeadlessParticipant, SaysItsProtectionAndRefusesAHostWithAnotherKey) {
     Child first(JASELO_PARTICIPANT, alice);
     ASSERT_TRUE(first.WaitForLine("ENCRYPTED key="));
     EXPECT_EQ(first.Line(0), real->Line(1)) << "the first line, with the host's key";
+    // The list of people came back through the relay, which saw no name.
+    ASSERT_TRUE(first.WaitForLine("PEOPLE count=1"));
+    for (const Bytes& seen : {relay.FromClients(), relay.FromHosts()}) {
+      EXPECT_EQ(std::search(seen.begin(), seen.end(), std::begin("alice"), std::end("alice") - 1), seen.end());
+    }
   }
   relay.ForwardTo(port(*impostor));
   Child fooled(JASELO_PARTICIPANT, alice);
