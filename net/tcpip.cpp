@@ -36,7 +36,14 @@ bool CTCPIP::Startup(uint16_t _Type, const char* nickname) {
     // A count that wrapped must still leave a terminated string.
     if (nicknameLength > 0) this->nickname[nicknameLength - 1] = '\0';
   }
-  if (_Type == TYPE_SERVER) frontDoor = std::make_unique<FrontDoor>(webSettings);
+  if (_Type == TYPE_SERVER) {
+    // Nothing of a chat that takes only encrypted connections travels in the
+    // clear, its page included.
+    WebSettings settings = webSettings;
+    settings.tlsOnly = settings.tlsOnly || hostSecurity.encryptedOnly || !hostSecurity.password.empty();
+    settings.password = settings.password || !hostSecurity.password.empty();
+    frontDoor = std::make_unique<FrontDoor>(settings);
+  }
   role = static_cast<EndpointRole>(_Type);
   started = true;
   return true;
@@ -66,35 +73,6 @@ void CTCPIP::StartListening(uint16_t port) {
   mainSocket = std::move(listener);
   active = true;
   Start();
-}
-
-bool CTCPIP::Connect(const char* address, uint16_t port) {
-  assert(!IsCurrentThread());
-  // A second connection would orphan the first socket and its thread.
-  if (!IsClient() || active) return false;
-  // A socket thread that stopped itself after losing its server must be gone
-  // before its socket is.
-  Wait();
-  clientSocket.Close();
-  UniqueSocket fresh(CreateTcpSocket());
-  if (!fresh.Valid()) {
-    Diag("CTCPIP::Connect() - socket() - error : %ld\n", static_cast<long>(LastSocketError()));
-    return false;
-  }
-  if (!ConnectTo(fresh.Get(), address, port, limits.connectTimeout)) {
-    Diag("CTCPIP::Connect() - Client failed to connect.\n");
-    return false;
-  }
-  SetNoDelay(fresh.Get());
-  if (!SendWelcomeMessage(fresh.Get(), nickname.get())) {
-    Diag("CTCPIP::Connect() - SendWelcomeMessage() - Welcome message hasn't been sent.\n");
-    return false;
-  }
-  serverStream.clear();
-  clientSocket.Attach(fresh.Release());
-  active = true;
-  Start();
-  return true;
 }
 
 void CTCPIP::Stop() {

@@ -9,6 +9,8 @@
 
 #include "net/passtiming.h"
 #include "net/tcpip.h"
+#include "net/tlsstream.h"
+#include "net/webstream.h"
 #include "protocol/diagnostics.h"
 #include "protocol/extent.h"
 
@@ -91,13 +93,13 @@ bool CTCPIP::ServePass(const std::vector<pollfd>& fds) {
 bool CTCPIP::ServeReady(const std::vector<pollfd>& fds) {
   connections.CloseDeferred();
   ForgetOverdueConnections();
-  // Writing first frees the buffers that hold senders back.
+  // Writing first frees the buffers that hold senders back. A reader that
+  // fails goes at the end of the pass.
   for (size_t i = 0; i + 1 < fds.size(); ++i) {
     if ((fds[i].revents & (POLLOUT | POLLERR | POLLHUP)) == 0) continue;
-    ServerConnections::Connection* connection = connections.Find(fds[i].fd);
-    if (connection != nullptr && !connection->output.Empty() && !connections.Write(*connection)) {
+    ServerConnections::Watched* connection = connections.Find(fds[i].fd);
+    if (connection != nullptr && connection->output.WantsRoom() && !connections.WriteBlocked(*connection)) {
       Diag("CTCPIP::SendMessageToAll() - send() error %d\n", LastSocketError());
-      ForgetFailedReader(fds[i].fd);
     }
   }
   // The set is cut down to the readable sockets, in ascending order.
@@ -146,23 +148,26 @@ void CTCPIP::DrainOutput() {
 
 void CTCPIP::AcceptNewcomer() {
   assert(IsCurrentThread());
-  const Socket s = AcceptConnection(mainSocket.Get());
+  uint32_t address = 0;
+  const Socket s = AcceptConnection(mainSocket.Get(), address);
   if (s == INVALID_SOCKET) {
     Diag("CTCPIP::ThreadProc() - accept() - error %d\n", LastSocketError());
     return;
   }
-  // A connection that could never be read must not receive relays either.
-  if (readSet.Full()) {
+  // A connection that could never be read must not receive relays either;
+  // nor may one machine take the seats of all the others.
+  const bool counted = !(limits.loopbackExempt && IsLoopback(address));
+  if (readSet.Full() || (counted && connections.CountFrom(address) >= limits.maxPerAddress)) {
     CloseSocket(s);
     return;
   }
-  AdoptConnection(s);
+  AdoptConnection(s, address);
 }
 
-bool CTCPIP::AdoptConnection(Socket s) {
+bool CTCPIP::AdoptConnection(Socket s, uint32_t address) {
   CMonitorGuard guard(*this);
   if (!readSet.Add(s)) return false;
-  connections.Adopt(s);
+  connections.Adopt(s, address);
   return true;
 }
 
@@ -181,77 +186,117 @@ void CTCPIP::ReceiveFromConnection(Socket s) {
 
 void CTCPIP::HandleReceivedBytes(Socket s, const uint8_t* bytes, size_t n) {
   CMonitorGuard guard(*this);
-  ServerConnections::Connection* connection = connections.Find(s);
-  if (connection == nullptr) return;
-  connection->stream.insert(connection->stream.end(), bytes, bytes + n);
-  if (!connection->sniffed && !SniffConnection(s, *connection)) return;
-  if (connection->web) {
-    HandleBrowserBytes(s);
+  ServerConnections::Watched* connection = connections.Find(s);
+  // A connection that said its last is heard no more.
+  if (connection == nullptr || ServerConnections::Ending(*connection)) return;
+  std::vector<uint8_t> own;
+  bool trusted = true;
+  if (connection->stream) {
+    trusted = connection->Take(bytes, n, own);
+  } else {
+    connection->firstBytes.insert(connection->firstBytes.end(), bytes, bytes + n);
+    const StreamKind kind = KindOfFirstBytes(connection->firstBytes.data(), connection->firstBytes.size());
+    if (kind == StreamKind::Undecided) return;
+    const std::vector<uint8_t> first = std::move(connection->firstBytes);
+    trusted = StartStream(*connection, kind) && connection->Take(first.data(), first.size(), own);
+  }
+  if (trusted && connection->stream->Encrypted() && !connection->plainSniffed) {
+    trusted = SniffInsideTls(s, *connection, own);
+    if (trusted && !connection->plainSniffed) {
+      if (!own.empty()) connections.QueueOwn(s, own);
+      return;
+    }
+  }
+  if (!trusted) {
+    ForgetConnection(s);
     return;
   }
-  // Cut from a moved-out stream: handling a block may forget this very
-  // connection, and with it the entry.
-  std::vector<uint8_t> stream = std::move(connection->stream);
-  bool alive = true;
-  CutMessages(stream, true, [&](const uint8_t* block, uint16_t length) {
-    HandleServerBlock(s, block, length);
-    alive = connections.Find(s) != nullptr;
-    return alive;
-  });
-  if (alive) connections.Find(s)->stream = std::move(stream);
+  // A handshake's answer leaves with the pass's other output; a newcomer
+  // whose answer cannot leave goes at the end of the pass.
+  if (!own.empty()) connections.QueueOwn(s, own);
+  CutReceived(s);
 }
 
-bool CTCPIP::SniffConnection(Socket s, ServerConnections::Connection& connection) {
-  const HttpSniff sniff = SniffHttpRequest(connection.stream.data(), connection.stream.size());
-  if (sniff == HttpSniff::NeedMore) return false;
-  connection.sniffed = true;
-  if (sniff == HttpSniff::Yes && frontDoor) {
-    connection.web = std::make_unique<WebConnection>(
-        *frontDoor, Doorstep{false, DottedAddress(LocalAddress(s).address), listeningPort});
+bool CTCPIP::StartStream(ServerConnections::Watched& connection, StreamKind kind) {
+  // A host without TLS reads a handshake as the plain messages it is not,
+  // and refuses it as it refuses any such first message.
+  if (kind == StreamKind::Tls && hostSecurity.tls) {
+    connection.stream = TlsStream::Accepting(hostSecurity.tls);
+    return connection.stream != nullptr;
   }
+  // A browser is answered even by a host that takes only encrypted
+  // connections: its front door sends it to the encrypted page.
+  if (kind == StreamKind::Web && frontDoor) {
+    connection.stream =
+        std::make_unique<WebStream>(std::make_unique<PlainStream>(), *frontDoor, DoorstepOf(connection.Get(), false));
+    return true;
+  }
+  // A password travels inside TLS alone: a chat with one is encrypted only.
+  if (hostSecurity.encryptedOnly || !hostSecurity.password.empty()) return false;
+  connection.stream = std::make_unique<PlainStream>();
   return true;
 }
 
-void CTCPIP::HandleBrowserBytes(Socket s) {
-  ServerConnections::Connection* connection = connections.Find(s);
-  const std::vector<uint8_t> bytes = std::move(connection->stream);
-  connection->stream.clear();
-  std::vector<std::vector<uint8_t>> messages;
-  std::vector<uint8_t> answer;
-  const bool open = connection->web->Receive(
-      bytes.data(), bytes.size(), [&messages](const uint8_t* m, size_t n) { messages.emplace_back(m, m + n); }, answer);
-  if (!open) connection->closing = true;
-  if (!connections.QueueRaw(s, answer)) {
-    ForgetFailedReader(s);
-    return;
-  }
-  for (const std::vector<uint8_t>& m : messages) {
-    if (connections.Find(s) == nullptr) return;
-    // A frame carries one message: bytes past its last field are not another.
-    const MessageExtent extent = FirstMessageExtent(m.data(), m.size(), true);
-    const size_t length = extent.kind == ExtentKind::Complete ? std::min(extent.length, m.size()) : m.size();
-    HandleServerBlock(s, m.data(), static_cast<uint16_t>(std::min<size_t>(length, PACKET_CAPACITY)));
-  }
+bool CTCPIP::SniffInsideTls(Socket s, ServerConnections::Watched& connection, std::vector<uint8_t>& own) {
+  const HttpSniff sniff = SniffHttpRequest(connection.received.data(), connection.received.size());
+  if (connection.received.empty() || sniff == HttpSniff::NeedMore) return true;
+  connection.plainSniffed = true;
+  if (sniff == HttpSniff::No || !frontDoor) return true;
+  auto web = std::make_unique<WebStream>(std::move(connection.stream), *frontDoor, DoorstepOf(s, true));
+  const std::vector<uint8_t> plain = std::move(connection.received);
+  connection.received.clear();
+  const bool trusted = web->OpenInner(plain, connection.received, own);
+  connection.stream = std::move(web);
+  return trusted;
+}
+
+Doorstep CTCPIP::DoorstepOf(Socket s, bool tls) const {
+  return {tls, DottedAddress(LocalAddress(s).address), listeningPort};
+}
+
+void CTCPIP::CutReceived(Socket s) {
+  // Cut from a moved-out stream: handling a block may forget this very
+  // connection, and with it the entry.
+  std::vector<uint8_t> stream = std::move(connections.Find(s)->received);
+  bool alive = true;
+  CutMessages(stream, true, [&](const uint8_t* block, uint16_t length) {
+    HandleServerBlock(s, block, length);
+    const ServerConnections::Watched* connection = connections.Find(s);
+    alive = connection != nullptr && !ServerConnections::Ending(*connection);
+    return alive;
+  });
+  if (alive) connections.Find(s)->received = std::move(stream);
 }
 
 void CTCPIP::HandleServerBlock(Socket s, const uint8_t* block, uint16_t n) {
   const bool identified = Identified(s);
+  ServerConnections::Watched* connection = connections.Find(s);
+  if (!identified && IsEarlyHello(*connection, block, n)) {
+    ProcessEarlyHello(s, *connection, block, n);
+    return;
+  }
+  // The first message must identify the connection, after the chat's
+  // password where it has one; anything else ends it.
+  if (!identified && !Admitted(*connection)) {
+    ForgetConnection(s);
+    return;
+  }
   ProcessIncomingData(block, n, s);
-  // The first message must identify the connection; anything else ends it.
-  if (!identified && !Identified(s)) ForgetConnection(s);
+  if (identified) return;
+  if (!Identified(s)) {
+    ForgetConnection(s);
+  } else if (connection->helloFirst && clientTable.MarkAsked(s)) {
+    // Its HELLO came first: answered now that the newcomer is in.
+    AnswerHello(s, connection->understands);
+  }
 }
 
 void CTCPIP::ForgetOverdueConnections() {
   std::vector<Socket> unidentified, stalled;
   connections.FindOverdue([this](Socket s) { return Identified(s); }, unidentified, stalled);
   for (Socket s : unidentified) ForgetConnection(s);
-  std::vector<Socket> finished;
-  connections.FindFinished(finished);
-  for (Socket s : finished) ForgetConnection(s);
-  for (Socket s : stalled) {
-    Diag("CTCPIP::SendMessageToAll() - send() error %d\n", ETIMEDOUT);
-    ForgetFailedReader(s);
-  }
+  // Marked as failed: they go at the end of this pass.
+  for (size_t i = 0; i < stalled.size(); ++i) Diag("CTCPIP::SendMessageToAll() - send() error %d\n", ETIMEDOUT);
 }
 
 uint32_t CTCPIP::ClientThreadProc() {
@@ -280,7 +325,9 @@ uint32_t CTCPIP::ClientThreadProc() {
       if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
       // An orderly close is as final as a failure: the server is gone.
       if (n <= 0) return LoseServer();
-      HandleServerBytes(InData, static_cast<size_t>(n));
+      opened.clear();
+      if (!clientSocket.Open(InData, static_cast<size_t>(n), opened)) return LoseServer();
+      HandleServerBytes(opened.data(), opened.size());
       taken += static_cast<size_t>(n);
     }
   }

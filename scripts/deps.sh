@@ -3,8 +3,8 @@
 # or says exactly how when there is no sudo.
 
 # Building and running the program (libavahi-client-dev: finding chats on the
-# network through avahi-daemon; libssl-dev, libwslay-dev and libboost-dev:
-# the page browsers join from, its HTTP requests read by Boost.Beast's
+# network through avahi-daemon; libssl-dev: TLS and the host's key,
+# OpenSSL 3; libwslay-dev and libboost-dev: the page browsers join from, its HTTP requests read by Boost.Beast's
 # parser and its WebSocket frames by wslay; libqrencode-dev: the page's
 # address as a QR code).
 JASELO_BUILD_PACKAGES="g++ cmake ninja-build pkg-config qt6-base-dev libgl-dev libavahi-client-dev fonts-liberation

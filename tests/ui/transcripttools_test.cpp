@@ -222,7 +222,8 @@ TEST(TranscriptMarks, AHeaderOfALineThatNamesTheUserIsTinted) {
 }
 
 // A host invites browsers: Ctrl+J shows the page's address for each of its
-// addresses, and the QR code a phone reads says exactly that address.
+// addresses (https: the host has its key), and the QR code a phone reads says
+// exactly that address.
 TEST(JoinFromAPhone, AHostShowsItsPageAddressAsTextAndAsAReadableCode) {
   CJaseloDlg client;
   PrepareWindow(client, "guest");
@@ -247,11 +248,11 @@ TEST(JoinFromAPhone, AHostShowsItsPageAddressAsTextAndAsAReadableCode) {
   watch.start(20);
   ASSERT_TRUE(Activate(host));
   QTest::keyClick(CJaseloDlgProbe(host).InputBox(), Qt::Key_J, Qt::ControlModifier);
-  EXPECT_TRUE(QRegularExpression(QString("^http://[0-9.]+:%1/$").arg(port)).match(shown).hasMatch())
+  EXPECT_TRUE(QRegularExpression(QString("^https://[0-9.]+:%1/$").arg(port)).match(shown).hasMatch())
       << shown.toStdString();
 
   // Two addresses: the code follows the one chosen.
-  const QStringList pages = {"http://192.0.2.10:27015/", "http://198.51.100.7:27015/"};
+  const QStringList pages = {"https://192.0.2.10:27015/", "https://198.51.100.7:27015/"};
   CJoinFromPhoneDialog dialog(pages);
   auto* choice = dialog.findChild<QComboBox*>();
   ASSERT_NE(choice, nullptr);

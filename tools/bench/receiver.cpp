@@ -25,7 +25,8 @@ std::string LineText(int sender, uint32_t seq, int64_t sendNs, int textBytes) {
   return text;
 }
 
-bool Receiver::Join(uint16_t port, std::chrono::microseconds pollDelay, bool overWeb) {
+bool Receiver::Join(uint16_t port, std::chrono::microseconds pollDelay, const ClientSecurity& security, bool overWeb) {
+  network.SetClientSecurity(security);
   if (!network.StartupClient(nick.c_str())) return false;
   if (overWeb) {
     CPacket welcome;

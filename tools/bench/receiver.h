@@ -13,6 +13,7 @@
 
 #include "analysis.h"
 #include "measuredendpoint.h"
+#include "net/security.h"
 #include "outgoingline.h"
 #include "pollloop.h"
 #include "weblink.h"
@@ -40,8 +41,9 @@ class Receiver {
 
   // The window starts its poll loop right after connecting; `pollDelay`
   // (--stagger) moves the loop to another phase of the socket thread's pass.
-  // `overWeb`: joins as a browser does, over a WebSocket.
-  bool Join(uint16_t port, std::chrono::microseconds pollDelay, bool overWeb = false);
+  // `security` says whether it joins inside TLS; `overWeb`, whether it joins
+  // as a browser does, over a WebSocket (in plain text).
+  bool Join(uint16_t port, std::chrono::microseconds pollDelay, const ClientSecurity& security, bool overWeb = false);
 
   // From the sending thread, as the window's Send does from its own.
   bool Say(const std::string& text);
