@@ -11,6 +11,7 @@
 #include "common/raw_peer.h"
 #include "common/relay.h"
 #include "common/test_support.h"
+#include "common/web_peer.h"
 #include "common/wire.h"
 #include "net/tcpip.h"
 #include "net/tlsstream.h"
@@ -248,10 +249,18 @@ TEST_F(Encrypted, APasswordChatTakesInOnlyThoseWhoGiveItAndNamesNobodyElse) {
   Endpoint& late = join("late", "open sesame");
   EXPECT_TRUE(WaitFor([&] { return !late.IsActive(); }));
   EXPECT_EQ(late.Refusal(), REFUSED_TOO_MANY_TRIES);
-  // A peer of the plain protocol cannot give a password: refused.
+  // A peer of the plain protocol cannot give a password: refused. A browser
+  // in plain text is sent to the encrypted page, and hears nothing of the
+  // chat, nor may it join.
   RawPeer plain = RawPeer::Dial(lockedPort);
   ASSERT_TRUE(plain.Send(Welcome("bob")));
   EXPECT_TRUE(plain.WaitClosed(milliseconds(700)));
+  WebPeer page;
+  EXPECT_EQ(page.Request(lockedPort, "GET / HTTP/1.1\r\n\r\n"), "HTTP/1.1 307 Temporary Redirect");
+  const Bytes rest = page.Raw().ReadSome(milliseconds(700));
+  EXPECT_FALSE(Contains(rest, "<html")) << std::string(rest.begin(), rest.end());
+  WebPeer socket;
+  EXPECT_EQ(socket.Upgrade(lockedPort), "HTTP/1.1 403 Forbidden");
 
   // Nobody refused was ever announced: alice heard nothing before the marker.
   const CPacket marker = Says("host", "marker");

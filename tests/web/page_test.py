@@ -4,7 +4,8 @@ chromium-driver, joins a headless host beside a headless participant and a
 raw peer that speaks the chat's bytes by hand. Lines go both ways in their
 style, private lines both ways, peer markup stays text, every control is on
 a 360 x 740 screen (the screenshot is left in the output folder), closing
-the tab is announced, and a lost host is joined again.
+the tab is announced, a lost host is joined again, and a password chat
+takes the page in only with its password, over TLS.
 
   page_test.py path/to/jaselo-participant OUTPUT_FOLDER
 """
@@ -67,8 +68,8 @@ class Participant:
         self.reader.join(5)
 
 
-def start_host(program, port):
-    host = Participant(program, '--serve', '--port', str(port), '--no-announce')
+def start_host(program, port, *args):
+    host = Participant(program, '--serve', '--port', str(port), '--no-announce', *args)
     listening = host.wait_line(r'LISTENING \d+')
     port = int(listening.split()[1])
     host.wait_line(r'WEB url=https?://[0-9.]+:%d/' % port)
@@ -297,6 +298,38 @@ def encrypted(driver, program, key, port, By, Keys, WebDriverWait):
         desk.stop()
 
 
+def password_chat(driver, program, folder, By, Keys, WebDriverWait):
+    """A password chat: its plain page sends the browser to the encrypted one,
+    a wrong password is said and not tried again, the right one joins."""
+    wait = WebDriverWait(driver, WAIT)
+    secret = os.path.join(folder, 'password')
+    with open(secret, 'w') as f:
+        f.write('open sesame\n')
+    os.chmod(secret, 0o600)
+    host, port = start_host(program, 0, '--password-file', secret)
+    desk = Participant(program, '--nick', 'desk', '--port', str(port), '--password-file', secret)
+    try:
+        desk.wait_line(r'ENCRYPTED key=.*')
+        driver.get(f'http://127.0.0.1:{port}/')
+        wait.until(lambda d: d.current_url == f'https://127.0.0.1:{port}/', driver.current_url)
+        field = driver.find_element(By.ID, 'password')
+        assert field.accessible_name == 'Chat password' and field.is_displayed()
+        nick = driver.find_element(By.ID, 'nickname')
+        nick.clear()
+        nick.send_keys('guest')
+        field.send_keys('guess', Keys.ENTER)
+        error = driver.find_element(By.ID, 'join-error')
+        wait.until(lambda d: error.text == 'Wrong password for this chat !', error.text)
+        assert driver.switch_to.active_element == field
+        field.send_keys('open sesame', Keys.ENTER)
+        desk.wait_line(r'JOINED name="guest"')
+        driver.find_element(By.ID, 'message').send_keys('behind the password', Keys.ENTER)
+        desk.wait_line(r'SAYS name="guest" text="behind the password" .*')
+    finally:
+        desk.stop()
+        host.stop()
+
+
 def main():
     if len(sys.argv) != 3:
         print(__doc__)
@@ -327,6 +360,7 @@ def main():
         if key:
             encrypted(driver, program, key, port, By, Keys, WebDriverWait)
         rejoin(driver, program, By, Keys, WebDriverWait)
+        password_chat(driver, program, profile, By, Keys, WebDriverWait)
         errors = [e for e in driver.get_log('browser') if e['level'] == 'SEVERE']
         assert not errors, f'the page logged errors: {errors}'
     finally:

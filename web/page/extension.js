@@ -1,6 +1,7 @@
 // The host's own messages beside the chat's, under the reserved transport
-// header: HELLO asks for them, PEOPLE lists who is in the chat, EARLIER
-// replays a line said before one came. Each block: the header, a tag, its
+// header: HELLO asks for them (and gives the chat's password), PEOPLE lists
+// who is in the chat, EARLIER replays a line said before one came, REFUSED
+// says why the host does not take this connection in. Each block: the header, a tag, its
 // length, a version and a kind, then the kind's fields. Unknown kinds and
 // later versions are skipped.
 
@@ -12,15 +13,23 @@ const HEADER_SIZE = 10;
 const HELLO = 1;
 const PEOPLE = 2;
 const EARLIER = 3;
+const REFUSED = 4;
+export const REFUSED_TOO_MANY_TRIES = 2;
 const UNDERSTANDS_PEOPLE = 1;
 const UNDERSTANDS_EARLIER = 2;
 const PEOPLE_FIRST = 1;
 const PEOPLE_LAST = 2;
 const PERSON_HOST = 1;
 
-export function hello() {
-  const w = new Writer().short(HEADER_RESERVED).short(TAG).short(12).short(VERSION).short(HELLO);
-  return w.short(UNDERSTANDS_PEOPLE | UNDERSTANDS_EARLIER).done();
+// The password goes only inside TLS; empty for none.
+export function hello(password) {
+  const w = new Writer().short(HEADER_RESERVED).short(TAG).short(0).short(VERSION).short(HELLO);
+  w.short(UNDERSTANDS_PEOPLE | UNDERSTANDS_EARLIER);
+  if (password) w.string(password);
+  const bytes = w.done();
+  // The block's length, from its first byte.
+  if (bytes) [bytes[4], bytes[5]] = [bytes.length & 0xff, bytes.length >> 8];
+  return bytes;
 }
 
 function long(r) {
@@ -29,8 +38,8 @@ function long(r) {
 }
 
 // A whole block (its transport header first) as {kind: 'people', first,
-// last, people: [{name, since, host}]} or {kind: 'earlier', at, left, line};
-// null for anything else.
+// last, people: [{name, since, host}]}, {kind: 'earlier', at, left, line} or
+// {kind: 'refused', reason}; null for anything else.
 export function readExtension(bytes) {
   const r = new Reader(bytes);
   if (r.short() !== HEADER_RESERVED || r.short() !== TAG) return null;
@@ -54,6 +63,8 @@ export function readExtension(bytes) {
     const at = new Date(long(fields) * 1000);
     const left = fields.short();
     block = {kind: 'earlier', at, left, line: readLine(fields)};
+  } else if (kind === REFUSED) {
+    block = {kind: 'refused', reason: fields.short()};
   }
   return block && fields.ok ? block : null;
 }

@@ -3,7 +3,7 @@
 // again by itself after a lost connection, as the desktop window does.
 
 import * as wire from './wire.js';
-import {hello, readExtension} from './extension.js';
+import {hello, readExtension, REFUSED_TOO_MANY_TRIES} from './extension.js';
 import {Transcript} from './transcript.js';
 import {People} from './people.js';
 import {parseTyped, limitBytes} from './typed.js';
@@ -18,7 +18,8 @@ const SETTINGS_KEY = 'jaselo';
 
 const $ = (id) => document.getElementById(id);
 const ui = {
-  join: $('join'), nickname: $('nickname'), joinError: $('join-error'),
+  join: $('join'), nickname: $('nickname'), passwordField: $('password-field'), password: $('password'),
+  joinError: $('join-error'),
   chat: $('chat'), transcript: $('transcript'), people: $('people'), peopleCount: $('people-count'),
   compose: $('compose'), message: $('message'), send: $('send'),
   bold: $('bold'), italic: $('italic'), underline: $('underline'), color: $('color'), face: $('face'),
@@ -84,6 +85,8 @@ function lineOf(text) {
 // ---- the conversation ----
 
 let nickname = '';
+// The chat's password, for this page's joins alone: never stored.
+let password = '';
 const transcript = new Transcript(ui.transcript, () => nickname);
 const people = new People(ui.people, ui.peopleCount, (name) => {
   ui.message.value = `/msg ${name} `;
@@ -122,7 +125,7 @@ function show(message) {
       people.remove(message.name);
       break;
     case 'extension':
-      showExtension(readExtension(message.bytes));
+      showExtension(message.block);
       break;
   }
 }
@@ -190,29 +193,46 @@ function connect() {
   ws.binaryType = 'arraybuffer';
   socket = ws;
   let opened = false;
+  let refusal = 0;
   ws.onopen = () => {
     opened = true;
     if (!afterLoss) transcript.notice(securityNotice());
-    ws.send(wire.welcome(nickname));
-    ws.send(hello());
+    // Inside TLS the HELLO comes first with the chat's password, so that the
+    // host checks it before anyone hears of the arrival. A password never
+    // goes in plain text.
+    if (location.protocol === 'https:') {
+      ws.send(hello(password));
+      ws.send(wire.welcome(nickname));
+    } else {
+      ws.send(wire.welcome(nickname));
+      ws.send(hello(''));
+    }
     received = false;
     state = 'trial';
     holdTimer = setTimeout(takenIn, HOLD_MOMENT_MS);
   };
   ws.onmessage = (event) => {
     if (ws !== socket) return;
+    const message = wire.read(new Uint8Array(event.data));
+    if (message && message.kind === 'extension') message.block = readExtension(message.bytes);
+    // Refused: the host closes next.
+    if (message && message.block && message.block.kind === 'refused') {
+      refusal = message.block.reason || 1;
+      return;
+    }
     if (!received) {
       received = true;
       takenIn();
     }
-    const message = wire.read(new Uint8Array(event.data));
     if (message) show(message);
   };
   ws.onclose = () => {
     if (ws !== socket) return;
     socket = null;
     clearTimeout(holdTimer);
-    if (!opened) {
+    if (refusal) {
+      wrongPassword(refusal);
+    } else if (!opened) {
       if (afterLoss) tryLater();
       else askNickname('Connection to the server failed !');
     } else if (state === 'trial' && !received) {
@@ -249,6 +269,20 @@ function tryLater() {
   }, nextWait());
 }
 
+// Not tried again by itself: the user gives the password anew.
+function wrongPassword(reason) {
+  const why = 'Wrong password for this chat !';
+  transcript.notice(why);
+  const later = 'Too many wrong passwords came from this computer: the host refuses it for a minute.';
+  if (reason === REFUSED_TOO_MANY_TRIES) transcript.notice(later);
+  people.clear();
+  password = '';
+  ui.password.value = '';
+  ui.passwordField.hidden = false;
+  askNickname(reason === REFUSED_TOO_MANY_TRIES ? `${why} ${later}` : why);
+  ui.password.focus();
+}
+
 function askNickname(why) {
   state = 'out';
   afterLoss = false;
@@ -276,6 +310,12 @@ function join(event) {
     ui.nickname.focus();
     return;
   }
+  if (!ui.passwordField.hidden && !ui.password.value) {
+    ui.joinError.textContent = 'Type the chat\'s password.';
+    ui.password.focus();
+    return;
+  }
+  password = ui.passwordField.hidden ? '' : ui.password.value;
   nickname = name;
   hostClockOffset = null;
   lostAt = null;
@@ -363,6 +403,7 @@ showStyle();
 showSecurity();
 showNotifyButton();
 ui.nickname.value = settings.nickname;
+ui.passwordField.hidden = document.documentElement.dataset.password !== '1';
 ui.join.addEventListener('submit', join);
 ui.compose.addEventListener('submit', send);
 ui.message.addEventListener('input', limitMessage);
