@@ -27,9 +27,13 @@ class ByteStream {
   // The chat's messages may flow: a handshake, if any, is done.
   virtual bool Ready() const = 0;
   virtual bool Encrypted() const = 0;
-  // Sealing leaves the chat's bytes as they are: a message may be written
-  // as it comes, without staging.
+  // Sealing leaves the chat's bytes as they are.
   virtual bool Transparent() const { return false; }
+  // Seals one message by itself into `sealed`, for a kind that seals each
+  // message alone (as it is, or in a frame of its own): it is then written
+  // as it comes, without staging. False for a kind that seals messages
+  // together at the write (TLS records).
+  virtual bool SealAlone(const uint8_t*, size_t, std::vector<uint8_t>&) { return false; }
   // The stream has said its last (a page served, a WebSocket closed): the
   // connection ends once its output has left, and nothing more is read.
   virtual bool Finished() const { return false; }
@@ -44,6 +48,10 @@ class PlainStream : public ByteStream {
   bool Ready() const override { return true; }
   bool Encrypted() const override { return false; }
   bool Transparent() const override { return true; }
+  bool SealAlone(const uint8_t* bytes, size_t n, std::vector<uint8_t>& sealed) override {
+    sealed.insert(sealed.end(), bytes, bytes + n);
+    return true;
+  }
 };
 
 // What a server makes of the first bytes of a new connection.

@@ -33,13 +33,22 @@ bool WebStream::OpenInner(const std::vector<uint8_t>& plain, std::vector<uint8_t
 
 bool WebStream::Seal(const std::vector<uint8_t>& messages, const std::vector<size_t>& ends,
                      std::vector<uint8_t>& sealed) {
+  // Over a plain stream the frames are the bytes that leave: made in place.
+  const bool inPlace = inner->Transparent();
+  std::vector<uint8_t>& out = inPlace ? sealed : framed;
   framed.clear();
   frameEnds.clear();
   size_t from = 0;
   for (const size_t end : ends) {
-    web.Send(messages.data() + from, end - from, framed);
-    frameEnds.push_back(framed.size());
+    web.Send(messages.data() + from, end - from, out);
+    if (!inPlace) frameEnds.push_back(framed.size());
     from = end;
   }
-  return inner->Seal(framed, frameEnds, sealed);
+  return inPlace || inner->Seal(framed, frameEnds, sealed);
+}
+
+bool WebStream::SealAlone(const uint8_t* bytes, size_t n, std::vector<uint8_t>& sealed) {
+  if (!inner->Transparent() || !Ready()) return false;
+  web.Send(bytes, n, sealed);
+  return true;
 }

@@ -20,6 +20,8 @@ class WebStream : public ByteStream {
   bool OpenInner(const std::vector<uint8_t>& plain, std::vector<uint8_t>& opened, std::vector<uint8_t>& own);
   bool Seal(const std::vector<uint8_t>& messages, const std::vector<size_t>& ends,
             std::vector<uint8_t>& sealed) override;
+  // Over a plain stream each message is its frame, made in place.
+  bool SealAlone(const uint8_t* bytes, size_t n, std::vector<uint8_t>& sealed) override;
   // Chat messages flow once the upgrade is done.
   bool Ready() const override { return inner->Ready() && web.Upgraded(); }
   bool Encrypted() const override { return inner->Encrypted(); }
