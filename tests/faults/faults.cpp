@@ -779,45 +779,6 @@ void BrowserSleeperFault(Row& row) {
   FillNonReader(row, sleeper, "websleeper", "webloud", "browser that never reads");
 }
 
-void MixedChatFault(Row& row) {
-  // A designed client and a browser chat beside the honest participants:
-  // everybody receives everybody's lines, each in the form it speaks.
-  WebPeer browser;
-  RawPeer designed;
-  const bool joined = browser.Join(port, "mixweb") && designed.Join(port, "mixraw");
-  IdleUntil([] { return suite.Joined("mix") == 2; }, 5s);
-  const CPacket fromBrowser = Says("mixweb", "from a browser");
-  const CPacket fromDesigned = Says("mixraw", "from a designed client");
-  browser.Send(fromBrowser);
-  designed.Send(fromDesigned);
-  // Each hears both lines, and the honest participants' lines meanwhile.
-  const auto hears = [](auto& peer, const CPacket& a, const CPacket& b) {
-    bool sawA = false, sawB = false;
-    for (Bytes m = peer.NextMessage(); !m.empty() && !(sawA && sawB); m = peer.NextMessage()) {
-      sawA = sawA || m == Whole(a);
-      sawB = sawB || m == Whole(b);
-    }
-    return sawA && sawB;
-  };
-  const bool browserHeard = hears(browser, fromBrowser, fromDesigned);
-  const bool designedHeard = hears(designed, fromBrowser, fromDesigned);
-  const bool honestHeard = IdleUntil(
-      [] {
-        std::lock_guard<std::mutex> guard(suite.mutex);
-        return suite.seen[0].othersSays >= 2 && suite.seen[1].othersSays >= 2;
-      },
-      5s);
-  browser.Raw().Close();
-  designed.Close();
-  IdleUntil([] { return suite.Departed("mix") == 2; }, 5s);
-  row.outcome = std::string("browser ") + (browserHeard ? "heard both" : "MISSED A LINE") + ", designed client " +
-                (designedHeard ? "heard both" : "MISSED A LINE") + ", honest participants " +
-                (honestHeard ? "heard both" : "MISSED A LINE");
-  Expect(row, joined, "the browser or the designed client could not join");
-  Expect(row, browserHeard && designedHeard && honestHeard, "a line did not reach everybody");
-  Expect(row, suite.Departed("mix") == 2, "a departure was not announced");
-}
-
 // Every failed check of the whole run, by fault, for the closing summary.
 std::vector<std::string> failed;
 
@@ -864,7 +825,6 @@ bool RunSuite() {
   Phase("forged lines and departures", ForgeryFault);
   Phase("hostile nicknames", HostileNamesFault);
   Phase("a departure, then lines, in one write", DepartureThenLinesFault);
-  Phase("a designed client and a browser in the chat", MixedChatFault);
   Phase("requests no page makes, and dribbled ones", BrowserRequestsFault);
   Phase("a browser flooding 900-character lines", BrowserFlooderFault);
   Phase("a browser that stops reading", BrowserSleeperFault);

@@ -102,22 +102,31 @@ TEST_F(Encrypted, TlsClientAndPlainPeerShareTheChatAndARelaySeesNothingOfIt) {
   EXPECT_EQ(alice.LastConnect().outcome, Outcome::Encrypted);
   EXPECT_EQ(known->Find("127.0.0.1", relay.Port()), alice.LastConnect().key);
 
-  // The plain peer hears exactly the bytes it always has.
+  // A browser's WebSocket joins the same chat. The plain peer hears exactly
+  // the bytes it always has; each hears the others' lines.
   EXPECT_EQ(bob.NextMessage(), Whole(Arrival("alice")));
+  WebPeer web;
+  ASSERT_TRUE(web.Join(port, "web"));
+  EXPECT_EQ(bob.NextMessage(), Whole(Arrival("web")));
   const CPacket fromAlice = Says("alice", "the secret plan");
   ASSERT_TRUE(alice.SendToServer(fromAlice));
   ASSERT_TRUE(WaitFor([&] { return host.QueuedCount() == 1; }));
   host.SendMessageToAll(fromAlice);  // as the chat layer relays it
   EXPECT_EQ(bob.NextMessage(), Whole(fromAlice));
-  const CPacket fromBob = Says("bob", "the other plan");
+  const CPacket fromBob = Says("bob", "the other plan"), fromWeb = Says("web", "a third plan");
+  ASSERT_TRUE(web.Send(fromWeb));
+  ASSERT_TRUE(WaitFor([&] { return host.QueuedCount() == 2; }));
   host.SendMessageToAll(fromBob);
-  EXPECT_TRUE(alice.Heard(fromBob));
+  host.SendMessageToAll(fromWeb);
+  EXPECT_TRUE(alice.Heard(fromBob) && alice.Heard(fromWeb));
   EXPECT_EQ(bob.NextMessage(), Whole(fromBob));
+  EXPECT_EQ(bob.NextMessage(), Whole(fromWeb));
+  for (const CPacket& p : {fromAlice, fromBob}) EXPECT_EQ(web.NextMessage(), Whole(p));
 
   const Bytes up = relay.FromClients(), down = relay.FromHosts();
   ASSERT_FALSE(up.empty());
   EXPECT_EQ(up[0], 0x16) << "the client's first byte begins a TLS handshake";
-  for (const char* text : {"alice", "bob", "plan"}) {
+  for (const char* text : {"alice", "bob", "web", "plan"}) {
     EXPECT_FALSE(Contains(up, text) || Contains(down, text)) << text;
   }
 

@@ -47,9 +47,9 @@ class Participant:
         deadline = time.monotonic() + timeout
         while time.monotonic() < deadline:
             with self.lock:
-                for line in self.lines:
-                    if re.fullmatch(pattern, line):
-                        return line
+                found = [line for line in self.lines if re.fullmatch(pattern, line)]
+            if found:
+                return found[0]
             time.sleep(0.05)
         raise AssertionError(f'no line matching {pattern!r}; got {self.lines}')
 
@@ -77,13 +77,9 @@ def start_host(program, port, *args):
 
 
 def host_key(host):
-    """The host's short key as people read it, or None for a host without one."""
-    with host.lock:
-        for line in host.lines:
-            if line.startswith('ENCRYPTED key='):
-                digits = line.split('=')[1][:16]
-                return ' '.join(digits[i:i + 4] for i in range(0, 16, 4))
-    return None
+    """The host's short key as people read it."""
+    digits = host.wait_line(r'ENCRYPTED key=[0-9A-F]{64}').split('=')[1][:16]
+    return ' '.join(digits[i:i + 4] for i in range(0, 16, 4))
 
 
 class RawPeer:
@@ -92,24 +88,17 @@ class RawPeer:
     def __init__(self, port, name):
         self.name = name
         self.sock = socket.create_connection(('127.0.0.1', port), timeout=WAIT)
-        self.sock.sendall(struct.pack('<H', 3) + self.string(name))
+        self.sock.sendall(struct.pack('<H', 3) + counted(name))
 
-    @staticmethod
-    def string(text):
-        data = text.encode() + b'\0'
-        return struct.pack('<H', len(data)) + data
+    def says(self, text, to=None):
+        addressee = counted(to) if to else b''
+        line = counted(self.name) + counted('Arial') + counted(text) + bytes(12)
+        self.sock.sendall(struct.pack('<HH', 1, 2 if to else 1) + addressee + line)
 
-    def line(self, text):
-        return self.string(self.name) + self.string('Arial') + self.string(text) + struct.pack('<6H', 0, 0, 0, 0, 0, 0)
 
-    def says(self, text):
-        self.sock.sendall(struct.pack('<HH', 1, 1) + self.line(text))
-
-    def private(self, to, text):
-        self.sock.sendall(struct.pack('<HH', 1, 2) + self.string(to) + self.line(text))
-
-    def close(self):
-        self.sock.close()
+def counted(text):
+    data = text.encode() + b'\0'
+    return struct.pack('<H', len(data)) + data
 
 
 def browser(webdriver, Service, profile):
@@ -192,7 +181,7 @@ def conversation(driver, program, port, out, By, Keys, Select, WebDriverWait):
         wait_entry('(*private*) to desk :\npsst')
         raw = RawPeer(port, 'raw')
         wait_entry('raw joined the chat !')
-        raw.private('PHONE', 'psst back')
+        raw.says('psst back', to='PHONE')
         header = wait_entry('(*private*) raw says :\npsst back').find_element(By.CSS_SELECTOR, '.header')
         assert header.value_of_css_property('color') == 'rgba(255, 128, 255, 1)'
 
@@ -241,7 +230,7 @@ def conversation(driver, program, port, out, By, Keys, Select, WebDriverWait):
         assert driver.find_element(By.ID, 'bold').get_attribute('aria-pressed') == 'true'
     finally:
         if raw:
-            raw.close()
+            raw.sock.close()
         desk.stop()
 
 
@@ -281,26 +270,10 @@ def rejoin(driver, program, By, Keys, WebDriverWait):
         host.stop()
 
 
-def encrypted(driver, program, key, port, By, Keys, WebDriverWait):
-    """Over TLS: the page says so with the host's key, and its WebSocket is wss."""
-    wait = WebDriverWait(driver, WAIT)
-    driver.get(f'https://127.0.0.1:{port}/')
-    assert driver.find_element(By.ID, 'security').text == f'Encrypted \u00b7 key {key}'
-    driver.find_element(By.ID, 'nickname').send_keys('secure', Keys.ENTER)
-    transcript = driver.find_element(By.ID, 'transcript')
-    wait.until(lambda d: f'Connected to the server, encrypted (key {key})' in transcript.text, transcript.text)
-    desk = Participant(program, '--nick', 'desk', '--port', str(port))
-    try:
-        desk.wait_line(r'ENCRYPTED key=.*')
-        driver.find_element(By.ID, 'message').send_keys('over wss', Keys.ENTER)
-        desk.wait_line(r'SAYS name="secure" text="over wss" .*')
-    finally:
-        desk.stop()
-
-
 def password_chat(driver, program, folder, By, Keys, WebDriverWait):
     """A password chat: its plain page sends the browser to the encrypted one,
-    a wrong password is said and not tried again, the right one joins."""
+    which shows the host's key; a wrong password is said and not tried again,
+    the right one joins over wss."""
     wait = WebDriverWait(driver, WAIT)
     secret = os.path.join(folder, 'password')
     with open(secret, 'w') as f:
@@ -312,6 +285,8 @@ def password_chat(driver, program, folder, By, Keys, WebDriverWait):
         desk.wait_line(r'ENCRYPTED key=.*')
         driver.get(f'http://127.0.0.1:{port}/')
         wait.until(lambda d: d.current_url == f'https://127.0.0.1:{port}/', driver.current_url)
+        key = host_key(host)
+        assert driver.find_element(By.ID, 'security').text == f'Encrypted \u00b7 key {key}'
         field = driver.find_element(By.ID, 'password')
         assert field.accessible_name == 'Chat password' and field.is_displayed()
         nick = driver.find_element(By.ID, 'nickname')
@@ -323,6 +298,8 @@ def password_chat(driver, program, folder, By, Keys, WebDriverWait):
         assert driver.switch_to.active_element == field
         field.send_keys('open sesame', Keys.ENTER)
         desk.wait_line(r'JOINED name="guest"')
+        transcript = driver.find_element(By.ID, 'transcript')
+        wait.until(lambda d: f'Connected to the server, encrypted (key {key})' in transcript.text, transcript.text)
         driver.find_element(By.ID, 'message').send_keys('behind the password', Keys.ENTER)
         desk.wait_line(r'SAYS name="guest" text="behind the password" .*')
     finally:
@@ -356,9 +333,6 @@ def main():
     try:
         driver = browser(webdriver, Service, profile)
         conversation(driver, program, port, out, By, Keys, Select, WebDriverWait)
-        key = host_key(host)
-        if key:
-            encrypted(driver, program, key, port, By, Keys, WebDriverWait)
         rejoin(driver, program, By, Keys, WebDriverWait)
         password_chat(driver, program, profile, By, Keys, WebDriverWait)
         errors = [e for e in driver.get_log('browser') if e['level'] == 'SEVERE']
