@@ -197,8 +197,10 @@ those who join later: at most N (--history, default 200), at most an hour
 old, at most 128 KiB in all; private lines are never kept.
 
 Browsers join the same chat on the same port: the host serves a page there
-(see the WEB lines), and a phone or any computer with a browser takes part
-with nothing installed.
+(see the WEB lines), over TLS when it has its key, and a phone or any
+computer with a browser takes part with nothing installed. With
+--encrypted-only or --password-file the page is served over TLS alone, and a
+password chat's page asks for the password.
 
 With --find it lists the chats announced on the local network: it looks for
 SECONDS (default 3), prints one CHAT line for each chat found and exits 0.
