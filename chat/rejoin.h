@@ -66,6 +66,8 @@ class RejoinWatch {
   bool Sendable() const { return state == State::Held || (state == State::Trial && !afterLoss); }
   // Nothing more will happen: the connection ended and no try will follow.
   bool Over() const { return state == State::Over; }
+  // No try follows, whatever comes: a try found a host it must not join.
+  void GiveUp() { state = State::Over; }
 
  private:
   enum class State { Idle, Trial, Held, Waiting, Over };

@@ -4,12 +4,15 @@
 #include <avahi-common/error.h>
 #include <avahi-common/malloc.h>
 
+#include <string>
+#include <vector>
+
 #include "app/version.h"
 #include "discovery/chatservice.h"
 #include "protocol/diagnostics.h"
 
-CChatAnnouncer::CChatAnnouncer(std::string nick, uint16_t port)
-    : nick(std::move(nick)), port(port), name(InstanceName(this->nick, MachineName())) {}
+CChatAnnouncer::CChatAnnouncer(std::string nick, uint16_t port, std::string shortKey)
+    : nick(std::move(nick)), port(port), shortKey(std::move(shortKey)), name(InstanceName(this->nick, MachineName())) {}
 
 CChatAnnouncer::~CChatAnnouncer() { StopSession(); }
 
@@ -39,6 +42,10 @@ void CChatAnnouncer::OnRunning(AvahiClient* client) {
 AvahiStringList* CChatAnnouncer::Txt() const {
   // Each entry goes in front of the list: the last one added comes first.
   AvahiStringList* txt = nullptr;
+  if (!shortKey.empty()) {
+    txt = avahi_string_list_add(txt, (std::string(TXT_KEY) + "=" + shortKey).c_str());
+    txt = avahi_string_list_add(txt, (std::string(TXT_TLS) + "=1").c_str());
+  }
   for (const std::string& entry : {"people=" + std::to_string(people), std::string("version=") + JASELO_VERSION,
                                    "nick=" + nick, std::string("txtvers=") + CHAT_TXT_VERSION}) {
     txt = avahi_string_list_add(txt, entry.c_str());

@@ -15,8 +15,9 @@
 
 class CChatAnnouncer : private CAvahiSession {
  public:
-  // Announces "<nick> on <machine>" with the nickname in the TXT record.
-  CChatAnnouncer(std::string nick, uint16_t port);
+  // Announces "<nick> on <machine>" with the nickname in the TXT record, and
+  // tls=1 with the short form of the chat's key when it has one.
+  CChatAnnouncer(std::string nick, uint16_t port, std::string shortKey = {});
   ~CChatAnnouncer() override;
 
   // Begins announcing without waiting for the daemon.
@@ -40,6 +41,7 @@ class CChatAnnouncer : private CAvahiSession {
 
   const std::string nick;
   const uint16_t port;
+  const std::string shortKey;
   std::string name;
   AvahiEntryGroup* group = nullptr;
   bool toldNotAnnounced = false;

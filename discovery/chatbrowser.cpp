@@ -3,6 +3,8 @@
 #include <avahi-common/error.h>
 #include <avahi-common/malloc.h>
 
+#include <algorithm>
+
 CChatBrowser::CChatBrowser(Listener listener) : listener(std::move(listener)) {}
 
 CChatBrowser::~CChatBrowser() { StopSession(); }
@@ -101,7 +103,8 @@ void CChatBrowser::OnResolve(AvahiServiceResolver* resolver, AvahiIfIndex interf
   if (event == AVAHI_RESOLVER_FOUND && address && address->proto == AVAHI_PROTO_INET) {
     char dotted[AVAHI_ADDRESS_STR_MAX];
     avahi_address_snprint(dotted, sizeof dotted, address);
-    s.found = {name, TxtValue(txt, "nick"), dotted, port, PeopleCount(TxtValue(txt, "people"))};
+    s.found = Found(name, TxtValue(txt, "nick"), dotted, port, TxtValue(txt, TXT_TLS), TxtValue(txt, TXT_KEY));
+    s.found.people = PeopleCount(TxtValue(txt, "people"));
     s.resolved = true;
   } else {
     // Not answered in time: listed again if a later answer comes.
@@ -119,5 +122,6 @@ void CChatBrowser::Tell() {
       break;
     }
   }
+  std::sort(told.chats.begin(), told.chats.end(), ListedBefore);
   if (listener) listener(told);
 }

@@ -1,7 +1,7 @@
 #pragma once
-// The bytes a server has accepted for one connection but the connection's
-// socket has not taken yet: whole messages, in order, each remembering whose
-// line it relays so that a sender whose relays pile up can be held back.
+// The bytes sealed for one connection that its socket has not taken yet, in
+// order, each stretch remembering whose messages it carries so that a sender
+// whose relays pile up can be held back.
 
 #include <cstddef>
 #include <cstdint>
@@ -12,9 +12,22 @@
 
 class OutputBuffer {
  public:
-  // One whole message, relayed on behalf of the connection `origin`
-  // (0: the server's own notice, nobody's to answer for).
-  void Append(const uint8_t* bytes, size_t n, uint64_t origin);
+  // One message a stretch carries: relayed on behalf of the connection
+  // `origin` (0: the server's own notice, nobody's to answer for), `length`
+  // bytes of the chat's before sealing.
+  struct Mark {
+    uint64_t origin;
+    size_t length;
+  };
+
+  // Sealed bytes carrying `count` messages (none: bytes of the stream's own,
+  // such as a handshake's). The messages have left once the last of these
+  // bytes has.
+  void Append(const uint8_t* bytes, size_t n, const Mark* marks, size_t count);
+  // The same for bytes that `seal(out)` appends to `out` itself, sparing a
+  // copy; nothing is appended when it fails.
+  template <typename Seal>
+  bool AppendSealed(const Mark* marks, size_t count, Seal seal);
 
   // Hands the socket what it takes now, without waiting; `left(origin, n)`
   // hears of every message that has now left whole. The byte count the
@@ -35,13 +48,25 @@ class OutputBuffer {
   struct Message {
     uint64_t origin;
     size_t length;
-    uint64_t end;  // where it ends, counted over every byte ever appended
+    uint64_t end;  // where its bytes end, counted over every byte ever appended
   };
   std::vector<uint8_t> bytes;
   size_t start = 0;         // bytes before it have been taken
   uint64_t takenTotal = 0;  // every byte the socket ever took
   std::deque<Message> messages;
 };
+
+template <typename Seal>
+bool OutputBuffer::AppendSealed(const Mark* marks, size_t count, Seal seal) {
+  const size_t before = bytes.size();
+  if (!seal(bytes)) {
+    bytes.resize(before);
+    return false;
+  }
+  const uint64_t end = takenTotal + Size();
+  for (size_t i = 0; i < count; ++i) messages.push_back({marks[i].origin, marks[i].length, end});
+  return true;
+}
 
 template <typename Left>
 long OutputBuffer::Write(Socket s, Left left) {

@@ -10,26 +10,32 @@ ServerConnections::ServerConnections(const TransportLimits& limits, WakeEvent& w
                                      std::function<bool()> onSocketThread)
     : limits(limits), wake(wake), onSocketThread(std::move(onSocketThread)) {}
 
-ServerConnections::Connection& ServerConnections::Adopt(Socket s) {
+ServerConnections::Watched& ServerConnections::Adopt(Socket s, uint32_t address) {
   SetNoDelay(s);
   if (limits.acceptedSendBuffer > 0) {
     setsockopt(s, SOL_SOCKET, SO_SNDBUF, &limits.acceptedSendBuffer, sizeof limits.acceptedSendBuffer);
   }
-  Connection& connection = connections[s];
+  Watched& connection = connections[s];
   connection.socket.Reset(s);
   connection.acceptedAt = Clock::now();
+  connection.address = address;
   connection.serial = nextSerial++;
   return connection;
 }
 
-ServerConnections::Connection* ServerConnections::Find(Socket s) {
+ServerConnections::Watched* ServerConnections::Find(Socket s) {
   const auto it = connections.find(s);
   return it != connections.end() ? &it->second : nullptr;
 }
 
-const ServerConnections::Connection* ServerConnections::Find(Socket s) const {
+const ServerConnections::Watched* ServerConnections::Find(Socket s) const {
   const auto it = connections.find(s);
   return it != connections.end() ? &it->second : nullptr;
+}
+
+size_t ServerConnections::CountFrom(uint32_t address) const {
+  return static_cast<size_t>(std::count_if(connections.begin(), connections.end(),
+                                           [&](const auto& entry) { return entry.second.address == address; }));
 }
 
 void ServerConnections::Drop(Socket s) {
@@ -52,64 +58,103 @@ void ServerConnections::Clear() {
   connections.clear();
   relayBacklog.clear();
   pendingWrites.clear();
+  failed.clear();
   heldBack = false;
   CloseDeferred();
 }
 
 bool ServerConnections::Queue(Socket s, const CPacket& packet, uint64_t origin) {
-  Connection* connection = Find(s);
-  if (connection == nullptr) return true;  // already on its way out
-  // The socket thread waits for room on a connection whose output is left
-  // over from a write, not on one whose output has yet to be offered.
-  const bool watched = !connection->output.Empty() && !connection->pending;
-  if (connection->output.Empty()) connection->lastProgress = Clock::now();
-  connection->output.Append(packet.data, packet.length, origin);
-  if (origin != 0) relayBacklog[origin] += packet.length;
-  if (batches > 0 && connection->output.Size() <= limits.outputLimit) {
-    if (!connection->pending) pendingWrites.push_back(s);
-    connection->pending = true;
-    return true;
+  Watched* connection = Find(s);
+  // Gone already, or a newcomer that cannot be written to yet.
+  if (connection == nullptr || !connection->stream) return true;
+  const auto next = connection->output.Append(packet.data, packet.length, origin, *connection->stream, batches > 0,
+                                              limits.outputLimit);
+  if (origin != 0 && connection->output.GetState() != ConnectionOutput::State::Failed) {
+    relayBacklog[origin] += packet.length;
   }
-  return Offer(*connection, watched);
+  return Follow(s, *connection, next);
 }
 
-bool ServerConnections::Offer(Connection& connection, bool watched) {
-  if (!Write(connection)) return false;
-  if (connection.output.Size() > limits.outputLimit) {
-    errno = ENOBUFS;
-    return false;
+bool ServerConnections::QueueOwn(Socket s, const std::vector<uint8_t>& bytes) {
+  Watched* connection = Find(s);
+  if (connection == nullptr) return true;
+  return Follow(s, *connection, connection->output.AppendOwn(bytes, batches > 0, limits.outputLimit));
+}
+
+bool ServerConnections::Follow(Socket s, Watched& connection, ConnectionOutput::Next next) {
+  switch (next) {
+    case ConnectionOutput::Next::Nothing: return true;
+    case ConnectionOutput::Next::ListPending: pendingWrites.push_back(s); return true;
+    case ConnectionOutput::Next::Write: break;
   }
+  const bool wasWatched = connection.output.WantsRoom();
+  if (!Write(s, connection)) return false;
   // What the socket did not take, the socket thread writes once it can.
-  if (!watched && !connection.output.Empty() && !onSocketThread()) wake.Signal();
+  if (!wasWatched && connection.output.WantsRoom() && !onSocketThread()) wake.Signal();
   return true;
 }
 
-std::vector<Socket> ServerConnections::WritePending() {
-  std::vector<Socket> offered, failed;
+bool ServerConnections::Write(Socket s, Watched& connection) {
+  const bool written =
+      connection.Write(limits.outputLimit, [this](uint64_t origin, size_t n) { SettleBacklog(origin, n); });
+  if (!written) MarkFailed(s, connection);
+  return written;
+}
+
+void ServerConnections::MarkFailed(Socket s, Watched& connection) {
+  const int error = errno;
+  connection.output.Fail();
+  failed.push_back(s);
+  // The owner drops it at the end of the socket thread's pass at the latest.
+  if (!onSocketThread()) wake.Signal();
+  errno = error;
+}
+
+std::vector<int> ServerConnections::WritePending() {
+  std::vector<int> errors;
+  std::vector<Socket> offered;
   offered.swap(pendingWrites);
   for (Socket s : offered) {
-    Connection* connection = Find(s);
-    if (connection == nullptr || !connection->pending) continue;
-    if (!Offer(*connection, false)) failed.push_back(s);
+    Watched* connection = Find(s);
+    if (connection == nullptr || connection->output.GetState() != ConnectionOutput::State::Pending) continue;
+    if (!Write(s, *connection)) errors.push_back(errno);
   }
-  return failed;
+  return errors;
+}
+
+std::vector<Socket> ServerConnections::TakeFailed() {
+  std::vector<Socket> taken;
+  taken.swap(failed);
+  // A number may have failed, been dropped and come back as another
+  // connection: only what is still there and Failed goes, once.
+  std::sort(taken.begin(), taken.end());
+  taken.erase(std::unique(taken.begin(), taken.end()), taken.end());
+  std::erase_if(taken, [this](Socket s) {
+    const Watched* connection = Find(s);
+    return connection == nullptr || connection->output.GetState() != ConnectionOutput::State::Failed;
+  });
+  return taken;
+}
+
+std::vector<Socket> ServerConnections::Refused() const {
+  std::vector<Socket> refused;
+  for (const auto& [s, connection] : connections) {
+    if (connection.closing && connection.output.Empty()) refused.push_back(s);
+  }
+  return refused;
 }
 
 void ServerConnections::WakeHeldBack() {
   if (heldBack && !onSocketThread()) wake.Signal();
 }
 
-bool ServerConnections::Write(Connection& connection) {
-  connection.pending = false;
-  const long taken =
-      connection.output.Write(connection.socket.Get(), [this](uint64_t origin, size_t n) { SettleBacklog(origin, n); });
-  if (taken < 0) return false;
-  if (taken > 0) connection.lastProgress = Clock::now();
-  return true;
+bool ServerConnections::WriteBlocked(Watched& connection) {
+  assert(connection.output.WantsRoom());
+  return Write(connection.Get(), connection);
 }
 
 short ServerConnections::WaitEvents(Socket s) {
-  const Connection* connection = Find(s);
+  const Watched* connection = Find(s);
   if (connection == nullptr) return POLLIN;
   // A sender whose relays still wait for slow readers is read no more until
   // they drain; only the fast sender feels it.
@@ -118,11 +163,13 @@ short ServerConnections::WaitEvents(Socket s) {
     events = 0;
     heldBack = true;
   }
-  if (!connection->output.Empty() && !connection->pending) events |= POLLOUT;
+  if (connection->output.WantsRoom()) events |= POLLOUT;
   return events;
 }
 
 int ServerConnections::MillisecondsToNextDeadline(const Identified& identified) const {
+  // Output or failures left for a pass's end by a thread that had no pass.
+  if (!failed.empty() || (batches == 0 && !pendingWrites.empty())) return 0;
   int best = -1;
   const auto now = Clock::now();
   const auto consider = [&](Clock::time_point deadline) {
@@ -132,32 +179,39 @@ int ServerConnections::MillisecondsToNextDeadline(const Identified& identified) 
   };
   for (const auto& [s, connection] : connections) {
     if (!identified(s)) consider(connection.acceptedAt + limits.identifyTimeout);
-    if (!connection.output.Empty()) consider(connection.lastProgress + limits.sendTimeout);
+    if (!connection.output.Empty()) consider(connection.output.StallsAt(limits.sendTimeout));
   }
   return best;
 }
 
 void ServerConnections::FindOverdue(const Identified& identified, std::vector<Socket>& unidentified,
-                                    std::vector<Socket>& stalled) const {
+                                    std::vector<Socket>& stalled) {
   const auto now = Clock::now();
-  for (const auto& [s, connection] : connections) {
-    if (!identified(s) && now - connection.acceptedAt >= limits.identifyTimeout) unidentified.push_back(s);
-    else if (!connection.output.Empty() && now - connection.lastProgress >= limits.sendTimeout) stalled.push_back(s);
+  for (auto& [s, connection] : connections) {
+    if (!identified(s) && now - connection.acceptedAt >= limits.identifyTimeout) {
+      unidentified.push_back(s);
+    } else if (connection.output.Stalled(now, limits.sendTimeout)) {
+      errno = ETIMEDOUT;
+      MarkFailed(s, connection);
+      stalled.push_back(s);
+    }
   }
 }
 
 void ServerConnections::WaitingOutputs(std::vector<pollfd>& fds) const {
   fds.clear();
   for (const auto& [s, connection] : connections) {
-    if (!connection.output.Empty()) fds.push_back({s, POLLOUT, 0});
+    if (!connection.output.Empty() && connection.output.GetState() != ConnectionOutput::State::Failed) {
+      fds.push_back({s, POLLOUT, 0});
+    }
   }
 }
 
 void ServerConnections::WriteWhereReady(const std::vector<pollfd>& fds) {
   for (const pollfd& p : fds) {
-    Connection* connection = Find(p.fd);
+    Watched* connection = Find(p.fd);
     if (p.revents == 0 || connection == nullptr) continue;
-    if (!Write(*connection)) connection->output = OutputBuffer();
+    if (connection->output.GetState() != ConnectionOutput::State::Failed) Write(p.fd, *connection);
   }
 }
 
@@ -173,7 +227,7 @@ void ServerConnections::SettleBacklog(uint64_t origin, size_t n) {
   if (it->second == 0) relayBacklog.erase(it);
 }
 
-bool ServerConnections::HoldsBack(const Connection& connection) const {
+bool ServerConnections::HoldsBack(const Watched& connection) const {
   const auto it = relayBacklog.find(connection.serial);
   return it != relayBacklog.end() && it->second > limits.senderBacklogLimit;
 }

@@ -1,10 +1,12 @@
 #pragma once
-// A server's watched connections: each one's socket, the bytes received from
-// it not yet cut into messages, and its output; the unsent relays each sender
-// answers for; the batches in which a pass's relays collect; the closes left
-// to the socket thread; and the time limits on newcomers and stuck readers.
-// Its owner's endpoint lock guards it all. It knows nothing of nicknames:
-// whether a connection has identified itself is the owner's to say.
+// A server's watched connections: each one's socket, byte stream, received
+// bytes and output (a Connection), with when it came, from where, and which
+// connection it is; the unsent relays each sender answers for; the batches in
+// which a pass's relays collect; the connections whose output failed, for the
+// owner to drop at the end of the pass; the closes left to the socket thread;
+// and the time limits on newcomers and stuck readers. Its owner's endpoint
+// lock guards it all. It knows nothing of nicknames: whether a connection has
+// identified itself is the owner's to say.
 
 #include <poll.h>
 
@@ -14,9 +16,10 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <utility>
 #include <vector>
 
-#include "net/outputbuffer.h"
+#include "net/connection.h"
 #include "net/sockets.h"
 #include "net/transportlimits.h"
 #include "protocol/packet.h"
@@ -26,16 +29,19 @@ class ServerConnections {
   using Clock = std::chrono::steady_clock;
   using Identified = std::function<bool(Socket)>;
 
-  struct Connection {
-    UniqueSocket socket;
-    std::vector<uint8_t> stream;  // received bytes not yet cut into messages
-    OutputBuffer output;          // messages for it that its socket has not taken yet
+  struct Watched : Connection {
+    std::vector<uint8_t> firstBytes;  // what came before its stream's kind was known
     Clock::time_point acceptedAt;
-    // When it last took bytes, or when bytes began to wait for it.
-    Clock::time_point lastProgress;
+    uint32_t address = 0;   // the peer's IPv4 address, in host order
     bool departed = false;  // its own departure is already queued
-    bool pending = false;   // appended in a batch, not yet offered to its socket
     uint64_t serial = 0;    // tells this connection from a later one on the same number
+    // Inside TLS a HELLO may come before the welcome: what it asked for, and
+    // whether it gave the chat's password.
+    bool helloFirst = false;
+    uint16_t understands = 0;
+    bool admitted = false;
+    // Refused: what it sends is ignored, and it goes once its refusal has left.
+    bool closing = false;
   };
 
   // `onSocketThread` tells whether the caller is the socket thread, which
@@ -43,9 +49,11 @@ class ServerConnections {
   ServerConnections(const TransportLimits& limits, WakeEvent& wake, std::function<bool()> onSocketThread);
 
   // Watches an accepted socket, owned here from now on.
-  Connection& Adopt(Socket s);
-  Connection* Find(Socket s);
-  const Connection* Find(Socket s) const;
+  Watched& Adopt(Socket s, uint32_t address);
+  // Watched connections from one address.
+  size_t CountFrom(uint32_t address) const;
+  Watched* Find(Socket s);
+  const Watched* Find(Socket s) const;
   // Takes a connection out. What waited for it will never leave: its senders
   // owe nothing for it. Its socket closes now, or on the socket thread if
   // that thread may be polling it.
@@ -53,38 +61,44 @@ class ServerConnections {
   void Clear();
 
   // Appends a message for `s`, relayed on behalf of the connection with the
-  // serial `origin` (0: the server's own). Outside a batch, or past the
-  // output bound, it also writes what the socket takes at once. False when
-  // the connection has to go: it failed, or holds more than a reader that
-  // keeps up ever would (errno says which).
+  // serial `origin` (0: the server's own); or bytes its stream must send of
+  // its own. Inside a batch it waits for the batch's end; outside one, or past
+  // the output bound, it is written at once. False when this made the
+  // connection fail (errno says why): it is then Failed, for the owner to drop.
   bool Queue(Socket s, const CPacket& packet, uint64_t origin);
+  bool QueueOwn(Socket s, const std::vector<uint8_t>& bytes);
   // While any batch is open, appended output waits for a batch's end.
   void BeginBatch() { ++batches; }
   void EndBatch() {
     assert(batches > 0);
     --batches;
   }
-  // Offers every output appended in a batch to its socket, once each; the
-  // connections that failed, for the owner to forget (which may append
-  // departures: call again until none fail).
-  std::vector<Socket> WritePending();
+  bool InBatch() const { return batches > 0; }
+  // Offers every output left Pending by a batch to its socket, once each; the
+  // error of each connection that failed.
+  std::vector<int> WritePending();
+  // The connections that failed since the last call, for the owner to drop.
+  std::vector<Socket> TakeFailed();
+  // Refused connections whose refusal has left, for the owner to drop.
+  std::vector<Socket> Refused() const;
   // A sender held back during the socket thread's wait may be read again
   // once relays have left: wakes that thread.
   void WakeHeldBack();
-  // The socket thread's write of a connection's waiting output; false when
-  // the connection failed.
-  bool Write(Connection& connection);
+  // The socket thread's write once a socket has room; false when the
+  // connection failed.
+  bool WriteBlocked(Watched& connection);
 
   // The socket thread's wait: what to wait for on `s`. A sender whose relays
   // wait unsent beyond its bound is not read; output left over from a write
   // is watched for room, output not yet offered leaves at its batch's end.
   short WaitEvents(Socket s);
   void BeginWait() { heldBack = false; }
-  // The wait's time limit: the nearest identify or send limit (-1: none).
+  // The wait's time limit: the nearest identify or send limit (-1: none; 0
+  // when output or failures wait for a pass's end).
   int MillisecondsToNextDeadline(const Identified& identified) const;
-  // Newcomers past the identify limit, and readers that took nothing for the
-  // send limit while bytes waited for them.
-  void FindOverdue(const Identified& identified, std::vector<Socket>& unidentified, std::vector<Socket>& stalled) const;
+  // Newcomers past the identify limit; readers that took nothing for the send
+  // limit while bytes waited for them are marked Failed and listed in `stalled`.
+  void FindOverdue(const Identified& identified, std::vector<Socket>& unidentified, std::vector<Socket>& stalled);
 
   // At closing: the connections with output waiting, and the writes once
   // their sockets have room (a reader that fails now is left to the close).
@@ -96,20 +110,23 @@ class ServerConnections {
   void CloseDeferred();
 
  private:
-  bool Offer(Connection& connection, bool watched);
+  bool Follow(Socket s, Watched& connection, ConnectionOutput::Next next);
+  bool Write(Socket s, Watched& connection);
+  void MarkFailed(Socket s, Watched& connection);
   void SettleBacklog(uint64_t origin, size_t n);
-  bool HoldsBack(const Connection& connection) const;
+  bool HoldsBack(const Watched& connection) const;
 
   const TransportLimits& limits;
   WakeEvent& wake;
   const std::function<bool()> onSocketThread;
   // Ordered by socket value, as every walk of the server's is.
-  std::map<Socket, Connection> connections;
+  std::map<Socket, Watched> connections;
   uint64_t nextSerial = 1;
   // Bytes of each sender's relays that wait unsent, by connection serial.
   std::map<uint64_t, size_t> relayBacklog;
   int batches = 0;                    // batches open now, on any thread
-  std::vector<Socket> pendingWrites;  // connections appended to in a batch
+  std::vector<Socket> pendingWrites;  // connections made Pending by a batch
+  std::vector<Socket> failed;         // connections made Failed, not yet taken by the owner
   bool heldBack = false;              // the socket thread's wait leaves some sender unread
   bool polling = false;               // the socket thread may be waiting on these sockets
   std::vector<UniqueSocket> deferredClose;

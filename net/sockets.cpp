@@ -77,12 +77,17 @@ SocketAddress PeerAddress(Socket s) {
   return AddressOf(addr);
 }
 
-Socket AcceptConnection(Socket listening) {
+Socket AcceptConnection(Socket listening, uint32_t& address) {
   for (;;) {
-    const Socket s = accept4(listening, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    sockaddr_in peer{};
+    socklen_t length = sizeof peer;
+    const Socket s = accept4(listening, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    address = peer.sin_family == AF_INET ? ntohl(peer.sin_addr.s_addr) : 0;
     if (s >= 0 || errno != EINTR) return s;
   }
 }
+
+bool IsLoopback(uint32_t address) { return (address >> 24) == 127; }
 
 bool ConnectTo(Socket s, const char* address, uint16_t port, std::chrono::milliseconds timeout) {
   sockaddr_in addr{};

@@ -31,8 +31,11 @@ struct SocketAddress {
 };
 SocketAddress LocalAddress(Socket s);
 SocketAddress PeerAddress(Socket s);
-// INVALID_SOCKET when nothing could be accepted.
-Socket AcceptConnection(Socket listening);
+// INVALID_SOCKET when nothing could be accepted. `address` is the peer's
+// IPv4 address in host order.
+Socket AcceptConnection(Socket listening, uint32_t& address);
+// 127.0.0.0/8: this machine itself.
+bool IsLoopback(uint32_t address);
 // Dotted-decimal address, no name lookup; gives up after `timeout`.
 bool ConnectTo(Socket s, const char* address, uint16_t port, std::chrono::milliseconds timeout);
 // One message is one small send: switch off Nagle's delay on chat sockets.

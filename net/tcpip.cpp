@@ -67,35 +67,6 @@ void CTCPIP::StartListening(uint16_t port) {
   Start();
 }
 
-bool CTCPIP::Connect(const char* address, uint16_t port) {
-  assert(!IsCurrentThread());
-  // A second connection would orphan the first socket and its thread.
-  if (!IsClient() || active) return false;
-  // A socket thread that stopped itself after losing its server must be gone
-  // before its socket is.
-  Wait();
-  clientSocket.Close();
-  UniqueSocket fresh(CreateTcpSocket());
-  if (!fresh.Valid()) {
-    Diag("CTCPIP::Connect() - socket() - error : %ld\n", static_cast<long>(LastSocketError()));
-    return false;
-  }
-  if (!ConnectTo(fresh.Get(), address, port, limits.connectTimeout)) {
-    Diag("CTCPIP::Connect() - Client failed to connect.\n");
-    return false;
-  }
-  SetNoDelay(fresh.Get());
-  if (!SendWelcomeMessage(fresh.Get(), nickname.get())) {
-    Diag("CTCPIP::Connect() - SendWelcomeMessage() - Welcome message hasn't been sent.\n");
-    return false;
-  }
-  serverStream.clear();
-  clientSocket.Attach(fresh.Release());
-  active = true;
-  Start();
-  return true;
-}
-
 void CTCPIP::Stop() {
   if (!active) return;
   if (!IsCurrentThread()) {

@@ -17,6 +17,7 @@
 #include "net/clientconnection.h"
 #include "net/clienttable.h"
 #include "net/packetqueue.h"
+#include "net/security.h"
 #include "net/serverconnections.h"
 #include "net/sockets.h"
 #include "net/socketset.h"
@@ -70,6 +71,17 @@ class CTCPIP : public CThread {
   void EndOutputBatch();
 
   void SetLimits(const TransportLimits& limits) { this->limits = limits; }
+  // Kept across Cleanup, like the limits: set once, before listening or
+  // connecting.
+  void SetHostSecurity(HostSecurity security) { hostSecurity = std::move(security); }
+  void SetClientSecurity(ClientSecurity security) { clientSecurity = std::move(security); }
+  const ClientSecurity& GetClientSecurity() const { return clientSecurity; }
+  // Client role: how the last Connect went, and whether the connection is
+  // encrypted.
+  const ConnectReport& LastConnect() const { return lastConnect; }
+  // Client role: why the host refused the last connection (REFUSED_*), 0 when
+  // it did not.
+  uint16_t Refusal() const { return refusal.load(); }
   // The port actually bound (useful after listening on port 0).
   uint16_t ListeningPort() const { return listeningPort.load(); }
   bool IsActive() const { return active.load(); }
@@ -93,7 +105,7 @@ class CTCPIP : public CThread {
   // network so that fuzzers can drive it: watch an already connected socket
   // as a newcomer (false when the set is full), and hand bytes received from
   // a connection (server role) or from the server (client role).
-  bool AdoptConnection(Socket s);
+  bool AdoptConnection(Socket s, uint32_t address = 0x7F000001);
   void HandleReceivedBytes(Socket s, const uint8_t* bytes, size_t n);
   void HandleServerBytes(const uint8_t* bytes, size_t n);
 
@@ -116,6 +128,8 @@ class CTCPIP : public CThread {
   // without waiting and without the endpoint lock. False, with nothing sent,
   // when the connection has ended or too much already waits to leave.
   bool SendToServer(const CPacket& packet);
+  // Several whole messages in one write.
+  bool SendToServer(const uint8_t* bytes, size_t n);
   // The oldest queued payload. A client's socket thread that stopped reading
   // at clientQueueLimit is woken once half of the queue has been taken.
   std::unique_ptr<CQueuedPacket> PopQueued();
@@ -133,6 +147,27 @@ class CTCPIP : public CThread {
   virtual void AnswerHello(Socket s, uint16_t understands);
 
  private:
+  // The client's join (tcpip_connect.cpp).
+  enum class HandshakeResult { Done, NoAnswer, Failed };
+  bool OpenConnection(const char* address, uint16_t port, UniqueSocket& opened);
+  bool JoinPlain(const char* address, uint16_t port);
+  bool JoinEncryptedFirst(const char* address, uint16_t port);
+  HandshakeResult Handshake(Socket s, class TlsStream& tls, std::vector<uint8_t>& early);
+  bool FallBackToPlain(const char* address, uint16_t port);
+  bool TrustHost(const char* address, uint16_t port, const KeyDigest& key);
+
+  // Who a server lets in (tcpip_admission.cpp): inside TLS, a HELLO before
+  // the welcome carries the chat's password; a wrong one is refused, and an
+  // address that gives too many wrong ones is refused for a while.
+  bool IsEarlyHello(const ServerConnections::Watched& connection, const uint8_t* block, uint16_t n) const;
+  void ProcessEarlyHello(Socket s, ServerConnections::Watched& connection, const uint8_t* block, uint16_t n);
+  bool Admitted(const ServerConnections::Watched& connection) const;
+  bool PasswordMatches(const std::string& given) const;
+  bool RefusedForTries(uint32_t address, std::chrono::steady_clock::time_point now);
+  void NoteWrongPassword(uint32_t address, std::chrono::steady_clock::time_point now);
+  void Refuse(Socket s, ServerConnections::Watched& connection, uint16_t reason);
+  void DropRefused();
+
   uint32_t ServerThreadProc();
   uint32_t ClientThreadProc();
   // The server is gone (it closed, failed, or took nothing for sendTimeout):
@@ -153,6 +188,11 @@ class CTCPIP : public CThread {
   bool ServeReady(const std::vector<pollfd>& fds);
   void AcceptNewcomer();
   void ReceiveFromConnection(Socket s);
+  // A newcomer's first bytes decide which stream its bytes travel through;
+  // false when that kind is refused here (or none could be made).
+  bool StartStream(ServerConnections::Watched& connection, StreamKind kind);
+  // Cuts the messages opened so far from a connection's stream and handles them.
+  void CutReceived(Socket s);
   // Cuts every complete message from the front of a stream and handles it.
   // `handle` returns false when the connection is gone and cutting must stop.
   template <typename Handle>
@@ -169,8 +209,12 @@ class CTCPIP : public CThread {
   // Newcomers that never identified themselves, and readers that took
   // nothing for sendTimeout while bytes waited for them.
   void ForgetOverdueConnections();
-  // Writes what the batches appended; readers that failed are forgotten.
-  void WritePendingOutput();
+  // The end of a pass: what the batches appended is written, the readers
+  // whose output failed are dropped, and their departures written. A reader
+  // that fails on those is dropped at the end of the next pass.
+  void FinishPass();
+  void WritePending();
+  void DropFailedConnections();
   // After the socket thread's last pass: the notices still waiting get until
   // drainDeadline to leave.
   void DrainOutput();
@@ -188,9 +232,18 @@ class CTCPIP : public CThread {
   CClientTable clientTable;
   std::optional<SocketAddress> ownUser;
   TransportLimits limits;
+  HostSecurity hostSecurity;
+  ClientSecurity clientSecurity;
+  ConnectReport lastConnect;
+  std::atomic<uint16_t> refusal{0};
+  // Server role: recent wrong passwords by address, and the addresses refused
+  // until a time for giving too many.
+  std::map<uint32_t, std::vector<std::chrono::steady_clock::time_point>> wrongPasswords;
+  std::map<uint32_t, std::chrono::steady_clock::time_point> refusedUntil;
   std::atomic<uint16_t> listeningPort{0};
   std::chrono::steady_clock::time_point drainDeadline{};
   std::vector<uint8_t> serverStream;  // client role: bytes from the server not yet cut
+  std::vector<uint8_t> opened;        // client role: what one receive carried, opened
   WakeEvent wake;
   // Server role: the watched connections, their streams and outputs.
   ServerConnections connections{limits, wake, [this] { return IsCurrentThread(); }};

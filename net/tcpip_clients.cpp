@@ -64,7 +64,7 @@ void CTCPIP::QueuePayload(const uint8_t* payload, uint16_t n, Socket socket) {
   // connection so the chat layer can check the nickname a line states.
   const Participant* participant = clientTable.Find(socket);
   if (participant == nullptr) return;
-  ServerConnections::Connection* connection = connections.Find(socket);
+  ServerConnections::Watched* connection = connections.Find(socket);
   if (connection == nullptr) return;
   // Whoever has said goodbye says nothing more: a line queued after its
   // sender's departure would reach the others after that departure.
@@ -77,13 +77,17 @@ void CTCPIP::ProcessReservedData(const uint8_t* block, uint16_t n, Socket socket
   ExtensionBlock opened;
   if (!OpenExtension(block, n, opened)) return;
   if (IsClient()) {
-    packetQueue.PushExtension(block, n);
+    uint16_t reason = 0;
+    // The host ends the connection next: why is kept for the owner to say.
+    if (opened.kind == EXT_REFUSED && ReadRefused(opened.fields, reason)) refusal = reason;
+    else packetQueue.PushExtension(block, n);
     return;
   }
   if (!IsServer() || opened.kind != EXT_HELLO) return;
   uint16_t understands = 0;
+  std::string password;
   // Only an identified connection's first HELLO is answered.
-  if (!ReadHello(opened.fields, understands) || !clientTable.MarkAsked(socket)) return;
+  if (!ReadHello(opened.fields, understands, password) || !clientTable.MarkAsked(socket)) return;
   AnswerHello(socket, understands);
 }
 
@@ -140,22 +144,31 @@ std::unique_ptr<CQueuedPacket> CTCPIP::PopQueued() {
   return packet;
 }
 
-bool CTCPIP::SendWelcomeMessage(Socket socket, const char* name) {
+bool CTCPIP::SendWelcomeMessage([[maybe_unused]] Socket socket, const char* name) {
   CPacket packet;
   if (IsClient()) {
+    // Sent through the connection's stream, which Connect has attached to
+    // `socket`: at once, or by the socket thread as the socket takes it.
+    assert(socket == clientSocket.Get());
+    // Inside TLS, where only hosts of our own answer, the HELLO comes first
+    // with the chat's password, so that a host checks it before anyone hears
+    // of the arrival. In plain text it leaves in the same write, right behind
+    // the welcome: a server that takes one receive as one message reads the
+    // welcome's fields and ignores what follows them, so the HELLO never
+    // shares a receive with a chat line there; our own servers cut it out by
+    // its length. A password never goes in plain text.
+    const bool encrypted = clientSocket.Encrypted();
     CPacket hello;
-    if (!BuildClientWelcome(nickname.get(), nicknameLength, packet) || !BuildHello(CLIENT_UNDERSTANDS, hello)) {
+    if (!BuildClientWelcome(nickname.get(), nicknameLength, packet) ||
+        !BuildHello(CLIENT_UNDERSTANDS, encrypted ? clientSecurity.password : "", hello)) {
       return false;
     }
-    // The HELLO leaves in the same write, right behind the welcome: a server
-    // that takes one receive as one message reads the welcome's fields and
-    // ignores what follows them, so the HELLO never shares a receive with a
-    // chat line there; our own servers cut it out by its length.
+    const CPacket& first = encrypted ? hello : packet;
+    const CPacket& second = encrypted ? packet : hello;
     uint8_t both[2 * PACKET_CAPACITY];
-    std::memcpy(both, packet.data, packet.length);
-    std::memcpy(both + packet.length, hello.data, hello.length);
-    size_t written = 0;
-    if (!SendAll(socket, both, size_t{packet.length} + hello.length, limits.sendTimeout, written)) {
+    std::memcpy(both, first.data, first.length);
+    std::memcpy(both + first.length, second.data, second.length);
+    if (!SendToServer(both, size_t{first.length} + second.length)) {
       Diag("CTCPIP::SendWelcomeMessage() - send() error %d\n", LastSocketError());
       return false;
     }
@@ -168,9 +181,11 @@ bool CTCPIP::SendWelcomeMessage(Socket socket, const char* name) {
   return true;
 }
 
-bool CTCPIP::SendToServer(const CPacket& packet) {
+bool CTCPIP::SendToServer(const CPacket& packet) { return SendToServer(packet.data, packet.length); }
+
+bool CTCPIP::SendToServer(const uint8_t* bytes, size_t n) {
   bool leftWaiting = false;
-  if (!clientSocket.Send(packet.data, packet.length, leftWaiting)) return false;
+  if (!clientSocket.Send(bytes, n, leftWaiting)) return false;
   // What the socket did not take, the socket thread writes once it can.
   if (leftWaiting) wake.Signal();
   return true;
@@ -178,23 +193,22 @@ bool CTCPIP::SendToServer(const CPacket& packet) {
 
 void CTCPIP::SendPrivateMessage(const CPacket& packet, Socket socket, uint64_t origin) {
   CMonitorGuard guard(*this);
-  if (!connections.Queue(socket, packet, origin)) {
-    Diag("CTCPIP::SendPrivateMessage() - send() error %d\n", LastSocketError());
-    ForgetFailedReader(socket);
-  }
+  if (connections.Queue(socket, packet, origin)) return;
+  Diag("CTCPIP::SendPrivateMessage() - send() error %d\n", LastSocketError());
+  // A failed reader goes at the end of the pass; with no pass running, now.
+  if (!connections.InBatch()) FinishPass();
 }
 
 void CTCPIP::SendMessageToAll(const CPacket& packet, uint64_t origin) {
   CMonitorGuard guard(*this);
-  std::vector<Socket> failed;
+  bool failed = false;
   clientTable.ForEach([&](Socket s, const Participant&) {
     if (!connections.Queue(s, packet, origin)) {
       Diag("CTCPIP::SendMessageToAll() - send() error %d\n", LastSocketError());
-      failed.push_back(s);
+      failed = true;
     }
   });
-  // Forgetting sends departures, which walk the table again: only after this walk.
-  for (Socket s : failed) ForgetFailedReader(s);
+  if (failed && !connections.InBatch()) FinishPass();
 }
 
 void CTCPIP::BeginOutputBatch() {
@@ -207,19 +221,26 @@ void CTCPIP::EndOutputBatch() {
   connections.EndBatch();
   // Whatever any batch appended leaves now: nothing waits past the end of
   // the pass that relayed it.
-  WritePendingOutput();
+  FinishPass();
   connections.WakeHeldBack();
 }
 
-void CTCPIP::WritePendingOutput() {
-  // Forgetting a failed reader announces its departure, which may append
-  // again: repeat until nothing fails.
-  for (std::vector<Socket> failed = connections.WritePending(); !failed.empty(); failed = connections.WritePending()) {
-    for (Socket s : failed) {
-      Diag("CTCPIP::SendMessageToAll() - send() error %d\n", LastSocketError());
-      ForgetFailedReader(s);
-    }
-  }
+void CTCPIP::FinishPass() {
+  WritePending();
+  DropFailedConnections();
+  WritePending();
+  DropRefused();
+}
+
+void CTCPIP::WritePending() {
+  for (const int error : connections.WritePending()) Diag("CTCPIP::SendMessageToAll() - send() error %d\n", error);
+}
+
+void CTCPIP::DropFailedConnections() {
+  // Their departures collect like any relay, for the write that follows.
+  connections.BeginBatch();
+  for (Socket s : connections.TakeFailed()) ForgetFailedReader(s);
+  connections.EndBatch();
 }
 
 void CTCPIP::RemoveClientByName(const char* name) {
@@ -231,7 +252,7 @@ void CTCPIP::RemoveClientByName(const char* name) {
 
 void CTCPIP::ForgetConnection(Socket s) {
   CMonitorGuard guard(*this);
-  const ServerConnections::Connection* connection = connections.Find(s);
+  const ServerConnections::Watched* connection = connections.Find(s);
   const Participant* participant = clientTable.Find(s);
   if (connection == nullptr && participant == nullptr) return;
   const bool departed = connection != nullptr && connection->departed;
@@ -243,7 +264,7 @@ void CTCPIP::ForgetConnection(Socket s) {
 }
 
 void CTCPIP::ForgetFailedReader(Socket s) {
-  if (const ServerConnections::Connection* connection = connections.Find(s)) ResetOnClose(connection->socket.Get());
+  if (const ServerConnections::Watched* connection = connections.Find(s)) ResetOnClose(connection->Get());
   ForgetConnection(s);
 }
 
@@ -255,7 +276,7 @@ void CTCPIP::DropConnection(Socket s) {
 
 bool CTCPIP::IsSameConnection(Socket s, uint64_t serial) {
   CMonitorGuard guard(*this);
-  const ServerConnections::Connection* connection = connections.Find(s);
+  const ServerConnections::Watched* connection = connections.Find(s);
   const uint64_t current = connection != nullptr ? connection->serial : 0;
   return Identified(s) && current == serial;
 }

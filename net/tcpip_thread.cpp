@@ -9,6 +9,7 @@
 
 #include "net/passtiming.h"
 #include "net/tcpip.h"
+#include "net/tlsstream.h"
 #include "protocol/diagnostics.h"
 #include "protocol/extent.h"
 
@@ -91,13 +92,13 @@ bool CTCPIP::ServePass(const std::vector<pollfd>& fds) {
 bool CTCPIP::ServeReady(const std::vector<pollfd>& fds) {
   connections.CloseDeferred();
   ForgetOverdueConnections();
-  // Writing first frees the buffers that hold senders back.
+  // Writing first frees the buffers that hold senders back. A reader that
+  // fails goes at the end of the pass.
   for (size_t i = 0; i + 1 < fds.size(); ++i) {
     if ((fds[i].revents & (POLLOUT | POLLERR | POLLHUP)) == 0) continue;
-    ServerConnections::Connection* connection = connections.Find(fds[i].fd);
-    if (connection != nullptr && !connection->output.Empty() && !connections.Write(*connection)) {
+    ServerConnections::Watched* connection = connections.Find(fds[i].fd);
+    if (connection != nullptr && connection->output.WantsRoom() && !connections.WriteBlocked(*connection)) {
       Diag("CTCPIP::SendMessageToAll() - send() error %d\n", LastSocketError());
-      ForgetFailedReader(fds[i].fd);
     }
   }
   // The set is cut down to the readable sockets, in ascending order.
@@ -146,23 +147,26 @@ void CTCPIP::DrainOutput() {
 
 void CTCPIP::AcceptNewcomer() {
   assert(IsCurrentThread());
-  const Socket s = AcceptConnection(mainSocket.Get());
+  uint32_t address = 0;
+  const Socket s = AcceptConnection(mainSocket.Get(), address);
   if (s == INVALID_SOCKET) {
     Diag("CTCPIP::ThreadProc() - accept() - error %d\n", LastSocketError());
     return;
   }
-  // A connection that could never be read must not receive relays either.
-  if (readSet.Full()) {
+  // A connection that could never be read must not receive relays either;
+  // nor may one machine take the seats of all the others.
+  const bool counted = !(limits.loopbackExempt && IsLoopback(address));
+  if (readSet.Full() || (counted && connections.CountFrom(address) >= limits.maxPerAddress)) {
     CloseSocket(s);
     return;
   }
-  AdoptConnection(s);
+  AdoptConnection(s, address);
 }
 
-bool CTCPIP::AdoptConnection(Socket s) {
+bool CTCPIP::AdoptConnection(Socket s, uint32_t address) {
   CMonitorGuard guard(*this);
   if (!readSet.Add(s)) return false;
-  connections.Adopt(s);
+  connections.Adopt(s, address);
   return true;
 }
 
@@ -181,36 +185,86 @@ void CTCPIP::ReceiveFromConnection(Socket s) {
 
 void CTCPIP::HandleReceivedBytes(Socket s, const uint8_t* bytes, size_t n) {
   CMonitorGuard guard(*this);
-  ServerConnections::Connection* connection = connections.Find(s);
-  if (connection == nullptr) return;
-  connection->stream.insert(connection->stream.end(), bytes, bytes + n);
+  ServerConnections::Watched* connection = connections.Find(s);
+  // A refused connection is heard no more.
+  if (connection == nullptr || connection->closing) return;
+  std::vector<uint8_t> own;
+  bool trusted = true;
+  if (connection->stream) {
+    trusted = connection->Take(bytes, n, own);
+  } else {
+    connection->firstBytes.insert(connection->firstBytes.end(), bytes, bytes + n);
+    const StreamKind kind = KindOfFirstBytes(connection->firstBytes.data(), connection->firstBytes.size());
+    if (kind == StreamKind::Undecided) return;
+    const std::vector<uint8_t> first = std::move(connection->firstBytes);
+    trusted = StartStream(*connection, kind) && connection->Take(first.data(), first.size(), own);
+  }
+  if (!trusted) {
+    ForgetConnection(s);
+    return;
+  }
+  // A handshake's answer leaves with the pass's other output; a newcomer
+  // whose answer cannot leave goes at the end of the pass.
+  if (!own.empty()) connections.QueueOwn(s, own);
+  CutReceived(s);
+}
+
+bool CTCPIP::StartStream(ServerConnections::Watched& connection, StreamKind kind) {
+  // A host without TLS reads a handshake as the plain messages it is not,
+  // and refuses it as it refuses any such first message.
+  if (kind == StreamKind::Tls && hostSecurity.tls) {
+    connection.stream = TlsStream::Accepting(hostSecurity.tls);
+    return connection.stream != nullptr;
+  }
+  // A password travels inside TLS alone: a chat with one is encrypted only.
+  if (hostSecurity.encryptedOnly || !hostSecurity.password.empty()) return false;
+  connection.stream = std::make_unique<PlainStream>();
+  return true;
+}
+
+void CTCPIP::CutReceived(Socket s) {
   // Cut from a moved-out stream: handling a block may forget this very
   // connection, and with it the entry.
-  std::vector<uint8_t> stream = std::move(connection->stream);
+  std::vector<uint8_t> stream = std::move(connections.Find(s)->received);
   bool alive = true;
   CutMessages(stream, true, [&](const uint8_t* block, uint16_t length) {
     HandleServerBlock(s, block, length);
-    alive = connections.Find(s) != nullptr;
+    const ServerConnections::Watched* connection = connections.Find(s);
+    alive = connection != nullptr && !connection->closing;
     return alive;
   });
-  if (alive) connections.Find(s)->stream = std::move(stream);
+  if (alive) connections.Find(s)->received = std::move(stream);
 }
 
 void CTCPIP::HandleServerBlock(Socket s, const uint8_t* block, uint16_t n) {
   const bool identified = Identified(s);
+  ServerConnections::Watched* connection = connections.Find(s);
+  if (!identified && IsEarlyHello(*connection, block, n)) {
+    ProcessEarlyHello(s, *connection, block, n);
+    return;
+  }
+  // The first message must identify the connection, after the chat's
+  // password where it has one; anything else ends it.
+  if (!identified && !Admitted(*connection)) {
+    ForgetConnection(s);
+    return;
+  }
   ProcessIncomingData(block, n, s);
-  // The first message must identify the connection; anything else ends it.
-  if (!identified && !Identified(s)) ForgetConnection(s);
+  if (identified) return;
+  if (!Identified(s)) {
+    ForgetConnection(s);
+  } else if (connection->helloFirst && clientTable.MarkAsked(s)) {
+    // Its HELLO came first: answered now that the newcomer is in.
+    AnswerHello(s, connection->understands);
+  }
 }
 
 void CTCPIP::ForgetOverdueConnections() {
   std::vector<Socket> unidentified, stalled;
   connections.FindOverdue([this](Socket s) { return Identified(s); }, unidentified, stalled);
   for (Socket s : unidentified) ForgetConnection(s);
-  for (Socket s : stalled) {
-    Diag("CTCPIP::SendMessageToAll() - send() error %d\n", ETIMEDOUT);
-    ForgetFailedReader(s);
-  }
+  // Marked as failed: they go at the end of this pass.
+  for (size_t i = 0; i < stalled.size(); ++i) Diag("CTCPIP::SendMessageToAll() - send() error %d\n", ETIMEDOUT);
 }
 
 uint32_t CTCPIP::ClientThreadProc() {
@@ -239,7 +293,9 @@ uint32_t CTCPIP::ClientThreadProc() {
       if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
       // An orderly close is as final as a failure: the server is gone.
       if (n <= 0) return LoseServer();
-      HandleServerBytes(InData, static_cast<size_t>(n));
+      opened.clear();
+      if (!clientSocket.Open(InData, static_cast<size_t>(n), opened)) return LoseServer();
+      HandleServerBytes(opened.data(), opened.size());
       taken += static_cast<size_t>(n);
     }
   }

@@ -22,4 +22,9 @@ struct TransportLimits {
   uint32_t clientQueueLimit = 4096;
   // At Stop, how long the last notices may take to leave.
   std::chrono::milliseconds closingGrace{1000};
+  // Watched connections one address may hold, so that one machine cannot
+  // take every seat. This machine itself (127.0.0.0/8) is not counted when
+  // `loopbackExempt`: the host's own user and local tools.
+  size_t maxPerAddress = 8;
+  bool loopbackExempt = true;
 };

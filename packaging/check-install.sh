@@ -74,7 +74,12 @@ rm -rf "$probe"
 # a free one: it must outlive its empty input and end cleanly on SIGTERM.
 exec_line=$(sed -n 's/^ExecStart=//p' "$unit")
 grep -qx 'JASELO_PORT=[0-9]*' etc/default/jaselo-host || fail "no port in the settings file"
-read -r -a command <<<"${exec_line//\$\{JASELO_PORT\}/0}"
+# The state directory systemd would give it: the host keeps its key there.
+state=$prefix/state
+mkdir -m 0700 "$state"
+exec_line=${exec_line//\$\{JASELO_PORT\}/0}
+exec_line=${exec_line//\$\{STATE_DIRECTORY\}/$state}
+read -r -a command <<<"${exec_line//\$JASELO_OPTIONS/}"
 # Not announced on the machine's network: the bus named here is not there.
 DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent/jaselo-check/bus "${command[@]}" </dev/null >"$out" 2>&1 &
 host_pid=$!
@@ -87,8 +92,9 @@ done
 [ -n "$port" ] || fail "the host did not listen: $(cat "$out")"
 # A participant joins and leaves; meanwhile the host has long read the end
 # of its input.
-"$prefix/bin/jaselo-participant" --nick probe --port "$port" --quiet </dev/null ||
+XDG_DATA_HOME=$prefix/data "$prefix/bin/jaselo-participant" --nick probe --port "$port" --quiet </dev/null ||
   fail "a participant could not join the host"
+[ "$(stat -c %a "$state/host-key.pem" 2>/dev/null)" = 600 ] || fail "the host keeps no key of its own in its state directory"
 kill -0 "$host_pid" 2>/dev/null || fail "the host stopped at the end of its input"
 kill -TERM "$host_pid"
 status=0

@@ -56,10 +56,21 @@ bool OpenExtension(const uint8_t* block, uint16_t n, ExtensionBlock& out) {
   return true;
 }
 
-bool BuildHello(uint16_t understands, CPacket& out) {
+bool BuildHello(uint16_t understands, const std::string& password, CPacket& out) {
   CEncodePacket e;
   Begin(e, EXT_HELLO);
-  return Finish(e, e.AddValue(understands, 2), out);
+  bool ok = e.AddValue(understands, 2);
+  if (!password.empty()) {
+    ok = e.AddValue(static_cast<int32_t>(password.size() + 1), 2) && ok;
+    ok = e.AddString(password.c_str(), static_cast<uint16_t>(password.size() + 1)) && ok;
+  }
+  return Finish(e, ok, out);
+}
+
+bool BuildRefused(uint16_t reason, CPacket& out) {
+  CEncodePacket e;
+  Begin(e, EXT_REFUSED);
+  return Finish(e, e.AddValue(reason, 2), out);
 }
 
 std::vector<CPacket> BuildPeople(const std::vector<Person>& people) {
@@ -98,9 +109,17 @@ bool BuildEarlier(uint32_t at, uint16_t left, const uint8_t* chatLine, uint16_t 
   return Finish(e, ok, out);
 }
 
-bool ReadHello(CDecodePacket& fields, uint16_t& understands) {
-  return fields.initialized && ReadShort(fields, understands);
+bool ReadHello(CDecodePacket& fields, uint16_t& understands, std::string& password) {
+  password.clear();
+  if (!fields.initialized || !ReadShort(fields, understands)) return false;
+  // Nothing that reads as a password behind Understands: none was given,
+  // which a chat with a password refuses.
+  if (fields.cursor >= fields.length || !ReadCountedString(fields, password)) password.clear();
+  password = std::string(password.c_str());
+  return true;
 }
+
+bool ReadRefused(CDecodePacket& fields, uint16_t& reason) { return fields.initialized && ReadShort(fields, reason); }
 
 bool ReadPeople(CDecodePacket& fields, PeopleBlock& out) {
   PeopleBlock block;

@@ -11,7 +11,9 @@
 // know is skipped whole; fields behind those a kind defines are ignored, so a
 // later version may append fields without breaking older receivers.
 //
-// HELLO (client to host): Understands, the kinds it takes (UNDERSTANDS_*).
+// HELLO (client to host): Understands, the kinds it takes (UNDERSTANDS_*);
+//   then, sent inside TLS only, PasswordLength and Password (with its NUL),
+//   the chat's password the user gave (empty without one).
 // PEOPLE (host to client): Flags (PEOPLE_FIRST, PEOPLE_LAST), Count, then
 //   Count times: NameLength, Name (with its NUL), Since (32 bits: when the
 //   person was identified, UTC seconds on the host's clock), PersonFlags.
@@ -20,6 +22,8 @@
 // EARLIER (host to client): At (32 bits: when the host relayed the line, UTC
 //   seconds), Left (earlier lines still to come after this one), then the
 //   chat line exactly as it was relayed.
+// REFUSED (host to client, inside TLS, before the host closes a connection
+//   it does not take in): Reason (REFUSED_*).
 
 #include <cstdint>
 #include <string>
@@ -36,7 +40,12 @@ constexpr uint16_t EXTENSION_FRAME_SIZE = 6;
 // The frame with version and kind.
 constexpr uint16_t EXTENSION_HEADER_SIZE = 10;
 
-enum ExtensionKind : uint16_t { EXT_HELLO = 1, EXT_PEOPLE = 2, EXT_EARLIER = 3 };
+enum ExtensionKind : uint16_t { EXT_HELLO = 1, EXT_PEOPLE = 2, EXT_EARLIER = 3, EXT_REFUSED = 4 };
+
+enum RefusalReason : uint16_t {
+  REFUSED_WRONG_PASSWORD = 1,  // the chat has a password: none given, or another
+  REFUSED_TOO_MANY_TRIES = 2,  // too many wrong passwords from this address: try again later
+};
 
 constexpr uint16_t UNDERSTANDS_PEOPLE = 1;
 constexpr uint16_t UNDERSTANDS_EARLIER = 2;
@@ -78,7 +87,9 @@ struct ExtensionBlock {
 // block's: such a block is skipped.
 bool OpenExtension(const uint8_t* block, uint16_t n, ExtensionBlock& out);
 
-bool BuildHello(uint16_t understands, CPacket& out);
+// A password goes with a HELLO sent inside TLS alone.
+bool BuildHello(uint16_t understands, const std::string& password, CPacket& out);
+bool BuildRefused(uint16_t reason, CPacket& out);
 // As many blocks as the list needs, the first marked PEOPLE_FIRST and the
 // last PEOPLE_LAST (one block may be both). A person whose name could never
 // fit a block is left out.
@@ -88,6 +99,9 @@ bool BuildEarlier(uint32_t at, uint16_t left, const uint8_t* chatLine, uint16_t 
 
 // Readers take the decoder of an opened block; fields missing at the end of
 // a block fail the read, fields beyond those known are left unread.
-bool ReadHello(CDecodePacket& fields, uint16_t& understands);
+// A HELLO without a password field (one sent in plain text, or by an earlier
+// client) gives an empty password.
+bool ReadHello(CDecodePacket& fields, uint16_t& understands, std::string& password);
+bool ReadRefused(CDecodePacket& fields, uint16_t& reason);
 bool ReadPeople(CDecodePacket& fields, PeopleBlock& out);
 bool ReadEarlier(CDecodePacket& fields, EarlierLine& out);

@@ -31,12 +31,20 @@ size_t Utf8PrefixLength(std::string_view text, size_t limit) {
   return used;
 }
 
+bool IsUnsafeInName(uint32_t c) {
+  return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x061C || c == 0x200E || c == 0x200F ||
+         (c >= 0x2028 && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+}
+
 std::string ControlsShown(std::string_view text) {
   std::string shown;
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7F) shown += "\xEF\xBF\xBD";
-    else shown += c;
+  while (!text.empty()) {
+    const Utf8Char c = ReadUtf8Char(text);
+    // A byte that is not UTF-8 stands for itself: below 0x80 it is ASCII.
+    const uint32_t codePoint = c.wellFormed ? c.codePoint : static_cast<uint8_t>(text[0]);
+    if (IsUnsafeInName(codePoint) && (c.wellFormed || codePoint < 0x80)) shown += "\xEF\xBF\xBD";
+    else shown.append(text.substr(0, c.length));
+    text.remove_prefix(c.length);
   }
   return shown;
 }

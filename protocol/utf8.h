@@ -25,6 +25,11 @@ Utf8Char ReadUtf8Char(std::string_view text);
 // end inside a character. A text that fits is kept whole.
 size_t Utf8PrefixLength(std::string_view text, size_t limit);
 
-// `text` with each control character (below 0x20, and 0x7F) shown as U+FFFD,
-// so that a name from the network can neither break a line nor forge one.
+// `text` with each control character (C0, DEL, C1), each bidirectional
+// control (U+061C, U+200E, U+200F, U+202A to U+202E, U+2066 to U+2069) and
+// the line and paragraph separators shown as U+FFFD, so that a name from the
+// network can neither break a line, nor forge one, nor turn around or hide
+// what stands beside it.
 std::string ControlsShown(std::string_view text);
+// True for the characters ControlsShown replaces.
+bool IsUnsafeInName(uint32_t codePoint);

@@ -3,8 +3,8 @@
 # or says exactly how when there is no sudo.
 
 # Building and running the program (libavahi-client-dev: finding chats on the
-# network through avahi-daemon).
-JASELO_BUILD_PACKAGES="g++ cmake ninja-build pkg-config qt6-base-dev libgl-dev libavahi-client-dev fonts-liberation"
+# network through avahi-daemon; libssl-dev: TLS and the host's key, OpenSSL 3).
+JASELO_BUILD_PACKAGES="g++ cmake ninja-build pkg-config qt6-base-dev libgl-dev libavahi-client-dev libssl-dev fonts-liberation"
 # Running its window on a machine without a display.
 JASELO_DISPLAY_PACKAGES="xvfb xauth"
 # The test command on top: test frameworks, the window driven under Xvfb and

@@ -6,12 +6,16 @@
 #include <QTimer>
 #include <chrono>
 #include <cstdio>
+#include <thread>
 
 #include "chat/pollloop.h"
 #include "config/configfile.h"
 #include "discovery/chatannouncer.h"
 #include "net/clienttable.h"
+#include "protocol/diagnostics.h"
 #include "protocol/headers.h"
+#include "trust/hostidentity.h"
+#include "trust/privatefiles.h"
 #include "ui/backgroundalert.h"
 #include "ui/jaselodlginit.h"
 #include "ui/nicknamecompleter.h"
@@ -24,6 +28,7 @@
 #include "ui/toolkit/richedit.h"
 #include "ui/toolkit/textlimit.h"
 #include "ui/transcriptactions.h"
+#include "ui/trustprompts.h"
 #include "ui/typedline.h"
 
 using namespace std::chrono_literals;
@@ -124,6 +129,8 @@ bool CJaseloDlg::RunInitDialog() {
   for (int i = 0; i < 4; ++i) data.Ip[i] = settings.Ip[i];
   data.Port = settings.Port;
   data.Pseudo = settings.Pseudo;
+  data.Password = hostSettings.password;
+  data.EncryptedOnly = hostSettings.encryptedOnly;
   CJaseloDlgInit DlgInit(nullptr, &data);
   const int result = DlgInit.DoModal();
   if (result == IDOK) {
@@ -132,6 +139,13 @@ bool CJaseloDlg::RunInitDialog() {
     CopySettingText(settings.Pseudo, data.Pseudo);
     for (int i = 0; i < 4; ++i) settings.Ip[i] = static_cast<uint16_t>(data.Ip[i]);
     settings.Port = static_cast<uint16_t>(data.Port);
+    announcedKey = data.AnnouncedKey;
+    const HostSettings chosen{data.Password, data.EncryptedOnly};
+    std::string error;
+    if (chosen != hostSettings && !WriteHostSettings(HostSettingsPath(configPath), chosen, error)) {
+      Diag("CJaseloDlg::RunInitDialog() - %s\n", error.c_str());
+    }
+    hostSettings = chosen;
     return true;
   }
   if (result == IDCANCEL) {
@@ -146,13 +160,13 @@ void CJaseloDlg::StartNetwork() {
   char _Ip[24];  // room for parts above 255 from a hand-edited file
   std::snprintf(_Ip, sizeof _Ip, "%d.%d.%d.%d", settings.Ip[0], settings.Ip[1], settings.Ip[2], settings.Ip[3]);
   if (settings.Role == TYPE_CLIENT) {
+    clientNetwork.SetClientSecurity(JoinSecurity());
     if (!clientNetwork.StartupClient(own.c_str())) {
       MessageBox(nullptr, QStringLiteral("Unable to create the client !"), QStringLiteral("Error"), true);
       EndDialog(0);
       return;
     }
-    if (!clientNetwork.ClientConnect(_Ip, settings.Port)) {
-      MessageBox(nullptr, QStringLiteral("Connection to the server failed !"), QStringLiteral("Error"), true);
+    if (!JoinFirst(_Ip, settings.Port)) {
       EndDialog(0);
       return;
     }
@@ -161,6 +175,7 @@ void CJaseloDlg::StartNetwork() {
     joinPort = settings.Port;
     joinName = own;
   } else {
+    SecureHost();
     if (!serverNetwork.StartupServer()) {
       MessageBox(nullptr, QStringLiteral("Unable to create the server !"), QStringLiteral("Error"), true);
       EndDialog(0);
@@ -168,17 +183,19 @@ void CJaseloDlg::StartNetwork() {
     }
     // A failure to listen goes unnoticed here, as does the own client's.
     serverNetwork.ServerListen(settings.Port);
+    clientNetwork.SetClientSecurity(JoinSecurity());
     clientNetwork.StartupClient(own.c_str());
     // Join the port actually bound, which differs from Port only for port 0.
     const uint16_t bound = serverNetwork.ListeningPort();
     if (clientNetwork.ClientConnect(_Ip, bound != 0 ? bound : settings.Port)) {
+      Show(ProtectionNotice{clientNetwork.LastConnect()});
       // People lists mark the user of this window as the host's.
       serverNetwork.SetOwnUser(clientNetwork.LocalAddressOfConnection());
     }
     // Its own server gone, the own client has nothing to join again.
     hosting = true;
     if (bound != 0) {
-      announcer = std::make_unique<CChatAnnouncer>(own.str(), bound);
+      announcer = std::make_unique<CChatAnnouncer>(own.str(), bound, hostKey.ShortHex());
       announcer->Start();
     }
   }
@@ -186,6 +203,100 @@ void CJaseloDlg::StartNetwork() {
   sendable = true;
   JoinedAnew();
   StartPollLoop();
+}
+
+ClientSecurity CJaseloDlg::JoinSecurity() const {
+  ClientSecurity security;
+  std::string error;
+  security.tls = TlsContext::ForClient(error);
+  if (settings.Role == TYPE_SERVER) {
+    // The own client knows its host's key: no other may answer in its place.
+    security.announcedKey = hostKey != KeyDigest() ? hostKey.ShortHex() : "";
+    security.password = hostSettings.password;
+  } else {
+    security.knownHosts = std::make_shared<KnownHosts>(DataFolderPath() + "/" + KNOWN_HOSTS_FILE);
+    security.announcedKey = announcedKey;
+    security.password = joinPassword;
+  }
+  return security;
+}
+
+bool CJaseloDlg::JoinFirst(const char* address, uint16_t port) {
+  const QString where = QStringLiteral("%1:%2").arg(address).arg(port);
+  bool askedAboutKey = false;
+  for (;;) {
+    if (clientNetwork.ClientConnect(address, port)) {
+      const ConnectReport report = clientNetwork.LastConnect();
+      const uint16_t refused = AwaitPasswordVerdict();
+      if (refused == REFUSED_WRONG_PASSWORD) {
+        // The host wants a password, or another one: the user is asked.
+        std::string password;
+        if (!AskChatPassword(nullptr, where, !joinPassword.empty(), password)) return false;
+        joinPassword = password;
+        PrepareRejoinTry(clientNetwork);
+        clientNetwork.SetClientSecurity(JoinSecurity());
+        clientNetwork.StartupClient(Own().c_str());
+        continue;
+      }
+      if (refused == REFUSED_TOO_MANY_TRIES) {
+        MessageBox(nullptr,
+                   QStringLiteral("Wrong password for this chat !\n\nToo many wrong passwords came from this "
+                                  "computer: the host refuses it for a minute."),
+                   QStringLiteral("Error"), true);
+        return false;
+      }
+      // Accepted once, the new key is the one remembered from now on.
+      clientNetwork.SetClientSecurity(JoinSecurity());
+      Show(ProtectionNotice{report});
+      return true;
+    }
+    const ConnectReport report = clientNetwork.LastConnect();
+    if (report.outcome == ConnectReport::Outcome::KeyChanged) {
+      if (askedAboutKey || !ConfirmChangedKey(nullptr, where, report)) return false;
+      askedAboutKey = true;
+      ClientSecurity anyway = JoinSecurity();
+      anyway.acceptNewKey = true;
+      clientNetwork.SetClientSecurity(std::move(anyway));
+      continue;
+    }
+    if (report.outcome == ConnectReport::Outcome::PlainRefused) {
+      MessageBox(nullptr,
+                 QStringLiteral("The server at %1 offered encryption before and does not now: not connected.\n\n"
+                                "Someone may be posing as it to read the chat.")
+                     .arg(where),
+                 QStringLiteral("Error"), true);
+      return false;
+    }
+    MessageBox(nullptr, QStringLiteral("Connection to the server failed !"), QStringLiteral("Error"), true);
+    return false;
+  }
+}
+
+uint16_t CJaseloDlg::AwaitPasswordVerdict() {
+  // Only our own hosts answer inside TLS, and they answer at once: with the
+  // people in the chat, or with the refusal before they close.
+  if (clientNetwork.LastConnect().outcome != ConnectReport::Outcome::Encrypted) return 0;
+  const auto until = std::chrono::steady_clock::now() + HELLO_ANSWER_WAIT;
+  while (clientNetwork.IsActive() && clientNetwork.QueuedCount() == 0 && std::chrono::steady_clock::now() < until) {
+    std::this_thread::sleep_for(10ms);
+  }
+  // A refusal arrives before the close it announces.
+  return clientNetwork.IsActive() ? 0 : clientNetwork.Refusal();
+}
+
+void CJaseloDlg::SecureHost() {
+  std::string error;
+  HostSecurity security;
+  security.encryptedOnly = hostSettings.encryptedOnly;
+  security.password = hostSettings.password;
+  HostIdentity identity;
+  if (LoadOrMakeHostIdentity(DataFolderPath(), identity, error)) security.tls = TlsContext::ForHost(identity, error);
+  if (security.tls) {
+    hostKey = security.tls->Key();
+  } else {
+    Diag("CJaseloDlg::StartNetwork() - no host key (%s): the chat is not encrypted\n", error.c_str());
+  }
+  serverNetwork.SetHostSecurity(std::move(security));
 }
 
 void CJaseloDlg::JoinedAnew() {
@@ -284,6 +395,10 @@ void CJaseloDlg::FinishClosing() {
 }
 
 void CJaseloDlg::ReadConfig() {
+  std::string error;
+  if (!ReadHostSettings(HostSettingsPath(configPath), hostSettings, error)) {
+    Diag("CJaseloDlg::ReadConfig() - %s\n", error.c_str());
+  }
   ChatSettings read;
   if (!ReadConfigFile(configPath, read)) {
     WriteDefaultConfig();
@@ -378,6 +493,32 @@ void CJaseloDlg::Show(const ConnectionNotice& notice) {
   }
 }
 
+void CJaseloDlg::Show(const PasswordRefused& refused) {
+  AppendNotice("Wrong password for this chat !");
+  if (refused.reason == REFUSED_TOO_MANY_TRIES) {
+    AppendNotice("Too many wrong passwords came from this computer: the host refuses it for a minute.");
+  }
+  connectionLost = true;
+}
+
+void CJaseloDlg::Show(const ProtectionNotice& notice) {
+  const ConnectReport& report = notice.report;
+  switch (report.outcome) {
+    case ConnectReport::Outcome::Encrypted:
+      AppendNotice("Connected to the server, encrypted (key " + report.key.Grouped() + ")");
+      break;
+    case ConnectReport::Outcome::Plain: AppendNotice("Connected to the server, not encrypted"); break;
+    case ConnectReport::Outcome::KeyChanged:
+      AppendNotice("The server's key is not the one known for it (" + GroupedKey(report.expected).toStdString() +
+                   ", now " + report.key.Grouped() + "): not joined again !");
+      break;
+    case ConnectReport::Outcome::PlainRefused:
+      AppendNotice("The server no longer offers encryption: not joined again !");
+      break;
+    default: break;
+  }
+}
+
 uint32_t CJaseloDlg::ThreadProc() {
   ChatEvent event;
   RunPollLoop(Running, [&] {
@@ -387,6 +528,11 @@ uint32_t CJaseloDlg::ThreadProc() {
     const bool heard = clientNetwork.QueuedCount() > 0;
     DrainQueue(clientNetwork, event, [&](ChatEvent& received) { Hand(std::move(received)); });
     if (!leaving.load()) {
+      // A refused password is said once, and no try follows.
+      if (!up && clientNetwork.Refusal() != 0 && !watch.Over()) {
+        watch.GiveUp();
+        Hand(PasswordRefused{clientNetwork.Refusal()});
+      }
       const RejoinWatch::Notice notice = watch.Look(up, heard, RejoinClock::now());
       // Send follows the connection before the user reads the notice.
       sendable = watch.Sendable();
@@ -412,7 +558,15 @@ bool CJaseloDlg::TryToRejoin() {
   const std::lock_guard lock(clientStart);
   if (leaving.load()) return false;
   PrepareRejoinTry(clientNetwork);
-  return clientNetwork.StartupClient(joinName.c_str()) && clientNetwork.ClientConnect(joinAddress.c_str(), joinPort);
+  const bool joined =
+      clientNetwork.StartupClient(joinName.c_str()) && clientNetwork.ClientConnect(joinAddress.c_str(), joinPort);
+  const ConnectReport& report = clientNetwork.LastConnect();
+  const bool refused =
+      report.outcome == ConnectReport::Outcome::KeyChanged || report.outcome == ConnectReport::Outcome::PlainRefused;
+  // A host that is not the one met before is not tried again.
+  if (refused) watch.GiveUp();
+  if (joined || refused) Hand(ProtectionNotice{report});
+  return joined;
 }
 
 void CJaseloDlg::Hand(PollNews item) {

@@ -20,6 +20,7 @@
 #include "chat/peoplelist.h"
 #include "chat/rejoin.h"
 #include "config/chatsettings.h"
+#include "config/hostsettings.h"
 #include "net/thread.h"
 #include "ui/toolkit/charformat.h"
 #include "ui/toolkit/toolkit.h"
@@ -50,9 +51,18 @@ constexpr size_t POLL_NEWS_LIMIT = 300;
 struct ConnectionNotice {
   RejoinWatch::Notice notice;
 };
+// How a connection of the own client went: encrypted with which key, or not,
+// or refused for the host's key.
+struct ProtectionNotice {
+  ConnectReport report;
+};
 // A try to join again has connected: what comes next is the new connection's.
 struct Rejoined {};
-using PollNews = std::variant<ChatEvent, ConnectionNotice, Rejoined>;
+// The host refused the chat's password (REFUSED_*): nothing more is tried.
+struct PasswordRefused {
+  uint16_t reason;
+};
+using PollNews = std::variant<ChatEvent, ConnectionNotice, ProtectionNotice, Rejoined, PasswordRefused>;
 
 // The poll thread is the window's own: nobody else starts, waits for or locks it.
 class CJaseloDlg : public CDialog, private CThread {
@@ -94,7 +104,9 @@ class CJaseloDlg : public CDialog, private CThread {
   void ShowNews();
   void Show(ChatEvent& event) { DispatchEvent(event); }
   void Show(const ConnectionNotice& notice);
+  void Show(const ProtectionNotice& notice);
   void Show(const Rejoined&) { JoinedAnew(); }
+  void Show(const PasswordRefused& refused);
   // Shows one event of the own client by its Type; other types are dropped.
   void DispatchEvent(ChatEvent& event);
   // Who is in the chat: a connection of the own client has started, or
@@ -103,6 +115,18 @@ class CJaseloDlg : public CDialog, private CThread {
   void PeopleChanged();
   // Poll thread: a try to join again; true when it connected.
   bool TryToRejoin();
+  // How the own client joins: TLS first, trusting each host by the key it had
+  // when first met (the host's own client: by the host's key).
+  ClientSecurity JoinSecurity() const;
+  // UI thread: the first join of a client, asking the user about a host whose
+  // key changed, and for the chat's password when the host wants one; false,
+  // once the user was told, when it did not join.
+  bool JoinFirst(const char* address, uint16_t port);
+  // After a connect inside TLS: waits for the host's first answer (at most
+  // HELLO_ANSWER_WAIT); the reason it refused the password, or 0.
+  uint16_t AwaitPasswordVerdict();
+  // Server role: the host's key, made on its first run, and what it lets in.
+  void SecureHost();
 
   // Transcript (UI thread).
   void AppendSays(ChatEvent& event);
@@ -196,6 +220,7 @@ class CJaseloDlg : public CDialog, private CThread {
   CharFormat inputFormat;
   CharFormat transcriptFormat;
   ChatSettings settings;
+  HostSettings hostSettings;  // beside config.cfg, for the server role
   int transcriptLimit = TRANSCRIPT_MAX_PARAGRAPHS;
   bool connectionLost = false;
   bool closing = false;
@@ -208,8 +233,11 @@ class CJaseloDlg : public CDialog, private CThread {
   // the server's queue, its look at the own connection, and where and as
   // whom its tries join again.
   bool hosting = false;
+  std::string announcedKey;  // the short key of the listed chat chosen, if any
+  KeyDigest hostKey;         // server role: the chat's key, once made
   RejoinWatch watch{false};
   std::string joinAddress;
+  std::string joinPassword;  // the chat's password the user gave, for the tries too
   uint16_t joinPort = 0;
   Nickname joinName;
 

@@ -2,11 +2,13 @@
 
 #include <arpa/inet.h>
 
+#include <QCheckBox>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QRadioButton>
 
 #include "config/configfile.h"
+#include "config/hostsettings.h"
 #include "discovery/chatbrowser.h"
 #include "ui/resource.h"
 #include "ui/resources.h"
@@ -36,6 +38,7 @@ namespace {
 // What a row of the found chats holds besides its text.
 constexpr int ROW_ADDRESS = Qt::UserRole;
 constexpr int ROW_PORT = Qt::UserRole + 1;
+constexpr int ROW_KEY = Qt::UserRole + 2;
 }  // namespace
 
 bool CJaseloDlgInit::OnInitDialog() {
@@ -49,6 +52,13 @@ bool CJaseloDlgInit::OnInitDialog() {
   ipAddress->SetAddress(static_cast<uint8_t>(data->Ip[0]), static_cast<uint8_t>(data->Ip[1]),
                         static_cast<uint8_t>(data->Ip[2]), static_cast<uint8_t>(data->Ip[3]));
   PortEdit()->setText(QString::number(static_cast<uint32_t>(data->Port) & 0xFFFFu));
+  auto* password = Item<QLineEdit>(IDC_PASSWORD);
+  password->setEchoMode(QLineEdit::Password);
+  password->setValidator(new CByteLimitValidator(MAX_PASSWORD_BYTES, false, password, true));
+  password->setText(QString::fromStdString(data->Password));
+  Item<QCheckBox>(IDC_ENCRYPTED_ONLY)->setChecked(data->EncryptedOnly);
+  connect(Item<QRadioButton>(IDC_SERVER), &QRadioButton::toggled, this, [this] { ShowHostFields(); });
+  ShowHostFields();
 
   if (!browser) {
     QListWidget* found = FoundChats();
@@ -81,6 +91,7 @@ void CJaseloDlgInit::ShowFoundChats(const ChatListing& listing) {
     auto* row = new QListWidgetItem(QString::fromStdString(RowText(chat)), found);
     row->setData(ROW_ADDRESS, QString::fromStdString(chat.address));
     row->setData(ROW_PORT, chat.port);
+    row->setData(ROW_KEY, QString::fromStdString(chat.key));
     if (row->text() == chosen) found->setCurrentItem(row);
   }
   if (!listing.searching) {
@@ -104,6 +115,11 @@ void CJaseloDlgInit::OnChooseChat(QListWidgetItem* row) {
   PortEdit()->setText(QString::number(row->data(ROW_PORT).toUInt()));
 }
 
+void CJaseloDlgInit::ShowHostFields() {
+  const bool host = Item<QRadioButton>(IDC_SERVER)->isChecked();
+  for (const int id : {IDC_PASSWORD, IDC_ENCRYPTED_ONLY}) GetDlgItem(id)->setEnabled(host);
+}
+
 void CJaseloDlgInit::OnOK() {
   // The buttons are exclusive and one starts checked, so one names the role.
   for (const EndpointRole role : {TYPE_CLIENT, TYPE_SERVER})
@@ -117,5 +133,16 @@ void CJaseloDlgInit::OnOK() {
   bool ok = false;
   const int port = PortEdit()->text().toInt(&ok);
   data->Port = ok ? port : 0;
+  // A chat chosen in the list must present the key it announced, unless the
+  // user has since typed another address or port.
+  data->AnnouncedKey.clear();
+  const QListWidgetItem* chosen = FoundChats()->currentItem();
+  const QString typed = QStringLiteral("%1.%2.%3.%4").arg(ip[0]).arg(ip[1]).arg(ip[2]).arg(ip[3]);
+  if (data->Role == TYPE_CLIENT && chosen && chosen->data(ROW_ADDRESS).toString() == typed &&
+      chosen->data(ROW_PORT).toInt() == data->Port) {
+    data->AnnouncedKey = chosen->data(ROW_KEY).toString().toStdString();
+  }
+  data->Password = Item<QLineEdit>(IDC_PASSWORD)->text().toStdString();
+  data->EncryptedOnly = Item<QCheckBox>(IDC_ENCRYPTED_ONLY)->isChecked();
   CDialog::OnOK();
 }

@@ -27,6 +27,12 @@ struct InitData {
   int32_t Ip[4] = {0, 0, 0, 0};
   int32_t Port = 0;
   std::string Pseudo;
+  // The short key the chosen chat announced, when the address and port
+  // are still that chat's; empty otherwise.
+  std::string AnnouncedKey;
+  // What the server role lets in (host-settings.cfg).
+  std::string Password;
+  bool EncryptedOnly = false;
 };
 
 class CJaseloDlgInit : public CDialog {
@@ -44,6 +50,8 @@ class CJaseloDlgInit : public CDialog {
   QLineEdit* PseudoEdit() const;
   QLineEdit* PortEdit() const;
   QListWidget* FoundChats() const;
+  // The host's fields count in the server role alone.
+  void ShowHostFields();
   // On the UI thread: the browser's latest listing replaces the rows.
   void ShowFoundChats(const ChatListing& listing);
   void OnChooseChat(QListWidgetItem* row);

@@ -36,3 +36,5 @@ constexpr int IDC_PORT = 1014;
 constexpr int IDC_CLIENT = 1021;
 constexpr int IDC_SERVER = 1022;
 constexpr int IDC_FOUND_CHATS = 1031;
+constexpr int IDC_PASSWORD = 1032;
+constexpr int IDC_ENCRYPTED_ONLY = 1033;

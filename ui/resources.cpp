@@ -45,7 +45,8 @@ const DialogTemplate& ChatWindowTemplate() {
 const DialogTemplate& InitDialogTemplate() {
   // OK comes first, so that it has the focus and Enter accepts at once; Tab
   // goes on in reading order, round to OK again. The settings fill the first
-  // 145 units; the chats found stand beside them.
+  // 145 units; the chats found stand beside them, and under those what a host
+  // lets in.
   static const DialogTemplate tpl{
       322, 134, "Jaselo Initialisation", "MS Shell Dlg", 8,
       {
@@ -61,7 +62,12 @@ const DialogTemplate& InitDialogTemplate() {
           {IDC_PORT, ControlKind::Edit, "", 37, 88, 31, 12, CS_DIGITS | CS_BORDER | CS_TABSTOP},
           {0, ControlKind::GroupBox, "", 7, 7, 131, 32, 0},
           {0, ControlKind::StaticText, "Chats on this network", 145, 7, 170, 8, 0, {.labels = IDC_FOUND_CHATS}},
-          {IDC_FOUND_CHATS, ControlKind::ListBox, "", 145, 18, 170, 109, CS_BORDER | CS_TABSTOP},
+          {IDC_FOUND_CHATS, ControlKind::ListBox, "", 145, 18, 170, 79, CS_BORDER | CS_TABSTOP},
+          {0, ControlKind::StaticText, "Chat password :", 145, 102, 56, 8, 0, {.labels = IDC_PASSWORD}},
+          {IDC_PASSWORD, ControlKind::Edit, "", 203, 101, 112, 12, CS_BORDER | CS_TABSTOP,
+           {.description = "Server role: only those who give it may join, encrypted. Empty: anyone."}},
+          {IDC_ENCRYPTED_ONLY, ControlKind::CheckBox, "Encrypted connections only", 145, 116, 170, 10, CS_TABSTOP,
+           {.description = "Server role: peers that do not begin with TLS are refused."}},
       }};
   return tpl;
 }

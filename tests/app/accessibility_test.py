@@ -138,6 +138,8 @@ def main():
                    dict(os.environ, JASELO_OWN_SESSION_BUS="1"))
     children = []
     with tempfile.TemporaryDirectory() as folder:
+        # The host's key lives here, never in the user's own folder.
+        os.environ["XDG_DATA_HOME"] = os.path.join(folder, "data")
         try:
             run(*(os.path.abspath(a) for a in sys.argv[1:]), children, folder)
         finally:

@@ -16,6 +16,8 @@
 #include <vector>
 
 #include "chat/jaselonetwork.h"
+#include "common/raw_peer.h"
+#include "common/relay.h"
 #include "common/test_support.h"
 #include "headlesshost.h"
 #include "protocol/headers.h"
@@ -92,6 +94,11 @@ class Child {
     process.waitForBytesWritten(1000);
   }
   void CloseInput() { process.closeWriteChannel(); }
+  // The n-th line read so far, empty when there is none.
+  std::string Line(size_t n) {
+    ReadLines();
+    return n < lines.size() ? lines[n] : std::string();
+  }
   bool Finished(int ms) { return process.waitForFinished(ms); }
   int ExitCode() const { return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1; }
   bool started = false;
@@ -341,4 +348,67 @@ TEST(HeadlessParticipant, RejoinsARestartedHostButNotAfterARefusal) {
     ASSERT_TRUE(c->Finished(5000));
     EXPECT_EQ(c->ExitCode(), 0);
   }
+}
+
+// No display needed: how a participant says its connection is protected, a
+// person in the middle with a key of its own, and who a host lets in.
+TEST(HeadlessParticipant, SaysItsProtectionAndRefusesAHostWithAnotherKey) {
+  TempDir dir;
+  const auto startHost = [&](const char* folder, QStringList extra = {}) {
+    auto host = std::make_unique<Child>(
+        JASELO_PARTICIPANT,
+        QStringList{"--serve", "--port", "0", "--quiet", "--no-announce", "--data-dir", dir.File(folder).c_str()} +
+            extra);
+    EXPECT_TRUE(host->WaitForLine("LISTENING "));
+    EXPECT_TRUE(host->WaitForLine("ENCRYPTED key="));
+    return host;
+  };
+  const auto port = [](Child& host) { return static_cast<uint16_t>(std::stoi(host.Line(0).substr(10))); };
+  auto real = startHost("real");
+  auto impostor = startHost("impostor");
+  Relay relay(port(*real));
+  const QStringList alice{"--nick",  "alice",      "--port",     QString::number(relay.Port()),
+                          "--quiet", "--no-input", "--data-dir", dir.File("alice").c_str()};
+  {
+    Child first(JASELO_PARTICIPANT, alice);
+    ASSERT_TRUE(first.WaitForLine("ENCRYPTED key="));
+    EXPECT_EQ(first.Line(0), real->Line(1)) << "the first line, with the host's key";
+    // The list of people came back through the relay, which saw no name.
+    ASSERT_TRUE(first.WaitForLine("PEOPLE count=1"));
+    for (const Bytes& seen : {relay.FromClients(), relay.FromHosts()}) {
+      EXPECT_EQ(std::search(seen.begin(), seen.end(), std::begin("alice"), std::end("alice") - 1), seen.end());
+    }
+  }
+  relay.ForwardTo(port(*impostor));
+  Child fooled(JASELO_PARTICIPANT, alice);
+  ASSERT_TRUE(fooled.Finished(5000));
+  EXPECT_EQ(fooled.ExitCode(), 3);
+  ASSERT_TRUE(fooled.WaitForLine("KEY_"));
+  EXPECT_EQ(fooled.Line(0), "KEY_CHANGED address=127.0.0.1 port=" + std::to_string(relay.Port()) +
+                                " old=" + real->Line(1).substr(14) + " new=" + impostor->Line(1).substr(14));
+  Child trusting(JASELO_PARTICIPANT, alice + QStringList{"--accept-new-key"});
+  ASSERT_TRUE(trusting.WaitForLine("ENCRYPTED key=" + impostor->Line(1).substr(14)));
+
+  // A peer of the plain protocol joins a host as it always has, unless the
+  // host takes encrypted connections only.
+  RawPeer plain;
+  ASSERT_TRUE(plain.Join(port(*impostor), "bob"));
+  ASSERT_TRUE(trusting.WaitForLine("JOINED name=\"bob\""));
+  auto strict = startHost("real", {"--encrypted-only"});
+  RawPeer refused;
+  ASSERT_TRUE(refused.Join(port(*strict), "bob"));
+  EXPECT_TRUE(refused.WaitClosed());
+
+  // A password chat: a wrong password is said and not tried again.
+  std::ofstream(dir.File("password")) << "open sesame\n";
+  std::ofstream(dir.File("wrong")) << "open says me\n";
+  auto locked = startHost("real", {"--password-file", dir.File("password").c_str()});
+  const QStringList carol{"--nick",     "carol",    "--port",     QString::number(port(*locked)), "--quiet",
+                          "--no-input", "--rejoin", "--data-dir", dir.File("carol").c_str(),      "--password-file"};
+  Child wrong(JASELO_PARTICIPANT, carol + QStringList{dir.File("wrong").c_str()});
+  ASSERT_TRUE(wrong.Finished(5000));
+  EXPECT_EQ(wrong.ExitCode(), 3);
+  EXPECT_EQ(wrong.Line(1), "WRONG_PASSWORD");
+  Child right(JASELO_PARTICIPANT, carol + QStringList{dir.File("password").c_str()});
+  EXPECT_TRUE(right.WaitForLine("PEOPLE count=1"));
 }

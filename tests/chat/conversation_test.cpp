@@ -149,7 +149,7 @@ TEST(Conversation, LateJoinerHearsWhoIsHereThenWhatWasSaidBefore) {
   }
   // A second HELLO on the same connection is not answered again.
   CPacket hello;
-  ASSERT_TRUE(BuildHello(CLIENT_UNDERSTANDS, hello));
+  ASSERT_TRUE(BuildHello(CLIENT_UNDERSTANDS, "", hello));
   RawPeer asker = RawPeer::Dial(server.Port());
   Bytes joining = Whole(Welcome("Asker"));
   for (int i = 0; i < 2; ++i) joining.insert(joining.end(), hello.data, hello.data + hello.length);

@@ -4,8 +4,11 @@
 #include <csignal>
 #include <cstdlib>
 
+#include "common/test_support.h"
+
 int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
+  const PrivateDataFolder data;
   // Widget tests run without a display.
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
   // A window in the server role announces its chat: never on the machine's

@@ -167,3 +167,10 @@ RawPeer RawListener::Accept(std::chrono::milliseconds deadline) {
   if (!Readable(fd_, Clock::now() + deadline)) return RawPeer();
   return RawPeer(accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC));
 }
+
+RawPeer RawListener::AcceptPlain(std::chrono::milliseconds deadline) {
+  RawPeer tls = Accept(deadline);
+  if (tls.Read(1, deadline) != Bytes{0x16}) return RawPeer();
+  tls.Close();
+  return Accept(deadline);
+}

@@ -74,6 +74,10 @@ class RawListener {
   uint16_t Port() const { return port_; }
   // Not Valid when nobody connects within the deadline.
   RawPeer Accept(std::chrono::milliseconds deadline = std::chrono::milliseconds(5000));
+  // Accepts as a server that speaks only the plain protocol: a connection
+  // that begins with a TLS handshake (a client's first try) is closed, and
+  // the next one, in plain text, is taken.
+  RawPeer AcceptPlain(std::chrono::milliseconds deadline = std::chrono::milliseconds(5000));
 
  private:
   int fd_;

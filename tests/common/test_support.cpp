@@ -33,6 +33,8 @@ void DiagCapture::Clear() {
   lines_.clear();
 }
 
+PrivateDataFolder::PrivateDataFolder() { setenv("XDG_DATA_HOME", dir.Path().c_str(), 1); }
+
 bool ToolsRequired() {
   const char* value = std::getenv("JASELO_REQUIRE_TOOLS");
   return value != nullptr && std::string(value) == "1";

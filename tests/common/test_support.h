@@ -51,6 +51,17 @@ class TempDir {
   std::string path_;
 };
 
+// Host keys and the hosts met, of the tests and of every program they start,
+// go to a folder of the run's own (XDG_DATA_HOME) while this lives, never to
+// the user's data folder.
+class PrivateDataFolder {
+ public:
+  PrivateDataFolder();
+
+ private:
+  TempDir dir;
+};
+
 // Whether a test that needs an outside program (a display server, a daemon)
 // and cannot find it must fail instead of skipping: JASELO_REQUIRE_TOOLS=1,
 // which the project's test command sets since it installs every such program.

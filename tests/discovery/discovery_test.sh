@@ -29,6 +29,8 @@ if [ -z "${JASELO_DISCOVERY_INSIDE:-}" ]; then
 fi
 
 tmp=$(mktemp -d)
+# The hosts' keys and the hosts met live here, never in the user's own folder.
+export XDG_DATA_HOME=$tmp/data
 pids=()
 cleanup() {
   local pid
@@ -127,7 +129,10 @@ start_avahi
 alice_line="^=;jsl[01];IPv4;alice\\\\032on\\\\032$machine;_jaselo\\._tcp;local;[^;]*;169\\.254\\.77\\.[12];$alice_port;"
 until_within 10 browse_has "$alice_line" || fail "alice's chat is not announced: $(browse)"
 txt=$(browse | grep -E "$alice_line" | head -n1 | cut -d';' -f10)
-for entry in '"txtvers=1"' '"nick=alice"' "\"version=$("$participant" --version | cut -d' ' -f2)\"" '"people=0"'; do
+alice_key=$(sed -n 's/^ENCRYPTED key=//p' "$tmp/alice.out" | cut -c1-16)
+[ ${#alice_key} = 16 ] || fail "alice's host did not say its key: $(<"$tmp/alice.out")"
+for entry in '"txtvers=1"' '"nick=alice"' "\"version=$("$participant" --version | cut -d' ' -f2)\"" '"people=0"' \
+  '"tls=1"' "\"key=$alice_key\""; do
   [[ $txt == *"$entry"* ]] || fail "TXT record $txt lacks $entry"
 done
 # The count follows those who join.
@@ -161,14 +166,36 @@ until_within 10 browse_lacks "$alice_line" || fail "alice's chat is still listed
 avahi-publish -s "carol on elsewhere" _jaselo._tcp 4242 txtvers=1 nick=carol version=9 >/dev/null 2>&1 &
 publisher=$!
 pids+=("$publisher")
-carol='^CHAT name="carol on elsewhere" nick="carol" address=169\.254\.77\.[12] port=4242$'
+carol='^CHAT name="carol on elsewhere" nick="carol" address=169\.254\.77\.[12] port=4242 encrypted=0 key=-$'
 found_carol() { "$participant" --find 1 >"$tmp/find.out" && [ "$(grep -cE "$carol" "$tmp/find.out")" = 1 ]; }
 until_within 10 found_carol || fail "--find does not list carol's chat once, or fails: $(<"$tmp/find.out")"
 kill "$publisher"
 no_carol() { "$participant" --find 1 >"$tmp/find.out" && ! grep -q carol "$tmp/find.out"; }
 until_within 10 no_carol || fail "--find still lists carol's chat after the publisher stopped"
 
-# The settings dialog's list, on this same bus.
+# Names that would lie about what stands beside them: --find shows each
+# control escaped, each line in the order people expect.
+rtl=$'evil\u202e gnp.exe on x'
+avahi-publish -s "$rtl" _jaselo._tcp 4401 txtvers=1 $'nick=a\u2066b' >/dev/null 2>&1 &
+pids+=("$!")
+avahi-publish -s "room 10" _jaselo._tcp 4410 txtvers=1 >/dev/null 2>&1 &
+pids+=("$!")
+avahi-publish -s "room 2" _jaselo._tcp 4402 txtvers=1 >/dev/null 2>&1 &
+pids+=("$!")
+found_three() { "$participant" --find 1 >"$tmp/find.out" && [ "$(grep -c '^CHAT ' "$tmp/find.out")" = 3 ]; }
+until_within 10 found_three || fail "--find does not list the three chats: $(<"$tmp/find.out")"
+grep -qx 'CHAT name="evil\\u202e gnp.exe on x" nick="a\\u2066b" address=169\.254\.77\.[12] port=4401 encrypted=0 key=-' \
+  "$tmp/find.out" || fail "--find shows a name's controls as they are: $(<"$tmp/find.out")"
+[ "$(sed -n 's/^CHAT name="\([^"]*\)".*/\1/p' "$tmp/find.out" | tr '\n' '|')" = 'evil\u202e gnp.exe on x|room 2|room 10|' ] ||
+  fail "--find lists the chats out of order: $(<"$tmp/find.out")"
+for pid in "${pids[@]: -3}"; do kill "$pid"; done
+
+# The settings dialog's list, on this same bus; its screenshot of the names
+# that would lie goes beside the build's test output.
+export JASELO_TEST_OUTPUT
+JASELO_TEST_OUTPUT=$(dirname "$participant")/test-output
+mkdir -p "$JASELO_TEST_OUTPUT"
 out=$("$ui_test" --gtest_filter='OnTheDiscoveryNetwork.*' 2>&1) || fail "the dialog's test failed: $out"
-grep -q '^\[  PASSED  \] 1 test' <<<"$out" || fail "the dialog's test did not run: $out"
+grep -q '^\[  PASSED  \] 2 tests' <<<"$out" || fail "the dialog's tests did not run: $out"
+grep '^screenshot: ' <<<"$out" || true
 echo "discovery: all checks passed"

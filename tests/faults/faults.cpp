@@ -22,6 +22,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -814,6 +815,17 @@ int main(int argc, char** argv) {
     files.rlim_cur = files.rlim_max;
     setrlimit(RLIMIT_NOFILE, &files);
   }
+  // The host's key and the hosts met go to a folder of the run's own.
+  char data[] = "/tmp/jaselo-faults-XXXXXX";
+  if (mkdtemp(data) == nullptr) return 2;
+  setenv("XDG_DATA_HOME", data, 1);
+  struct RemoveData {
+    const char* path;
+    ~RemoveData() {
+      std::error_code ignored;
+      std::filesystem::remove_all(path, ignored);
+    }
+  } removeData{data};
   const auto wanted = [&only](const char* name) { return only.empty() || only == name; };
   const auto add = [](const std::string& scenario, const Failures& f) {
     for (const auto& what : f) failed.push_back(scenario + ": " + what);

@@ -73,7 +73,9 @@ void CheckExtension(const uint8_t* data, size_t size) {
   uint16_t understands = 0;
   EarlierLine earlier;
   PeopleBlock people;
-  if (block.kind == EXT_HELLO) ReadHello(block.fields, understands);
+  std::string password;
+  if (block.kind == EXT_HELLO) ReadHello(block.fields, understands, password);
+  if (block.kind == EXT_REFUSED) ReadRefused(block.fields, understands);
   if (block.kind == EXT_EARLIER) ReadEarlier(block.fields, earlier);
   if (block.kind != EXT_PEOPLE || !ReadPeople(block.fields, people)) return;
   std::vector<Person> again;

@@ -170,6 +170,39 @@ TEST(Endpoint, PortInUsePrintsTheBindLine) {
   EXPECT_FALSE(server.IsActive());
 }
 
+TEST(Endpoint, OneAddressHoldsAtMostItsShareOfTheSeats) {
+  DiagCapture diag;
+  Endpoint server;
+  // Loopback counts here, as another machine's address would.
+  TransportLimits limits;
+  limits.maxPerAddress = 2;
+  limits.loopbackExempt = false;
+  server.SetLimits(limits);
+  ASSERT_TRUE(server.Startup(TYPE_SERVER));
+  server.StartListening(0);
+  const auto names = [&] {
+    std::vector<std::string> n;
+    for (const auto& [s, name] : server.ClientTable()) n.push_back(name);
+    return n;
+  };
+  std::vector<RawPeer> peers;
+  for (const char* name : {"a", "b", "c"}) {
+    peers.push_back(RawPeer::Dial(server.ListeningPort()));
+    ASSERT_TRUE(peers.back().Send(Welcome(name)));
+    if (peers.size() < 3) {
+      ASSERT_TRUE(WaitFor([&] { return names().size() == peers.size(); }));
+    }
+  }
+  EXPECT_TRUE(peers.back().WaitClosed(milliseconds(700)));
+  EXPECT_EQ(names(), (std::vector<std::string>{"a", "b"}));
+  // A seat given back is taken again.
+  peers.front().Close();
+  ASSERT_TRUE(WaitFor([&] { return names() == std::vector<std::string>{"b"}; }));
+  peers.push_back(RawPeer::Dial(server.ListeningPort()));
+  ASSERT_TRUE(peers.back().Send(Welcome("d")));
+  EXPECT_TRUE(WaitFor([&] { return names().size() == 2; }));
+}
+
 TEST_F(Transport, FailedConnectReportsAndMayBeRetried) {
   RawListener closed(-1);
   Endpoint c;
@@ -209,7 +242,7 @@ TEST_F(Transport, ArrivalsReachExactlyThoseAlreadyPresent) {
 TEST_F(Transport, ConnectionNotIdentifiedByItsFirstMessageIsClosedAtOnce) {
   Endpoint& bob = Join("Bob");
   CPacket hello;
-  ASSERT_TRUE(BuildHello(CLIENT_UNDERSTANDS, hello));
+  ASSERT_TRUE(BuildHello(CLIENT_UNDERSTANDS, "", hello));
   const struct {
     const char* what;
     Bytes bytes;
@@ -366,7 +399,7 @@ TEST_F(Transport, ServerCutsMessagesFromTheStream) {
   auto peer = RawPeer::Dial(port);
   // Our own blocks are cut by their length: the lines behind them arrive.
   CPacket hello;
-  ASSERT_TRUE(BuildHello(CLIENT_UNDERSTANDS, hello));
+  ASSERT_TRUE(BuildHello(CLIENT_UNDERSTANDS, "", hello));
   Bytes burst = Whole(Welcome("burst"));
   burst.insert(burst.end(), hello.data, hello.data + hello.length);
   Messages expected;

@@ -76,7 +76,15 @@ TEST(Extension, EarlierLinesUpToTheCapacityAndBlocksThatAreSkipped) {
   // A kind nobody knows opens, for its receiver to ignore; fields appended
   // behind the known ones are left unread.
   CPacket hello;
-  ASSERT_TRUE(BuildHello(UNDERSTANDS_EARLIER, hello));
+  std::string password;
+  uint16_t understands = 0;
+  ASSERT_TRUE(BuildHello(UNDERSTANDS_PEOPLE, "s3cret \xC3\xA9", hello));
+  ASSERT_TRUE(Open(Content(hello), opened) && ReadHello(opened.fields, understands, password));
+  EXPECT_EQ(password, "s3cret \xC3\xA9");
+  ASSERT_TRUE(BuildRefused(REFUSED_TOO_MANY_TRIES, hello));
+  ASSERT_TRUE(Open(Content(hello), opened) && opened.kind == EXT_REFUSED && ReadRefused(opened.fields, understands));
+  EXPECT_EQ(understands, REFUSED_TOO_MANY_TRIES);
+  ASSERT_TRUE(BuildHello(UNDERSTANDS_EARLIER, "", hello));
   const Bytes base = Content(hello);
   EXPECT_FALSE(Open(WithShort(base, 6, EXTENSION_VERSION + 1), opened));
   EXPECT_FALSE(Open(WithShort(base, 2, 0x4A58), opened));
@@ -85,8 +93,8 @@ TEST(Extension, EarlierLinesUpToTheCapacityAndBlocksThatAreSkipped) {
   EXPECT_EQ(opened.kind, 99);
   Bytes grown = base;
   grown.insert(grown.end(), {0x05, 0x00});
-  uint16_t understands = 0;
   ASSERT_TRUE(Open(WithShort(grown, 4, static_cast<uint16_t>(grown.size())), opened) &&
-              ReadHello(opened.fields, understands));
+              ReadHello(opened.fields, understands, password));
   EXPECT_EQ(understands, UNDERSTANDS_EARLIER);
+  EXPECT_EQ(password, "") << "a password field that does not read is no password";
 }

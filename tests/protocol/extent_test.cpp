@@ -61,7 +61,7 @@ std::vector<Layout> Layouts() {
               BuildPrivate("Al", line, priv) && BuildUnrelayed(line, unrelayed) && BuildDisconnected("Bob", gone));
   const Bytes joinedOnChat = {0x01, 0x00, 0x03, 0x00, 0x03, 0x00, 'A', 'l', 0x00};
   CPacket hello, earlier;
-  EXPECT_TRUE(BuildHello(UNDERSTANDS_PEOPLE, hello) && BuildEarlier(7, 0, says.data + 4, says.length - 4, earlier));
+  EXPECT_TRUE(BuildHello(UNDERSTANDS_PEOPLE, "", hello) && BuildEarlier(7, 0, says.data + 4, says.length - 4, earlier));
   std::vector<Layout> all = {{"client welcome", Content(welcome), kToServer, {2}},
                              {"arrival notice", Content(arrival), kToClient, {4}},
                              {"hello", Content(hello), kToServer, {}},

@@ -8,9 +8,13 @@
 #include <QListWidget>
 #include <QProcess>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
+#include <cstdio>
 #include <cstdlib>
+#include <memory>
+#include <tuple>
 
 #include "discovery/chatservice.h"
 #include "ui/jaselodlg.h"
@@ -196,7 +200,8 @@ TEST(OnTheDiscoveryNetwork, TheListFollowsTheChatsAndARowFillsTheClientRoleAndEn
   const uint16_t hostPort = StartAsServer(host);
   const QString hostRow = QString::fromStdString(InstanceName("hostess", MachineName())) + " \u2014 ";
   QProcess carol, dave;  // each stops with its object, whatever happens
-  carol.start("avahi-publish", {"-s", "carol on elsewhere", "_jaselo._tcp", "4242", "txtvers=1", "nick=carol"});
+  carol.start("avahi-publish", {"-s", "carol on elsewhere", "_jaselo._tcp", "4242", "txtvers=1", "nick=carol", "tls=1",
+                                "key=3F2A9C0177B4E0D2"});
   dave.start("avahi-publish", {"-s", "dave on elsewhere", "_jaselo._tcp", "4343", "txtvers=1", "nick=dave"});
 
   InitData data = Defaults();
@@ -211,10 +216,10 @@ TEST(OnTheDiscoveryNetwork, TheListFollowsTheChatsAndARowFillsTheClientRoleAndEn
     EXPECT_TRUE(all);
     // Each is seen on both interfaces of the test's network, and listed once.
     EXPECT_EQ(list->count(), 3);
-    // The host's own user is in its chat, and the row counts them.
-    const QString counted = ":" + QString::number(hostPort) + " \u2014 1 person";
+    // The host's own user is in its chat, and the row counts them; its key follows.
+    const QString counted = ":" + QString::number(hostPort) + " \u2014 1 person \u2014 encrypted, key ";
     EXPECT_TRUE(
-        PumpUntil([&] { return RowStarting(list, hostRow) && RowStarting(list, hostRow)->text().endsWith(counted); },
+        PumpUntil([&] { return RowStarting(list, hostRow) && RowStarting(list, hostRow)->text().contains(counted); },
                   std::chrono::seconds(15)));
 
     // A window that closes and a publisher that stops leave the list.
@@ -230,7 +235,7 @@ TEST(OnTheDiscoveryNetwork, TheListFollowsTheChatsAndARowFillsTheClientRoleAndEn
       return;
     }
     const QString text = RowStarting(list, "carol on")->text();
-    carolAddress = text.section(' ', -1).section(':', 0, 0);
+    carolAddress = text.section(" \u2014 ", 1, 1).section(':', 0, 0);
     list->setFocus();
     QTest::keyClick(list, Qt::Key_Down);
     EXPECT_TRUE(d.Item<QRadioButton>(IDC_CLIENT)->isChecked());
@@ -242,4 +247,48 @@ TEST(OnTheDiscoveryNetwork, TheListFollowsTheChatsAndARowFillsTheClientRoleAndEn
   EXPECT_EQ(QStringLiteral("%1.%2.%3.%4").arg(data.Ip[0]).arg(data.Ip[1]).arg(data.Ip[2]).arg(data.Ip[3]),
             carolAddress);
   EXPECT_EQ(data.Port, 4242);
+  EXPECT_EQ(data.AnnouncedKey, "3F2A9C0177B4E0D2") << "the chosen chat must present the key it announced";
+}
+
+TEST(OnTheDiscoveryNetwork, NamesThatWouldLieShowAsWhatTheyAre) {
+  const QString rtl = QString::fromUtf8("evil\u202E gnp.exe on x"), zw = QString::fromUtf8("erin on elsewhere\u200B");
+  std::vector<std::unique_ptr<QProcess>> publishers;
+  for (const auto& [name, port, txt] : {std::tuple{rtl, "4401", "nick=a\u2066b\u2028c"},
+                                        {QString("room 10"), "4410", "tls=1"},
+                                        {QString("room 2"), "4402", "key=3f2a9c0177b4e0d2"},
+                                        {QString("erin on elsewhere"), "4403", "tls=1"},
+                                        {zw, "4404", "tls=1"}}) {
+    publishers.push_back(std::make_unique<QProcess>());
+    publishers.back()->start("avahi-publish", {"-s", name, "_jaselo._tcp", port, "txtvers=1", txt});
+  }
+  InitData data = Defaults();
+  CJaseloDlgInit dlg(nullptr, &data);
+  RunDialog(dlg, [&](CJaseloDlgInit& d) {
+    QListWidget* list = d.Item<QListWidget>(IDC_FOUND_CHATS);
+    QStringList rows;
+    EXPECT_TRUE(PumpUntil(
+        [&] {
+          rows.clear();
+          for (int i = 0; i < list->count(); ++i) rows << list->item(i)->text();
+          return rows.size() == 5 && rows.filter(QRegularExpression(":44(0[1-4]|10) ")).size() == 5;
+        },
+        std::chrono::seconds(15)))
+        << rows.join('|').toStdString();
+    // Nothing turned around: the name's control shows as itself, and its
+    // address and port stand after it, in order.
+    const QString x(QChar(0xFFFD));
+    ASSERT_EQ(rows.size(), 5);
+    EXPECT_TRUE(rows[2].startsWith("evil" + x + " gnp.exe on x \u2014 ")) << rows[2].toStdString();
+    // The same name twice, told apart by port (and key, where there is one).
+    EXPECT_TRUE(rows[0].startsWith("erin on elsewhere \u2014 ") && rows[0].contains(":4403 \u2014 encrypted"));
+    EXPECT_TRUE(rows[1].startsWith(zw + " \u2014 ") && rows[1].contains(":4404"));
+    EXPECT_TRUE(rows[3].startsWith("room 2 \u2014 ") && rows[3].endsWith("not encrypted")) << "a key without tls=1";
+    EXPECT_TRUE(rows[4].startsWith("room 10 \u2014 "));
+    const QString shot = qEnvironmentVariable("JASELO_TEST_OUTPUT");
+    if (!shot.isEmpty()) {
+      EXPECT_TRUE(d.grab().save(shot + "/names-that-would-lie.png"));
+      std::printf("screenshot: %s/names-that-would-lie.png\n", qPrintable(shot));
+    }
+    d.OnCancel();
+  });
 }

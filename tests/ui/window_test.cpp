@@ -3,22 +3,34 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
+#include <QApplication>
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QInputDialog>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
 #include <QTextDocument>
+#include <QTimer>
 
+#include <map>
 #include <thread>
 
 #include "chat/pollloop.h"
 #include "common/raw_peer.h"
+#include "common/relay.h"
 #include "common/test_support.h"
+#include "net/tlscontext.h"
 #include "protocol/headers.h"
+#include "trust/hostidentity.h"
+#include "trust/knownhosts.h"
+#include "trust/privatefiles.h"
 #include "ui/backgroundalert.h"
 #include "ui/jaselodlg.h"
 #include "ui/resource.h"
 #include "ui/toolkit/richedit.h"
+#include "ui/trustprompts.h"
 #include "ui_test_support.h"
 
 namespace {
@@ -26,6 +38,18 @@ namespace {
 const QColor kGrey(128, 128, 128);
 const QColor kPink(255, 128, 255);
 const QColor kGreen(90, 230, 90);
+
+// The first line of a window that joined a host of the plain protocol.
+const QString kPlain = "Connected to the server, not encrypted\n\n";
+
+// The first line of a window that hosts the chat: its own client joined it
+// with the key kept in the data folder.
+QString HostsKeyLine() {
+  HostIdentity identity;
+  std::string error;
+  EXPECT_TRUE(LoadOrMakeHostIdentity(DataFolderPath(), identity, error)) << error;
+  return QString::fromStdString("Connected to the server, encrypted (key " + identity.key.Grouped() + ")\n\n");
+}
 
 void ExpectRun(const Run& r, const QString& text, const QString& face, const QColor& color, bool bold, bool italic,
                bool underline) {
@@ -104,8 +128,10 @@ TEST(ChatWindow, SlashMsgSendsAPrivateLineThatTheSenderSeesAtOnce) {
   std::snprintf(s.Police, sizeof s.Police, "%s", "Serif");
   s.Color = MakeColor(1, 2, 3);
   s.Italic = true;
+  RawPeer server;
+  std::thread accept([&] { server = listener.AcceptPlain(); });
   StartAsClient(dlg, listener.Port());
-  RawPeer server = listener.Accept();
+  accept.join();
   ASSERT_TRUE(server.Valid());
   ASSERT_EQ(server.Read(7), (Bytes{0x03, 0x00, 0x03, 0x00, 'a', 'l', 0x00}));
   ASSERT_EQ(server.Read(2), (Bytes{0x02, 0x00})) << "the HELLO behind the welcome";
@@ -128,7 +154,7 @@ TEST(ChatWindow, SlashMsgSendsAPrivateLineThatTheSenderSeesAtOnce) {
 
   // The sender's own line shows though nothing came back from the server.
   ASSERT_TRUE(PumpUntil([&] { return PlainText(probe.Transcript()->document()).endsWith("\n\n"); }));
-  EXPECT_EQ(PlainText(probe.Transcript()->document()), "(*private*) to bob :\nhi\n\n");
+  EXPECT_EQ(PlainText(probe.Transcript()->document()), kPlain + "(*private*) to bob :\nhi\n\n");
 
   // "//" keeps a leading slash: a public line without the first one.
   QTest::keyClicks(box, "//x");
@@ -158,12 +184,12 @@ TEST(ChatWindow, TheOwnLineShowsOnlyWhenTheServerRelaysIt) {
   ASSERT_TRUE(PumpUntil([&] { return server.QueuedCount() >= 1; }));
   // Give the poll loop a few passes: nothing may appear without the relay.
   PumpUntil([] { return false; }, std::chrono::milliseconds(200));
-  EXPECT_EQ(PlainText(probe.Transcript()->document()), QString());
+  EXPECT_EQ(PlainText(probe.Transcript()->document()), kPlain);
 
   ChatEvent relayed;
   ASSERT_TRUE(server.ProcessPacketInQueue(relayed));
   ASSERT_TRUE(PumpUntil([&] { return PlainText(probe.Transcript()->document()).contains("echo?"); }));
-  EXPECT_EQ(PlainText(probe.Transcript()->document()), QString("alice says :\necho?\n\n"));
+  EXPECT_EQ(PlainText(probe.Transcript()->document()), kPlain + "alice says :\necho?\n\n");
   probe.StopPollLoop();
   server.StopServer();
 }
@@ -178,7 +204,7 @@ TEST(ChatWindow, ALineThatCannotGoStaysAndALostConnectionIsSaidOnce) {
   StartAsClient(dlg, server.ListeningPort());
   ASSERT_TRUE(probe.IsRunning());
   CRichEdit* box = probe.InputBox();
-  const QString transcript = "alice says :\nfirst\n\nConnection to the server lost !\n\n";
+  const QString transcript = kPlain + "alice says :\nfirst\n\nConnection to the server lost !\n\n";
 
   // Too long for one message (possible only past the box's limit): not sent, kept.
   box->LimitText(5000);
@@ -224,8 +250,9 @@ TEST(ChatWindow, ALineThatCannotGoStaysAndALostConnectionIsSaidOnce) {
   StartAsServer(host);
   ASSERT_TRUE(PumpUntil([&] { return hostProbe.ServerNetwork().ClientTable().size() == 1; }));
   hostProbe.ServerNetwork().RemoveClientByName("host");
-  EXPECT_TRUE(PumpUntil(
-      [&] { return PlainText(hostProbe.Transcript()->document()) == "Connection to the server lost !\n\n"; }));
+  EXPECT_TRUE(PumpUntil([&] {
+    return PlainText(hostProbe.Transcript()->document()) == HostsKeyLine() + "Connection to the server lost !\n\n";
+  }));
 }
 
 TEST(ChatWindow, AfterALossATryJoinsTheRestartedServerButARefusedNicknameIsNotTriedAgain) {
@@ -260,8 +287,8 @@ TEST(ChatWindow, AfterALossATryJoinsTheRestartedServerButARefusedNicknameIsNotTr
   // The first try, 1 s after the loss give or take a tenth.
   EXPECT_GE(sinceLoss.elapsed(), 850);
   EXPECT_LT(sinceLoss.elapsed(), 2500);
-  const QString restored =
-      "!!! SERVER !!! is disconnected !\n\nConnection to the server lost !\n\nConnection to the server restored !\n\n";
+  const QString restored = kPlain + "!!! SERVER !!! is disconnected !\n\nConnection to the server lost !\n\n" + kPlain +
+                           "Connection to the server restored !\n\n";
   ASSERT_TRUE(PumpUntil([&] { return PlainText(probe.Transcript()->document()) == restored; }));
   // One run: the notices look like the departure before them.
   ExpectRun(Runs(probe.Transcript()->document()).back(), restored, "Courier New", kGreen, false, false, false);
@@ -279,10 +306,10 @@ TEST(ChatWindow, AfterALossATryJoinsTheRestartedServerButARefusedNicknameIsNotTr
   PrepareWindow(refused, "alice");
   StartAsClient(refused, port);
   const auto transcript = [&] { return PlainText(CJaseloDlgProbe(refused).Transcript()->document()); };
-  ASSERT_TRUE(PumpUntil([&] { return transcript() == "The server did not accept alice !\n\n"; }));
+  ASSERT_TRUE(PumpUntil([&] { return transcript() == kPlain + "The server did not accept alice !\n\n"; }));
   ASSERT_TRUE(other.Network().SendDisconnectMessage("ALICE"));
   PumpUntil([] { return false; }, std::chrono::milliseconds(1500));
-  EXPECT_EQ(transcript(), "The server did not accept alice !\n\n");
+  EXPECT_EQ(transcript(), kPlain + "The server did not accept alice !\n\n");
   EXPECT_EQ(server.ClientTable().size(), 1u);  // bob alone
   relay.End();
 }
@@ -292,8 +319,10 @@ TEST(ChatWindow, SendNeverWaitsOnAServerThatStoppedReading) {
   CJaseloDlg dlg;
   PrepareWindow(dlg, "alice");
   const CJaseloDlgProbe probe(dlg);
+  RawPeer link;
+  std::thread accept([&] { link = deaf.AcceptPlain(); });
   StartAsClient(dlg, deaf.Port());
-  RawPeer link = deaf.Accept();
+  accept.join();
   ASSERT_TRUE(link.Valid());
   ASSERT_TRUE(probe.IsRunning());
   CRichEdit* box = probe.InputBox();
@@ -317,7 +346,7 @@ TEST(ChatWindow, SendNeverWaitsOnAServerThatStoppedReading) {
   EXPECT_LT(slowest, 500);
   // The server takes nothing for the send limit: the connection is lost.
   ASSERT_TRUE(PumpUntil([&] { return probe.ConnectionLost(); }, std::chrono::seconds(10)));
-  EXPECT_EQ(PlainText(probe.Transcript()->document()), "Connection to the server lost !\n\n");
+  EXPECT_EQ(PlainText(probe.Transcript()->document()), kPlain + "Connection to the server lost !\n\n");
   EXPECT_EQ(box->toPlainText(), text);
   dlg.OnCancel();
   ASSERT_TRUE(PumpUntil([&] { return dlg.Ended(); }));
@@ -476,10 +505,11 @@ TEST(ChatWindow, EveryKindOfIncomingLineReachesTheTranscript) {
   ASSERT_TRUE(shown("for alice only"));
   ASSERT_TRUE(bob.Network().SendDisconnectMessage("bob"));
   ASSERT_TRUE(shown("bob is disconnected !"));
-  EXPECT_EQ(PlainText(probe.Transcript()->document()), QString("bob joined the chat !\n\n"
-                                                               "bob says :\npublic words\n\n"
-                                                               "(*private*) bob says :\nfor alice only\n\n"
-                                                               "bob is disconnected !\n\n"));
+  EXPECT_EQ(PlainText(probe.Transcript()->document()),
+            HostsKeyLine() + QString("bob joined the chat !\n\n"
+                                     "bob says :\npublic words\n\n"
+                                     "(*private*) bob says :\nfor alice only\n\n"
+                                     "bob is disconnected !\n\n"));
 }
 
 TEST(PollLoop, FiveHundredLinesArriveInOrderWhileTheUiStaysResponsive) {
@@ -528,4 +558,108 @@ TEST(PollLoop, StoppingWhileAppendsArePendingNeverDeadlocks) {
       EXPECT_FALSE(probe.IsRunning());
     }
   });
+}
+
+TEST(ChatWindow, AHostPresentingAnotherKeyIsJoinedOnlyWhenTheUserSaysSo) {
+  TempDir keys;
+  CJaseloNetwork real, impostor;
+  std::map<CJaseloNetwork*, KeyDigest> key;
+  for (CJaseloNetwork* host : {&real, &impostor}) {
+    HostIdentity identity;
+    std::string error;
+    ASSERT_TRUE(LoadOrMakeHostIdentity(keys.File(host == &real ? "real" : "impostor"), identity, error));
+    host->SetHostSecurity({TlsContext::ForHost(identity, error), false});
+    key[host] = identity.key;
+    ASSERT_TRUE(host->StartupServer());
+    host->ServerListen(0);
+  }
+  const auto line = [](const KeyDigest& k) { return "Connected to the server, encrypted (key " + k.Grouped() + ")"; };
+  Relay relay(real.ListeningPort());
+  {
+    CJaseloDlg met;
+    PrepareWindow(met, "alice");
+    StartAsClient(met, relay.Port());
+    EXPECT_EQ(PlainText(CJaseloDlgProbe(met).Transcript()->document()).toStdString(), line(key[&real]) + "\n\n");
+    CJaseloDlgProbe(met).StopPollLoop();
+  }
+  // A person in the middle answers with a key of its own.
+  relay.ForwardTo(impostor.ListeningPort());
+  for (const bool anyway : {false, true}) {
+    CJaseloDlg dlg;
+    PrepareWindow(dlg, "alice");
+    QString asked;
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (!box || !box->isVisible()) return;
+      asked = box->text();
+      // Enter presses the default button, which keeps the user out.
+      if (!anyway) QTest::keyClick(box, Qt::Key_Return);
+      for (QAbstractButton* b : box->buttons()) {
+        if (anyway && b->text() == "Connect anyway") b->click();
+      }
+    });
+    answer.start(10);
+    StartAsClient(dlg, relay.Port());
+    EXPECT_TRUE(asked.contains(GroupedKey(key[&real].Hex())) && asked.contains(GroupedKey(key[&impostor].Hex())))
+        << asked.toStdString();
+    EXPECT_EQ(dlg.Ended(), !anyway);
+    if (!anyway) continue;
+    EXPECT_EQ(PlainText(CJaseloDlgProbe(dlg).Transcript()->document()).toStdString(), line(key[&impostor]) + "\n\n");
+    CJaseloDlgProbe(dlg).StopPollLoop();
+  }
+  EXPECT_EQ(KnownHosts(DataFolderPath() + "/" + KNOWN_HOSTS_FILE).Find("127.0.0.1", relay.Port()), key[&impostor]);
+  real.StopServer();
+  impostor.StopServer();
+}
+
+TEST(ChatWindow, APasswordChatAsksForItAndARefusalIsNotTriedAgain) {
+  TempDir keys;
+  HostIdentity identity;
+  std::string error;
+  ASSERT_TRUE(LoadOrMakeHostIdentity(keys.Path(), identity, error));
+  CJaseloNetwork host;
+  CPollThread relay(host, {});
+  const auto startHost = [&](const char* password, uint16_t port) {
+    host.SetHostSecurity({TlsContext::ForHost(identity, error), false, password});
+    host.StartupServer();
+    host.ServerListen(port);
+    relay.Begin();
+    return host.ListeningPort();
+  };
+  const uint16_t port = startHost("open sesame", 0);
+  CJaseloDlg dlg;
+  PrepareWindow(dlg, "alice");
+  QStringList asked;
+  QTimer answer;
+  QObject::connect(&answer, &QTimer::timeout, [&] {
+    auto* box = qobject_cast<QInputDialog*>(QApplication::activeModalWidget());
+    if (!box || !box->isVisible()) return;
+    asked << box->labelText();
+    box->setTextValue(asked.size() == 1 ? "open says me" : "open sesame");
+    box->accept();
+  });
+  answer.start(10);
+  StartAsClient(dlg, port);
+  answer.stop();
+  ASSERT_EQ(asked.size(), 2);
+  EXPECT_FALSE(asked[0].contains("Wrong password")) << "asked first without blame";
+  EXPECT_TRUE(asked[1].startsWith("Wrong password for this chat !"));
+  ASSERT_FALSE(dlg.Ended());
+  ASSERT_TRUE(PumpUntil([&] { return host.ClientTable().size() == 1; }));
+
+  // The host comes back with another password: the try is refused, said
+  // once, and no other follows.
+  relay.End();
+  host.StopServer();
+  host.Cleanup();
+  ASSERT_EQ(startHost("changed", port), port);
+  const CJaseloDlgProbe probe(dlg);
+  ASSERT_TRUE(PumpUntil([&] { return PlainText(probe.Transcript()->document()).contains("Wrong password"); },
+                        std::chrono::seconds(5)));
+  PumpUntil([] { return false; }, std::chrono::milliseconds(2500));
+  EXPECT_EQ(PlainText(probe.Transcript()->document()).count("Wrong password for this chat !"), 1);
+  EXPECT_TRUE(host.ClientTable().empty());
+  probe.StopPollLoop();
+  relay.End();
 }

@@ -9,7 +9,8 @@ Flooder::~Flooder() {
   loop.End();
 }
 
-bool Flooder::Join(uint16_t port) {
+bool Flooder::Join(uint16_t port, const ClientSecurity& security) {
+  network.SetClientSecurity(security);
   if (!network.StartupClient(nick.c_str()) || !network.ClientConnect("127.0.0.1", port)) return false;
   loop.Begin();
   return true;

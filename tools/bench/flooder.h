@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "measuredendpoint.h"
+#include "net/security.h"
 #include "outgoingline.h"
 #include "pollloop.h"
 
@@ -22,7 +23,7 @@ class Flooder {
   Flooder(const Flooder&) = delete;
   Flooder& operator=(const Flooder&) = delete;
 
-  bool Join(uint16_t port);
+  bool Join(uint16_t port, const ClientSecurity& security);
   // Sends until Finish, until `untilNs` (bench clock), or after `maxLines`,
   // whichever comes first.
   void Begin(int64_t untilNs, uint64_t maxLines);

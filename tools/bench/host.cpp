@@ -11,6 +11,8 @@
 #include "measuredendpoint.h"
 #include "pollloop.h"
 #include "procstat.h"
+#include "temporaryfolder.h"
+#include "trust/hostidentity.h"
 
 namespace {
 
@@ -20,6 +22,13 @@ class InProcessHost : public Host {
 
   bool Start(std::string& error) override {
     relays.reserve(1 << 16);
+    HostIdentity identity;
+    std::string why;
+    if (!MakeHostIdentity(identity) || !(security.tls = TlsContext::ForHost(identity, why))) {
+      error = "no host key could be made: " + why;
+      return false;
+    }
+    server.SetHostSecurity(security);
     if (!server.StartupServer()) {
       error = "the server endpoint did not start";
       return false;
@@ -75,6 +84,7 @@ class InProcessHost : public Host {
     event.Police.Reset();
   }
 
+  HostSecurity security;
   MeasuredEndpoint server{"host-socket"};
   std::vector<Relay> relays;  // written by the poll loop only
   uint64_t lastPass = 0;
@@ -87,7 +97,10 @@ class ProcessHost : public Host {
   explicit ProcessHost(std::string program) : program(std::move(program)) {}
   ~ProcessHost() override { Stop(); }
 
-  bool Start(std::string& error) override { return host.Start(program, {}, error); }
+  // The host's key goes to a folder of the run's own.
+  bool Start(std::string& error) override {
+    return host.Start(program, {.extraEnv = {"XDG_DATA_HOME=" + data.Path()}}, error);
+  }
   uint16_t Port() const override { return host.Port(); }
 
   ServerUsage Sample() override {
@@ -108,6 +121,7 @@ class ProcessHost : public Host {
 
  private:
   std::string program;
+  TemporaryFolder data;
   HeadlessHost host;
 };
 class ExternalHost : public Host {

@@ -82,6 +82,9 @@ struct Clients {
 // The flooders join last.
 bool JoinClients(const BenchOptions& o, Host& host, uint32_t perSender, Clients& c, std::string& error) {
   const int n = o.clients;
+  ClientSecurity security;
+  if (o.tls) security.tls = TlsContext::ForClient(error);
+  if (o.tls && !security.tls) return false;
   const int endpoints = n + o.flooders;
   std::mt19937 staggerRng(o.seed);
   for (int i = 0; i < endpoints; ++i) {
@@ -93,10 +96,10 @@ bool JoinClients(const BenchOptions& o, Host& host, uint32_t perSender, Clients&
     if (i < n) {
       c.receivers.push_back(std::make_unique<Receiver>(i, static_cast<size_t>(perSender) * n, c.departures));
       const auto pollDelay = o.stagger ? std::chrono::microseconds(staggerRng() % (kPollPassNs / 1000)) : 0us;
-      joined = c.receivers.back()->Join(host.Port(), pollDelay);
+      joined = c.receivers.back()->Join(host.Port(), pollDelay, security);
     } else {
       c.flooders.push_back(std::make_unique<Flooder>(i - n));
-      joined = c.flooders.back()->Join(host.Port());
+      joined = c.flooders.back()->Join(host.Port(), security);
     }
     if (!joined) {
       error = "client " + std::to_string(i) + " could not connect";

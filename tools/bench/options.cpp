@@ -28,6 +28,8 @@ bool ParseOptions(int argc, char** argv, BenchOptions& o, std::string& error) {
       o.row = true;
     } else if (arg.Is("--stagger")) {
       o.stagger = true;
+    } else if (arg.Is("--tls")) {
+      o.tls = true;
     } else if (arg.Is("--rejoiner")) {
       o.rejoiner = true;
     } else if (arg.Is("--clients")) {
@@ -107,7 +109,7 @@ const char* HelpTemplate() {
                [--burst-interval S] [--text-bytes T] [--flooders F] [--rejoiner]
                [--host inprocess|process|external] [--participant PATH]
                [--port N]
-               [--stagger] [--plot FILE.png] [--samples FILE] [--seed N]
+               [--tls] [--stagger] [--plot FILE.png] [--samples FILE] [--seed N]
                [--row]
 
 Measures the real relay path over loopback: one server endpoint and N client
@@ -155,6 +157,11 @@ Options:
                      sends beside the relays. Its own lines and departures
                      count in no statistic; the report gives its joins and
                      how long each took to get the whole list
+  --tls              every client (flooders included) joins inside TLS 1.3, as
+                     the program's clients do; without it they join in plain
+                     text, as a peer of the plain protocol does. The host
+                     serves both either way (in-process: with a key made for
+                     the run; process: with a key in a folder of the run's own)
   --stagger          start each client's poll loop a random part of a pass
                      after its connection, instead of right after it as the
                      window does: the two loops of a client then take

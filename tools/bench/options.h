@@ -25,6 +25,7 @@ struct BenchOptions {
   std::string samples;      // raw latencies, one per line
   uint32_t seed = 1;        // phases of the floor model's loops
   bool stagger = false;     // start each client's poll loop at a random phase
+  bool tls = false;         // the clients join inside TLS
   bool row = false;         // also print one Markdown table row
   bool help = false;
 };

@@ -25,7 +25,8 @@ std::string LineText(int sender, uint32_t seq, int64_t sendNs, int textBytes) {
   return text;
 }
 
-bool Receiver::Join(uint16_t port, std::chrono::microseconds pollDelay) {
+bool Receiver::Join(uint16_t port, std::chrono::microseconds pollDelay, const ClientSecurity& security) {
+  network.SetClientSecurity(security);
   if (!network.StartupClient(nick.c_str()) || !network.ClientConnect("127.0.0.1", port)) return false;
   if (pollDelay.count() > 0) std::this_thread::sleep_for(pollDelay);
   loop.Begin();

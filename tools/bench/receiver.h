@@ -12,6 +12,7 @@
 
 #include "analysis.h"
 #include "measuredendpoint.h"
+#include "net/security.h"
 #include "outgoingline.h"
 #include "pollloop.h"
 
@@ -38,7 +39,8 @@ class Receiver {
 
   // The window starts its poll loop right after connecting; `pollDelay`
   // (--stagger) moves the loop to another phase of the socket thread's pass.
-  bool Join(uint16_t port, std::chrono::microseconds pollDelay);
+  // `security` says whether it joins inside TLS.
+  bool Join(uint16_t port, std::chrono::microseconds pollDelay, const ClientSecurity& security);
 
   // From the sending thread, as the window's Send does from its own.
   bool Say(const std::string& text) { return network.SendChatMessage(line.With(text)); }

@@ -23,6 +23,8 @@ run() {
   grep '^ROW ' <<<"$out" | sed 's/^ROW //'
 }
 for n in 1 8 32 63; do run --clients "$n" --workload steady --rate 2 --duration 60; done
+# The 63 again with every client inside TLS, as the program's clients join.
+run --clients 63 --workload steady --rate 2 --duration 60 --tls
 # The 63 again, one of them leaving and joining every second: each join asks
 # for the list of people and the earlier lines.
 run --clients 62 --workload steady --rate 2 --duration 60 --rejoiner
@@ -30,6 +32,8 @@ for n in 1 8 32 63; do run --clients "$n" --workload bursty --lines 20 --burst 2
 # The same burst from 8 honest clients while others flood the host.
 for f in 2 8; do run --clients 8 --workload bursty --lines 20 --burst 20 --flooders "$f"; done
 run --clients 63 --workload idle --duration 30
+# Idle inside TLS: the memory each TLS connection adds.
+run --clients 63 --workload idle --duration 30 --tls
 echo
 echo "Load average at end: $(cut -d' ' -f1-3 /proc/loadavg)"
 exit $status

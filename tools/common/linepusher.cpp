@@ -1,6 +1,7 @@
 #include "linepusher.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -66,10 +67,27 @@ std::vector<LinePusher::Heard> LinePusher::HeardLines() const {
   return heard;
 }
 
+int LinePusher::AcceptPlain(int listener) {
+  for (;;) {
+    pollfd waiting[2] = {{listener, POLLIN, 0}, {wakeFd, POLLIN, 0}};
+    const bool accepted = poll(waiting, 2, -1) > 0 && waiting[0].revents != 0;
+    const int fd = accepted ? accept4(listener, nullptr, nullptr, SOCK_CLOEXEC) : -1;
+    if (fd < 0) return -1;
+    // Like a server of the plain protocol, it cannot read a TLS handshake and
+    // closes such a connection: the client comes back in plain text.
+    uint8_t first = 0;
+    pollfd p[2] = {{fd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
+    if (poll(p, 2, -1) > 0 && p[0].revents != 0 && recv(fd, &first, 1, MSG_PEEK) == 1 && first != 0x16) {
+      fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+      return fd;
+    }
+    close(fd);
+    if (p[1].revents != 0) return -1;
+  }
+}
+
 void LinePusher::Run(int listener) {
-  pollfd waiting[2] = {{listener, POLLIN, 0}, {wakeFd, POLLIN, 0}};
-  const bool accepted = poll(waiting, 2, -1) > 0 && waiting[0].revents != 0;
-  const int fd = accepted ? accept4(listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK) : -1;
+  const int fd = AcceptPlain(listener);
   close(listener);
   if (fd < 0) return;
   const int on = 1;

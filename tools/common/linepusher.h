@@ -21,7 +21,7 @@ class LinePusher {
   static constexpr size_t LINE_BYTES = 39;
 
   // Listens on 127.0.0.1:`port` (0: a free one) for one client and pushes it
-  // `lines` lines from the moment it connects.
+  // `lines` lines from the moment it has joined in plain text.
   explicit LinePusher(size_t lines, uint16_t port = 0);
   ~LinePusher();
   LinePusher(const LinePusher&) = delete;
@@ -46,6 +46,8 @@ class LinePusher {
 
  private:
   void Run(int listener);
+  // The client's connection in plain text, or -1 once woken to stop.
+  int AcceptPlain(int listener);
   // Reads what the client sent; false once it has closed.
   bool Receive(int fd);
 

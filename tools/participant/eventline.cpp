@@ -5,6 +5,7 @@
 
 #include "protocol/extension.h"
 #include "protocol/headers.h"
+#include "protocol/utf8.h"
 
 namespace {
 // What the window would show: the string up to its first NUL.
@@ -34,8 +35,19 @@ std::string UtcTime(uint32_t seconds) {
 
 std::string QuoteValue(std::string_view bytes) {
   std::string out = "\"";
-  for (const char c : bytes) {
+  while (!bytes.empty()) {
+    const Utf8Char u = ReadUtf8Char(bytes);
+    const char c = bytes[0];
     const auto b = static_cast<unsigned char>(c);
+    if (u.wellFormed && u.codePoint >= 0x80 && IsUnsafeInName(u.codePoint)) {
+      // A C1 control, a bidirectional control or a line separator would run
+      // over or turn around what a terminal shows beside it.
+      char escaped[12];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(u.codePoint));
+      out += escaped;
+      bytes.remove_prefix(u.length);
+      continue;
+    }
     switch (c) {
       case '\\': out += "\\\\"; break;
       case '"': out += "\\\""; break;
@@ -52,6 +64,7 @@ std::string QuoteValue(std::string_view bytes) {
           out += c;
         }
     }
+    bytes.remove_prefix(1);
   }
   out += '"';
   return out;

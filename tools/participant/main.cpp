@@ -20,12 +20,16 @@
 #include "chat/jaselonetwork.h"
 #include "chat/pollloop.h"
 #include "chat/rejoin.h"
+#include "config/hostsettings.h"
 #include "discovery/chatannouncer.h"
 #include "discovery/chatbrowser.h"
 #include "eventline.h"
+#include "net/tlscontext.h"
 #include "options.h"
 #include "protocol/diagnostics.h"
+#include "protocol/extension.h"
 #include "protocol/headers.h"
+#include "trust/privatefiles.h"
 
 namespace {
 using namespace std::chrono_literals;
@@ -172,9 +176,71 @@ void SendLine(CJaseloNetwork& client, ChatEvent& line, const std::string& text) 
   if (!client.SendChatMessage(line)) Complain("line not sent: the connection failed");
 }
 
+std::string DataFolder(const ParticipantOptions& o) { return o.dataDir.empty() ? DataFolderPath() : o.dataDir; }
+
+// A client always begins with TLS, trusting each host by the key it had when
+// first met.
+bool SecureClient(CJaseloNetwork& client, const ParticipantOptions& o) {
+  std::string error;
+  ClientSecurity security;
+  security.tls = TlsContext::ForClient(error);
+  if (!security.tls) {
+    Complain("cannot make TLS connections: %s", error.c_str());
+    return false;
+  }
+  security.knownHosts = std::make_shared<KnownHosts>(DataFolder(o) + "/" + KNOWN_HOSTS_FILE);
+  security.acceptNewKey = o.acceptNewKey;
+  if (!o.passwordFile.empty() && !ReadPasswordFile(o.passwordFile, security.password, error)) {
+    Complain("%s", error.c_str());
+    return false;
+  }
+  client.SetClientSecurity(std::move(security));
+  return true;
+}
+
+// The host refused this participant's password: said once, and never tried
+// again, since the same password would be refused again.
+bool SaidWrongPassword(const CJaseloNetwork& client) {
+  if (client.Refusal() == 0) return false;
+  EmitLine("WRONG_PASSWORD");
+  if (client.Refusal() == REFUSED_TOO_MANY_TRIES) {
+    Complain("too many wrong passwords from this address: the host refuses it for a while");
+  }
+  return true;
+}
+
+// The first line of every connection: how it is protected.
+std::string ProtectionLine(bool encrypted, const KeyDigest& key) {
+  return encrypted ? "ENCRYPTED key=" + key.Hex() : "PLAIN";
+}
+
+enum class Refusal { None, CannotJoin, KeyChanged, NotEncrypted };
+
+// Says why the host was not joined, when it was for its key.
+Refusal Refused(const CJaseloNetwork& client, const ParticipantOptions& o) {
+  const ConnectReport& report = client.LastConnect();
+  switch (report.outcome) {
+    case ConnectReport::Outcome::KeyChanged:
+      EmitLine("KEY_CHANGED address=" + o.host + " port=" + std::to_string(o.port) + " old=" + report.expected +
+               " new=" + report.key.Hex());
+      return Refusal::KeyChanged;
+    case ConnectReport::Outcome::PlainRefused:
+      Complain("%s:%u was met with a key before and now offers no encryption: not joined", o.host.c_str(),
+               unsigned{o.port});
+      return Refusal::NotEncrypted;
+    default: return Refusal::CannotJoin;
+  }
+}
+
 // The ordinary client start, for the first join and for each try after a loss.
-std::unique_ptr<PollLoop> Join(CJaseloNetwork& client, const ParticipantOptions& o) {
-  if (!client.StartupClient(o.nick.c_str()) || !client.ClientConnect(o.host.c_str(), o.port)) return nullptr;
+std::unique_ptr<PollLoop> Join(CJaseloNetwork& client, const ParticipantOptions& o, Refusal& refusal) {
+  refusal = Refusal::None;
+  if (!client.StartupClient(o.nick.c_str()) || !client.ClientConnect(o.host.c_str(), o.port)) {
+    refusal = Refused(client, o);
+    return nullptr;
+  }
+  const ConnectReport& report = client.LastConnect();
+  EmitLine(ProtectionLine(report.outcome == ConnectReport::Outcome::Encrypted, report.key));
   auto loop = std::make_unique<PollLoop>(client, true);
   loop->Begin();
   return loop;
@@ -182,7 +248,10 @@ std::unique_ptr<PollLoop> Join(CJaseloNetwork& client, const ParticipantOptions&
 
 int RunClient(const ParticipantOptions& o) {
   CJaseloNetwork client;
-  std::unique_ptr<PollLoop> loop = Join(client, o);
+  if (!SecureClient(client, o)) return 1;
+  Refusal refusal = Refusal::None;
+  std::unique_ptr<PollLoop> loop = Join(client, o, refusal);
+  if (refusal == Refusal::KeyChanged || refusal == Refusal::NotEncrypted) return 3;
   if (!loop) {
     Complain("cannot join %s:%u as '%s'", o.host.c_str(), unsigned{o.port}, o.nick.c_str());
     return 1;
@@ -202,6 +271,7 @@ int RunClient(const ParticipantOptions& o) {
     }
     const bool heard = loop && loop->Heard();
     if (!up) loop.reset();
+    if (!up && SaidWrongPassword(client)) return 3;
     switch (watch.Look(up, heard, RejoinClock::now())) {
       case RejoinWatch::Notice::Lost: EmitLine("LOST"); break;
       case RejoinWatch::Notice::Restored: EmitLine("RESTORED"); break;
@@ -211,9 +281,11 @@ int RunClient(const ParticipantOptions& o) {
     if (watch.Over()) break;
     watch.TryIfDue([&] {
       PrepareRejoinTry(client);
-      loop = Join(client, o);
+      loop = Join(client, o, refusal);
       return loop != nullptr;
     });
+    // A host that is not the one met before is not tried again.
+    if (refusal == Refusal::KeyChanged || refusal == Refusal::NotEncrypted) return 3;
     std::string text;
     const auto got = input.Next(text, INPUT_WAIT_MS);
     if (got == InputLines::Result::End) break;
@@ -241,8 +313,36 @@ int RunClient(const ParticipantOptions& o) {
   return 0;
 }
 
+// The host's TLS over its key, made on its first run; without a key it
+// speaks plain text only, unless it must refuse that.
+bool SecureHost(CJaseloNetwork& server, const ParticipantOptions& o, KeyDigest& key) {
+  HostSecurity security;
+  security.encryptedOnly = o.encryptedOnly;
+  HostIdentity identity;
+  std::string error;
+  if (!o.passwordFile.empty() && !ReadPasswordFile(o.passwordFile, security.password, error)) {
+    Complain("%s", error.c_str());
+    return false;
+  }
+  if (LoadOrMakeHostIdentity(DataFolder(o), identity, error)) security.tls = TlsContext::ForHost(identity, error);
+  if (!security.tls) {
+    Complain("no host key (%s): the chat is not encrypted", error.c_str());
+    // A password travels inside TLS alone.
+    if (o.encryptedOnly || !security.password.empty()) return false;
+  }
+  if (security.tls) key = security.tls->Key();
+  server.SetHostSecurity(std::move(security));
+  TransportLimits limits;
+  limits.maxPerAddress = o.maxPerAddress;
+  server.SetLimits(limits);
+  return true;
+}
+
 int RunServer(const ParticipantOptions& o) {
   CJaseloNetwork server;
+  KeyDigest key;
+  if (!SecureHost(server, o, key)) return 1;
+  const bool encrypted = key != KeyDigest();
   if (!server.StartupServer()) {
     Complain("cannot start the network");
     return 1;
@@ -253,10 +353,11 @@ int RunServer(const ParticipantOptions& o) {
     return 1;
   }
   EmitLine("LISTENING " + std::to_string(server.ListeningPort()));
+  EmitLine(ProtectionLine(encrypted, key));
   // After LISTENING: that line stays the first, whatever the announcer says.
   std::unique_ptr<CChatAnnouncer> announcer;
   if (o.announce) {
-    announcer = std::make_unique<CChatAnnouncer>(o.nick, server.ListeningPort());
+    announcer = std::make_unique<CChatAnnouncer>(o.nick, server.ListeningPort(), encrypted ? key.ShortHex() : "");
     announcer->Start();
   }
   server.SetHistoryLines(o.history);
@@ -294,7 +395,8 @@ int RunFind(const ParticipantOptions& o) {
   browser.reset();  // no listing comes after this
   for (const FoundChat& chat : last.chats) {
     EmitLine("CHAT name=" + QuoteValue(chat.name) + " nick=" + QuoteValue(chat.nick) + " address=" + chat.address +
-             " port=" + std::to_string(chat.port) + (chat.people >= 0 ? " people=" + std::to_string(chat.people) : ""));
+             " port=" + std::to_string(chat.port) + (chat.people >= 0 ? " people=" + std::to_string(chat.people) : "") +
+             " encrypted=" + (chat.encrypted ? "1" : "0") + " key=" + (chat.key.empty() ? "-" : chat.key));
   }
   if (!last.searching) Complain("no chat can be found: %s", last.whyNot.c_str());
   return 0;

@@ -31,6 +31,7 @@ bool ParseColor(const std::string& text, ParticipantOptions& o) {
 bool ParseOptions(int argc, char** argv, ParticipantOptions& o, std::string& error) {
   bool portGiven = false;
   bool noAnnounce = false;
+  bool perAddressGiven = false;
   bool historyGiven = false;
   ArgCursor arg(argc, argv, true);
   std::string value;
@@ -47,6 +48,21 @@ bool ParseOptions(int argc, char** argv, ParticipantOptions& o, std::string& err
       if (!arg.Flag(o.serve, error)) return false;
     } else if (arg.Is("--no-announce")) {
       if (!arg.Flag(noAnnounce, error)) return false;
+    } else if (arg.Is("--accept-new-key")) {
+      if (!arg.Flag(o.acceptNewKey, error)) return false;
+    } else if (arg.Is("--encrypted-only")) {
+      if (!arg.Flag(o.encryptedOnly, error)) return false;
+    } else if (arg.Is("--max-per-address")) {
+      if (!arg.Number(o.maxPerAddress, 1u, 64u, "--max-per-address takes a number from 1 to 64", error)) return false;
+      perAddressGiven = true;
+    } else if (arg.Is("--password-file")) {
+      if (!arg.Value(o.passwordFile, error)) return false;
+    } else if (arg.Is("--data-dir")) {
+      if (!arg.Value(o.dataDir, error)) return false;
+      if (o.dataDir.empty() || o.dataDir[0] != '/') {
+        error = "--data-dir takes an absolute folder, not '" + o.dataDir + "'";
+        return false;
+      }
     } else if (arg.Is("--find")) {
       o.find = true;
       unsigned long seconds = 0;
@@ -113,8 +129,8 @@ bool ParseOptions(int argc, char** argv, ParticipantOptions& o, std::string& err
     return false;
   }
   if (o.find) return true;
-  if (noAnnounce && !o.serve) {
-    error = "--no-announce is for --serve";
+  if (!o.serve && (noAnnounce || o.encryptedOnly || perAddressGiven)) {
+    error = "--no-announce, --encrypted-only and --max-per-address are for --serve";
     return false;
   }
   if (historyGiven && !o.serve) {
@@ -122,8 +138,8 @@ bool ParseOptions(int argc, char** argv, ParticipantOptions& o, std::string& err
     return false;
   }
   if (o.serve) {
-    if (o.rejoin) {
-      error = "--rejoin is for joining; --serve only hosts";
+    if (o.rejoin || o.acceptNewKey) {
+      error = "--rejoin and --accept-new-key are for joining; --serve only hosts";
       return false;
     }
     // A host is announced under a name; it never joins its own chat.
@@ -146,9 +162,11 @@ const char* HelpText() {
   return R"(Usage:
   jaselo-participant --nick NAME [--host ADDRESS] [--port N] [--face FONT]
                      [--color R,G,B] [--bold] [--italic] [--underline] [--rejoin]
+                     [--accept-new-key] [--password-file F] [--data-dir DIR]
                      [--quiet] [--no-input]
   jaselo-participant --serve [--port N] [--nick NAME] [--no-announce]
-                     [--history N] [--quiet] [--no-input]
+                     [--history N] [--encrypted-only] [--password-file F]
+                     [--max-per-address N] [--data-dir DIR] [--quiet] [--no-input]
   jaselo-participant --find [SECONDS]
   jaselo-participant --help | --version
 
@@ -181,6 +199,25 @@ old, at most 128 KiB in all; private lines are never kept.
 With --find it lists the chats announced on the local network: it looks for
 SECONDS (default 3), prints one CHAT line for each chat found and exits 0.
 
+Encryption. A host makes a key pair and a certificate on its first run and
+keeps them in its data folder (--data-dir, by default
+$XDG_DATA_HOME/jaselo, that is ~/.local/share/jaselo), readable by its user
+alone; the SHA-256 of the certificate is the chat's key. It serves TLS 1.3
+and plain connections on the one port (plain ones only for peers that speak
+no TLS; --encrypted-only refuses them). A participant always begins with TLS.
+The first time it meets a host (address and port) it remembers the host's
+key in known-hosts in its data folder; later a different key is refused
+(KEY_CHANGED, exit 3) unless --accept-new-key is given, which remembers the
+new one. A host met with a key is never joined in plain text. A host never
+met that does not answer TLS (it closes, or says nothing for 2 s) is joined
+in plain text, and the first line says so. To forget a host, delete its line
+from known-hosts.
+
+A chat password (--password-file) is checked inside TLS before anyone hears
+of the arrival: a participant that gives none or another is told so
+(WRONG_PASSWORD, exit 3) and never tries again. Five wrong passwords from one
+address within a minute make the host refuse that address for a minute.
+
 Options:
   --nick NAME       nickname to join with (required unless --serve); with
                     --serve, the name the chat is announced under
@@ -202,6 +239,21 @@ Options:
   --no-announce     with --serve: do not announce the chat on the network
   --history N       with --serve: keep the last N public lines, 0 to 200
                     (default 200), for those who join later; 0 keeps none
+  --encrypted-only  with --serve: refuse connections that do not begin with
+                    TLS (peers that speak only the plain protocol)
+  --max-per-address N
+                    with --serve: watched connections one IPv4 address may
+                    hold, 1-64 (default 8); this machine's own (127.0.0.0/8)
+                    are not counted
+  --accept-new-key  join a host whose key is not the one remembered for it
+                    (or announced), and remember the new one
+  --password-file F the chat's password is the first line of file F: given
+                    to the host inside TLS (never in plain text); with
+                    --serve, the password a host asks of everyone who joins,
+                    which also refuses plain connections
+  --data-dir DIR    absolute folder for the host key and known-hosts
+                    (default $XDG_DATA_HOME/jaselo); the service uses its
+                    state directory
   --find [SECONDS]  list the chats announced on the network (default 3 s)
   --help            this text
   --version         the version
@@ -210,6 +262,21 @@ Options:
 Output, one line per item, flushed at once:
   LISTENING <port>
       --serve only, always the first line: the port it listens on.
+  ENCRYPTED key=<hex>
+      the first line of every connection made (with --serve: the second
+      line): TLS protects it, and <hex> is the chat's key, the SHA-256 of the
+      host's certificate in 64 upper-case hex digits. People compare its
+      first 16 digits, in groups of four ("3F2A 9C01 77B4 E0D2").
+  PLAIN
+      instead of ENCRYPTED: the host speaks no TLS, so the connection is not
+      encrypted (with --serve: the host has no key and serves plain text)
+  KEY_CHANGED address=<a.b.c.d> port=<n> old=<hex> new=<hex>
+      the host's key is not the one remembered for it (old: 64 digits) or
+      announced (16 digits): nothing was sent to it, exit 3
+  WRONG_PASSWORD
+      the host wants a password and was given none, or another, or refuses
+      this address for a while after too many wrong ones: nobody heard of
+      this participant, and it exits 3 (also with --rejoin)
   SAYS name=<s> text=<s> face=<s> color=<R>,<G>,<B> bold=<n> italic=<n> underline=<n>
       a public chat line (your own come back too, once the server relays them)
   PRIVATE name=<s> text=<s> face=<s> color=<R>,<G>,<B> bold=<n> italic=<n> underline=<n>
@@ -229,10 +296,14 @@ Output, one line per item, flushed at once:
       somebody joined after you
   DISCONNECTED name=<s>
       somebody left; name="!!! SERVER !!!" when the server shuts down
-  CHAT name=<s> nick=<s> address=<a.b.c.d> port=<n> [people=<n>]
+  CHAT name=<s> nick=<s> address=<a.b.c.d> port=<n> [people=<n>] encrypted=<0|1> key=<k>
       --find only: a chat announced on the network, its IPv4 address and
-      TCP port (join it with --host and --port); nick is the host's
-      nickname; people, when the host gives it, how many are in the chat
+      TCP port (join it with --host and --port); nick is the host's nickname;
+      people, when the host gives it, how many are in the chat; encrypted=1
+      when it announces TLS, with its short key (16 hex digits, - when
+      none). Names are cut to 63 bytes and nicknames to 31; lines come in
+      the order people expect of names ("room 2" before "room 10"), then by
+      address and port
   LOST
       the connection to the server ended without this participant leaving
       (server gone, or nickname already in use); the program then exits 3,
@@ -247,16 +318,23 @@ Output, one line per item, flushed at once:
       letter case, or the server is full); nothing more is tried, exit 3
 
   <s> is a string in double quotes, shown up to its first NUL byte, with
-  these escapes: \\ for a backslash, \" for a double quote, \n \r \t, and
+  these escapes: \\ for a backslash, \" for a double quote, \n \r \t,
   \xHH (two lower-case hex digits) for any other byte below 0x20 and for
-  0x7F. Other bytes, UTF-8 included, stand as they are. <n>, <R>, <G>, <B>
-  are the received decimal values. <time> is a UTC time on the host's
-  clock, as 2024-06-11T09:05:00Z. Fields always come in the order shown.
+  0x7F, and \uHHHH (four lower-case hex digits) for a C1 control
+  character, a bidirectional control (U+061C, U+200E, U+200F, U+202A to
+  U+202E, U+2066 to U+2069) and U+2028, U+2029, so that no value can turn
+  around or run over what stands beside it. Other bytes, UTF-8 included,
+  stand as they are. <n>, <R>, <G>, <B> are the received decimal values.
+  <time> is a UTC time on the host's clock, as 2024-06-11T09:05:00Z.
+  Fields always come in the order shown.
   Unless --quiet is given, diagnostic lines of the library are mixed in;
   none of them begins with one of the words above.
 
-Exit status: 0 after a normal end; 1 when it cannot connect or listen;
-2 for a usage mistake; 3 when the connection to the server was lost (with
---rejoin: refused, or input ended while out of the chat).
+Exit status: 0 after a normal end; 1 when it cannot connect or listen (or,
+with --encrypted-only, has no key); 2 for a usage mistake; 3 when the
+connection to the server was lost (with --rejoin: refused, or input ended
+while out of the chat), or the host was refused for its key: KEY_CHANGED, or
+a host met with a key that now offers no encryption; or the host refused the
+password (WRONG_PASSWORD).
 )";
 }

@@ -31,6 +31,13 @@ struct ParticipantOptions {
   bool noInput = false;            // run until a signal, whatever standard input does
   bool rejoin = false;             // join again after a lost connection
   size_t history = HISTORY_LINES;  // --serve: public lines kept for those who join later
+  // Where the host key and the hosts met before are kept; empty: the
+  // user's data folder.
+  std::string dataDir;
+  bool acceptNewKey = false;   // join a host whose key is not the one remembered
+  std::string passwordFile;    // the chat's password: to give, or (--serve) to ask for
+  bool encryptedOnly = false;  // --serve: refuse plain connections
+  unsigned maxPerAddress = 8;  // --serve: watched connections one address may hold
   bool help = false;
   bool version = false;
 };

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QButtonGroup>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QFontDatabase>
 #include <QFontMetrics>
@@ -111,6 +112,7 @@ void CDialog::CreateControls() {
       }
       case ControlKind::IpAddress: w = new CIPAddressCtrl(this); break;
       case ControlKind::ListBox: w = new CListBox(this); break;
+      case ControlKind::CheckBox: w = new QCheckBox(text, this); break;
     }
     w->setGeometry(units_.X(c.x), units_.Y(c.y), units_.X(c.cx), units_.Y(c.cy));
     if (c.style & CS_TABSTOP) {

@@ -27,6 +27,7 @@ enum class ControlKind {
   RichEdit,
   IpAddress,
   ListBox,
+  CheckBox,
 };
 
 // Control styles.

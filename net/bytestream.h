@@ -1,0 +1,51 @@
+#pragma once
+// How one connection's bytes travel: as they are, or inside TLS. A kind turns
+// what the socket brings into the chat's messages and the chat's messages into
+// what goes to the socket, and it may have bytes of its own to send (a
+// handshake's). The relay, the limits and the once-per-pass write see only the
+// chat's messages and never know which kind carries them.
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+class ByteStream {
+ public:
+  virtual ~ByteStream() = default;
+
+  // Bytes from the socket. The chat's bytes they carry are appended to
+  // `opened`, and bytes this kind must send of its own to `own`. False when
+  // the stream can no longer be trusted (a bad record, a failed handshake, a
+  // close alert): the connection is to go.
+  virtual bool Open(const uint8_t* bytes, size_t n, std::vector<uint8_t>& opened, std::vector<uint8_t>& own) = 0;
+  // The chat's messages, back to back in `messages` (`ends` says where each
+  // one ends, for a kind that frames them one by one), made ready for the
+  // socket and appended to `sealed`. Only once Ready.
+  virtual bool Seal(const std::vector<uint8_t>& messages, const std::vector<size_t>& ends,
+                    std::vector<uint8_t>& sealed) = 0;
+  // The chat's messages may flow: a handshake, if any, is done.
+  virtual bool Ready() const = 0;
+  virtual bool Encrypted() const = 0;
+  // Sealing leaves the chat's bytes as they are: a message may be written
+  // as it comes, without staging.
+  virtual bool Transparent() const { return false; }
+};
+
+// The chat's messages as they are, byte for byte.
+class PlainStream : public ByteStream {
+ public:
+  bool Open(const uint8_t* bytes, size_t n, std::vector<uint8_t>& opened, std::vector<uint8_t>& own) override;
+  bool Seal(const std::vector<uint8_t>& messages, const std::vector<size_t>& ends,
+            std::vector<uint8_t>& sealed) override;
+  bool Ready() const override { return true; }
+  bool Encrypted() const override { return false; }
+  bool Transparent() const override { return true; }
+};
+
+// What a server makes of the first bytes of a new connection.
+enum class StreamKind {
+  Undecided,  // too few bytes yet to tell
+  Plain,      // the chat's own messages (a welcome, or anything else the transport judges)
+  Tls,        // a TLS handshake record
+};
+StreamKind KindOfFirstBytes(const uint8_t* bytes, size_t n);

@@ -1,0 +1,263 @@
+// TLS on the chat's port: a host with a key of its own, TLS client endpoints,
+// peers that speak only the plain messages, and a relay in the middle that
+// sees every byte, all over real loopback sockets.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "common/raw_peer.h"
+#include "common/relay.h"
+#include "common/test_support.h"
+#include "common/wire.h"
+#include "net/tcpip.h"
+#include "net/tlsstream.h"
+
+namespace {
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+using Outcome = ConnectReport::Outcome;
+
+class Endpoint : public CTCPIP {
+ public:
+  ~Endpoint() override { Stop(); }
+  using CTCPIP::SendToServer;
+  // Waits for `p`; what came before it goes to `before`.
+  bool Heard(const CPacket& p, std::vector<Bytes>* before = nullptr) {
+    return WaitFor([&] {
+      for (auto q = packetQueue.Pop(); q; q = packetQueue.Pop()) {
+        const Bytes got(q->data, q->data + q->length);
+        if (got == Payload(p)) return true;
+        if (before) before->push_back(got);
+      }
+      return false;
+    });
+  }
+};
+
+bool Contains(const Bytes& haystack, const std::string& needle) {
+  return std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end()) != haystack.end();
+}
+
+std::shared_ptr<TlsContext> HostContext(const std::string& folder) {
+  HostIdentity identity;
+  std::string error;
+  EXPECT_TRUE(LoadOrMakeHostIdentity(folder, identity, error)) << error;
+  return TlsContext::ForHost(identity, error);
+}
+
+class Encrypted : public testing::Test {
+ protected:
+  void SetUp() override { port = StartHost(host, dir.File("host"), false); }
+
+  uint16_t StartHost(Endpoint& server, const std::string& folder, bool encryptedOnly, const char* password = "") {
+    server.SetLimits(limits);
+    server.SetHostSecurity({HostContext(folder), encryptedOnly, password});
+    EXPECT_TRUE(server.Startup(TYPE_SERVER));
+    server.StartListening(0);
+    return server.ListeningPort();
+  }
+  ClientSecurity Security() {
+    std::string error;
+    return {TlsContext::ForClient(error), known, false, "", milliseconds(300), ""};
+  }
+  Endpoint& Client(const char* name, const ClientSecurity& security) {
+    clients.push_back(std::make_unique<Endpoint>());
+    clients.back()->SetLimits(limits);
+    clients.back()->SetClientSecurity(security);
+    EXPECT_TRUE(clients.back()->Startup(TYPE_CLIENT, name));
+    return *clients.back();
+  }
+  bool Known(const std::string& name) {
+    for (const auto& [s, n] : host.ClientTable()) {
+      if (n == name) return true;
+    }
+    return false;
+  }
+  RawPeer JoinRaw(const char* name) {
+    auto peer = RawPeer::Dial(port);
+    EXPECT_TRUE(peer.Send(Welcome(name)));
+    EXPECT_TRUE(WaitFor([&] { return Known(name); })) << name;
+    return peer;
+  }
+
+  TempDir dir;
+  TransportLimits limits{milliseconds(1000), milliseconds(1000), milliseconds(1000), 0};
+  std::shared_ptr<KnownHosts> known = std::make_shared<KnownHosts>(dir.File("client/known-hosts"));
+  DiagCapture diag;
+  Endpoint host;
+  std::vector<std::unique_ptr<Endpoint>> clients;
+  uint16_t port = 0;
+};
+}  // namespace
+
+TEST_F(Encrypted, TlsClientAndPlainPeerShareTheChatAndARelaySeesNothingOfIt) {
+  RawPeer bob = JoinRaw("bob");
+  Relay relay(port);
+  Endpoint& alice = Client("alice", Security());
+  ASSERT_TRUE(alice.Connect("127.0.0.1", relay.Port()));
+  EXPECT_EQ(alice.LastConnect().outcome, Outcome::Encrypted);
+  EXPECT_EQ(known->Find("127.0.0.1", relay.Port()), alice.LastConnect().key);
+
+  // The plain peer hears exactly the bytes it always has.
+  EXPECT_EQ(bob.NextMessage(), Whole(Arrival("alice")));
+  const CPacket fromAlice = Says("alice", "the secret plan");
+  ASSERT_TRUE(alice.SendToServer(fromAlice));
+  ASSERT_TRUE(WaitFor([&] { return host.QueuedCount() == 1; }));
+  host.SendMessageToAll(fromAlice);  // as the chat layer relays it
+  EXPECT_EQ(bob.NextMessage(), Whole(fromAlice));
+  const CPacket fromBob = Says("bob", "the other plan");
+  host.SendMessageToAll(fromBob);
+  EXPECT_TRUE(alice.Heard(fromBob));
+  EXPECT_EQ(bob.NextMessage(), Whole(fromBob));
+
+  const Bytes up = relay.FromClients(), down = relay.FromHosts();
+  ASSERT_FALSE(up.empty());
+  EXPECT_EQ(up[0], 0x16) << "the client's first byte begins a TLS handshake";
+  for (const char* text : {"alice", "bob", "plan"}) {
+    EXPECT_FALSE(Contains(up, text) || Contains(down, text)) << text;
+  }
+
+  // A bad record ends that connection alone, announced as any loss.
+  relay.Inject({0x17, 0x03, 0x03, 0x00, 0x20, 1, 2, 3});
+  relay.Inject(Bytes(29, 0));
+  EXPECT_EQ(bob.NextMessage(), Whole(Departure("alice")));
+  EXPECT_TRUE(WaitFor([&] { return !alice.IsActive(); }));
+  EXPECT_TRUE(Known("bob"));
+}
+
+TEST_F(Encrypted, AKeyOtherThanTheOneKnownIsRefusedUnlessAccepted) {
+  Endpoint impostor;
+  const uint16_t impostorPort = StartHost(impostor, dir.File("impostor"), false);
+  Relay relay(port);
+  Endpoint& met = Client("alice", Security());
+  ASSERT_TRUE(met.Connect("127.0.0.1", relay.Port()));
+  const KeyDigest real = met.LastConnect().key;
+
+  // A person in the middle ends TLS with a key of its own.
+  relay.ForwardTo(impostorPort);
+  Endpoint& fooled = Client("alice2", Security());
+  EXPECT_FALSE(fooled.Connect("127.0.0.1", relay.Port()));
+  EXPECT_EQ(fooled.LastConnect().outcome, Outcome::KeyChanged);
+  EXPECT_EQ(fooled.LastConnect().expected, real.Hex());
+  EXPECT_NE(fooled.LastConnect().key, real);
+  EXPECT_TRUE(impostor.ClientTable().empty()) << "not a byte of the chat's went to it";
+
+  ClientSecurity announced = Security();
+  announced.announcedKey = real.ShortHex();
+  announced.knownHosts = nullptr;
+  Endpoint& listed = Client("alice3", announced);
+  EXPECT_FALSE(listed.Connect("127.0.0.1", impostorPort));
+  EXPECT_EQ(listed.LastConnect().expected, real.ShortHex());
+
+  ClientSecurity accepting = Security();
+  accepting.acceptNewKey = true;
+  Endpoint& trusting = Client("alice4", accepting);
+  ASSERT_TRUE(trusting.Connect("127.0.0.1", relay.Port()));
+  EXPECT_EQ(known->Find("127.0.0.1", relay.Port()), trusting.LastConnect().key);
+  EXPECT_TRUE(WaitFor([&] { return impostor.ClientTable().size() == 1; }));
+}
+
+TEST_F(Encrypted, AHostWithoutTlsIsJoinedInPlainUnlessMetEncryptedBefore) {
+  const ClientSecurity security = Security();
+  {
+    // One that waits in silence for a welcome.
+    RawListener silent;
+    Endpoint& c = Client("carol", security);
+    const auto start = Clock::now();
+    std::thread connect([&] { EXPECT_TRUE(c.Connect("127.0.0.1", silent.Port())); });
+    RawPeer first = silent.Accept();
+    RawPeer second = silent.Accept();
+    connect.join();
+    EXPECT_GE(Clock::now() - start, security.answerWait);
+    EXPECT_EQ(second.NextMessage(milliseconds(5000), true), Whole(Welcome("carol")));
+    EXPECT_EQ(c.LastConnect().outcome, Outcome::Plain);
+  }
+  {
+    // One that closes at the first bytes it cannot read.
+    RawListener closing;
+    Endpoint& c = Client("dave", security);
+    const auto start = Clock::now();
+    std::thread connect([&] { EXPECT_TRUE(c.Connect("127.0.0.1", closing.Port())); });
+    closing.Accept().Close();
+    RawPeer second = closing.Accept();
+    connect.join();
+    EXPECT_LT(Clock::now() - start, security.answerWait);
+    EXPECT_EQ(second.NextMessage(milliseconds(5000), true), Whole(Welcome("dave")));
+
+    // Remembered with a key, the same address is never joined in plain text.
+    std::string error;
+    ASSERT_TRUE(known->Remember("127.0.0.1", closing.Port(), KeyDigest(), error));
+    Endpoint& e = Client("erin", security);
+    std::thread refused([&] { EXPECT_FALSE(e.Connect("127.0.0.1", closing.Port())); });
+    closing.Accept().Close();
+    refused.join();
+    EXPECT_EQ(e.LastConnect().outcome, Outcome::PlainRefused);
+  }
+}
+
+TEST_F(Encrypted, AnEncryptedOnlyHostRefusesPlainPeersAndDropsAStalledHandshake) {
+  Endpoint strict;
+  const uint16_t strictPort = StartHost(strict, dir.File("host"), true);
+  RawPeer plain = RawPeer::Dial(strictPort);
+  ASSERT_TRUE(plain.Send(Welcome("bob")));
+  EXPECT_TRUE(plain.WaitClosed(milliseconds(700)));
+
+  // Half a handshake, then nothing: dropped at the newcomer's limit, while
+  // the others chat on.
+  std::string error;
+  auto half = TlsStream::Connecting(TlsContext::ForClient(error));
+  Bytes hello;
+  ASSERT_TRUE(half->Begin(hello));
+  RawPeer stalled = RawPeer::Dial(strictPort);
+  const auto start = Clock::now();
+  ASSERT_TRUE(stalled.Send(hello.data(), hello.size() / 2));
+  Endpoint& alice = Client("alice", Security());
+  ASSERT_TRUE(alice.Connect("127.0.0.1", strictPort));
+  EXPECT_EQ(alice.LastConnect().outcome, Outcome::Encrypted);
+  const CPacket line = Says("host", "still heard");
+  ASSERT_TRUE(WaitFor([&] { return strict.ClientTable().size() == 1; }));
+  strict.SendMessageToAll(line);
+  EXPECT_TRUE(alice.Heard(line));
+  EXPECT_TRUE(stalled.WaitClosed(milliseconds(3000)));
+  EXPECT_GE(Clock::now() - start, limits.identifyTimeout);
+  EXPECT_EQ(strict.WatchedSocketCount(), 2u);
+}
+
+TEST_F(Encrypted, APasswordChatTakesInOnlyThoseWhoGiveItAndNamesNobodyElse) {
+  Endpoint locked;
+  limits.identifyTimeout = milliseconds(3000);
+  const uint16_t lockedPort = StartHost(locked, dir.File("host"), false, "open sesame");
+  const auto join = [&](const char* name, const char* password) -> Endpoint& {
+    ClientSecurity security = Security();
+    security.password = password;
+    Endpoint& c = Client(name, security);
+    EXPECT_TRUE(c.Connect("127.0.0.1", lockedPort));
+    return c;
+  };
+  Endpoint& alice = join("alice", "open sesame");
+  ASSERT_TRUE(WaitFor([&] { return locked.ClientTable().size() == 1; }));
+  for (const char* wrong : {"", "open sesame!", "x", "y", "z"}) {
+    Endpoint& eve = join("eve", wrong);
+    EXPECT_TRUE(WaitFor([&] { return !eve.IsActive(); })) << wrong;
+    EXPECT_EQ(eve.Refusal(), REFUSED_WRONG_PASSWORD) << wrong;
+  }
+  // Five wrong from this address within a minute: even the right one is refused now.
+  Endpoint& late = join("late", "open sesame");
+  EXPECT_TRUE(WaitFor([&] { return !late.IsActive(); }));
+  EXPECT_EQ(late.Refusal(), REFUSED_TOO_MANY_TRIES);
+  // A peer of the plain protocol cannot give a password: refused.
+  RawPeer plain = RawPeer::Dial(lockedPort);
+  ASSERT_TRUE(plain.Send(Welcome("bob")));
+  EXPECT_TRUE(plain.WaitClosed(milliseconds(700)));
+
+  // Nobody refused was ever announced: alice heard nothing before the marker.
+  const CPacket marker = Says("host", "marker");
+  locked.SendMessageToAll(marker);
+  std::vector<Bytes> before;
+  EXPECT_TRUE(alice.Heard(marker, &before));
+  EXPECT_TRUE(before.empty());
+  EXPECT_EQ(locked.ClientTable().size(), 1u);
+}

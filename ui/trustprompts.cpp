@@ -1,0 +1,48 @@
+#include "ui/trustprompts.h"
+
+#include <QInputDialog>
+#include <QMessageBox>
+#include <QPushButton>
+
+#include "config/hostsettings.h"
+
+QString GroupedKey(const std::string& hex) {
+  const QString digits = QString::fromStdString(hex).left(static_cast<int>(KeyDigest::SHORT_DIGITS)).toUpper();
+  QString grouped;
+  for (int i = 0; i < digits.size(); i += 4) grouped += (i > 0 ? " " : "") + digits.mid(i, 4);
+  return grouped;
+}
+
+bool ConfirmChangedKey(QWidget* parent, const QString& where, const ConnectReport& report) {
+  const QString text =
+      QStringLiteral(
+          "The host at %1 did not present the key this computer knows for it.\n\n"
+          "Known key:\t%2\nKey now:\t%3\n\n"
+          "This happens when the host's computer was set up again or lost its key file. It is also what you "
+          "would see if another computer on the network were posing as the host to read the chat. Ask the "
+          "host's user which key their window shows before you connect.")
+          .arg(where, GroupedKey(report.expected), GroupedKey(report.key.Hex()));
+  QMessageBox box(QMessageBox::Warning, QStringLiteral("The host's key has changed"), text, QMessageBox::NoButton,
+                  parent);
+  box.setTextFormat(Qt::PlainText);
+  QPushButton* anyway = box.addButton(QStringLiteral("Connect anyway"), QMessageBox::AcceptRole);
+  QPushButton* cancel = box.addButton(QMessageBox::Cancel);
+  box.setDefaultButton(cancel);
+  box.setEscapeButton(cancel);
+  box.exec();
+  return box.clickedButton() == anyway;
+}
+
+bool AskChatPassword(QWidget* parent, const QString& where, bool wrong, std::string& password) {
+  QInputDialog dialog(parent);
+  dialog.setWindowTitle(QStringLiteral("Chat password"));
+  dialog.setLabelText((wrong ? QStringLiteral("Wrong password for this chat !\n\n") : QString()) +
+                      QStringLiteral("The chat at %1 asks for a password:").arg(where));
+  dialog.setTextEchoMode(QLineEdit::Password);
+  dialog.setInputMode(QInputDialog::TextInput);
+  if (dialog.exec() != QDialog::Accepted) return false;
+  const std::string typed = dialog.textValue().toStdString();
+  if (!IsAcceptablePassword(typed)) return false;
+  password = typed;
+  return true;
+}
