@@ -33,18 +33,20 @@ std::string TemporaryName(const std::string& path) {
 }
 }  // namespace
 
-std::string DataFolderPath() {
+std::string UserBaseFolder(const char* variable, const char* underHome) {
   // Relative values are to be ignored, as the base directory rules say.
-  const char* data = std::getenv("XDG_DATA_HOME");
-  if (data && data[0] == '/') return std::string(data) + "/jaselo";
+  const char* base = std::getenv(variable);
+  if (base && base[0] == '/') return std::string(base) + "/jaselo";
   const char* home = std::getenv("HOME");
   if (!home || home[0] != '/') {
     const passwd* entry = getpwuid(getuid());
     home = entry ? entry->pw_dir : nullptr;
   }
   if (!home || home[0] != '/') return {};
-  return std::string(home) + "/.local/share/jaselo";
+  return std::string(home) + "/" + underHome + "/jaselo";
 }
+
+std::string DataFolderPath() { return UserBaseFolder("XDG_DATA_HOME", ".local/share"); }
 
 bool MakePrivateFolder(const std::string& folder, std::string& error) {
   if (folder.empty() || folder[0] != '/') {

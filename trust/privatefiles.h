@@ -7,8 +7,11 @@
 #include <cstddef>
 #include <string>
 
-// $XDG_DATA_HOME/jaselo, or $HOME/.local/share/jaselo when XDG_DATA_HOME is
-// unset, empty or not absolute; empty when neither can be found.
+// $<variable>/jaselo, or $HOME/<underHome>/jaselo when the variable is unset,
+// empty or not absolute; empty when neither can be found.
+std::string UserBaseFolder(const char* variable, const char* underHome);
+
+// $XDG_DATA_HOME/jaselo, or $HOME/.local/share/jaselo.
 std::string DataFolderPath();
 
 // Makes `folder` and its missing parents, each readable by the user alone;
