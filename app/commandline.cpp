@@ -41,6 +41,9 @@ window; it writes the settings back to config.cfg when the window closes.
 Beside the transcript, the list of the people in the chat shows once the
 window is wide enough (F9 shows or hides it); on joining, the lines said in
 the last hour before you came show first, under "Earlier in this chat".
+As the server it also serves, on the chat's port, a page from which any
+browser on the network joins the chat: "Join from a phone" in the
+transcript's menu (Ctrl+J) shows its address and a QR code of it.
 
 Options:
   --user-folder  run in $XDG_CONFIG_HOME/jaselo (~/.config/jaselo when

@@ -10,6 +10,7 @@
 #include "app/version.h"
 #include "discovery/chatservice.h"
 #include "protocol/diagnostics.h"
+#include "web/frontdoor.h"
 
 CChatAnnouncer::CChatAnnouncer(std::string nick, uint16_t port, std::string shortKey)
     : nick(std::move(nick)), port(port), shortKey(std::move(shortKey)), name(InstanceName(this->nick, MachineName())) {}
@@ -46,8 +47,10 @@ AvahiStringList* CChatAnnouncer::Txt() const {
     txt = avahi_string_list_add(txt, (std::string(TXT_KEY) + "=" + shortKey).c_str());
     txt = avahi_string_list_add(txt, (std::string(TXT_TLS) + "=1").c_str());
   }
-  for (const std::string& entry : {"people=" + std::to_string(people), std::string("version=") + JASELO_VERSION,
-                                   "nick=" + nick, std::string("txtvers=") + CHAT_TXT_VERSION}) {
+  // web: where a browser finds the chat's page on the same port.
+  for (const std::string& entry :
+       {"web=" + std::string(PAGE_PATH), "people=" + std::to_string(people), std::string("version=") + JASELO_VERSION,
+        "nick=" + nick, std::string("txtvers=") + CHAT_TXT_VERSION}) {
     txt = avahi_string_list_add(txt, entry.c_str());
   }
   return txt;

@@ -1,5 +1,7 @@
 #include "net/bytestream.h"
 
+#include "web/webconnection.h"
+
 namespace {
 // The content type of a TLS handshake record. As the first byte of a chat
 // message it would begin transport header 0x??16, which no message has.
@@ -18,5 +20,11 @@ bool PlainStream::Seal(const std::vector<uint8_t>& messages, const std::vector<s
 
 StreamKind KindOfFirstBytes(const uint8_t* bytes, size_t n) {
   if (n == 0) return StreamKind::Undecided;
-  return bytes[0] == TLS_HANDSHAKE_RECORD ? StreamKind::Tls : StreamKind::Plain;
+  if (bytes[0] == TLS_HANDSHAKE_RECORD) return StreamKind::Tls;
+  switch (SniffHttpRequest(bytes, n)) {
+    case HttpSniff::Yes: return StreamKind::Web;
+    case HttpSniff::NeedMore: return StreamKind::Undecided;
+    case HttpSniff::No: break;
+  }
+  return StreamKind::Plain;
 }

@@ -1,8 +1,9 @@
 #pragma once
-// How one connection's bytes travel: as they are, or inside TLS. A kind turns
-// what the socket brings into the chat's messages and the chat's messages into
-// what goes to the socket, and it may have bytes of its own to send (a
-// handshake's). The relay, the limits and the once-per-pass write see only the
+// How one connection's bytes travel: as they are, inside TLS, or (a
+// browser's) in WebSocket frames over either. A kind turns what the socket
+// brings into the chat's messages and the chat's messages into what goes to
+// the socket, and it may have bytes of its own to send (a handshake's, an
+// HTTP response). The relay, the limits and the once-per-pass write see only the
 // chat's messages and never know which kind carries them.
 
 #include <cstddef>
@@ -26,9 +27,16 @@ class ByteStream {
   // The chat's messages may flow: a handshake, if any, is done.
   virtual bool Ready() const = 0;
   virtual bool Encrypted() const = 0;
-  // Sealing leaves the chat's bytes as they are: a message may be written
-  // as it comes, without staging.
+  // Sealing leaves the chat's bytes as they are.
   virtual bool Transparent() const { return false; }
+  // Seals one message by itself into `sealed`, for a kind that seals each
+  // message alone (as it is, or in a frame of its own): it is then written
+  // as it comes, without staging. False for a kind that seals messages
+  // together at the write (TLS records).
+  virtual bool SealAlone(const uint8_t*, size_t, std::vector<uint8_t>&) { return false; }
+  // The stream has said its last (a page served, a WebSocket closed): the
+  // connection ends once its output has left, and nothing more is read.
+  virtual bool Finished() const { return false; }
 };
 
 // The chat's messages as they are, byte for byte.
@@ -40,6 +48,10 @@ class PlainStream : public ByteStream {
   bool Ready() const override { return true; }
   bool Encrypted() const override { return false; }
   bool Transparent() const override { return true; }
+  bool SealAlone(const uint8_t* bytes, size_t n, std::vector<uint8_t>& sealed) override {
+    sealed.insert(sealed.end(), bytes, bytes + n);
+    return true;
+  }
 };
 
 // What a server makes of the first bytes of a new connection.
@@ -47,5 +59,6 @@ enum class StreamKind {
   Undecided,  // too few bytes yet to tell
   Plain,      // the chat's own messages (a welcome, or anything else the transport judges)
   Tls,        // a TLS handshake record
+  Web,        // an HTTP request: a browser
 };
 StreamKind KindOfFirstBytes(const uint8_t* bytes, size_t n);

@@ -1,14 +1,14 @@
 #include "net/connectionoutput.h"
 
-ConnectionOutput::Next ConnectionOutput::Append(const uint8_t* bytes, size_t n, uint64_t origin,
-                                                const ByteStream& stream, bool inBatch, size_t limit) {
+ConnectionOutput::Next ConnectionOutput::Append(const uint8_t* bytes, size_t n, uint64_t origin, ByteStream& stream,
+                                                bool inBatch, size_t limit) {
   if (state == State::Failed) return Next::Nothing;
   const bool wasEmpty = Empty();
   const OutputBuffer::Mark mark{origin, n};
-  if (stream.Transparent() && staged.empty()) {
-    // Nothing to seal: one copy, as the bytes will leave.
-    sealed.Append(bytes, n, &mark, 1);
-  } else {
+  // Sealed alone where nothing staged waits before it: one copy, as the
+  // bytes will leave.
+  const auto alone = [&](std::vector<uint8_t>& out) { return stream.SealAlone(bytes, n, out); };
+  if (!staged.empty() || !sealed.AppendSealed(&mark, 1, alone)) {
     staged.insert(staged.end(), bytes, bytes + n);
     stagedEnds.push_back(staged.size());
     stagedMarks.push_back(mark);

@@ -48,7 +48,7 @@ class ConnectionOutput {
 
   // One whole message of the chat's bytes, relayed on behalf of `origin`,
   // for a connection whose bytes travel through `stream`.
-  Next Append(const uint8_t* bytes, size_t n, uint64_t origin, const ByteStream& stream, bool inBatch, size_t limit);
+  Next Append(const uint8_t* bytes, size_t n, uint64_t origin, ByteStream& stream, bool inBatch, size_t limit);
   // Bytes the stream must send of its own (a handshake's), already sealed.
   Next AppendOwn(const std::vector<uint8_t>& bytes, bool inBatch, size_t limit);
 

@@ -136,12 +136,12 @@ std::vector<Socket> ServerConnections::TakeFailed() {
   return taken;
 }
 
-std::vector<Socket> ServerConnections::Refused() const {
-  std::vector<Socket> refused;
+std::vector<Socket> ServerConnections::Ended() const {
+  std::vector<Socket> ended;
   for (const auto& [s, connection] : connections) {
-    if (connection.closing && connection.output.Empty()) refused.push_back(s);
+    if (Ending(connection) && connection.output.Empty()) ended.push_back(s);
   }
-  return refused;
+  return ended;
 }
 
 void ServerConnections::WakeHeldBack() {
@@ -158,7 +158,7 @@ short ServerConnections::WaitEvents(Socket s) {
   if (connection == nullptr) return POLLIN;
   // A sender whose relays still wait for slow readers is read no more until
   // they drain; only the fast sender feels it.
-  short events = POLLIN;
+  short events = Ending(*connection) ? 0 : POLLIN;
   if (HoldsBack(*connection)) {
     events = 0;
     heldBack = true;
@@ -178,6 +178,8 @@ int ServerConnections::MillisecondsToNextDeadline(const Identified& identified) 
     if (best < 0 || ms < best) best = ms;
   };
   for (const auto& [s, connection] : connections) {
+    // A connection whose last answer has left ends with the next pass.
+    if (Ending(connection) && connection.output.Empty()) consider(now);
     if (!identified(s)) consider(connection.acceptedAt + limits.identifyTimeout);
     if (!connection.output.Empty()) consider(connection.output.StallsAt(limits.sendTimeout));
   }

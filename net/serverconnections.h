@@ -31,6 +31,7 @@ class ServerConnections {
 
   struct Watched : Connection {
     std::vector<uint8_t> firstBytes;  // what came before its stream's kind was known
+    bool plainSniffed = false;        // inside TLS: its first plain bytes were looked at
     Clock::time_point acceptedAt;
     uint32_t address = 0;   // the peer's IPv4 address, in host order
     bool departed = false;  // its own departure is already queued
@@ -79,8 +80,13 @@ class ServerConnections {
   std::vector<int> WritePending();
   // The connections that failed since the last call, for the owner to drop.
   std::vector<Socket> TakeFailed();
-  // Refused connections whose refusal has left, for the owner to drop.
-  std::vector<Socket> Refused() const;
+  // Connections that said their last (refused here, or a stream that ended:
+  // a page served, a WebSocket closed) and whose output has left, for the
+  // owner to drop. Nothing more is read from them meanwhile.
+  std::vector<Socket> Ended() const;
+  static bool Ending(const Watched& connection) {
+    return connection.closing || (connection.stream && connection.stream->Finished());
+  }
   // A sender held back during the socket thread's wait may be read again
   // once relays have left: wakes that thread.
   void WakeHeldBack();
@@ -130,4 +136,5 @@ class ServerConnections {
   bool heldBack = false;              // the socket thread's wait leaves some sender unread
   bool polling = false;               // the socket thread may be waiting on these sockets
   std::vector<UniqueSocket> deferredClose;
+  std::vector<uint8_t> framed;  // a browser's message as its frame, made anew for each
 };

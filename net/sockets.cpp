@@ -77,6 +77,14 @@ SocketAddress PeerAddress(Socket s) {
   return AddressOf(addr);
 }
 
+std::string DottedAddress(uint32_t address) {
+  in_addr in{};
+  in.s_addr = address;
+  char text[INET_ADDRSTRLEN] = {};
+  if (inet_ntop(AF_INET, &in, text, sizeof text) == nullptr) return {};
+  return text;
+}
+
 Socket AcceptConnection(Socket listening, uint32_t& address) {
   for (;;) {
     sockaddr_in peer{};

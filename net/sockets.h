@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 using Socket = int;
 constexpr Socket INVALID_SOCKET = -1;
@@ -31,6 +32,8 @@ struct SocketAddress {
 };
 SocketAddress LocalAddress(Socket s);
 SocketAddress PeerAddress(Socket s);
+// The dotted form of an address in network byte order.
+std::string DottedAddress(uint32_t address);
 // INVALID_SOCKET when nothing could be accepted. `address` is the peer's
 // IPv4 address in host order.
 Socket AcceptConnection(Socket listening, uint32_t& address);

@@ -36,6 +36,14 @@ bool CTCPIP::Startup(uint16_t _Type, const char* nickname) {
     // A count that wrapped must still leave a terminated string.
     if (nicknameLength > 0) this->nickname[nicknameLength - 1] = '\0';
   }
+  if (_Type == TYPE_SERVER) {
+    // Nothing of a chat that takes only encrypted connections travels in the
+    // clear, its page included.
+    WebSettings settings = webSettings;
+    settings.tlsOnly = settings.tlsOnly || hostSecurity.encryptedOnly || !hostSecurity.password.empty();
+    settings.password = settings.password || !hostSecurity.password.empty();
+    frontDoor = std::make_unique<FrontDoor>(settings);
+  }
   role = static_cast<EndpointRole>(_Type);
   started = true;
   return true;
@@ -104,6 +112,7 @@ void CTCPIP::Cleanup() {
   role.reset();
   clientSocket.Close();
   connections.Clear();
+  frontDoor.reset();
   clientTable.Clear();
   ownUser.reset();
   readSet.Reset();

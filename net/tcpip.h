@@ -26,6 +26,7 @@
 #include "protocol/extension.h"
 #include "protocol/headers.h"
 #include "protocol/packet.h"
+#include "web/frontdoor.h"
 
 // Threads. The UI thread (or a tool's main thread) calls Startup,
 // StartListening, Connect, Stop and Cleanup; the client's socket thread also
@@ -71,6 +72,9 @@ class CTCPIP : public CThread {
   void EndOutputBatch();
 
   void SetLimits(const TransportLimits& limits) { this->limits = limits; }
+  // Server role: what the page served to browsers shows and how their
+  // requests are judged; taken by the next Startup.
+  void SetWebSettings(const WebSettings& settings) { webSettings = settings; }
   // Kept across Cleanup, like the limits: set once, before listening or
   // connecting.
   void SetHostSecurity(HostSecurity security) { hostSecurity = std::move(security); }
@@ -166,7 +170,7 @@ class CTCPIP : public CThread {
   bool RefusedForTries(uint32_t address, std::chrono::steady_clock::time_point now);
   void NoteWrongPassword(uint32_t address, std::chrono::steady_clock::time_point now);
   void Refuse(Socket s, ServerConnections::Watched& connection, uint16_t reason);
-  void DropRefused();
+  void DropEnded();
 
   uint32_t ServerThreadProc();
   uint32_t ClientThreadProc();
@@ -191,6 +195,10 @@ class CTCPIP : public CThread {
   // A newcomer's first bytes decide which stream its bytes travel through;
   // false when that kind is refused here (or none could be made).
   bool StartStream(ServerConnections::Watched& connection, StreamKind kind);
+  // An encrypted newcomer's first plain bytes: false until there are enough
+  // to tell a browser's request, which then gets the browser's stream.
+  bool SniffInsideTls(Socket s, ServerConnections::Watched& connection, std::vector<uint8_t>& own);
+  Doorstep DoorstepOf(Socket s, bool tls) const;
   // Cuts the messages opened so far from a connection's stream and handles them.
   void CutReceived(Socket s);
   // Cuts every complete message from the front of a stream and handles it.
@@ -232,6 +240,8 @@ class CTCPIP : public CThread {
   CClientTable clientTable;
   std::optional<SocketAddress> ownUser;
   TransportLimits limits;
+  WebSettings webSettings;
+  std::unique_ptr<FrontDoor> frontDoor;  // server role
   HostSecurity hostSecurity;
   ClientSecurity clientSecurity;
   ConnectReport lastConnect;

@@ -94,6 +94,6 @@ void CTCPIP::Refuse(Socket s, ServerConnections::Watched& connection, uint16_t r
   if (BuildRefused(reason, refused)) connections.Queue(s, refused, 0);
 }
 
-void CTCPIP::DropRefused() {
-  for (Socket s : connections.Refused()) ForgetConnection(s);
+void CTCPIP::DropEnded() {
+  for (Socket s : connections.Ended()) ForgetConnection(s);
 }

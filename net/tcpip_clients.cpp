@@ -229,7 +229,7 @@ void CTCPIP::FinishPass() {
   WritePending();
   DropFailedConnections();
   WritePending();
-  DropRefused();
+  DropEnded();
 }
 
 void CTCPIP::WritePending() {

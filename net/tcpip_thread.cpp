@@ -10,6 +10,7 @@
 #include "net/passtiming.h"
 #include "net/tcpip.h"
 #include "net/tlsstream.h"
+#include "net/webstream.h"
 #include "protocol/diagnostics.h"
 #include "protocol/extent.h"
 
@@ -186,8 +187,8 @@ void CTCPIP::ReceiveFromConnection(Socket s) {
 void CTCPIP::HandleReceivedBytes(Socket s, const uint8_t* bytes, size_t n) {
   CMonitorGuard guard(*this);
   ServerConnections::Watched* connection = connections.Find(s);
-  // A refused connection is heard no more.
-  if (connection == nullptr || connection->closing) return;
+  // A connection that said its last is heard no more.
+  if (connection == nullptr || ServerConnections::Ending(*connection)) return;
   std::vector<uint8_t> own;
   bool trusted = true;
   if (connection->stream) {
@@ -198,6 +199,13 @@ void CTCPIP::HandleReceivedBytes(Socket s, const uint8_t* bytes, size_t n) {
     if (kind == StreamKind::Undecided) return;
     const std::vector<uint8_t> first = std::move(connection->firstBytes);
     trusted = StartStream(*connection, kind) && connection->Take(first.data(), first.size(), own);
+  }
+  if (trusted && connection->stream->Encrypted() && !connection->plainSniffed) {
+    trusted = SniffInsideTls(s, *connection, own);
+    if (trusted && !connection->plainSniffed) {
+      if (!own.empty()) connections.QueueOwn(s, own);
+      return;
+    }
   }
   if (!trusted) {
     ForgetConnection(s);
@@ -216,10 +224,34 @@ bool CTCPIP::StartStream(ServerConnections::Watched& connection, StreamKind kind
     connection.stream = TlsStream::Accepting(hostSecurity.tls);
     return connection.stream != nullptr;
   }
+  // A browser is answered even by a host that takes only encrypted
+  // connections: its front door sends it to the encrypted page.
+  if (kind == StreamKind::Web && frontDoor) {
+    connection.stream =
+        std::make_unique<WebStream>(std::make_unique<PlainStream>(), *frontDoor, DoorstepOf(connection.Get(), false));
+    return true;
+  }
   // A password travels inside TLS alone: a chat with one is encrypted only.
   if (hostSecurity.encryptedOnly || !hostSecurity.password.empty()) return false;
   connection.stream = std::make_unique<PlainStream>();
   return true;
+}
+
+bool CTCPIP::SniffInsideTls(Socket s, ServerConnections::Watched& connection, std::vector<uint8_t>& own) {
+  const HttpSniff sniff = SniffHttpRequest(connection.received.data(), connection.received.size());
+  if (connection.received.empty() || sniff == HttpSniff::NeedMore) return true;
+  connection.plainSniffed = true;
+  if (sniff == HttpSniff::No || !frontDoor) return true;
+  auto web = std::make_unique<WebStream>(std::move(connection.stream), *frontDoor, DoorstepOf(s, true));
+  const std::vector<uint8_t> plain = std::move(connection.received);
+  connection.received.clear();
+  const bool trusted = web->OpenInner(plain, connection.received, own);
+  connection.stream = std::move(web);
+  return trusted;
+}
+
+Doorstep CTCPIP::DoorstepOf(Socket s, bool tls) const {
+  return {tls, DottedAddress(LocalAddress(s).address), listeningPort};
 }
 
 void CTCPIP::CutReceived(Socket s) {
@@ -230,7 +262,7 @@ void CTCPIP::CutReceived(Socket s) {
   CutMessages(stream, true, [&](const uint8_t* block, uint16_t length) {
     HandleServerBlock(s, block, length);
     const ServerConnections::Watched* connection = connections.Find(s);
-    alive = connection != nullptr && !connection->closing;
+    alive = connection != nullptr && !ServerConnections::Ending(*connection);
     return alive;
   });
   if (alive) connections.Find(s)->received = std::move(stream);

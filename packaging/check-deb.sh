@@ -11,7 +11,7 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 echo "== $(basename "$deb")"
 dpkg-deb -f "$deb" Package Version Depends
 depends=$(dpkg-deb -f "$deb" Depends)
-for needed in fonts-liberation libqt6widgets6 libavahi-client3 libc6 libstdc++6; do
+for needed in fonts-liberation libqt6widgets6 libavahi-client3 libwslay1 libssl3 libqrencode4 libc6 libstdc++6; do
   [[ ", $depends," == *", $needed"[\ ,]* ]] || fail "Depends lacks $needed: $depends"
 done
 dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $6 }' | sort

@@ -3,8 +3,12 @@
 # or says exactly how when there is no sudo.
 
 # Building and running the program (libavahi-client-dev: finding chats on the
-# network through avahi-daemon; libssl-dev: TLS and the host's key, OpenSSL 3).
-JASELO_BUILD_PACKAGES="g++ cmake ninja-build pkg-config qt6-base-dev libgl-dev libavahi-client-dev libssl-dev fonts-liberation"
+# network through avahi-daemon; libssl-dev: TLS and the host's key,
+# OpenSSL 3; libwslay-dev and libboost-dev: the page browsers join from, its HTTP requests read by Boost.Beast's
+# parser and its WebSocket frames by wslay; libqrencode-dev: the page's
+# address as a QR code).
+JASELO_BUILD_PACKAGES="g++ cmake ninja-build pkg-config qt6-base-dev libgl-dev libavahi-client-dev fonts-liberation
+  libssl-dev libwslay-dev libboost-dev libqrencode-dev"
 # Running its window on a machine without a display.
 JASELO_DISPLAY_PACKAGES="xvfb xauth"
 # The test command on top: test frameworks, the window driven under Xvfb and
@@ -13,11 +17,14 @@ JASELO_DISPLAY_PACKAGES="xvfb xauth"
 # the checks of the installed files (systemd for systemd-analyze), the Debian
 # package built and checked as Debian builds and checks one, a system bus,
 # avahi-daemon and its tools in a network namespace of the discovery test's
-# own, and a notification daemon on a private session bus (dunst,
-# dbus-run-session and dbus-monitor).
+# own, a notification daemon on a private session bus (dunst,
+# dbus-run-session and dbus-monitor), and the web page in a real browser
+# (chromium headless, driven through chromium-driver by python3-selenium), and
+# the invitation's QR code read back (zbarimg).
 JASELO_TEST_PACKAGES="libgtest-dev libgmock-dev xvfb xauth xdotool libbenchmark-dev clang libclang-rt-14-dev llvm-14
   clang-format-14 desktop-file-utils appstream man-db systemd build-essential dpkg-dev debhelper lintian
-  dbus dbus-daemon dbus-bin avahi-daemon avahi-utils iproute2 dunst at-spi2-core python3-pyatspi"
+  dbus dbus-daemon dbus-bin avahi-daemon avahi-utils iproute2 dunst at-spi2-core python3-pyatspi
+  chromium chromium-driver python3-selenium zbar-tools"
 
 jaselo_missing_packages() { # packages...
   local missing="" p

@@ -4,12 +4,12 @@
 # time, default 30 s, starting from its committed corpus. Exits non-zero on
 # the first finding and says how to keep it as a regression input.
 # JASELO_WERROR=ON makes compiler warnings errors, as the test command does.
-#   scripts/fuzz.sh [seconds] [target...]     targets: codec server client config
+#   scripts/fuzz.sh [seconds] [target...]     targets: codec server client config web
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-30}
 shift || true
-targets=${*:-codec server client config}
+targets=${*:-codec server client config web}
 build=build-fuzz
 jobs=${JASELO_JOBS:-2}
 

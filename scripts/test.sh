@@ -25,7 +25,7 @@ configure_and_build() { # dir, extra cmake args...
 }
 
 echo "== Format (clang-format 14)"
-find app config protocol trust net chat discovery ui tools tests \( -name '*.cpp' -o -name '*.h' \) -print0 |
+find app config protocol trust web net chat discovery ui tools tests \( -name '*.cpp' -o -name '*.h' \) -print0 |
   xargs -0 clang-format-14 --dry-run -Werror
 
 echo "== Build and test"

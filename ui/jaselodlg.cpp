@@ -11,7 +11,9 @@
 #include "chat/pollloop.h"
 #include "config/configfile.h"
 #include "discovery/chatannouncer.h"
+#include "discovery/chatservice.h"
 #include "net/clienttable.h"
+#include "net/localaddresses.h"
 #include "protocol/diagnostics.h"
 #include "protocol/headers.h"
 #include "trust/hostidentity.h"
@@ -30,6 +32,7 @@
 #include "ui/transcriptactions.h"
 #include "ui/trustprompts.h"
 #include "ui/typedline.h"
+#include "web/frontdoor.h"
 
 using namespace std::chrono_literals;
 
@@ -61,14 +64,14 @@ void CJaseloDlg::DoDataExchange() {
   inputBox->LimitText(MAX_INPUT_BYTES);
   transcript->document()->setUndoRedoEnabled(false);
   new CKeyForwarder(transcript, inputBox);
-  auto* actions = new CTranscriptActions(this, transcript, inputBox);
+  transcriptActions = new CTranscriptActions(this, transcript, inputBox);
   backgroundAlert = new CBackgroundAlert(this);
   notifier = new CNotifier(this);
   completer = new CNicknameCompleter(inputBox);
   // Beside the transcript, taking its share of the transcript's rectangle
   // after the anchors (made below) and before the find bar (made above).
   peoplePane = new CPeoplePane(transcript, inputBox, [this] { return completer->Names(); });
-  actions->AddMenuAction(peoplePane->ToggleAction());
+  transcriptActions->AddMenuAction(peoplePane->ToggleAction());
   // In reading order: the list stands right of the transcript, above the find bar.
   QWidget::setTabOrder(transcript, peoplePane->List());
   // The limit counts what Send sends: a private line's text and addressee.
@@ -197,6 +200,14 @@ void CJaseloDlg::StartNetwork() {
     if (bound != 0) {
       announcer = std::make_unique<CChatAnnouncer>(own.str(), bound, hostKey.ShortHex());
       announcer->Start();
+      const bool encrypted = hostKey != KeyDigest();
+      transcriptActions->OfferInvitation([bound, encrypted] {
+        QStringList pages;
+        for (const std::string& address : LocalIPv4Addresses()) {
+          pages << QString::fromStdString(PageUrl(address, bound, encrypted));
+        }
+        return pages;
+      });
     }
   }
   watch.Started(RejoinClock::now());
@@ -296,6 +307,9 @@ void CJaseloDlg::SecureHost() {
   } else {
     Diag("CJaseloDlg::StartNetwork() - no host key (%s): the chat is not encrypted\n", error.c_str());
   }
+  // The page browsers join from says what people compare.
+  serverNetwork.SetWebSettings(
+      {.shortKey = security.tls ? hostKey.Grouped() : std::string(), .machineName = MachineName()});
   serverNetwork.SetHostSecurity(std::move(security));
 }
 

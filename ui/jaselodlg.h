@@ -31,6 +31,7 @@ class CNicknameCompleter;
 class CNotifier;
 class CPeoplePane;
 class CRichEdit;
+class CTranscriptActions;
 class QPushButton;
 
 // Bytes one typed line may take: with the longest nickname and face name the
@@ -209,6 +210,7 @@ class CJaseloDlg : public CDialog, private CThread {
   bool bitmapsLoaded = false;
   // The server role's chat on the network, from the network start to its stop.
   std::unique_ptr<CChatAnnouncer> announcer;
+  CTranscriptActions* transcriptActions = nullptr;
   CRichEdit* inputBox = nullptr;
   CRichEdit* transcript = nullptr;
   CBackgroundAlert* backgroundAlert = nullptr;  // a child of the window

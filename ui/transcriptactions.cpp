@@ -6,6 +6,7 @@
 #include <QTextEdit>
 
 #include "ui/findbar.h"
+#include "ui/joinfromphone.h"
 #include "ui/transcriptmarks.h"
 #include "ui/transcriptsave.h"
 
@@ -45,4 +46,18 @@ QMenu* CTranscriptActions::CreateMenu(const QPoint& at) const {
   if (!more.empty()) menu->addSeparator();
   for (QAction* action : more) menu->addAction(action);
   return menu;
+}
+
+void CTranscriptActions::OfferInvitation(std::function<QStringList()> pageAddresses) {
+  if (invite) return;
+  auto* window = qobject_cast<QWidget*>(parent());
+  invite = new QAction(QStringLiteral("Join from a phone\u2026"), window);
+  invite->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_J));
+  invite->setShortcutContext(Qt::WindowShortcut);
+  window->addAction(invite);
+  more.push_back(invite);
+  connect(invite, &QAction::triggered, this, [window, pageAddresses = std::move(pageAddresses)] {
+    CJoinFromPhoneDialog dialog(pageAddresses(), window);
+    dialog.exec();
+  });
 }

@@ -1,11 +1,14 @@
 #pragma once
 // The transcript's commands beyond reading: Find… (Ctrl+F) opens the find bar,
-// Save transcript… (Ctrl+S) writes it to a file; both also in the transcript's
+// Save transcript… (Ctrl+S) writes it to a file, and on a host Join from a
+// phone… (Ctrl+J) shows where browsers join; all also in the transcript's
 // context menu next to Copy and Select All. Also sets up the links and the
 // line times of the transcript.
 
 #include <QObject>
 #include <QPoint>
+#include <QStringList>
+#include <functional>
 #include <vector>
 
 class CFindBar;
@@ -29,6 +32,9 @@ class CTranscriptActions : public QObject {
   CFindBar* FindBar() const { return findBar; }
   CTranscriptMarks* Marks() const { return marks; }
   QAction* SaveAction() const { return save; }
+  // On a host: offers the invitation, with the page's addresses of the moment.
+  void OfferInvitation(std::function<QStringList()> pageAddresses);
+  QAction* InviteAction() const { return invite; }
 
  private:
   QTextEdit* transcript;
@@ -36,5 +42,6 @@ class CTranscriptActions : public QObject {
   CTranscriptMarks* marks;
   QAction* find;
   QAction* save;
+  QAction* invite = nullptr;
   std::vector<QAction*> more;
 };

@@ -9,6 +9,7 @@
 
 #include "chat_support.h"
 #include "common/test_support.h"
+#include "common/web_peer.h"
 #include "protocol/messages.h"
 
 namespace {
@@ -249,4 +250,65 @@ TEST(Conversation, LateDepartureDoesNotRemoveANewcomerUnderTheSameName) {
   EXPECT_TRUE(server.Has("BOB"));
   EXPECT_EQ(tap.NextMessage(), Whole(Departure("Bob")));
   EXPECT_EQ(newBob.NextMessage(), Whole(Departure("Bob")));
+}
+
+// A browser over the WebSocket takes part like any other participant, and a
+// raw peer built to the designed bytes sees exactly what it would see were
+// the browser a designed client.
+TEST(Conversation, ABrowserIsAParticipantLikeAnyOtherAndChangesNoByteForTheOthers) {
+  DiagCapture quiet;
+  Server server;
+  RawPeer tap;
+  ASSERT_TRUE(tap.Join(server.Port(), "Tap"));
+  ASSERT_TRUE(WaitFor([&] { return server.Present() == 1; }));
+  Client alice("Alice", server.Port());
+  ASSERT_TRUE(alice.joined);
+  EXPECT_EQ(tap.NextMessage(), Whole(Arrival("Alice")));
+  WebPeer web;
+  ASSERT_TRUE(web.Join(server.Port(), "Web"));
+  EXPECT_EQ(tap.NextMessage(), Whole(Arrival("Web")));
+  EXPECT_TRUE(Receives(alice, NameEvent(CHAT_JOINED, "Web")));
+
+  // Each frame carries one message, and the relay is the designed message.
+  const ChatEvent hello = MakeLine("Web", "hello from a browser", "Georgia");
+  ASSERT_TRUE(web.Send(Says(hello)));
+  EXPECT_EQ(tap.NextMessage(), Whole(Says(hello)));
+  EXPECT_EQ(web.NextMessage(), Whole(Says(hello)));
+  EXPECT_TRUE(Receives(alice, SeenOf(hello)));
+  const ChatEvent answer = MakeLine("Alice", "hello, browser");
+  ASSERT_TRUE(alice.network.SendChatMessage(answer));
+  EXPECT_EQ(web.NextMessage(), Whole(Says(answer)));
+  EXPECT_EQ(tap.NextMessage(), Whole(Says(answer)));
+
+  // Private lines both ways; the nickname rules hold for the browser too.
+  ChatEvent toWeb = MakeLine("Alice", "psst");
+  ASSERT_TRUE(alice.network.SendPrivateChatMessage(toWeb, "WEB"));
+  CPacket expected;
+  ASSERT_TRUE(BuildPrivate("WEB", toWeb, expected));
+  EXPECT_EQ(web.NextMessage(), Whole(expected));
+  ASSERT_TRUE(BuildPrivate("alice", MakeLine("Web", "psst back"), expected));
+  ASSERT_TRUE(web.Send(expected));
+  ChatEvent back = MakeLine("Web", "psst back");
+  back.Type = CHAT_PRIVATE;
+  EXPECT_TRUE(Receives(alice, SeenOf(back)));
+  ASSERT_TRUE(web.Send(Says(MakeLine("Alice", "a browser cannot speak for Alice"))));
+  WebPeer twin;
+  ASSERT_TRUE(twin.Join(server.Port(), "WEB"));
+  EXPECT_TRUE(twin.Raw().WaitClosed()) << "a second WEB is refused";
+
+  // Its departure is announced once, and its connection ends.
+  Bytes departure = Whole(Departure("Web"));
+  ASSERT_TRUE(web.Send(departure));
+  EXPECT_EQ(tap.NextMessage(), departure);
+  EXPECT_TRUE(web.Raw().WaitClosed());
+  // A browser whose connection just ends is announced as gone.
+  WebPeer gone;
+  ASSERT_TRUE(gone.Join(server.Port(), "Gone"));
+  EXPECT_EQ(tap.NextMessage(), Whole(Arrival("Gone")));
+  gone.Raw().Reset();
+  EXPECT_EQ(tap.NextMessage(), Whole(Departure("Gone")));
+  // Nothing else reached the designed peer: no frame, no HTTP, no extra byte.
+  ASSERT_TRUE(alice.network.SendChatMessage(MakeLine("Alice", "last")));
+  EXPECT_EQ(tap.NextMessage(), Whole(Says(MakeLine("Alice", "last"))));
+  EXPECT_FALSE(tap.HasData());
 }

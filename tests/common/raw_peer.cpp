@@ -128,6 +128,11 @@ Bytes RawPeer::Read(size_t n, std::chrono::milliseconds deadline) {
   return Take(pending_, std::min(n, pending_.size()));
 }
 
+Bytes RawPeer::ReadSome(std::chrono::milliseconds deadline) {
+  if (pending_.empty()) Fill(Clock::now() + deadline);
+  return Take(pending_, pending_.size());
+}
+
 bool RawPeer::WaitClosed(std::chrono::milliseconds deadline) {
   const auto until = Clock::now() + deadline;
   // What arrives before the close is of no interest: dropping it keeps a

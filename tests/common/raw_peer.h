@@ -42,6 +42,8 @@ class RawPeer {
   Bytes NextMessage(std::chrono::milliseconds deadline = std::chrono::milliseconds(5000), bool toServer = false);
   // Exactly n bytes from the stream; fewer when the deadline passes first.
   Bytes Read(size_t n, std::chrono::milliseconds deadline = std::chrono::milliseconds(5000));
+  // Whatever has arrived, waiting for something until the deadline.
+  Bytes ReadSome(std::chrono::milliseconds deadline = std::chrono::milliseconds(5000));
   // True once the other side closes (end of stream or reset) within the deadline.
   bool WaitClosed(std::chrono::milliseconds deadline = std::chrono::milliseconds(5000));
   // Bytes waiting in the socket or already buffered here.

@@ -131,7 +131,7 @@ until_within 10 browse_has "$alice_line" || fail "alice's chat is not announced:
 txt=$(browse | grep -E "$alice_line" | head -n1 | cut -d';' -f10)
 alice_key=$(sed -n 's/^ENCRYPTED key=//p' "$tmp/alice.out" | cut -c1-16)
 [ ${#alice_key} = 16 ] || fail "alice's host did not say its key: $(<"$tmp/alice.out")"
-for entry in '"txtvers=1"' '"nick=alice"' "\"version=$("$participant" --version | cut -d' ' -f2)\"" '"people=0"' \
+for entry in '"txtvers=1"' '"nick=alice"' '"web=/"' "\"version=$("$participant" --version | cut -d' ' -f2)\"" '"people=0"' \
   '"tls=1"' "\"key=$alice_key\""; do
   [[ $txt == *"$entry"* ]] || fail "TXT record $txt lacks $entry"
 done

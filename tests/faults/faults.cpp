@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "childprocess.h"
+#include "common/web_peer.h"
 #include "common/wire.h"
 #include "headlesshost.h"
 #include "procstat.h"
@@ -445,23 +446,22 @@ void KilledFault(Row& row) {
          "a dead client was announced twice");
 }
 
-void SleeperFault(Row& row) {
-  // A client that never reads. Loopback lets the server's send buffer grow to
-  // 4 MB before a send waits, so twenty loud clients fill it with private
-  // lines for the sleeper alone (the honest participants, who read at most
-  // 1024 bytes per 50 ms pass, would fall behind a public flood that size).
-  auto sleeper = ConnectMany(1, port, 10s, 4096);
+// Twenty loud clients fill a reader that never reads, already joined as
+// `sleeperName`, with private lines; it must be dropped within the send limit.
+void FillNonReader(Row& row, std::vector<Raw>& sleeper, const std::string& sleeperName, const std::string& loudPrefix,
+                   const std::string& who) {
   sleeper[0].reads = false;
-  SendNow(sleeper[0], WireText(Welcome("sleeper")));
   auto loud = ConnectMany(20, port, 10s);
-  for (size_t i = 0; i < loud.size(); ++i) SendNow(loud[i], WireText(Welcome(Named("loud", static_cast<int>(i)))));
-  IdleUntil([] { return suite.Joined("sleeper") == 1 && suite.Joined("loud") == 20; }, 5s, {&loud});
+  for (size_t i = 0; i < loud.size(); ++i) {
+    SendNow(loud[i], WireText(Welcome(Named(loudPrefix, static_cast<int>(i)))));
+  }
+  IdleUntil([&] { return suite.Joined(sleeperName) == 1 && suite.Joined(loudPrefix) == 20; }, 5s, {&loud});
   const auto began = Clock::now();
-  const auto dropped = [] { return suite.Departed("sleeper") == 1; };
+  const auto dropped = [&] { return suite.Departed(sleeperName) == 1; };
   while (!dropped() && Clock::now() - began < 40s) {
     for (size_t i = 0; i < loud.size(); ++i) {
-      const std::string name = Named("loud", static_cast<int>(i));
-      SendNow(loud[i], WireText(Private("sleeper", name, std::string(900, 'L'))));
+      const std::string name = Named(loudPrefix, static_cast<int>(i));
+      SendNow(loud[i], WireText(Private(sleeperName, name, std::string(900, 'L'))));
     }
     Idle(50ms, {&loud, &sleeper});
   }
@@ -469,14 +469,24 @@ void SleeperFault(Row& row) {
   const double after = Ms(Clock::now() - began) / 1000;
   CloseAll(loud);
   CloseAll(sleeper);
-  IdleUntil([] { return suite.Departed("loud") == 20; }, 10s);
+  IdleUntil([&] { return suite.Departed(loudPrefix) == 20; }, 10s);
   char text[160];
-  std::snprintf(text, sizeof text, "the non-reading client was %s %.1f s into 20 loud clients' private lines to it",
+  std::snprintf(text, sizeof text, "the %s was %s %.1f s into 20 loud clients' private lines to it", who.c_str(),
                 wasDropped ? "dropped" : "STILL SERVED", after);
   row.outcome = text;
-  Expect(row, wasDropped, "a client that stopped reading was never dropped");
+  Expect(row, wasDropped, "a " + who + " was never dropped");
   std::lock_guard<std::mutex> guard(suite.mutex);
   Expect(row, suite.maxLatencyMs <= 7000, "honest lines were held up longer than the 5 s send limit");
+}
+
+void SleeperFault(Row& row) {
+  // A client that never reads. Loopback lets the server's send buffer grow to
+  // 4 MB before a send waits, so twenty loud clients fill it with private
+  // lines for the sleeper alone (the honest participants, who read at most
+  // 1024 bytes per 50 ms pass, would fall behind a public flood that size).
+  auto sleeper = ConnectMany(1, port, 10s, 4096);
+  SendNow(sleeper[0], WireText(Welcome("sleeper")));
+  FillNonReader(row, sleeper, "sleeper", "loud", "non-reading client");
 }
 
 void FlooderFault(Row& row) {
@@ -674,6 +684,101 @@ void DepartureThenLinesFault(Row& row) {
   Expect(row, says == 0 && privates == 0, "lines sent after the sender's departure were relayed");
 }
 
+void BrowserRequestsFault(Row& row) {
+  // Requests the page never makes, each refused with an answer and closed;
+  // then requests dribbled in a header every half second, dropped at the
+  // identification time like any idle newcomer.
+  const std::string origin = "http://127.0.0.1:" + std::to_string(port);
+  const std::vector<std::string> requests = {
+      "GET / HTTP/1.1\r\nX-Pad: " + std::string(9 * 1024, 'a') + "\r\n\r\n",
+      "POST / HTTP/1.1\r\nContent-Length: 5\r\n\r\nhello",
+      UpgradeRequest(port, "http://evil.example:" + std::to_string(port)),
+      BrowserUpgrade(port) + BrowserFrame("not a message, and sent as text").replace(0, 1, "\x81"),
+      "GET /../../etc/passwd HTTP/1.1\r\n\r\n",
+  };
+  auto refused = ConnectMany(static_cast<int>(requests.size() * 4), port, 10s);
+  for (size_t i = 0; i < refused.size(); ++i) SendNow(refused[i], requests[i % requests.size()]);
+  auto dribblers = ConnectMany(10, port, 10s);
+  for (auto& d : dribblers) SendNow(d, "GET / HTTP/1.1\r\n");
+  auto lastDribble = Clock::now();
+  IdleUntil(
+      [&] {
+        if (Clock::now() - lastDribble >= 500ms) {
+          for (auto& d : dribblers) SendNow(d, "X-Slow: 1\r\n");
+          lastDribble = Clock::now();
+        }
+        return CountClosedByServer(refused) + CountClosedByServer(dribblers) ==
+               static_cast<int>(refused.size() + dribblers.size());
+      },
+      14s, {&refused, &dribblers});
+  int answered = 0;
+  for (const auto& r : refused) answered += r.closedByServer && r.bytesIn > 0 ? 1 : 0;
+  double earliest = 1e9;
+  for (const auto& d : dribblers) {
+    if (d.closedByServer) earliest = std::min(earliest, Ms(d.closedAt - d.connectedAt) / 1000);
+  }
+  int announced;
+  {
+    std::lock_guard<std::mutex> guard(suite.mutex);
+    announced = static_cast<int>(suite.seen[0].joined.size() + suite.seen[1].joined.size());
+  }
+  char text[200];
+  std::snprintf(text, sizeof text,
+                "%d/%zu answered and closed (431, 405, 403, a text frame, 404); %d/10 dribbled requests closed "
+                "from %.1f s on; %d announced",
+                answered, refused.size(), CountClosedByServer(dribblers), earliest, announced);
+  row.outcome = text;
+  Expect(row, answered == static_cast<int>(refused.size()), "a refused request was left open or got no answer");
+  Expect(row, CountClosedByServer(dribblers) == 10, "a dribbled request was never dropped");
+  Expect(row, earliest >= 9.5, "a dribbled request was dropped before the identification time");
+  Expect(row, announced == 0, "a refused browser was announced");
+  CloseAll(refused);
+  CloseAll(dribblers);
+}
+
+// One browser, joined: the upgrade answered, then its welcome framed.
+std::vector<Raw> JoinBrowser(const std::string& name, int receiveBuffer = 0) {
+  auto browser = ConnectMany(1, port, 10s, receiveBuffer);
+  SendNow(browser[0], BrowserUpgrade(port));
+  Idle(200ms, {&browser});
+  SendNow(browser[0], BrowserFrame(WireText(Welcome(name))));
+  IdleUntil([&] { return suite.Joined(name) == 1; }, 5s, {&browser});
+  return browser;
+}
+
+void BrowserFlooderFault(Row& row) {
+  // A browser sending 900-character lines as fast as the host takes them.
+  auto flooder = JoinBrowser("webflood");
+  const std::string line = BrowserFrame(WireText(Says("webflood", std::string(900, 'F'))));
+  size_t offered = 0;
+  const auto began = Clock::now();
+  while (Clock::now() - began < 8s) {
+    Flush(flooder[0]);
+    while (Offer(flooder[0], line)) ++offered;
+    Idle(10ms, {&flooder});
+  }
+  const bool kept = !flooder[0].closedByServer;
+  CloseAll(flooder);
+  const bool left = IdleUntil([] { return suite.Departed("webflood") == 1; }, 10s);
+  int relayed;
+  {
+    std::lock_guard<std::mutex> guard(suite.mutex);
+    relayed = std::min(suite.seen[0].othersSays, suite.seen[1].othersSays);
+  }
+  char text[200];
+  std::snprintf(text, sizeof text, "%d of its lines relayed to each in 8 s (%zu framed by it); %s, then left", relayed,
+                offered, kept ? "held back, not dropped" : "DROPPED");
+  row.outcome = text;
+  Expect(row, left, "the flooding browser's departure was not seen");
+  std::lock_guard<std::mutex> guard(suite.mutex);
+  Expect(row, suite.maxLatencyMs <= 2000, "honest lines waited behind the flooding browser");
+}
+
+void BrowserSleeperFault(Row& row) {
+  auto sleeper = JoinBrowser("websleeper", 4096);
+  FillNonReader(row, sleeper, "websleeper", "webloud", "browser that never reads");
+}
+
 // Every failed check of the whole run, by fault, for the closing summary.
 std::vector<std::string> failed;
 
@@ -720,6 +825,9 @@ bool RunSuite() {
   Phase("forged lines and departures", ForgeryFault);
   Phase("hostile nicknames", HostileNamesFault);
   Phase("a departure, then lines, in one write", DepartureThenLinesFault);
+  Phase("requests no page makes, and dribbled ones", BrowserRequestsFault);
+  Phase("a browser flooding 900-character lines", BrowserFlooderFault);
+  Phase("a browser that stops reading", BrowserSleeperFault);
   Phase("after all faults", [](Row& row) {
     Idle(2s);
     row.outcome = "honest chat only";

@@ -13,6 +13,9 @@
 #include <fstream>
 #include <thread>
 
+#include "common/web_peer.h"
+#include "web/websocketsession.h"
+
 namespace {
 // Notes every connection that finished connecting, waiting at most waitMs.
 void CheckCompletions(std::vector<Raw>& conns, int waitMs) {
@@ -149,4 +152,13 @@ size_t KernelBytesToward(const Raw& r, uint16_t serverPort) {
     if (local == ownPort && remote == serverPort) bytes += rx;
   }
   return bytes;
+}
+
+std::string BrowserUpgrade(uint16_t port) { return UpgradeRequest(port, "http://127.0.0.1:" + std::to_string(port)); }
+
+std::string BrowserFrame(const std::string& message) {
+  WebSocketSession browser(PACKET_CAPACITY, WebSocketSession::Side::Visitor);
+  std::vector<uint8_t> frame;
+  browser.Send(reinterpret_cast<const uint8_t*>(message.data()), message.size(), frame);
+  return std::string(frame.begin(), frame.end());
 }

@@ -51,3 +51,8 @@ void CloseRaw(Raw& r);
 void AbortRaw(Raw& r);
 void CloseAll(std::vector<Raw>& conns);
 int CountClosedByServer(const std::vector<Raw>& conns);
+
+// A browser's side of the chat's port: the upgrade its page asks for, and one
+// message as the masked binary frame it sends.
+std::string BrowserUpgrade(uint16_t port);
+std::string BrowserFrame(const std::string& message);

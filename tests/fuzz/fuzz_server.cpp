@@ -20,6 +20,7 @@
 #include "fuzz_support.h"
 #include "protocol/extension.h"
 #include "protocol/extent.h"
+#include "web/webconnection.h"
 
 namespace fuzz {
 namespace {
@@ -32,16 +33,12 @@ struct Link {
   Socket endpointSide = INVALID_SOCKET;  // owned by the endpoint once adopted
   int peerSide = -1;                     // the "client": ours
   std::vector<uint8_t> received;
+  std::vector<uint8_t> sent;  // its first bytes, enough to tell a browser
   bool identified = false;
   // Whether what it sent held our tag, as any HELLO must.
   bool sentTag = false;
   uint8_t lastSent = 0;
 };
-
-std::string Lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-  return s;
-}
 
 class ServerHarness {
  public:
@@ -81,6 +78,7 @@ class ServerHarness {
       }
       // Whatever is drained next came from this link alone when the queue was empty.
       const bool soleSource = server.QueuedCount() == 0;
+      if (to->sent.size() < 8) to->sent.insert(to->sent.end(), record.bytes, record.bytes + record.size);
       for (size_t i = 0; i < record.size; ++i) {
         to->sentTag = to->sentTag || (to->lastSent == 'J' && record.bytes[i] == 'X');
         to->lastSent = record.bytes[i];
@@ -159,6 +157,8 @@ class ServerHarness {
         if (n <= 0) break;
         link->received.insert(link->received.end(), buffer, buffer + n);
       }
+      // A browser is answered in HTTP; fuzz_web follows what it is sent.
+      if (SniffHttpRequest(link->sent.data(), link->sent.size()) != HttpSniff::No) continue;
       // A connection never identified is never written to.
       if (!link->identified) FUZZ_CHECK(link->received.empty());
       CheckReceived(*link, onlySpeaker);
@@ -175,16 +175,8 @@ class ServerHarness {
       CPacket packet;
       FUZZ_CHECK(packet.SetData(bytes.data(), static_cast<uint16_t>(extent.length)));
       bytes.erase(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(extent.length));
-
       if (CheckOurBlock(link, packet)) continue;
-      CDecodePacket d;
-      uint16_t header = 0;
-      uint16_t chatHeader = 0;
-      std::string name;
-      FUZZ_CHECK(d.Initialize(packet) && d.GetShortValue(header) && d.GetShortValue(chatHeader));
-      if (chatHeader == CHAT_PRIVATE) FUZZ_CHECK(ReadCountedString(d, name));
-      FUZZ_CHECK(ReadCountedString(d, name));
-      name = Lower(std::string(name.c_str()));
+      const auto [header, chatHeader, name] = ReadNamed(packet.data, packet.length);
       // Nobody is named on the wire who was never identified.
       FUZZ_CHECK(knownNames.count(name) != 0);
       if (header == HEADER_WELCOME) {

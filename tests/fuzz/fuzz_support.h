@@ -7,9 +7,12 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <string_view>
 
 #include "protocol/diagnostics.h"
+#include "protocol/headers.h"
+#include "protocol/messages.h"
 
 namespace fuzz {
 
@@ -17,6 +20,7 @@ int CodecTarget(const uint8_t* data, size_t size);
 int ServerTarget(const uint8_t* data, size_t size);
 int ClientTarget(const uint8_t* data, size_t size);
 int ConfigTarget(const uint8_t* data, size_t size);
+int WebTarget(const uint8_t* data, size_t size);
 
 // A broken property is a finding: say which, then abort so that libFuzzer
 // (or the replay test's death) keeps the input.
@@ -36,6 +40,31 @@ inline void SilenceDiagnostics() {
     return true;
   }();
   (void)once;
+}
+
+// Nicknames compare without regard to ASCII letter case.
+inline std::string Lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+  return s;
+}
+
+// What a host sent a client, read as far as the name it carries (for a
+// private line the sender's, after the addressee), which must be there.
+struct Named {
+  uint16_t header = 0;
+  uint16_t chatHeader = 0;
+  std::string name;  // lower case, up to its NUL
+};
+inline Named ReadNamed(const uint8_t* message, size_t n) {
+  CPacket packet;
+  CDecodePacket d;
+  Named named;
+  FUZZ_CHECK(packet.SetData(message, static_cast<uint16_t>(n)) && d.Initialize(packet));
+  FUZZ_CHECK(d.GetShortValue(named.header) && d.GetShortValue(named.chatHeader));
+  if (named.chatHeader == CHAT_PRIVATE) FUZZ_CHECK(ReadCountedString(d, named.name));
+  FUZZ_CHECK(ReadCountedString(d, named.name));
+  named.name = Lower(named.name.c_str());
+  return named;
 }
 
 // The stream and driving targets read their input as records: one control

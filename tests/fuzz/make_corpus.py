@@ -84,6 +84,19 @@ def bytewise(control, data):
     return b''.join(rec(control, data[i:i + 1]) for i in range(len(data)))
 
 
+# Web: the first record's bytes are the request when control & 1, else a
+# well-formed upgrade comes first; control & 2 wraps a record in one masked
+# binary frame; control & 4 drains.
+OWN_REQUEST, FRAMED = 1, 2
+
+
+def frame(opcode, payload, fin=True):
+    head = bytes([(0x80 if fin else 0) | opcode])
+    n = len(payload)
+    head += bytes([0x80 | n]) if n < 126 else bytes([0x80 | 126]) + struct.pack('>H', n)
+    return head + b'\x01\x02\x03\x04' + bytes(b ^ (1, 2, 3, 4)[i % 4] for i, b in enumerate(payload))
+
+
 SEEDS = {
     'codec': {
         'welcome': WELCOME_BOB,
@@ -120,6 +133,17 @@ SEEDS = {
         'unrelayed-reserved': rec(0, unrelayed('x', 'y')) + rec(DRAIN, b'\x02\x00abc'),
         'people-earlier': rec(0, people(1, 'alice', 'bob') + people(2, 'carol')) + rec(DRAIN, earlier('alice', 'before', 1))
         + rec(DRAIN, earlier('bob', 'then') + block(9, u16(1)) + block(3, u16(0), version=2) + SAYS_HI),
+    },
+    'web': {
+        'page': rec(OWN_REQUEST, b'GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nIf-None-Match: "x"\r\n\r\n'),
+        'refused': rec(OWN_REQUEST, b'POST /ws HTTP/1.1\r\nContent-Length: 2\r\n\r\nhi'),
+        'large-head': rec(OWN_REQUEST, b'GET / HTTP/1.1\r\n') + b''.join(rec(0, b'X-Pad: ' + b'a' * 1000 + b'\r\n')
+                                                                      for _ in range(9)),
+        'join-talk-leave': rec(FRAMED, WELCOME_BOB) + rec(FRAMED | DRAIN, says('Bob', 'hello'))
+        + rec(FRAMED | DRAIN, private('bob', 'Bob', 'to myself')) + rec(FRAMED | DRAIN, DEPARTURE_BOB),
+        'frames-by-hand': bytewise(0, frame(2, WELCOME_BOB)) + rec(0, frame(9, b'ping') + frame(2, SAYS_HI, False))
+        + rec(0, frame(0, b'') + frame(8, b'\x03\xe8')) + rec(DRAIN, b''),
+        'text-and-overlong': rec(FRAMED, WELCOME_BOB) + rec(0, frame(1, b'text')) + rec(0, frame(2, b'x' * 1025)),
     },
     'config': {
         'default': b'#Pseudo\r\n9 username\r\n#Client-Server\r\n1 0\r\n#IpAddress\r\n127.0.0.1\r\n'

@@ -46,5 +46,6 @@ TEST(FuzzCorpus, Codec) { EXPECT_GT(Replay("codec", fuzz::CodecTarget), 0u); }
 TEST(FuzzCorpus, Server) { EXPECT_GT(Replay("server", fuzz::ServerTarget), 0u); }
 TEST(FuzzCorpus, Client) { EXPECT_GT(Replay("client", fuzz::ClientTarget), 0u); }
 TEST(FuzzCorpus, Config) { EXPECT_GT(Replay("config", fuzz::ConfigTarget), 0u); }
+TEST(FuzzCorpus, Web) { EXPECT_GT(Replay("web", fuzz::WebTarget), 0u); }
 
 }  // namespace

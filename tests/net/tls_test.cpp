@@ -11,6 +11,7 @@
 #include "common/raw_peer.h"
 #include "common/relay.h"
 #include "common/test_support.h"
+#include "common/web_peer.h"
 #include "common/wire.h"
 #include "net/tcpip.h"
 #include "net/tlsstream.h"
@@ -101,22 +102,31 @@ TEST_F(Encrypted, TlsClientAndPlainPeerShareTheChatAndARelaySeesNothingOfIt) {
   EXPECT_EQ(alice.LastConnect().outcome, Outcome::Encrypted);
   EXPECT_EQ(known->Find("127.0.0.1", relay.Port()), alice.LastConnect().key);
 
-  // The plain peer hears exactly the bytes it always has.
+  // A browser's WebSocket joins the same chat. The plain peer hears exactly
+  // the bytes it always has; each hears the others' lines.
   EXPECT_EQ(bob.NextMessage(), Whole(Arrival("alice")));
+  WebPeer web;
+  ASSERT_TRUE(web.Join(port, "web"));
+  EXPECT_EQ(bob.NextMessage(), Whole(Arrival("web")));
   const CPacket fromAlice = Says("alice", "the secret plan");
   ASSERT_TRUE(alice.SendToServer(fromAlice));
   ASSERT_TRUE(WaitFor([&] { return host.QueuedCount() == 1; }));
   host.SendMessageToAll(fromAlice);  // as the chat layer relays it
   EXPECT_EQ(bob.NextMessage(), Whole(fromAlice));
-  const CPacket fromBob = Says("bob", "the other plan");
+  const CPacket fromBob = Says("bob", "the other plan"), fromWeb = Says("web", "a third plan");
+  ASSERT_TRUE(web.Send(fromWeb));
+  ASSERT_TRUE(WaitFor([&] { return host.QueuedCount() == 2; }));
   host.SendMessageToAll(fromBob);
-  EXPECT_TRUE(alice.Heard(fromBob));
+  host.SendMessageToAll(fromWeb);
+  EXPECT_TRUE(alice.Heard(fromBob) && alice.Heard(fromWeb));
   EXPECT_EQ(bob.NextMessage(), Whole(fromBob));
+  EXPECT_EQ(bob.NextMessage(), Whole(fromWeb));
+  for (const CPacket& p : {fromAlice, fromBob}) EXPECT_EQ(web.NextMessage(), Whole(p));
 
   const Bytes up = relay.FromClients(), down = relay.FromHosts();
   ASSERT_FALSE(up.empty());
   EXPECT_EQ(up[0], 0x16) << "the client's first byte begins a TLS handshake";
-  for (const char* text : {"alice", "bob", "plan"}) {
+  for (const char* text : {"alice", "bob", "web", "plan"}) {
     EXPECT_FALSE(Contains(up, text) || Contains(down, text)) << text;
   }
 
@@ -248,10 +258,18 @@ TEST_F(Encrypted, APasswordChatTakesInOnlyThoseWhoGiveItAndNamesNobodyElse) {
   Endpoint& late = join("late", "open sesame");
   EXPECT_TRUE(WaitFor([&] { return !late.IsActive(); }));
   EXPECT_EQ(late.Refusal(), REFUSED_TOO_MANY_TRIES);
-  // A peer of the plain protocol cannot give a password: refused.
+  // A peer of the plain protocol cannot give a password: refused. A browser
+  // in plain text is sent to the encrypted page, and hears nothing of the
+  // chat, nor may it join.
   RawPeer plain = RawPeer::Dial(lockedPort);
   ASSERT_TRUE(plain.Send(Welcome("bob")));
   EXPECT_TRUE(plain.WaitClosed(milliseconds(700)));
+  WebPeer page;
+  EXPECT_EQ(page.Request(lockedPort, "GET / HTTP/1.1\r\n\r\n"), "HTTP/1.1 307 Temporary Redirect");
+  const Bytes rest = page.Raw().ReadSome(milliseconds(700));
+  EXPECT_FALSE(Contains(rest, "<html")) << std::string(rest.begin(), rest.end());
+  WebPeer socket;
+  EXPECT_EQ(socket.Upgrade(lockedPort), "HTTP/1.1 403 Forbidden");
 
   // Nobody refused was ever announced: alice heard nothing before the marker.
   const CPacket marker = Says("host", "marker");

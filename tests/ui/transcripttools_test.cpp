@@ -4,10 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QComboBox>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
@@ -20,6 +24,8 @@
 #include "protocol/headers.h"
 #include "ui/findbar.h"
 #include "ui/jaselodlg.h"
+#include "ui/joinfromphone.h"
+#include "ui/qrcode.h"
 #include "ui/toolkit/richedit.h"
 #include "ui/transcriptactions.h"
 #include "ui/transcriptmarks.h"
@@ -213,4 +219,52 @@ TEST(TranscriptMarks, AHeaderOfALineThatNamesTheUserIsTinted) {
       tinted.push_back(block.text());
   }
   EXPECT_EQ(tinted, (QStringList{"bob says :", "(*private*) eve says :"}));
+}
+
+// A host invites browsers: Ctrl+J shows the page's address for each of its
+// addresses (https: the host has its key), and the QR code a phone reads says
+// exactly that address.
+TEST(JoinFromAPhone, AHostShowsItsPageAddressAsTextAndAsAReadableCode) {
+  CJaseloDlg client;
+  PrepareWindow(client, "guest");
+  std::unique_ptr<QMenu> plain(Actions(client)->CreateMenu(QPoint(5, 5)));
+  for (QAction* a : plain->actions()) EXPECT_FALSE(a->text().startsWith("Join from a phone"));
+
+  CJaseloDlg host;
+  PrepareWindow(host, "host");
+  const uint16_t port = StartAsServer(host);
+  ASSERT_NE(port, 0);
+  ASSERT_NE(Actions(host)->InviteAction(), nullptr);
+  std::unique_ptr<QMenu> menu(Actions(host)->CreateMenu(QPoint(5, 5)));
+  EXPECT_TRUE(menu->actions().contains(Actions(host)->InviteAction()));
+  QString shown;
+  QTimer watch;
+  QObject::connect(&watch, &QTimer::timeout, [&] {
+    if (auto* dialog = qobject_cast<CJoinFromPhoneDialog*>(QApplication::activeModalWidget())) {
+      shown = dialog->Shown();
+      dialog->reject();
+    }
+  });
+  watch.start(20);
+  ASSERT_TRUE(Activate(host));
+  QTest::keyClick(CJaseloDlgProbe(host).InputBox(), Qt::Key_J, Qt::ControlModifier);
+  EXPECT_TRUE(QRegularExpression(QString("^https://[0-9.]+:%1/$").arg(port)).match(shown).hasMatch())
+      << shown.toStdString();
+
+  // Two addresses: the code follows the one chosen.
+  const QStringList pages = {"https://192.0.2.10:27015/", "https://198.51.100.7:27015/"};
+  CJoinFromPhoneDialog dialog(pages);
+  auto* choice = dialog.findChild<QComboBox*>();
+  ASSERT_NE(choice, nullptr);
+  choice->setCurrentIndex(1);
+  EXPECT_EQ(dialog.Shown(), pages[1]);
+  dialog.grab().save(QStringLiteral(JASELO_TEST_OUTPUT "/join-from-a-phone.png"));
+  if (QStandardPaths::findExecutable("zbarimg").isEmpty()) GTEST_SKIP() << "zbarimg (zbar-tools) is missing";
+  QTemporaryDir dir;
+  const QString file = dir.filePath("code.png");
+  ASSERT_TRUE(QrCodeImage(pages[1], 6).save(file));
+  QProcess reader;
+  reader.start("zbarimg", {"--raw", "-q", file});
+  ASSERT_TRUE(reader.waitForFinished(10000));
+  EXPECT_EQ(QString::fromUtf8(reader.readAllStandardOutput()).trimmed(), pages[1]);
 }

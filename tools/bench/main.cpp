@@ -96,7 +96,7 @@ bool JoinClients(const BenchOptions& o, Host& host, uint32_t perSender, Clients&
     if (i < n) {
       c.receivers.push_back(std::make_unique<Receiver>(i, static_cast<size_t>(perSender) * n, c.departures));
       const auto pollDelay = o.stagger ? std::chrono::microseconds(staggerRng() % (kPollPassNs / 1000)) : 0us;
-      joined = c.receivers.back()->Join(host.Port(), pollDelay, security);
+      joined = c.receivers.back()->Join(host.Port(), pollDelay, security, o.websocket);
     } else {
       c.flooders.push_back(std::make_unique<Flooder>(i - n));
       joined = c.flooders.back()->Join(host.Port(), security);
@@ -251,7 +251,7 @@ Sending RunWorkload(const BenchOptions& o, const Plan& plan, Clients& c, Host& h
 Drops CollectDrops(Clients& c, Host& host, int endpoints) {
   std::set<std::string> dropped, floodersDropped;
   for (const auto& r : c.receivers) {
-    if (!r->network.IsActive()) dropped.insert(r->nick);
+    if (!r->Connected()) dropped.insert(r->nick);
   }
   for (const auto& fl : c.flooders) {
     if (!fl->Connected()) floodersDropped.insert(fl->nick);

@@ -28,6 +28,8 @@ bool ParseOptions(int argc, char** argv, BenchOptions& o, std::string& error) {
       o.row = true;
     } else if (arg.Is("--stagger")) {
       o.stagger = true;
+    } else if (arg.Is("--websocket")) {
+      o.websocket = true;
     } else if (arg.Is("--tls")) {
       o.tls = true;
     } else if (arg.Is("--rejoiner")) {
@@ -109,7 +111,7 @@ const char* HelpTemplate() {
                [--burst-interval S] [--text-bytes T] [--flooders F] [--rejoiner]
                [--host inprocess|process|external] [--participant PATH]
                [--port N]
-               [--tls] [--stagger] [--plot FILE.png] [--samples FILE] [--seed N]
+               [--websocket] [--tls] [--stagger] [--plot FILE.png] [--samples FILE] [--seed N]
                [--row]
 
 Measures the real relay path over loopback: one server endpoint and N client
@@ -150,6 +152,12 @@ Options:
                      the honest clients receive them. The floor replays the
                      honest lines alone, with socket threads that the flood
                      never lets idle
+  --websocket        the honest clients join as a browser's page does: an
+                     HTTP upgrade on the chat's port, then each message one
+                     masked WebSocket frame each way. What they receive is
+                     handed to their endpoint's queue as its socket thread
+                     would, so the poll loops and the figures stay the same
+                     (the flooders stay native clients)
   --rejoiner         one more client (counted in the 63) that joins, stays
                      for most of a second, leaves and joins again, every
                      second while the workload runs; each join asks for the

@@ -26,6 +26,7 @@ struct BenchOptions {
   uint32_t seed = 1;        // phases of the floor model's loops
   bool stagger = false;     // start each client's poll loop at a random phase
   bool tls = false;         // the clients join inside TLS
+  bool websocket = false;   // the honest clients join as browsers do
   bool row = false;         // also print one Markdown table row
   bool help = false;
 };

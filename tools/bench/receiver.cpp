@@ -25,12 +25,29 @@ std::string LineText(int sender, uint32_t seq, int64_t sendNs, int textBytes) {
   return text;
 }
 
-bool Receiver::Join(uint16_t port, std::chrono::microseconds pollDelay, const ClientSecurity& security) {
+bool Receiver::Join(uint16_t port, std::chrono::microseconds pollDelay, const ClientSecurity& security, bool overWeb) {
   network.SetClientSecurity(security);
-  if (!network.StartupClient(nick.c_str()) || !network.ClientConnect("127.0.0.1", port)) return false;
+  if (!network.StartupClient(nick.c_str())) return false;
+  if (overWeb) {
+    CPacket welcome;
+    if (!BuildClientWelcome(nick.c_str(), static_cast<uint16_t>(nick.size() + 1), welcome)) return false;
+    web = std::make_unique<WebLink>();
+    // The link's thread stands in for the endpoint's socket thread.
+    if (!web->Open(port, welcome, [this](const uint8_t* m, size_t n) { network.HandleServerBytes(m, n); })) {
+      return false;
+    }
+  } else if (!network.ClientConnect("127.0.0.1", port)) {
+    return false;
+  }
   if (pollDelay.count() > 0) std::this_thread::sleep_for(pollDelay);
   loop.Begin();
   return true;
+}
+
+bool Receiver::Say(const std::string& text) {
+  if (!web) return network.SendChatMessage(line.With(text));
+  CPacket packet;
+  return BuildSays(line.With(text), packet) && web->Send(packet);
 }
 
 void Receiver::OnEvent(ChatEvent& event) {

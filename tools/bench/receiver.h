@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
@@ -15,6 +16,7 @@
 #include "net/security.h"
 #include "outgoingline.h"
 #include "pollloop.h"
+#include "weblink.h"
 
 // Departures of bench clients that somebody heard while the workload ran.
 struct Departures {
@@ -39,11 +41,13 @@ class Receiver {
 
   // The window starts its poll loop right after connecting; `pollDelay`
   // (--stagger) moves the loop to another phase of the socket thread's pass.
-  // `security` says whether it joins inside TLS.
-  bool Join(uint16_t port, std::chrono::microseconds pollDelay, const ClientSecurity& security);
+  // `security` says whether it joins inside TLS; `overWeb`, whether it joins
+  // as a browser does, over a WebSocket (in plain text).
+  bool Join(uint16_t port, std::chrono::microseconds pollDelay, const ClientSecurity& security, bool overWeb = false);
 
   // From the sending thread, as the window's Send does from its own.
-  bool Say(const std::string& text) { return network.SendChatMessage(line.With(text)); }
+  bool Say(const std::string& text);
+  bool Connected() { return web ? web->Connected() : network.IsActive(); }
   uint32_t MessageBytes(const std::string& text) { return line.Bytes(text); }
 
   void AskToHalt() { loop.AskToEnd(); }
@@ -58,6 +62,8 @@ class Receiver {
   MeasuredEndpoint network{"client-socket"};
 
  private:
+  // Over a WebSocket, in place of the endpoint's own connection.
+  std::unique_ptr<WebLink> web;
   void OnEvent(ChatEvent& event);
 
   Departures& departures;

@@ -78,7 +78,8 @@ Drains WorstDrains(const BenchOptions& o, const RunFigures& f) {
 void PrintSetting(const BenchOptions& o, const RunFigures& f) {
   std::printf("Jaselo relay benchmark\n");
   std::printf("  host                      %s\n", f.host.c_str());
-  std::printf("  clients                   %d, %s%s\n", o.clients, o.tls ? "inside TLS 1.3" : "in plain text",
+  std::printf("  clients                   %d, %s%s%s\n", o.clients, o.tls ? "inside TLS 1.3" : "in plain text",
+              o.websocket ? " over WebSocket" : "",
               o.stagger ? ", each poll loop started at a random point of its socket thread's pass" : "");
   std::printf("  workload                  %s\n", DescribeWorkload(o).c_str());
   if (o.workload != Workload::Idle) {
@@ -260,6 +261,7 @@ void PrintRow(const BenchOptions& o, const RunFigures& f, double wallS) {
   char perDelivery[32] = "–";
   if (ServerCpuPerDelivery(f) >= 0) std::snprintf(perDelivery, sizeof perDelivery, "%.2f", ServerCpuPerDelivery(f));
   std::string rowWorkload = WorkloadName(o.workload) + std::string(o.tls ? ", TLS" : "");
+  if (o.websocket) rowWorkload += " over WebSocket";
   if (o.flooders > 0) {
     rowWorkload += " + " + std::to_string(o.flooders) + " flooders (" + std::to_string(f.drops.floodSent) +
                    " lines sent, " + std::to_string(f.drops.floodSeen / static_cast<uint64_t>(o.clients)) +

@@ -32,6 +32,8 @@ for n in 1 8 32 63; do run --clients "$n" --workload bursty --lines 20 --burst 2
 # The same burst from 8 honest clients while others flood the host.
 for f in 2 8; do run --clients 8 --workload bursty --lines 20 --burst 20 --flooders "$f"; done
 run --clients 63 --workload idle --duration 30
+# The 63 clients as browsers join, each line one WebSocket frame each way.
+run --clients 63 --workload steady --rate 2 --duration 60 --websocket
 # Idle inside TLS: the memory each TLS connection adds.
 run --clients 63 --workload idle --duration 30 --tls
 echo

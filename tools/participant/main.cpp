@@ -24,12 +24,14 @@
 #include "discovery/chatannouncer.h"
 #include "discovery/chatbrowser.h"
 #include "eventline.h"
+#include "net/localaddresses.h"
 #include "net/tlscontext.h"
 #include "options.h"
 #include "protocol/diagnostics.h"
 #include "protocol/extension.h"
 #include "protocol/headers.h"
 #include "trust/privatefiles.h"
+#include "web/frontdoor.h"
 
 namespace {
 using namespace std::chrono_literals;
@@ -331,6 +333,8 @@ bool SecureHost(CJaseloNetwork& server, const ParticipantOptions& o, KeyDigest& 
     if (o.encryptedOnly || !security.password.empty()) return false;
   }
   if (security.tls) key = security.tls->Key();
+  // The page browsers join from says what people compare.
+  server.SetWebSettings({.shortKey = security.tls ? key.Grouped() : std::string(), .machineName = MachineName()});
   server.SetHostSecurity(std::move(security));
   TransportLimits limits;
   limits.maxPerAddress = o.maxPerAddress;
@@ -354,6 +358,11 @@ int RunServer(const ParticipantOptions& o) {
   }
   EmitLine("LISTENING " + std::to_string(server.ListeningPort()));
   EmitLine(ProtectionLine(encrypted, key));
+  // Where a browser joins: the page on every address this machine has,
+  // encrypted where the host has its key.
+  for (const std::string& address : LocalIPv4Addresses()) {
+    EmitLine("WEB url=" + PageUrl(address, server.ListeningPort(), encrypted));
+  }
   // After LISTENING: that line stays the first, whatever the announcer says.
   std::unique_ptr<CChatAnnouncer> announcer;
   if (o.announce) {

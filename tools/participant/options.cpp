@@ -196,6 +196,12 @@ those lines is printed. A host keeps the last public lines it relayed for
 those who join later: at most N (--history, default 200), at most an hour
 old, at most 128 KiB in all; private lines are never kept.
 
+Browsers join the same chat on the same port: the host serves a page there
+(see the WEB lines), over TLS when it has its key, and a phone or any
+computer with a browser takes part with nothing installed. With
+--encrypted-only or --password-file the page is served over TLS alone, and a
+password chat's page asks for the password.
+
 With --find it lists the chats announced on the local network: it looks for
 SECONDS (default 3), prints one CHAT line for each chat found and exits 0.
 
@@ -277,6 +283,11 @@ Output, one line per item, flushed at once:
       the host wants a password and was given none, or another, or refuses
       this address for a while after too many wrong ones: nobody heard of
       this participant, and it exits 3 (also with --rejoin)
+  WEB url=<url>
+      --serve only, after the ENCRYPTED or PLAIN line, one per IPv4 address
+      of this machine (loopback only when there is no other): the page a
+      browser joins the chat from, such as https://192.0.2.10:27015/
+      (http:// when the host has no key)
   SAYS name=<s> text=<s> face=<s> color=<R>,<G>,<B> bold=<n> italic=<n> underline=<n>
       a public chat line (your own come back too, once the server relays them)
   PRIVATE name=<s> text=<s> face=<s> color=<R>,<G>,<B> bold=<n> italic=<n> underline=<n>

@@ -1,0 +1,53 @@
+#include "common/web_peer.h"
+
+#include "common/wire.h"
+
+std::string UpgradeRequest(uint16_t port, const std::string& origin, const std::string& extraHeaders) {
+  std::string r = "GET /ws HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
+                  "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Version: 13\r\n"
+                  "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n";
+  if (!origin.empty()) r += "Origin: " + origin + "\r\n";
+  return r + extraHeaders + "\r\n";
+}
+
+std::string WebPeer::Request(uint16_t port, const std::string& request) {
+  peer = RawPeer::Dial(port);
+  if (!peer.Valid() || !peer.Send(request.data(), request.size())) return {};
+  std::string head;
+  while (head.find("\r\n\r\n") == std::string::npos) {
+    const Bytes b = peer.Read(1);
+    if (b.empty()) return {};
+    head += static_cast<char>(b[0]);
+  }
+  return head.substr(0, head.find("\r\n"));
+}
+
+std::string WebPeer::Upgrade(uint16_t port, const std::string& origin) {
+  return Request(port, UpgradeRequest(port, origin.empty() ? "http://127.0.0.1:" + std::to_string(port) : origin));
+}
+
+bool WebPeer::Join(uint16_t port, const std::string& nickname) {
+  return Upgrade(port) == "HTTP/1.1 101 Switching Protocols" && Send(Welcome(nickname));
+}
+
+bool WebPeer::Send(const Bytes& message) {
+  Bytes frame;
+  session.Send(message.data(), message.size(), frame);
+  return !frame.empty() && peer.Send(frame);
+}
+
+Bytes WebPeer::NextMessage(std::chrono::milliseconds deadline) {
+  const auto until = std::chrono::steady_clock::now() + deadline;
+  while (messages.empty()) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return {};
+    const Bytes got = peer.ReadSome(left);
+    if (got.empty()) return {};
+    Bytes answer;  // a visitor's pongs are of no interest here
+    session.Receive(
+        got.data(), got.size(), [this](const uint8_t* m, size_t n) { messages.emplace_back(m, m + n); }, answer);
+  }
+  Bytes next = std::move(messages.front());
+  messages.pop_front();
+  return next;
+}

@@ -1,0 +1,159 @@
+// The front door and a browser's WebSocket, as a server endpoint serves them:
+// one connection's bytes, an HTTP request first (a well-formed upgrade, or
+// the input's own bytes), then frames (the input's bytes as they are, or
+// each record wrapped in a masked binary frame so that the chat behind the
+// door is reached). The harness reads back what the connection is sent and
+// checks it: one HTTP response head, with the page's safety headers unless it
+// is the upgrade; after the upgrade, frames that each carry exactly one whole
+// message that a designed client could cut, naming only identified people.
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "chat/jaselonetwork.h"
+#include "fuzz_support.h"
+#include "protocol/extension.h"
+#include "protocol/extent.h"
+#include "web/webconnection.h"
+
+namespace fuzz {
+namespace {
+
+constexpr size_t RECEIVE_SIZE = PACKET_CAPACITY;
+const std::string UPGRADE =
+    "GET /ws HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+    "Sec-WebSocket-Version: 13\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n\r\n";
+// Record controls.
+constexpr uint8_t OWN_REQUEST = 1;  // first record: its bytes are the request
+constexpr uint8_t FRAMED = 2;       // later records: wrapped in one masked binary frame
+constexpr uint8_t DRAIN = 4;        // the poll loop drains the queue afterwards
+
+class WebHarness {
+ public:
+  WebHarness() {
+    FUZZ_CHECK(server.StartupServer());
+    int ends[2];
+    FUZZ_CHECK(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) == 0);
+    fcntl(ends[1], F_SETFL, O_NONBLOCK);
+    endpointSide = ends[0];
+    peerSide = ends[1];
+    if (!server.AdoptConnection(endpointSide)) close(endpointSide);
+  }
+  ~WebHarness() { close(peerSide); }
+
+  void Run(const uint8_t* data, size_t size) {
+    RecordReader reader(data, size);
+    Record record;
+    bool first = true;
+    while (reader.Next(record, RECEIVE_SIZE)) {
+      if (first && (record.control & OWN_REQUEST) == 0)
+        Deliver(reinterpret_cast<const uint8_t*>(UPGRADE.data()), UPGRADE.size());
+      first = false;
+      if ((record.control & FRAMED) != 0) {
+        std::vector<uint8_t> frame;
+        browser.Send(record.bytes, record.size, frame);
+        Deliver(frame.data(), frame.size());
+      } else {
+        Deliver(record.bytes, record.size);
+      }
+      if ((record.control & DRAIN) != 0) Drain();
+    }
+    Drain();
+  }
+
+ private:
+  void Deliver(const uint8_t* bytes, size_t n) {
+    // At most one receive's worth at a time, as the socket thread hands them.
+    for (size_t at = 0; at < n; at += RECEIVE_SIZE) {
+      server.HandleReceivedBytes(endpointSide, bytes + at, std::min(RECEIVE_SIZE, n - at));
+    }
+    Observe();
+  }
+
+  void Drain() {
+    ChatEvent event;
+    while (server.ProcessPacketInQueue(event)) {
+    }
+    Observe();
+  }
+
+  void Observe() {
+    for (const auto& [s, name] : server.ClientTable()) known.insert(Lower(name));
+    uint8_t buffer[4096];
+    for (;;) {
+      const ssize_t n = recv(peerSide, buffer, sizeof buffer, 0);
+      if (n <= 0) break;
+      received.insert(received.end(), buffer, buffer + n);
+    }
+    if (!headRead) ReadHead();
+    if (!upgraded || received.empty()) return;
+    std::vector<uint8_t> answer;
+    browser.Receive(
+        received.data(), received.size(), [this](const uint8_t* m, size_t n) { CheckMessage(m, n); }, answer);
+    received.clear();
+  }
+
+  void ReadHead() {
+    const std::string text(received.begin(), received.end());
+    const size_t end = text.find("\r\n\r\n");
+    if (end == std::string::npos) {
+      FUZZ_CHECK(text.size() < 4096);
+      return;
+    }
+    headRead = true;
+    const std::string head = text.substr(0, end + 4);
+    FUZZ_CHECK(head.rfind("HTTP/1.1 ", 0) == 0);
+    upgraded = head.rfind("HTTP/1.1 101 ", 0) == 0;
+    if (!upgraded) {
+      FUZZ_CHECK(head.find("\r\nContent-Security-Policy: default-src 'self';") != std::string::npos);
+      FUZZ_CHECK(head.find("\r\nX-Content-Type-Options: nosniff\r\n") != std::string::npos);
+      FUZZ_CHECK(head.find("\r\nConnection: close\r\n") != std::string::npos);
+    }
+    received.erase(received.begin(), received.begin() + static_cast<std::ptrdiff_t>(upgraded ? end + 4 : text.size()));
+  }
+
+  void CheckMessage(const uint8_t* m, size_t n) {
+    FUZZ_CHECK(n <= PACKET_CAPACITY);
+    const MessageExtent extent = FirstMessageExtent(m, n, false);
+    FUZZ_CHECK(extent.kind == ExtentKind::Complete && extent.length == n);
+    // Our own blocks open whole; they name only people identified.
+    if (m[0] == HEADER_RESERVED && m[1] == 0) {
+      ExtensionBlock block;
+      PeopleBlock people;
+      FUZZ_CHECK(OpenExtension(m, static_cast<uint16_t>(n), block));
+      if (block.kind == EXT_PEOPLE && ReadPeople(block.fields, people)) {
+        for (const Person& p : people.people) FUZZ_CHECK(known.count(Lower(p.name)) != 0);
+      }
+      return;
+    }
+    // Nobody is named who was never identified (a line may state its sender's
+    // nickname in another letter case).
+    FUZZ_CHECK(known.count(ReadNamed(m, n).name) != 0);
+  }
+
+  CJaseloNetwork server;
+  Socket endpointSide = INVALID_SOCKET;
+  int peerSide = -1;
+  WebSocketSession browser{64 * 1024, WebSocketSession::Side::Visitor};
+  std::vector<uint8_t> received;
+  bool headRead = false;
+  bool upgraded = false;
+  std::set<std::string> known;
+};
+
+}  // namespace
+
+int WebTarget(const uint8_t* data, size_t size) {
+  SilenceDiagnostics();
+  WebHarness harness;
+  harness.Run(data, size);
+  return 0;
+}
+
+}  // namespace fuzz
+
+JASELO_FUZZ_ENTRY(fuzz::WebTarget)

@@ -1,0 +1,145 @@
+// The front door on its own: reading a request within its bound, and what
+// the host answers each kind of request with.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "web/frontdoor.h"
+#include "web/pagefiles.h"
+
+namespace {
+
+HttpRequestReader::State Read(HttpRequestReader& reader, const std::string& bytes) {
+  return reader.Feed(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+}
+
+HttpRequest Parsed(const std::string& bytes) {
+  HttpRequestReader reader;
+  EXPECT_EQ(Read(reader, bytes), HttpRequestReader::State::Complete) << bytes;
+  return reader.Request();
+}
+
+const Doorstep kPlain{false, "192.0.2.10", 27015};
+const Doorstep kTls{true, "192.0.2.10", 27015};
+
+std::string Upgrade(const std::string& extra) {
+  return "GET /ws HTTP/1.1\r\nHost: 192.0.2.10:27015\r\nUpgrade: websocket\r\nConnection: keep-alive, Upgrade\r\n"
+         "Sec-WebSocket-Version: 13\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n" +
+         extra + "\r\n";
+}
+
+std::string StatusOf(const DoorAnswer& a) { return a.response.substr(0, a.response.find("\r\n")); }
+
+TEST(RequestReader, TakesARequestInPiecesAndKeepsWhatFollows) {
+  HttpRequestReader reader;
+  const std::string request = "GET /jaselo.js?v=2 HTTP/1.1\r\nHost: h\r\nOrigin: http://h:1\r\n\r\n";
+  for (size_t i = 0; i + 1 < request.size(); ++i) {
+    ASSERT_EQ(Read(reader, request.substr(i, 1)), HttpRequestReader::State::Incomplete) << i;
+  }
+  EXPECT_EQ(Read(reader, request.substr(request.size() - 1) + "\x81\x80"), HttpRequestReader::State::Complete);
+  EXPECT_EQ(reader.Request().method, "GET");
+  EXPECT_EQ(reader.Request().target, "/jaselo.js?v=2");
+  EXPECT_EQ(reader.Request().version, 11u);
+  EXPECT_TRUE(reader.Request().hasOrigin);
+  EXPECT_EQ(reader.TakeRest(), (std::vector<uint8_t>{0x81, 0x80}));
+}
+
+TEST(RequestReader, RefusesAHeadPastEightKibibytesAndBodies) {
+  HttpRequestReader large;
+  const std::string head = "GET / HTTP/1.1\r\nX-Pad: " + std::string(9 * 1024, 'a') + "\r\n\r\n";
+  EXPECT_EQ(Read(large, head), HttpRequestReader::State::TooLarge);
+  // Dribbled in small pieces, without ever ending, it is refused at the bound too.
+  HttpRequestReader dribbled;
+  auto state = Read(dribbled, "GET / HTTP/1.1\r\n");
+  for (int i = 0; i < 2000 && state == HttpRequestReader::State::Incomplete; ++i) state = Read(dribbled, "X: y\r\n");
+  EXPECT_EQ(state, HttpRequestReader::State::TooLarge);
+  // Just within the bound is still a request.
+  std::string fits = "GET / HTTP/1.1\r\nX-Pad: ";
+  fits += std::string(MAX_REQUEST_HEAD_BYTES - fits.size() - 4, 'a') + "\r\n\r\n";
+  HttpRequestReader within;
+  EXPECT_EQ(Read(within, fits), HttpRequestReader::State::Complete);
+
+  HttpRequestReader body;
+  EXPECT_EQ(Read(body, "POST / HTTP/1.1\r\nContent-Length: 3\r\n\r\nabc"), HttpRequestReader::State::Malformed);
+  HttpRequestReader garbage;
+  EXPECT_EQ(Read(garbage, "GET / HTTP/1.1\r\nBad Header\r\n\r\n"), HttpRequestReader::State::Malformed);
+}
+
+TEST(FrontDoor, ServesThePageFilesWithTheirSafetyHeaders) {
+  const FrontDoor door({.shortKey = "3F2A 9C01 77B4 E0D2\"><p>"});
+  size_t total = 0;
+  for (const PageFile& file : PageFiles()) {
+    const DoorAnswer a = door.Answer(Parsed("GET " + std::string(file.path) + " HTTP/1.1\r\n\r\n"), kPlain);
+    EXPECT_EQ(StatusOf(a), "HTTP/1.1 200 OK") << file.path;
+    EXPECT_FALSE(a.upgrade);
+    for (const char* header : {"Content-Security-Policy: default-src 'self';", "X-Content-Type-Options: nosniff\r\n",
+                               "Cache-Control: no-cache\r\n", "ETag: \"", "Connection: close\r\n"}) {
+      EXPECT_NE(a.response.find(header), std::string::npos) << file.path << " lacks " << header;
+    }
+    total += a.response.size();
+  }
+  // The first load, every file and its headers, stays small for a phone.
+  EXPECT_LT(total, 100u * 1024);
+
+  const std::string page = door.Answer(Parsed("GET /?join HTTP/1.1\r\n\r\n"), kPlain).response;
+  EXPECT_NE(page.find("data-key=\"3F2A 9C01 77B4 E0D2\""), std::string::npos) << "the key, and nothing but hex";
+  EXPECT_NE(page.find("data-password=\"0\""), std::string::npos);
+
+  // A browser that has the current version is told so; a changed file has a new tag.
+  const std::string etag = page.substr(page.find("ETag: ") + 6, 18);
+  EXPECT_EQ(StatusOf(door.Answer(Parsed("GET / HTTP/1.1\r\nIf-None-Match: " + etag + "\r\n\r\n"), kPlain)),
+            "HTTP/1.1 304 Not Modified");
+  const FrontDoor other({.shortKey = "0000"});
+  EXPECT_EQ(StatusOf(other.Answer(Parsed("GET / HTTP/1.1\r\nIf-None-Match: " + etag + "\r\n\r\n"), kPlain)),
+            "HTTP/1.1 200 OK");
+}
+
+TEST(FrontDoor, RefusesAllButGetOfItsOwnPaths) {
+  const FrontDoor door({});
+  EXPECT_EQ(StatusOf(door.Answer(Parsed("POST / HTTP/1.1\r\n\r\n"), kPlain)), "HTTP/1.1 405 Method Not Allowed");
+  EXPECT_EQ(StatusOf(door.Answer(Parsed("HEAD / HTTP/1.1\r\n\r\n"), kPlain)), "HTTP/1.1 405 Method Not Allowed");
+  EXPECT_EQ(StatusOf(door.Answer(Parsed("GET /../etc/passwd HTTP/1.1\r\n\r\n"), kPlain)), "HTTP/1.1 404 Not Found");
+  EXPECT_EQ(StatusOf(door.Answer(Parsed("GET http://evil/ HTTP/1.1\r\n\r\n"), kPlain)), "HTTP/1.1 404 Not Found");
+  EXPECT_EQ(FrontDoor::Refusal(HttpRequestReader::State::TooLarge).substr(0, 12), "HTTP/1.1 431");
+  EXPECT_EQ(FrontDoor::Refusal(HttpRequestReader::State::Malformed).substr(0, 12), "HTTP/1.1 400");
+  // A host that takes only encrypted connections sends plain visitors to its encrypted page.
+  const FrontDoor tlsOnly({.tlsOnly = true, .password = true});
+  const DoorAnswer moved = tlsOnly.Answer(Parsed("GET / HTTP/1.1\r\n\r\n"), kPlain);
+  EXPECT_EQ(StatusOf(moved), "HTTP/1.1 307 Temporary Redirect");
+  EXPECT_NE(moved.response.find("Location: https://192.0.2.10:27015/\r\n"), std::string::npos);
+  const DoorAnswer page = tlsOnly.Answer(Parsed("GET / HTTP/1.1\r\n\r\n"), kTls);
+  EXPECT_NE(page.response.find("data-password=\"1\""), std::string::npos);
+}
+
+TEST(FrontDoor, UpgradesOnlyAWellFormedRequestFromItsOwnPage) {
+  const FrontDoor door({.machineName = "classroom-pc"});
+  const DoorAnswer a = door.Answer(Parsed(Upgrade("Origin: http://192.0.2.10:27015\r\n")), kPlain);
+  EXPECT_TRUE(a.upgrade);
+  // The accept value of RFC 6455's own example.
+  EXPECT_EQ(a.response,
+            "HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+            "Sec-WebSocket-Accept: s3pPLMBiTxaQ9kYGzzhZRbK+xOo=\r\n\r\n");
+  EXPECT_TRUE(door.Answer(Parsed(Upgrade("Origin: http://Classroom-PC.local:27015\r\n")), kPlain).upgrade);
+  EXPECT_TRUE(door.Answer(Parsed(Upgrade("")), kPlain).upgrade) << "no browser, no Origin";
+  EXPECT_TRUE(door.Answer(Parsed(Upgrade("Origin: https://192.0.2.10:27015\r\n")), kTls).upgrade);
+
+  for (const std::string origin : {"http://evil.example:27015", "http://192.0.2.10:27016", "http://192.0.2.10",
+                                   "https://192.0.2.10:27015", "null", "http://192.0.2.10:27015.evil", ""}) {
+    EXPECT_EQ(StatusOf(door.Answer(Parsed(Upgrade("Origin: " + origin + "\r\n")), kPlain)), "HTTP/1.1 403 Forbidden")
+        << origin;
+  }
+  EXPECT_EQ(StatusOf(door.Answer(Parsed("GET /ws HTTP/1.1\r\n\r\n"), kPlain)), "HTTP/1.1 426 Upgrade Required");
+  std::string badKey = Upgrade("");
+  badKey.replace(badKey.find("dGhl"), 4, "d*hl");
+  EXPECT_EQ(StatusOf(door.Answer(Parsed(badKey), kPlain)), "HTTP/1.1 400 Bad Request");
+  std::string oldVersion = Upgrade("");
+  oldVersion.replace(oldVersion.find("Version: 13"), 11, "Version: 8");
+  EXPECT_EQ(StatusOf(door.Answer(Parsed(oldVersion), kPlain)), "HTTP/1.1 426 Upgrade Required");
+  const FrontDoor tlsOnly({.tlsOnly = true});
+  EXPECT_EQ(StatusOf(tlsOnly.Answer(Parsed(Upgrade("")), kPlain)), "HTTP/1.1 403 Forbidden");
+  EXPECT_TRUE(tlsOnly.Answer(Parsed(Upgrade("")), kTls).upgrade);
+  EXPECT_TRUE(IsOwnOrigin("http://localhost:80", {false, "127.0.0.1", 80}, ""));
+  EXPECT_FALSE(IsOwnOrigin("http://localhost:80", kPlain, ""));
+}
+
+}  // namespace

@@ -1,0 +1,350 @@
+#!/usr/bin/python3
+"""The page in a real browser: Debian's chromium, headless, driven through
+chromium-driver, joins a headless host beside a headless participant and a
+raw peer that speaks the chat's bytes by hand. Lines go both ways in their
+style, private lines both ways, peer markup stays text, every control is on
+a 360 x 740 screen (the screenshot is left in the output folder), closing
+the tab is announced, a lost host is joined again, and a password chat
+takes the page in only with its password, over TLS.
+
+  page_test.py path/to/jaselo-participant OUTPUT_FOLDER
+"""
+
+import os
+import re
+import shutil
+import socket
+import struct
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+SKIP = 77
+CHROMIUM = '/usr/bin/chromium'
+CHROMEDRIVER = '/usr/bin/chromedriver'
+WAIT = 10
+
+
+class Participant:
+    """A jaselo-participant whose output lines are collected as they come."""
+
+    def __init__(self, program, *args):
+        self.process = subprocess.Popen([program, '--quiet', *args], stdin=subprocess.PIPE,
+                                        stdout=subprocess.PIPE, text=True, bufsize=1)
+        self.lines = []
+        self.lock = threading.Lock()
+        self.reader = threading.Thread(target=self._read, daemon=True)
+        self.reader.start()
+
+    def _read(self):
+        for line in self.process.stdout:
+            with self.lock:
+                self.lines.append(line.rstrip('\n'))
+
+    def wait_line(self, pattern, timeout=WAIT):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            with self.lock:
+                found = [line for line in self.lines if re.fullmatch(pattern, line)]
+            if found:
+                return found[0]
+            time.sleep(0.05)
+        raise AssertionError(f'no line matching {pattern!r}; got {self.lines}')
+
+    def say(self, text):
+        self.process.stdin.write(text + '\n')
+        self.process.stdin.flush()
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.stdin.close()
+            try:
+                self.process.wait(5)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+        self.reader.join(5)
+
+
+def start_host(program, port, *args):
+    host = Participant(program, '--serve', '--port', str(port), '--no-announce', *args)
+    listening = host.wait_line(r'LISTENING \d+')
+    port = int(listening.split()[1])
+    host.wait_line(r'WEB url=https?://[0-9.]+:%d/' % port)
+    return host, port
+
+
+def host_key(host):
+    """The host's short key as people read it."""
+    digits = host.wait_line(r'ENCRYPTED key=[0-9A-F]{64}').split('=')[1][:16]
+    return ' '.join(digits[i:i + 4] for i in range(0, 16, 4))
+
+
+class RawPeer:
+    """A participant that builds the chat's messages by hand."""
+
+    def __init__(self, port, name):
+        self.name = name
+        self.sock = socket.create_connection(('127.0.0.1', port), timeout=WAIT)
+        self.sock.sendall(struct.pack('<H', 3) + counted(name))
+
+    def says(self, text, to=None):
+        addressee = counted(to) if to else b''
+        line = counted(self.name) + counted('Arial') + counted(text) + bytes(12)
+        self.sock.sendall(struct.pack('<HH', 1, 2 if to else 1) + addressee + line)
+
+
+def counted(text):
+    data = text.encode() + b'\0'
+    return struct.pack('<H', len(data)) + data
+
+
+def browser(webdriver, Service, profile):
+    options = webdriver.ChromeOptions()
+    options.binary_location = CHROMIUM
+    for arg in ('--headless=new', '--no-sandbox', '--disable-gpu', '--disable-background-networking',
+                '--disable-component-update', '--disable-sync', '--no-first-run', f'--user-data-dir={profile}',
+                '--window-size=1024,768', '--ignore-certificate-errors'):
+        options.add_argument(arg)
+    options.set_capability('goog:loggingPrefs', {'browser': 'ALL'})
+    return webdriver.Chrome(service=Service(CHROMEDRIVER), options=options)
+
+
+def phone_size(driver):
+    driver.execute_cdp_cmd('Emulation.setDeviceMetricsOverride',
+                           {'width': 360, 'height': 740, 'deviceScaleFactor': 1, 'mobile': True})
+
+
+def conversation(driver, program, port, out, By, Keys, Select, WebDriverWait):
+    wait = WebDriverWait(driver, WAIT)
+    driver.get(f'http://127.0.0.1:{port}/')
+    phone_size(driver)
+    transcript = driver.find_element(By.ID, 'transcript')
+
+    def entries():
+        return [e.text for e in transcript.find_elements(By.CSS_SELECTOR, '.entry')]
+
+    def wait_entry(text):
+        wait.until(lambda d: any(text == e or e.startswith(text + '\n') for e in entries()),
+                   f'no entry {text!r}; transcript: {entries()}')
+        return transcript.find_elements(By.CSS_SELECTOR, '.entry')[-1]
+
+    def people():
+        return [e.text for e in driver.find_elements(By.CSS_SELECTOR, '#people li')]
+
+    assert driver.find_element(By.ID, 'nickname').accessible_name == 'Nickname'
+    driver.find_element(By.ID, 'nickname').send_keys('phone', Keys.ENTER)
+    wait_entry('Connected to the server, not encrypted')
+    wait.until(lambda d: people() == ['phone (you)'], f'people: {people()}')
+
+    desk = Participant(program, '--nick', 'desk', '--port', str(port), '--bold', '--color', '200,0,0',
+                       '--face', 'Courier New')
+    raw = None
+    try:
+        wait_entry('desk joined the chat !')
+        wait.until(lambda d: people() == ['desk', 'phone (you)'], f'people: {people()}')
+
+        # A screen reader hears every part by name, and the transcript as a live log.
+        named = {i: driver.find_element(By.ID, i).accessible_name for i in ('transcript', 'people', 'message', 'send')}
+        assert named == {'transcript': 'Transcript', 'people': 'People in this chat', 'message': 'Message',
+                         'send': 'Send'}, named
+        assert transcript.aria_role == 'log'
+        # The keyboard reaches everything in reading order.
+        driver.find_element(By.ID, 'message').send_keys(Keys.TAB)
+        assert driver.switch_to.active_element.get_attribute('id') == 'send'
+        for _ in range(2):
+            driver.switch_to.active_element.send_keys(Keys.SHIFT, Keys.TAB)
+        assert driver.switch_to.active_element.get_attribute('id') == 'face'
+
+        # A line from the page reaches a participant exactly as a window's would.
+        driver.find_element(By.ID, 'bold').click()
+        driver.execute_script("const c = document.getElementById('color'); c.value = '#1050a0';"
+                              "c.dispatchEvent(new Event('input'));")
+        Select(driver.find_element(By.ID, 'face')).select_by_visible_text('Georgia')
+        message = driver.find_element(By.ID, 'message')
+        message.send_keys('hello from the phone', Keys.ENTER)
+        desk.wait_line(r'SAYS name="phone" text="hello from the phone" face="Georgia" color=16,80,160 '
+                       r'bold=1 italic=0 underline=0')
+
+        # A participant's line shows in its style.
+        desk.say('hello from the desk')
+        body = wait_entry('desk says :\nhello from the desk').find_element(By.CSS_SELECTOR, '.body')
+        assert body.value_of_css_property('font-weight') == '700', body.value_of_css_property('font-weight')
+        assert body.value_of_css_property('color') == 'rgba(200, 0, 0, 1)', body.value_of_css_property('color')
+        assert body.value_of_css_property('font-family').startswith('"Courier New"')
+
+        # Private lines both ways.
+        message.send_keys('/msg desk psst', Keys.ENTER)
+        desk.wait_line(r'PRIVATE name="phone" text="psst" face="Georgia" .*')
+        wait_entry('(*private*) to desk :\npsst')
+        raw = RawPeer(port, 'raw')
+        wait_entry('raw joined the chat !')
+        raw.says('psst back', to='PHONE')
+        header = wait_entry('(*private*) raw says :\npsst back').find_element(By.CSS_SELECTOR, '.header')
+        assert header.value_of_css_property('color') == 'rgba(255, 128, 255, 1)'
+
+        # Markup from a peer stays text and runs nothing; only web addresses link.
+        hostile = ['<img src=x onerror="document.title=\'pwned\'">',
+                   '<script>document.title="pwned"</script>',
+                   'javascript:document.title="pwned"',
+                   'see http://example.com/a?b=1. or javascript:alert(1)']
+        for text in hostile:
+            raw.says(text)
+        for text in hostile:
+            wait_entry('raw says :\n' + text)
+        assert driver.title == 'Jaselo -- phone', driver.title
+        assert not transcript.find_elements(By.CSS_SELECTOR, 'img, script, iframe, object')
+        links = transcript.find_elements(By.TAG_NAME, 'a')
+        assert [(a.get_attribute('href'), a.get_attribute('rel'), a.get_attribute('target')) for a in links] == \
+            [('http://example.com/a?b=1', 'noopener noreferrer', '_blank')], [a.get_attribute('href') for a in links]
+
+        # On a phone every control is on screen and takes a tap.
+        controls = driver.find_elements(By.CSS_SELECTOR, 'button:not([hidden]), input, select')
+        for control in controls:
+            if not control.is_displayed():
+                continue
+            on_top = driver.execute_script(
+                'const r = arguments[0].getBoundingClientRect();'
+                'if (r.left < 0 || r.top < 0 || r.right > innerWidth || r.bottom > innerHeight) return false;'
+                'const hit = document.elementFromPoint((r.left + r.right) / 2, (r.top + r.bottom) / 2);'
+                'return hit === arguments[0] || arguments[0].contains(hit);', control)
+            assert on_top, f'{control.get_attribute("id") or control.text} is off screen or covered at 360x740'
+        newest = driver.execute_script(
+            'const t = arguments[0].getBoundingClientRect(), e = arguments[0].lastElementChild.getBoundingClientRect();'
+            'return e.bottom <= t.bottom + 1;', transcript)
+        assert newest, 'the newest line is scrolled out of sight'
+        driver.save_screenshot(os.path.join(out, 'page-phone.png'))
+
+        # Closing the tab says goodbye.
+        chat = driver.current_window_handle
+        driver.switch_to.new_window('tab')
+        driver.switch_to.window(chat)
+        driver.close()
+        desk.wait_line(r'DISCONNECTED name="phone"')
+        driver.switch_to.window(driver.window_handles[0])
+        # The browser remembers the nickname and the style.
+        driver.get(f'http://127.0.0.1:{port}/')
+        assert driver.find_element(By.ID, 'nickname').get_attribute('value') == 'phone'
+        assert driver.find_element(By.ID, 'bold').get_attribute('aria-pressed') == 'true'
+    finally:
+        if raw:
+            raw.sock.close()
+        desk.stop()
+
+
+def rejoin(driver, program, By, Keys, WebDriverWait):
+    wait = WebDriverWait(driver, WAIT)
+    host, port = start_host(program, 0)
+    early = Participant(program, '--nick', 'early', '--port', str(port))
+    try:
+        # Who came first, and what was said before the page joined.
+        early.say('said before you came')
+        early.wait_line(r'SAYS name="early" text="said before you came" .*')
+        driver.get(f'http://127.0.0.1:{port}/')
+        driver.find_element(By.ID, 'nickname').send_keys('phone', Keys.ENTER)
+        transcript = driver.find_element(By.ID, 'transcript')
+        text = lambda: transcript.text  # noqa: E731
+        wait.until(lambda d: 'Connected to the server' in text())
+        wait.until(lambda d: [e.text for e in d.find_elements(By.CSS_SELECTOR, '#people li')] ==
+                   ['early', 'phone (you)'])
+        earlier = wait.until(lambda d: d.find_elements(By.CSS_SELECTOR, '.earlier'))[0]
+        assert earlier.find_element(By.CSS_SELECTOR, '.separator').text == 'Earlier in this chat'
+        assert 'said before you came' in earlier.text, earlier.text
+        early.stop()
+        wait.until(lambda d: 'early is disconnected !' in text())
+        time.sleep(1.2)  # taken in
+        host.stop()
+        wait.until(lambda d: 'Connection to the server lost !' in text(), text())
+        host, _ = start_host(program, port)
+        wait.until(lambda d: 'Connection to the server restored !' in text(), text())
+        desk = Participant(program, '--nick', 'desk', '--port', str(port))
+        try:
+            desk.say('are you back?')
+            wait.until(lambda d: 'are you back?' in text(), text())
+        finally:
+            desk.stop()
+    finally:
+        early.stop()
+        host.stop()
+
+
+def password_chat(driver, program, folder, By, Keys, WebDriverWait):
+    """A password chat: its plain page sends the browser to the encrypted one,
+    which shows the host's key; a wrong password is said and not tried again,
+    the right one joins over wss."""
+    wait = WebDriverWait(driver, WAIT)
+    secret = os.path.join(folder, 'password')
+    with open(secret, 'w') as f:
+        f.write('open sesame\n')
+    os.chmod(secret, 0o600)
+    host, port = start_host(program, 0, '--password-file', secret)
+    desk = Participant(program, '--nick', 'desk', '--port', str(port), '--password-file', secret)
+    try:
+        desk.wait_line(r'ENCRYPTED key=.*')
+        driver.get(f'http://127.0.0.1:{port}/')
+        wait.until(lambda d: d.current_url == f'https://127.0.0.1:{port}/', driver.current_url)
+        key = host_key(host)
+        assert driver.find_element(By.ID, 'security').text == f'Encrypted \u00b7 key {key}'
+        field = driver.find_element(By.ID, 'password')
+        assert field.accessible_name == 'Chat password' and field.is_displayed()
+        nick = driver.find_element(By.ID, 'nickname')
+        nick.clear()
+        nick.send_keys('guest')
+        field.send_keys('guess', Keys.ENTER)
+        error = driver.find_element(By.ID, 'join-error')
+        wait.until(lambda d: error.text == 'Wrong password for this chat !', error.text)
+        assert driver.switch_to.active_element == field
+        field.send_keys('open sesame', Keys.ENTER)
+        desk.wait_line(r'JOINED name="guest"')
+        transcript = driver.find_element(By.ID, 'transcript')
+        wait.until(lambda d: f'Connected to the server, encrypted (key {key})' in transcript.text, transcript.text)
+        driver.find_element(By.ID, 'message').send_keys('behind the password', Keys.ENTER)
+        desk.wait_line(r'SAYS name="guest" text="behind the password" .*')
+    finally:
+        desk.stop()
+        host.stop()
+
+
+def main():
+    if len(sys.argv) != 3:
+        print(__doc__)
+        return 2
+    program, out = sys.argv[1], sys.argv[2]
+    try:
+        from selenium import webdriver
+        from selenium.webdriver.chrome.service import Service
+        from selenium.webdriver.common.by import By
+        from selenium.webdriver.common.keys import Keys
+        from selenium.webdriver.support.ui import Select, WebDriverWait
+    except ImportError:
+        print('SKIPPED: python3-selenium is missing')
+        return SKIP
+    if not (os.access(CHROMIUM, os.X_OK) and os.access(CHROMEDRIVER, os.X_OK)):
+        print('SKIPPED: chromium or chromium-driver is missing')
+        return SKIP
+    os.makedirs(out, exist_ok=True)
+    profile = tempfile.mkdtemp(prefix='jaselo-chromium-')
+    # The host's key and the hosts the participants met stay in this run's folder.
+    os.environ['XDG_DATA_HOME'] = os.path.join(profile, 'data')
+    host, port = start_host(program, 0)
+    driver = None
+    try:
+        driver = browser(webdriver, Service, profile)
+        conversation(driver, program, port, out, By, Keys, Select, WebDriverWait)
+        rejoin(driver, program, By, Keys, WebDriverWait)
+        password_chat(driver, program, profile, By, Keys, WebDriverWait)
+        errors = [e for e in driver.get_log('browser') if e['level'] == 'SEVERE']
+        assert not errors, f'the page logged errors: {errors}'
+    finally:
+        if driver:
+            driver.quit()
+        host.stop()
+        shutil.rmtree(profile, ignore_errors=True)
+    print(f'page test passed; the phone screenshot is {os.path.join(out, "page-phone.png")}')
+    return 0
+
+
+if __name__ == '__main__':
+    sys.exit(main())

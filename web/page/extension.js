@@ -1,0 +1,70 @@
+// The host's own messages beside the chat's, under the reserved transport
+// header: HELLO asks for them (and gives the chat's password), PEOPLE lists
+// who is in the chat, EARLIER replays a line said before one came, REFUSED
+// says why the host does not take this connection in. Each block: the header, a tag, its
+// length, a version and a kind, then the kind's fields. Unknown kinds and
+// later versions are skipped.
+
+import {HEADER_RESERVED, Reader, Writer, readLine} from './wire.js';
+
+const TAG = 0x584a;
+const VERSION = 1;
+const HEADER_SIZE = 10;
+const HELLO = 1;
+const PEOPLE = 2;
+const EARLIER = 3;
+const REFUSED = 4;
+export const REFUSED_TOO_MANY_TRIES = 2;
+const UNDERSTANDS_PEOPLE = 1;
+const UNDERSTANDS_EARLIER = 2;
+const PEOPLE_FIRST = 1;
+const PEOPLE_LAST = 2;
+const PERSON_HOST = 1;
+
+// The password goes only inside TLS; empty for none.
+export function hello(password) {
+  const w = new Writer().short(HEADER_RESERVED).short(TAG).short(0).short(VERSION).short(HELLO);
+  w.short(UNDERSTANDS_PEOPLE | UNDERSTANDS_EARLIER);
+  if (password) w.string(password);
+  const bytes = w.done();
+  // The block's length, from its first byte.
+  if (bytes) [bytes[4], bytes[5]] = [bytes.length & 0xff, bytes.length >> 8];
+  return bytes;
+}
+
+function long(r) {
+  const low = r.short();
+  return low + r.short() * 0x10000;
+}
+
+// A whole block (its transport header first) as {kind: 'people', first,
+// last, people: [{name, since, host}]}, {kind: 'earlier', at, left, line} or
+// {kind: 'refused', reason}; null for anything else.
+export function readExtension(bytes) {
+  const r = new Reader(bytes);
+  if (r.short() !== HEADER_RESERVED || r.short() !== TAG) return null;
+  const length = r.short();
+  const version = r.short();
+  const kind = r.short();
+  if (!r.ok || length < HEADER_SIZE || length > bytes.length || version === 0 || version > VERSION) return null;
+  const fields = new Reader(bytes.subarray(HEADER_SIZE, length));
+  let block = null;
+  if (kind === PEOPLE) {
+    const flags = fields.short();
+    const count = fields.short();
+    const people = [];
+    for (let i = 0; i < count && fields.ok; ++i) {
+      const name = fields.string();
+      const since = new Date(long(fields) * 1000);
+      people.push({name, since, host: (fields.short() & PERSON_HOST) !== 0});
+    }
+    block = {kind: 'people', first: (flags & PEOPLE_FIRST) !== 0, last: (flags & PEOPLE_LAST) !== 0, people};
+  } else if (kind === EARLIER) {
+    const at = new Date(long(fields) * 1000);
+    const left = fields.short();
+    block = {kind: 'earlier', at, left, line: readLine(fields)};
+  } else if (kind === REFUSED) {
+    block = {kind: 'refused', reason: fields.short()};
+  }
+  return block && fields.ok ? block : null;
+}

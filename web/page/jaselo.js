@@ -1,0 +1,424 @@
+// The chat in a browser: joins the host that served this page over a
+// WebSocket on its own port, shows the conversation, sends lines, and joins
+// again by itself after a lost connection, as the desktop window does.
+
+import * as wire from './wire.js';
+import {hello, readExtension, REFUSED_TOO_MANY_TRIES} from './extension.js';
+import {Transcript} from './transcript.js';
+import {People} from './people.js';
+import {parseTyped, limitBytes} from './typed.js';
+
+const NICKNAME_BYTES = 31;
+const MESSAGE_BYTES = 900;
+// A connection counts as taken in once it has stood this long, or once
+// anything came from the host; a host that refuses a nickname closes sooner.
+const HOLD_MOMENT_MS = 1000;
+const NOTIFICATION_TEXT = 200;
+const SETTINGS_KEY = 'jaselo';
+
+const $ = (id) => document.getElementById(id);
+const ui = {
+  join: $('join'), nickname: $('nickname'), passwordField: $('password-field'), password: $('password'),
+  joinError: $('join-error'),
+  chat: $('chat'), transcript: $('transcript'), people: $('people'), peopleCount: $('people-count'),
+  compose: $('compose'), message: $('message'), send: $('send'),
+  bold: $('bold'), italic: $('italic'), underline: $('underline'), color: $('color'), face: $('face'),
+  security: $('security'), status: $('status'), notify: $('notify'),
+};
+
+// ---- what this browser remembers ----
+
+const settings = {nickname: '', bold: false, italic: false, underline: false, color: '#000000', face: 'Arial'};
+
+function loadSettings() {
+  let stored = {};
+  try {
+    stored = JSON.parse(localStorage.getItem(SETTINGS_KEY) || '{}') || {};
+  } catch {
+    stored = {};
+  }
+  for (const key of Object.keys(settings)) {
+    if (typeof stored[key] === typeof settings[key]) settings[key] = stored[key];
+  }
+  if (!/^#[0-9a-f]{6}$/i.test(settings.color)) settings.color = '#000000';
+  if (![...ui.face.options].some((o) => o.value === settings.face)) settings.face = 'Arial';
+}
+
+function saveSettings() {
+  try {
+    localStorage.setItem(SETTINGS_KEY, JSON.stringify(settings));
+  } catch {
+    // A browser that keeps nothing still chats.
+  }
+}
+
+// ---- the style of one's own lines ----
+
+function showStyle() {
+  for (const name of ['bold', 'italic', 'underline']) ui[name].setAttribute('aria-pressed', String(settings[name]));
+  ui.color.value = settings.color;
+  ui.face.value = settings.face;
+  // The box shows what the line will look like.
+  const s = ui.message.style;
+  s.fontWeight = settings.bold ? 'bold' : '';
+  s.fontStyle = settings.italic ? 'italic' : '';
+  s.textDecoration = settings.underline ? 'underline' : '';
+  s.color = settings.color;
+  s.fontFamily = `"${settings.face}", sans-serif`;
+}
+
+function toggle(name) {
+  settings[name] = !settings[name];
+  saveSettings();
+  showStyle();
+}
+
+function lineOf(text) {
+  const rgb = parseInt(settings.color.slice(1), 16);
+  return {
+    name: nickname, face: settings.face, text,
+    bold: settings.bold, italic: settings.italic, underline: settings.underline,
+    red: (rgb >> 16) & 0xff, green: (rgb >> 8) & 0xff, blue: rgb & 0xff,
+  };
+}
+
+// ---- the conversation ----
+
+let nickname = '';
+// The chat's password, for this page's joins alone: never stored.
+let password = '';
+const transcript = new Transcript(ui.transcript, () => nickname);
+const people = new People(ui.people, ui.peopleCount, (name) => {
+  ui.message.value = `/msg ${name} `;
+  ui.message.focus();
+});
+
+function notifyHidden(title, body, sender) {
+  if (!document.hidden || !('Notification' in window) || Notification.permission !== 'granted') return;
+  if (wire.sameName(sender, nickname)) return;
+  const n = new Notification(title, {body: body.slice(0, NOTIFICATION_TEXT), tag: wire.asciiLower(sender)});
+  n.onclick = () => {
+    window.focus();
+    n.close();
+  };
+}
+
+function show(message) {
+  switch (message.kind) {
+    case 'says':
+      transcript.line(message.line);
+      notifyHidden(`${message.line.name} says :`, message.line.text, message.line.name);
+      break;
+    case 'private':
+      // A private line for somebody else is none of this page's business.
+      if (!wire.sameName(message.addressee, nickname)) return;
+      transcript.line(message.line, {private: true});
+      notifyHidden(`(*private*) ${message.line.name} says :`, message.line.text, message.line.name);
+      break;
+    case 'joined':
+      transcript.notice({name: message.name}, ' joined the chat !');
+      people.add(message.name);
+      notifyHidden(`${message.name} joined the chat !`, '', message.name);
+      break;
+    case 'departed':
+      transcript.notice({name: message.name}, ' is disconnected !');
+      people.remove(message.name);
+      break;
+    case 'extension':
+      showExtension(message.block);
+      break;
+  }
+}
+
+// What the host shares with those who ask: who is here, and what was said
+// before one came (after a loss, only what was said while away).
+let listed = [];
+let hostClockOffset = null;  // the host's clock less this one's, in ms
+let lostAt = null;  // when the connection was lost, by the host's clock
+
+function showExtension(block) {
+  if (!block) return;
+  if (block.kind === 'people') {
+    if (block.first) listed = [];
+    listed.push(...block.people);
+    if (!block.last) return;
+    people.clear();
+    for (const person of listed) {
+      const you = wire.sameName(person.name, nickname);
+      if (you && hostClockOffset === null) hostClockOffset = person.since.getTime() - Date.now();
+      people.add(person.name, {you, host: person.host, since: person.since});
+    }
+  } else if (block.kind === 'earlier') {
+    if (lostAt === null || block.at.getTime() >= lostAt) {
+      if (!transcript.earlier) transcript.beginEarlier('Earlier in this chat');
+      transcript.line(block.line, {at: block.at});
+    }
+    if (block.left === 0) transcript.endEarlier();
+  }
+}
+
+// ---- joining, losing and rejoining ----
+
+// out: asking for a nickname; trial: joined, not yet taken in; held: in the
+// chat; waiting: lost, the next try is due later.
+let state = 'out';
+let socket = null;
+let afterLoss = false;
+let received = false;
+let holdTimer = 0;
+let tryTimer = 0;
+let tries = 0;
+
+// 1, 2, 4, 8 and 16 s, then every 30 s, each spread by up to a tenth.
+function nextWait() {
+  const factor = tries < 5 ? 2 ** tries : 30;
+  tries = Math.min(tries + 1, 5);
+  const wait = 1000 * factor;
+  return wait + (Math.random() * 2 - 1) * (wait / 10);
+}
+
+function setStatus(text) {
+  ui.status.textContent = text;
+}
+
+function connect() {
+  const scheme = location.protocol === 'https:' ? 'wss' : 'ws';
+  let ws;
+  try {
+    ws = new WebSocket(`${scheme}://${location.host}/ws`);
+  } catch {
+    tryLater();
+    return;
+  }
+  ws.binaryType = 'arraybuffer';
+  socket = ws;
+  let opened = false;
+  let refusal = 0;
+  ws.onopen = () => {
+    opened = true;
+    if (!afterLoss) transcript.notice(securityNotice());
+    // Inside TLS the HELLO comes first with the chat's password, so that the
+    // host checks it before anyone hears of the arrival. A password never
+    // goes in plain text.
+    if (location.protocol === 'https:') {
+      ws.send(hello(password));
+      ws.send(wire.welcome(nickname));
+    } else {
+      ws.send(wire.welcome(nickname));
+      ws.send(hello(''));
+    }
+    received = false;
+    state = 'trial';
+    holdTimer = setTimeout(takenIn, HOLD_MOMENT_MS);
+  };
+  ws.onmessage = (event) => {
+    if (ws !== socket) return;
+    const message = wire.read(new Uint8Array(event.data));
+    if (message && message.kind === 'extension') message.block = readExtension(message.bytes);
+    // Refused: the host closes next.
+    if (message && message.block && message.block.kind === 'refused') {
+      refusal = message.block.reason || 1;
+      return;
+    }
+    if (!received) {
+      received = true;
+      takenIn();
+    }
+    if (message) show(message);
+  };
+  ws.onclose = () => {
+    if (ws !== socket) return;
+    socket = null;
+    clearTimeout(holdTimer);
+    if (refusal) {
+      wrongPassword(refusal);
+    } else if (!opened) {
+      if (afterLoss) tryLater();
+      else askNickname('Connection to the server failed !');
+    } else if (state === 'trial' && !received) {
+      // Closed right after the welcome: the nickname is taken, or the host is full.
+      transcript.notice('The server did not accept ', {name: nickname}, ' !');
+      askNickname(`The server did not accept ${nickname} !`);
+    } else {
+      transcript.notice('Connection to the server lost !');
+      people.clear();
+      if (hostClockOffset !== null) lostAt = Date.now() + hostClockOffset;
+      afterLoss = true;
+      tryLater();
+    }
+  };
+}
+
+function takenIn() {
+  clearTimeout(holdTimer);
+  if (state !== 'trial') return;
+  state = 'held';
+  tries = 0;
+  if (afterLoss) transcript.notice('Connection to the server restored !');
+  setStatus('');
+  ui.send.disabled = false;
+}
+
+function tryLater() {
+  state = 'waiting';
+  ui.send.disabled = true;
+  setStatus('Not connected: trying again shortly');
+  tryTimer = setTimeout(() => {
+    setStatus('Joining again\u2026');
+    connect();
+  }, nextWait());
+}
+
+// Not tried again by itself: the user gives the password anew.
+function wrongPassword(reason) {
+  const why = 'Wrong password for this chat !';
+  transcript.notice(why);
+  const later = 'Too many wrong passwords came from this computer: the host refuses it for a minute.';
+  if (reason === REFUSED_TOO_MANY_TRIES) transcript.notice(later);
+  people.clear();
+  password = '';
+  ui.password.value = '';
+  ui.passwordField.hidden = false;
+  askNickname(reason === REFUSED_TOO_MANY_TRIES ? `${why} ${later}` : why);
+  ui.password.focus();
+}
+
+function askNickname(why) {
+  state = 'out';
+  afterLoss = false;
+  clearTimeout(tryTimer);
+  ui.joinError.textContent = why;
+  ui.join.hidden = false;
+  ui.chat.hidden = true;
+  ui.nickname.focus();
+}
+
+function nicknameProblem(name) {
+  if (!name) return 'Type a nickname.';
+  if (wire.utf8Length(name) > NICKNAME_BYTES) return 'That nickname is too long.';
+  if (/[\u0000-\u001f\u007f]/.test(name)) return 'A nickname cannot hold control characters.';
+  if (wire.sameName(name, wire.SERVER_SHUTDOWN_NAME)) return 'That nickname is reserved.';
+  return '';
+}
+
+function join(event) {
+  event.preventDefault();
+  const name = ui.nickname.value.trim();
+  const problem = nicknameProblem(name);
+  if (problem) {
+    ui.joinError.textContent = problem;
+    ui.nickname.focus();
+    return;
+  }
+  if (!ui.passwordField.hidden && !ui.password.value) {
+    ui.joinError.textContent = 'Type the chat\'s password.';
+    ui.password.focus();
+    return;
+  }
+  password = ui.passwordField.hidden ? '' : ui.password.value;
+  nickname = name;
+  hostClockOffset = null;
+  lostAt = null;
+  settings.nickname = name;
+  saveSettings();
+  document.title = `Jaselo -- ${name}`;
+  ui.joinError.textContent = '';
+  ui.join.hidden = true;
+  ui.chat.hidden = false;
+  people.clear();
+  people.add(name, {you: true});
+  ui.send.disabled = true;
+  ui.message.focus();
+  connect();
+}
+
+// Leaving with the tab: the others hear of it at once.
+function leave() {
+  if (!socket || socket.readyState !== WebSocket.OPEN) return;
+  const ws = socket;
+  socket = null;
+  ws.send(wire.departure(nickname));
+  ws.close(1000);
+}
+
+// ---- sending ----
+
+function send(event) {
+  event.preventDefault();
+  const typed = ui.message.value;
+  if (!typed) return;
+  if (state !== 'held' && state !== 'trial') return;
+  if (state === 'trial' && afterLoss) return;
+  const parsed = parseTyped(typed, people.names());
+  if (parsed.kind === 'incomplete') return;
+  const line = lineOf(parsed.text);
+  const bytes = parsed.kind === 'private' ? wire.privateLine(parsed.addressee, line) : wire.says(line);
+  if (!bytes || !socket) return;
+  socket.send(bytes);
+  // The host sends no copy of a private line back: it shows here at once.
+  if (parsed.kind === 'private') transcript.line(line, {to: parsed.addressee});
+  ui.message.value = '';
+  lastFitting = '';
+  ui.message.focus();
+}
+
+// The box takes no more than a line may carry.
+let lastFitting = '';
+function limitMessage() {
+  if (limitBytes(ui.message.value, people.names()) <= MESSAGE_BYTES) lastFitting = ui.message.value;
+  else ui.message.value = lastFitting;
+}
+
+function styleKeys(event) {
+  if (!event.ctrlKey || event.altKey || event.metaKey) return;
+  const name = {b: 'bold', i: 'italic', u: 'underline'}[event.key.toLowerCase()];
+  if (!name) return;
+  event.preventDefault();
+  toggle(name);
+}
+
+// ---- what the page says about the connection ----
+
+function securityNotice() {
+  if (location.protocol !== 'https:') return 'Connected to the server, not encrypted';
+  const key = document.documentElement.dataset.key;
+  return key ? `Connected to the server, encrypted (key ${key})` : 'Connected to the server, encrypted';
+}
+
+function showSecurity() {
+  const key = document.documentElement.dataset.key;
+  if (location.protocol === 'https:') ui.security.textContent = key ? `Encrypted \u00b7 key ${key}` : 'Encrypted';
+  else ui.security.textContent = 'Not encrypted';
+}
+
+function showNotifyButton() {
+  const askable = 'Notification' in window && window.isSecureContext && Notification.permission === 'default';
+  ui.notify.hidden = !askable;
+}
+
+// ---- start ----
+
+loadSettings();
+showStyle();
+showSecurity();
+showNotifyButton();
+ui.nickname.value = settings.nickname;
+ui.passwordField.hidden = document.documentElement.dataset.password !== '1';
+ui.join.addEventListener('submit', join);
+ui.compose.addEventListener('submit', send);
+ui.message.addEventListener('input', limitMessage);
+ui.message.addEventListener('keydown', styleKeys);
+for (const name of ['bold', 'italic', 'underline']) ui[name].addEventListener('click', () => toggle(name));
+ui.color.addEventListener('input', () => {
+  settings.color = ui.color.value;
+  saveSettings();
+  showStyle();
+});
+ui.face.addEventListener('change', () => {
+  settings.face = ui.face.value;
+  saveSettings();
+  showStyle();
+});
+ui.notify.addEventListener('click', () => Notification.requestPermission().then(showNotifyButton));
+window.addEventListener('pagehide', leave);
+ui.nickname.focus();

@@ -1,0 +1,57 @@
+// The people in the chat, beside the transcript: one row per person, sorted
+// without regard to letter case, under a heading that counts them. A row
+// starts a private line to that person.
+
+import {asciiLower} from './wire.js';
+import {shownName} from './transcript.js';
+
+export class People {
+  constructor(list, heading, pick) {
+    this.list = list;
+    this.heading = heading;
+    this.pick = pick;
+    this.people = new Map();  // by lower-case name
+  }
+
+  // `marks`: {you, host, since (a Date)}.
+  add(name, marks = {}) {
+    this.people.set(asciiLower(name), {name, ...marks});
+    this.render();
+  }
+
+  remove(name) {
+    this.people.delete(asciiLower(name));
+    this.render();
+  }
+
+  clear() {
+    this.people.clear();
+    this.render();
+  }
+
+  names() {
+    return [...this.people.values()].map((p) => p.name);
+  }
+
+  render() {
+    const sorted = [...this.people.values()].sort((a, b) =>
+      a.name.localeCompare(b.name, undefined, {sensitivity: 'base', numeric: true}));
+    const rows = sorted.map((person) => {
+      const row = document.createElement('li');
+      const button = document.createElement('button');
+      button.type = 'button';
+      let label = shownName(person.name);
+      if (person.you) label += ' (you)';
+      if (person.host) label += ' (host)';
+      button.textContent = label;
+      if (person.since) button.title = `Here since ${person.since.toLocaleTimeString()}`;
+      if (!person.you) button.addEventListener('click', () => this.pick(person.name));
+      else button.disabled = true;
+      row.append(button);
+      return row;
+    });
+    this.list.replaceChildren(...rows);
+    const n = sorted.length;
+    this.heading.textContent = n === 1 ? '1 person' : `${n} people`;
+  }
+}

@@ -1,0 +1,193 @@
+// The conversation as the desktop window shows it: a grey "<name> says :"
+// header, then the line in its sender's face, colour and effects; private
+// lines under a pink header; arrivals and departures in green. Everything a
+// peer sends goes in as text: nothing from the network is ever parsed as markup.
+
+import {sameName} from './wire.js';
+
+// Web and mail addresses start a word and run to the next blank or quote.
+const ADDRESS = /(?<![\p{L}\p{N}_.+-])(?:https?:\/\/|mailto:)[^\s<>"\uFFFC]+/giu;
+const ENDING = '.,;:!?\'"';
+const CLOSING = ')]}>';
+const OPENING = '([{<';
+
+function count(text, c) {
+  return text.split(c).length - 1;
+}
+
+// Sentence punctuation after an address, and a closing bracket it never
+// opened, are not part of it.
+function trimAddress(address) {
+  for (;;) {
+    const last = address.at(-1);
+    const bracket = CLOSING.indexOf(last);
+    if (!last) return address;
+    if (ENDING.includes(last) || (bracket >= 0 && count(address, last) > count(address, OPENING[bracket]))) {
+      address = address.slice(0, -1);
+    } else {
+      return address;
+    }
+  }
+}
+
+// Only web and mail addresses with something after the scheme open.
+export function openableAddress(address) {
+  let url;
+  try {
+    url = new URL(address);
+  } catch {
+    return null;
+  }
+  if ((url.protocol === 'http:' || url.protocol === 'https:') && url.hostname) return url.href;
+  if (url.protocol === 'mailto:' && url.pathname) return url.href;
+  return null;
+}
+
+// Appends `text` to `parent` as text nodes, with its addresses as links that
+// open in a new tab with no way back to this page.
+export function appendWithLinks(parent, text) {
+  let from = 0;
+  for (const match of text.matchAll(ADDRESS)) {
+    const address = trimAddress(match[0]);
+    const href = openableAddress(address);
+    if (!href) continue;
+    parent.append(text.slice(from, match.index));
+    const link = document.createElement('a');
+    link.href = href;
+    link.target = '_blank';
+    link.rel = 'noopener noreferrer';
+    link.textContent = address;
+    parent.append(link);
+    from = match.index + address.length;
+  }
+  parent.append(text.slice(from));
+}
+
+// Whether `text` holds `name` as a whole word, in any letter case.
+export function mentions(text, name) {
+  if (!name) return false;
+  const lowerText = text.toLowerCase();
+  const lowerName = name.toLowerCase();
+  const word = /[\p{L}\p{N}_]/u;
+  for (let at = lowerText.indexOf(lowerName); at >= 0; at = lowerText.indexOf(lowerName, at + 1)) {
+    const end = at + lowerName.length;
+    if ((at === 0 || !word.test(lowerText[at - 1])) && (end === lowerText.length || !word.test(lowerText[end]))) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// The face a line names, as one quoted family with the page's fallback.
+function fontFamily(face) {
+  const clean = face.replace(/["\\\u0000-\u001f\u007f]/g, '');
+  return clean ? `"${clean}", sans-serif` : 'sans-serif';
+}
+
+// A nickname as the window shows it: a control character becomes U+FFFD, so
+// that no name breaks a line or forges one.
+export function shownName(name) {
+  return name.replace(/[\u0000-\u001f\u007f]/g, '\ufffd');
+}
+
+function isolated(name) {
+  const bdi = document.createElement('bdi');
+  bdi.textContent = shownName(name);
+  return bdi;
+}
+
+function clock(date) {
+  return date.toTimeString().slice(0, 8);
+}
+
+function hex(red, green, blue) {
+  return '#' + [red, green, blue].map((v) => v.toString(16).padStart(2, '0')).join('');
+}
+
+export class Transcript {
+  // `element` holds the entries; `ownName()` is the nickname now in use.
+  constructor(element, ownName) {
+    this.element = element;
+    this.ownName = ownName;
+    this.earlier = null;  // the section of earlier lines, while one is open
+    // Follows the conversation unless the reader has scrolled up to read back.
+    this.following = true;
+    element.addEventListener('scroll', () => {
+      this.following = element.scrollHeight - element.scrollTop - element.clientHeight < 40;
+    });
+    new ResizeObserver(() => this.follow()).observe(element);
+  }
+
+  follow() {
+    if (this.following) this.element.scrollTop = this.element.scrollHeight;
+  }
+
+  // A chat line: {name, face, text, bold, italic, underline, red, green, blue}.
+  // `options`: private (received privately), to (the addressee of one's own
+  // private line), at (a Date: when the host relayed an earlier line).
+  line(line, options = {}) {
+    const entry = this.entry(options.at ? 'earlier-line' : 'line');
+    const header = document.createElement('div');
+    header.className = options.private || options.to ? 'header private' : 'header';
+    // A name stands apart from the words around it, whatever its direction.
+    if (options.to) header.append('(*private*) to ', isolated(options.to), ' :');
+    else if (options.private) header.append('(*private*) ', isolated(line.name), ' says :');
+    else header.append(isolated(line.name), ' says :');
+    const at = options.at || new Date();
+    header.title = clock(at);
+    if (options.at) {
+      const time = document.createElement('time');
+      time.dateTime = at.toISOString();
+      time.textContent = ` ${clock(at)}`;
+      header.append(time);
+    }
+    if (!options.to && !options.at && !sameName(line.name, this.ownName()) && mentions(line.text, this.ownName())) {
+      header.classList.add('mention');
+    }
+    const body = document.createElement('div');
+    body.className = 'body';
+    body.style.fontFamily = fontFamily(line.face);
+    body.style.color = hex(line.red, line.green, line.blue);
+    if (line.bold) body.style.fontWeight = 'bold';
+    if (line.italic) body.style.fontStyle = 'italic';
+    if (line.underline) body.style.textDecoration = 'underline';
+    appendWithLinks(body, line.text.replace(/\r\n?/g, '\n'));
+    entry.append(header, body);
+    this.follow();
+    return entry;
+  }
+
+  // A green notice: an arrival, a departure, the connection's state. `parts`
+  // are texts, and names as {name}, which stand apart from the words around.
+  notice(...parts) {
+    const entry = this.entry('notice');
+    for (const part of parts) entry.append(typeof part === 'string' ? part : isolated(part.name));
+    entry.title = clock(new Date());
+    this.follow();
+    return entry;
+  }
+
+  // The lines said before one came, under their separator, above the live ones.
+  beginEarlier(caption) {
+    const section = document.createElement('section');
+    section.className = 'earlier';
+    const heading = document.createElement('h2');
+    heading.className = 'separator';
+    heading.textContent = caption;
+    section.append(heading);
+    this.element.append(section);
+    this.earlier = section;
+    this.follow();
+  }
+
+  endEarlier() {
+    this.earlier = null;
+  }
+
+  entry(kind) {
+    const entry = document.createElement('div');
+    entry.className = `entry ${kind}`;
+    (this.earlier && kind === 'earlier-line' ? this.earlier : this.element).append(entry);
+    return entry;
+  }
+}

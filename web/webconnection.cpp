@@ -1,0 +1,58 @@
+#include "web/webconnection.h"
+
+#include "protocol/packet.h"
+
+namespace {
+// The longest method this looks for ("OPTIONS", "CONNECT") and its blank.
+constexpr size_t METHOD_SNIFF_BYTES = 8;
+constexpr uint16_t GOING_AWAY = 1001;
+}  // namespace
+
+HttpSniff SniffHttpRequest(const uint8_t* bytes, size_t n) {
+  for (size_t i = 0; i < n && i < METHOD_SNIFF_BYTES; ++i) {
+    if (bytes[i] == ' ') return i > 0 ? HttpSniff::Yes : HttpSniff::No;
+    if (bytes[i] < 'A' || bytes[i] > 'Z') return HttpSniff::No;
+  }
+  return n < METHOD_SNIFF_BYTES ? HttpSniff::NeedMore : HttpSniff::No;
+}
+
+WebConnection::WebConnection(const FrontDoor& door, const Doorstep& doorstep) : door(door), doorstep(doorstep) {}
+
+bool WebConnection::Receive(const uint8_t* bytes, size_t n, const Message& message, std::vector<uint8_t>& out) {
+  if (ending) return false;
+  if (session) {
+    ending = session->Receive(bytes, n, message, out) == WebSocketSession::Status::Closing;
+    return !ending;
+  }
+  const HttpRequestReader::State state = request.Feed(bytes, n);
+  if (state == HttpRequestReader::State::Incomplete) return true;
+  std::string response;
+  bool upgrade = false;
+  if (state == HttpRequestReader::State::Complete) {
+    DoorAnswer answer = door.Answer(request.Request(), doorstep);
+    response = std::move(answer.response);
+    upgrade = answer.upgrade;
+  } else {
+    response = FrontDoor::Refusal(state);
+  }
+  out.insert(out.end(), response.begin(), response.end());
+  if (!upgrade) {
+    // One request per connection: the page's few files come on a few of them.
+    ending = true;
+    return false;
+  }
+  // A chat message is one packet at most: a browser's larger message ends it.
+  session = std::make_unique<WebSocketSession>(PACKET_CAPACITY);
+  const std::vector<uint8_t> rest = request.TakeRest();
+  if (rest.empty()) return true;
+  return Receive(rest.data(), rest.size(), message, out);
+}
+
+void WebConnection::Send(const uint8_t* bytes, size_t n, std::vector<uint8_t>& out) {
+  if (session) session->Send(bytes, n, out);
+}
+
+void WebConnection::Close(std::vector<uint8_t>& out) {
+  if (session && !ending) session->Close(GOING_AWAY, out);
+  ending = true;
+}
