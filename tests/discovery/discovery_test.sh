@@ -189,6 +189,10 @@ grep -qx 'CHAT name="evil\\u202e gnp.exe on x" nick="a\\u2066b" address=169\.254
 [ "$(sed -n 's/^CHAT name="\([^"]*\)".*/\1/p' "$tmp/find.out" | tr '\n' '|')" = 'evil\u202e gnp.exe on x|room 2|room 10|' ] ||
   fail "--find lists the chats out of order: $(<"$tmp/find.out")"
 for pid in "${pids[@]: -3}"; do kill "$pid"; done
+# The dialog's test publishes these names again: they must be gone first, or
+# the daemon would rename the new ones as taken.
+none_left() { "$participant" --find 1 >"$tmp/find.out" && ! grep -q '^CHAT ' "$tmp/find.out"; }
+until_within 10 none_left || fail "chats are still listed after their publishers stopped: $(<"$tmp/find.out")"
 
 # The settings dialog's list, on this same bus; its screenshot of the names
 # that would lie goes beside the build's test output.
