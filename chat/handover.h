@@ -45,6 +45,12 @@ class CHandover {
     return true;
   }
 
+  // Any thread: how many values wait to be taken.
+  size_t Waiting() const {
+    std::lock_guard lock(mutex);
+    return values.size();
+  }
+
   // Any thread: every Put from now on, the one waiting included, returns
   // false at once.
   void Stop() {
@@ -57,7 +63,7 @@ class CHandover {
 
  private:
   const size_t limit;
-  std::mutex mutex;
+  mutable std::mutex mutex;
   std::condition_variable room;
   std::deque<T> values;
   bool called = false;  // the consumer has been asked to take, and has not found nothing since

@@ -32,6 +32,7 @@ CRichEdit* CJaseloDlgProbe::Transcript() const { return dlg.Transcript(); }
 QPushButton* CJaseloDlgProbe::Button(int id) const { return dlg.Button(id); }
 int CJaseloDlgProbe::ShownImage(int buttonId) const { return dlg.ShownImage(buttonId); }
 CJaseloNetwork& CJaseloDlgProbe::ServerNetwork() const { return dlg.ServerNetwork(); }
+size_t CJaseloDlgProbe::NewsWaiting() const { return dlg.news.Waiting(); }
 bool CJaseloDlgProbe::IsRunning() const { return dlg.IsRunning(); }
 bool CJaseloDlgProbe::IsPolling() const { return dlg.IsPolling(); }
 bool CJaseloDlgProbe::ConnectionLost() const { return dlg.ConnectionLost(); }

@@ -49,6 +49,8 @@ class CJaseloDlgProbe {
   bool IsRunning() const;
   bool IsPolling() const;
   bool ConnectionLost() const;
+  // What the poll thread has handed over and the window not yet taken.
+  size_t NewsWaiting() const;
 
  private:
   CJaseloDlg& dlg;

@@ -548,10 +548,10 @@ TEST(PollLoop, StoppingWhileAppendsArePendingNeverDeadlocks) {
       const uint16_t port = StartAsServer(dlg);
       Peer bob("bob");
       ASSERT_TRUE(bob.Join(dlg, port));
-      for (int i = 0; i < 200; ++i) ASSERT_TRUE(bob.Say("flood"));
+      for (size_t i = 0; i < POLL_NEWS_LIMIT + 100; ++i) ASSERT_TRUE(bob.Say("flood"));
       // The UI thread serves nothing until it stops the loop: the poll thread is
-      // then blocked on an append that only the stop can carry out.
-      ASSERT_TRUE(WaitFor([&] { return probe.ServerNetwork().QueuedCount() > 0; }));
+      // then blocked on a full hand-over that only the stop can free.
+      ASSERT_TRUE(WaitFor([&] { return probe.NewsWaiting() == POLL_NEWS_LIMIT; }));
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
       probe.StopPollLoop();
       EXPECT_FALSE(probe.IsPolling());
