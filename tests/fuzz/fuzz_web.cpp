@@ -10,6 +10,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <set>
 #include <string>
 #include <vector>
@@ -67,6 +68,12 @@ class WebHarness {
 
  private:
   void Deliver(const uint8_t* bytes, size_t n) {
+    // The server tells a browser by the connection's first bytes; an input
+    // that opens otherwise is a native participant, the other targets' ground.
+    if (kind == HttpSniff::NeedMore) {
+      opening.insert(opening.end(), bytes, bytes + std::min<size_t>(n, 64));
+      kind = SniffHttpRequest(opening.data(), opening.size());
+    }
     // At most one receive's worth at a time, as the socket thread hands them.
     for (size_t at = 0; at < n; at += RECEIVE_SIZE) {
       server.HandleReceivedBytes(endpointSide, bytes + at, std::min(RECEIVE_SIZE, n - at));
@@ -88,6 +95,10 @@ class WebHarness {
       const ssize_t n = recv(peerSide, buffer, sizeof buffer, 0);
       if (n <= 0) break;
       received.insert(received.end(), buffer, buffer + n);
+    }
+    if (kind != HttpSniff::Yes) {
+      received.clear();
+      return;
     }
     if (!headRead) ReadHead();
     if (!upgraded || received.empty()) return;
@@ -139,6 +150,8 @@ class WebHarness {
   Socket endpointSide = INVALID_SOCKET;
   int peerSide = -1;
   WebSocketSession browser{64 * 1024, WebSocketSession::Side::Visitor};
+  std::vector<uint8_t> opening;
+  HttpSniff kind = HttpSniff::NeedMore;
   std::vector<uint8_t> received;
   bool headRead = false;
   bool upgraded = false;
