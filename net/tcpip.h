@@ -79,7 +79,6 @@ class CTCPIP : public CThread {
   // connecting.
   void SetHostSecurity(HostSecurity security) { hostSecurity = std::move(security); }
   void SetClientSecurity(ClientSecurity security) { clientSecurity = std::move(security); }
-  const ClientSecurity& GetClientSecurity() const { return clientSecurity; }
   // Client role: how the last Connect went, and whether the connection is
   // encrypted.
   const ConnectReport& LastConnect() const { return lastConnect; }
