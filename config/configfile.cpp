@@ -14,6 +14,7 @@
 #include <span>
 
 #include "protocol/utf8.h"
+#include "trust/privatefiles.h"
 
 namespace {
 
@@ -159,16 +160,6 @@ std::string FormatSettings(const ChatSettings& s) {
   return std::string(text, static_cast<size_t>(std::max(n, 0)));
 }
 
-bool WriteAll(int fd, std::string_view text) {
-  while (!text.empty()) {
-    const ssize_t n = write(fd, text.data(), text.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    text.remove_prefix(static_cast<size_t>(n));
-  }
-  return true;
-}
-
 // A fresh file beside `target`, or -1. O_EXCL keeps two writers (or a planted
 // link) from sharing one temporary.
 int CreateTemporary(const std::string& target, std::string& name) {
@@ -205,7 +196,7 @@ void WriteInPlace(const std::string& path, std::string_view text) {
   const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
   if (fd < 0) return;
   struct stat info;
-  if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && ftruncate(fd, 0) == 0 && WriteAll(fd, text)) fsync(fd);
+  if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && ftruncate(fd, 0) == 0 && WriteWhole(fd, text)) fsync(fd);
   close(fd);
 }
 
@@ -289,7 +280,7 @@ void WriteConfigFile(const std::string& path, const ChatSettings& settings) {
   // Keep the old file's permissions; the new one would otherwise follow umask.
   struct stat old;
   if (stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode)) fchmod(fd, old.st_mode & 07777);
-  bool ok = WriteAll(fd, text) && fsync(fd) == 0;
+  bool ok = WriteWhole(fd, text) && fsync(fd) == 0;
   ok = close(fd) == 0 && ok;
   if (!ok || rename(temporary.c_str(), target.c_str()) != 0) unlink(temporary.c_str());
 }

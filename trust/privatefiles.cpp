@@ -15,23 +15,22 @@ std::string Why(const std::string& what, const std::string& path) {
   return what + " " + path + ": " + std::strerror(errno);
 }
 
-bool WriteAll(int fd, const std::string& content) {
-  size_t done = 0;
-  while (done < content.size()) {
-    const ssize_t n = write(fd, content.data() + done, content.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
-
 // A name beside `path` that no other writer uses at the same moment.
 std::string TemporaryName(const std::string& path) {
   static std::atomic<unsigned> counter{0};
   return path + ".new-" + std::to_string(getpid()) + "-" + std::to_string(counter++);
 }
 }  // namespace
+
+bool WriteWhole(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t n = write(fd, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    bytes.remove_prefix(static_cast<size_t>(n));
+  }
+  return true;
+}
 
 std::string UserBaseFolder(const char* variable, const char* underHome) {
   // Relative values are to be ignored, as the base directory rules say.
@@ -78,7 +77,7 @@ bool PlacePrivateFile(const std::string& path, const std::string& content, Placi
     error = Why("cannot create", temporary);
     return false;
   }
-  const bool written = WriteAll(fd, content) && fsync(fd) == 0;
+  const bool written = WriteWhole(fd, content) && fsync(fd) == 0;
   const int writeError = errno;
   const bool closed = close(fd) == 0;
   bool placed = false;

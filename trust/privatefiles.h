@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 // $<variable>/jaselo, or $HOME/<underHome>/jaselo when the variable is unset,
 // empty or not absolute; empty when neither can be found.
@@ -13,6 +14,9 @@ std::string UserBaseFolder(const char* variable, const char* underHome);
 
 // $XDG_DATA_HOME/jaselo, or $HOME/.local/share/jaselo.
 std::string DataFolderPath();
+
+// Writes all of `bytes` to `fd`, going on after an interrupted write.
+bool WriteWhole(int fd, std::string_view bytes);
 
 // Makes `folder` and its missing parents, each readable by the user alone;
 // folders that exist are left as they are.
