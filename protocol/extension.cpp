@@ -26,8 +26,7 @@ bool Finish(CEncodePacket& e, bool ok, CPacket& out) {
 size_t EntrySize(const Person& p) { return 2 + p.name.size() + 1 + 4 + 2; }
 
 bool AddPerson(CEncodePacket& e, const Person& p) {
-  bool ok = e.AddValue(static_cast<int32_t>(p.name.size() + 1), 2);
-  ok = e.AddString(p.name.c_str(), static_cast<uint16_t>(p.name.size() + 1)) && ok;
+  bool ok = AddCountedString(e, p.name);
   ok = e.AddValue(static_cast<int32_t>(p.since), 4) && ok;
   return e.AddValue(p.flags, 2) && ok;
 }
@@ -60,10 +59,7 @@ bool BuildHello(uint16_t understands, const std::string& password, CPacket& out)
   CEncodePacket e;
   Begin(e, EXT_HELLO);
   bool ok = e.AddValue(understands, 2);
-  if (!password.empty()) {
-    ok = e.AddValue(static_cast<int32_t>(password.size() + 1), 2) && ok;
-    ok = e.AddString(password.c_str(), static_cast<uint16_t>(password.size() + 1)) && ok;
-  }
+  if (!password.empty()) ok = AddCountedString(e, password) && ok;
   return Finish(e, ok, out);
 }
 

@@ -97,6 +97,11 @@ bool BuildRelay(const CPacket& payload, CPacket& out) {
   return Finish(e, ok, out);
 }
 
+bool AddCountedString(CEncodePacket& e, const std::string& text) {
+  if (text.size() >= PACKET_CAPACITY) return false;
+  return AddCounted(e, text.c_str(), static_cast<uint16_t>(text.size() + 1));
+}
+
 bool ReadCountedString(CDecodePacket& decoder, std::string& out) {
   char bytes[PACKET_CAPACITY];
   uint16_t count = 0;

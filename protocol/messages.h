@@ -23,6 +23,9 @@ bool BuildDisconnected(const char* name, CPacket& out);
 // The server's relay: a queued payload with its transport header put back.
 bool BuildRelay(const CPacket& payload, CPacket& out);
 
+// A 16-bit length and the string's bytes with their NUL; false when it cannot fit.
+bool AddCountedString(CEncodePacket& e, const std::string& text);
+
 // Readers take a decoder positioned at the field they read.
 // A 16-bit length and that many bytes.
 bool ReadCountedString(CDecodePacket& decoder, std::string& out);
