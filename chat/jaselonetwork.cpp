@@ -58,11 +58,7 @@ void CJaseloNetwork::SetHistoryLines(size_t lines) {
 }
 
 bool CJaseloNetwork::ProcessPacketInQueue(ChatEvent& event) {
-  if (!pending.empty()) {
-    event = std::move(pending.front());
-    pending.pop_front();
-    return true;
-  }
+  if (TakePending(event)) return true;
   // A message that yields nothing does not end the call while others wait:
   // poll loops drain until the first false, so a peer sending only such
   // messages would fill the queue faster than it empties and hold back every
@@ -152,10 +148,7 @@ bool CJaseloNetwork::ProcessExtensionData(const CQueuedPacket& packet, ChatEvent
     PeopleBlock people;
     if (!ReadPeople(block.fields, people)) return false;
     ListPeople(std::move(people));
-    if (pending.empty()) return false;
-    event = std::move(pending.front());
-    pending.pop_front();
-    return true;
+    return TakePending(event);
   }
   if (block.kind == EXT_EARLIER) {
     EarlierLine earlier;
@@ -166,6 +159,13 @@ bool CJaseloNetwork::ProcessExtensionData(const CQueuedPacket& packet, ChatEvent
     return true;
   }
   return false;  // a kind this side does not know
+}
+
+bool CJaseloNetwork::TakePending(ChatEvent& event) {
+  if (pending.empty()) return false;
+  event = std::move(pending.front());
+  pending.pop_front();
+  return true;
 }
 
 void CJaseloNetwork::ListPeople(PeopleBlock&& block) {

@@ -53,6 +53,8 @@ class CJaseloNetwork : public CTCPIP {
   bool ProcessExtensionData(const CQueuedPacket& packet, ChatEvent& event);
   // Client role: the people of one PEOPLE block, as events to hand out.
   void ListPeople(PeopleBlock&& block);
+  // Client role: the oldest of those events, when one waits.
+  bool TakePending(ChatEvent& event);
   // Server role: the list of those present, then the lines said before the
   // asker joined.
   void AnswerHello(Socket s, uint16_t understands) override;
