@@ -40,9 +40,8 @@ std::string ControlsShown(std::string_view text) {
   std::string shown;
   while (!text.empty()) {
     const Utf8Char c = ReadUtf8Char(text);
-    // A byte that is not UTF-8 stands for itself: below 0x80 it is ASCII.
-    const uint32_t codePoint = c.wellFormed ? c.codePoint : static_cast<uint8_t>(text[0]);
-    if (IsUnsafeInName(codePoint) && (c.wellFormed || codePoint < 0x80)) shown += "\xEF\xBF\xBD";
+    // A byte that is not UTF-8 stands for itself (every byte below 0x80 is).
+    if (c.wellFormed && IsUnsafeInName(c.codePoint)) shown += "\xEF\xBF\xBD";
     else shown.append(text.substr(0, c.length));
     text.remove_prefix(c.length);
   }
