@@ -37,8 +37,8 @@ std::string RowText(const FoundChat& chat) {
   std::string row = ControlsShown(chat.name) + dash + chat.address + ":" + std::to_string(chat.port);
   if (chat.people == 1) row += dash + "1 person";
   else if (chat.people >= 0) row += dash + std::to_string(chat.people) + " people";
-  const auto key = KeyDigest::FromHex(chat.key + std::string(64 - KeyDigest::SHORT_DIGITS, '0'));
-  if (chat.encrypted && key) return row + dash + "encrypted, key " + key->Grouped();
+  // A listed key is already a short key's 16 hex digits.
+  if (chat.encrypted && !chat.key.empty()) return row + dash + "encrypted, key " + GroupedShortKey(chat.key);
   return row + dash + (chat.encrypted ? "encrypted, no key given" : "not encrypted");
 }
 

@@ -2,6 +2,9 @@
 
 #include <strings.h>
 
+#include <algorithm>
+#include <cctype>
+
 namespace {
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -24,12 +27,14 @@ std::string KeyDigest::Hex() const {
 
 std::string KeyDigest::ShortHex() const { return Hex().substr(0, SHORT_DIGITS); }
 
-std::string KeyDigest::Grouped() const {
-  const std::string hex = ShortHex();
+std::string KeyDigest::Grouped() const { return GroupedShortKey(ShortHex()); }
+
+std::string GroupedShortKey(std::string_view hex) {
+  hex = hex.substr(0, std::min(hex.size(), KeyDigest::SHORT_DIGITS));
   std::string grouped;
-  for (size_t i = 0; i < hex.size(); i += 4) {
-    if (i > 0) grouped += ' ';
-    grouped += hex.substr(i, 4);
+  for (size_t i = 0; i < hex.size(); ++i) {
+    if (i > 0 && i % 4 == 0) grouped += ' ';
+    grouped += static_cast<char>(std::toupper(static_cast<unsigned char>(hex[i])));
   }
   return grouped;
 }

@@ -26,3 +26,6 @@ struct KeyDigest {
 
   bool operator==(const KeyDigest&) const = default;
 };
+
+// The first KeyDigest::SHORT_DIGITS of `hex`, upper-cased, in groups of four.
+std::string GroupedShortKey(std::string_view hex);

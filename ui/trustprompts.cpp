@@ -6,12 +6,7 @@
 
 #include "config/hostsettings.h"
 
-QString GroupedKey(const std::string& hex) {
-  const QString digits = QString::fromStdString(hex).left(static_cast<int>(KeyDigest::SHORT_DIGITS)).toUpper();
-  QString grouped;
-  for (int i = 0; i < digits.size(); i += 4) grouped += (i > 0 ? " " : "") + digits.mid(i, 4);
-  return grouped;
-}
+QString GroupedKey(const std::string& hex) { return QString::fromStdString(GroupedShortKey(hex)); }
 
 bool ConfirmChangedKey(QWidget* parent, const QString& where, const ConnectReport& report) {
   const QString text =
@@ -21,7 +16,7 @@ bool ConfirmChangedKey(QWidget* parent, const QString& where, const ConnectRepor
           "This happens when the host's computer was set up again or lost its key file. It is also what you "
           "would see if another computer on the network were posing as the host to read the chat. Ask the "
           "host's user which key their window shows before you connect.")
-          .arg(where, GroupedKey(report.expected), GroupedKey(report.key.Hex()));
+          .arg(where, GroupedKey(report.expected), QString::fromStdString(report.key.Grouped()));
   QMessageBox box(QMessageBox::Warning, QStringLiteral("The host's key has changed"), text, QMessageBox::NoButton,
                   parent);
   box.setTextFormat(Qt::PlainText);
