@@ -13,6 +13,8 @@
 constexpr uint16_t EVENT_PRESENT = 0x100;
 // The list of those present is whole: Count people.
 constexpr uint16_t EVENT_PEOPLE = 0x101;
+// More people than a chat can hold: a host that lists more is not believed.
+constexpr uint16_t MAX_LISTED_PEOPLE = 1024;
 // A public line said before the own arrival: the line, Time (when the host
 // relayed it, UTC seconds), Count (earlier lines still to come after it).
 constexpr uint16_t EVENT_EARLIER = 0x102;

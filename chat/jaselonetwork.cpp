@@ -10,9 +10,6 @@
 #include "protocol/extension.h"
 
 namespace {
-// Persons of one list a client takes: a host that sends more is not a chat's.
-constexpr uint16_t LIST_CAPACITY = 1024;
-
 // A received string up to its first NUL, or all of it when it has none.
 std::string Terminated(const std::string& bytes) { return std::string(bytes.c_str()); }
 
@@ -176,7 +173,7 @@ void CJaseloNetwork::ListPeople(PeopleBlock&& block) {
   // Without its first block a list is nothing to go by.
   if (!listed) return;
   for (const Person& person : block.people) {
-    if (*listed >= LIST_CAPACITY) break;
+    if (*listed >= MAX_LISTED_PEOPLE) break;
     ChatEvent e;
     FillName(e, person.name + '\0', EVENT_PRESENT);
     e.Time = person.since;

@@ -8,9 +8,6 @@
 #include "protocol/headers.h"
 
 namespace {
-// More than a chat can hold: a host that claims more is not believed.
-constexpr size_t MAX_PEOPLE = 1024;
-
 bool SameName(const std::string& a, const std::string& b) { return strcasecmp(a.c_str(), b.c_str()) == 0; }
 std::string NameOf(const ChatEvent& event) { return event.Name.get() ? std::string(event.Name.get()) : std::string(); }
 }  // namespace
@@ -39,7 +36,7 @@ PeopleList::Person PeopleList::Marked(Person person) const {
 }
 
 bool PeopleList::Add(std::vector<Person>& to, Person person) const {
-  if (person.name.empty() || to.size() >= MAX_PEOPLE) return false;
+  if (person.name.empty() || to.size() >= MAX_LISTED_PEOPLE) return false;
   for (const Person& p : to) {
     if (SameName(p.name, person.name)) return false;
   }
@@ -89,6 +86,8 @@ bool PeopleList::Look(Clock::time_point now) {
   sharing = Sharing::NotShared;
   return true;
 }
+
+size_t PeopleList::Count() const { return sharing == Sharing::Out || sharing == Sharing::Asking ? 0 : people.size(); }
 
 std::vector<PeopleList::Person> PeopleList::People() const {
   if (sharing == Sharing::Out || sharing == Sharing::Asking) return {};

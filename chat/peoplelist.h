@@ -50,6 +50,8 @@ class PeopleList {
   Sharing State() const { return sharing; }
   // Nobody while out or asking; sorted without regard to letter case.
   std::vector<Person> People() const;
+  // How many People() would list, without sorting them.
+  size_t Count() const;
 
  private:
   bool Add(std::vector<Person>& to, Person person) const;

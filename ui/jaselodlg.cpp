@@ -256,8 +256,9 @@ bool CJaseloDlg::JoinFirst(const char* address, uint16_t port) {
                    QStringLiteral("Error"), true);
         return false;
       }
-      // Accepted once, the new key is the one remembered from now on.
-      clientNetwork.SetClientSecurity(JoinSecurity());
+      // A new key accepted once is the one remembered from now on: later
+      // joins must not accept yet another.
+      if (askedAboutKey) clientNetwork.SetClientSecurity(JoinSecurity());
       Show(ProtectionNotice{report});
       return true;
     }
@@ -329,7 +330,7 @@ void CJaseloDlg::PeopleChanged() {
   peoplePane->Show(people);
   // The own client of a host hears of everyone its server takes in: the
   // announcement counts them.
-  if (announcer && people.State() == PeopleList::Sharing::Shared) announcer->SetPeople(people.People().size());
+  if (announcer && people.State() == PeopleList::Sharing::Shared) announcer->SetPeople(people.Count());
 }
 
 void CJaseloDlg::StartPollLoop() {
@@ -523,8 +524,8 @@ void CJaseloDlg::Show(const ProtectionNotice& notice) {
       break;
     case ConnectReport::Outcome::Plain: AppendNotice("Connected to the server, not encrypted"); break;
     case ConnectReport::Outcome::KeyChanged:
-      AppendNotice("The server's key is not the one known for it (" + GroupedKey(report.expected).toStdString() +
-                   ", now " + report.key.Grouped() + "): not joined again !");
+      AppendNotice("The server's key is not the one known for it (" + GroupedShortKey(report.expected) + ", now " +
+                   report.key.Grouped() + "): not joined again !");
       break;
     case ConnectReport::Outcome::PlainRefused:
       AppendNotice("The server no longer offers encryption: not joined again !");

@@ -375,8 +375,10 @@ int RunServer(const ParticipantOptions& o) {
 
   InputLines input(o.noInput);
   std::string ignored;
+  size_t announced = 0;  // as the announcement starts
   while (!stopRequested && input.Next(ignored, INPUT_WAIT_MS) != InputLines::Result::End) {
-    if (announcer) announcer->SetPeople(server.ClientCount());
+    const size_t count = announcer ? server.ClientCount() : announced;
+    if (count != announced) announcer->SetPeople(announced = count);
   }
 
   announcer.reset();  // nobody is sent to a host that is leaving
