@@ -46,6 +46,9 @@ class CPacketQueue : public CMonitor {
   // Read without the lock: only the popping thread relies on it staying non-zero.
   uint32_t GetCount() const { return count.load(); }
   void Clear();
+  // Readable once a packet arrives in an empty queue: whoever pops waits on
+  // it, having found the queue empty, instead of looking again and again.
+  WakeEvent& Ready() { return ready; }
 
  private:
   struct Waiting {
@@ -58,4 +61,5 @@ class CPacketQueue : public CMonitor {
   void Append(const void* bytes, uint16_t n, Waiting packet);
   std::deque<Waiting> packets;
   std::atomic<uint32_t> count{0};
+  WakeEvent ready;
 };

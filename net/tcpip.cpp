@@ -83,6 +83,8 @@ void CTCPIP::Stop() {
     drainDeadline = std::chrono::steady_clock::now() + limits.closingGrace;
   }
   if (!active.exchange(false)) return;
+  // Whoever drains the queue looks at the connection's end too.
+  packetQueue.Ready().Signal();
   Close();
   if (IsCurrentThread()) {
     // A client that lost its server: the window may still be sending on the
