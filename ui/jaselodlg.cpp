@@ -574,16 +574,22 @@ uint32_t CJaseloDlg::ThreadProc() {
 // The ordinary client start again, on the poll thread: the window stays
 // responsive while it connects, and nothing is shown until it is over.
 bool CJaseloDlg::TryToRejoin() {
-  const std::lock_guard lock(clientStart);
-  if (leaving.load()) return false;
-  PrepareRejoinTry(clientNetwork);
-  const bool joined =
-      clientNetwork.StartupClient(joinName.c_str()) && clientNetwork.ClientConnect(joinAddress.c_str(), joinPort);
-  const ConnectReport& report = clientNetwork.LastConnect();
-  const bool refused =
+  bool joined = false, refused = false;
+  ConnectReport report;
+  {
+    const std::lock_guard lock(clientStart);
+    if (leaving.load()) return false;
+    PrepareRejoinTry(clientNetwork);
+    joined =
+        clientNetwork.StartupClient(joinName.c_str()) && clientNetwork.ClientConnect(joinAddress.c_str(), joinPort);
+    report = clientNetwork.LastConnect();
+  }
+  refused =
       report.outcome == ConnectReport::Outcome::KeyChanged || report.outcome == ConnectReport::Outcome::PlainRefused;
   // A host that is not the one met before is not tried again.
   if (refused) watch.GiveUp();
+  // Handed over without the lock: the hand-over may wait for the window, and
+  // the window takes the lock to send.
   if (joined || refused) Hand(ProtectionNotice{report});
   return joined;
 }
