@@ -1,6 +1,7 @@
 #pragma once
 // First-in first-out queue of received chat payloads, from an endpoint's
-// socket thread to the window's poll thread. Each waits at its real length: a
+// socket thread to the chat layer: a client's poll loop, or the server's own
+// socket thread once the wake-up's reads are done. Each waits at its real length: a
 // short line takes tens of bytes, not a whole packet.
 
 #include <atomic>

@@ -33,13 +33,14 @@
 // StartListening, Connect, Stop and Cleanup; the client's socket thread also
 // calls Stop when it loses its server. The socket thread runs ThreadProc: the
 // waiting, accepting and receiving, and the receive handling (which tests and
-// fuzzers may also drive without a socket thread). The window's poll thread
-// pops the queue and, on the server, relays, routes and removes clients. The
-// send operations may run on any of them: they only append to a connection's
-// output and never wait on a peer (the socket thread writes what a socket
-// could not take at once). An output batch is opened and closed on one
-// thread: the poll thread around a dispatch pass, the socket thread around
-// its own pass. Everything the threads share is guarded by the endpoint lock
+// fuzzers may also drive without a socket thread); on the server it also
+// relays, routes and removes clients, through HandleQueued, in the wake-up
+// that received the messages. A client's queue is popped by its poll loop.
+// The send operations may run on any thread: they only append to a
+// connection's output and never wait on a peer (the socket thread writes what
+// a socket could not take at once). An output batch is opened and closed on
+// one thread: a poll loop around its draining, the socket thread around each
+// wake-up. Everything the threads share is guarded by the endpoint lock
 // (the CMonitor base), except the atomics below and the packet queue and the
 // client's connection, which have locks of their own.
 // What a client endpoint asks for in the HELLO it sends behind its welcome.
@@ -197,7 +198,7 @@ class CTCPIP : public CThread {
   // After the client's socket thread's last pass: what waits to leave gets
   // until drainDeadline (the own departure, at closing).
   void DrainClientOutput();
-  // The sockets a pass waits on and for what; the wait's time limit.
+  // The sockets a wake-up waits on and for what; the wait's time limit.
   int PrepareServerWait(std::vector<pollfd>& fds);
   // Under the lock: writes, accepts and receives what the wait found ready,
   // lets the chat layer handle what that queued, and writes the result.
