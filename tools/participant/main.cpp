@@ -364,6 +364,9 @@ int RunServer(const ParticipantOptions& o) {
     Complain("cannot start the network");
     return 1;
   }
+  // The chat itself runs on the server's socket thread; this one only
+  // follows the count of people for the announcement, woken when it changes.
+  server.SetPeopleWatch(&attention);
   server.ServerListen(o.port);
   if (!server.IsActive()) {
     Complain("cannot listen on port %u", unsigned{o.port});
@@ -383,9 +386,6 @@ int RunServer(const ParticipantOptions& o) {
     announcer->Start();
   }
   server.SetHistoryLines(o.history);
-  // The chat itself runs on the server's socket thread; this one only
-  // follows the count of people for the announcement, woken when it changes.
-  server.SetPeopleWatch(&attention);
 
   InputLines input(o.noInput);
   std::string ignored;
