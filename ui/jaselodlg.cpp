@@ -14,9 +14,9 @@
 #include "discovery/chatservice.h"
 #include "net/clienttable.h"
 #include "net/localaddresses.h"
+#include "net/security.h"
 #include "protocol/diagnostics.h"
 #include "protocol/headers.h"
-#include "trust/hostidentity.h"
 #include "trust/privatefiles.h"
 #include "ui/backgroundalert.h"
 #include "ui/jaselodlginit.h"
@@ -111,7 +111,9 @@ bool CJaseloDlg::OnInitDialog() {
   SetButtonBitmaps();
   settings.Bold = settings.Italic = settings.Underline = false;
   ReadConfig();
-  if (RunInitDialog()) StartNetwork();
+  // A chat that cannot be hosted as asked takes the user back to the settings.
+  while (RunInitDialog() && !StartNetwork()) {
+  }
   ShowTitle();
   // The user can type at once.
   inputBox->GiveFocus();
@@ -158,7 +160,7 @@ bool CJaseloDlg::RunInitDialog() {
   return true;
 }
 
-void CJaseloDlg::StartNetwork() {
+bool CJaseloDlg::StartNetwork() {
   const Nickname own = Own();
   char _Ip[24];  // room for parts above 255 from a hand-edited file
   std::snprintf(_Ip, sizeof _Ip, "%d.%d.%d.%d", settings.Ip[0], settings.Ip[1], settings.Ip[2], settings.Ip[3]);
@@ -167,22 +169,22 @@ void CJaseloDlg::StartNetwork() {
     if (!clientNetwork.StartupClient(own.c_str())) {
       MessageBox(nullptr, QStringLiteral("Unable to create the client !"), QStringLiteral("Error"), true);
       EndDialog(0);
-      return;
+      return true;
     }
     if (!JoinFirst(_Ip, settings.Port)) {
       EndDialog(0);
-      return;
+      return true;
     }
     watch = RejoinWatch(true);
     joinAddress = _Ip;
     joinPort = settings.Port;
     joinName = own;
   } else {
-    SecureHost();
+    if (!SecureHost()) return false;
     if (!serverNetwork.StartupServer()) {
       MessageBox(nullptr, QStringLiteral("Unable to create the server !"), QStringLiteral("Error"), true);
       EndDialog(0);
-      return;
+      return true;
     }
     // A failure to listen goes unnoticed here, as does the own client's.
     serverNetwork.ServerListen(settings.Port);
@@ -214,6 +216,7 @@ void CJaseloDlg::StartNetwork() {
   sendable = true;
   JoinedAnew();
   StartPollLoop();
+  return true;
 }
 
 ClientSecurity CJaseloDlg::JoinSecurity() const {
@@ -296,22 +299,22 @@ uint16_t CJaseloDlg::AwaitPasswordVerdict() {
   return clientNetwork.IsActive() ? 0 : clientNetwork.Refusal();
 }
 
-void CJaseloDlg::SecureHost() {
+bool CJaseloDlg::SecureHost() {
+  HostSetup setup;
   std::string error;
-  HostSecurity security;
-  security.encryptedOnly = hostSettings.encryptedOnly;
-  security.password = hostSettings.password;
-  HostIdentity identity;
-  if (LoadOrMakeHostIdentity(DataFolderPath(), identity, error)) security.tls = TlsContext::ForHost(identity, error);
-  if (security.tls) {
-    hostKey = security.tls->Key();
-  } else {
-    Diag("CJaseloDlg::StartNetwork() - no host key (%s): the chat is not encrypted\n", error.c_str());
+  if (!SetUpHost(DataFolderPath(), hostSettings.password, hostSettings.encryptedOnly, MachineName(), setup, error)) {
+    QString why = QString::fromStdString(error);
+    why[0] = why[0].toUpper();
+    MessageBox(nullptr, QStringLiteral("Unable to create the server !\n\n%1.").arg(why), QStringLiteral("Error"), true);
+    return false;
   }
-  // The page browsers join from says what people compare.
-  serverNetwork.SetWebSettings(
-      {.shortKey = security.tls ? hostKey.Grouped() : std::string(), .machineName = MachineName()});
-  serverNetwork.SetHostSecurity(std::move(security));
+  if (!setup.noKey.empty()) {
+    Diag("CJaseloDlg::StartNetwork() - no host key (%s): the chat is not encrypted\n", setup.noKey.c_str());
+  }
+  hostKey = setup.key;
+  serverNetwork.SetWebSettings(setup.web);
+  serverNetwork.SetHostSecurity(std::move(setup.security));
+  return true;
 }
 
 void CJaseloDlg::JoinedAnew() {

@@ -88,7 +88,8 @@ class CJaseloDlg : public CDialog, private CThread {
 
   // Life of the window.
   bool RunInitDialog();
-  void StartNetwork();
+  // False, once the user was told, when the settings must be asked again.
+  bool StartNetwork();
   void ReadConfig();
   void WriteDefaultConfig();
   // "Jaselo -- " and the nickname, shown literally.
@@ -126,8 +127,9 @@ class CJaseloDlg : public CDialog, private CThread {
   // After a connect inside TLS: waits for the host's first answer (at most
   // HELLO_ANSWER_WAIT); the reason it refused the password, or 0.
   uint16_t AwaitPasswordVerdict();
-  // Server role: the host's key, made on its first run, and what it lets in.
-  void SecureHost();
+  // Server role: the host's key, made on its first run, and what it lets in;
+  // false, once the user was told, when the chat cannot be hosted as asked.
+  bool SecureHost();
 
   // Transcript (UI thread).
   void AppendSays(ChatEvent& event);
