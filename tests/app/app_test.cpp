@@ -12,6 +12,7 @@
 #include <QRadioButton>
 #include <QTest>
 #include <QTimer>
+#include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <sstream>
@@ -97,6 +98,8 @@ class User {
       if (auto* box = qobject_cast<QMessageBox*>(w)) {
         boxes.push_back({box->text(), box->windowTitle(), box->icon()});
         box->button(QMessageBox::Ok)->click();
+        // A settings dialog after the box is another, wherever it is made.
+        lastSettings = nullptr;
         break;
       }
       if (auto* settings = dynamic_cast<CJaseloDlgInit*>(w); settings && settings != lastSettings) {
@@ -301,6 +304,31 @@ TEST(ServerRole, TitleOwnLineAndTheTwoDeparturesOnClose) {
   EXPECT_EQ(carol.events[2].name, "!!! SERVER !!!");
   // The confirmed settings are saved, the style as read.
   EXPECT_EQ(ReadFile(here.File()), ConfigFile("bob", "0 1", 0));
+}
+
+TEST(ServerRole, WithoutItsKeyAChatWithAPasswordIsNotHostedAndTheSettingsComeBack) {
+  InDirectory here;
+  WriteFile(here.File(), ConfigFile("bob", "0 1", 0));
+  // A data folder inside a file: no key can be kept there.
+  const std::string data = std::getenv("XDG_DATA_HOME");
+  WriteFile(here.File() + ".file", "");
+  setenv("XDG_DATA_HOME", (here.File() + ".file").c_str(), 1);
+  User user;
+  int settingsShown = 0;
+  user.onSettings = [&](CJaseloDlgInit& d) {
+    if (++settingsShown > 1) return d.Item<QPushButton>(IDCANCEL)->click();
+    QTest::keyClicks(d.Item<QLineEdit>(IDC_PASSWORD), "open sesame");
+    PressEnter(d);
+  };
+  CJaseloApp app;
+  app.InitInstance();
+  setenv("XDG_DATA_HOME", data.c_str(), 1);
+  ASSERT_EQ(user.boxes.size(), 1u);
+  EXPECT_TRUE(user.boxes[0].text.startsWith("Unable to create the server !\n\nNo host key ("))
+      << user.boxes[0].text.toStdString();
+  EXPECT_EQ(user.boxes[0].caption, "Error");
+  EXPECT_EQ(settingsShown, 2);
+  EXPECT_FALSE(user.sawChat);
 }
 
 TEST(ServerRole, APortInUseBringsNoMessage) {
