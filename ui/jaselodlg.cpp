@@ -237,8 +237,7 @@ void CJaseloDlg::JoinStep(bool restart, std::optional<ClientSecurity> security) 
       tried.connected = !leaving.load() && started && clientNetwork.ClientConnect(joinAddress.c_str(), joinPort);
       tried.report = clientNetwork.LastConnect();
     }
-    // The own server gives its people list once its poll loop runs, after
-    // this join: its own client, with the right password, waits for nothing.
+    // The host's own client gives its own password: no refusal can come.
     if (tried.connected && awaitVerdict) tried.refused = AwaitPasswordVerdict();
     QMetaObject::invokeMethod(
         this, [this, tried] { OnJoinStep(tried); }, Qt::QueuedConnection);
