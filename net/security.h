@@ -9,6 +9,7 @@
 #include "net/tlscontext.h"
 #include "trust/keydigest.h"
 #include "trust/knownhosts.h"
+#include "web/frontdoor.h"
 
 struct HostSecurity {
   // Null: the host speaks only the chat's plain messages.
@@ -19,6 +20,26 @@ struct HostSecurity {
   // connections that give it in their HELLO, before their welcome.
   std::string password{};
 };
+
+// What a host serves with, made the same way by the window and the headless
+// host.
+struct HostSetup {
+  HostSecurity security;
+  // The chat's key; all zeros when the host has none.
+  KeyDigest key;
+  // What the page browsers join from shows of the host.
+  WebSettings web;
+  // Why the host has no key, when it speaks plain text for want of one.
+  std::string noKey;
+};
+
+// The host's security over the key kept in `dataFolder` (made there on its
+// first run), with the chat's password and whether plain connections are
+// refused. Without a key a host can speak plain text only: with a password
+// (which travels inside TLS alone) or for encrypted connections only it must
+// not host at all, and false says why in `error`.
+bool SetUpHost(const std::string& dataFolder, const std::string& password, bool encryptedOnly,
+               const std::string& machineName, HostSetup& setup, std::string& error);
 
 struct ClientSecurity {
   // Null: the client joins in plain text only, as a peer of the plain

@@ -6,7 +6,6 @@
 #include <QTimer>
 #include <chrono>
 #include <cstdio>
-#include <thread>
 
 #include "chat/pollloop.h"
 #include "config/configfile.h"
@@ -14,9 +13,9 @@
 #include "discovery/chatservice.h"
 #include "net/clienttable.h"
 #include "net/localaddresses.h"
+#include "net/security.h"
 #include "protocol/diagnostics.h"
 #include "protocol/headers.h"
-#include "trust/hostidentity.h"
 #include "trust/privatefiles.h"
 #include "ui/backgroundalert.h"
 #include "ui/jaselodlginit.h"
@@ -51,7 +50,9 @@ constexpr std::chrono::milliseconds SHOW_SLICE{10};
 }  // namespace
 
 CJaseloDlg::~CJaseloDlg() {
-  // No pass of the poll loop may run while the members go.
+  // No step of the first join nor pass of the poll loop may run while the
+  // members go.
+  joinThread.Stop();
   StopPollLoop();
 }
 
@@ -111,7 +112,9 @@ bool CJaseloDlg::OnInitDialog() {
   SetButtonBitmaps();
   settings.Bold = settings.Italic = settings.Underline = false;
   ReadConfig();
-  if (RunInitDialog()) StartNetwork();
+  // A chat that cannot be hosted as asked takes the user back to the settings.
+  while (RunInitDialog() && !StartNetwork()) {
+  }
   ShowTitle();
   // The user can type at once.
   inputBox->GiveFocus();
@@ -158,31 +161,26 @@ bool CJaseloDlg::RunInitDialog() {
   return true;
 }
 
-void CJaseloDlg::StartNetwork() {
+bool CJaseloDlg::StartNetwork() {
   const Nickname own = Own();
   char _Ip[24];  // room for parts above 255 from a hand-edited file
   std::snprintf(_Ip, sizeof _Ip, "%d.%d.%d.%d", settings.Ip[0], settings.Ip[1], settings.Ip[2], settings.Ip[3]);
+  joinAddress = _Ip;
+  joinPort = settings.Port;
+  joinName = own;
   if (settings.Role == TYPE_CLIENT) {
     clientNetwork.SetClientSecurity(JoinSecurity());
     if (!clientNetwork.StartupClient(own.c_str())) {
       MessageBox(nullptr, QStringLiteral("Unable to create the client !"), QStringLiteral("Error"), true);
       EndDialog(0);
-      return;
+      return true;
     }
-    if (!JoinFirst(_Ip, settings.Port)) {
-      EndDialog(0);
-      return;
-    }
-    watch = RejoinWatch(true);
-    joinAddress = _Ip;
-    joinPort = settings.Port;
-    joinName = own;
   } else {
-    SecureHost();
+    if (!SecureHost()) return false;
     if (!serverNetwork.StartupServer()) {
       MessageBox(nullptr, QStringLiteral("Unable to create the server !"), QStringLiteral("Error"), true);
       EndDialog(0);
-      return;
+      return true;
     }
     // A failure to listen goes unnoticed here, as does the own client's.
     serverNetwork.ServerListen(settings.Port);
@@ -190,11 +188,7 @@ void CJaseloDlg::StartNetwork() {
     clientNetwork.StartupClient(own.c_str());
     // Join the port actually bound, which differs from Port only for port 0.
     const uint16_t bound = serverNetwork.ListeningPort();
-    if (clientNetwork.ClientConnect(_Ip, bound != 0 ? bound : settings.Port)) {
-      Show(ProtectionNotice{clientNetwork.LastConnect()});
-      // People lists mark the user of this window as the host's.
-      serverNetwork.SetOwnUser(clientNetwork.LocalAddressOfConnection());
-    }
+    if (bound != 0) joinPort = bound;
     // Its own server gone, the own client has nothing to join again.
     hosting = true;
     if (bound != 0) {
@@ -210,10 +204,9 @@ void CJaseloDlg::StartNetwork() {
       });
     }
   }
-  watch.Started(RejoinClock::now());
-  sendable = true;
-  JoinedAnew();
-  StartPollLoop();
+  joining = true;
+  JoinStep(false);
+  return true;
 }
 
 ClientSecurity CJaseloDlg::JoinSecurity() const {
@@ -232,56 +225,96 @@ ClientSecurity CJaseloDlg::JoinSecurity() const {
   return security;
 }
 
-bool CJaseloDlg::JoinFirst(const char* address, uint16_t port) {
-  const QString where = QStringLiteral("%1:%2").arg(address).arg(port);
-  bool askedAboutKey = false;
-  for (;;) {
-    if (clientNetwork.ClientConnect(address, port)) {
-      const ConnectReport report = clientNetwork.LastConnect();
-      const uint16_t refused = AwaitPasswordVerdict();
-      if (refused == REFUSED_WRONG_PASSWORD) {
-        // The host wants a password, or another one: the user is asked.
-        std::string password;
-        if (!AskChatPassword(nullptr, where, !joinPassword.empty(), password)) return false;
-        joinPassword = password;
-        PrepareRejoinTry(clientNetwork);
-        clientNetwork.SetClientSecurity(JoinSecurity());
-        clientNetwork.StartupClient(Own().c_str());
-        continue;
-      }
-      if (refused == REFUSED_TOO_MANY_TRIES) {
-        MessageBox(nullptr,
-                   QStringLiteral("Wrong password for this chat !\n\nToo many wrong passwords came from this "
-                                  "computer: the host refuses it for a minute."),
-                   QStringLiteral("Error"), true);
-        return false;
-      }
-      // A new key accepted once is the one remembered from now on: later
-      // joins must not accept yet another.
-      if (askedAboutKey) clientNetwork.SetClientSecurity(JoinSecurity());
-      Show(ProtectionNotice{report});
-      return true;
+void CJaseloDlg::JoinStep(bool restart, std::optional<ClientSecurity> security) {
+  const bool awaitVerdict = settings.Role == TYPE_CLIENT;
+  joinThread.Run([this, restart, awaitVerdict, security = std::move(security)]() mutable {
+    JoinTry tried;
+    {
+      const std::lock_guard lock(clientStart);
+      if (restart) PrepareRejoinTry(clientNetwork);
+      if (security) clientNetwork.SetClientSecurity(std::move(*security));
+      const bool started = !restart || clientNetwork.StartupClient(joinName.c_str());
+      tried.connected = !leaving.load() && started && clientNetwork.ClientConnect(joinAddress.c_str(), joinPort);
+      tried.report = clientNetwork.LastConnect();
     }
-    const ConnectReport report = clientNetwork.LastConnect();
-    if (report.outcome == ConnectReport::Outcome::KeyChanged) {
-      if (askedAboutKey || !ConfirmChangedKey(nullptr, where, report)) return false;
-      askedAboutKey = true;
-      ClientSecurity anyway = JoinSecurity();
-      anyway.acceptNewKey = true;
-      clientNetwork.SetClientSecurity(std::move(anyway));
-      continue;
-    }
-    if (report.outcome == ConnectReport::Outcome::PlainRefused) {
-      MessageBox(nullptr,
-                 QStringLiteral("The server at %1 offered encryption before and does not now: not connected.\n\n"
-                                "Someone may be posing as it to read the chat.")
-                     .arg(where),
-                 QStringLiteral("Error"), true);
-      return false;
-    }
-    MessageBox(nullptr, QStringLiteral("Connection to the server failed !"), QStringLiteral("Error"), true);
-    return false;
+    // The host's own client gives its own password: no refusal can come.
+    if (tried.connected && awaitVerdict) tried.refused = AwaitPasswordVerdict();
+    QMetaObject::invokeMethod(
+        this, [this, tried] { OnJoinStep(tried); }, Qt::QueuedConnection);
+  });
+}
+
+void CJaseloDlg::OnJoinStep(const JoinTry& tried) {
+  // Closing, the window leaves the join to the close, which ends its thread.
+  if (closing) {
+    joining = false;
+    return;
   }
+  if (settings.Role == TYPE_SERVER) {
+    if (tried.connected) {
+      Show(ProtectionNotice{tried.report});
+      // People lists mark the user of this window as the host's.
+      serverNetwork.SetOwnUser(clientNetwork.LocalAddressOfConnection());
+    }
+    JoinDone();
+    return;
+  }
+  const QString where = QStringLiteral("%1:%2").arg(QString::fromStdString(joinAddress)).arg(joinPort);
+  if (tried.connected && tried.refused == REFUSED_WRONG_PASSWORD) {
+    // The host wants a password, or another one: the user is asked.
+    std::string password;
+    if (!AskChatPassword(nullptr, where, !joinPassword.empty(), password)) return JoinFailed();
+    joinPassword = password;
+    JoinStep(true, JoinSecurity());
+    return;
+  }
+  if (tried.connected && tried.refused == REFUSED_TOO_MANY_TRIES) {
+    MessageBox(nullptr,
+               QStringLiteral("Wrong password for this chat !\n\nToo many wrong passwords came from this "
+                              "computer: the host refuses it for a minute."),
+               QStringLiteral("Error"), true);
+    return JoinFailed();
+  }
+  if (tried.connected) {
+    // A new key accepted once is the one remembered from now on: later
+    // joins must not accept yet another.
+    if (askedAboutKey) clientNetwork.SetClientSecurity(JoinSecurity());
+    Show(ProtectionNotice{tried.report});
+    watch = RejoinWatch(true);
+    JoinDone();
+    return;
+  }
+  if (tried.report.outcome == ConnectReport::Outcome::KeyChanged) {
+    if (askedAboutKey || !ConfirmChangedKey(nullptr, where, tried.report)) return JoinFailed();
+    askedAboutKey = true;
+    ClientSecurity anyway = JoinSecurity();
+    anyway.acceptNewKey = true;
+    JoinStep(false, std::move(anyway));
+    return;
+  }
+  if (tried.report.outcome == ConnectReport::Outcome::PlainRefused) {
+    MessageBox(nullptr,
+               QStringLiteral("The server at %1 offered encryption before and does not now: not connected.\n\n"
+                              "Someone may be posing as it to read the chat.")
+                   .arg(where),
+               QStringLiteral("Error"), true);
+    return JoinFailed();
+  }
+  MessageBox(nullptr, QStringLiteral("Connection to the server failed !"), QStringLiteral("Error"), true);
+  JoinFailed();
+}
+
+void CJaseloDlg::JoinDone() {
+  joining = false;
+  watch.Started(RejoinClock::now());
+  sendable = true;
+  JoinedAnew();
+  StartPollLoop();
+}
+
+void CJaseloDlg::JoinFailed() {
+  joining = false;
+  EndDialog(0);
 }
 
 uint16_t CJaseloDlg::AwaitPasswordVerdict() {
@@ -290,28 +323,29 @@ uint16_t CJaseloDlg::AwaitPasswordVerdict() {
   if (clientNetwork.LastConnect().outcome != ConnectReport::Outcome::Encrypted) return 0;
   const auto until = std::chrono::steady_clock::now() + HELLO_ANSWER_WAIT;
   while (clientNetwork.IsActive() && clientNetwork.QueuedCount() == 0 && std::chrono::steady_clock::now() < until) {
-    std::this_thread::sleep_for(10ms);
+    // A close cuts the wait short.
+    if (!joinThread.Pause(10ms)) break;
   }
   // A refusal arrives before the close it announces.
   return clientNetwork.IsActive() ? 0 : clientNetwork.Refusal();
 }
 
-void CJaseloDlg::SecureHost() {
+bool CJaseloDlg::SecureHost() {
+  HostSetup setup;
   std::string error;
-  HostSecurity security;
-  security.encryptedOnly = hostSettings.encryptedOnly;
-  security.password = hostSettings.password;
-  HostIdentity identity;
-  if (LoadOrMakeHostIdentity(DataFolderPath(), identity, error)) security.tls = TlsContext::ForHost(identity, error);
-  if (security.tls) {
-    hostKey = security.tls->Key();
-  } else {
-    Diag("CJaseloDlg::StartNetwork() - no host key (%s): the chat is not encrypted\n", error.c_str());
+  if (!SetUpHost(DataFolderPath(), hostSettings.password, hostSettings.encryptedOnly, MachineName(), setup, error)) {
+    QString why = QString::fromStdString(error);
+    why[0] = why[0].toUpper();
+    MessageBox(nullptr, QStringLiteral("Unable to create the server !\n\n%1.").arg(why), QStringLiteral("Error"), true);
+    return false;
   }
-  // The page browsers join from says what people compare.
-  serverNetwork.SetWebSettings(
-      {.shortKey = security.tls ? hostKey.Grouped() : std::string(), .machineName = MachineName()});
-  serverNetwork.SetHostSecurity(std::move(security));
+  if (!setup.noKey.empty()) {
+    Diag("CJaseloDlg::StartNetwork() - no host key (%s): the chat is not encrypted\n", setup.noKey.c_str());
+  }
+  hostKey = setup.key;
+  serverNetwork.SetWebSettings(setup.web);
+  serverNetwork.SetHostSecurity(std::move(setup.security));
+  return true;
 }
 
 void CJaseloDlg::JoinedAnew() {
@@ -362,6 +396,8 @@ void CJaseloDlg::OnCancel() {
   // What the window would still show is dropped: the poll thread never
   // waits for it again, and relays the user's departure at once.
   news.Stop();
+  // A join under way stops at its next wait, and none follows.
+  joinThread.Cancel();
   if (settings.Role == TYPE_SERVER) announcer.reset();  // nobody should find a chat that is closing
   LeaveAsClient();
 }
@@ -408,6 +444,9 @@ void CJaseloDlg::OnPollLoopEnded() {
 
 void CJaseloDlg::FinishClosing() {
   awaitingPollEnd = false;
+  // Its connect over (the own client stopped after it), the join's last step
+  // has only its result to hand over.
+  joinThread.Stop();
   // The poll thread has left ThreadProc, or is about to: this waits no longer.
   Wait();
   Close();

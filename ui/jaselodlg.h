@@ -10,6 +10,7 @@
 #include <chrono>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <variant>
 #include <vector>
@@ -22,6 +23,7 @@
 #include "config/chatsettings.h"
 #include "config/hostsettings.h"
 #include "net/thread.h"
+#include "ui/stepthread.h"
 #include "ui/toolkit/charformat.h"
 #include "ui/toolkit/toolkit.h"
 
@@ -65,6 +67,14 @@ struct PasswordRefused {
 };
 using PollNews = std::variant<ChatEvent, ConnectionNotice, ProtectionNotice, Rejoined, PasswordRefused>;
 
+// How one try of the first join went, handed by the join thread to the UI
+// thread.
+struct JoinTry {
+  bool connected = false;
+  ConnectReport report;
+  uint16_t refused = 0;  // the host's answer to the password: REFUSED_*, or 0
+};
+
 // The poll thread is the window's own: nobody else starts, waits for or locks it.
 class CJaseloDlg : public CDialog, private CThread {
  public:
@@ -88,7 +98,8 @@ class CJaseloDlg : public CDialog, private CThread {
 
   // Life of the window.
   bool RunInitDialog();
-  void StartNetwork();
+  // False, once the user was told, when the settings must be asked again.
+  bool StartNetwork();
   void ReadConfig();
   void WriteDefaultConfig();
   // "Jaselo -- " and the nickname, shown literally.
@@ -119,15 +130,23 @@ class CJaseloDlg : public CDialog, private CThread {
   // How the own client joins: TLS first, trusting each host by the key it had
   // when first met (the host's own client: by the host's key).
   ClientSecurity JoinSecurity() const;
-  // UI thread: the first join of a client, asking the user about a host whose
-  // key changed, and for the chat's password when the host wants one; false,
-  // once the user was told, when it did not join.
-  bool JoinFirst(const char* address, uint16_t port);
-  // After a connect inside TLS: waits for the host's first answer (at most
-  // HELLO_ANSWER_WAIT); the reason it refused the password, or 0.
+  // The first join, in steps: each try connects on the join thread, and the
+  // UI thread, handed how it went, asks the user about a host whose key
+  // changed or for the chat's password and tries again, or tells the user
+  // why it did not join and ends the window, or starts the poll loop.
+  // `restart`: the own client starts anew first (after a refused password);
+  // `security`: the client joins with it from now on.
+  void JoinStep(bool restart, std::optional<ClientSecurity> security = std::nullopt);
+  void OnJoinStep(const JoinTry& tried);
+  void JoinDone();
+  void JoinFailed();
+  // Join thread, after a connect inside TLS: waits for the host's first
+  // answer (at most HELLO_ANSWER_WAIT, less when the window closes); the
+  // reason it refused the password, or 0.
   uint16_t AwaitPasswordVerdict();
-  // Server role: the host's key, made on its first run, and what it lets in.
-  void SecureHost();
+  // Server role: the host's key, made on its first run, and what it lets in;
+  // false, once the user was told, when the chat cannot be hosted as asked.
+  bool SecureHost();
 
   // Transcript (UI thread).
   void AppendSays(ChatEvent& event);
@@ -173,6 +192,8 @@ class CJaseloDlg : public CDialog, private CThread {
   CJaseloNetwork& ServerNetwork() { return serverNetwork; }
   bool IsRunning() const { return Running.load(); }
   bool IsPolling() const { return HasHandle(); }
+  // The first join is under way: the poll loop has not started yet.
+  bool Joining() const { return joining; }
   // The window has told the user that the own connection ended.
   bool ConnectionLost() const { return connectionLost; }
   // Clears Running and waits for the poll thread, which never waits for
@@ -227,6 +248,8 @@ class CJaseloDlg : public CDialog, private CThread {
   HostSettings hostSettings;  // beside config.cfg, for the server role
   int transcriptLimit = TRANSCRIPT_MAX_PARAGRAPHS;
   bool connectionLost = false;
+  bool joining = false;
+  bool askedAboutKey = false;  // during the first join: about the host's new key
   bool closing = false;
   bool awaitingPollEnd = false;  // the close waits for OnPollLoopEnded
   bool pollEnded = false;
@@ -235,7 +258,7 @@ class CJaseloDlg : public CDialog, private CThread {
 
   // Owned by the poll thread once the network has started: whether to drain
   // the server's queue, its look at the own connection, and where and as
-  // whom its tries join again.
+  // whom its tries join again (the first join's steps, before, join there).
   bool hosting = false;
   std::string announcedKey;  // the short key of the listed chat chosen, if any
   KeyDigest hostKey;         // server role: the chat's key, once made
@@ -249,13 +272,15 @@ class CJaseloDlg : public CDialog, private CThread {
   // - the endpoints, which guard themselves (the UI thread starts, sends on
   //   and stops them; the poll thread drains them and restarts the own client);
   // - `news`, its own lock: the poll thread puts, the UI thread takes;
-  // - `clientStart`, held by a try to join again while it restarts
-  //   clientNetwork, and by the UI thread while it sends or leaves on it;
+  // - `clientStart`, held by a try to join again and by the first join's
+  //   steps while they restart or connect clientNetwork, and by the UI
+  //   thread while it sends or leaves on it;
   // - the atomic flags below.
   CJaseloNetwork serverNetwork;
   CJaseloNetwork clientNetwork;
   CHandover<PollNews> news{POLL_NEWS_LIMIT};
   std::mutex clientStart;
+  CStepThread joinThread;  // the first join's steps: the UI thread starts and stops them
   std::atomic<bool> Running{false};
   WakeEvent pollWake;                 // signalled after Running is cleared
   std::atomic<bool> leaving{false};   // the user is closing: the end of the connection is no loss

@@ -398,6 +398,13 @@ TEST(HeadlessParticipant, SaysItsProtectionAndRefusesAHostWithAnotherKey) {
   RawPeer refused;
   ASSERT_TRUE(refused.Join(port(*strict), "bob"));
   EXPECT_TRUE(refused.WaitClosed());
+  // Without a key, which a data folder that is a file cannot keep, it does not host.
+  std::ofstream(dir.File("file")) << "not a folder\n";
+  Child keyless(JASELO_PARTICIPANT, {"--serve", "--port", "0", "--no-announce", "--encrypted-only", "--data-dir",
+                                     dir.File("file").c_str()});
+  ASSERT_TRUE(keyless.Finished(5000));
+  EXPECT_EQ(keyless.ExitCode(), 1);
+  EXPECT_TRUE(keyless.process.readAllStandardError().startsWith("jaselo-participant: no host key ("));
 
   // A password chat: a wrong password is said and not tried again.
   std::ofstream(dir.File("password")) << "open sesame\n";

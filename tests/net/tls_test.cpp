@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
@@ -278,4 +279,30 @@ TEST_F(Encrypted, APasswordChatTakesInOnlyThoseWhoGiveItAndNamesNobodyElse) {
   EXPECT_TRUE(alice.Heard(marker, &before));
   EXPECT_TRUE(before.empty());
   EXPECT_EQ(locked.ClientTable().size(), 1u);
+}
+
+// The window and the headless host both set up a host with this.
+TEST(HostSetup, AHostWithoutAKeyServesPlainTextOnlyWhenAskedForNothingMore) {
+  TempDir dir;
+  HostSetup setup;
+  std::string error;
+  ASSERT_TRUE(SetUpHost(dir.File("data"), "open sesame", true, "box", setup, error)) << error;
+  ASSERT_TRUE(setup.security.tls);
+  EXPECT_EQ(setup.key, setup.security.tls->Key());
+  EXPECT_EQ(setup.web.shortKey, setup.key.Grouped());
+  EXPECT_EQ(setup.web.machineName, "box");
+  EXPECT_EQ(setup.security.password, "open sesame");
+  EXPECT_TRUE(setup.security.encryptedOnly);
+
+  // A data folder that is a file: no key can be kept there.
+  std::ofstream(dir.File("file")) << "not a folder\n";
+  for (const bool encryptedOnly : {false, true}) {
+    EXPECT_FALSE(SetUpHost(dir.File("file"), encryptedOnly ? "" : "open sesame", encryptedOnly, "box", setup, error));
+    EXPECT_EQ(error.rfind("no host key (", 0), 0u) << error;
+  }
+  ASSERT_TRUE(SetUpHost(dir.File("file"), "", false, "box", setup, error));
+  EXPECT_FALSE(setup.security.tls);
+  EXPECT_EQ(setup.key, KeyDigest());
+  EXPECT_EQ(setup.web.shortKey, "") << "what is left of the key set up before";
+  EXPECT_FALSE(setup.noKey.empty());
 }

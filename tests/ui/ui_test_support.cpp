@@ -35,6 +35,7 @@ CJaseloNetwork& CJaseloDlgProbe::ServerNetwork() const { return dlg.ServerNetwor
 size_t CJaseloDlgProbe::NewsWaiting() const { return dlg.news.Waiting(); }
 bool CJaseloDlgProbe::IsRunning() const { return dlg.IsRunning(); }
 bool CJaseloDlgProbe::IsPolling() const { return dlg.IsPolling(); }
+bool CJaseloDlgProbe::Joining() const { return dlg.Joining(); }
 bool CJaseloDlgProbe::ConnectionLost() const { return dlg.ConnectionLost(); }
 
 void TypeText(QWidget* widget, const QString& text) {
@@ -199,6 +200,7 @@ uint16_t StartAsServer(CJaseloDlg& dlg) {
   s.Role = TYPE_SERVER;
   s.Port = 0;
   probe.StartNetwork();
+  EXPECT_TRUE(PumpUntil([&] { return !probe.Joining(); }, std::chrono::seconds(15)));
   return probe.ServerNetwork().ListeningPort();
 }
 
@@ -208,6 +210,7 @@ void StartAsClient(CJaseloDlg& dlg, uint16_t port) {
   s.Role = TYPE_CLIENT;
   s.Port = port;
   probe.StartNetwork();
+  EXPECT_TRUE(PumpUntil([&] { return !probe.Joining(); }, std::chrono::seconds(15)));
 }
 
 void WithinDeadline(std::chrono::milliseconds limit, const std::function<void()>& body) {

@@ -48,6 +48,7 @@ class CJaseloDlgProbe {
   CJaseloNetwork& ServerNetwork() const;
   bool IsRunning() const;
   bool IsPolling() const;
+  bool Joining() const;
   bool ConnectionLost() const;
   // What the poll thread has handed over and the window not yet taken.
   size_t NewsWaiting() const;
@@ -124,10 +125,11 @@ void FillEvent(ChatEvent& event, uint16_t type, const char* name, const char* te
 
 // A chat window with its controls and images, not yet started, not run modally.
 void PrepareWindow(CJaseloDlg& dlg, const char* nickname);
-// Starts `dlg` as the server on a free port of the loopback, joined by its own
-// client; returns the port.
+// Starts `dlg` as the server on a free port of the loopback and waits until
+// its own client has joined; returns the port.
 uint16_t StartAsServer(CJaseloDlg& dlg);
-// Starts `dlg` as a client of the server listening on `port` of the loopback.
+// Starts `dlg` as a client of the server listening on `port` of the loopback
+// and waits until the join is over, joined or not.
 void StartAsClient(CJaseloDlg& dlg, uint16_t port);
 // Ends the test process if `body` has not returned within `limit`: a deadlock
 // must fail the test, not hang it.

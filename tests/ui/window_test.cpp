@@ -314,7 +314,25 @@ TEST(ChatWindow, AfterALossATryJoinsTheRestartedServerButARefusedNicknameIsNotTr
   EXPECT_EQ(server.ClientTable().size(), 1u);  // bob alone
 }
 
-TEST(ChatWindow, SendNeverWaitsOnAServerThatStoppedReading) {
+TEST(ChatWindow, NeitherTheJoinNorSendWaitsOnAServerThatStoppedAnswering) {
+  {
+    // A host that takes the connection and says nothing: the join waits for
+    // its answer off the UI thread, and Escape meanwhile ends the window.
+    RawListener silent;
+    CJaseloDlg joining;
+    PrepareWindow(joining, "bob");
+    const CJaseloDlgProbe probe(joining);
+    probe.Settings().Role = TYPE_CLIENT;
+    probe.Settings().Port = silent.Port();
+    const UiStallMeter stalls;
+    probe.StartNetwork();
+    PumpUntil([] { return false; }, std::chrono::milliseconds(300));
+    EXPECT_TRUE(probe.Joining());
+    EXPECT_LT(stalls.LongestMs(), 250) << "the UI thread was blocked for " << stalls.LongestMs() << " ms";
+    QTest::keyClick(probe.InputBox(), Qt::Key_Escape);
+    ASSERT_TRUE(PumpUntil([&] { return joining.Ended(); }));
+    EXPECT_FALSE(probe.IsPolling());
+  }
   RawListener deaf;
   CJaseloDlg dlg;
   PrepareWindow(dlg, "alice");

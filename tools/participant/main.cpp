@@ -26,6 +26,7 @@
 #include "discovery/chatbrowser.h"
 #include "eventline.h"
 #include "net/localaddresses.h"
+#include "net/security.h"
 #include "net/tlscontext.h"
 #include "options.h"
 #include "protocol/diagnostics.h"
@@ -329,24 +330,20 @@ int RunClient(const ParticipantOptions& o) {
 // The host's TLS over its key, made on its first run; without a key it
 // speaks plain text only, unless it must refuse that.
 bool SecureHost(CJaseloNetwork& server, const ParticipantOptions& o, KeyDigest& key) {
-  HostSecurity security;
-  security.encryptedOnly = o.encryptedOnly;
-  HostIdentity identity;
-  std::string error;
-  if (!o.passwordFile.empty() && !ReadPasswordFile(o.passwordFile, security.password, error)) {
+  std::string password, error;
+  if (!o.passwordFile.empty() && !ReadPasswordFile(o.passwordFile, password, error)) {
     Complain("%s", error.c_str());
     return false;
   }
-  if (LoadOrMakeHostIdentity(DataFolder(o), identity, error)) security.tls = TlsContext::ForHost(identity, error);
-  if (!security.tls) {
-    Complain("no host key (%s): the chat is not encrypted", error.c_str());
-    // A password travels inside TLS alone.
-    if (o.encryptedOnly || !security.password.empty()) return false;
+  HostSetup setup;
+  if (!SetUpHost(DataFolder(o), password, o.encryptedOnly, MachineName(), setup, error)) {
+    Complain("%s", error.c_str());
+    return false;
   }
-  if (security.tls) key = security.tls->Key();
-  // The page browsers join from says what people compare.
-  server.SetWebSettings({.shortKey = security.tls ? key.Grouped() : std::string(), .machineName = MachineName()});
-  server.SetHostSecurity(std::move(security));
+  if (!setup.noKey.empty()) Complain("no host key (%s): the chat is not encrypted", setup.noKey.c_str());
+  key = setup.key;
+  server.SetWebSettings(setup.web);
+  server.SetHostSecurity(std::move(setup.security));
   TransportLimits limits;
   limits.maxPerAddress = o.maxPerAddress;
   limits.connectsPerSecond = o.connectRate;

@@ -1,0 +1,24 @@
+#include "net/security.h"
+
+bool SetUpHost(const std::string& dataFolder, const std::string& password, bool encryptedOnly,
+               const std::string& machineName, HostSetup& setup, std::string& error) {
+  setup = HostSetup();
+  setup.security.encryptedOnly = encryptedOnly;
+  setup.security.password = password;
+  HostIdentity identity;
+  std::string why;
+  if (LoadOrMakeHostIdentity(dataFolder, identity, why)) setup.security.tls = TlsContext::ForHost(identity, why);
+  if (!setup.security.tls) {
+    if (encryptedOnly || !password.empty()) {
+      error = "no host key (" + why +
+              "): a chat with a password or for encrypted connections only cannot be hosted without one";
+      return false;
+    }
+    setup.noKey = why;
+  } else {
+    setup.key = setup.security.tls->Key();
+    setup.web.shortKey = setup.key.Grouped();
+  }
+  setup.web.machineName = machineName;
+  return true;
+}

@@ -1,0 +1,36 @@
+#pragma once
+// A step that must not hold up the UI thread (a connect, a wait for a host's
+// answer) runs on a thread of this object's own, one step at a time. The step
+// hands its result to the UI thread itself, by a queued call.
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+class CStepThread {
+ public:
+  CStepThread() = default;
+  ~CStepThread() { Stop(); }
+  CStepThread(const CStepThread&) = delete;
+  CStepThread& operator=(const CStepThread&) = delete;
+
+  // Runs `step` on a new thread, once the last one has ended (it has handed
+  // its result over by then, so that this never waits long). Nothing runs
+  // after Stop.
+  void Run(std::function<void()> step);
+  // On the step's thread: waits `wait`, or less when Stop comes; false once
+  // stopping.
+  bool Pause(std::chrono::milliseconds wait);
+  // Cuts a pause short and lets no step begin; the thread is joined by Stop.
+  void Cancel();
+  // Cancel, then joins the thread.
+  void Stop();
+
+ private:
+  std::thread thread;
+  std::mutex mutex;
+  std::condition_variable wake;
+  bool stopping = false;
+};
