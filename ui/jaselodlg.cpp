@@ -322,9 +322,12 @@ uint16_t CJaseloDlg::AwaitPasswordVerdict() {
   // people in the chat, or with the refusal before they close.
   if (clientNetwork.LastConnect().outcome != ConnectReport::Outcome::Encrypted) return 0;
   const auto until = std::chrono::steady_clock::now() + HELLO_ANSWER_WAIT;
-  while (clientNetwork.IsActive() && clientNetwork.QueuedCount() == 0 && std::chrono::steady_clock::now() < until) {
-    // A close cuts the wait short.
-    if (!joinThread.Pause(10ms)) break;
+  for (auto now = std::chrono::steady_clock::now();
+       clientNetwork.IsActive() && clientNetwork.QueuedCount() == 0 && now < until;
+       now = std::chrono::steady_clock::now()) {
+    // Woken by the host's answer or the connection's end; a close cuts the
+    // wait short.
+    if (!joinThread.Await(clientNetwork.News(), std::chrono::ceil<std::chrono::milliseconds>(until - now))) break;
   }
   // A refusal arrives before the close it announces.
   return clientNetwork.IsActive() ? 0 : clientNetwork.Refusal();

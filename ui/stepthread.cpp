@@ -1,26 +1,25 @@
 #include "ui/stepthread.h"
 
 void CStepThread::Run(std::function<void()> step) {
-  if (thread.joinable()) thread.join();
   const std::lock_guard lock(mutex);
+  if (thread.joinable()) thread.join();
   if (stopping) return;
   thread = std::thread(std::move(step));
 }
 
-bool CStepThread::Pause(std::chrono::milliseconds wait) {
-  std::unique_lock lock(mutex);
-  return !wake.wait_for(lock, wait, [this] { return stopping; });
+bool CStepThread::Await(WakeEvent& news, std::chrono::milliseconds wait) {
+  pollfd fds[2] = {{cancelled.Fd(), POLLIN, 0}, {news.Fd(), POLLIN, 0}};
+  if (!stopping && WaitReadable(fds, 2, static_cast<int>(wait.count())) > 0 && fds[1].revents != 0) news.Drain();
+  return !stopping;
 }
 
 void CStepThread::Cancel() {
-  {
-    const std::lock_guard lock(mutex);
-    stopping = true;
-  }
-  wake.notify_all();
+  stopping = true;
+  cancelled.Signal();
 }
 
 void CStepThread::Stop() {
   Cancel();
+  const std::lock_guard lock(mutex);
   if (thread.joinable()) thread.join();
 }

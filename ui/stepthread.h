@@ -3,11 +3,13 @@
 // answer) runs on a thread of this object's own, one step at a time. The step
 // hands its result to the UI thread itself, by a queued call.
 
+#include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <thread>
+
+#include "net/sockets.h"
 
 class CStepThread {
  public:
@@ -20,17 +22,17 @@ class CStepThread {
   // its result over by then, so that this never waits long). Nothing runs
   // after Stop.
   void Run(std::function<void()> step);
-  // On the step's thread: waits `wait`, or less when Stop comes; false once
-  // stopping.
-  bool Pause(std::chrono::milliseconds wait);
-  // Cuts a pause short and lets no step begin; the thread is joined by Stop.
+  // On the step's thread: waits until `news` is signalled (and drains it),
+  // `wait` has passed or Stop comes; false once stopping.
+  bool Await(WakeEvent& news, std::chrono::milliseconds wait);
+  // Cuts a wait short and lets no step begin; the thread is joined by Stop.
   void Cancel();
   // Cancel, then joins the thread.
   void Stop();
 
  private:
   std::thread thread;
-  std::mutex mutex;
-  std::condition_variable wake;
-  bool stopping = false;
+  std::mutex mutex;  // guards `thread` against a Run racing a Stop
+  std::atomic<bool> stopping{false};
+  WakeEvent cancelled;
 };

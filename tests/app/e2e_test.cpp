@@ -403,7 +403,7 @@ TEST(HeadlessParticipant, SaysItsProtectionAndRefusesAHostWithAnotherKey) {
   Child keyless(JASELO_PARTICIPANT, {"--serve", "--port", "0", "--no-announce", "--encrypted-only", "--data-dir",
                                      dir.File("file").c_str()});
   ASSERT_TRUE(keyless.Finished(5000));
-  EXPECT_EQ(keyless.ExitCode(), 1);
+  EXPECT_EQ(keyless.ExitCode(), 2);
   EXPECT_TRUE(keyless.process.readAllStandardError().startsWith("jaselo-participant: no host key ("));
 
   // A password chat: a wrong password is said and not tried again.

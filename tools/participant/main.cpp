@@ -355,7 +355,9 @@ bool SecureHost(CJaseloNetwork& server, const ParticipantOptions& o, KeyDigest& 
 int RunServer(const ParticipantOptions& o) {
   CJaseloNetwork server;
   KeyDigest key;
-  if (!SecureHost(server, o, key)) return 1;
+  // A host that cannot be what it was asked to be is told so, as a usage
+  // mistake is: running it again as it is would change nothing.
+  if (!SecureHost(server, o, key)) return 2;
   const bool encrypted = key != KeyDigest();
   if (!server.StartupServer()) {
     Complain("cannot start the network");

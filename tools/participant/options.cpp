@@ -349,8 +349,9 @@ Output, one line per item, flushed at once:
   Unless --quiet is given, diagnostic lines of the library are mixed in;
   none of them begins with one of the words above.
 
-Exit status: 0 after a normal end; 1 when it cannot connect or listen (or,
-with --encrypted-only, has no key); 2 for a usage mistake; 3 when the
+Exit status: 0 after a normal end; 1 when it cannot connect or listen; 2
+for a usage mistake, or a host asked for a password or --encrypted-only that
+has no key (or cannot read its password file); 3 when the
 connection to the server was lost (with --rejoin: refused, or input ended
 while out of the chat), or the host was refused for its key: KEY_CHANGED, or
 a host met with a key that now offers no encryption; or the host refused the
