@@ -1,4 +1,4 @@
-// The front door on its own: reading a request within its bound, and what
+// The front door on its own: reading requests within their bound, and what
 // the host answers each kind of request with.
 #include <gtest/gtest.h>
 
@@ -63,6 +63,32 @@ TEST(RequestReader, RefusesAHeadPastEightKibibytesAndBodies) {
   EXPECT_EQ(Read(body, "POST / HTTP/1.1\r\nContent-Length: 3\r\n\r\nabc"), HttpRequestReader::State::Malformed);
   HttpRequestReader garbage;
   EXPECT_EQ(Read(garbage, "GET / HTTP/1.1\r\nBad Header\r\n\r\n"), HttpRequestReader::State::Malformed);
+}
+
+TEST(RequestReader, ReadsRequestsOneAfterAnotherEachWithinItsOwnBound) {
+  // Heads of 6 KiB: two are past the bound together, and each is within it.
+  const auto head = [](const std::string& path, size_t size) {
+    std::string h = "GET " + path + " HTTP/1.1\r\nX-Pad: ";
+    return h + std::string(size - h.size() - 4, 'a') + "\r\n\r\n";
+  };
+  const std::string first = head("/a", 6 * 1024), second = head("/b", 6 * 1024), third = head("/c", 6 * 1024);
+  HttpRequestReader reader;
+  ASSERT_EQ(Read(reader, first + second.substr(0, 3000)), HttpRequestReader::State::Complete);
+  EXPECT_EQ(reader.Request().target, "/a");
+  EXPECT_EQ(reader.Next(), HttpRequestReader::State::Incomplete);
+  ASSERT_EQ(Read(reader, second.substr(3000) + third), HttpRequestReader::State::Complete);
+  EXPECT_EQ(reader.Request().target, "/b");
+  EXPECT_EQ(reader.Request().connection, "") << "nothing of the last request stays";
+  ASSERT_EQ(reader.Next(), HttpRequestReader::State::Complete) << "pipelined";
+  EXPECT_EQ(reader.Request().target, "/c");
+  // The next one past the bound is refused, in one piece or dribbled.
+  ASSERT_EQ(reader.Next(), HttpRequestReader::State::Incomplete);
+  EXPECT_EQ(Read(reader, head("/d", 9 * 1024)), HttpRequestReader::State::TooLarge);
+  HttpRequestReader dribbled;
+  ASSERT_EQ(Read(dribbled, "GET / HTTP/1.1\r\n\r\nGET / HTTP/1.1\r\n"), HttpRequestReader::State::Complete);
+  auto state = dribbled.Next();
+  for (int i = 0; i < 2000 && state == HttpRequestReader::State::Incomplete; ++i) state = Read(dribbled, "X: y\r\n");
+  EXPECT_EQ(state, HttpRequestReader::State::TooLarge);
 }
 
 TEST(FrontDoor, ServesThePageFilesWithTheirSafetyHeaders) {
