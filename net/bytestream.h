@@ -6,8 +6,10 @@
 // HTTP response). The relay, the limits and the once-per-pass write see only the
 // chat's messages and never know which kind carries them.
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 class ByteStream {
@@ -34,9 +36,13 @@ class ByteStream {
   // as it comes, without staging. False for a kind that seals messages
   // together at the write (TLS records).
   virtual bool SealAlone(const uint8_t*, size_t, std::vector<uint8_t>&) { return false; }
-  // The stream has said its last (a page served, a WebSocket closed): the
+  // The stream has said its last (an answer that closes, a WebSocket closed): the
   // connection ends once its output has left, and nothing more is read.
   virtual bool Finished() const { return false; }
+  // When a peer that has not identified itself must have said more, in place
+  // of the server's limit on newcomers (a browser's kept-alive connection
+  // has a time for each request); none: that limit holds.
+  virtual std::optional<std::chrono::steady_clock::time_point> Deadline() const { return std::nullopt; }
 };
 
 // The chat's messages as they are, byte for byte.

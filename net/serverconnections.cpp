@@ -180,7 +180,7 @@ int ServerConnections::MillisecondsToNextDeadline(const Identified& identified) 
   for (const auto& [s, connection] : connections) {
     // A connection whose last answer has left ends with the next pass.
     if (Ending(connection) && connection.output.Empty()) consider(now);
-    if (!identified(s)) consider(connection.acceptedAt + limits.identifyTimeout);
+    if (!identified(s)) consider(IdentifyBy(connection));
     if (!connection.output.Empty()) consider(connection.output.StallsAt(limits.sendTimeout));
   }
   return best;
@@ -190,7 +190,7 @@ void ServerConnections::FindOverdue(const Identified& identified, std::vector<So
                                     std::vector<Socket>& stalled) {
   const auto now = Clock::now();
   for (auto& [s, connection] : connections) {
-    if (!identified(s) && now - connection.acceptedAt >= limits.identifyTimeout) {
+    if (!identified(s) && now >= IdentifyBy(connection)) {
       unidentified.push_back(s);
     } else if (connection.output.Stalled(now, limits.sendTimeout)) {
       errno = ETIMEDOUT;
@@ -227,6 +227,11 @@ void ServerConnections::SettleBacklog(uint64_t origin, size_t n) {
   if (it == relayBacklog.end()) return;
   it->second -= std::min(it->second, n);
   if (it->second == 0) relayBacklog.erase(it);
+}
+
+ServerConnections::Clock::time_point ServerConnections::IdentifyBy(const Watched& connection) const {
+  const auto deadline = connection.stream ? connection.stream->Deadline() : std::nullopt;
+  return deadline ? *deadline : connection.acceptedAt + limits.identifyTimeout;
 }
 
 bool ServerConnections::HoldsBack(const Watched& connection) const {

@@ -121,6 +121,8 @@ class ServerConnections {
   void MarkFailed(Socket s, Watched& connection);
   void SettleBacklog(uint64_t origin, size_t n);
   bool HoldsBack(const Watched& connection) const;
+  // When a connection that has not identified itself goes.
+  Clock::time_point IdentifyBy(const Watched& connection) const;
 
   const TransportLimits& limits;
   WakeEvent& wake;

@@ -12,14 +12,22 @@ std::string UpgradeRequest(uint16_t port, const std::string& origin, const std::
 
 std::string WebPeer::Request(uint16_t port, const std::string& request) {
   peer = RawPeer::Dial(port);
-  if (!peer.Valid() || !peer.Send(request.data(), request.size())) return {};
+  if (!peer.Valid() || !Send(request)) return {};
+  const std::string response = NextResponse();
+  return response.substr(0, response.find("\r\n"));
+}
+
+std::string WebPeer::NextResponse() {
   std::string head;
   while (head.find("\r\n\r\n") == std::string::npos) {
     const Bytes b = peer.Read(1);
     if (b.empty()) return {};
     head += static_cast<char>(b[0]);
   }
-  return head.substr(0, head.find("\r\n"));
+  const size_t length = head.find("\r\nContent-Length: ");
+  if (length == std::string::npos) return head;
+  const Bytes body = peer.Read(std::stoul(head.substr(length + 18)));
+  return head + std::string(body.begin(), body.end());
 }
 
 std::string WebPeer::Upgrade(uint16_t port, const std::string& origin) {
@@ -36,16 +44,21 @@ bool WebPeer::Send(const Bytes& message) {
   return !frame.empty() && peer.Send(frame);
 }
 
+bool WebPeer::ReadFrames(std::chrono::steady_clock::time_point until) {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+  if (left.count() <= 0) return false;
+  const Bytes got = peer.ReadSome(left);
+  if (got.empty()) return false;
+  Bytes answer;  // a visitor's pongs are of no interest here
+  session.Receive(
+      got.data(), got.size(), [this](const uint8_t* m, size_t n) { messages.emplace_back(m, m + n); }, answer);
+  return true;
+}
+
 Bytes WebPeer::NextMessage(std::chrono::milliseconds deadline) {
   const auto until = std::chrono::steady_clock::now() + deadline;
   while (messages.empty()) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
-    if (left.count() <= 0) return {};
-    const Bytes got = peer.ReadSome(left);
-    if (got.empty()) return {};
-    Bytes answer;  // a visitor's pongs are of no interest here
-    session.Receive(
-        got.data(), got.size(), [this](const uint8_t* m, size_t n) { messages.emplace_back(m, m + n); }, answer);
+    if (!ReadFrames(until)) return {};
   }
   Bytes next = std::move(messages.front());
   messages.pop_front();

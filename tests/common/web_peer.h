@@ -14,9 +14,14 @@
 
 class WebPeer {
  public:
-  // Sends `request` as it is and reads the response head; its status line,
-  // empty when none came.
+  // Connects, sends `request` as it is and reads the response; its status
+  // line, empty when none came.
   std::string Request(uint16_t port, const std::string& request);
+  // Sends more requests as they are on the same connection.
+  bool Send(const std::string& requests) { return peer.Send(requests.data(), requests.size()); }
+  // The next response on the connection, its head and its body (as long as
+  // its Content-Length says); empty when none came.
+  std::string NextResponse();
   // Asks for the upgrade from the host's own page (or the given Origin); the
   // status line of the answer.
   std::string Upgrade(uint16_t port, const std::string& origin = "");
@@ -30,6 +35,8 @@ class WebPeer {
   RawPeer& Raw() { return peer; }
 
  private:
+  bool ReadFrames(std::chrono::steady_clock::time_point until);
+
   RawPeer peer;
   WebSocketSession session{64 * 1024, WebSocketSession::Side::Visitor};
   std::deque<Bytes> messages;

@@ -1,0 +1,48 @@
+// A browser's connection as a server endpoint serves it over a real loopback
+// socket: the page's requests one after another on one connection, which
+// goes once idle.
+#include <gtest/gtest.h>
+
+#include "common/raw_peer.h"
+#include "common/test_support.h"
+#include "common/web_peer.h"
+#include "common/wire.h"
+#include "net/tcpip.h"
+
+namespace {
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+class Browser : public testing::Test {
+ protected:
+  void SetUp() override {
+    WebSettings settings;
+    settings.keepAliveIdle = milliseconds(300);
+    server.SetWebSettings(settings);
+    ASSERT_TRUE(server.Startup(TYPE_SERVER));
+    server.StartListening(0);
+    port = server.ListeningPort();
+    ASSERT_NE(port, 0);
+  }
+
+  CTCPIP server;
+  uint16_t port = 0;
+};
+
+TEST_F(Browser, TakesThePageOverOneConnectionWhichGoesOnceIdle) {
+  WebPeer page;
+  ASSERT_EQ(page.Request(port, "GET / HTTP/1.1\r\nHost: h\r\n\r\n"), "HTTP/1.1 200 OK");
+  ASSERT_TRUE(page.Send("GET /jaselo.css HTTP/1.1\r\n\r\n"));
+  EXPECT_NE(page.NextResponse().find("text/css"), std::string::npos);
+  ASSERT_TRUE(page.Send("GET /wire.js HTTP/1.1\r\n\r\nGET /nothing HTTP/1.1\r\n\r\n"));
+  EXPECT_NE(page.NextResponse().find("javascript"), std::string::npos);
+  const Clock::time_point answered = Clock::now();
+  EXPECT_EQ(page.NextResponse().substr(0, 12), "HTTP/1.1 404");
+  EXPECT_EQ(server.WatchedSocketCount(), 2u) << "one connection for it all";
+  // Idle past its time, it goes: well before the limit on newcomers.
+  EXPECT_TRUE(page.Raw().WaitClosed(milliseconds(5000)));
+  EXPECT_GE(Clock::now() - answered, milliseconds(250));
+  EXPECT_TRUE(WaitFor([&] { return server.WatchedSocketCount() == 1; }));
+}
+
+}  // namespace
