@@ -200,6 +200,20 @@ void ServerConnections::FindOverdue(const Identified& identified, std::vector<So
   }
 }
 
+void ServerConnections::SayGoodbye() {
+  for (auto& [s, connection] : connections) {
+    if (!connection.stream || !connection.stream->HasGoodbye()) continue;
+    if (connection.output.GetState() == ConnectionOutput::State::Failed) continue;
+    // Messages still staged are sealed first: nothing is sealed after the last word.
+    if (!connection.output.Empty() && !Write(s, connection)) continue;
+    std::vector<uint8_t> last;
+    if (!connection.stream->Goodbye(last)) continue;
+    // Ended by the host's own going: nobody is told of its departure.
+    connection.departed = true;
+    QueueOwn(s, last);
+  }
+}
+
 void ServerConnections::WaitingOutputs(std::vector<pollfd>& fds) const {
   fds.clear();
   for (const auto& [s, connection] : connections) {

@@ -106,6 +106,9 @@ class ServerConnections {
   // limit while bytes waited for them are marked Failed and listed in `stalled`.
   void FindOverdue(const Identified& identified, std::vector<Socket>& unidentified, std::vector<Socket>& stalled);
 
+  // At closing, before the last notices leave: each stream's last word of
+  // its own (a browser's WebSocket close), after what already waits for it.
+  void SayGoodbye();
   // At closing: the connections with output waiting, and the writes once
   // their sockets have room (a reader that fails now is left to the close).
   void WaitingOutputs(std::vector<pollfd>& fds) const;

@@ -2,8 +2,9 @@
 // The browser's kind of byte stream: inside a plain or a TLS stream, HTTP
 // requests first, each answered in turn by the front door (the page's files,
 // a refusal, or the WebSocket upgrade), then WebSocket frames each carrying
-// one of the chat's messages. Each frame from the browser gives the one message at its front,
-// cut to that message's own length; each message to it leaves as one frame.
+// one of the chat's messages. Each frame from the browser gives the one message
+// at its front, cut to that message's own length; each message to it leaves as
+// one frame.
 
 #include <memory>
 #include <vector>
@@ -27,6 +28,9 @@ class WebStream : public ByteStream {
   bool Encrypted() const override { return inner->Encrypted(); }
   bool Finished() const override { return finished; }
   std::optional<std::chrono::steady_clock::time_point> Deadline() const override { return web.Deadline(); }
+  // An upgraded connection gets its WebSocket close, "going away".
+  bool HasGoodbye() const override { return Ready() && !finished; }
+  bool Goodbye(std::vector<uint8_t>& own) override;
 
  private:
   std::unique_ptr<ByteStream> inner;

@@ -64,3 +64,10 @@ Bytes WebPeer::NextMessage(std::chrono::milliseconds deadline) {
   messages.pop_front();
   return next;
 }
+
+uint16_t WebPeer::CloseCode(std::chrono::milliseconds deadline) {
+  const auto until = std::chrono::steady_clock::now() + deadline;
+  while (session.Current() == WebSocketSession::Status::Open && ReadFrames(until)) {
+  }
+  return session.CloseCodeReceived();
+}

@@ -32,6 +32,9 @@ class WebPeer {
   bool Send(const Bytes& message);
   // The next whole message from the host; empty on deadline or close.
   Bytes NextMessage(std::chrono::milliseconds deadline = std::chrono::milliseconds(5000));
+  // The status of the host's WebSocket close, read past any messages before
+  // it; 1006 ("abnormal") when the connection ends without one.
+  uint16_t CloseCode(std::chrono::milliseconds deadline = std::chrono::milliseconds(5000));
   RawPeer& Raw() { return peer; }
 
  private:

@@ -1,6 +1,6 @@
 // A browser's connection as a server endpoint serves it over a real loopback
 // socket: the page's requests one after another on one connection, which
-// goes once idle.
+// goes once idle, and the WebSocket close when the host stops.
 #include <gtest/gtest.h>
 
 #include "common/raw_peer.h"
@@ -43,6 +43,25 @@ TEST_F(Browser, TakesThePageOverOneConnectionWhichGoesOnceIdle) {
   EXPECT_TRUE(page.Raw().WaitClosed(milliseconds(5000)));
   EXPECT_GE(Clock::now() - answered, milliseconds(250));
   EXPECT_TRUE(WaitFor([&] { return server.WatchedSocketCount() == 1; }));
+}
+
+TEST_F(Browser, HearsTheHostGoAfterTheLastNoticesAndANativePeerHearsNothingMore) {
+  DiagCapture quiet;
+  RawPeer native;
+  ASSERT_TRUE(native.Join(port, "desk"));
+  WebPeer web;
+  ASSERT_TRUE(web.Join(port, "phone"));
+  ASSERT_TRUE(WaitFor([&] { return server.ClientCount() == 2; }));
+  const CPacket shutdown = Departure(SERVER_SHUTDOWN_NAME);
+  server.SendMessageToAll(shutdown);
+  server.Stop();
+  EXPECT_EQ(web.NextMessage(), Whole(shutdown));
+  EXPECT_EQ(web.CloseCode(), 1001);
+  server.Cleanup();
+  EXPECT_EQ(native.NextMessage(), Whole(Arrival("phone")));
+  EXPECT_EQ(native.NextMessage(), Whole(shutdown));
+  EXPECT_TRUE(native.ReadSome().empty()) << "not even the browser's departure";
+  EXPECT_TRUE(native.WaitClosed());
 }
 
 }  // namespace
