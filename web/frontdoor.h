@@ -22,9 +22,11 @@ inline constexpr std::string_view PAGE_PATH = "/";
 
 // After an answer that leaves a browser's connection open, the time it has
 // for the whole head of its next request (or, upgraded, for its welcome):
-// long enough for a page's files, short enough that idle connections do not
-// hold the seats of an address.
-inline constexpr std::chrono::milliseconds KEEP_ALIVE_IDLE{10000};
+// ample between a page's files, which follow one another within
+// milliseconds, and short because browsers open their WebSocket on a
+// connection of its own: idle page connections (up to six) only hold seats
+// of their address.
+inline constexpr std::chrono::milliseconds KEEP_ALIVE_IDLE{5000};
 // Requests one connection is answered; the last answer closes it.
 inline constexpr unsigned KEEP_ALIVE_REQUESTS = 100;
 
