@@ -44,30 +44,26 @@ bool WebPeer::Send(const Bytes& message) {
   return !frame.empty() && peer.Send(frame);
 }
 
-bool WebPeer::ReadFrames(std::chrono::steady_clock::time_point until) {
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
-  if (left.count() <= 0) return false;
-  const Bytes got = peer.ReadSome(left);
-  if (got.empty()) return false;
-  Bytes answer;  // a visitor's pongs are of no interest here
-  session.Receive(
-      got.data(), got.size(), [this](const uint8_t* m, size_t n) { messages.emplace_back(m, m + n); }, answer);
-  return true;
-}
-
 Bytes WebPeer::NextMessage(std::chrono::milliseconds deadline) {
   const auto until = std::chrono::steady_clock::now() + deadline;
-  while (messages.empty()) {
-    if (!ReadFrames(until)) return {};
+  // The host's close ends the messages, as the connection's end does.
+  while (messages.empty() && session.Current() == WebSocketSession::Status::Open) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return {};
+    const Bytes got = peer.ReadSome(left);
+    if (got.empty()) return {};
+    Bytes answer;  // a visitor's pongs are of no interest here
+    session.Receive(
+        got.data(), got.size(), [this](const uint8_t* m, size_t n) { messages.emplace_back(m, m + n); }, answer);
   }
+  if (messages.empty()) return {};
   Bytes next = std::move(messages.front());
   messages.pop_front();
   return next;
 }
 
 uint16_t WebPeer::CloseCode(std::chrono::milliseconds deadline) {
-  const auto until = std::chrono::steady_clock::now() + deadline;
-  while (session.Current() == WebSocketSession::Status::Open && ReadFrames(until)) {
+  while (!NextMessage(deadline).empty()) {
   }
   return session.CloseCodeReceived();
 }

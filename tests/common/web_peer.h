@@ -30,7 +30,8 @@ class WebPeer {
 
   bool Send(const CPacket& p) { return Send(Bytes(p.data, p.data + p.length)); }
   bool Send(const Bytes& message);
-  // The next whole message from the host; empty on deadline or close.
+  // The next whole message from the host; empty on deadline or close (the
+  // connection's or the WebSocket's).
   Bytes NextMessage(std::chrono::milliseconds deadline = std::chrono::milliseconds(5000));
   // The status of the host's WebSocket close, read past any messages before
   // it; 1006 ("abnormal") when the connection ends without one.
@@ -38,8 +39,6 @@ class WebPeer {
   RawPeer& Raw() { return peer; }
 
  private:
-  bool ReadFrames(std::chrono::steady_clock::time_point until);
-
   RawPeer peer;
   WebSocketSession session{64 * 1024, WebSocketSession::Side::Visitor};
   std::deque<Bytes> messages;
