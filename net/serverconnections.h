@@ -81,7 +81,7 @@ class ServerConnections {
   // The connections that failed since the last call, for the owner to drop.
   std::vector<Socket> TakeFailed();
   // Connections that said their last (refused here, or a stream that ended:
-  // a page served, a WebSocket closed) and whose output has left, for the
+  // an answer that closes, a WebSocket closed) and whose output has left, for the
   // owner to drop. Nothing more is read from them meanwhile.
   std::vector<Socket> Ended() const;
   static bool Ending(const Watched& connection) {
