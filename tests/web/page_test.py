@@ -141,7 +141,7 @@ def first_visits(driver, port):
                 connections.add(response['connectionId'])
         print(f'page DOMContentLoaded over {scheme}: {loaded:.0f} ms ({files} files over {len(connections)} '
               'connections)', flush=True)
-        assert loaded < 3000, loaded
+        assert loaded < 5000, loaded  # a loose bound: the machine may be busy
         assert files >= 8 and len(connections) < files, (files, connections)
 
 
