@@ -49,7 +49,8 @@ HttpRequestReader::State HttpRequestReader::Parse() {
     // A request with a body (a length, or chunks) is no request for a page.
     state = State::Malformed;
   } else {
-    state = State::Complete;
+    // Its last piece may take a head past the bound that its first ones did not reach.
+    state = headTaken + used > MAX_REQUEST_HEAD_BYTES ? State::TooLarge : State::Complete;
   }
   // Past the bound, or broken, the request is refused, whatever follows: nothing more is kept.
   if (state == State::TooLarge || state == State::Malformed) buffer.clear();

@@ -78,6 +78,10 @@ TEST(RequestReader, RefusesAHeadPastEightKibibytesAndBodies) {
   auto state = Read(dribbled, "GET / HTTP/1.1\r\n");
   for (int i = 0; i < 2000 && state == HttpRequestReader::State::Incomplete; ++i) state = Read(dribbled, "X: y\r\n");
   EXPECT_EQ(state, HttpRequestReader::State::TooLarge);
+  HttpRequestReader lastPiece;
+  ASSERT_EQ(Read(lastPiece, "GET / HTTP/1.1\r\nX: " + std::string(7000, 'a') + "\r\nY"),
+            HttpRequestReader::State::Incomplete);
+  EXPECT_EQ(Read(lastPiece, ": " + std::string(1500, 'b') + "\r\n\r\n"), HttpRequestReader::State::TooLarge);
   // Just within the bound is still a request.
   std::string fits = "GET / HTTP/1.1\r\nX-Pad: ";
   fits += std::string(MAX_REQUEST_HEAD_BYTES - fits.size() - 4, 'a') + "\r\n\r\n";
