@@ -43,6 +43,10 @@ class ByteStream {
   // of the server's limit on newcomers (a browser's kept-alive connection
   // has a time for each request); none: that limit holds.
   virtual std::optional<std::chrono::steady_clock::time_point> Deadline() const { return std::nullopt; }
+  // Nothing is under way: the peer may only send a next request, and the
+  // connection may go without anything lost (a browser sends that request
+  // on another connection).
+  virtual bool Idle() const { return false; }
   // The server is stopping: a kind that has a last word of its own for the
   // peer (a browser's WebSocket close) appends it to `own`, sealed, and
   // says its last. Nothing of the chat's is sealed after it.

@@ -200,6 +200,22 @@ void ServerConnections::FindOverdue(const Identified& identified, std::vector<So
   }
 }
 
+Socket ServerConnections::LongestIdle(std::optional<uint32_t> address) const {
+  Socket longest = INVALID_SOCKET;
+  Clock::time_point since{};
+  for (const auto& [s, connection] : connections) {
+    if (!connection.stream || !connection.stream->Idle() || !connection.output.Empty()) continue;
+    if (address && connection.address != *address) continue;
+    // The earliest deadline is that of the longest wait.
+    const Clock::time_point by = IdentifyBy(connection);
+    if (longest == INVALID_SOCKET || by < since) {
+      longest = s;
+      since = by;
+    }
+  }
+  return longest;
+}
+
 void ServerConnections::SayGoodbye() {
   for (auto& [s, connection] : connections) {
     if (!connection.stream || !connection.stream->HasGoodbye()) continue;

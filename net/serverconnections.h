@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -106,6 +107,9 @@ class ServerConnections {
   // limit while bytes waited for them are marked Failed and listed in `stalled`.
   void FindOverdue(const Identified& identified, std::vector<Socket>& unidentified, std::vector<Socket>& stalled);
 
+  // The connection that has waited longest while Idle (from `address`, if
+  // given), whose output has left; INVALID_SOCKET when there is none.
+  Socket LongestIdle(std::optional<uint32_t> address) const;
   // At closing, before the last notices leave: each stream's last word of
   // its own (a browser's WebSocket close), after what already waits for it.
   void SayGoodbye();

@@ -157,7 +157,7 @@ void CTCPIP::AcceptNewcomer() {
   // A connection that could never be read must not receive relays either;
   // nor may one machine take the seats of all the others.
   const bool counted = !(limits.loopbackExempt && IsLoopback(address));
-  if (readSet.Full() || (counted && connections.CountFrom(address) >= limits.maxPerAddress)) {
+  if (!Seat(address, counted)) {
     CloseSocket(s);
     return;
   }

@@ -28,6 +28,7 @@ class WebStream : public ByteStream {
   bool Encrypted() const override { return inner->Encrypted(); }
   bool Finished() const override { return finished; }
   std::optional<std::chrono::steady_clock::time_point> Deadline() const override { return web.Deadline(); }
+  bool Idle() const override { return web.BetweenRequests(); }
   // An upgraded connection gets its WebSocket close, "going away".
   bool HasGoodbye() const override { return Ready() && !finished; }
   bool Goodbye(std::vector<uint8_t>& own) override;

@@ -24,8 +24,8 @@ inline constexpr std::string_view PAGE_PATH = "/";
 // for the whole head of its next request (or, upgraded, for its welcome):
 // ample between a page's files, which follow one another within
 // milliseconds, and short because browsers open their WebSocket on a
-// connection of its own: idle page connections (up to six) only hold seats
-// of their address.
+// connection of its own: idle page connections (up to six) hold seats,
+// though a newcomer that finds none takes that of the longest idle.
 inline constexpr std::chrono::milliseconds KEEP_ALIVE_IDLE{5000};
 // Requests one connection is answered; the last answer closes it.
 inline constexpr unsigned KEEP_ALIVE_REQUESTS = 100;

@@ -50,6 +50,8 @@ class HttpRequestReader {
   State Next();
   // Bytes that came after the request: the first WebSocket frames, if any.
   std::vector<uint8_t> TakeRest();
+  // Incomplete, and nothing of the next request has come.
+  bool Empty() const { return state == State::Incomplete && buffer.empty() && headTaken == 0; }
 
  private:
   struct Parser;

@@ -46,6 +46,8 @@ class WebConnection {
   // kept-alive connection, its welcome). None before the first answer: the
   // server's own limit on newcomers holds then.
   std::optional<Clock::time_point> Deadline() const { return deadline; }
+  // Kept open after an answer, and nothing of a next request has come.
+  bool BetweenRequests() const { return answered > 0 && !session && !ending && request.Empty(); }
 
  private:
   bool Upgrade(const Message& message, std::vector<uint8_t>& out, Clock::time_point now);

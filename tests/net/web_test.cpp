@@ -1,6 +1,7 @@
 // A browser's connection as a server endpoint serves it over a real loopback
 // socket: the page's requests one after another on one connection, which
-// goes once idle, and the WebSocket close when the host stops.
+// goes once idle or when a newcomer needs its seat, and the WebSocket close
+// when the host stops.
 #include <gtest/gtest.h>
 
 #include "common/raw_peer.h"
@@ -39,6 +40,26 @@ TEST_F(Browser, TakesThePageOverOneConnectionWhichGoesOnceIdle) {
   // Idle past its time, it goes, well before the limit on newcomers.
   EXPECT_TRUE(page.Raw().WaitClosed());
   EXPECT_GE(Clock::now() - answered, milliseconds(250));
+}
+
+TEST_F(Browser, AnIdlePageConnectionGivesItsSeatToANewcomer) {
+  TransportLimits limits;
+  limits.maxPerAddress = 1;
+  limits.loopbackExempt = false;
+  CTCPIP crowded;
+  crowded.SetLimits(limits);
+  ASSERT_TRUE(crowded.Startup(TYPE_SERVER));
+  crowded.StartListening(0);
+  WebPeer page, socket;
+  ASSERT_EQ(page.Request(crowded.ListeningPort(), "GET / HTTP/1.1\r\n\r\n"), "HTTP/1.1 200 OK");
+  ASSERT_TRUE(socket.Join(crowded.ListeningPort(), "phone"));
+  EXPECT_TRUE(page.Raw().WaitClosed(milliseconds(2000))) << "before its idle time";
+  EXPECT_TRUE(WaitFor([&] { return crowded.ClientCount() == 1; }));
+  // A participant gives up nothing.
+  RawPeer desk;
+  ASSERT_TRUE(desk.Join(crowded.ListeningPort(), "desk"));
+  EXPECT_TRUE(desk.WaitClosed());
+  EXPECT_EQ(crowded.ClientCount(), 1u);
 }
 
 TEST_F(Browser, HearsTheHostGoAfterTheLastNoticesAndANativePeerHearsNothingMore) {
