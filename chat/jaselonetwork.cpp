@@ -66,6 +66,13 @@ bool CJaseloNetwork::ProcessPacketInQueue(ChatEvent& event) {
   return false;
 }
 
+void CJaseloNetwork::HandleQueued() {
+  // A server's events are shown nowhere: handling them is what relays.
+  ChatEvent event;
+  while (ProcessPacketInQueue(event)) {
+  }
+}
+
 bool CJaseloNetwork::ProcessOldestPacket(ChatEvent& event) {
   if (packetQueue.GetCount() == 0) return false;
   CMonitorGuard guard(*this);

@@ -58,6 +58,9 @@ class CJaseloNetwork : public CTCPIP {
   // Server role: the list of those present, then the lines said before the
   // asker joined.
   void AnswerHello(Socket s, uint16_t understands) override;
+  // Server role: relays, routes and forgets on the socket thread, in the
+  // wake-up that received the messages.
+  void HandleQueued() override;
   // Server role: a relayed public line, for those who join later.
   void KeepLine(const CQueuedPacket& packet, uint16_t chatLineEnd);
   bool ProcessSaysData(const CQueuedPacket& packet, CDecodePacket& decoder, ChatEvent& event);

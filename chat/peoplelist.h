@@ -44,7 +44,8 @@ class PeopleList {
   void Lost();
   // One event of the own client; true when what is shown changed.
   bool Take(const ChatEvent& event, uint32_t nowUtc);
-  // Once per pass; true when a silent host was just found not to share.
+  // Once the host has had its moment to answer; true when a silent host was
+  // just found not to share.
   bool Look(Clock::time_point now);
 
   Sharing State() const { return sharing; }

@@ -1,19 +1,17 @@
 #pragma once
-// The poll loop: every pass it pauses, then hands what an endpoint's queue
-// yields to the one who shows or records it. Handling the queue is also what
-// makes a server relay, route and forget clients. The chat window runs the
-// loop on its own thread; the tests and tools run it on a CPollThread.
+// The poll loop: it sleeps until an endpoint's queue has something new, the
+// connection ends, its owner asks it to stop or its next deadline comes, then
+// hands what the queue yields to the one who shows or records it. The chat
+// window runs the loop on its own thread; the tests and tools run it on a
+// CPollThread. (A server's queue is handled by its own socket thread.)
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 
 #include "chat/jaselonetwork.h"
 #include "net/thread.h"
-
-// Every poll loop pauses this long each pass. The relay benchmark's latency
-// model uses the same value, so that the model cannot drift from the code.
-constexpr int POLL_PASS_MS = 50;
 
 using EventHandler = std::function<void(ChatEvent&)>;
 
@@ -22,10 +20,16 @@ using EventHandler = std::function<void(ChatEvent&)>;
 // are only taken.
 void DrainQueue(CJaseloNetwork& network, ChatEvent& event, const EventHandler& handler);
 
-// Runs passes while `running` holds: each pauses POLL_PASS_MS, then runs
-// `pass`. Clearing `running` ends the loop within one pass: the pass in
-// progress ends and no new one begins.
-void RunPollLoop(const std::atomic<bool>& running, const std::function<void()>& pass);
+// Runs passes while `running` holds. Each pass returns how long the loop may
+// sleep before the next (milliseconds; negative: until woken); the sleep ends
+// early when any of `wakes` is signalled, and the signalled ones are drained
+// before the pass runs. Whoever clears `running` signals one of them.
+void RunPollLoop(const std::atomic<bool>& running, std::initializer_list<WakeEvent*> wakes,
+                 const std::function<int()>& pass);
+
+// The sleep a pass may take over `network`: none while its queue still holds
+// something, else `deadline` (milliseconds, negative: none).
+int PollTimeout(CJaseloNetwork& network, int deadline = -1);
 
 // A poll loop on a thread of its own, draining one endpoint into `handler`.
 // A derived class whose handler or ThreadProc uses its own members calls
@@ -36,9 +40,12 @@ class CPollThread : public CThread {
   ~CPollThread() override { End(); }
 
   void Begin();
-  // Asking every loop first, then ending each, lets many loops end within
-  // one pass rather than one pass each.
-  void AskToEnd() { running = false; }
+  // Asking every loop first, then ending each, lets many loops end together
+  // rather than one after another.
+  void AskToEnd() {
+    running = false;
+    stop.Signal();
+  }
   void End();
   // Passes begun so far; read on the loop's own thread, by the handler.
   uint64_t Pass() const { return pass; }
@@ -48,11 +55,15 @@ class CPollThread : public CThread {
  protected:
   // One pass's draining of the queue.
   void Drain() { DrainQueue(network, event, handler); }
+  // After each pass, on the loop's thread.
+  virtual void Passed() {}
+  CJaseloNetwork& Network() { return network; }
 
  private:
   CJaseloNetwork& network;
   const EventHandler handler;
   std::atomic<bool> running{false};
+  WakeEvent stop;
   uint64_t pass = 0;
   ChatEvent event;
 };

@@ -63,6 +63,14 @@ void RejoinWatch::TryIfDue(const std::function<bool()>& join) {
   else due = RejoinClock::now() + backoff.Next();
 }
 
+int RejoinWatch::MillisecondsToNextLook(RejoinClock::time_point now) const {
+  RejoinClock::time_point next;
+  if (state == State::Waiting) next = due;
+  else if (state == State::Trial) next = since + REJOIN_HOLD_MOMENT;
+  else return -1;
+  return static_cast<int>(std::max<int64_t>(0, std::chrono::ceil<std::chrono::milliseconds>(next - now).count()));
+}
+
 void PrepareRejoinTry(CTCPIP& client) {
   client.Cleanup();
   TransportLimits limits;

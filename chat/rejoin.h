@@ -68,6 +68,10 @@ class RejoinWatch {
   bool Over() const { return state == State::Over; }
   // No try follows, whatever comes: a try found a host it must not join.
   void GiveUp() { state = State::Over; }
+  // How long the owner's loop may sleep before it must look again (a try
+  // falls due, or a new connection has stood long enough to count as taken
+  // in); negative when only a change of the connection matters.
+  int MillisecondsToNextLook(RejoinClock::time_point now) const;
 
  private:
   enum class State { Idle, Trial, Held, Waiting, Over };

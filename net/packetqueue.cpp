@@ -16,9 +16,13 @@ void CPacketQueue::Append(const void* bytes, uint16_t n, Waiting packet) {
   // The copy is made before the lock, which guards only the queue.
   const auto* from = static_cast<const uint8_t*>(bytes);
   packet.bytes.assign(from, from + length);
-  CMonitorGuard guard(*this);
-  packets.push_back(std::move(packet));
-  ++count;
+  bool first = false;
+  {
+    CMonitorGuard guard(*this);
+    packets.push_back(std::move(packet));
+    first = count++ == 0;
+  }
+  if (first) ready.Signal();
 }
 
 std::unique_ptr<CQueuedPacket> CPacketQueue::Pop() {

@@ -1,6 +1,7 @@
 #pragma once
 // First-in first-out queue of received chat payloads, from an endpoint's
-// socket thread to the window's poll thread. Each waits at its real length: a
+// socket thread to the chat layer: a client's poll loop, or the server's own
+// socket thread once the wake-up's reads are done. Each waits at its real length: a
 // short line takes tens of bytes, not a whole packet.
 
 #include <atomic>
@@ -46,6 +47,9 @@ class CPacketQueue : public CMonitor {
   // Read without the lock: only the popping thread relies on it staying non-zero.
   uint32_t GetCount() const { return count.load(); }
   void Clear();
+  // Readable once a packet arrives in an empty queue: whoever pops waits on
+  // it, having found the queue empty, instead of looking again and again.
+  WakeEvent& Ready() { return ready; }
 
  private:
   struct Waiting {
@@ -58,4 +62,5 @@ class CPacketQueue : public CMonitor {
   void Append(const void* bytes, uint16_t n, Waiting packet);
   std::deque<Waiting> packets;
   std::atomic<uint32_t> count{0};
+  WakeEvent ready;
 };

@@ -54,7 +54,11 @@ bool BindAnyAddress(Socket s, uint16_t port) {
   return bind(s, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0;
 }
 
-bool ListenOn(Socket s, int backlog) { return listen(s, backlog) == 0; }
+bool ListenOn(Socket s, int backlog) {
+  // Every wake-up accepts until nothing waits: accept must never block.
+  const int flags = fcntl(s, F_GETFL);
+  return flags >= 0 && fcntl(s, F_SETFL, flags | O_NONBLOCK) == 0 && listen(s, backlog) == 0;
+}
 
 uint16_t LocalPort(Socket s) {
   sockaddr_in addr{};

@@ -85,6 +85,8 @@ void CTCPIP::Stop() {
     if (IsServer()) connections.SayGoodbye();
   }
   if (!active.exchange(false)) return;
+  // Whoever drains the queue looks at the connection's end too.
+  packetQueue.Ready().Signal();
   Close();
   if (IsCurrentThread()) {
     // A client that lost its server: the window may still be sending on the

@@ -16,6 +16,7 @@
 
 #include "net/clientconnection.h"
 #include "net/clienttable.h"
+#include "net/connectrate.h"
 #include "net/packetqueue.h"
 #include "net/security.h"
 #include "net/serverconnections.h"
@@ -32,13 +33,14 @@
 // StartListening, Connect, Stop and Cleanup; the client's socket thread also
 // calls Stop when it loses its server. The socket thread runs ThreadProc: the
 // waiting, accepting and receiving, and the receive handling (which tests and
-// fuzzers may also drive without a socket thread). The window's poll thread
-// pops the queue and, on the server, relays, routes and removes clients. The
-// send operations may run on any of them: they only append to a connection's
-// output and never wait on a peer (the socket thread writes what a socket
-// could not take at once). An output batch is opened and closed on one
-// thread: the poll thread around a dispatch pass, the socket thread around
-// its own pass. Everything the threads share is guarded by the endpoint lock
+// fuzzers may also drive without a socket thread); on the server it also
+// relays, routes and removes clients, through HandleQueued, in the wake-up
+// that received the messages. A client's queue is popped by its poll loop.
+// The send operations may run on any thread: they only append to a
+// connection's output and never wait on a peer (the socket thread writes what
+// a socket could not take at once). An output batch is opened and closed on
+// one thread: a poll loop around its draining, the socket thread around each
+// wake-up. Everything the threads share is guarded by the endpoint lock
 // (the CMonitor base), except the atomics below and the packet queue and the
 // client's connection, which have locks of their own.
 // What a client endpoint asks for in the HELLO it sends behind its welcome.
@@ -71,7 +73,10 @@ class CTCPIP : public CThread {
   void BeginOutputBatch();
   void EndOutputBatch();
 
-  void SetLimits(const TransportLimits& limits) { this->limits = limits; }
+  void SetLimits(const TransportLimits& limits) {
+    this->limits = limits;
+    connectRate = ConnectRate(limits.connectBurst, limits.connectsPerSecond);
+  }
   // Server role: what the page served to browsers shows and how their
   // requests are judged; taken by the next Startup.
   void SetWebSettings(const WebSettings& settings) { webSettings = settings; }
@@ -102,7 +107,14 @@ class CTCPIP : public CThread {
   // Server role: the connection from `client` (the host's own client
   // endpoint) is the host's own user, and the people lists say so.
   void SetOwnUser(SocketAddress client);
+  // Server role: `watch` is signalled whenever someone joins or leaves (null:
+  // nobody is told). Set it before listening, clear it after stopping.
+  void SetPeopleWatch(WakeEvent* watch) { peopleWatch = watch; }
   uint32_t QueuedCount() const { return packetQueue.GetCount(); }
+  // Readable when something new waits for the chat layer: a message in an
+  // empty queue, or the end of the connection. The one thread that drains
+  // the queue waits on it (and drains the event first).
+  WakeEvent& News() { return packetQueue.Ready(); }
 
   // The socket thread's handling of received bytes, reachable without a
   // network so that fuzzers can drive it: watch an already connected socket
@@ -148,6 +160,11 @@ class CTCPIP : public CThread {
   // of our own messages in `understands`. The transport itself answers
   // nothing; the chat layer answers with what it keeps.
   virtual void AnswerHello(Socket s, uint16_t understands);
+  // Server role, under the endpoint lock, on the socket thread, inside the
+  // wake-up's output batch: what the wake-up received and queued is handled
+  // now, so that the host's relaying needs no other thread and its relays
+  // leave with the wake-up's one write per reader.
+  virtual void HandleQueued();
 
  private:
   // The client's join (tcpip_connect.cpp).
@@ -185,15 +202,14 @@ class CTCPIP : public CThread {
   // After the client's socket thread's last pass: what waits to leave gets
   // until drainDeadline (the own departure, at closing).
   void DrainClientOutput();
-  // Sleeps up to ms, returning early when woken (Stop, a socket to release).
-  void PassPause(int ms);
-  // The sockets a pass waits on and for what; the wait's time limit.
+  // The sockets a wake-up waits on and for what; the wait's time limit.
   int PrepareServerWait(std::vector<pollfd>& fds);
-  // Under the lock: writes, accepts and receives what the wait found ready;
-  // false when nothing was readable.
-  bool ServePass(const std::vector<pollfd>& fds);
+  // Under the lock: writes, accepts and receives what the wait found ready,
+  // lets the chat layer handle what that queued, and writes the result.
+  void ServePass(const std::vector<pollfd>& fds);
+  // False when nothing was readable.
   bool ServeReady(const std::vector<pollfd>& fds);
-  void AcceptNewcomer();
+  void AcceptNewcomers();
   void ReceiveFromConnection(Socket s);
   // A newcomer's first bytes decide which stream its bytes travel through;
   // false when that kind is refused here (or none could be made).
@@ -242,6 +258,8 @@ class CTCPIP : public CThread {
   // Server role: the identified clients.
   CClientTable clientTable;
   std::optional<SocketAddress> ownUser;
+  std::atomic<WakeEvent*> peopleWatch{nullptr};
+  void PeopleChanged();
   TransportLimits limits;
   WebSettings webSettings;
   std::unique_ptr<FrontDoor> frontDoor;  // server role
@@ -254,6 +272,10 @@ class CTCPIP : public CThread {
   std::map<uint32_t, std::vector<std::chrono::steady_clock::time_point>> wrongPasswords;
   std::map<uint32_t, std::chrono::steady_clock::time_point> refusedUntil;
   std::atomic<uint16_t> listeningPort{0};
+  // Server role, on the socket thread: how fast each address may connect,
+  // and when accepting resumes after the process ran out of descriptors.
+  ConnectRate connectRate{limits.connectBurst, limits.connectsPerSecond};
+  std::chrono::steady_clock::time_point acceptResumesAt{};
   std::chrono::steady_clock::time_point drainDeadline{};
   std::vector<uint8_t> serverStream;  // client role: bytes from the server not yet cut
   std::vector<uint8_t> opened;        // client role: what one receive carried, opened

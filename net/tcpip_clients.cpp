@@ -131,6 +131,11 @@ void CTCPIP::ProcessWelcomeData(const uint8_t* payload, uint16_t n, Socket socke
   if (!SendWelcomeMessage(socket, _ClientName.c_str())) return;
   const bool hostUser = ownUser.has_value() && PeerAddress(socket) == *ownUser;
   clientTable.Add(socket, std::move(_ClientName), UtcSecondsNow(), hostUser);
+  PeopleChanged();
+}
+
+void CTCPIP::PeopleChanged() {
+  if (WakeEvent* watch = peopleWatch.load()) watch->Signal();
 }
 
 bool CTCPIP::AcceptableName(const std::string& name) const {
@@ -269,6 +274,7 @@ void CTCPIP::ForgetFailedReader(Socket s) {
 }
 
 void CTCPIP::DropConnection(Socket s) {
+  if (Identified(s)) PeopleChanged();
   clientTable.Remove(s);
   readSet.Remove(s);
   connections.Drop(s);

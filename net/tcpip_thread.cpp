@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "net/passtiming.h"
+#include "net/socketset.h"
 #include "net/tcpip.h"
 #include "net/tlsstream.h"
 #include "net/webstream.h"
@@ -15,7 +16,11 @@
 #include "protocol/extent.h"
 
 namespace {
-constexpr int EMPTY_PAUSE_MS = 10;
+// After a wait that failed (never expected: poll fails only for want of
+// memory), before the next.
+constexpr int FAILED_WAIT_RETRY_MS = 10;
+// Out of descriptors, accepting rests this long.
+constexpr std::chrono::milliseconds ACCEPT_REST{100};
 using Clock = std::chrono::steady_clock;
 }  // namespace
 
@@ -24,11 +29,6 @@ uint32_t CTCPIP::ThreadProc() {
   if (IsServer()) return ServerThreadProc();
   if (IsClient()) return ClientThreadProc();
   return 0;
-}
-
-void CTCPIP::PassPause(int ms) {
-  pollfd p{wake.Fd(), POLLIN, 0};
-  WaitReadable(&p, 1, ms);
 }
 
 template <typename Handle>
@@ -56,22 +56,24 @@ uint32_t CTCPIP::ServerThreadProc() {
     connections.SetPolling(true);
   }
   std::vector<pollfd> fds;
+  // Each wake-up handles whatever is ready and sleeps again until something
+  // is: bytes, room for output, a newcomer, a message from another thread, or
+  // the nearest deadline. A quiet chat's line leaves at once; a busy one's
+  // wake-ups see many senders and write their relays once per reader.
   while (active) {
-    PassPause(PASS_PAUSE_MS);
-    if (!active) break;
-
     const int timeout = PrepareServerWait(fds);
     const int ready = WaitForEvents(fds.data(), fds.size(), timeout);
     if (ready < 0) {
       Diag("CTCPIP::ThreadProc() - select() - error %d\n", LastSocketError());
+      // A wait that keeps failing must not spin: it is tried again once woken
+      // or after a moment.
+      pollfd p{wake.Fd(), POLLIN, 0};
+      WaitReadable(&p, 1, FAILED_WAIT_RETRY_MS);
       continue;
     }
-    const bool woken = fds.back().revents != 0;
-    if (woken) wake.Drain();
+    if (fds.back().revents != 0) wake.Drain();
     if (!active) break;
-    // A wait that found nothing at all (a time limit passed) pauses as an
-    // empty pass does, outside the lock.
-    if (!ServePass(fds) && ready - (woken ? 1 : 0) <= 0) PassPause(EMPTY_PAUSE_MS);
+    ServePass(fds);
   }
   DrainOutput();
   CMonitorGuard guard(*this);
@@ -80,15 +82,17 @@ uint32_t CTCPIP::ServerThreadProc() {
   return 0;
 }
 
-bool CTCPIP::ServePass(const std::vector<pollfd>& fds) {
+void CTCPIP::ServePass(const std::vector<pollfd>& fds) {
   assert(IsCurrentThread());
   CMonitorGuard guard(*this);
-  // Arrivals and departures of this pass leave together at its end.
+  // What the wake-up received is relayed in it, and every relay, arrival and
+  // departure leaves together at its end, one write per reader.
   BeginOutputBatch();
-  const bool received = ServeReady(fds);
+  if (ServeReady(fds)) HandleQueued();
   EndOutputBatch();
-  return received;
 }
+
+void CTCPIP::HandleQueued() {}
 
 bool CTCPIP::ServeReady(const std::vector<pollfd>& fds) {
   connections.CloseDeferred();
@@ -109,7 +113,7 @@ bool CTCPIP::ServeReady(const std::vector<pollfd>& fds) {
   }
   std::sort(readySet.fd_array, readySet.fd_array + readySet.fd_count);
   if (readySet.fd_count == 0) return false;
-  if (readySet.Contains(mainSocket.Get())) AcceptNewcomer();
+  if (readySet.Contains(mainSocket.Get())) AcceptNewcomers();
   for (uint32_t i = 0; i < readySet.fd_count; ++i) {
     if (readySet.fd_array[i] != mainSocket.Get()) ReceiveFromConnection(readySet.fd_array[i]);
   }
@@ -122,12 +126,28 @@ int CTCPIP::PrepareServerWait(std::vector<pollfd>& fds) {
   readySet = readSet;
   fds.clear();
   connections.BeginWait();
+  const auto now = Clock::now();
+  const bool accepting = now >= acceptResumesAt;
   for (uint32_t i = 0; i < readySet.fd_count; ++i) {
     const Socket s = readySet.fd_array[i];
-    fds.push_back({s, connections.WaitEvents(s), 0});
+    if (s == mainSocket.Get()) {
+      // Out of descriptors, a pending connection would wake every wait at
+      // once: the listener rests until the moment has passed.
+      fds.push_back({accepting ? s : -s - 1, POLLIN, 0});
+      continue;
+    }
+    const short events = connections.WaitEvents(s);
+    // A connection that waits for nothing is left out: its hang-up alone
+    // would otherwise end every wait at once.
+    fds.push_back({events != 0 ? s : -s - 1, events, 0});
   }
   fds.push_back({wake.Fd(), POLLIN, 0});
-  return connections.MillisecondsToNextDeadline([this](Socket s) { return Identified(s); });
+  int timeout = connections.MillisecondsToNextDeadline([this](Socket s) { return Identified(s); });
+  if (!accepting) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(acceptResumesAt - now).count();
+    timeout = timeout < 0 ? static_cast<int>(left) : std::min(timeout, static_cast<int>(left));
+  }
+  return timeout;
 }
 
 void CTCPIP::DrainOutput() {
@@ -146,22 +166,31 @@ void CTCPIP::DrainOutput() {
   }
 }
 
-void CTCPIP::AcceptNewcomer() {
+void CTCPIP::AcceptNewcomers() {
   assert(IsCurrentThread());
-  uint32_t address = 0;
-  const Socket s = AcceptConnection(mainSocket.Get(), address);
-  if (s == INVALID_SOCKET) {
-    Diag("CTCPIP::ThreadProc() - accept() - error %d\n", LastSocketError());
-    return;
+  // Everyone waiting is taken in this wake-up, up to the watched set's size.
+  for (uint32_t taken = 0; taken < SOCKET_SET_SIZE; ++taken) {
+    uint32_t address = 0;
+    const Socket s = AcceptConnection(mainSocket.Get(), address);
+    if (s == INVALID_SOCKET) {
+      if (errno == EAGAIN || errno == EWOULDBLOCK) return;
+      if (errno == ECONNABORTED) continue;
+      Diag("CTCPIP::ThreadProc() - accept() - error %d\n", LastSocketError());
+      if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+        acceptResumesAt = Clock::now() + ACCEPT_REST;
+      }
+      return;
+    }
+    // Spending nothing on a flood comes first; then a connection that could
+    // never be read must not receive relays either, nor may one machine take
+    // the seats of all the others.
+    const bool counted = !(limits.loopbackExempt && IsLoopback(address));
+    if (!connectRate.Take(address, Clock::now()) || !Seat(address, counted)) {
+      CloseSocket(s);
+      continue;
+    }
+    AdoptConnection(s, address);
   }
-  // A connection that could never be read must not receive relays either;
-  // nor may one machine take the seats of all the others.
-  const bool counted = !(limits.loopbackExempt && IsLoopback(address));
-  if (!Seat(address, counted)) {
-    CloseSocket(s);
-    return;
-  }
-  AdoptConnection(s, address);
 }
 
 bool CTCPIP::AdoptConnection(Socket s, uint32_t address) {
@@ -303,15 +332,17 @@ uint32_t CTCPIP::ClientThreadProc() {
   assert(IsCurrentThread());
   const Socket s = clientSocket.Get();
   while (active) {
-    PassPause(PASS_PAUSE_MS);
-    if (!active) break;
     // Bytes waiting to leave: watch for room, and wake at their send limit.
-    // While the queue is full nothing is read: the poll loop wakes this
-    // thread once it has taken half.
+    // While the queue is full nothing is read, nor is a hang-up looked at:
+    // the poll loop wakes this thread once it has taken half.
     const int stall = clientSocket.MillisecondsToStall(limits.sendTimeout);
     const short events = static_cast<short>((stall >= 0 ? POLLOUT : 0) | (QueueFull() ? 0 : POLLIN));
-    pollfd fds[2] = {{s, events, 0}, {wake.Fd(), POLLIN, 0}};
-    if (WaitForEvents(fds, 2, stall) < 0) continue;
+    pollfd fds[2] = {{events != 0 ? s : -1, events, 0}, {wake.Fd(), POLLIN, 0}};
+    if (WaitForEvents(fds, 2, stall) < 0) {
+      pollfd p{wake.Fd(), POLLIN, 0};
+      WaitReadable(&p, 1, FAILED_WAIT_RETRY_MS);
+      continue;
+    }
     if (fds[1].revents != 0) wake.Drain();
     if (!active) break;
     if ((fds[0].revents & POLLOUT) != 0 && !clientSocket.WriteWaiting()) return LoseServer();

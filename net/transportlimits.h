@@ -27,4 +27,9 @@ struct TransportLimits {
   // `loopbackExempt`: the host's own user and local tools.
   size_t maxPerAddress = 8;
   bool loopbackExempt = true;
+  // New connections one address may open at once, and then each second,
+  // this machine included: beyond them a connection is closed as soon as it
+  // is accepted. The burst lets a full room of local clients start together.
+  double connectBurst = 64;
+  double connectsPerSecond = 32;
 };

@@ -338,8 +338,13 @@ void CJaseloDlg::StartPollLoop() {
   Start();
 }
 
-void CJaseloDlg::StopPollLoop() {
+void CJaseloDlg::AskPollLoopToEnd() {
   Running = false;
+  pollWake.Signal();
+}
+
+void CJaseloDlg::StopPollLoop() {
+  AskPollLoopToEnd();
   news.Stop();
   Wait();
   Close();
@@ -379,7 +384,7 @@ void CJaseloDlg::LeaveAsClient() {
 
 void CJaseloDlg::StopOwnClient() {
   clientNetwork.StopClient();
-  Running = false;
+  AskPollLoopToEnd();
   if (settings.Role == TYPE_CLIENT) {
     After(100ms, [this] { EndPollLoop(); });
   } else {
@@ -536,31 +541,30 @@ void CJaseloDlg::Show(const ProtectionNotice& notice) {
 
 uint32_t CJaseloDlg::ThreadProc() {
   ChatEvent event;
-  RunPollLoop(Running, [&] {
+  // Woken by the own client's news, the window's stop, or the rejoin watch's
+  // next moment; the host's relaying runs on its server's own thread.
+  RunPollLoop(Running, {&pollWake, &clientNetwork.News()}, [&] {
     // Read before draining: whatever arrived before the end is then shown
     // before the notice.
     const bool up = clientNetwork.IsActive();
     const bool heard = clientNetwork.QueuedCount() > 0;
     DrainQueue(clientNetwork, event, [&](ChatEvent& received) { Hand(std::move(received)); });
-    if (!leaving.load()) {
-      // A refused password is said once, and no try follows.
-      if (!up && clientNetwork.Refusal() != 0 && !watch.Over()) {
-        watch.GiveUp();
-        Hand(PasswordRefused{clientNetwork.Refusal()});
-      }
-      const RejoinWatch::Notice notice = watch.Look(up, heard, RejoinClock::now());
-      // Send follows the connection before the user reads the notice.
-      sendable = watch.Sendable();
-      if (notice != RejoinWatch::Notice::None) Hand(ConnectionNotice{notice});
-      watch.TryIfDue([this] {
-        const bool joined = TryToRejoin();
-        if (joined) Hand(Rejoined{});
-        return joined;
-      });
+    if (leaving.load()) return PollTimeout(clientNetwork);
+    // A refused password is said once, and no try follows.
+    if (!up && clientNetwork.Refusal() != 0 && !watch.Over()) {
+      watch.GiveUp();
+      Hand(PasswordRefused{clientNetwork.Refusal()});
     }
-    // Handling the server's queue is what relays, routes and forgets clients;
-    // its events are not shown (the own client shows everything).
-    if (hosting) DrainQueue(serverNetwork, event, {});
+    const RejoinWatch::Notice notice = watch.Look(up, heard, RejoinClock::now());
+    // Send follows the connection before the user reads the notice.
+    sendable = watch.Sendable();
+    if (notice != RejoinWatch::Notice::None) Hand(ConnectionNotice{notice});
+    watch.TryIfDue([this] {
+      const bool joined = TryToRejoin();
+      if (joined) Hand(Rejoined{});
+      return joined;
+    });
+    return PollTimeout(clientNetwork, watch.MillisecondsToNextLook(RejoinClock::now()));
   });
   QMetaObject::invokeMethod(
       this, [this] { OnPollLoopEnded(); }, Qt::QueuedConnection);
@@ -570,16 +574,22 @@ uint32_t CJaseloDlg::ThreadProc() {
 // The ordinary client start again, on the poll thread: the window stays
 // responsive while it connects, and nothing is shown until it is over.
 bool CJaseloDlg::TryToRejoin() {
-  const std::lock_guard lock(clientStart);
-  if (leaving.load()) return false;
-  PrepareRejoinTry(clientNetwork);
-  const bool joined =
-      clientNetwork.StartupClient(joinName.c_str()) && clientNetwork.ClientConnect(joinAddress.c_str(), joinPort);
-  const ConnectReport& report = clientNetwork.LastConnect();
-  const bool refused =
+  bool joined = false, refused = false;
+  ConnectReport report;
+  {
+    const std::lock_guard lock(clientStart);
+    if (leaving.load()) return false;
+    PrepareRejoinTry(clientNetwork);
+    joined =
+        clientNetwork.StartupClient(joinName.c_str()) && clientNetwork.ClientConnect(joinAddress.c_str(), joinPort);
+    report = clientNetwork.LastConnect();
+  }
+  refused =
       report.outcome == ConnectReport::Outcome::KeyChanged || report.outcome == ConnectReport::Outcome::PlainRefused;
   // A host that is not the one met before is not tried again.
   if (refused) watch.GiveUp();
+  // Handed over without the lock: the hand-over may wait for the window, and
+  // the window takes the lock to send.
   if (joined || refused) Hand(ProtectionNotice{report});
   return joined;
 }

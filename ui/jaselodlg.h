@@ -187,6 +187,8 @@ class CJaseloDlg : public CDialog, private CThread {
   void ShowEffect(bool ChatSettings::*flag);
   void Toggle(bool ChatSettings::*flag);
   void StartPollLoop();
+  // Clears Running and wakes the poll thread to see it.
+  void AskPollLoopToEnd();
   // The close, in steps run by the UI thread's timers, so that the window
   // answers throughout: the own departure, the endpoints' stops with their
   // moments for the last notices, then the end of the poll thread.
@@ -255,6 +257,7 @@ class CJaseloDlg : public CDialog, private CThread {
   CHandover<PollNews> news{POLL_NEWS_LIMIT};
   std::mutex clientStart;
   std::atomic<bool> Running{false};
+  WakeEvent pollWake;                 // signalled after Running is cleared
   std::atomic<bool> leaving{false};   // the user is closing: the end of the connection is no loss
   std::atomic<bool> sendable{false};  // the own client may send (the poll thread's look)
 };

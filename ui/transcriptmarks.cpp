@@ -46,6 +46,9 @@ void MarkLinks(QTextDocument* document, int from, int to) {
       QStringLiteral(R"((?<![\w.+-])(?:https?://|mailto:)[^\s<>"\x{FFFC}]+)"),
       QRegularExpression::CaseInsensitiveOption | QRegularExpression::UseUnicodePropertiesOption);
   QTextCursor piece(document);
+  // Inside an edit block a cursor's moves lay nothing out: a long line
+  // arriving is laid out once, when it is shown, not for every mark.
+  piece.beginEditBlock();
   piece.setPosition(from);
   piece.setPosition(to, QTextCursor::KeepAnchor);
   // The selection's text holds U+2029 between paragraphs: one character each,
@@ -66,6 +69,7 @@ void MarkLinks(QTextDocument* document, int from, int to) {
     format.setToolTip(QStringLiteral("Ctrl+click to open ") + address);
     link.mergeCharFormat(format);
   }
+  piece.endEditBlock();
 }
 
 }  // namespace

@@ -67,16 +67,12 @@ bool PollLoop::HasEvent(const Seen& wanted) const {
   return std::find(all.begin(), all.end(), wanted) != all.end();
 }
 
-Server::Server(bool poll) {
+Server::Server() {
   network.StartupServer();
   network.ServerListen(0);
-  if (poll) loop.Begin();
 }
 
-Server::~Server() {
-  loop.End();
-  network.StopServer();
-}
+Server::~Server() { network.StopServer(); }
 
 bool Server::Has(const std::string& nickname) {
   for (const auto& [socket, name] : network.ClientTable()) {

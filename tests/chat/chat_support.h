@@ -34,8 +34,8 @@ Seen NameEvent(uint16_t type, const std::string& name);
 // An outgoing chat line as the window fills it.
 ChatEvent MakeLine(const std::string& name, const std::string& text, const std::string& police = "Arial");
 
-// Drains an endpoint as the window's poll thread does, keeping the events (a
-// client's) or dropping them (the server's).
+// Drains a client endpoint as the window's poll thread does, keeping the
+// events or dropping them.
 class PollLoop : public CPollThread {
  public:
   PollLoop(CJaseloNetwork& network, bool keep);
@@ -60,16 +60,15 @@ class Injectable : public CJaseloNetwork {
   void InjectBlock(const CPacket& block) { packetQueue.PushExtension(block.data, block.length); }
 };
 
-// A server endpoint listening on a free loopback port, drained like the
-// window's unless the test drains it itself.
+// A server endpoint listening on a free loopback port; its socket thread
+// handles what it receives.
 struct Server {
-  explicit Server(bool poll = true);
+  Server();
   ~Server();
   uint16_t Port() const { return network.ListeningPort(); }
   size_t Present() { return network.ClientTable().size(); }
   bool Has(const std::string& nickname);
   Injectable network;
-  PollLoop loop{network, false};
 };
 
 // A client endpoint that joins a server, with its own recording poll loop.

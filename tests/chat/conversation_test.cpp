@@ -3,6 +3,9 @@
 // wire or lie about who they are.
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <tuple>
@@ -225,29 +228,35 @@ TEST_F(Impersonation, DeparturesNamingAnotherRemoveNobody) {
 
 TEST(Conversation, LateDepartureDoesNotRemoveANewcomerUnderTheSameName) {
   DiagCapture quiet;
-  Server server(false);  // drained by hand, so the departure waits in the queue
-  RawPeer tap;
-  ASSERT_TRUE(tap.Join(server.Port(), "Tap"));
-  ASSERT_TRUE(WaitFor([&] { return server.Present() == 1; }));
-  {
-    RawPeer bob;
-    ASSERT_TRUE(bob.Join(server.Port(), "Bob"));
-    ASSERT_TRUE(WaitFor([&] { return server.Has("Bob"); }));
-    EXPECT_EQ(tap.NextMessage(), Whole(Arrival("Bob")));
-    ASSERT_TRUE(bob.Send(Departure("Bob")));
-  }
+  // Driven by hand, without a socket thread, so that the departure can wait
+  // in the queue while its connection is forgotten.
+  Injectable server;
+  ASSERT_TRUE(server.StartupServer());
+  const auto adopt = [&](const std::string& name) {
+    int ends[2];
+    EXPECT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, ends), 0);
+    EXPECT_TRUE(server.AdoptConnection(ends[0]));
+    const Bytes welcome = Whole(Welcome(name));
+    server.HandleReceivedBytes(ends[0], welcome.data(), welcome.size());
+    return std::pair{ends[0], RawPeer(ends[1])};
+  };
+  auto [tapSocket, tap] = adopt("Tap");
+  auto [bobSocket, bob] = adopt("Bob");
+  EXPECT_EQ(tap.NextMessage(), Whole(Arrival("Bob")));
+  const Bytes departure = Whole(Departure("Bob"));
+  server.HandleReceivedBytes(bobSocket, departure.data(), departure.size());
   // Bob's connection is forgotten, unannounced, while his departure is queued;
-  // a new Bob takes the name (and, on Linux, usually the socket number).
-  ASSERT_TRUE(WaitFor([&] { return !server.Has("Bob"); }));
-  RawPeer newBob;
-  ASSERT_TRUE(newBob.Join(server.Port(), "BOB"));
-  ASSERT_TRUE(WaitFor([&] { return server.Has("BOB"); }));
+  // a new Bob takes the name (and usually the socket number).
+  server.RemoveClientByName("Bob");
+  auto [newBobSocket, newBob] = adopt("BOB");
   EXPECT_EQ(tap.NextMessage(), Whole(Arrival("BOB")));
 
   ChatEvent event;
-  while (server.network.ProcessPacketInQueue(event)) {
+  while (server.ProcessPacketInQueue(event)) {
   }
-  EXPECT_TRUE(server.Has("BOB"));
+  const auto table = server.ClientTable();
+  EXPECT_EQ(table.size(), 2u);
+  EXPECT_TRUE(std::any_of(table.begin(), table.end(), [](const auto& entry) { return entry.second == "BOB"; }));
   EXPECT_EQ(tap.NextMessage(), Whole(Departure("Bob")));
   EXPECT_EQ(newBob.NextMessage(), Whole(Departure("Bob")));
 }

@@ -5,7 +5,9 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "chat/linehistory.h"
@@ -89,7 +91,7 @@ TEST(Dispatch, ReceivedStringsAreAlwaysTerminated) {
 
 TEST(Dispatch, SaysCutShortYieldsNothingAndIsNotRelayed) {
   DiagCapture quiet;
-  Server server(false);  // drained here, one call per payload
+  Server server;  // its socket thread wakes for nothing here: drained by hand
   RawPeer alice;
   ASSERT_TRUE(alice.Join(server.Port(), "Alice"));
   ASSERT_TRUE(WaitFor([&] { return server.Present() == 1; }));
@@ -135,29 +137,47 @@ TEST(Roles, AnEndpointTakesOneRoleOnce) {
   EXPECT_TRUE(WaitFor([&] { return server.Has("Zed"); }));
 }
 
-// The poll loop hands over everything queued, in order, a pass at a time;
-// clearing the flag during a pass lets that pass end and starts no other.
-TEST(PollLoop, PassesDrainInOrderAndAStopEndsThePassInProgress) {
+// The poll loop sleeps until its queue has news, hands over everything
+// queued in order, and ends as soon as it is asked, asleep or not.
+TEST(PollLoop, SleepsUntilNewsAndEndsWhenAsked) {
   DiagCapture quiet;
   Injectable zed;
   ASSERT_TRUE(zed.StartupClient("Zed"));
   for (const char* name : {"Ann", "Bob", "Cid"}) zed.Inject(Writer().U16(CHAT_JOINED).Counted(name).bytes);
   std::atomic<bool> running{true};
+  WakeEvent stop;
+  std::mutex mutex;
   std::vector<std::string> seen;
-  int passes = 0;
-  ChatEvent event;
-  const auto start = std::chrono::steady_clock::now();
-  RunPollLoop(running, [&] {
-    ++passes;
-    DrainQueue(zed, event, [&](ChatEvent& e) { seen.emplace_back(e.Name.get()); });
-    if (passes == 2) running = false;
+  std::atomic<int> passes{0};
+  std::thread loop([&] {
+    ChatEvent event;
+    RunPollLoop(running, {&stop, &zed.News()}, [&] {
+      ++passes;
+      DrainQueue(zed, event, [&](ChatEvent& e) {
+        const std::lock_guard lock(mutex);
+        seen.emplace_back(e.Name.get());
+      });
+      return PollTimeout(zed);
+    });
   });
-  EXPECT_EQ(passes, 2);
-  EXPECT_GE(std::chrono::steady_clock::now() - start, 2 * std::chrono::milliseconds(POLL_PASS_MS));
-  EXPECT_EQ(seen, (std::vector<std::string>{"Ann", "Bob", "Cid"}));
+  const auto count = [&] {
+    const std::lock_guard lock(mutex);
+    return seen.size();
+  };
+  EXPECT_TRUE(WaitFor([&] { return count() == 3; }));
+  const int asleep = passes.load();
+  zed.Inject(Writer().U16(CHAT_JOINED).Counted("Dee").bytes);
+  EXPECT_TRUE(WaitFor([&] { return count() == 4; }));
+  // One wake-up for the news, none while nothing came.
+  EXPECT_LE(passes.load(), asleep + 2);
+  running = false;
+  stop.Signal();
+  loop.join();
+  EXPECT_EQ(seen, (std::vector<std::string>{"Ann", "Bob", "Cid", "Dee"}));
 
   // Without a handler the events are only taken.
-  zed.Inject(Writer().U16(CHAT_JOINED).Counted("Dee").bytes);
+  zed.Inject(Writer().U16(CHAT_JOINED).Counted("Eve").bytes);
+  ChatEvent event;
   DrainQueue(zed, event, {});
   EXPECT_EQ(zed.QueuedCount(), 0u);
 }

@@ -33,15 +33,15 @@ class Endpoint : public CTCPIP {
   ~Endpoint() override { Stop(); }
   using CTCPIP::SendToServer;
   // Relays every queued line to all, on behalf of its sender, in one batch,
-  // as the chat layer of a server does.
+  // as the chat layer of a server does; by hand, or on the socket thread in
+  // the wake-up that received them.
   void RelayQueued() {
+    if (relaysOnItsThread) return;
     BeginOutputBatch();
-    while (const auto p = PopQueued()) {
-      CPacket relay;
-      if (BuildRelay(*p, relay)) SendMessageToAll(relay, p->sourceSerial);
-    }
+    Relay();
     EndOutputBatch();
   }
+  bool relaysOnItsThread = false;
   std::optional<Bytes> Next() {
     const auto p = PopQueued();
     if (!p) return std::nullopt;
@@ -59,6 +59,17 @@ class Endpoint : public CTCPIP {
       return true;
     });
     return got;
+  }
+
+ private:
+  void HandleQueued() override {
+    if (relaysOnItsThread) Relay();
+  }
+  void Relay() {
+    while (const auto p = PopQueued()) {
+      CPacket relay;
+      if (BuildRelay(*p, relay)) SendMessageToAll(relay, p->sourceSerial);
+    }
   }
 };
 
@@ -584,6 +595,7 @@ class SmallBuffers : public Transport {
     limits.sendTimeout = milliseconds(2000);
     limits.outputLimit = 24 * 1024;
     limits.senderBacklogLimit = 4 * 1024;
+    server.relaysOnItsThread = true;
   }
 };
 }  // namespace

@@ -21,6 +21,7 @@
 #include "common/raw_peer.h"
 #include "common/relay.h"
 #include "common/test_support.h"
+#include "common/wire.h"
 #include "net/tlscontext.h"
 #include "protocol/headers.h"
 #include "trust/hostidentity.h"
@@ -166,42 +167,46 @@ TEST(ChatWindow, SlashMsgSendsAPrivateLineThatTheSenderSeesAtOnce) {
   probe.StopPollLoop();
 }
 
-TEST(ChatWindow, TheOwnLineShowsOnlyWhenTheServerRelaysIt) {
-  // A server the test drives by hand, so the relay happens when the test says.
-  CJaseloNetwork server;
-  ASSERT_TRUE(server.StartupServer());
-  server.ServerListen(0);
-  ASSERT_NE(server.ListeningPort(), 0);
+// A server that speaks only the plain protocol, driven by the test: what the
+// window sends is read, and relayed back when the test says.
+RawPeer JoinRawServer(CJaseloDlg& dlg, RawListener& listener) {
+  RawPeer server;
+  std::thread accept([&] { server = listener.AcceptPlain(); });
+  StartAsClient(dlg, listener.Port());
+  accept.join();
+  EXPECT_EQ(server.NextMessage(std::chrono::milliseconds(5000), true), Whole(Welcome("alice")));
+  EXPECT_EQ(server.NextMessage(std::chrono::milliseconds(5000), true).size(), 12u) << "the HELLO";
+  return server;
+}
 
+TEST(ChatWindow, TheOwnLineShowsOnlyWhenTheServerRelaysIt) {
+  RawListener listener;
   CJaseloDlg dlg;
   PrepareWindow(dlg, "alice");
   const CJaseloDlgProbe probe(dlg);
-  StartAsClient(dlg, server.ListeningPort());
+  RawPeer server = JoinRawServer(dlg, listener);
   ASSERT_TRUE(probe.IsRunning());
 
   QTest::keyClicks(probe.InputBox(), "echo?");
   QTest::keyClick(probe.InputBox(), Qt::Key_Return);
-  ASSERT_TRUE(PumpUntil([&] { return server.QueuedCount() >= 1; }));
-  // Give the poll loop a few passes: nothing may appear without the relay.
+  const Bytes line = server.NextMessage(std::chrono::milliseconds(5000), true);
+  ASSERT_FALSE(line.empty());
+  // Give the poll loop its chance: nothing may appear without the relay.
   PumpUntil([] { return false; }, std::chrono::milliseconds(200));
   EXPECT_EQ(PlainText(probe.Transcript()->document()), kPlain);
 
-  ChatEvent relayed;
-  ASSERT_TRUE(server.ProcessPacketInQueue(relayed));
+  ASSERT_TRUE(server.Send(line));
   ASSERT_TRUE(PumpUntil([&] { return PlainText(probe.Transcript()->document()).contains("echo?"); }));
   EXPECT_EQ(PlainText(probe.Transcript()->document()), kPlain + "alice says :\necho?\n\n");
   probe.StopPollLoop();
-  server.StopServer();
 }
 
 TEST(ChatWindow, ALineThatCannotGoStaysAndALostConnectionIsSaidOnce) {
-  CJaseloNetwork server;
-  ASSERT_TRUE(server.StartupServer());
-  server.ServerListen(0);
+  RawListener listener;
   CJaseloDlg dlg;
   PrepareWindow(dlg, "alice");
   const CJaseloDlgProbe probe(dlg);
-  StartAsClient(dlg, server.ListeningPort());
+  RawPeer server = JoinRawServer(dlg, listener);
   ASSERT_TRUE(probe.IsRunning());
   CRichEdit* box = probe.InputBox();
   const QString transcript = kPlain + "alice says :\nfirst\n\nConnection to the server lost !\n\n";
@@ -217,12 +222,11 @@ TEST(ChatWindow, ALineThatCannotGoStaysAndALostConnectionIsSaidOnce) {
   QTest::keyClicks(box, "first");
   QTest::keyClick(box, Qt::Key_Return);
   EXPECT_EQ(box->toPlainText(), QString());
-  ASSERT_TRUE(PumpUntil([&] { return server.QueuedCount() >= 1; }));
-  ChatEvent relayed;
-  ASSERT_TRUE(server.ProcessPacketInQueue(relayed));
+  const Bytes line = server.NextMessage(std::chrono::milliseconds(5000), true);
+  ASSERT_FALSE(line.empty());
   // The relay arrives before the end, so it shows before the notice.
-  server.StopServer();
-  server.Cleanup();  // closes the connections too
+  ASSERT_TRUE(server.Send(line));
+  server.Close();
   ASSERT_TRUE(PumpUntil([&] { return probe.ConnectionLost(); }));
   PumpUntil([] { return false; }, std::chrono::milliseconds(200));
   EXPECT_EQ(PlainText(probe.Transcript()->document()), transcript);
@@ -257,11 +261,9 @@ TEST(ChatWindow, ALineThatCannotGoStaysAndALostConnectionIsSaidOnce) {
 
 TEST(ChatWindow, AfterALossATryJoinsTheRestartedServerButARefusedNicknameIsNotTriedAgain) {
   CJaseloNetwork server;
-  CPollThread relay(server, {});
   const auto startServer = [&](uint16_t port) {
     server.StartupServer();
     server.ServerListen(port);
-    relay.Begin();
     return server.ListeningPort();
   };
   const uint16_t port = startServer(0);
@@ -270,7 +272,6 @@ TEST(ChatWindow, AfterALossATryJoinsTheRestartedServerButARefusedNicknameIsNotTr
   const CJaseloDlgProbe probe(dlg);
   StartAsClient(dlg, port);
   ASSERT_TRUE(PumpUntil([&] { return server.ClientTable().size() == 1; }));
-  relay.End();
   server.SendDisconnectMessage(SERVER_SHUTDOWN_NAME);
   server.StopServer();
   server.Cleanup();
@@ -311,7 +312,6 @@ TEST(ChatWindow, AfterALossATryJoinsTheRestartedServerButARefusedNicknameIsNotTr
   PumpUntil([] { return false; }, std::chrono::milliseconds(1500));
   EXPECT_EQ(transcript(), kPlain + "The server did not accept alice !\n\n");
   EXPECT_EQ(server.ClientTable().size(), 1u);  // bob alone
-  relay.End();
 }
 
 TEST(ChatWindow, SendNeverWaitsOnAServerThatStoppedReading) {
@@ -619,12 +619,10 @@ TEST(ChatWindow, APasswordChatAsksForItAndARefusalIsNotTriedAgain) {
   std::string error;
   ASSERT_TRUE(LoadOrMakeHostIdentity(keys.Path(), identity, error));
   CJaseloNetwork host;
-  CPollThread relay(host, {});
   const auto startHost = [&](const char* password, uint16_t port) {
     host.SetHostSecurity({TlsContext::ForHost(identity, error), false, password});
     host.StartupServer();
     host.ServerListen(port);
-    relay.Begin();
     return host.ListeningPort();
   };
   const uint16_t port = startHost("open sesame", 0);
@@ -650,7 +648,6 @@ TEST(ChatWindow, APasswordChatAsksForItAndARefusalIsNotTriedAgain) {
 
   // The host comes back with another password: the try is refused, said
   // once, and no other follows.
-  relay.End();
   host.StopServer();
   host.Cleanup();
   ASSERT_EQ(startHost("changed", port), port);
@@ -661,5 +658,4 @@ TEST(ChatWindow, APasswordChatAsksForItAndARefusalIsNotTriedAgain) {
   EXPECT_EQ(PlainText(probe.Transcript()->document()).count("Wrong password for this chat !"), 1);
   EXPECT_TRUE(host.ClientTable().empty());
   probe.StopPollLoop();
-  relay.End();
 }

@@ -45,6 +45,7 @@ FloorResult ReplayFloor(const std::vector<FloorLine>& lines, int senders, int re
                         bool flooded = false);
 
 constexpr int64_t kSocketPassNs = int64_t{PASS_PAUSE_MS} * 1'000'000;  // a socket thread's pause
+constexpr int POLL_PASS_MS = 50;                                       // TEMP
 constexpr int64_t kPollPassNs = int64_t{POLL_PASS_MS} * 1'000'000;     // a poll loop's pause
 constexpr uint32_t kReceiveBytes = RECEIVE_SIZE;                       // the host: one receive per connection per pass
 // A client's socket thread takes everything waiting each pass, in receives of

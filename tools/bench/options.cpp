@@ -1,4 +1,5 @@
 #include "options.h"
+#include "floormodel.h"
 
 #include <string>
 #include <utility>

@@ -17,6 +17,10 @@ struct HeadlessHostOptions {
   // waits on a full pipe. Without it the caller reads Output() itself.
   bool drainOutput = true;
   std::vector<std::string> extraEnv;  // NAME=value entries added to ours
+  // --connect-rate: a harness that opens hundreds of connections from this
+  // machine to measure something else lifts the host's connection rate
+  // (0 keeps the host's own).
+  unsigned connectRate = 0;
 };
 
 class HeadlessHost {

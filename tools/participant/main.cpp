@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -37,10 +38,15 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr auto DEPARTURE_GRACE = 100ms;  // lets a departure leave before stopping
-constexpr int INPUT_WAIT_MS = 50;        // how often the main loop looks at signals
 
 volatile std::sig_atomic_t stopRequested = 0;
-void OnStopSignal(int) { stopRequested = 1; }
+// Wakes the main loop: a stop signal, news of the chat, a change of the
+// people present. (An eventfd's write is safe in a signal handler.)
+WakeEvent attention;
+void OnStopSignal(int) {
+  stopRequested = 1;
+  attention.Signal();
+}
 
 void InstallStopSignals() {
   struct sigaction action {};
@@ -81,6 +87,13 @@ class PollLoop : public CPollThread {
   // Whether an event came since the last call.
   bool Heard() { return heard.exchange(false); }
 
+ protected:
+  // The main loop looks at what came, and at the connection's end.
+  void Passed() override {
+    if (heard.load() || !Network().IsActive()) attention.Signal();
+  }
+
+ public:
   uint32_t ThreadProc() override {
     CPollThread::ThreadProc();
     // What arrived before the stop is still reported.
@@ -103,8 +116,8 @@ class PollLoop : public CPollThread {
   std::atomic<bool> heard{false};
 };
 
-// Lines of standard input, read with a bounded wait so that the caller can
-// look at signals and at the connection between reads.
+// Lines of standard input, read with a wait that `attention` cuts short, so
+// that the caller can look at signals and at the connection between reads.
 class InputLines {
  public:
   enum class Result { Line, Nothing, End };
@@ -135,14 +148,12 @@ class InputLines {
   }
 
   void Fill(int waitMs) {
-    if (ignore) {
-      poll(nullptr, 0, waitMs);  // a signal cuts it short
-      return;
-    }
-    pollfd p{STDIN_FILENO, POLLIN, 0};
-    const int ready = poll(&p, 1, waitMs);
-    if (ready < 0 && errno != EINTR) atEnd = true;
+    pollfd p[2] = {{attention.Fd(), POLLIN, 0}, {ignore ? -1 : STDIN_FILENO, POLLIN, 0}};
+    const int ready = poll(p, 2, waitMs);
+    if (ready < 0 && errno != EINTR) atEnd = !ignore;
     if (ready <= 0) return;
+    if (p[0].revents != 0) attention.Drain();
+    if (p[1].revents == 0) return;
     char chunk[4096];
     const ssize_t n = read(STDIN_FILENO, chunk, sizeof chunk);
     if (n > 0) {
@@ -289,7 +300,7 @@ int RunClient(const ParticipantOptions& o) {
     // A host that is not the one met before is not tried again.
     if (refusal == Refusal::KeyChanged || refusal == Refusal::NotEncrypted) return 3;
     std::string text;
-    const auto got = input.Next(text, INPUT_WAIT_MS);
+    const auto got = input.Next(text, watch.MillisecondsToNextLook(RejoinClock::now()));
     if (got == InputLines::Result::End) break;
     // An empty line is skipped, as the window's Send does with an empty box.
     if (got != InputLines::Result::Line || text.empty()) continue;
@@ -338,6 +349,8 @@ bool SecureHost(CJaseloNetwork& server, const ParticipantOptions& o, KeyDigest& 
   server.SetHostSecurity(std::move(security));
   TransportLimits limits;
   limits.maxPerAddress = o.maxPerAddress;
+  limits.connectsPerSecond = o.connectRate;
+  limits.connectBurst = std::max(limits.connectBurst, static_cast<double>(o.connectRate));
   server.SetLimits(limits);
   return true;
 }
@@ -351,6 +364,9 @@ int RunServer(const ParticipantOptions& o) {
     Complain("cannot start the network");
     return 1;
   }
+  // The chat itself runs on the server's socket thread; this one only
+  // follows the count of people for the announcement, woken when it changes.
+  server.SetPeopleWatch(&attention);
   server.ServerListen(o.port);
   if (!server.IsActive()) {
     Complain("cannot listen on port %u", unsigned{o.port});
@@ -370,13 +386,11 @@ int RunServer(const ParticipantOptions& o) {
     announcer->Start();
   }
   server.SetHistoryLines(o.history);
-  PollLoop loop(server, false);
-  loop.Begin();
 
   InputLines input(o.noInput);
   std::string ignored;
   size_t announced = 0;  // as the announcement starts
-  while (!stopRequested && input.Next(ignored, INPUT_WAIT_MS) != InputLines::Result::End) {
+  while (!stopRequested && input.Next(ignored, -1) != InputLines::Result::End) {
     const size_t count = announcer ? server.ClientCount() : announced;
     if (count != announced) announcer->SetPeople(announced = count);
   }
@@ -384,8 +398,8 @@ int RunServer(const ParticipantOptions& o) {
   announcer.reset();  // nobody is sent to a host that is leaving
   server.SendDisconnectMessage(SERVER_SHUTDOWN_NAME);
   std::this_thread::sleep_for(DEPARTURE_GRACE);
-  loop.End();
   server.StopServer();
+  server.SetPeopleWatch(nullptr);
   return 0;
 }
 
@@ -402,7 +416,12 @@ int RunFind(const ParticipantOptions& o) {
     return 0;
   }
   const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(o.findSeconds);
-  while (!stopRequested && std::chrono::steady_clock::now() < end) poll(nullptr, 0, INPUT_WAIT_MS);
+  while (!stopRequested && std::chrono::steady_clock::now() < end) {
+    pollfd p{attention.Fd(), POLLIN, 0};
+    poll(
+        &p, 1,
+        static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count()));
+  }
   browser.reset();  // no listing comes after this
   for (const FoundChat& chat : last.chats) {
     EmitLine("CHAT name=" + QuoteValue(chat.name) + " nick=" + QuoteValue(chat.nick) + " address=" + chat.address +

@@ -55,6 +55,9 @@ bool ParseOptions(int argc, char** argv, ParticipantOptions& o, std::string& err
     } else if (arg.Is("--max-per-address")) {
       if (!arg.Number(o.maxPerAddress, 1u, 64u, "--max-per-address takes a number from 1 to 64", error)) return false;
       perAddressGiven = true;
+    } else if (arg.Is("--connect-rate")) {
+      if (!arg.Number(o.connectRate, 1u, 10000u, "--connect-rate takes a number from 1 to 10000", error)) return false;
+      perAddressGiven = true;
     } else if (arg.Is("--password-file")) {
       if (!arg.Value(o.passwordFile, error)) return false;
     } else if (arg.Is("--data-dir")) {
@@ -130,7 +133,7 @@ bool ParseOptions(int argc, char** argv, ParticipantOptions& o, std::string& err
   }
   if (o.find) return true;
   if (!o.serve && (noAnnounce || o.encryptedOnly || perAddressGiven)) {
-    error = "--no-announce, --encrypted-only and --max-per-address are for --serve";
+    error = "--no-announce, --encrypted-only, --max-per-address and --connect-rate are for --serve";
     return false;
   }
   if (historyGiven && !o.serve) {
@@ -166,7 +169,8 @@ const char* HelpText() {
                      [--quiet] [--no-input]
   jaselo-participant --serve [--port N] [--nick NAME] [--no-announce]
                      [--history N] [--encrypted-only] [--password-file F]
-                     [--max-per-address N] [--data-dir DIR] [--quiet] [--no-input]
+                     [--max-per-address N] [--connect-rate N] [--data-dir DIR]
+                     [--quiet] [--no-input]
   jaselo-participant --find [SECONDS]
   jaselo-participant --help | --version
 
@@ -251,6 +255,10 @@ Options:
                     with --serve: watched connections one IPv4 address may
                     hold, 1-64 (default 8); this machine's own (127.0.0.0/8)
                     are not counted
+  --connect-rate N  with --serve: new connections one IPv4 address may open
+                    each second, this machine's own included (default 32,
+                    and 64 at once); a connection past that is closed as
+                    soon as it is accepted
   --accept-new-key  join a host whose key is not the one remembered for it
                     (or announced), and remember the new one
   --password-file F the chat's password is the first line of file F: given

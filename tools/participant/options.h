@@ -38,6 +38,7 @@ struct ParticipantOptions {
   std::string passwordFile;    // the chat's password: to give, or (--serve) to ask for
   bool encryptedOnly = false;  // --serve: refuse plain connections
   unsigned maxPerAddress = 8;  // --serve: watched connections one address may hold
+  unsigned connectRate = 32;   // --serve: new connections one address may open a second
   bool help = false;
   bool version = false;
 };
