@@ -6,8 +6,10 @@
 // HTTP response). The relay, the limits and the once-per-pass write see only the
 // chat's messages and never know which kind carries them.
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 class ByteStream {
@@ -34,9 +36,22 @@ class ByteStream {
   // as it comes, without staging. False for a kind that seals messages
   // together at the write (TLS records).
   virtual bool SealAlone(const uint8_t*, size_t, std::vector<uint8_t>&) { return false; }
-  // The stream has said its last (a page served, a WebSocket closed): the
-  // connection ends once its output has left, and nothing more is read.
+  // The stream has said its last (an answer that closes, a WebSocket closed):
+  // the connection ends once its output has left, and nothing more is read.
   virtual bool Finished() const { return false; }
+  // When a peer that has not identified itself must have said more, in place
+  // of the server's limit on newcomers (a browser's kept-alive connection
+  // has a time for each request); none: that limit holds.
+  virtual std::optional<std::chrono::steady_clock::time_point> Deadline() const { return std::nullopt; }
+  // Nothing is under way: the peer may only send a next request, and the
+  // connection may go without anything lost (a browser sends that request
+  // on another connection).
+  virtual bool Idle() const { return false; }
+  // The server is stopping: a kind that has a last word of its own for the
+  // peer (a browser's WebSocket close) appends it to `own`, sealed, and
+  // says its last. Nothing of the chat's is sealed after it.
+  virtual bool HasGoodbye() const { return false; }
+  virtual bool Goodbye(std::vector<uint8_t>& /*own*/) { return false; }
 };
 
 // The chat's messages as they are, byte for byte.

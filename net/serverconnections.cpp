@@ -180,7 +180,7 @@ int ServerConnections::MillisecondsToNextDeadline(const Identified& identified) 
   for (const auto& [s, connection] : connections) {
     // A connection whose last answer has left ends with the next pass.
     if (Ending(connection) && connection.output.Empty()) consider(now);
-    if (!identified(s)) consider(connection.acceptedAt + limits.identifyTimeout);
+    if (!identified(s)) consider(IdentifyBy(connection));
     if (!connection.output.Empty()) consider(connection.output.StallsAt(limits.sendTimeout));
   }
   return best;
@@ -190,13 +190,43 @@ void ServerConnections::FindOverdue(const Identified& identified, std::vector<So
                                     std::vector<Socket>& stalled) {
   const auto now = Clock::now();
   for (auto& [s, connection] : connections) {
-    if (!identified(s) && now - connection.acceptedAt >= limits.identifyTimeout) {
+    if (!identified(s) && now >= IdentifyBy(connection)) {
       unidentified.push_back(s);
     } else if (connection.output.Stalled(now, limits.sendTimeout)) {
       errno = ETIMEDOUT;
       MarkFailed(s, connection);
       stalled.push_back(s);
     }
+  }
+}
+
+Socket ServerConnections::LongestIdle(std::optional<uint32_t> address) const {
+  Socket longest = INVALID_SOCKET;
+  Clock::time_point since{};
+  for (const auto& [s, connection] : connections) {
+    if (!connection.stream || !connection.stream->Idle() || !connection.output.Empty()) continue;
+    if (address && connection.address != *address) continue;
+    // The earliest deadline is that of the longest wait.
+    const Clock::time_point by = IdentifyBy(connection);
+    if (longest == INVALID_SOCKET || by < since) {
+      longest = s;
+      since = by;
+    }
+  }
+  return longest;
+}
+
+void ServerConnections::SayGoodbye() {
+  for (auto& [s, connection] : connections) {
+    if (!connection.stream || !connection.stream->HasGoodbye()) continue;
+    if (connection.output.GetState() == ConnectionOutput::State::Failed) continue;
+    // Messages still staged are sealed first: nothing is sealed after the last word.
+    if (!connection.output.Empty() && !Write(s, connection)) continue;
+    std::vector<uint8_t> last;
+    if (!connection.stream->Goodbye(last)) continue;
+    // Ended by the host's own going: nobody is told of its departure.
+    connection.departed = true;
+    QueueOwn(s, last);
   }
 }
 
@@ -227,6 +257,11 @@ void ServerConnections::SettleBacklog(uint64_t origin, size_t n) {
   if (it == relayBacklog.end()) return;
   it->second -= std::min(it->second, n);
   if (it->second == 0) relayBacklog.erase(it);
+}
+
+ServerConnections::Clock::time_point ServerConnections::IdentifyBy(const Watched& connection) const {
+  const auto deadline = connection.stream ? connection.stream->Deadline() : std::nullopt;
+  return deadline ? *deadline : connection.acceptedAt + limits.identifyTimeout;
 }
 
 bool ServerConnections::HoldsBack(const Watched& connection) const {

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -81,7 +82,7 @@ class ServerConnections {
   // The connections that failed since the last call, for the owner to drop.
   std::vector<Socket> TakeFailed();
   // Connections that said their last (refused here, or a stream that ended:
-  // a page served, a WebSocket closed) and whose output has left, for the
+  // an answer that closes, a WebSocket closed) and whose output has left, for the
   // owner to drop. Nothing more is read from them meanwhile.
   std::vector<Socket> Ended() const;
   static bool Ending(const Watched& connection) {
@@ -106,6 +107,12 @@ class ServerConnections {
   // limit while bytes waited for them are marked Failed and listed in `stalled`.
   void FindOverdue(const Identified& identified, std::vector<Socket>& unidentified, std::vector<Socket>& stalled);
 
+  // The connection that has waited longest while Idle (from `address`, if
+  // given), whose output has left; INVALID_SOCKET when there is none.
+  Socket LongestIdle(std::optional<uint32_t> address) const;
+  // At closing, before the last notices leave: each stream's last word of
+  // its own (a browser's WebSocket close), after what already waits for it.
+  void SayGoodbye();
   // At closing: the connections with output waiting, and the writes once
   // their sockets have room (a reader that fails now is left to the close).
   void WaitingOutputs(std::vector<pollfd>& fds) const;
@@ -121,6 +128,8 @@ class ServerConnections {
   void MarkFailed(Socket s, Watched& connection);
   void SettleBacklog(uint64_t origin, size_t n);
   bool HoldsBack(const Watched& connection) const;
+  // When a connection that has not identified itself goes.
+  Clock::time_point IdentifyBy(const Watched& connection) const;
 
   const TransportLimits& limits;
   WakeEvent& wake;

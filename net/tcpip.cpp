@@ -78,9 +78,11 @@ void CTCPIP::StartListening(uint16_t port) {
 void CTCPIP::Stop() {
   if (!active) return;
   if (!IsCurrentThread()) {
-    // The last notices (departures, the shutdown) get a moment to leave.
+    // The last notices (departures, the shutdown) get a moment to leave,
+    // and browsers are told the host is going after them.
     CMonitorGuard guard(*this);
     drainDeadline = std::chrono::steady_clock::now() + limits.closingGrace;
+    if (IsServer()) connections.SayGoodbye();
   }
   if (!active.exchange(false)) return;
   // Whoever drains the queue looks at the connection's end too.

@@ -186,6 +186,10 @@ class CTCPIP : public CThread {
   bool RefusedForTries(uint32_t address, std::chrono::steady_clock::time_point now);
   void NoteWrongPassword(uint32_t address, std::chrono::steady_clock::time_point now);
   void Refuse(Socket s, ServerConnections::Watched& connection, uint16_t reason);
+  // Whether a newcomer from `address` has a seat: in the set, and within the
+  // address's share when `counted`. A page connection that only waits for a
+  // browser's next request gives its seat up first.
+  bool Seat(uint32_t address, bool counted);
   void DropEnded();
 
   uint32_t ServerThreadProc();

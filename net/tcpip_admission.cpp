@@ -97,3 +97,16 @@ void CTCPIP::Refuse(Socket s, ServerConnections::Watched& connection, uint16_t r
 void CTCPIP::DropEnded() {
   for (Socket s : connections.Ended()) ForgetConnection(s);
 }
+
+bool CTCPIP::Seat(uint32_t address, bool counted) {
+  const auto crowded = [&] { return counted && connections.CountFrom(address) >= limits.maxPerAddress; };
+  if (crowded()) {
+    const Socket idle = connections.LongestIdle(address);
+    if (idle != INVALID_SOCKET) DropConnection(idle);
+  }
+  if (readSet.Full()) {
+    const Socket idle = connections.LongestIdle(std::nullopt);
+    if (idle != INVALID_SOCKET) DropConnection(idle);
+  }
+  return !readSet.Full() && !crowded();
+}

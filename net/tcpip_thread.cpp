@@ -185,8 +185,7 @@ void CTCPIP::AcceptNewcomers() {
     // never be read must not receive relays either, nor may one machine take
     // the seats of all the others.
     const bool counted = !(limits.loopbackExempt && IsLoopback(address));
-    if (!connectRate.Take(address, Clock::now()) || readSet.Full() ||
-        (counted && connections.CountFrom(address) >= limits.maxPerAddress)) {
+    if (!connectRate.Take(address, Clock::now()) || !Seat(address, counted)) {
       CloseSocket(s);
       continue;
     }

@@ -52,3 +52,11 @@ bool WebStream::SealAlone(const uint8_t* bytes, size_t n, std::vector<uint8_t>& 
   web.Send(bytes, n, sealed);
   return true;
 }
+
+bool WebStream::Goodbye(std::vector<uint8_t>& own) {
+  if (!HasGoodbye()) return false;
+  std::vector<uint8_t> close;
+  web.Close(close);
+  finished = true;
+  return inner->Seal(close, {close.size()}, own);
+}

@@ -1,9 +1,10 @@
 #pragma once
-// The browser's kind of byte stream: inside a plain or a TLS stream, an HTTP
-// request first, answered by the front door (a page, a refusal, or the
-// WebSocket upgrade), then WebSocket frames each carrying one of the chat's
-// messages. Each frame from the browser gives the one message at its front,
-// cut to that message's own length; each message to it leaves as one frame.
+// The browser's kind of byte stream: inside a plain or a TLS stream, HTTP
+// requests first, each answered in turn by the front door (the page's files,
+// a refusal, or the WebSocket upgrade), then WebSocket frames each carrying
+// one of the chat's messages. Each frame from the browser gives the one message
+// at its front, cut to that message's own length; each message to it leaves as
+// one frame.
 
 #include <memory>
 #include <vector>
@@ -26,6 +27,11 @@ class WebStream : public ByteStream {
   bool Ready() const override { return inner->Ready() && web.Upgraded(); }
   bool Encrypted() const override { return inner->Encrypted(); }
   bool Finished() const override { return finished; }
+  std::optional<std::chrono::steady_clock::time_point> Deadline() const override { return web.Deadline(); }
+  bool Idle() const override { return web.BetweenRequests(); }
+  // An upgraded connection gets its WebSocket close, "going away".
+  bool HasGoodbye() const override { return Ready() && !finished; }
+  bool Goodbye(std::vector<uint8_t>& own) override;
 
  private:
   std::unique_ptr<ByteStream> inner;

@@ -60,7 +60,7 @@ bool HasToken(std::string_view value, std::string_view token) {
 }
 
 std::string Response(std::string_view status, std::string_view extraHeaders, std::string_view contentType,
-                     std::string_view body) {
+                     std::string_view body, bool keepAlive = false) {
   std::string r;
   r.reserve(512 + body.size());
   r.append("HTTP/1.1 ").append(status).append("\r\n");
@@ -68,15 +68,21 @@ std::string Response(std::string_view status, std::string_view extraHeaders, std
   r.append("Content-Length: ").append(std::to_string(body.size())).append("\r\n");
   r.append(SECURITY_HEADERS);
   r.append(extraHeaders);
-  r.append("Connection: close\r\n\r\n");
+  r.append(keepAlive ? "Connection: keep-alive\r\n\r\n" : "Connection: close\r\n\r\n");
   r.append(body);
   return r;
 }
 
-std::string Refuse(std::string_view status, std::string_view extraHeaders = {}) {
+std::string Refuse(std::string_view status, std::string_view extraHeaders = {}, bool keepAlive = false) {
   const std::string body = std::string(status) + "\n";
   return Response(status, std::string("Cache-Control: no-store\r\n").append(extraHeaders), "text/plain; charset=utf-8",
-                  body);
+                  body, keepAlive);
+}
+
+// Whether the browser asks for its connection to stay open after this request.
+bool AsksToKeepAlive(const HttpRequest& request) {
+  if (HasToken(request.connection, "close")) return false;
+  return request.version >= 11 || HasToken(request.connection, "keep-alive");
 }
 
 // The page with what it shows of the host filled in.
@@ -114,13 +120,17 @@ const FrontDoor::Served* FrontDoor::Find(std::string_view path) const {
   return nullptr;
 }
 
-DoorAnswer FrontDoor::Answer(const HttpRequest& request, const Doorstep& doorstep) const {
+DoorAnswer FrontDoor::Answer(const HttpRequest& request, const Doorstep& doorstep, bool mayKeepAlive) const {
+  // Any other method closes: a HEAD's answer here has a body its sender
+  // would not expect, which would be read as the next answer.
   if (request.method != "GET") return {Refuse("405 Method Not Allowed", "Allow: GET\r\n")};
   std::string_view path = request.target;
   path = path.substr(0, path.find_first_of("?#"));
   if (path == WEB_SOCKET_PATH) return Upgrade(request, doorstep);
+  const bool keepAlive = mayKeepAlive && AsksToKeepAlive(request);
   const Served* served = Find(path);
-  if (served == nullptr) return {Refuse("404 Not Found")};
+  // A browser asks for an icon the page does not have: no reason to close.
+  if (served == nullptr) return {Refuse("404 Not Found", {}, keepAlive), false, keepAlive};
   if (settings.tlsOnly && !doorstep.tls) {
     // Nothing of this chat travels in the clear, its page included.
     const std::string location = PageUrl(doorstep.localAddress, doorstep.port, true);
@@ -128,9 +138,9 @@ DoorAnswer FrontDoor::Answer(const HttpRequest& request, const Doorstep& doorste
   }
   const std::string validators = "Cache-Control: no-cache\r\nETag: " + served->etag + "\r\n";
   if (HasToken(request.ifNoneMatch, served->etag) || Trim(request.ifNoneMatch) == "*") {
-    return {Response("304 Not Modified", validators, served->contentType, {})};
+    return {Response("304 Not Modified", validators, served->contentType, {}, keepAlive), false, keepAlive};
   }
-  return {Response("200 OK", validators, served->contentType, served->bytes)};
+  return {Response("200 OK", validators, served->contentType, served->bytes, keepAlive), false, keepAlive};
 }
 
 DoorAnswer FrontDoor::Upgrade(const HttpRequest& request, const Doorstep& doorstep) const {

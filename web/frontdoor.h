@@ -2,9 +2,12 @@
 // What the host answers a browser on the chat's own port: the page's few
 // files to a GET, the WebSocket upgrade on one path to a request from the
 // host's own page, and a short refusal to everything else. Every response
-// keeps the page to its own origin and closes the connection once sent,
-// except the upgrade, after which the connection is a participant.
+// keeps the page to its own origin. A file, or its absence, leaves the
+// connection open for the browser's next request, so that the page's files
+// come over one or two connections (each a TLS handshake over https); a
+// refusal closes it; after the upgrade the connection is a participant.
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -17,12 +20,24 @@ inline constexpr std::string_view WEB_SOCKET_PATH = "/ws";
 // Where the page is: what the host prints, shows as a QR code and announces.
 inline constexpr std::string_view PAGE_PATH = "/";
 
+// After an answer that leaves a browser's connection open, the time it has
+// for the whole head of its next request (or, upgraded, for its welcome):
+// ample between a page's files, which follow one another within
+// milliseconds, and short because browsers open their WebSocket on a
+// connection of its own: idle page connections (up to six) hold seats,
+// though a newcomer that finds none takes that of the longest idle.
+inline constexpr std::chrono::milliseconds KEEP_ALIVE_IDLE{5000};
+// Requests one connection is answered; the last answer closes it.
+inline constexpr unsigned KEEP_ALIVE_REQUESTS = 100;
+
 // What the host is, as the page shows it and its requests are judged.
 struct WebSettings {
   bool tlsOnly = false;       // plain connections are not let in: the page is served over TLS only
   bool password = false;      // the page asks for the chat's password
   std::string shortKey{};     // the host key's short form, shown on the page (hex digits and blanks)
   std::string machineName{};  // "<machineName>.local" is one of the host's own names
+  std::chrono::milliseconds keepAliveIdle = KEEP_ALIVE_IDLE;
+  unsigned keepAliveRequests = KEEP_ALIVE_REQUESTS;
 };
 
 // The connection a request came on: whether it is encrypted, and the host's
@@ -35,16 +50,22 @@ struct Doorstep {
 
 struct DoorAnswer {
   std::string response;
-  // True for the 101: the connection is a WebSocket from now on. Otherwise it
-  // ends once the response has left.
+  // True for the 101: the connection is a WebSocket from now on.
   bool upgrade = false;
+  // The response said the connection stays open for another request;
+  // otherwise (and not upgraded) it ends once the response has left.
+  bool keepAlive = false;
 };
 
 class FrontDoor {
  public:
   explicit FrontDoor(const WebSettings& settings);
 
-  DoorAnswer Answer(const HttpRequest& request, const Doorstep& doorstep) const;
+  // `mayKeepAlive`: the connection may take another request after this one,
+  // if the browser asks to keep it (HTTP/1.1 without `Connection: close`, or
+  // HTTP/1.0 with `Connection: keep-alive`).
+  DoorAnswer Answer(const HttpRequest& request, const Doorstep& doorstep, bool mayKeepAlive = false) const;
+  const WebSettings& Settings() const { return settings; }
   // The answer to a request that could not be read (too large, malformed).
   static std::string Refusal(HttpRequestReader::State state);
 

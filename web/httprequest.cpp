@@ -6,30 +6,57 @@
 
 namespace http = boost::beast::http;
 
+struct HttpRequestReader::Parser {
+  Parser() { parser.header_limit(static_cast<std::uint32_t>(MAX_REQUEST_HEAD_BYTES)); }
+  http::request_parser<http::empty_body> parser;
+};
+
+HttpRequestReader::HttpRequestReader() : parser(std::make_unique<Parser>()) {}
+
+HttpRequestReader::~HttpRequestReader() = default;
+
 HttpRequestReader::State HttpRequestReader::Feed(const uint8_t* bytes, size_t n) {
   if (state != State::Incomplete) return state;
   buffer.append(reinterpret_cast<const char*>(bytes), n);
-  state = Parse();
-  // Past the bound the request is refused, whatever follows: nothing more is kept.
-  if (state == State::TooLarge) buffer.clear();
-  return state;
+  return Parse();
+}
+
+HttpRequestReader::State HttpRequestReader::Next() {
+  if (state != State::Complete) return state;
+  buffer.erase(0, headLength);
+  headLength = 0;
+  headTaken = 0;
+  request = {};
+  parser = std::make_unique<Parser>();
+  state = State::Incomplete;
+  return buffer.empty() ? state : Parse();
 }
 
 HttpRequestReader::State HttpRequestReader::Parse() {
-  // The parser takes the head whole or not at all, so each try starts afresh
-  // on everything received so far; a head is at most 8 KiB.
-  http::request_parser<http::empty_body> parser;
-  parser.header_limit(static_cast<std::uint32_t>(MAX_REQUEST_HEAD_BYTES));
+  // Beast takes the request line and each header line once it is whole, and
+  // looks for the head's end from where its last search stopped. What it
+  // took is gone from the buffer, but it counts towards the bound, which
+  // Beast applies to each call's bytes alone.
   boost::beast::error_code error;
-  const size_t used = parser.put(boost::asio::buffer(buffer.data(), buffer.size()), error);
-  if (error == http::error::need_more) {
-    return buffer.size() > MAX_REQUEST_HEAD_BYTES ? State::TooLarge : State::Incomplete;
+  const size_t used = parser->parser.put(boost::asio::buffer(buffer.data(), buffer.size()), error);
+  if (error == http::error::need_more && !parser->parser.is_header_done()) {
+    buffer.erase(0, used);
+    headTaken += used;
+    state = headTaken + buffer.size() > MAX_REQUEST_HEAD_BYTES ? State::TooLarge : State::Incomplete;
+  } else if (error == http::error::header_limit) {
+    state = State::TooLarge;
+  } else if (error || !parser->parser.is_done()) {
+    // A request with a body (a length, or chunks) is no request for a page.
+    state = State::Malformed;
+  } else {
+    // Its last piece may take a head past the bound that its first ones did not reach.
+    state = headTaken + used > MAX_REQUEST_HEAD_BYTES ? State::TooLarge : State::Complete;
   }
-  if (error == http::error::header_limit) return State::TooLarge;
-  // A request with a body (a length, or chunks) is no request for a page.
-  if (error || !parser.is_done()) return State::Malformed;
+  // Past the bound, or broken, the request is refused, whatever follows: nothing more is kept.
+  if (state == State::TooLarge || state == State::Malformed) buffer.clear();
+  if (state != State::Complete) return state;
 
-  const auto& m = parser.get();
+  const auto& m = parser->parser.get();
   const auto field = [&m](http::field name) { return std::string(m[name]); };
   request.method = std::string(m.method_string());
   request.target = std::string(m.target());
@@ -43,7 +70,7 @@ HttpRequestReader::State HttpRequestReader::Parse() {
   request.webSocketVersion = field(http::field::sec_websocket_version);
   request.ifNoneMatch = field(http::field::if_none_match);
   headLength = used;
-  return State::Complete;
+  return state;
 }
 
 std::vector<uint8_t> HttpRequestReader::TakeRest() {

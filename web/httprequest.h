@@ -1,10 +1,11 @@
 #pragma once
-// The one HTTP request a browser's connection opens with, read by Boost.Beast's
-// parser within a fixed bound on the request line and headers. Only the
-// headers the front door looks at are kept.
+// The HTTP requests a browser's connection brings, one after another, read by
+// Boost.Beast's parser within a fixed bound on each one's request line and
+// headers. Only the headers the front door looks at are kept.
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -29,23 +30,40 @@ class HttpRequestReader {
  public:
   enum class State {
     Incomplete,  // more bytes are needed
-    Complete,    // Request() and Rest() hold it
+    Complete,    // Request() holds it; Next() or TakeRest() go on
     TooLarge,    // the head passed the bound
     Malformed,   // not a request this host answers: bad syntax, or a body
   };
+
+  HttpRequestReader();
+  ~HttpRequestReader();
+  HttpRequestReader(const HttpRequestReader&) = delete;
+  HttpRequestReader& operator=(const HttpRequestReader&) = delete;
 
   // Takes the next bytes from the connection; once the state is not
   // Incomplete, further bytes are not looked at.
   State Feed(const uint8_t* bytes, size_t n);
   State Current() const { return state; }
   const HttpRequest& Request() const { return request; }
+  // Once Complete: reads on to the request after it, within a bound of its
+  // own, beginning with bytes that came with this one (pipelined).
+  State Next();
   // Bytes that came after the request: the first WebSocket frames, if any.
   std::vector<uint8_t> TakeRest();
+  // Incomplete, and nothing of the next request has come.
+  bool Empty() const { return state == State::Incomplete && buffer.empty() && headTaken == 0; }
 
  private:
+  struct Parser;
   State Parse();
 
+  // The current request's bytes not yet taken by the parser, and whatever
+  // came after them.
   std::string buffer;
+  size_t headTaken = 0;  // bytes of the current head the parser has taken
+  // One parser per request, kept between reads: it looks at each byte of the
+  // head once, however the head is split.
+  std::unique_ptr<Parser> parser;
   size_t headLength = 0;
   State state = State::Incomplete;
   HttpRequest request;

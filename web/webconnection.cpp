@@ -18,34 +18,43 @@ HttpSniff SniffHttpRequest(const uint8_t* bytes, size_t n) {
 
 WebConnection::WebConnection(const FrontDoor& door, const Doorstep& doorstep) : door(door), doorstep(doorstep) {}
 
-bool WebConnection::Receive(const uint8_t* bytes, size_t n, const Message& message, std::vector<uint8_t>& out) {
+bool WebConnection::Receive(const uint8_t* bytes, size_t n, const Message& message, std::vector<uint8_t>& out,
+                            Clock::time_point now) {
   if (ending) return false;
   if (session) {
     ending = session->Receive(bytes, n, message, out) == WebSocketSession::Status::Closing;
     return !ending;
   }
-  const HttpRequestReader::State state = request.Feed(bytes, n);
+  HttpRequestReader::State state = request.Feed(bytes, n);
+  // Requests that came together are answered in turn.
+  while (state == HttpRequestReader::State::Complete) {
+    ++answered;
+    const DoorAnswer answer = door.Answer(request.Request(), doorstep, answered < door.Settings().keepAliveRequests);
+    out.insert(out.end(), answer.response.begin(), answer.response.end());
+    if (answer.upgrade) return Upgrade(message, out, now);
+    if (!answer.keepAlive) {
+      ending = true;
+      return false;
+    }
+    deadline = now + door.Settings().keepAliveIdle;
+    state = request.Next();
+  }
   if (state == HttpRequestReader::State::Incomplete) return true;
-  std::string response;
-  bool upgrade = false;
-  if (state == HttpRequestReader::State::Complete) {
-    DoorAnswer answer = door.Answer(request.Request(), doorstep);
-    response = std::move(answer.response);
-    upgrade = answer.upgrade;
-  } else {
-    response = FrontDoor::Refusal(state);
-  }
-  out.insert(out.end(), response.begin(), response.end());
-  if (!upgrade) {
-    // One request per connection: the page's few files come on a few of them.
-    ending = true;
-    return false;
-  }
+  const std::string refusal = FrontDoor::Refusal(state);
+  out.insert(out.end(), refusal.begin(), refusal.end());
+  ending = true;
+  return false;
+}
+
+bool WebConnection::Upgrade(const Message& message, std::vector<uint8_t>& out, Clock::time_point now) {
   // A chat message is one packet at most: a browser's larger message ends it.
   session = std::make_unique<WebSocketSession>(PACKET_CAPACITY);
+  // Upgraded on a connection that served the page: its welcome has the time
+  // a request would have had.
+  if (deadline) deadline = now + door.Settings().keepAliveIdle;
   const std::vector<uint8_t> rest = request.TakeRest();
   if (rest.empty()) return true;
-  return Receive(rest.data(), rest.size(), message, out);
+  return Receive(rest.data(), rest.size(), message, out, now);
 }
 
 void WebConnection::Send(const uint8_t* bytes, size_t n, std::vector<uint8_t>& out) {

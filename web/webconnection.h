@@ -1,12 +1,15 @@
 #pragma once
-// One connection that opened with an HTTP request: the request and the
-// front door's answer, then, after an upgrade, the WebSocket whose binary
-// messages are the chat's messages. It never touches a socket: it takes the
-// connection's bytes and appends what is to be sent to the caller's output.
+// One connection that opened with an HTTP request: its requests and the
+// front door's answers, in order, then, after an upgrade, the WebSocket whose
+// binary messages are the chat's messages. It never touches a socket: it
+// takes the connection's bytes and appends what is to be sent to the
+// caller's output.
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "web/frontdoor.h"
@@ -21,25 +24,39 @@ HttpSniff SniffHttpRequest(const uint8_t* bytes, size_t n);
 class WebConnection {
  public:
   using Message = WebSocketSession::Message;
+  using Clock = std::chrono::steady_clock;
 
   WebConnection(const FrontDoor& door, const Doorstep& doorstep);
 
   // Takes the next bytes from the browser. Each whole chat message goes to
-  // `message`, answers to `out`. False once the connection is to end when
-  // what `out` holds has left: a page was served, a request refused, or the
-  // WebSocket closed.
-  bool Receive(const uint8_t* bytes, size_t n, const Message& message, std::vector<uint8_t>& out);
+  // `message`, answers to `out`, one for each whole request in the order
+  // they came. False once the connection is to end when what `out` holds
+  // has left: an answer that closes it, a request refused, the browser's
+  // last request of the connection, or the WebSocket closed.
+  bool Receive(const uint8_t* bytes, size_t n, const Message& message, std::vector<uint8_t>& out,
+               Clock::time_point now = Clock::now());
   // Upgraded: from now on the connection carries the chat's messages.
   bool Upgraded() const { return session != nullptr; }
   // One chat message to the browser, as one frame; nothing before the upgrade.
   void Send(const uint8_t* bytes, size_t n, std::vector<uint8_t>& out);
-  // The host ends the connection itself.
+  // The host ends the connection itself: an upgraded one gets the WebSocket's
+  // close frame, "going away".
   void Close(std::vector<uint8_t>& out);
+  // When the browser's next request must have come whole (or, upgraded on a
+  // kept-alive connection, its welcome). None before the first answer: the
+  // server's own limit on newcomers holds then.
+  std::optional<Clock::time_point> Deadline() const { return deadline; }
+  // Kept open after an answer, and nothing of a next request has come.
+  bool BetweenRequests() const { return answered > 0 && !session && !ending && request.Empty(); }
 
  private:
+  bool Upgrade(const Message& message, std::vector<uint8_t>& out, Clock::time_point now);
+
   const FrontDoor& door;
   const Doorstep doorstep;
   HttpRequestReader request;
   std::unique_ptr<WebSocketSession> session;
   bool ending = false;
+  unsigned answered = 0;
+  std::optional<Clock::time_point> deadline;
 };

@@ -120,3 +120,5 @@ WebSocketSession::Status WebSocketSession::Current() const {
                     !wslay_event_get_close_sent(context);
   return open ? Status::Open : Status::Closing;
 }
+
+uint16_t WebSocketSession::CloseCodeReceived() const { return wslay_event_get_status_code_received(context); }

@@ -42,6 +42,8 @@ class WebSocketSession {
   // The host's own end of the connection: a close frame with `code`.
   void Close(uint16_t code, std::vector<uint8_t>& out);
   Status Current() const;
+  // The status the other side's close frame gave (1006, "abnormal", before one came).
+  uint16_t CloseCodeReceived() const;
 
  private:
   static long OnRecv(wslay_event_context* ctx, uint8_t* buffer, size_t length, int flags, void* self);

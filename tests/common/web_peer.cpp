@@ -12,14 +12,22 @@ std::string UpgradeRequest(uint16_t port, const std::string& origin, const std::
 
 std::string WebPeer::Request(uint16_t port, const std::string& request) {
   peer = RawPeer::Dial(port);
-  if (!peer.Valid() || !peer.Send(request.data(), request.size())) return {};
+  if (!peer.Valid() || !Send(request)) return {};
+  const std::string response = NextResponse();
+  return response.substr(0, response.find("\r\n"));
+}
+
+std::string WebPeer::NextResponse() {
   std::string head;
   while (head.find("\r\n\r\n") == std::string::npos) {
     const Bytes b = peer.Read(1);
     if (b.empty()) return {};
     head += static_cast<char>(b[0]);
   }
-  return head.substr(0, head.find("\r\n"));
+  const size_t length = head.find("\r\nContent-Length: ");
+  if (length == std::string::npos) return head;
+  const Bytes body = peer.Read(std::stoul(head.substr(length + 18)));
+  return head + std::string(body.begin(), body.end());
 }
 
 std::string WebPeer::Upgrade(uint16_t port, const std::string& origin) {
@@ -38,7 +46,8 @@ bool WebPeer::Send(const Bytes& message) {
 
 Bytes WebPeer::NextMessage(std::chrono::milliseconds deadline) {
   const auto until = std::chrono::steady_clock::now() + deadline;
-  while (messages.empty()) {
+  // The host's close ends the messages, as the connection's end does.
+  while (messages.empty() && session.Current() == WebSocketSession::Status::Open) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
     if (left.count() <= 0) return {};
     const Bytes got = peer.ReadSome(left);
@@ -47,7 +56,14 @@ Bytes WebPeer::NextMessage(std::chrono::milliseconds deadline) {
     session.Receive(
         got.data(), got.size(), [this](const uint8_t* m, size_t n) { messages.emplace_back(m, m + n); }, answer);
   }
+  if (messages.empty()) return {};
   Bytes next = std::move(messages.front());
   messages.pop_front();
   return next;
+}
+
+uint16_t WebPeer::CloseCode(std::chrono::milliseconds deadline) {
+  while (!NextMessage(deadline).empty()) {
+  }
+  return session.CloseCodeReceived();
 }

@@ -14,9 +14,14 @@
 
 class WebPeer {
  public:
-  // Sends `request` as it is and reads the response head; its status line,
-  // empty when none came.
+  // Connects, sends `request` as it is and reads the response; its status
+  // line, empty when none came.
   std::string Request(uint16_t port, const std::string& request);
+  // Sends more requests as they are on the same connection.
+  bool Send(const std::string& requests) { return peer.Send(requests.data(), requests.size()); }
+  // The next response on the connection, its head and its body (as long as
+  // its Content-Length says); empty when none came.
+  std::string NextResponse();
   // Asks for the upgrade from the host's own page (or the given Origin); the
   // status line of the answer.
   std::string Upgrade(uint16_t port, const std::string& origin = "");
@@ -25,8 +30,12 @@ class WebPeer {
 
   bool Send(const CPacket& p) { return Send(Bytes(p.data, p.data + p.length)); }
   bool Send(const Bytes& message);
-  // The next whole message from the host; empty on deadline or close.
+  // The next whole message from the host; empty on deadline or close (the
+  // connection's or the WebSocket's).
   Bytes NextMessage(std::chrono::milliseconds deadline = std::chrono::milliseconds(5000));
+  // The status of the host's WebSocket close, read past any messages before
+  // it; 1006 ("abnormal") when the connection ends without one.
+  uint16_t CloseCode(std::chrono::milliseconds deadline = std::chrono::milliseconds(5000));
   RawPeer& Raw() { return peer; }
 
  private:

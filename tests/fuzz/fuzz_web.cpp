@@ -1,11 +1,14 @@
 // The front door and a browser's WebSocket, as a server endpoint serves them:
-// one connection's bytes, an HTTP request first (a well-formed upgrade, or
-// the input's own bytes), then frames (the input's bytes as they are, or
-// each record wrapped in a masked binary frame so that the chat behind the
-// door is reached). The harness reads back what the connection is sent and
-// checks it: one HTTP response head, with the page's safety headers unless it
-// is the upgrade; after the upgrade, frames that each carry exactly one whole
-// message that a designed client could cut, naming only identified people.
+// one connection's bytes, HTTP requests first (a well-formed upgrade, or the
+// input's own bytes, as many requests as they hold), then frames (the
+// input's bytes as they are, or each record wrapped in a masked binary frame
+// so that the chat behind the door is reached). The harness reads back what
+// the connection is sent and checks it: HTTP responses one after another,
+// each with the page's safety headers unless it is the upgrade and with a
+// Connection header, nothing after one that closes, no more of them than a
+// connection is answered; after the upgrade, frames that each carry exactly
+// one whole message that a designed client could cut, naming only
+// identified people.
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -100,7 +103,7 @@ class WebHarness {
       received.clear();
       return;
     }
-    if (!headRead) ReadHead();
+    if (!upgraded) ReadResponses();
     if (!upgraded || received.empty()) return;
     std::vector<uint8_t> answer;
     browser.Receive(
@@ -108,23 +111,35 @@ class WebHarness {
     received.clear();
   }
 
-  void ReadHead() {
-    const std::string text(received.begin(), received.end());
-    const size_t end = text.find("\r\n\r\n");
-    if (end == std::string::npos) {
-      FUZZ_CHECK(text.size() < 4096);
-      return;
-    }
-    headRead = true;
-    const std::string head = text.substr(0, end + 4);
-    FUZZ_CHECK(head.rfind("HTTP/1.1 ", 0) == 0);
-    upgraded = head.rfind("HTTP/1.1 101 ", 0) == 0;
-    if (!upgraded) {
+  void ReadResponses() {
+    for (;;) {
+      const std::string text(received.begin(), received.end());
+      const size_t end = text.find("\r\n\r\n");
+      if (end == std::string::npos) {
+        FUZZ_CHECK(text.size() < 4096);
+        return;
+      }
+      // Nothing follows an answer that closed the connection.
+      FUZZ_CHECK(!closed);
+      const std::string head = text.substr(0, end + 4);
+      FUZZ_CHECK(head.rfind("HTTP/1.1 ", 0) == 0);
+      if (head.rfind("HTTP/1.1 101 ", 0) == 0) {
+        upgraded = true;
+        received.erase(received.begin(), received.begin() + static_cast<std::ptrdiff_t>(end + 4));
+        return;
+      }
       FUZZ_CHECK(head.find("\r\nContent-Security-Policy: default-src 'self';") != std::string::npos);
       FUZZ_CHECK(head.find("\r\nX-Content-Type-Options: nosniff\r\n") != std::string::npos);
-      FUZZ_CHECK(head.find("\r\nConnection: close\r\n") != std::string::npos);
+      const bool keepAlive = head.find("\r\nConnection: keep-alive\r\n") != std::string::npos;
+      FUZZ_CHECK(keepAlive || head.find("\r\nConnection: close\r\n") != std::string::npos);
+      const size_t length = head.find("\r\nContent-Length: ");
+      FUZZ_CHECK(length != std::string::npos);
+      const size_t whole = end + 4 + std::stoul(head.substr(length + 18));
+      if (text.size() < whole) return;  // the body's rest comes with a later read
+      FUZZ_CHECK(++responses <= KEEP_ALIVE_REQUESTS);
+      closed = !keepAlive;
+      received.erase(received.begin(), received.begin() + static_cast<std::ptrdiff_t>(whole));
     }
-    received.erase(received.begin(), received.begin() + static_cast<std::ptrdiff_t>(upgraded ? end + 4 : text.size()));
   }
 
   void CheckMessage(const uint8_t* m, size_t n) {
@@ -153,7 +168,8 @@ class WebHarness {
   std::vector<uint8_t> opening;
   HttpSniff kind = HttpSniff::NeedMore;
   std::vector<uint8_t> received;
-  bool headRead = false;
+  unsigned responses = 0;
+  bool closed = false;  // an answer closed the connection
   bool upgraded = false;
   std::set<std::string> known;
 };

@@ -88,6 +88,8 @@ def bytewise(control, data):
 # well-formed upgrade comes first; control & 2 wraps a record in one masked
 # binary frame; control & 4 drains.
 OWN_REQUEST, FRAMED = 1, 2
+UPGRADE = (b'GET /ws HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n'
+           b'Sec-WebSocket-Version: 13\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n\r\n')
 
 
 def frame(opcode, payload, fin=True):
@@ -144,6 +146,11 @@ SEEDS = {
         'frames-by-hand': bytewise(0, frame(2, WELCOME_BOB)) + rec(0, frame(9, b'ping') + frame(2, SAYS_HI, False))
         + rec(0, frame(0, b'') + frame(8, b'\x03\xe8')) + rec(DRAIN, b''),
         'text-and-overlong': rec(FRAMED, WELCOME_BOB) + rec(0, frame(1, b'text')) + rec(0, frame(2, b'x' * 1025)),
+        'keep-alive': rec(OWN_REQUEST, b'GET / HTTP/1.1\r\n\r\nGET /jaselo.css HTTP/1.1\r\n\r\nGET /wi')
+        + rec(0, b're.js HTTP/1.1\r\n\r\nGET /x HTTP/1.0\r\nConnection: keep-alive\r\n\r\n')
+        + rec(0, b'GET / HTTP/1.1\r\nConnection: close\r\n\r\nGET / HTTP/1.1\r\n\r\n'),
+        'page-then-upgrade': rec(OWN_REQUEST, b'GET / HTTP/1.1\r\n\r\n' + UPGRADE + frame(2, WELCOME_BOB))
+        + rec(FRAMED | DRAIN, says('Bob', 'hello')),
     },
     'config': {
         'default': b'#Pseudo\r\n9 username\r\n#Client-Server\r\n1 0\r\n#IpAddress\r\n127.0.0.1\r\n'

@@ -1,13 +1,16 @@
-// The front door on its own: reading a request within its bound, and what
-// the host answers each kind of request with.
+// The front door on its own: reading requests within their bound, what the
+// host answers each kind of request with, and one connection's requests in turn.
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "web/frontdoor.h"
 #include "web/pagefiles.h"
+#include "web/webconnection.h"
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
 
 HttpRequestReader::State Read(HttpRequestReader& reader, const std::string& bytes) {
   return reader.Feed(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
@@ -29,6 +32,28 @@ std::string Upgrade(const std::string& extra) {
 }
 
 std::string StatusOf(const DoorAnswer& a) { return a.response.substr(0, a.response.find("\r\n")); }
+
+// One connection's bytes to the front door, its messages to `messages`; false once it is to end.
+bool Feed(WebConnection& web, const std::string& bytes, std::vector<uint8_t>& out, Clock::time_point now = {},
+          std::vector<std::vector<uint8_t>>* messages = nullptr) {
+  std::vector<std::vector<uint8_t>> ignored;
+  auto& to = messages ? *messages : ignored;
+  return web.Receive(
+      reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(),
+      [&to](const uint8_t* m, size_t n) { to.emplace_back(m, m + n); }, out, now);
+}
+
+// The status codes of the responses a connection sent, in order, and the
+// last one's Connection header: "200 404 keep-alive".
+std::string Answers(const std::vector<uint8_t>& out) {
+  const std::string text(out.begin(), out.end());
+  std::string said;
+  for (size_t at = text.find("HTTP/1.1 "); at != std::string::npos; at = text.find("HTTP/1.1 ", at + 1)) {
+    said += text.substr(at + 9, 4);
+  }
+  const size_t connection = text.rfind("\r\nConnection: ") + 14;
+  return said + text.substr(connection, text.find('\r', connection) - connection);
+}
 
 TEST(RequestReader, TakesARequestInPiecesAndKeepsWhatFollows) {
   HttpRequestReader reader;
@@ -53,6 +78,10 @@ TEST(RequestReader, RefusesAHeadPastEightKibibytesAndBodies) {
   auto state = Read(dribbled, "GET / HTTP/1.1\r\n");
   for (int i = 0; i < 2000 && state == HttpRequestReader::State::Incomplete; ++i) state = Read(dribbled, "X: y\r\n");
   EXPECT_EQ(state, HttpRequestReader::State::TooLarge);
+  HttpRequestReader lastPiece;
+  ASSERT_EQ(Read(lastPiece, "GET / HTTP/1.1\r\nX: " + std::string(7000, 'a') + "\r\nY"),
+            HttpRequestReader::State::Incomplete);
+  EXPECT_EQ(Read(lastPiece, ": " + std::string(1500, 'b') + "\r\n\r\n"), HttpRequestReader::State::TooLarge);
   // Just within the bound is still a request.
   std::string fits = "GET / HTTP/1.1\r\nX-Pad: ";
   fits += std::string(MAX_REQUEST_HEAD_BYTES - fits.size() - 4, 'a') + "\r\n\r\n";
@@ -63,6 +92,26 @@ TEST(RequestReader, RefusesAHeadPastEightKibibytesAndBodies) {
   EXPECT_EQ(Read(body, "POST / HTTP/1.1\r\nContent-Length: 3\r\n\r\nabc"), HttpRequestReader::State::Malformed);
   HttpRequestReader garbage;
   EXPECT_EQ(Read(garbage, "GET / HTTP/1.1\r\nBad Header\r\n\r\n"), HttpRequestReader::State::Malformed);
+}
+
+TEST(RequestReader, ReadsRequestsOneAfterAnotherEachWithinItsOwnBound) {
+  // Two heads of 6 KiB are past the bound together, and each is within it.
+  const auto head = [](char path) {
+    const std::string h = std::string("GET /") + path + " HTTP/1.1\r\nX-Pad: ";
+    return h + std::string(6 * 1024 - h.size() - 4, 'a') + "\r\n\r\n";
+  };
+  HttpRequestReader reader;
+  ASSERT_EQ(Read(reader, head('a') + head('b').substr(0, 3000)), HttpRequestReader::State::Complete);
+  EXPECT_EQ(reader.Next(), HttpRequestReader::State::Incomplete);
+  ASSERT_EQ(Read(reader, head('b').substr(3000) + head('c')), HttpRequestReader::State::Complete);
+  EXPECT_EQ(reader.Request().target, "/b");
+  ASSERT_EQ(reader.Next(), HttpRequestReader::State::Complete) << "pipelined";
+  EXPECT_EQ(reader.Request().target, "/c");
+  // The next one dribbled past the bound is refused.
+  ASSERT_EQ(reader.Next(), HttpRequestReader::State::Incomplete);
+  auto state = Read(reader, "GET / HTTP/1.1\r\n");
+  for (int i = 0; i < 2000 && state == HttpRequestReader::State::Incomplete; ++i) state = Read(reader, "X: y\r\n");
+  EXPECT_EQ(state, HttpRequestReader::State::TooLarge);
 }
 
 TEST(FrontDoor, ServesThePageFilesWithTheirSafetyHeaders) {
@@ -140,6 +189,60 @@ TEST(FrontDoor, UpgradesOnlyAWellFormedRequestFromItsOwnPage) {
   EXPECT_TRUE(tlsOnly.Answer(Parsed(Upgrade("")), kTls).upgrade);
   EXPECT_TRUE(IsOwnOrigin("http://localhost:80", {false, "127.0.0.1", 80}, ""));
   EXPECT_FALSE(IsOwnOrigin("http://localhost:80", kPlain, ""));
+}
+
+TEST(WebConnection, AnswersItsRequestsInOrderEachInItsOwnTime) {
+  const FrontDoor door({});
+  WebConnection web(door, kPlain);
+  std::vector<uint8_t> out;
+  const Clock::time_point start = Clock::now(), later = start + std::chrono::seconds(3);
+  EXPECT_FALSE(web.Deadline()) << "the server's limit on newcomers holds for the first request";
+  ASSERT_TRUE(Feed(web, "GET / HTTP/1.1\r\nHost: h\r\n\r\n", out, start));
+  EXPECT_EQ(web.Deadline(), start + KEEP_ALIVE_IDLE);
+  // Requests that came in one read are answered in the order they came; one
+  // still in pieces waits for the rest.
+  ASSERT_TRUE(Feed(web, "GET /nothing HTTP/1.1\r\n\r\nGET /jaselo.css HTTP/1.1\r\n\r\nGET /wi", out, later));
+  ASSERT_TRUE(Feed(web, "re.js HTTP/1.1\r\n\r\n", out, later));
+  EXPECT_EQ(Answers(out), "200 404 200 200 keep-alive");
+  EXPECT_EQ(web.Deadline(), later + KEEP_ALIVE_IDLE);
+
+  // The WebSocket on the same connection, its first frame in the same read.
+  const std::string frame = {'\x82', '\x84', 0, 0, 0, 0, 3, 0, 4, 0};
+  std::vector<std::vector<uint8_t>> messages;
+  out.clear();
+  ASSERT_TRUE(Feed(web, Upgrade("") + frame, out, later, &messages));
+  EXPECT_EQ(messages, (std::vector<std::vector<uint8_t>>{{3, 0, 4, 0}}));
+  // The host going away closes it with 1001.
+  out.clear();
+  web.Close(out);
+  EXPECT_EQ(out, (std::vector<uint8_t>{0x88, 0x02, 0x03, 0xe9}));
+  EXPECT_FALSE(Feed(web, frame, out));
+}
+
+TEST(WebConnection, ClosesWhenAskedAfterTheLastAllowedRequestOrARefusal) {
+  const std::string page = "GET / HTTP/1.1\r\n\r\n";
+  const struct Case {
+    unsigned cap;
+    std::string wire, answers;
+  } cases[] = {
+      {100, "GET / HTTP/1.1\r\nConnection: close\r\n\r\n" + page, "200 close"},
+      {100, "GET / HTTP/1.0\r\n\r\n" + page, "200 close"},
+      {100, "GET / HTTP/1.0\r\nConnection: Keep-Alive\r\n\r\n", "200 keep-alive"},
+      {2, page + page + page, "200 200 close"},
+      {100, page + "GET / HTTP/1.1\r\nX: " + std::string(9000, 'a'), "200 431 close"},
+      {100, page + "POST / HTTP/1.1\r\nContent-Length: 1\r\n\r\nx" + page, "200 400 close"},
+      {100, "HEAD / HTTP/1.1\r\n\r\n" + page, "405 close"},  // its answer has a body HEAD does not expect
+      {100, "GET /ws HTTP/1.1\r\n\r\n" + page, "426 close"},
+  };
+  for (const Case& c : cases) {
+    WebSettings settings;
+    settings.keepAliveRequests = c.cap;
+    const FrontDoor door(settings);
+    WebConnection web(door, kPlain);
+    std::vector<uint8_t> out;
+    EXPECT_EQ(Feed(web, c.wire, out), c.answers.ends_with("keep-alive")) << c.wire.substr(0, 40);
+    EXPECT_EQ(Answers(out), c.answers) << c.wire.substr(0, 40);
+  }
 }
 
 }  // namespace

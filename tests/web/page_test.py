@@ -1,15 +1,19 @@
 #!/usr/bin/python3
 """The page in a real browser: Debian's chromium, headless, driven through
 chromium-driver, joins a headless host beside a headless participant and a
-raw peer that speaks the chat's bytes by hand. Lines go both ways in their
-style, private lines both ways, peer markup stays text, every control is on
-a 360 x 740 screen (the screenshot is left in the output folder), closing
-the tab is announced, a lost host is joined again, and a password chat
-takes the page in only with its password, over TLS.
+raw peer that speaks the chat's bytes by hand. A first visit's load time
+(DOMContentLoaded) over http and over https is printed, and the page's files
+come over fewer connections than there are files. Lines go both ways in
+their style, private lines both ways, peer markup stays text, every control
+is on a 360 x 740 screen (the screenshot is left in the output folder),
+closing the tab is announced, a host that stops is said to have stopped and
+is joined again when it comes back, and a password chat takes the page in
+only with its password, over TLS.
 
   page_test.py path/to/jaselo-participant OUTPUT_FOLDER
 """
 
+import json
 import os
 import re
 import shutil
@@ -108,13 +112,37 @@ def browser(webdriver, Service, profile):
                 '--disable-component-update', '--disable-sync', '--no-first-run', f'--user-data-dir={profile}',
                 '--window-size=1024,768', '--ignore-certificate-errors'):
         options.add_argument(arg)
-    options.set_capability('goog:loggingPrefs', {'browser': 'ALL'})
+    options.set_capability('goog:loggingPrefs', {'browser': 'ALL', 'performance': 'ALL'})
     return webdriver.Chrome(service=Service(CHROMEDRIVER), options=options)
 
 
 def phone_size(driver):
     driver.execute_cdp_cmd('Emulation.setDeviceMetricsOverride',
                            {'width': 360, 'height': 740, 'deviceScaleFactor': 1, 'mobile': True})
+
+
+def first_visits(driver, port):
+    """A first visit over http, then over https with the host's key taken:
+    how long until DOMContentLoaded (the page's modules have run by then),
+    and over how many connections its files came."""
+    for scheme in ('http', 'https'):
+        driver.get_log('performance')  # what came before is of no interest
+        driver.get(f'{scheme}://127.0.0.1:{port}/')
+        loaded = driver.execute_script("const n = performance.getEntriesByType('navigation')[0];"
+                                       "return n.domContentLoadedEventEnd - n.startTime;")
+        files, connections = 0, set()
+        for entry in driver.get_log('performance'):
+            message = json.loads(entry['message'])['message']
+            if message['method'] != 'Network.responseReceived':
+                continue
+            response = message['params']['response']
+            if response['url'].startswith(f'{scheme}://127.0.0.1:{port}/'):
+                files += 1
+                connections.add(response['connectionId'])
+        print(f'page DOMContentLoaded over {scheme}: {loaded:.0f} ms ({files} files over {len(connections)} '
+              'connections)', flush=True)
+        assert loaded < 5000, loaded  # a loose bound: the machine may be busy
+        assert files >= 8 and len(connections) < files, (files, connections)
 
 
 def conversation(driver, program, port, out, By, Keys, Select, WebDriverWait):
@@ -235,7 +263,9 @@ def conversation(driver, program, port, out, By, Keys, Select, WebDriverWait):
 
 
 def rejoin(driver, program, By, Keys, WebDriverWait):
-    wait = WebDriverWait(driver, WAIT)
+    from selenium.common.exceptions import StaleElementReferenceException
+    # The people list is drawn anew as people come and go, under the reading.
+    wait = WebDriverWait(driver, WAIT, ignored_exceptions=[StaleElementReferenceException])
     host, port = start_host(program, 0)
     early = Participant(program, '--nick', 'early', '--port', str(port))
     try:
@@ -255,8 +285,15 @@ def rejoin(driver, program, By, Keys, WebDriverWait):
         early.stop()
         wait.until(lambda d: 'early is disconnected !' in text())
         time.sleep(1.2)  # taken in
+        # A host that stops says so before it goes: the page shows it went,
+        # not that the connection was lost, and looks for it again a while.
         host.stop()
-        wait.until(lambda d: 'Connection to the server lost !' in text(), text())
+        wait.until(lambda d: 'The host stopped the chat !' in text(), text())
+        said = [e.text for e in driver.find_elements(By.CSS_SELECTOR, '#transcript .entry')]
+        assert said.index('!!! SERVER !!! is disconnected !') < said.index('The host stopped the chat !'), said
+        assert 'Connection to the server lost !' not in said, said
+        status = driver.find_element(By.ID, 'status')
+        wait.until(lambda d: status.text.startswith('The host stopped the chat'), status.text)
         host, _ = start_host(program, port)
         wait.until(lambda d: 'Connection to the server restored !' in text(), text())
         desk = Participant(program, '--nick', 'desk', '--port', str(port))
@@ -332,6 +369,7 @@ def main():
     driver = None
     try:
         driver = browser(webdriver, Service, profile)
+        first_visits(driver, port)
         conversation(driver, program, port, out, By, Keys, Select, WebDriverWait)
         rejoin(driver, program, By, Keys, WebDriverWait)
         password_chat(driver, program, profile, By, Keys, WebDriverWait)

@@ -1,6 +1,7 @@
 // The chat in a browser: joins the host that served this page over a
 // WebSocket on its own port, shows the conversation, sends lines, and joins
-// again by itself after a lost connection, as the desktop window does.
+// again by itself after a lost connection, as the desktop window does; a host
+// that says it stopped is looked for only a while.
 
 import * as wire from './wire.js';
 import {hello, readExtension, REFUSED_TOO_MANY_TRIES} from './extension.js';
@@ -14,6 +15,12 @@ const MESSAGE_BYTES = 900;
 // anything came from the host; a host that refuses a nickname closes sooner.
 const HOLD_MOMENT_MS = 1000;
 const NOTIFICATION_TEXT = 200;
+// The close a host sends as it stops (going away).
+const HOST_STOPPED = 1001;
+// After the host stopped, the page looks for it again this many times, about
+// half a minute in all (a host restarted comes straight back), then says to
+// reload once it is back rather than try on in vain.
+const TRIES_AFTER_STOP = 5;
 const SETTINGS_KEY = 'jaselo';
 
 const $ = (id) => document.getElementById(id);
@@ -160,7 +167,8 @@ function showExtension(block) {
 // ---- joining, losing and rejoining ----
 
 // out: asking for a nickname; trial: joined, not yet taken in; held: in the
-// chat; waiting: lost, the next try is due later.
+// chat; waiting: lost, the next try is due later; stopped: the host stopped
+// and did not come back, nothing more is tried.
 let state = 'out';
 let socket = null;
 let afterLoss = false;
@@ -168,6 +176,7 @@ let received = false;
 let holdTimer = 0;
 let tryTimer = 0;
 let tries = 0;
+let triesAfterStop = -1;  // -1: the host did not stop
 
 // 1, 2, 4, 8 and 16 s, then every 30 s, each spread by up to a tenth.
 function nextWait() {
@@ -226,12 +235,14 @@ function connect() {
     }
     if (message) show(message);
   };
-  ws.onclose = () => {
+  ws.onclose = (event) => {
     if (ws !== socket) return;
     socket = null;
     clearTimeout(holdTimer);
     if (refusal) {
       wrongPassword(refusal);
+    } else if (event.code === HOST_STOPPED) {
+      hostStopped();
     } else if (!opened) {
       if (afterLoss) tryLater();
       else askNickname('Connection to the server failed !');
@@ -249,11 +260,22 @@ function connect() {
   };
 }
 
+// The host said it is going: its shutdown notice came before.
+function hostStopped() {
+  transcript.notice('The host stopped the chat !');
+  people.clear();
+  if (hostClockOffset !== null) lostAt = Date.now() + hostClockOffset;
+  afterLoss = true;
+  triesAfterStop = 0;
+  tryLater();
+}
+
 function takenIn() {
   clearTimeout(holdTimer);
   if (state !== 'trial') return;
   state = 'held';
   tries = 0;
+  triesAfterStop = -1;
   if (afterLoss) transcript.notice('Connection to the server restored !');
   setStatus('');
   ui.send.disabled = false;
@@ -262,7 +284,17 @@ function takenIn() {
 function tryLater() {
   state = 'waiting';
   ui.send.disabled = true;
-  setStatus('Not connected: trying again shortly');
+  if (triesAfterStop >= TRIES_AFTER_STOP) {
+    state = 'stopped';
+    setStatus('The host stopped the chat: reload this page once it is back');
+    return;
+  }
+  if (triesAfterStop >= 0) {
+    triesAfterStop += 1;
+    setStatus('The host stopped the chat: looking for it again shortly');
+  } else {
+    setStatus('Not connected: trying again shortly');
+  }
   tryTimer = setTimeout(() => {
     setStatus('Joining again\u2026');
     connect();
@@ -319,6 +351,7 @@ function join(event) {
   nickname = name;
   hostClockOffset = null;
   lostAt = null;
+  triesAfterStop = -1;
   settings.nickname = name;
   saveSettings();
   document.title = `Jaselo -- ${name}`;

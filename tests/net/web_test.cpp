@@ -1,0 +1,84 @@
+// A browser's connection as a server endpoint serves it over a real loopback
+// socket: the page's requests one after another on one connection, which
+// goes once idle or when a newcomer needs its seat, and the WebSocket close
+// when the host stops.
+#include <gtest/gtest.h>
+
+#include "common/raw_peer.h"
+#include "common/test_support.h"
+#include "common/web_peer.h"
+#include "common/wire.h"
+#include "net/tcpip.h"
+
+namespace {
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+class Browser : public testing::Test {
+ protected:
+  void SetUp() override {
+    WebSettings settings;
+    settings.keepAliveIdle = milliseconds(300);
+    server.SetWebSettings(settings);
+    ASSERT_TRUE(server.Startup(TYPE_SERVER));
+    server.StartListening(0);
+    port = server.ListeningPort();
+    ASSERT_NE(port, 0);
+  }
+
+  CTCPIP server;
+  uint16_t port = 0;
+};
+
+TEST_F(Browser, TakesThePageOverOneConnectionWhichGoesOnceIdle) {
+  WebPeer page;
+  ASSERT_EQ(page.Request(port, "GET / HTTP/1.1\r\n\r\n"), "HTTP/1.1 200 OK");
+  ASSERT_TRUE(page.Send("GET /jaselo.css HTTP/1.1\r\n\r\n"));
+  EXPECT_EQ(page.NextResponse().substr(0, 15), "HTTP/1.1 200 OK");
+  const Clock::time_point answered = Clock::now();
+  EXPECT_EQ(server.WatchedSocketCount(), 2u) << "the listener and one connection";
+  // Idle past its time, it goes, well before the limit on newcomers.
+  EXPECT_TRUE(page.Raw().WaitClosed());
+  EXPECT_GE(Clock::now() - answered, milliseconds(250));
+}
+
+TEST_F(Browser, AnIdlePageConnectionGivesItsSeatToANewcomer) {
+  TransportLimits limits;
+  limits.maxPerAddress = 1;
+  limits.loopbackExempt = false;
+  CTCPIP crowded;
+  crowded.SetLimits(limits);
+  ASSERT_TRUE(crowded.Startup(TYPE_SERVER));
+  crowded.StartListening(0);
+  WebPeer page, socket;
+  ASSERT_EQ(page.Request(crowded.ListeningPort(), "GET / HTTP/1.1\r\n\r\n"), "HTTP/1.1 200 OK");
+  ASSERT_TRUE(socket.Join(crowded.ListeningPort(), "phone"));
+  EXPECT_TRUE(page.Raw().WaitClosed(milliseconds(2000))) << "before its idle time";
+  EXPECT_TRUE(WaitFor([&] { return crowded.ClientCount() == 1; }));
+  // A participant gives up nothing.
+  RawPeer desk;
+  ASSERT_TRUE(desk.Join(crowded.ListeningPort(), "desk"));
+  EXPECT_TRUE(desk.WaitClosed());
+  EXPECT_EQ(crowded.ClientCount(), 1u);
+}
+
+TEST_F(Browser, HearsTheHostGoAfterTheLastNoticesAndANativePeerHearsNothingMore) {
+  DiagCapture quiet;
+  RawPeer native;
+  ASSERT_TRUE(native.Join(port, "desk"));
+  WebPeer web;
+  ASSERT_TRUE(web.Join(port, "phone"));
+  ASSERT_TRUE(WaitFor([&] { return server.ClientCount() == 2; }));
+  const CPacket shutdown = Departure(SERVER_SHUTDOWN_NAME);
+  server.SendMessageToAll(shutdown);
+  server.Stop();
+  EXPECT_EQ(web.NextMessage(), Whole(shutdown));
+  EXPECT_EQ(web.CloseCode(), 1001);
+  server.Cleanup();
+  EXPECT_EQ(native.NextMessage(), Whole(Arrival("phone")));
+  EXPECT_EQ(native.NextMessage(), Whole(shutdown));
+  EXPECT_TRUE(native.ReadSome().empty()) << "not even the browser's departure";
+  EXPECT_TRUE(native.WaitClosed());
+}
+
+}  // namespace
