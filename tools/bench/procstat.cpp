@@ -78,12 +78,6 @@ ProcUsage ReadProcUsage(pid_t pid) {
   return u;
 }
 
-double ThreadCpuSeconds(clockid_t clock) {
-  timespec ts{};
-  if (clock_gettime(clock, &ts) != 0) return -1;
-  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
-}
-
 MachineInfo ReadMachineInfo() {
   MachineInfo m;
   m.cores = static_cast<int>(std::thread::hardware_concurrency());

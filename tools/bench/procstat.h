@@ -3,7 +3,6 @@
 // the machine: the benchmark and the fault suite read a process the same way.
 
 #include <sys/types.h>
-#include <time.h>
 
 #include <string>
 
@@ -17,8 +16,6 @@ struct ProcUsage {
 
 // pid 0 reads this process.
 ProcUsage ReadProcUsage(pid_t pid);
-// CPU time of one thread, through the clock its thread handed out.
-double ThreadCpuSeconds(clockid_t clock);
 
 struct MachineInfo {
   int cores = 0;
