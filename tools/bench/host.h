@@ -13,7 +13,7 @@ class Host {
   virtual ~Host() = default;
   virtual bool Start(std::string& error) = 0;
   virtual uint16_t Port() const = 0;
-  // Its CPU time and memory so far; not ok when unknown.
+  // Its CPU time, memory and threads' switches so far; not ok when unknown.
   virtual ProcUsage Sample() = 0;
   virtual void Stop() = 0;
   virtual std::string Describe() const = 0;

@@ -115,13 +115,14 @@ Workloads:
            at once, every --burst-interval seconds (default 10) until each
            has sent M lines (default 20, one burst)
   idle     the clients stay connected and silent for S seconds; for the
-           server's idle CPU and memory
+           server's idle CPU, memory and wake-ups
 
 Hosts:
   process    (default) the server is a separate headless host,
              jaselo-participant --serve --port 0 --quiet (next to this program
-             unless --participant PATH); its CPU time and peak memory are
-             read from /proc/<pid>
+             unless --participant PATH); its CPU time, peak memory and
+             wake-ups (the voluntary and involuntary context switches of its
+             threads, per second of the workload) are read from /proc/<pid>
   external   a host that is already running on 127.0.0.1:N (--port N), for
              watching it with other tools; its usage is not measured
 

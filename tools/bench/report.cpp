@@ -55,6 +55,13 @@ double ServerCpuPerDelivery(const RunFigures& f) {
   return ServerCpu(f) * 1e6 / static_cast<double>(f.report.delivered);
 }
 
+// How often the server's threads woke, per second of the workload; negative
+// when unknown.
+double ServerWakeups(const RunFigures& f) {
+  if (f.usage0.contextSwitches < 0 || f.usage1.contextSwitches < 0 || f.workloadS <= 0) return -1;
+  return static_cast<double>(f.usage1.contextSwitches - f.usage0.contextSwitches) / f.workloadS;
+}
+
 // Over the bursts: the slowest drain (negative when none drained), and
 // whether every burst drained.
 struct Drains {
@@ -146,6 +153,7 @@ void PrintServer(const RunFigures& f) {
   if (f.usage1.ok) {
     std::printf("  CPU                       %.3f s = %.2f%% of one core", serverCpu, 100 * serverCpu / f.workloadS);
     if (ServerCpuPerDelivery(f) >= 0) std::printf("\n  CPU per delivery          %.2f µs", ServerCpuPerDelivery(f));
+    if (ServerWakeups(f) >= 0) std::printf("\n  wake-ups                  %.2f a second", ServerWakeups(f));
     std::printf("\n  resident memory           %.1f MiB now, %.1f MiB peak\n", f.usage1.rssMiB, f.usage1.peakRssMiB);
     if (!f.rssTrail.empty()) {
       std::printf("  resident after N lines   ");
@@ -188,7 +196,7 @@ void SaveLatencies(const BenchOptions& o, const RunFigures& f) {
 
 void PrintRow(const BenchOptions& o, const RunFigures& f, double wallS) {
   // | host | clients | workload | sent | to all | lost | dup | order | dropped | p50 | p90 | p99 | max |
-  // burst drain | server CPU | CPU per delivery | peak RSS | wall |
+  // burst drain | server CPU | CPU per delivery | peak RSS | wake-ups/s | wall |
   const auto& m = f.report.latencyMs;
   const DeliveryReport& report = f.report;
   std::string burst = "–";
@@ -208,6 +216,8 @@ void PrintRow(const BenchOptions& o, const RunFigures& f, double wallS) {
   std::snprintf(cpu, sizeof cpu, "%.2f s (%.2f%%)", serverCpu, 100 * serverCpu / f.workloadS);
   char perDelivery[32] = "–";
   if (ServerCpuPerDelivery(f) >= 0) std::snprintf(perDelivery, sizeof perDelivery, "%.2f", ServerCpuPerDelivery(f));
+  char wakeups[32] = "–";
+  if (ServerWakeups(f) >= 0) std::snprintf(wakeups, sizeof wakeups, "%.2f", ServerWakeups(f));
   std::string rowWorkload = WorkloadName(o.workload) + std::string(o.tls ? ", TLS" : "");
   if (o.websocket) rowWorkload += " over WebSocket";
   if (o.flooders > 0) {
@@ -217,13 +227,13 @@ void PrintRow(const BenchOptions& o, const RunFigures& f, double wallS) {
   }
   if (o.rejoiner) rowWorkload += " + 1 rejoining every second (" + DescribeRejoins(f.rejoins) + ")";
   std::printf(
-      "ROW | %s | %d | %s | %llu | %llu | %llu | %llu | %llu | %zu | %s | %s | %s | %s | %s | %s | %s | %.1f | "
+      "ROW | %s | %d | %s | %llu | %llu | %llu | %llu | %llu | %zu | %s | %s | %s | %s | %s | %s | %s | %.1f | %s | "
       "%.1f |\n",
       o.host == HostMode::Process ? "process" : "external", o.clients, rowWorkload.c_str(),
       static_cast<unsigned long long>(report.sent), static_cast<unsigned long long>(report.deliveredToAll),
       static_cast<unsigned long long>(report.lost), static_cast<unsigned long long>(report.duplicated),
       static_cast<unsigned long long>(report.outOfOrder), f.drops.honest, latency[0].c_str(), latency[1].c_str(),
-      latency[2].c_str(), latency[3].c_str(), burst.c_str(), cpu, perDelivery, f.usage1.peakRssMiB, wallS);
+      latency[2].c_str(), latency[3].c_str(), burst.c_str(), cpu, perDelivery, f.usage1.peakRssMiB, wakeups, wallS);
 }
 
 bool Clean(const BenchOptions& o, const RunFigures& f) {
