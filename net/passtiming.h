@@ -1,15 +1,12 @@
 #pragma once
-// The socket threads' rhythm. The relay benchmark's latency model uses the
-// same values, so that the model cannot drift from the code.
+// How much a socket thread reads at once.
 
 #include <cstddef>
 
 #include "protocol/packet.h"
 
-// Every socket thread pauses this long each pass.
-constexpr int PASS_PAUSE_MS = 50;
 // One receive: at most one message.
 constexpr size_t RECEIVE_SIZE = PACKET_CAPACITY;
-// A client's socket thread takes at most this much from its server a pass,
+// A client's socket thread takes at most this much from its server a wake-up,
 // in receives of RECEIVE_SIZE.
 constexpr size_t CLIENT_PASS_READ_LIMIT = 64 * 1024;

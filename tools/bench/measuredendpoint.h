@@ -1,22 +1,20 @@
 #pragma once
-// An endpoint unchanged but for naming its socket thread (so profilers can
-// tell the threads apart) and noting the thread's CPU clock.
+// An endpoint unchanged but for naming its socket thread, so that profilers
+// can tell the threads apart.
+
+#include <pthread.h>
 
 #include "chat/jaselonetwork.h"
-#include "threadclock.h"
 
 class MeasuredEndpoint : public CJaseloNetwork {
  public:
   // At most 15 characters: the kernel's limit for a thread name.
   explicit MeasuredEndpoint(const char* threadName) : threadName(threadName) {}
-  // Valid while the socket thread runs.
-  bool CpuClock(clockid_t& clock) const { return threadClock.Get(clock); }
 
  private:
   uint32_t ThreadProc() override {
-    threadClock.Adopt(threadName);
+    pthread_setname_np(pthread_self(), threadName);
     return CJaseloNetwork::ThreadProc();
   }
   const char* threadName;
-  ThreadClock threadClock;
 };

@@ -1,12 +1,7 @@
 #include "options.h"
-#include "floormodel.h"
 
 #include <string>
-#include <utility>
-#include <vector>
 
-#include "chat/pollloop.h"
-#include "net/passtiming.h"
 #include "tooloptions.h"
 
 const char* WorkloadName(Workload w) {
@@ -27,8 +22,6 @@ bool ParseOptions(int argc, char** argv, BenchOptions& o, std::string& error) {
       o.help = true;
     } else if (arg.Is("--row")) {
       o.row = true;
-    } else if (arg.Is("--stagger")) {
-      o.stagger = true;
     } else if (arg.Is("--websocket")) {
       o.websocket = true;
     } else if (arg.Is("--tls")) {
@@ -69,11 +62,10 @@ bool ParseOptions(int argc, char** argv, BenchOptions& o, std::string& error) {
       if (!arg.Number(o.flooders, 0, 62, "--flooders takes 0 to 62", error)) return false;
     } else if (arg.Is("--host")) {
       if (!arg.Value(v, error)) return false;
-      if (v == "inprocess") o.host = HostMode::InProcess;
-      else if (v == "process") o.host = HostMode::Process;
+      if (v == "process") o.host = HostMode::Process;
       else if (v == "external") o.host = HostMode::External;
       else {
-        error = "--host takes inprocess, process or external";
+        error = "--host takes process or external";
         return false;
       }
     } else if (arg.Is("--port")) {
@@ -84,8 +76,6 @@ bool ParseOptions(int argc, char** argv, BenchOptions& o, std::string& error) {
       if (!arg.Value(o.plot, error)) return false;
     } else if (arg.Is("--samples")) {
       if (!arg.Value(o.samples, error)) return false;
-    } else if (arg.Is("--seed")) {
-      if (!arg.Number<uint32_t>(o.seed, 0, UINT32_MAX, "--seed takes an unsigned number", error)) return false;
     } else {
       error = "unknown option " + arg.Name() + " (see --help)";
       return false;
@@ -104,19 +94,16 @@ bool ParseOptions(int argc, char** argv, BenchOptions& o, std::string& error) {
   return true;
 }
 
-namespace {
-const char* HelpTemplate() {
+const char* HelpText() {
   return R"(Usage:
   jaselo-bench [--clients N] [--workload steady|bursty|idle]
                [--rate R] [--duration S] [--lines M] [--burst B]
                [--burst-interval S] [--text-bytes T] [--flooders F] [--rejoiner]
-               [--host inprocess|process|external] [--participant PATH]
-               [--port N]
-               [--websocket] [--tls] [--stagger] [--plot FILE.png] [--samples FILE] [--seed N]
-               [--row]
+               [--host process|external] [--participant PATH] [--port N]
+               [--websocket] [--tls] [--plot FILE.png] [--samples FILE] [--row]
 
 Measures the real relay path over loopback: one server endpoint and N client
-endpoints, each drained every {poll} ms by a poll loop like the chat window's.
+endpoints, each drained by a poll loop like the chat window's.
 Every line carries its send time in its text; every client receives every
 line (its own included) and the latency is taken from the send call to the
 receiving poll loop's event.
@@ -128,16 +115,14 @@ Workloads:
            at once, every --burst-interval seconds (default 10) until each
            has sent M lines (default 20, one burst)
   idle     the clients stay connected and silent for S seconds; for the
-           server's idle CPU and memory
+           server's idle CPU, memory and wake-ups
 
 Hosts:
-  inprocess  (default) the server endpoint runs in this process with its own
-             poll loop; server CPU is the CPU time of its socket thread and
-             poll loop, memory is the whole process's
-  process    the server is a separate headless host,
+  process    (default) the server is a separate headless host,
              jaselo-participant --serve --port 0 --quiet (next to this program
-             unless --participant PATH); its CPU and peak memory are read from
-             /proc/<pid>/stat and /proc/<pid>/status
+             unless --participant PATH); its CPU time, peak memory and
+             wake-ups (the voluntary and involuntary context switches of its
+             threads, per second of the workload) are read from /proc/<pid>
   external   a host that is already running on 127.0.0.1:N (--port N), for
              watching it with other tools; its usage is not measured
 
@@ -150,9 +135,7 @@ Options:
                      on a thread of their own; 10 s past the last planned
                      line at most). Their lines count in no statistic: the
                      latency, loss and drops are the honest clients' lines as
-                     the honest clients receive them. The floor replays the
-                     honest lines alone, with socket threads that the flood
-                     never lets idle
+                     the honest clients receive them
   --websocket        the honest clients join as a browser's page does: an
                      HTTP upgrade on the chat's port, then each message one
                      masked WebSocket frame each way. What they receive is
@@ -169,65 +152,15 @@ Options:
   --tls              every client (flooders included) joins inside TLS 1.3, as
                      the program's clients do; without it they join in plain
                      text, as a peer of the plain protocol does. The host
-                     serves both either way (in-process: with a key made for
-                     the run; process: with a key in a folder of the run's own)
-  --stagger          start each client's poll loop a random part of a pass
-                     after its connection, instead of right after it as the
-                     window does: the two loops of a client then take
-                     unrelated phases, as the floor model assumes
-  --plot FILE.png    draw the latency distribution, measured against the
-                     loop floor, with gnuplot (apt-get install gnuplot-nox)
+                     serves both either way, with a key in a folder of the
+                     run's own
+  --plot FILE.png    draw the latency distribution with gnuplot
+                     (apt-get install gnuplot-nox)
   --samples FILE     write every measured latency in ms, one per line
-  --seed N           phases of the floor model's loops, and of --stagger
-                     (default 1)
   --row              also print the run as one Markdown table row
-
-The loop floor printed beside the measurement replays the run's own send
-times through the four loops a line crosses (host socket thread, host poll
-loop, receiver's socket thread, receiver's poll loop) at no processing cost:
-a socket thread pauses {pause} ms per pass and a poll loop {poll} ms (plus a
-drift of under 1 ms, so that loops do not stay locked in phase), the host's
-socket thread takes one receive of at most {receive} bytes per connection per
-pass, a client's takes everything waiting up to {client} KiB, and an idle one
-wakes at once. The loops' phases are drawn at random many times. A line alone
-waits at most one pass in each loop: {alone} ms.
-What the measurement adds to the floor is the cost of the processing, the
-kernel and the scheduling, or a phase alignment of the real loops that the
-model's random phases do not have (compare a run with --stagger).
-
-A burst's bound is the throughput no burst can beat: {receive} bytes per {pause} ms
-from each sender into the host, {client} KiB per {pause} ms into each receiver. It leaves
-out the passes every line waits anyway, which the floor includes.
-
-In-process, the host's poll loop notes when it relayed each line, and the
-latency is also shown split there: send to relay, and relay to event (for the
-first line a relay pass sent, and for the later ones).
 
 Exit status: 0 when every honest line reached every honest receiver once and
 in order and no honest client was dropped; 1 otherwise; 2 for a usage mistake
 or a failed set-up.
 )";
-}
-
-// Each {name} in `text` replaced by its value.
-std::string Filled(std::string text, const std::vector<std::pair<std::string, size_t>>& values) {
-  for (const auto& [name, value] : values) {
-    const std::string key = "{" + name + "}";
-    for (size_t at = text.find(key); at != std::string::npos; at = text.find(key, at)) {
-      text.replace(at, key.size(), std::to_string(value));
-    }
-  }
-  return text;
-}
-}  // namespace
-
-// The loops' figures come from the code's own constants, so that the help
-// cannot drift from what the benchmark and its model do.
-const char* HelpText() {
-  static const std::string text = Filled(HelpTemplate(), {{"poll", POLL_PASS_MS},
-                                                          {"pause", PASS_PAUSE_MS},
-                                                          {"receive", RECEIVE_SIZE},
-                                                          {"client", CLIENT_PASS_READ_LIMIT / 1024},
-                                                          {"alone", 2 * (PASS_PAUSE_MS + POLL_PASS_MS)}});
-  return text.c_str();
 }

@@ -5,7 +5,7 @@
 #include <string>
 
 enum class Workload { Steady, Bursty, Idle };
-enum class HostMode { InProcess, Process, External };
+enum class HostMode { Process, External };
 
 struct BenchOptions {
   int clients = 8;
@@ -18,13 +18,11 @@ struct BenchOptions {
   int textBytes = 32;           // characters of each line's text
   int flooders = 0;             // extra clients sending 900-character lines at full speed
   bool rejoiner = false;        // one more client that leaves and joins again every second
-  HostMode host = HostMode::InProcess;
+  HostMode host = HostMode::Process;
   std::string participant;  // headless host program; empty: next to this one
   uint16_t port = 0;        // external host: its port on 127.0.0.1
   std::string plot;         // PNG of the latency distribution
   std::string samples;      // raw latencies, one per line
-  uint32_t seed = 1;        // phases of the floor model's loops
-  bool stagger = false;     // start each client's poll loop at a random phase
   bool tls = false;         // the clients join inside TLS
   bool websocket = false;   // the honest clients join as browsers do
   bool row = false;         // also print one Markdown table row

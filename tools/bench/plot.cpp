@@ -32,7 +32,7 @@ std::string Quoted(const std::string& s) {
 }  // namespace
 
 bool PlotLatency(const std::string& png, const std::string& title, const std::vector<float>& measured,
-                 const std::vector<float>& floor, std::string& error) {
+                 std::string& error) {
   char dir[] = "/tmp/jaselo-bench-plot-XXXXXX";
   if (mkdtemp(dir) == nullptr) {
     error = "could not make a temporary folder";
@@ -41,16 +41,14 @@ bool PlotLatency(const std::string& png, const std::string& title, const std::ve
   const std::string data = std::string(dir) + "/latency.dat";
   const std::string script = std::string(dir) + "/latency.gp";
 
-  const float top = std::max(measured.empty() ? 0.0f : measured.back(), floor.empty() ? 0.0f : floor.back());
-  const size_t bins = static_cast<size_t>(std::ceil(top)) + 2;
-  const auto hm = Histogram(measured, bins), hf = Histogram(floor, bins);
+  const size_t bins = static_cast<size_t>(std::ceil(measured.empty() ? 0.0f : measured.back())) + 2;
+  const auto h = Histogram(measured, bins);
   {
     std::ofstream out(data);
-    double cm = 0, cf = 0;
+    double cumulative = 0;
     for (size_t b = 0; b < bins; ++b) {
-      cm += hm[b];
-      cf += hf[b];
-      out << b + 0.5 << ' ' << hm[b] * 100 << ' ' << hf[b] * 100 << ' ' << cm * 100 << ' ' << cf * 100 << '\n';
+      cumulative += h[b];
+      out << b + 0.5 << ' ' << h[b] * 100 << ' ' << cumulative * 100 << '\n';
     }
   }
   {
@@ -58,14 +56,12 @@ bool PlotLatency(const std::string& png, const std::string& title, const std::ve
     gp << "set terminal pngcairo size 1000,800 font 'Sans,10'\n"
        << "set output " << Quoted(png) << "\n"
        << "set multiplot layout 2,1 title " << Quoted(title) << "\n"
-       << "set grid\nset key top right\nset xrange [0:" << bins << "]\n"
+       << "set grid\nset key off\nset xrange [0:" << bins << "]\n"
        << "set xlabel 'latency, send call to receiver event (ms)'\n"
        << "set ylabel 'deliveries per 1 ms bin (%)'\n"
-       << "plot " << Quoted(data) << " using 1:2 with boxes fill solid 0.5 lc rgb '#3b6ea8' title 'measured', \\\n"
-       << "     '' using 1:3 with lines lw 2 lc rgb '#c0392b' title 'loop floor'\n"
-       << "set ylabel 'deliveries at or below (%)'\nset yrange [0:100]\nset key bottom right\n"
-       << "plot " << Quoted(data) << " using 1:4 with lines lw 2 lc rgb '#3b6ea8' title 'measured', \\\n"
-       << "     '' using 1:5 with lines lw 2 dt 2 lc rgb '#c0392b' title 'loop floor'\n"
+       << "plot " << Quoted(data) << " using 1:2 with boxes fill solid 0.5 lc rgb '#3b6ea8'\n"
+       << "set ylabel 'deliveries at or below (%)'\nset yrange [0:100]\n"
+       << "plot " << Quoted(data) << " using 1:3 with lines lw 2 lc rgb '#3b6ea8'\n"
        << "unset multiplot\n";
   }
   pid_t pid = -1;

@@ -1,9 +1,9 @@
 #pragma once
-// A poll loop like the chat window's, named for profilers and with its
-// thread's CPU clock at hand.
+// A poll loop like the chat window's, named for profilers.
+
+#include <pthread.h>
 
 #include "chat/pollloop.h"
-#include "threadclock.h"
 
 class PollLoop : public CPollThread {
  public:
@@ -12,15 +12,11 @@ class PollLoop : public CPollThread {
       : CPollThread(network, std::move(handler)), name(name) {}
   ~PollLoop() override { End(); }
 
-  // The loop thread's CPU clock; valid while the loop runs.
-  bool CpuClock(clockid_t& clock) const { return threadClock.Get(clock); }
-
  private:
   uint32_t ThreadProc() override {
-    threadClock.Adopt(name);
+    pthread_setname_np(pthread_self(), name);
     return CPollThread::ThreadProc();
   }
 
   const char* name;
-  ThreadClock threadClock;
 };

@@ -21,24 +21,37 @@ double StatusMiB(const std::string& status, const std::string& key) {
   in >> kib;
   return kib / 1024.0;
 }
-// Sum of the run time of every thread of the process, from schedstat.
-double ScheduledSeconds(pid_t pid) {
+// Over every thread of the process alive now: the run time, from schedstat,
+// and the times it was switched out (each a wake-up to come), from status.
+struct ThreadSums {
+  double seconds = -1;
+  long long switches = -1;
+};
+
+ThreadSums SumThreads(pid_t pid) {
   const std::string dir = ProcPath(pid, "task");
   DIR* d = opendir(dir.c_str());
-  if (d == nullptr) return -1;
-  unsigned long long total = 0;
+  if (d == nullptr) return {};
+  unsigned long long ns = 0;
+  long long switches = 0;
   bool any = false;
   while (const dirent* e = readdir(d)) {
     if (e->d_name[0] == '.') continue;
-    std::ifstream in(dir + "/" + e->d_name + "/schedstat");
-    unsigned long long ns = 0;
-    if (in >> ns) {
-      total += ns;
+    const std::string task = dir + "/" + e->d_name;
+    std::ifstream sched(task + "/schedstat");
+    unsigned long long taskNs = 0;
+    if (sched >> taskNs) {
+      ns += taskNs;
       any = true;
+    }
+    std::ifstream status(task + "/status");
+    for (std::string line; std::getline(status, line);) {
+      if (line.find("ctxt_switches:") != std::string::npos) switches += std::stoll(line.substr(line.find(':') + 1));
     }
   }
   closedir(d);
-  return any ? static_cast<double>(total) / 1e9 : -1;
+  if (!any) return {};
+  return {static_cast<double>(ns) / 1e9, switches};
 }
 }  // namespace
 
@@ -59,8 +72,9 @@ ProcUsage ReadProcUsage(pid_t pid) {
   u.cpuSeconds = static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
   // The scheduler's own account is exact to the nanosecond, where the ticks
   // above count in 10 ms steps; it covers the threads alive now.
-  const double exact = ScheduledSeconds(pid);
-  if (exact >= 0) u.cpuSeconds = exact;
+  const ThreadSums threads = SumThreads(pid);
+  if (threads.seconds >= 0) u.cpuSeconds = threads.seconds;
+  u.contextSwitches = threads.switches;
 
   std::ifstream statusFile(ProcPath(pid, "status"));
   const std::string status =
@@ -76,12 +90,6 @@ ProcUsage ReadProcUsage(pid_t pid) {
     closedir(d);
   }
   return u;
-}
-
-double ThreadCpuSeconds(clockid_t clock) {
-  timespec ts{};
-  if (clock_gettime(clock, &ts) != 0) return -1;
-  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
 }
 
 MachineInfo ReadMachineInfo() {

@@ -1,9 +1,9 @@
 #pragma once
-// Readings of CPU time, memory and open files from /proc, and a description of
-// the machine: the benchmark and the fault suite read a process the same way.
+// Readings of CPU time, memory, open files and wake-ups from /proc, and a
+// description of the machine: the benchmark and the fault suite read a
+// process the same way.
 
 #include <sys/types.h>
-#include <time.h>
 
 #include <string>
 
@@ -13,12 +13,13 @@ struct ProcUsage {
   double rssMiB = 0;      // resident now (VmRSS)
   double peakRssMiB = 0;  // highest resident so far (VmHWM)
   int fds = 0;            // open file descriptors
+  // Voluntary and involuntary context switches summed over the threads alive
+  // now: how often they woke. Negative when unknown.
+  long long contextSwitches = -1;
 };
 
 // pid 0 reads this process.
 ProcUsage ReadProcUsage(pid_t pid);
-// CPU time of one thread, through the clock its thread handed out.
-double ThreadCpuSeconds(clockid_t clock);
 
 struct MachineInfo {
   int cores = 0;

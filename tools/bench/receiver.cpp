@@ -2,7 +2,6 @@
 
 #include <charconv>
 #include <cstring>
-#include <thread>
 
 #include "benchclock.h"
 
@@ -25,7 +24,7 @@ std::string LineText(int sender, uint32_t seq, int64_t sendNs, int textBytes) {
   return text;
 }
 
-bool Receiver::Join(uint16_t port, std::chrono::microseconds pollDelay, const ClientSecurity& security, bool overWeb) {
+bool Receiver::Join(uint16_t port, const ClientSecurity& security, bool overWeb) {
   network.SetClientSecurity(security);
   if (!network.StartupClient(nick.c_str())) return false;
   if (overWeb) {
@@ -39,7 +38,6 @@ bool Receiver::Join(uint16_t port, std::chrono::microseconds pollDelay, const Cl
   } else if (!network.ClientConnect("127.0.0.1", port)) {
     return false;
   }
-  if (pollDelay.count() > 0) std::this_thread::sleep_for(pollDelay);
   loop.Begin();
   return true;
 }

@@ -3,7 +3,6 @@
 // timed line it is shown, and who it heard leave.
 
 #include <atomic>
-#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -39,11 +38,9 @@ class Receiver {
     deliveries.reserve(expected);
   }
 
-  // The window starts its poll loop right after connecting; `pollDelay`
-  // (--stagger) moves the loop to another phase of the socket thread's pass.
   // `security` says whether it joins inside TLS; `overWeb`, whether it joins
   // as a browser does, over a WebSocket (in plain text).
-  bool Join(uint16_t port, std::chrono::microseconds pollDelay, const ClientSecurity& security, bool overWeb = false);
+  bool Join(uint16_t port, const ClientSecurity& security, bool overWeb = false);
 
   // From the sending thread, as the window's Send does from its own.
   bool Say(const std::string& text);

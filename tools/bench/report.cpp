@@ -11,7 +11,7 @@
 namespace {
 std::string Ms(double v) {
   char b[32];
-  std::snprintf(b, sizeof b, "%.1f", v);
+  std::snprintf(b, sizeof b, "%.2f", v);
   return b;
 }
 
@@ -55,11 +55,17 @@ double ServerCpuPerDelivery(const RunFigures& f) {
   return ServerCpu(f) * 1e6 / static_cast<double>(f.report.delivered);
 }
 
-// Over the bursts: the slowest drain measured (negative when none drained)
-// and by the floor, and whether every burst drained.
+// How often the server's threads woke, per second of the workload; negative
+// when unknown.
+double ServerWakeups(const RunFigures& f) {
+  if (f.usage0.contextSwitches < 0 || f.usage1.contextSwitches < 0 || f.workloadS <= 0) return -1;
+  return static_cast<double>(f.usage1.contextSwitches - f.usage0.contextSwitches) / f.workloadS;
+}
+
+// Over the bursts: the slowest drain (negative when none drained), and
+// whether every burst drained.
 struct Drains {
   double worst = -1;
-  double worstFloor = 0;
   bool complete = true;
 };
 
@@ -70,7 +76,6 @@ Drains WorstDrains(const BenchOptions& o, const RunFigures& f) {
     const double measured = f.report.roundDrainMs[r];
     if (measured < 0) d.complete = false;
     d.worst = std::max(d.worst, measured);
-    d.worstFloor = std::max(d.worstFloor, f.floor.roundDrainMs[r]);
   }
   return d;
 }
@@ -78,9 +83,8 @@ Drains WorstDrains(const BenchOptions& o, const RunFigures& f) {
 void PrintSetting(const BenchOptions& o, const RunFigures& f) {
   std::printf("Jaselo relay benchmark\n");
   std::printf("  host                      %s\n", f.host.c_str());
-  std::printf("  clients                   %d, %s%s%s\n", o.clients, o.tls ? "inside TLS 1.3" : "in plain text",
-              o.websocket ? " over WebSocket" : "",
-              o.stagger ? ", each poll loop started at a random point of its socket thread's pass" : "");
+  std::printf("  clients                   %d, %s%s\n", o.clients, o.tls ? "inside TLS 1.3" : "in plain text",
+              o.websocket ? " over WebSocket" : "");
   std::printf("  workload                  %s\n", DescribeWorkload(o).c_str());
   if (o.workload != Workload::Idle) {
     std::printf("  line                      %d characters of text, %u bytes on the wire\n", o.textBytes,
@@ -124,60 +128,22 @@ void PrintDelivery(const BenchOptions& o, const RunFigures& f) {
   }
 }
 
-void PrintLatency(const BenchOptions& o, const RunFigures& f) {
+void PrintLatency(const RunFigures& f) {
   const auto& m = f.report.latencyMs;
-  const auto& fl = f.floor.latencyMs;
-  if (!m.empty()) {
-    std::printf("Latency, send call to the receiver's event (ms)\n");
-    std::printf("                               p50      p90      p99      max\n");
-    std::printf("  measured                %8.1f %8.1f %8.1f %8.1f\n", Percentile(m, .5), Percentile(m, .9),
-                Percentile(m, .99), m.back());
-    std::printf("  loop floor              %8.1f %8.1f %8.1f %8.1f\n", Percentile(fl, .5), Percentile(fl, .9),
-                Percentile(fl, .99), fl.empty() ? 0.0 : fl.back());
-    std::printf("  over the floor          %+8.1f %+8.1f %+8.1f %+8.1f\n", Percentile(m, .5) - Percentile(fl, .5),
-                Percentile(m, .9) - Percentile(fl, .9), Percentile(m, .99) - Percentile(fl, .99),
-                m.back() - (fl.empty() ? 0.0 : fl.back()));
-    // Two socket threads and two poll loops, each pausing its own pass.
-    const std::string passes = PASS_PAUSE_MS == POLL_PASS_MS
-                                   ? std::to_string(POLL_PASS_MS) + " ms"
-                                   : std::to_string(PASS_PAUSE_MS) + " and " + std::to_string(POLL_PASS_MS) + " ms";
-    std::printf(
-        "  (floor: these sends replayed through the four %s loops at no cost, %d phase draws;\n"
-        "   a line alone waits at most one pass in each: %.0f ms%s)\n",
-        passes.c_str(), f.floor.draws, 2 * (kSocketPassNs + kPollPassNs) / 1e6,
-        o.flooders > 0 ? ";\n   with flooders, no socket thread idles, and their lines cost nothing else" : "");
-  }
-  if (!f.split.upMs.empty()) {
-    auto line = [](const char* label, const std::vector<float>& v) {
-      if (v.empty()) {
-        std::printf("  %-34s        –\n", label);
-        return;
-      }
-      std::printf("  %-34s %8.1f %8.1f %8.1f %8.1f  (%zu)\n", label, Percentile(v, .5), Percentile(v, .9),
-                  Percentile(v, .99), v.back(), v.size());
-    };
-    std::printf("Where it goes: split at the host's relay, which its poll loop notes (ms, with the count)\n");
-    std::printf("                                          p50      p90      p99      max\n");
-    line("send -> relayed, measured", f.split.upMs);
-    line("send -> relayed, floor", f.floor.upstreamMs);
-    line("relayed -> event, 1st of its pass", f.split.downFirstMs);
-    line("  floor", f.floor.downstreamFirstMs);
-    line("relayed -> event, later in pass", f.split.downLaterMs);
-    line("  floor", f.floor.downstreamLaterMs);
-  }
+  if (m.empty()) return;
+  std::printf("Latency, send call to the receiver's event (ms)\n");
+  std::printf("                               p50      p90      p99      max\n");
+  std::printf("  measured                %8.2f %8.2f %8.2f %8.2f\n", Percentile(m, .5), Percentile(m, .9),
+              Percentile(m, .99), m.back());
 }
 
 void PrintBursts(const BenchOptions& o, const RunFigures& f) {
   if (o.workload != Workload::Bursty) return;
   std::printf("Bursts, first send of a burst to its last delivery at any client\n");
   for (size_t r = 0; r < f.bursts.roundBytes.size(); ++r) {
-    const double bound = f.bursts.roundBoundMs[r];
     const double measured = f.report.roundDrainMs[r];
-    std::printf(
-        "  burst %-3d %6.0f bytes per receiver: measured %s ms, loop floor %.0f ms, "
-        "bound %.0f ms (measured/bound %.2f)\n",
-        static_cast<int>(r) + 1, f.bursts.roundBytes[r], measured < 0 ? "incomplete" : Ms(measured).c_str(),
-        f.floor.roundDrainMs[r], bound, measured < 0 ? 0.0 : measured / bound);
+    std::printf("  burst %-3d %6.0f bytes per receiver: %s ms\n", static_cast<int>(r) + 1, f.bursts.roundBytes[r],
+                measured < 0 ? "incomplete" : Ms(measured).c_str());
   }
 }
 
@@ -186,13 +152,9 @@ void PrintServer(const RunFigures& f) {
   std::printf("Server, over the %.1f s of the workload\n", f.workloadS);
   if (f.usage1.ok) {
     std::printf("  CPU                       %.3f s = %.2f%% of one core", serverCpu, 100 * serverCpu / f.workloadS);
-    if (f.usage1.socketThreadCpu >= 0) {
-      std::printf(" (socket thread %.3f s, poll loop %.3f s)", f.usage1.socketThreadCpu - f.usage0.socketThreadCpu,
-                  f.usage1.pollLoopCpu - f.usage0.pollLoopCpu);
-    }
     if (ServerCpuPerDelivery(f) >= 0) std::printf("\n  CPU per delivery          %.2f µs", ServerCpuPerDelivery(f));
-    std::printf("\n  resident memory           %.1f MiB now, %.1f MiB peak%s\n", f.usage1.rssMiB, f.usage1.peakRssMiB,
-                f.usage1.memoryIsWholeProcess ? " (the whole process, clients included)" : "");
+    if (ServerWakeups(f) >= 0) std::printf("\n  wake-ups                  %.2f a second", ServerWakeups(f));
+    std::printf("\n  resident memory           %.1f MiB now, %.1f MiB peak\n", f.usage1.rssMiB, f.usage1.peakRssMiB);
     if (!f.rssTrail.empty()) {
       std::printf("  resident after N lines   ");
       for (const auto& [lines, rss] : f.rssTrail)
@@ -210,7 +172,7 @@ void PrintServer(const RunFigures& f) {
 void PrintReport(const BenchOptions& o, const RunFigures& f) {
   PrintSetting(o, f);
   PrintDelivery(o, f);
-  PrintLatency(o, f);
+  PrintLatency(f);
   PrintBursts(o, f);
   PrintServer(f);
 }
@@ -222,10 +184,9 @@ void SaveLatencies(const BenchOptions& o, const RunFigures& f) {
     for (float v : m) out << v << '\n';
   }
   if (!o.plot.empty() && !m.empty()) {
-    const std::string title = std::to_string(o.clients) + " clients, " + DescribeWorkload(o) + ", " +
-                              (o.host == HostMode::InProcess ? "in-process host" : "separate host");
+    const std::string title = std::to_string(o.clients) + " clients, " + DescribeWorkload(o);
     std::string error;
-    if (PlotLatency(o.plot, title, m, f.floor.latencyMs, error)) {
+    if (PlotLatency(o.plot, title, m, error)) {
       std::printf("  plot                      %s\n", o.plot.c_str());
     } else {
       std::fprintf(stderr, "jaselo-bench: %s\n", ("no plot: " + error).c_str());
@@ -235,31 +196,28 @@ void SaveLatencies(const BenchOptions& o, const RunFigures& f) {
 
 void PrintRow(const BenchOptions& o, const RunFigures& f, double wallS) {
   // | host | clients | workload | sent | to all | lost | dup | order | dropped | p50 | p90 | p99 | max |
-  // floor p50/p99 | burst drain | server CPU | CPU per delivery | peak RSS | wall |
+  // burst drain | server CPU | CPU per delivery | peak RSS | wake-ups/s | wall |
   const auto& m = f.report.latencyMs;
-  const auto& fl = f.floor.latencyMs;
   const DeliveryReport& report = f.report;
   std::string burst = "–";
   if (o.workload == Workload::Bursty) {
     const Drains drains = WorstDrains(o, f);
-    char text[96];
-    std::snprintf(text, sizeof text, "%.2f s (floor %.2f, bound %.2f)", drains.worst / 1000, drains.worstFloor / 1000,
-                  f.bursts.worstBoundMs / 1000);
-    burst = drains.worst < 0 ? std::string("incomplete") : std::string(text);
+    burst = drains.worst < 0 ? std::string("incomplete") : Ms(drains.worst) + " ms";
   }
-  std::string latency[4] = {"–", "–", "–", "–"}, floorText = "–";
+  std::string latency[4] = {"–", "–", "–", "–"};
   if (!m.empty()) {
     latency[0] = Ms(Percentile(m, .5));
     latency[1] = Ms(Percentile(m, .9));
     latency[2] = Ms(Percentile(m, .99));
     latency[3] = Ms(m.back());
-    floorText = Ms(Percentile(fl, .5)) + " / " + Ms(Percentile(fl, .99));
   }
   const double serverCpu = ServerCpu(f);
   char cpu[64];
   std::snprintf(cpu, sizeof cpu, "%.2f s (%.2f%%)", serverCpu, 100 * serverCpu / f.workloadS);
   char perDelivery[32] = "–";
   if (ServerCpuPerDelivery(f) >= 0) std::snprintf(perDelivery, sizeof perDelivery, "%.2f", ServerCpuPerDelivery(f));
+  char wakeups[32] = "–";
+  if (ServerWakeups(f) >= 0) std::snprintf(wakeups, sizeof wakeups, "%.2f", ServerWakeups(f));
   std::string rowWorkload = WorkloadName(o.workload) + std::string(o.tls ? ", TLS" : "");
   if (o.websocket) rowWorkload += " over WebSocket";
   if (o.flooders > 0) {
@@ -269,16 +227,13 @@ void PrintRow(const BenchOptions& o, const RunFigures& f, double wallS) {
   }
   if (o.rejoiner) rowWorkload += " + 1 rejoining every second (" + DescribeRejoins(f.rejoins) + ")";
   std::printf(
-      "ROW | %s | %d | %s | %llu | %llu | %llu | %llu | %llu | %zu | %s | %s | %s | %s | %s | %s | %s | %s | %.1f | "
+      "ROW | %s | %d | %s | %llu | %llu | %llu | %llu | %llu | %zu | %s | %s | %s | %s | %s | %s | %s | %.1f | %s | "
       "%.1f |\n",
-      o.host == HostMode::InProcess ? "in-process"
-      : o.host == HostMode::Process ? "process"
-                                    : "external",
-      o.clients, rowWorkload.c_str(), static_cast<unsigned long long>(report.sent),
-      static_cast<unsigned long long>(report.deliveredToAll), static_cast<unsigned long long>(report.lost),
-      static_cast<unsigned long long>(report.duplicated), static_cast<unsigned long long>(report.outOfOrder),
-      f.drops.honest, latency[0].c_str(), latency[1].c_str(), latency[2].c_str(), latency[3].c_str(), floorText.c_str(),
-      burst.c_str(), cpu, perDelivery, f.usage1.peakRssMiB, wallS);
+      o.host == HostMode::Process ? "process" : "external", o.clients, rowWorkload.c_str(),
+      static_cast<unsigned long long>(report.sent), static_cast<unsigned long long>(report.deliveredToAll),
+      static_cast<unsigned long long>(report.lost), static_cast<unsigned long long>(report.duplicated),
+      static_cast<unsigned long long>(report.outOfOrder), f.drops.honest, latency[0].c_str(), latency[1].c_str(),
+      latency[2].c_str(), latency[3].c_str(), burst.c_str(), cpu, perDelivery, f.usage1.peakRssMiB, wakeups, wallS);
 }
 
 bool Clean(const BenchOptions& o, const RunFigures& f) {

@@ -8,17 +8,13 @@
 #include <vector>
 
 #include "analysis.h"
-#include "floormodel.h"
 #include "host.h"
 #include "options.h"
 #include "procstat.h"
 
-// Per round of the workload: the bytes each receiver gets, and the bound on
-// draining them that the most one sender wrote sets.
+// Per round of the workload: the bytes each receiver gets.
 struct Bursts {
   std::vector<double> roundBytes;
-  std::vector<double> roundBoundMs;
-  double worstBoundMs = 0;
 };
 
 struct Drops {
@@ -38,13 +34,6 @@ struct Rejoins {
   std::vector<float> answerMs;  // sorted
 };
 
-// The latency split at the host's relay; seen in-process only.
-struct RelaySplit {
-  std::vector<float> upMs;         // send -> relayed
-  std::vector<float> downFirstMs;  // relayed -> event, first line of its relay pass
-  std::vector<float> downLaterMs;  // relayed -> event, later lines
-};
-
 struct RunFigures {
   std::string host;  // the host's description
   MachineInfo machine;
@@ -54,16 +43,13 @@ struct RunFigures {
   Bursts bursts;
   Drops drops;
   Rejoins rejoins;
-  ServerUsage usage0, usage1;  // the server at the workload's start and end
+  ProcUsage usage0, usage1;  // the server at the workload's start and end
   // The server's resident memory once the workload had sent so many lines
   // (the first count twice the lines a host keeps), for long runs.
   std::vector<std::pair<uint64_t, double>> rssTrail;
   ProcUsage self0, self1;  // this process, the same
   double workloadS = 0;    // the workload and its drain
-  // Each sample sorted.
-  DeliveryReport report;
-  FloorResult floor;
-  RelaySplit split;
+  DeliveryReport report;   // its latencies sorted
 };
 
 // The report, from the set-up to this process's usage.

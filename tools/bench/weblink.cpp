@@ -9,7 +9,6 @@
 
 #include <cerrno>
 #include <string>
-#include <thread>
 
 #include "net/passtiming.h"
 
@@ -72,17 +71,15 @@ bool WebLink::SendFramed(const std::vector<uint8_t>& frame) {
 }
 
 void WebLink::Read(Message message) {
-  // The rhythm of a native client's socket thread: a pause each pass, then
-  // everything waiting, up to its limit. A reader that is always waiting on
-  // its socket would be woken by each send, at the host's expense.
+  // As a native client's socket thread: wait for readiness, then take
+  // everything waiting, up to its limit.
   uint8_t buffer[RECEIVE_SIZE];
   size_t taken = CLIENT_PASS_READ_LIMIT;
   for (;;) {
     if (taken >= CLIENT_PASS_READ_LIMIT) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(PASS_PAUSE_MS));
-      if (!connected) break;
       pollfd p{fd, POLLIN, 0};
       if (poll(&p, 1, -1) < 0 && errno != EINTR) break;
+      if (!connected) break;
       taken = 0;
     }
     const ssize_t n = recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
