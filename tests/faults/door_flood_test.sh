@@ -155,6 +155,9 @@ kill -0 "$flood" 2>/dev/null || flooding=0
 wait "$flood" || fail "the attacker failed: $(<"$tmp/flood.out")"
 echo "newcomers joined in: ${times[*]}"
 grep '^FLOOD ' "$tmp/flood.out" || fail "the attacker said nothing: $(<"$tmp/flood.out")"
+# A connect that finds the host's queue of accepted connections full is
+# dropped, and tried again only a second later.
+echo "connects dropped at a full accept queue: $(nstat -asz TcpExtListenOverflows | awk 'NR > 1 { print $2 }')"
 [ "$slow" = 0 ] || fail "$slow of $newcomers newcomers took over 1 s (or never got in)"
 [ "$flooding" = 1 ] || fail "the flood ended before the last newcomer was in"
 
