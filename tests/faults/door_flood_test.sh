@@ -1,0 +1,173 @@
+#!/usr/bin/env bash
+# A host flooded from one address of the network, with TLS handshakes and with
+# bare connects that never say a word, still lets honest newcomers from another
+# address in within 1 s each, and those already in lose no line. The flood
+# comes over a veth pair from a network namespace of its own, inside one of
+# the test's own, so nothing of the machine's network is touched; everything
+# started here ends with the test. Exits 77 (skipped) when no namespace can be
+# made.
+#   door_flood_test.sh PARTICIPANT
+set -euo pipefail
+participant=$1
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+for tool in ip unshare python3 mkfifo; do
+  command -v "$tool" >/dev/null || fail "$tool is missing"
+done
+
+if [ -z "${JASELO_DOOR_INSIDE:-}" ]; then
+  # A pid namespace too: if the test is killed, all it started dies with it.
+  isolate=(unshare --net --mount --pid --fork --kill-child --mount-proc)
+  if [ "$(id -u)" != 0 ]; then isolate=(unshare --user --map-root-user "${isolate[@]:1}"); fi
+  if ! why=$("${isolate[@]}" true 2>&1); then
+    echo "SKIPPED: cannot make a network namespace here: $why"
+    exit 77
+  fi
+  JASELO_DOOR_INSIDE=1 exec "${isolate[@]}" bash "$0" "$@"
+fi
+
+tmp=$(mktemp -d)
+export XDG_DATA_HOME=$tmp/data
+pids=()
+cleanup() {
+  local pid
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$tmp"
+}
+trap cleanup EXIT
+
+# until_within SECONDS COMMAND...
+until_within() {
+  local end=$((SECONDS + $1))
+  shift
+  until "$@"; do
+    [ "$SECONDS" -lt "$end" ] || return 1
+    sleep 0.05
+  done
+}
+now_ms() { now=$((${EPOCHREALTIME/./} / 1000)); }
+
+flood_seconds=8 lines=100 newcomers=8
+ip link set lo up
+ip link add jsl0 type veth peer name jsl1
+ip addr add 169.254.78.1/24 dev jsl0
+ip link set jsl0 up
+
+"$participant" --serve --port 0 --no-announce --no-input --data-dir "$tmp/host" >"$tmp/host.out" 2>&1 &
+pids+=($!)
+until_within 10 grep -qs '^ENCRYPTED ' "$tmp/host.out" || fail "the host did not start: $(<"$tmp/host.out")"
+port=$(sed -n 's/^LISTENING //p' "$tmp/host.out")
+
+# Two already in, each saying a line every 100 ms until the flood is over.
+declare -A input writer
+for who in a b; do
+  mkfifo "$tmp/$who.in"
+  "$participant" --nick "$who" --port "$port" --quiet >"$tmp/$who.out" 2>&1 <"$tmp/$who.in" &
+  pids+=($!)
+  exec {fd}>"$tmp/$who.in"
+  input[$who]=$fd
+  until_within 10 grep -q '^PEOPLE ' "$tmp/$who.out" || fail "$who did not join: $(<"$tmp/$who.out")"
+done
+for who in a b; do
+  for ((i = 1; i <= lines; i++)); do echo "$who$i"; sleep 0.1; done >&"${input[$who]}" &
+  pids+=($!)
+  writer[$who]=$!
+done
+
+# The flood, from 169.254.78.2 alone, bounded in time and in count.
+cat >"$tmp/flood.py" <<'PY'
+import collections, socket, ssl, struct, sys, threading, time
+host, port, seconds, started = sys.argv[1], int(sys.argv[2]), float(sys.argv[3]), sys.argv[4]
+end, most = time.monotonic() + seconds, 100000
+context = ssl.SSLContext(ssl.PROTOCOL_TLS_CLIENT)
+context.check_hostname, context.verify_mode = False, ssl.CERT_NONE
+counts = []
+def connect():
+    s = socket.create_connection((host, port), timeout=1)
+    # Reset at close: no TIME_WAIT, so the flood never runs out of ports.
+    s.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+    return s
+def handshakes(count):
+    while time.monotonic() < end and count["tls"] < most:
+        count["tls"] += 1
+        try:
+            with context.wrap_socket(connect()):
+                count["tls_handshaken"] += 1
+        except OSError:
+            pass
+def bare(count):
+    held = collections.deque()
+    while time.monotonic() < end and count["bare"] < most:
+        count["bare"] += 1
+        try:
+            held.append(connect())
+        except OSError:
+            pass
+        while len(held) > 300:
+            held.popleft().close()
+threads = []
+for f in (handshakes, handshakes, handshakes, bare):
+    counts.append(collections.Counter())
+    threads.append(threading.Thread(target=f, args=(counts[-1],)))
+    threads[-1].start()
+while time.monotonic() < end and sum(c["tls"] + c["bare"] for c in counts) < 100:
+    time.sleep(0.01)
+open(started, "w").close()
+for t in threads:
+    t.join()
+total = sum(counts, collections.Counter())
+print("FLOOD from 169.254.78.2:", " ".join(f"{k}={v}" for k, v in sorted(total.items())), flush=True)
+PY
+# shellcheck disable=SC2016 # expanded in the attacker's namespace
+unshare --net bash -c 'touch "$1/attacker"; until ip link show jsl1 >/dev/null 2>&1; do sleep 0.05; done
+  ip link set lo up && ip addr add 169.254.78.2/24 dev jsl1 && ip link set jsl1 up &&
+  exec python3 "$1/flood.py" 169.254.78.1 "$2" "$3" "$1/flooding"' \
+  attacker "$tmp" "$port" "$flood_seconds" >"$tmp/flood.out" 2>&1 &
+flood=$!
+pids+=("$flood")
+until_within 10 test -e "$tmp/attacker" || fail "the attacker's namespace was not made"
+ip link set jsl1 netns "$flood"
+until_within 10 test -e "$tmp/flooding" || fail "the flood did not begin: $(<"$tmp/flood.out")"
+
+# Honest newcomers from 169.254.78.1, one after the other: each is in when the
+# host has told it who is there.
+slow=0 times=()
+for ((n = 1; n <= newcomers; n++)); do
+  now_ms
+  start=$now
+  "$participant" --nick "new$n" --host 169.254.78.1 --port "$port" --no-input --quiet >"$tmp/new$n.out" 2>&1 &
+  newcomer=$!
+  pids+=("$newcomer")
+  until grep -qsE '^(PRESENT|PEOPLE) ' "$tmp/new$n.out"; do
+    now_ms
+    [ $((now - start)) -lt 5000 ] || break
+    sleep 0.01
+  done
+  now_ms
+  if [ $((now - start)) -lt 5000 ]; then times+=("$((now - start)) ms"); else times+=("none-in-5-s"); fi
+  [ $((now - start)) -le 1000 ] || slow=$((slow + 1))
+  kill "$newcomer" 2>/dev/null || true
+  wait "$newcomer" || true
+done
+flooding=1
+kill -0 "$flood" 2>/dev/null || flooding=0
+wait "$flood" || fail "the attacker failed: $(<"$tmp/flood.out")"
+echo "newcomers joined in: ${times[*]}"
+grep '^FLOOD ' "$tmp/flood.out" || fail "the attacker said nothing: $(<"$tmp/flood.out")"
+# A connect that finds the host's queue of accepted connections full is
+# dropped, and tried again only a second later.
+echo "connects dropped at a full accept queue: $(nstat -asz TcpExtListenOverflows | awk 'NR > 1 { print $2 }')"
+[ "$slow" = 0 ] || fail "$slow of $newcomers newcomers took over 1 s (or never got in)"
+[ "$flooding" = 1 ] || fail "the flood ended before the last newcomer was in"
+
+# Every line each one said reached the other.
+wait "${writer[@]}"
+heard() { [ "$(grep -cE "^SAYS name=\"$2\" text=\"$2[0-9]+\" " "$tmp/$1.out")" -ge "$lines" ]; }
+until_within 10 heard a b || true
+until_within 10 heard b a || true
+for pair in a:b b:a; do
+  got=$(grep -oE "^SAYS name=\"${pair#*:}\" text=\"${pair#*:}[0-9]+\"" "$tmp/${pair%:*}.out" | sort -u | wc -l)
+  [ "$got" = "$lines" ] || fail "${pair%:*} heard $got of ${pair#*:}'s $lines lines"
+done
+echo "door flood: all checks passed"
