@@ -482,8 +482,8 @@ void FillNonReader(Row& row, std::vector<Raw>& sleeper, const std::string& sleep
 void SleeperFault(Row& row) {
   // A client that never reads. Loopback lets the server's send buffer grow to
   // 4 MB before a send waits, so twenty loud clients fill it with private
-  // lines for the sleeper alone (the honest participants, who read at most
-  // 1024 bytes per 50 ms pass, would fall behind a public flood that size).
+  // lines for the sleeper alone (a public flood that size would test the
+  // honest participants' reading instead).
   auto sleeper = ConnectMany(1, port, 10s, 4096);
   SendNow(sleeper[0], WireText(Welcome("sleeper")));
   FillNonReader(row, sleeper, "sleeper", "loud", "non-reading client");

@@ -28,9 +28,9 @@ struct Raw {
 // maxSegment > 0 announces that segment size, which keeps the server's
 // kernel send buffer toward this connection small (loopback's own 64 KiB
 // segments let it grow to megabytes).
-// The server accepts one connection per 50 ms pass with a backlog of 5: a
-// burst faster than that waits in the kernel's SYN retries for many seconds,
-// so the faults open theirs at about the accept rate.
+// The server listens with a backlog of 5: a burst faster than it accepts
+// waits in the kernel's SYN retries, a second or more each, so the faults
+// open theirs a little apart.
 constexpr std::chrono::milliseconds ACCEPT_GAP{55};
 std::vector<Raw> ConnectMany(int n, uint16_t port, std::chrono::milliseconds timeout, int receiveBuffer = 0,
                              std::chrono::milliseconds gap = ACCEPT_GAP, int maxSegment = 0);
