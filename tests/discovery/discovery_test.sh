@@ -13,32 +13,10 @@ for tool in dbus-daemon avahi-daemon avahi-browse avahi-publish ip unshare mount
   command -v "$tool" >/dev/null || fail "$tool is missing (scripts/deps.sh lists its package)"
 done
 
-if [ -z "${JASELO_DISCOVERY_INSIDE:-}" ]; then
-  # A pid namespace too: if the test is killed, all it started dies with it.
-  isolate=(unshare --net --mount --pid --fork --kill-child --mount-proc)
-  inside=root
-  if [ "$(id -u)" != 0 ]; then
-    isolate=(unshare --user --map-root-user "${isolate[@]:1}")
-    inside=user
-  fi
-  if ! why=$("${isolate[@]}" true 2>&1); then
-    echo "SKIPPED: cannot make a network namespace here: $why"
-    exit 77
-  fi
-  JASELO_DISCOVERY_INSIDE=$inside exec "${isolate[@]}" bash "$0" "$@"
-fi
-
-tmp=$(mktemp -d)
-# The hosts' keys and the hosts met live here, never in the user's own folder.
-export XDG_DATA_HOME=$tmp/data
-pids=()
-cleanup() {
-  local pid
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$tmp"
-}
-trap cleanup EXIT
+# shellcheck source=../common/namespaces.sh
+. "$(dirname "$0")/../common/namespaces.sh"
+jaselo_isolate "$0" "$@"
+jaselo_scratch
 
 # The daemon's /run and static services are private and empty here.
 mount --make-rprivate /
@@ -46,7 +24,7 @@ mount -t tmpfs -o mode=0755 tmpfs /run
 mkdir -p /run/avahi-daemon "$tmp/services"
 if [ -d /etc/avahi/services ]; then mount --bind "$tmp/services" /etc/avahi/services; fi
 # In a user namespace the daemon's user becomes the caller, to own /run.
-if [ "$JASELO_DISCOVERY_INSIDE" = user ]; then
+if [ "$JASELO_INSIDE" = user ]; then
   sed 's/^avahi:\([^:]*\):[0-9]*:[0-9]*:/avahi:\1:0:0:/' /etc/passwd >"$tmp/passwd"
   sed 's/^avahi:\([^:]*\):[0-9]*:/avahi:\1:0:/' /etc/group >"$tmp/group"
   mount --bind "$tmp/passwd" /etc/passwd
@@ -78,16 +56,6 @@ enable-wide-area=no
 publish-hinfo=no
 publish-workstation=no
 CONF
-
-# until_within SECONDS COMMAND...
-until_within() {
-  local end=$((SECONDS + $1))
-  shift
-  until "$@"; do
-    [ "$SECONDS" -lt "$end" ] || return 1
-    sleep 0.2
-  done
-}
 
 dbus-daemon --config-file="$tmp/bus.conf" --nofork --nopidfile 2>"$tmp/dbus.log" &
 pids+=($!)

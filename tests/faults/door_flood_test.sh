@@ -15,37 +15,10 @@ for tool in ip unshare python3 mkfifo; do
   command -v "$tool" >/dev/null || fail "$tool is missing"
 done
 
-if [ -z "${JASELO_DOOR_INSIDE:-}" ]; then
-  # A pid namespace too: if the test is killed, all it started dies with it.
-  isolate=(unshare --net --mount --pid --fork --kill-child --mount-proc)
-  if [ "$(id -u)" != 0 ]; then isolate=(unshare --user --map-root-user "${isolate[@]:1}"); fi
-  if ! why=$("${isolate[@]}" true 2>&1); then
-    echo "SKIPPED: cannot make a network namespace here: $why"
-    exit 77
-  fi
-  JASELO_DOOR_INSIDE=1 exec "${isolate[@]}" bash "$0" "$@"
-fi
-
-tmp=$(mktemp -d)
-export XDG_DATA_HOME=$tmp/data
-pids=()
-cleanup() {
-  local pid
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$tmp"
-}
-trap cleanup EXIT
-
-# until_within SECONDS COMMAND...
-until_within() {
-  local end=$((SECONDS + $1))
-  shift
-  until "$@"; do
-    [ "$SECONDS" -lt "$end" ] || return 1
-    sleep 0.05
-  done
-}
+# shellcheck source=../common/namespaces.sh
+. "$(dirname "$0")/../common/namespaces.sh"
+jaselo_isolate "$0" "$@"
+jaselo_scratch
 now_ms() { now=$((${EPOCHREALTIME/./} / 1000)); }
 
 flood_seconds=8 lines=100 newcomers=8
