@@ -173,10 +173,11 @@ void CTCPIP::AcceptNewcomers() {
     uint32_t address = 0;
     const Socket s = AcceptConnection(mainSocket.Get(), address);
     if (s == INVALID_SOCKET) {
-      if (errno == EAGAIN || errno == EWOULDBLOCK) return;
-      if (errno == ECONNABORTED) continue;
-      Diag("CTCPIP::ThreadProc() - accept() - error %d\n", LastSocketError());
-      if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+      const int error = LastSocketError();  // before the diagnostic can change it
+      if (error == EAGAIN || error == EWOULDBLOCK) return;
+      if (error == ECONNABORTED) continue;
+      Diag("CTCPIP::ThreadProc() - accept() - error %d\n", error);
+      if (error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM) {
         acceptResumesAt = Clock::now() + ACCEPT_REST;
       }
       return;
