@@ -18,6 +18,8 @@ ServerConnections::Watched& ServerConnections::Adopt(Socket s, uint32_t address)
   Watched& connection = connections[s];
   connection.socket.Reset(s);
   connection.acceptedAt = Clock::now();
+  connection.intake = limits.intakeBurst;
+  connection.intakeAt = connection.acceptedAt;
   connection.address = address;
   connection.serial = nextSerial++;
   return connection;
@@ -158,7 +160,7 @@ short ServerConnections::WaitEvents(Socket s) {
   if (connection == nullptr) return POLLIN;
   // A sender whose relays still wait for slow readers is read no more until
   // they drain; only the fast sender feels it.
-  short events = Ending(*connection) ? 0 : POLLIN;
+  short events = Ending(*connection) || IntakeAt(*connection, Clock::now()) <= 0 ? 0 : POLLIN;
   if (HoldsBack(*connection)) {
     events = 0;
     heldBack = true;
@@ -182,6 +184,12 @@ int ServerConnections::MillisecondsToNextDeadline(const Identified& identified) 
     if (Ending(connection) && connection.output.Empty()) consider(now);
     if (!identified(s)) consider(IdentifyBy(connection));
     if (!connection.output.Empty()) consider(connection.output.StallsAt(limits.sendTimeout));
+    // A sender that spent its intake is read again once some has come back.
+    const double intake = IntakeAt(connection, now);
+    if (intake <= 0 && limits.intakePerSecond > 0) {
+      consider(now + std::chrono::duration_cast<Clock::duration>(
+                         std::chrono::duration<double>((1 - intake) / limits.intakePerSecond)));
+    }
   }
   return best;
 }
@@ -262,6 +270,17 @@ void ServerConnections::SettleBacklog(uint64_t origin, size_t n) {
 ServerConnections::Clock::time_point ServerConnections::IdentifyBy(const Watched& connection) const {
   const auto deadline = connection.stream ? connection.stream->Deadline() : std::nullopt;
   return deadline ? *deadline : connection.acceptedAt + limits.identifyTimeout;
+}
+
+void ServerConnections::Took(Watched& connection, size_t n) {
+  const auto now = Clock::now();
+  connection.intake = IntakeAt(connection, now) - static_cast<double>(n);
+  connection.intakeAt = now;
+}
+
+double ServerConnections::IntakeAt(const Watched& connection, Clock::time_point now) const {
+  const double seconds = std::chrono::duration<double>(now - connection.intakeAt).count();
+  return std::min(limits.intakeBurst, connection.intake + std::max(0.0, seconds) * limits.intakePerSecond);
 }
 
 bool ServerConnections::HoldsBack(const Watched& connection) const {

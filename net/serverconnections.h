@@ -44,6 +44,10 @@ class ServerConnections {
     bool admitted = false;
     // Refused: what it sends is ignored, and it goes once its refusal has left.
     bool closing = false;
+    // Bytes it may still send before it is read no more for a while, as of
+    // `intakeAt`; below zero after a receive that took more than was left.
+    double intake = 0;
+    Clock::time_point intakeAt{};
   };
 
   // `onSocketThread` tells whether the caller is the socket thread, which
@@ -91,6 +95,8 @@ class ServerConnections {
   // A sender held back during the socket thread's wait may be read again
   // once relays have left: wakes that thread.
   void WakeHeldBack();
+  // A receive of n bytes from `connection` spends its intake.
+  void Took(Watched& connection, size_t n);
   // The socket thread's write once a socket has room; false when the
   // connection failed.
   bool WriteBlocked(Watched& connection);
@@ -128,6 +134,8 @@ class ServerConnections {
   void MarkFailed(Socket s, Watched& connection);
   void SettleBacklog(uint64_t origin, size_t n);
   bool HoldsBack(const Watched& connection) const;
+  // The intake as of `now`, refilled at the limits' rate.
+  double IntakeAt(const Watched& connection, Clock::time_point now) const;
   // When a connection that has not identified itself goes.
   Clock::time_point IdentifyBy(const Watched& connection) const;
 

@@ -203,7 +203,8 @@ bool CTCPIP::AdoptConnection(Socket s, uint32_t address) {
 
 void CTCPIP::ReceiveFromConnection(Socket s) {
   assert(IsCurrentThread());
-  if (connections.Find(s) == nullptr) return;  // forgotten earlier in this pass
+  ServerConnections::Watched* connection = connections.Find(s);
+  if (connection == nullptr) return;  // forgotten earlier in this wake-up
   uint8_t InData[RECEIVE_SIZE];
   const long n = ReceiveSome(s, InData, sizeof InData);
   if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
@@ -211,6 +212,7 @@ void CTCPIP::ReceiveFromConnection(Socket s) {
     ForgetConnection(s);
     return;
   }
+  connections.Took(*connection, static_cast<size_t>(n));
   HandleReceivedBytes(s, InData, static_cast<size_t>(n));
 }
 

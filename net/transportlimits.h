@@ -30,6 +30,12 @@ struct TransportLimits {
   // New connections one address may open at once, and then each second,
   // this machine included: beyond them a connection is closed as soon as it
   // is accepted. The burst lets a full room of local clients start together.
+  // What one connection may send the host: `intakeBurst` bytes at once,
+  // then `intakePerSecond` (a receive of 1024 bytes every 50 ms): a flooder
+  // is read no faster, whatever its readers take, while a line after a quiet
+  // moment is read at once.
+  double intakeBurst = 16 * 1024;
+  double intakePerSecond = 20 * 1024;
   double connectBurst = 64;
   double connectsPerSecond = 32;
 };
