@@ -231,11 +231,9 @@ void CJaseloDlg::JoinStep(bool restart, std::optional<ClientSecurity> security) 
     JoinTry tried;
     {
       const std::lock_guard lock(clientStart);
-      if (restart) PrepareRejoinTry(clientNetwork);
+      // Kept across the restart's cleanup.
       if (security) clientNetwork.SetClientSecurity(std::move(*security));
-      const bool started = !restart || clientNetwork.StartupClient(joinName.c_str());
-      tried.connected = !leaving.load() && started && clientNetwork.ClientConnect(joinAddress.c_str(), joinPort);
-      tried.report = clientNetwork.LastConnect();
+      tried.connected = ConnectOwnClient(restart, tried.report);
     }
     // The host's own client gives its own password: no refusal can come.
     if (tried.connected && awaitVerdict) tried.refused = AwaitPasswordVerdict();
@@ -621,10 +619,7 @@ bool CJaseloDlg::TryToRejoin() {
   {
     const std::lock_guard lock(clientStart);
     if (leaving.load()) return false;
-    PrepareRejoinTry(clientNetwork);
-    joined =
-        clientNetwork.StartupClient(joinName.c_str()) && clientNetwork.ClientConnect(joinAddress.c_str(), joinPort);
-    report = clientNetwork.LastConnect();
+    joined = ConnectOwnClient(true, report);
   }
   refused =
       report.outcome == ConnectReport::Outcome::KeyChanged || report.outcome == ConnectReport::Outcome::PlainRefused;
@@ -634,6 +629,14 @@ bool CJaseloDlg::TryToRejoin() {
   // the window takes the lock to send.
   if (joined || refused) Hand(ProtectionNotice{report});
   return joined;
+}
+
+bool CJaseloDlg::ConnectOwnClient(bool restart, ConnectReport& report) {
+  if (restart) PrepareRejoinTry(clientNetwork);
+  const bool started = !restart || clientNetwork.StartupClient(joinName.c_str());
+  const bool connected = !leaving.load() && started && clientNetwork.ClientConnect(joinAddress.c_str(), joinPort);
+  report = clientNetwork.LastConnect();
+  return connected;
 }
 
 void CJaseloDlg::Hand(PollNews item) {

@@ -127,6 +127,9 @@ class CJaseloDlg : public CDialog, private CThread {
   void PeopleChanged();
   // Poll thread: a try to join again; true when it connected.
   bool TryToRejoin();
+  // Under clientStart, off the UI thread: the own client joins joinAddress
+  // (started anew first when `restart`); false when it did not connect.
+  bool ConnectOwnClient(bool restart, ConnectReport& report);
   // How the own client joins: TLS first, trusting each host by the key it had
   // when first met (the host's own client: by the host's key).
   ClientSecurity JoinSecurity() const;
