@@ -286,7 +286,9 @@ TEST(ServerRole, TitleOwnLineAndTheTwoDeparturesOnClose) {
   user.onSettings = PressEnter;
   user.onChat = [&](CJaseloDlg& d) {
     EXPECT_EQ(d.windowTitle(), "Jaselo -- bob");
-    ASSERT_TRUE(carol.Join(d, CJaseloDlgProbe(d).ServerNetwork().ListeningPort()));
+    // The window is up before its own client has joined: carol comes after it.
+    EXPECT_TRUE(PumpUntil([&] { return CJaseloDlgProbe(d).IsPolling(); }));
+    EXPECT_TRUE(carol.Join(d, CJaseloDlgProbe(d).ServerNetwork().ListeningPort()));
     TypeIntoFocus("welcome");
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
     EXPECT_TRUE(PumpUntil(
