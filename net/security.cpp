@@ -5,6 +5,8 @@ bool SetUpHost(const std::string& dataFolder, const std::string& password, bool 
   setup = HostSetup();
   setup.security.encryptedOnly = encryptedOnly;
   setup.security.password = password;
+  // A key others may have read is no proof of who hosts: nothing is hosted on it.
+  if (HostKeyExposed(dataFolder, error)) return false;
   HostIdentity identity;
   std::string why;
   if (LoadOrMakeHostIdentity(dataFolder, identity, why)) setup.security.tls = TlsContext::ForHost(identity, why);

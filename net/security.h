@@ -53,8 +53,11 @@ struct ClientSecurity {
   // The short key the host's announcement gave, or empty: the host must have it.
   std::string announcedKey;
   // A host that says nothing to a TLS handshake for this long, or closes,
-  // speaks only plain messages.
+  // and does the same to a second handshake `retryPause` later, speaks only
+  // plain messages. One silence or close is no proof: a host that is full,
+  // or that someone keeps busy, closes too.
   std::chrono::milliseconds answerWait{2000};
+  std::chrono::milliseconds retryPause{500};
   // The chat's password, given inside TLS alone; empty for none.
   std::string password{};
 };
@@ -64,12 +67,18 @@ struct ConnectReport {
     None,          // no join yet
     Encrypted,     // joined inside TLS; `key` is the host's
     Plain,         // joined in plain text: the host does not speak TLS
-    KeyChanged,    // refused: the host's key is `key`, not `expected`
-    PlainRefused,  // refused: the host, met before with the key `expected`, offers no TLS now
-    Failed,        // no connection, or a TLS handshake that failed
+    KeyChanged,    // refused: the host's key is `key`, not `expected` (or `badLine` names it)
+    PlainRefused,  // refused: the host, met before with the key `expected` (or named by `badLine`), offers no TLS now
+    KnownHostsUnreadable,  // refused: `knownHosts` cannot be read (`problem` says why), so no key can be checked
+    Failed,                // no connection, or a TLS handshake that failed
   };
   Outcome outcome = Outcome::None;
   KeyDigest key;
   // The key remembered (64 hex digits) or announced (16).
   std::string expected;
+  // The hosts file, when it is the reason: the line that names the host and
+  // cannot be read (counted from 1), or why the whole file cannot be.
+  std::string knownHosts;
+  size_t badLine = 0;
+  std::string problem;
 };

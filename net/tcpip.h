@@ -8,7 +8,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -24,6 +23,7 @@
 #include "net/socketset.h"
 #include "net/thread.h"
 #include "net/transportlimits.h"
+#include "net/wrongpasswords.h"
 #include "protocol/extension.h"
 #include "protocol/headers.h"
 #include "protocol/packet.h"
@@ -175,6 +175,9 @@ class CTCPIP : public CThread {
   HandshakeResult Handshake(Socket s, class TlsStream& tls, std::vector<uint8_t>& early);
   bool FallBackToPlain(const char* address, uint16_t port);
   bool TrustHost(const char* address, uint16_t port, const KeyDigest& key);
+  // Notes in the report what the hosts file holds against the host; true
+  // when the file cannot be read, which refuses every host.
+  bool KnownHostsUnreadable(const HostEntry& entry);
 
   // Who a server lets in (tcpip_admission.cpp): inside TLS, a HELLO before
   // the welcome carries the chat's password; a wrong one is refused, and an
@@ -183,8 +186,6 @@ class CTCPIP : public CThread {
   void ProcessEarlyHello(Socket s, ServerConnections::Watched& connection, const uint8_t* block, uint16_t n);
   bool Admitted(const ServerConnections::Watched& connection) const;
   bool PasswordMatches(const std::string& given) const;
-  bool RefusedForTries(uint32_t address, std::chrono::steady_clock::time_point now);
-  void NoteWrongPassword(uint32_t address, std::chrono::steady_clock::time_point now);
   void Refuse(Socket s, ServerConnections::Watched& connection, uint16_t reason);
   // Whether a newcomer from `address` has a seat: in the set, and within the
   // address's share when `counted`. A page connection that only waits for a
@@ -267,10 +268,7 @@ class CTCPIP : public CThread {
   ClientSecurity clientSecurity;
   ConnectReport lastConnect;
   std::atomic<uint16_t> refusal{0};
-  // Server role: recent wrong passwords by address, and the addresses refused
-  // until a time for giving too many.
-  std::map<uint32_t, std::vector<std::chrono::steady_clock::time_point>> wrongPasswords;
-  std::map<uint32_t, std::chrono::steady_clock::time_point> refusedUntil;
+  WrongPasswords wrongPasswords;  // server role
   std::atomic<uint16_t> listeningPort{0};
   // Server role, on the socket thread: how fast each address may connect,
   // and when accepting resumes after the process ran out of descriptors.

@@ -15,12 +15,6 @@
 
 namespace {
 using Clock = std::chrono::steady_clock;
-constexpr size_t WRONG_PASSWORDS_ALLOWED = 5;
-constexpr auto WRONG_PASSWORD_WINDOW = std::chrono::minutes(1);
-constexpr auto REFUSAL_TIME = std::chrono::minutes(1);
-// Addresses followed at most: beyond this the oldest are forgotten.
-constexpr size_t ADDRESSES_FOLLOWED = 1024;
-
 std::array<unsigned char, 32> Sha256(const std::string& text) {
   std::array<unsigned char, 32> digest{};
   unsigned int length = 0;
@@ -47,12 +41,12 @@ void CTCPIP::ProcessEarlyHello(Socket s, ServerConnections::Watched& connection,
   connection.helloFirst = true;
   if (hostSecurity.password.empty()) return;
   const auto now = Clock::now();
-  if (RefusedForTries(connection.address, now)) {
+  if (wrongPasswords.Refused(connection.address, now)) {
     Refuse(s, connection, REFUSED_TOO_MANY_TRIES);
   } else if (PasswordMatches(password)) {
     connection.admitted = true;
   } else {
-    NoteWrongPassword(connection.address, now);
+    wrongPasswords.Note(connection.address, now);
     Refuse(s, connection, REFUSED_WRONG_PASSWORD);
   }
 }
@@ -62,30 +56,6 @@ bool CTCPIP::PasswordMatches(const std::string& given) const {
   // comparison takes says nothing of the password.
   const auto a = Sha256(given), b = Sha256(hostSecurity.password);
   return CRYPTO_memcmp(a.data(), b.data(), a.size()) == 0;
-}
-
-bool CTCPIP::RefusedForTries(uint32_t address, Clock::time_point now) {
-  const auto it = refusedUntil.find(address);
-  if (it == refusedUntil.end()) return false;
-  if (now < it->second) return true;
-  refusedUntil.erase(it);
-  return false;
-}
-
-void CTCPIP::NoteWrongPassword(uint32_t address, Clock::time_point now) {
-  std::vector<Clock::time_point>& tries = wrongPasswords[address];
-  std::erase_if(tries, [&](Clock::time_point t) { return now - t >= WRONG_PASSWORD_WINDOW; });
-  tries.push_back(now);
-  if (tries.size() >= WRONG_PASSWORDS_ALLOWED) {
-    refusedUntil[address] = now + REFUSAL_TIME;
-    wrongPasswords.erase(address);
-  }
-  // A flood of addresses cannot grow these without bound.
-  std::erase_if(wrongPasswords, [&](const auto& entry) {
-    return entry.second.empty() || now - entry.second.back() >= WRONG_PASSWORD_WINDOW;
-  });
-  std::erase_if(refusedUntil, [&](const auto& entry) { return now >= entry.second; });
-  while (wrongPasswords.size() > ADDRESSES_FOLLOWED) wrongPasswords.erase(wrongPasswords.begin());
 }
 
 void CTCPIP::Refuse(Socket s, ServerConnections::Watched& connection, uint16_t reason) {

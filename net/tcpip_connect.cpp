@@ -3,6 +3,7 @@
 // the one remembered before anything of the chat's is sent.
 #include <cassert>
 #include <cerrno>
+#include <thread>
 
 #include "net/passtiming.h"
 #include "net/tcpip.h"
@@ -78,7 +79,17 @@ bool CTCPIP::JoinEncryptedFirst(const char* address, uint16_t port) {
     return false;
   }
   std::vector<uint8_t> early;
-  switch (Handshake(opened.Get(), *tls, early)) {
+  HandshakeResult result = Handshake(opened.Get(), *tls, early);
+  if (result == HandshakeResult::NoAnswer) {
+    // Asked again after a pause, on a new connection: a host that speaks TLS
+    // and was full, or kept busy, answers then.
+    opened.Reset();
+    std::this_thread::sleep_for(clientSecurity.retryPause);
+    tls = TlsStream::Connecting(clientSecurity.tls);
+    if (!tls || !OpenConnection(address, port, opened)) return false;
+    result = Handshake(opened.Get(), *tls, early);
+  }
+  switch (result) {
     case HandshakeResult::Done: break;
     case HandshakeResult::NoAnswer: return FallBackToPlain(address, port);
     case HandshakeResult::Failed: Diag("CTCPIP::Connect() - TLS handshake failed.\n"); return false;
@@ -123,15 +134,27 @@ CTCPIP::HandshakeResult CTCPIP::Handshake(Socket s, TlsStream& tls, std::vector<
   return HandshakeResult::Done;
 }
 
+bool CTCPIP::KnownHostsUnreadable(const HostEntry& entry) {
+  if (entry.state != HostEntry::State::Unreadable && entry.state != HostEntry::State::BadLine) return false;
+  lastConnect.knownHosts = clientSecurity.knownHosts->Path();
+  lastConnect.problem = entry.reason;
+  lastConnect.badLine = entry.line;
+  if (entry.state != HostEntry::State::Unreadable) return false;
+  Diag("CTCPIP::Connect() - %s: no key can be checked, not joined.\n", entry.reason.c_str());
+  lastConnect.outcome = ConnectReport::Outcome::KnownHostsUnreadable;
+  return true;
+}
+
 bool CTCPIP::FallBackToPlain(const char* address, uint16_t port) {
-  const std::optional<KeyDigest> remembered =
-      clientSecurity.knownHosts ? clientSecurity.knownHosts->Find(address, port) : std::nullopt;
-  // Met encrypted before (or announced with a key), a host is never joined in
-  // plain text: whoever answers now in its place could read everything.
-  if (remembered || !clientSecurity.announcedKey.empty()) {
+  const HostEntry entry = clientSecurity.knownHosts ? clientSecurity.knownHosts->Look(address, port) : HostEntry{};
+  if (KnownHostsUnreadable(entry)) return false;
+  // Met encrypted before (or announced with a key, or named by a line that
+  // cannot be read), a host is never joined in plain text: whoever answers
+  // now in its place could read everything.
+  if (entry.state != HostEntry::State::NotMet || !clientSecurity.announcedKey.empty()) {
     Diag("CTCPIP::Connect() - the host offers no TLS but was known with a key: not joined.\n");
     lastConnect.outcome = ConnectReport::Outcome::PlainRefused;
-    lastConnect.expected = remembered ? remembered->Hex() : clientSecurity.announcedKey;
+    lastConnect.expected = entry.state == HostEntry::State::Met ? entry.key.Hex() : clientSecurity.announcedKey;
     return false;
   }
   return JoinPlain(address, port);
@@ -139,12 +162,17 @@ bool CTCPIP::FallBackToPlain(const char* address, uint16_t port) {
 
 bool CTCPIP::TrustHost(const char* address, uint16_t port, const KeyDigest& key) {
   KnownHosts* known = clientSecurity.knownHosts.get();
-  const std::optional<KeyDigest> remembered = known ? known->Find(address, port) : std::nullopt;
+  const HostEntry entry = known ? known->Look(address, port) : HostEntry{};
+  // A file that cannot be read refuses every host, even with a new key
+  // accepted: it could not be remembered either.
+  if (KnownHostsUnreadable(entry)) return false;
+  const bool met = entry.state == HostEntry::State::Met;
   const std::string& announced = clientSecurity.announcedKey;
   std::string expected;
-  if (remembered && *remembered != key) expected = remembered->Hex();
-  else if (!announced.empty() && !key.MatchesShort(announced)) expected = announced;
-  if (!expected.empty() && !clientSecurity.acceptNewKey) {
+  if (met && entry.key != key) expected = entry.key.Hex();
+  else if (!met && !announced.empty() && !key.MatchesShort(announced)) expected = announced;
+  const bool changed = !expected.empty() || entry.state == HostEntry::State::BadLine;
+  if (changed && !clientSecurity.acceptNewKey) {
     Diag("CTCPIP::Connect() - the host's key is not the one known for it: not joined.\n");
     lastConnect.outcome = ConnectReport::Outcome::KeyChanged;
     lastConnect.key = key;
@@ -152,7 +180,7 @@ bool CTCPIP::TrustHost(const char* address, uint16_t port, const KeyDigest& key)
     return false;
   }
   std::string error;
-  if (known && remembered != key && !known->Remember(address, port, key, error)) {
+  if (known && !(met && entry.key == key) && !known->Remember(address, port, key, error)) {
     Diag("CTCPIP::Connect() - the host's key is not remembered: %s\n", error.c_str());
   }
   return true;

@@ -6,6 +6,8 @@
 #include <openssl/rand.h>
 #include <openssl/x509.h>
 
+#include <sys/stat.h>
+
 #include <memory>
 
 #include "trust/privatefiles.h"
@@ -88,6 +90,14 @@ KeyDigest DigestOf(X509* certificate) {
 
 bool MakeHostIdentity(HostIdentity& identity) {
   return MakeIdentityPem(identity.pem) && ReadIdentityPem(identity.pem, identity.key);
+}
+
+bool HostKeyExposed(const std::string& folder, std::string& error) {
+  const std::string path = folder + "/" + HOST_KEY_FILE;
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0 || (st.st_mode & 077) == 0) return false;
+  error = "the host key " + path + " can be read by other users: chmod 600 " + path + " makes it yours alone";
+  return true;
 }
 
 bool LoadOrMakeHostIdentity(const std::string& folder, HostIdentity& identity, std::string& error) {

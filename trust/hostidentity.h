@@ -22,6 +22,11 @@ struct HostIdentity {
 // replacing it would change the chat's key behind its users' backs.
 bool LoadOrMakeHostIdentity(const std::string& folder, HostIdentity& identity, std::string& error);
 
+// True, with the command that mends it in `error`, when the identity file in
+// `folder` may be read by others than its owner: whoever read it could pose
+// as the host, so it is not used.
+bool HostKeyExposed(const std::string& folder, std::string& error);
+
 // A new identity, kept nowhere: for a host that keeps no files (a test, a
 // benchmark).
 bool MakeHostIdentity(HostIdentity& identity);

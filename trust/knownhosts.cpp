@@ -1,5 +1,6 @@
 #include "trust/knownhosts.h"
 
+#include <optional>
 #include <sstream>
 #include <vector>
 
@@ -18,6 +19,14 @@ struct Entry {
   uint16_t port = 0;
   KeyDigest key;
 };
+
+// The address and the port a line begins with: the host it is about, whatever follows.
+bool NamesHost(const std::string& line, const std::string& address, uint16_t port) {
+  std::istringstream in(line);
+  std::string first, second;
+  if (!(in >> first >> second) || first != address) return false;
+  return second == std::to_string(port);
+}
 
 std::optional<Entry> Parse(const std::string& line) {
   std::istringstream in(line);
@@ -45,21 +54,25 @@ bool ReadLines(const std::string& path, std::vector<std::string>& lines, std::st
   return true;
 }
 
-bool IsHost(const std::string& line, const std::string& address, uint16_t port) {
-  const auto entry = Parse(line);
-  return entry && entry->address == address && entry->port == port;
-}
 }  // namespace
 
-std::optional<KeyDigest> KnownHosts::Find(const std::string& address, uint16_t port) {
+HostEntry KnownHosts::Look(const std::string& address, uint16_t port) {
   std::lock_guard<std::mutex> guard(mutex);
   std::vector<std::string> lines;
-  std::string error;
-  ReadLines(path, lines, error);
-  for (const std::string& line : lines) {
-    if (IsHost(line, address, port)) return Parse(line)->key;
+  HostEntry entry;
+  if (!ReadLines(path, lines, entry.reason)) {
+    entry.state = HostEntry::State::Unreadable;
+    return entry;
   }
-  return std::nullopt;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    if (!NamesHost(lines[i], address, port)) continue;
+    const auto parsed = Parse(lines[i]);
+    entry.state = parsed ? HostEntry::State::Met : HostEntry::State::BadLine;
+    if (parsed) entry.key = parsed->key;
+    entry.line = i + 1;
+    return entry;
+  }
+  return entry;
 }
 
 bool KnownHosts::Remember(const std::string& address, uint16_t port, const KeyDigest& key, std::string& error) {
@@ -69,7 +82,7 @@ bool KnownHosts::Remember(const std::string& address, uint16_t port, const KeyDi
   std::string content = lines.empty() ? HEADER : "";
   bool replaced = false;
   for (const std::string& line : lines) {
-    if (!IsHost(line, address, port)) {
+    if (!NamesHost(line, address, port)) {
       content += line + "\n";
     } else if (!replaced) {
       content += LineOf(address, port, key) + "\n";

@@ -5,7 +5,6 @@
 
 #include <cstdint>
 #include <mutex>
-#include <optional>
 #include <string>
 
 #include "trust/keydigest.h"
@@ -13,14 +12,26 @@
 // The file, inside a data folder.
 inline constexpr const char* KNOWN_HOSTS_FILE = "known-hosts";
 
+// What the file says of one host. Anything but a missing file or a missing
+// line is a reason to refuse the host: a file that cannot be read, or a line
+// that names the host and cannot be read, could hide the key it was met with.
+struct HostEntry {
+  enum class State { NotMet, Met, Unreadable, BadLine };
+  State state = State::NotMet;
+  KeyDigest key;       // Met
+  std::string reason;  // Unreadable: why
+  size_t line = 0;     // BadLine: the first line that names the host, counted from 1
+};
+
 class KnownHosts {
  public:
   explicit KnownHosts(std::string path) : path(std::move(path)) {}
 
-  // The key remembered for a host, read afresh from the file each time so
-  // that a line deleted by hand counts at once.
-  std::optional<KeyDigest> Find(const std::string& address, uint16_t port);
-  // Remembers (or replaces) a host's key; the rest of the file stays as it is.
+  // The host's entry, read afresh from the file each time so that a line
+  // deleted by hand counts at once. The first line that names the host decides.
+  HostEntry Look(const std::string& address, uint16_t port);
+  // Remembers a host's key in place of every line that names it; the rest of
+  // the file stays as it is.
   bool Remember(const std::string& address, uint16_t port, const KeyDigest& key, std::string& error);
   const std::string& Path() const { return path; }
 

@@ -290,6 +290,15 @@ void CJaseloDlg::OnJoinStep(const JoinTry& tried) {
     JoinStep(false, std::move(anyway));
     return;
   }
+  if (tried.report.outcome == ConnectReport::Outcome::KnownHostsUnreadable) {
+    MessageBox(
+        nullptr,
+        QStringLiteral("The list of hosts this computer has met cannot be read, so the key of the host at %1 "
+                       "cannot be checked: not connected.\n\n%2.\n\nFile: %3")
+            .arg(where, QString::fromStdString(tried.report.problem), QString::fromStdString(tried.report.knownHosts)),
+        QStringLiteral("Error"), true);
+    return JoinFailed();
+  }
   if (tried.report.outcome == ConnectReport::Outcome::PlainRefused) {
     MessageBox(nullptr,
                QStringLiteral("The server at %1 offered encryption before and does not now: not connected.\n\n"
@@ -567,13 +576,22 @@ void CJaseloDlg::Show(const ProtectionNotice& notice) {
     case ConnectReport::Outcome::Encrypted:
       AppendNotice("Connected to the server, encrypted (key " + report.key.Grouped() + ")");
       break;
-    case ConnectReport::Outcome::Plain: AppendNotice("Connected to the server, not encrypted"); break;
-    case ConnectReport::Outcome::KeyChanged:
-      AppendNotice("The server's key is not the one known for it (" + GroupedShortKey(report.expected) + ", now " +
-                   report.key.Grouped() + "): not joined again !");
+    case ConnectReport::Outcome::Plain:
+      AppendNotice("Connected to the server, not encrypted: this host offers no encryption");
       break;
+    case ConnectReport::Outcome::KeyChanged: {
+      const std::string known = report.badLine != 0 ? "line " + std::to_string(report.badLine) + " of " +
+                                                          report.knownHosts + " cannot be read"
+                                                    : GroupedShortKey(report.expected);
+      AppendNotice("The server's key is not the one known for it (" + known + ", now " + report.key.Grouped() +
+                   "): not joined again !");
+      break;
+    }
     case ConnectReport::Outcome::PlainRefused:
       AppendNotice("The server no longer offers encryption: not joined again !");
+      break;
+    case ConnectReport::Outcome::KnownHostsUnreadable:
+      AppendNotice("The list of known hosts cannot be read (" + report.problem + "): not joined again !");
       break;
     default: break;
   }
@@ -621,8 +639,9 @@ bool CJaseloDlg::TryToRejoin() {
     if (leaving.load()) return false;
     joined = ConnectOwnClient(true, report);
   }
-  refused =
-      report.outcome == ConnectReport::Outcome::KeyChanged || report.outcome == ConnectReport::Outcome::PlainRefused;
+  refused = report.outcome == ConnectReport::Outcome::KeyChanged ||
+            report.outcome == ConnectReport::Outcome::PlainRefused ||
+            report.outcome == ConnectReport::Outcome::KnownHostsUnreadable;
   // A host that is not the one met before is not tried again.
   if (refused) watch.GiveUp();
   // Handed over without the lock: the hand-over may wait for the window, and

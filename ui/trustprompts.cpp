@@ -8,6 +8,15 @@
 
 QString GroupedKey(const std::string& hex) { return QString::fromStdString(GroupedShortKey(hex)); }
 
+// The key this computer knows, or the line of its hosts file that names the
+// host and cannot be read.
+static QString KnownKey(const ConnectReport& report) {
+  if (report.badLine == 0) return GroupedKey(report.expected);
+  return QStringLiteral("line %1 of %2 cannot be read")
+      .arg(report.badLine)
+      .arg(QString::fromStdString(report.knownHosts));
+}
+
 bool ConfirmChangedKey(QWidget* parent, const QString& where, const ConnectReport& report) {
   const QString text =
       QStringLiteral(
@@ -16,7 +25,7 @@ bool ConfirmChangedKey(QWidget* parent, const QString& where, const ConnectRepor
           "This happens when the host's computer was set up again or lost its key file. It is also what you "
           "would see if another computer on the network were posing as the host to read the chat. Ask the "
           "host's user which key their window shows before you connect.")
-          .arg(where, GroupedKey(report.expected), QString::fromStdString(report.key.Grouped()));
+          .arg(where, KnownKey(report), QString::fromStdString(report.key.Grouped()));
   QMessageBox box(QMessageBox::Warning, QStringLiteral("The host's key has changed"), text, QMessageBox::NoButton,
                   parent);
   box.setTextFormat(Qt::PlainText);

@@ -8,6 +8,7 @@
 #include <QStandardPaths>
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -388,6 +389,14 @@ TEST(HeadlessParticipant, SaysItsProtectionAndRefusesAHostWithAnotherKey) {
                                 " old=" + real->Line(1).substr(14) + " new=" + impostor->Line(1).substr(14));
   Child trusting(JASELO_PARTICIPANT, alice + QStringList{"--accept-new-key"});
   ASSERT_TRUE(trusting.WaitForLine("ENCRYPTED key=" + impostor->Line(1).substr(14)));
+  // Hosts remembered in a file that cannot be read: no host is joined.
+  const std::string hosts = dir.File("alice/known-hosts");
+  std::filesystem::remove(hosts);
+  std::filesystem::create_directory(hosts);
+  Child blind(JASELO_PARTICIPANT, alice + QStringList{"--accept-new-key"});
+  ASSERT_TRUE(blind.Finished(5000));
+  EXPECT_EQ(blind.ExitCode(), 3);
+  EXPECT_EQ(blind.Line(0).rfind("KNOWN_HOSTS_UNREADABLE path=" + hosts + " reason=", 0), 0u) << blind.Line(0);
 
   // A peer of the plain protocol joins a host as it always has, unless the
   // host takes encrypted connections only.

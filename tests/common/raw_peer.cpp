@@ -174,8 +174,11 @@ RawPeer RawListener::Accept(std::chrono::milliseconds deadline) {
 }
 
 RawPeer RawListener::AcceptPlain(std::chrono::milliseconds deadline) {
-  RawPeer tls = Accept(deadline);
-  if (tls.Read(1, deadline) != Bytes{0x16}) return RawPeer();
-  tls.Close();
+  // A TLS client tries twice before it speaks plain text.
+  for (int tries = 0; tries < 2; ++tries) {
+    RawPeer tls = Accept(deadline);
+    if (tls.Read(1, deadline) != Bytes{0x16}) return RawPeer();
+    tls.Close();
+  }
   return Accept(deadline);
 }

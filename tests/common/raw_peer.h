@@ -76,8 +76,8 @@ class RawListener {
   uint16_t Port() const { return port_; }
   // Not Valid when nobody connects within the deadline.
   RawPeer Accept(std::chrono::milliseconds deadline = std::chrono::milliseconds(5000));
-  // Accepts as a server that speaks only the plain protocol: a connection
-  // that begins with a TLS handshake (a client's first try) is closed, and
+  // Accepts as a server that speaks only the plain protocol: the connections
+  // that begin with a TLS handshake (a client's two tries) are closed, and
   // the next one, in plain text, is taken.
   RawPeer AcceptPlain(std::chrono::milliseconds deadline = std::chrono::milliseconds(5000));
 

@@ -70,13 +70,14 @@ TEST(KnownHosts, RemembersReplacesAndForgetsALineDeletedByHand) {
   const std::string path = dir.File("data/jaselo/") + KNOWN_HOSTS_FILE;
   KnownHosts known(path);
   const KeyDigest a = *KeyDigest::FromHex(std::string(64, 'A')), b = *KeyDigest::FromHex(std::string(64, 'B'));
+  const auto state = [&](const char* address, uint16_t port) { return known.Look(address, port).state; };
   std::string error;
-  EXPECT_FALSE(known.Find("192.0.2.10", 27015));
+  EXPECT_EQ(state("192.0.2.10", 27015), HostEntry::State::NotMet);
   ASSERT_TRUE(known.Remember("192.0.2.10", 27015, a, error)) << error;
   ASSERT_TRUE(known.Remember("192.0.2.11", 27015, a, error)) << error;
   EXPECT_EQ(ModeOf(path), 0600u);
-  EXPECT_EQ(known.Find("192.0.2.10", 27015), a);
-  EXPECT_FALSE(known.Find("192.0.2.10", 27016)) << "a host is an address and a port";
+  EXPECT_EQ(known.Look("192.0.2.10", 27015).key, a);
+  EXPECT_EQ(state("192.0.2.10", 27016), HostEntry::State::NotMet) << "a host is an address and a port";
 
   // Lines of the user's own stay where they are.
   std::ofstream(path, std::ios::app) << "# the projector\n";
@@ -85,10 +86,30 @@ TEST(KnownHosts, RemembersReplacesAndForgetsALineDeletedByHand) {
   EXPECT_NE(text.find("192.0.2.10 27015 " + b.Hex() + "\n192.0.2.11 27015 " + a.Hex() + "\n# the projector\n"),
             std::string::npos)
       << text;
-  EXPECT_EQ(known.Find("192.0.2.10", 27015), b);
+  EXPECT_EQ(known.Look("192.0.2.10", 27015).key, b);
 
   std::ofstream(path) << "192.0.2.11 27015 " << a.Hex() << "\n";
-  EXPECT_FALSE(known.Find("192.0.2.10", 27015));
+  EXPECT_EQ(state("192.0.2.10", 27015), HostEntry::State::NotMet);
+
+  // A line that names the host and cannot be read is no absence of the host;
+  // remembering a key replaces it.
+  std::ofstream(path, std::ios::app) << "192.0.2.10 27015 " << a.Hex() << " # the projector\n"
+                                     << "192.0.2.12 27015 " << a.Hex().substr(0, 40) << "\n";
+  EXPECT_EQ(known.Look("192.0.2.10", 27015).line, 2u);
+  EXPECT_EQ(state("192.0.2.10", 27015), HostEntry::State::BadLine);
+  EXPECT_EQ(state("192.0.2.12", 27015), HostEntry::State::BadLine) << "a cut key";
+  ASSERT_TRUE(known.Remember("192.0.2.10", 27015, b, error)) << error;
+  EXPECT_EQ(known.Look("192.0.2.10", 27015).key, b);
+
+  // A file that cannot be read says nothing of any host.
+  std::ofstream(path) << std::string(1024 * 1024 + 1, '#');
+  EXPECT_EQ(state("192.0.2.10", 27015), HostEntry::State::Unreadable);
+  EXPECT_FALSE(known.Remember("192.0.2.10", 27015, b, error));
+  std::filesystem::remove(path);
+  std::filesystem::create_directory(path);
+  const HostEntry folder = known.Look("192.0.2.10", 27015);
+  EXPECT_EQ(folder.state, HostEntry::State::Unreadable);
+  EXPECT_NE(folder.reason.find(path), std::string::npos) << folder.reason;
 }
 
 TEST(PrivateFiles, AFailedWriteLeavesNothingBehind) {

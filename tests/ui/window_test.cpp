@@ -41,7 +41,7 @@ const QColor kPink(255, 128, 255);
 const QColor kGreen(90, 230, 90);
 
 // The first line of a window that joined a host of the plain protocol.
-const QString kPlain = "Connected to the server, not encrypted\n\n";
+const QString kPlain = "Connected to the server, not encrypted: this host offers no encryption\n\n";
 
 // The first line of a window that hosts the chat: its own client joined it
 // with the key kept in the data folder.
@@ -626,7 +626,7 @@ TEST(ChatWindow, AHostPresentingAnotherKeyIsJoinedOnlyWhenTheUserSaysSo) {
     EXPECT_EQ(PlainText(CJaseloDlgProbe(dlg).Transcript()->document()).toStdString(), line(key[&impostor]) + "\n\n");
     CJaseloDlgProbe(dlg).StopPollLoop();
   }
-  EXPECT_EQ(KnownHosts(DataFolderPath() + "/" + KNOWN_HOSTS_FILE).Find("127.0.0.1", relay.Port()), key[&impostor]);
+  EXPECT_EQ(KnownHosts(DataFolderPath() + "/" + KNOWN_HOSTS_FILE).Look("127.0.0.1", relay.Port()).key, key[&impostor]);
   real.StopServer();
   impostor.StopServer();
 }

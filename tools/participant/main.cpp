@@ -228,20 +228,25 @@ std::string ProtectionLine(bool encrypted, const KeyDigest& key) {
   return encrypted ? "ENCRYPTED key=" + key.Hex() : "PLAIN";
 }
 
-enum class Refusal { None, CannotJoin, KeyChanged, NotEncrypted };
+// Refusals that no later try can change: the host is not tried again.
+enum class Refusal { None, CannotJoin, Final };
 
 // Says why the host was not joined, when it was for its key.
 Refusal Refused(const CJaseloNetwork& client, const ParticipantOptions& o) {
   const ConnectReport& report = client.LastConnect();
+  // What the hosts file remembered: its key, or the line that names it and cannot be read.
+  const std::string old = report.badLine != 0 ? " line=" + std::to_string(report.badLine) : " old=" + report.expected;
   switch (report.outcome) {
     case ConnectReport::Outcome::KeyChanged:
-      EmitLine("KEY_CHANGED address=" + o.host + " port=" + std::to_string(o.port) + " old=" + report.expected +
-               " new=" + report.key.Hex());
-      return Refusal::KeyChanged;
+      EmitLine("KEY_CHANGED address=" + o.host + " port=" + std::to_string(o.port) + old + " new=" + report.key.Hex());
+      return Refusal::Final;
     case ConnectReport::Outcome::PlainRefused:
       Complain("%s:%u was met with a key before and now offers no encryption: not joined", o.host.c_str(),
                unsigned{o.port});
-      return Refusal::NotEncrypted;
+      return Refusal::Final;
+    case ConnectReport::Outcome::KnownHostsUnreadable:
+      EmitLine("KNOWN_HOSTS_UNREADABLE path=" + report.knownHosts + " reason=" + report.problem);
+      return Refusal::Final;
     default: return Refusal::CannotJoin;
   }
 }
@@ -265,7 +270,7 @@ int RunClient(const ParticipantOptions& o) {
   if (!SecureClient(client, o)) return 1;
   Refusal refusal = Refusal::None;
   std::unique_ptr<PollLoop> loop = Join(client, o, refusal);
-  if (refusal == Refusal::KeyChanged || refusal == Refusal::NotEncrypted) return 3;
+  if (refusal == Refusal::Final) return 3;
   if (!loop) {
     Complain("cannot join %s:%u as '%s'", o.host.c_str(), unsigned{o.port}, o.nick.c_str());
     return 1;
@@ -299,7 +304,7 @@ int RunClient(const ParticipantOptions& o) {
       return loop != nullptr;
     });
     // A host that is not the one met before is not tried again.
-    if (refusal == Refusal::KeyChanged || refusal == Refusal::NotEncrypted) return 3;
+    if (refusal == Refusal::Final) return 3;
     std::string text;
     const auto got = input.Next(text, watch.MillisecondsToNextLook(RejoinClock::now()));
     if (got == InputLines::Result::End) break;

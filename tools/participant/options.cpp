@@ -219,9 +219,14 @@ The first time it meets a host (address and port) it remembers the host's
 key in known-hosts in its data folder; later a different key is refused
 (KEY_CHANGED, exit 3) unless --accept-new-key is given, which remembers the
 new one. A host met with a key is never joined in plain text. A host never
-met that does not answer TLS (it closes, or says nothing for 2 s) is joined
-in plain text, and the first line says so. To forget a host, delete its line
-from known-hosts.
+met that does not answer TLS (it closes, or says nothing for 2 s), and does
+the same to a second try half a second later, is joined in plain text, and
+the first line says so. To forget a host, delete its line from known-hosts.
+A known-hosts that cannot be read (not the user's, a folder, over 1 MiB)
+refuses every host (KNOWN_HOSTS_UNREADABLE, exit 3), and a line that names
+the host but cannot be read (a cut key, a comment behind it) refuses that
+host as a changed key does. A host key file that others may read is not
+hosted on (exit 2): chmod 600 mends it.
 
 A chat password (--password-file) is checked inside TLS before anyone hears
 of the arrival: a participant that gives none or another is told so
@@ -286,7 +291,12 @@ Output, one line per item, flushed at once:
       encrypted (with --serve: the host has no key and serves plain text)
   KEY_CHANGED address=<a.b.c.d> port=<n> old=<hex> new=<hex>
       the host's key is not the one remembered for it (old: 64 digits) or
-      announced (16 digits): nothing was sent to it, exit 3
+      announced (16 digits): nothing was sent to it, exit 3; line=<n> in
+      place of old=<hex> when that line of known-hosts names the host but
+      cannot be read
+  KNOWN_HOSTS_UNREADABLE path=<file> reason=<s>
+      known-hosts cannot be read, so no host's key can be checked: nothing
+      was sent, exit 3
   WRONG_PASSWORD
       the host wants a password and was given none, or another, or refuses
       this address for a while after too many wrong ones: nobody heard of
@@ -351,10 +361,10 @@ Output, one line per item, flushed at once:
 
 Exit status: 0 after a normal end; 1 when it cannot connect or listen; 2
 for a usage mistake, or a host asked for a password or --encrypted-only that
-has no key (or cannot read its password file); 3 when the
-connection to the server was lost (with --rejoin: refused, or input ended
-while out of the chat), or the host was refused for its key: KEY_CHANGED, or
-a host met with a key that now offers no encryption; or the host refused the
-password (WRONG_PASSWORD).
+has no key (or cannot read its password file), or whose key file others may
+read; 3 when the connection to the server was lost (with --rejoin: refused,
+or input ended while out of the chat), or the host was refused for its key:
+KEY_CHANGED, a host met with a key that now offers no encryption, or
+KNOWN_HOSTS_UNREADABLE; or the host refused the password (WRONG_PASSWORD).
 )";
 }

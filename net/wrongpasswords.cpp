@@ -1,0 +1,33 @@
+#include "net/wrongpasswords.h"
+
+#include <algorithm>
+
+namespace {
+constexpr size_t ALLOWED = 5;
+constexpr auto WINDOW = std::chrono::minutes(1);
+constexpr auto REFUSAL_TIME = std::chrono::minutes(1);
+}  // namespace
+
+bool WrongPasswords::Refused(uint32_t address, Clock::time_point now) {
+  const auto it = refusedUntil.find(address);
+  if (it == refusedUntil.end()) return false;
+  if (now < it->second) return true;
+  refusedUntil.erase(it);
+  return false;
+}
+
+void WrongPasswords::Note(uint32_t address, Clock::time_point now) {
+  std::vector<Clock::time_point>& recent = tries[address];
+  std::erase_if(recent, [&](Clock::time_point t) { return now - t >= WINDOW; });
+  recent.push_back(now);
+  if (recent.size() >= ALLOWED) {
+    refusedUntil[address] = now + REFUSAL_TIME;
+    tries.erase(address);
+  }
+  std::erase_if(tries, [&](const auto& entry) { return entry.second.empty() || now - entry.second.back() >= WINDOW; });
+  std::erase_if(refusedUntil, [&](const auto& entry) { return now >= entry.second; });
+  while (tries.size() > followed) {
+    tries.erase(std::min_element(tries.begin(), tries.end(),
+                                 [](const auto& a, const auto& b) { return a.second.back() < b.second.back(); }));
+  }
+}
