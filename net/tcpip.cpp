@@ -119,6 +119,8 @@ void CTCPIP::Cleanup() {
   frontDoor.reset();
   clientTable.Clear();
   ownUser.reset();
+  // Whom the host's user kept out is kept out until the host stops.
+  keptOut.clear();
   readSet.Reset();
   readySet.Reset();
   serverStream.clear();

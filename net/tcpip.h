@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -66,6 +67,12 @@ class CTCPIP : public CThread {
   void SendPrivateMessage(const CPacket& packet, Socket socket, uint64_t origin = 0);
   void SendMessageToAll(const CPacket& packet, uint64_t origin = 0);
   void RemoveClientByName(const char* nickname);
+  // Server role, any thread: the host's user shows `nickname` out. Everyone
+  // else sees the departure of a connection that ended; a client that asked
+  // for our messages is told first (REFUSED_REMOVED). The address is kept out
+  // for `keepOut` (zero: until the host stops). False when nobody of that
+  // name is here.
+  bool ShowOut(const char* nickname, std::chrono::seconds keepOut);
 
   // Server role: what the sends append while a batch is open waits for the
   // batch's end and then leaves with one write per reader, however many
@@ -88,8 +95,10 @@ class CTCPIP : public CThread {
   // encrypted.
   const ConnectReport& LastConnect() const { return lastConnect; }
   // Client role: why the host refused the last connection (REFUSED_*), 0 when
-  // it did not.
+  // it did not; after REFUSED_REMOVED, for how many seconds the host keeps
+  // this address out (KEPT_OUT_UNTIL_STOP: until it stops).
   uint16_t Refusal() const { return refusal.load(); }
+  uint32_t KeptOutSeconds() const { return keptOutSeconds.load(); }
   // The port actually bound (useful after listening on port 0).
   uint16_t ListeningPort() const { return listeningPort.load(); }
   bool IsActive() const { return active.load(); }
@@ -186,7 +195,9 @@ class CTCPIP : public CThread {
   void ProcessEarlyHello(Socket s, ServerConnections::Watched& connection, const uint8_t* block, uint16_t n);
   bool Admitted(const ServerConnections::Watched& connection) const;
   bool PasswordMatches(const std::string& given) const;
-  void Refuse(Socket s, ServerConnections::Watched& connection, uint16_t reason);
+  void Refuse(Socket s, ServerConnections::Watched& connection, uint16_t reason, uint32_t seconds = 0);
+  // An address the host's user keeps out, until the time set.
+  bool KeptOut(uint32_t address, std::chrono::steady_clock::time_point now);
   // Whether a newcomer from `address` has a seat: in the set, and within the
   // address's share when `counted`. A page connection that only waits for a
   // browser's next request gives its seat up first.
@@ -268,7 +279,9 @@ class CTCPIP : public CThread {
   ClientSecurity clientSecurity;
   ConnectReport lastConnect;
   std::atomic<uint16_t> refusal{0};
-  WrongPasswords wrongPasswords;  // server role
+  std::atomic<uint32_t> keptOutSeconds{0};
+  WrongPasswords wrongPasswords;                                      // server role
+  std::map<uint32_t, std::chrono::steady_clock::time_point> keptOut;  // server role
   std::atomic<uint16_t> listeningPort{0};
   // Server role, on the socket thread: how fast each address may connect,
   // and when accepting resumes after the process ran out of descriptors.

@@ -12,6 +12,7 @@
 
 #include "net/tcpip.h"
 #include "protocol/extension.h"
+#include "protocol/messages.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;
@@ -58,10 +59,46 @@ bool CTCPIP::PasswordMatches(const std::string& given) const {
   return CRYPTO_memcmp(a.data(), b.data(), a.size()) == 0;
 }
 
-void CTCPIP::Refuse(Socket s, ServerConnections::Watched& connection, uint16_t reason) {
+void CTCPIP::Refuse(Socket s, ServerConnections::Watched& connection, uint16_t reason, uint32_t seconds) {
   CPacket refused;
   connection.closing = true;
-  if (BuildRefused(reason, refused)) connections.Queue(s, refused, 0);
+  if (BuildRefused(reason, refused, seconds)) connections.Queue(s, refused, 0);
+}
+
+bool CTCPIP::ShowOut(const char* name, std::chrono::seconds keepOut) {
+  if (name == nullptr) return false;
+  CMonitorGuard guard(*this);
+  const Socket s = clientTable.FindByName(name);
+  const Participant* participant = clientTable.Find(s);
+  ServerConnections::Watched* connection = connections.Find(s);
+  if (participant == nullptr || connection == nullptr) return false;
+  const auto now = Clock::now();
+  keptOut[connection->address] = keepOut.count() > 0 ? now + keepOut : Clock::time_point::max();
+  const std::string leaving = participant->name;
+  if (participant->asked) {
+    // Our own clients are told why, and do not come back by themselves while
+    // kept out; the connection ends once that has left.
+    const auto seconds = keepOut.count() > 0 ? std::min<int64_t>(keepOut.count(), KEPT_OUT_UNTIL_STOP - 1)
+                                             : int64_t{KEPT_OUT_UNTIL_STOP};
+    clientTable.Remove(s);
+    PeopleChanged();
+    Refuse(s, *connection, REFUSED_REMOVED, static_cast<uint32_t>(seconds));
+    wake.Signal();
+  } else {
+    DropConnection(s);
+  }
+  // Everyone else sees the departure of a connection that ended.
+  CPacket departure;
+  if (BuildDisconnected(leaving.c_str(), departure)) SendMessageToAll(departure);
+  return true;
+}
+
+bool CTCPIP::KeptOut(uint32_t address, Clock::time_point now) {
+  const auto it = keptOut.find(address);
+  if (it == keptOut.end()) return false;
+  if (now < it->second) return true;
+  keptOut.erase(it);
+  return false;
 }
 
 void CTCPIP::DropEnded() {

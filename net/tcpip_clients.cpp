@@ -78,9 +78,14 @@ void CTCPIP::ProcessReservedData(const uint8_t* block, uint16_t n, Socket socket
   if (!OpenExtension(block, n, opened)) return;
   if (IsClient()) {
     uint16_t reason = 0;
+    uint32_t seconds = 0;
     // The host ends the connection next: why is kept for the owner to say.
-    if (opened.kind == EXT_REFUSED && ReadRefused(opened.fields, reason)) refusal = reason;
-    else packetQueue.PushExtension(block, n);
+    if (opened.kind == EXT_REFUSED && ReadRefused(opened.fields, reason, seconds)) {
+      keptOutSeconds = seconds;
+      refusal = reason;
+    } else {
+      packetQueue.PushExtension(block, n);
+    }
     return;
   }
   if (!IsServer() || opened.kind != EXT_HELLO) return;

@@ -30,6 +30,7 @@ bool CTCPIP::Connect(const char* address, uint16_t port) {
   serverStream.clear();
   lastConnect = ConnectReport();
   refusal = 0;
+  keptOutSeconds = 0;
   const bool joined = clientSecurity.tls ? JoinEncryptedFirst(address, port) : JoinPlain(address, port);
   if (!joined) {
     clientSocket.Close();

@@ -186,7 +186,8 @@ void CTCPIP::AcceptNewcomers() {
     // never be read must not receive relays either, nor may one machine take
     // the seats of all the others.
     const bool counted = !(limits.loopbackExempt && IsLoopback(address));
-    if (!connectRate.Take(address, Clock::now()) || !Seat(address, counted)) {
+    const auto now = Clock::now();
+    if (KeptOut(address, now) || !connectRate.Take(address, now) || !Seat(address, counted)) {
       CloseSocket(s);
       continue;
     }

@@ -63,10 +63,12 @@ bool BuildHello(uint16_t understands, const std::string& password, CPacket& out)
   return Finish(e, ok, out);
 }
 
-bool BuildRefused(uint16_t reason, CPacket& out) {
+bool BuildRefused(uint16_t reason, CPacket& out, uint32_t seconds) {
   CEncodePacket e;
   Begin(e, EXT_REFUSED);
-  return Finish(e, e.AddValue(reason, 2), out);
+  const bool added =
+      e.AddValue(reason, 2) && (reason != REFUSED_REMOVED || e.AddValue(static_cast<int32_t>(seconds), 4));
+  return Finish(e, added, out);
 }
 
 std::vector<CPacket> BuildPeople(const std::vector<Person>& people) {
@@ -115,7 +117,12 @@ bool ReadHello(CDecodePacket& fields, uint16_t& understands, std::string& passwo
   return true;
 }
 
-bool ReadRefused(CDecodePacket& fields, uint16_t& reason) { return fields.initialized && ReadShort(fields, reason); }
+bool ReadRefused(CDecodePacket& fields, uint16_t& reason, uint32_t& seconds) {
+  seconds = 0;
+  if (!fields.initialized || !ReadShort(fields, reason)) return false;
+  if (reason == REFUSED_REMOVED && !ReadLong(fields, seconds)) seconds = 0;
+  return true;
+}
 
 bool ReadPeople(CDecodePacket& fields, PeopleBlock& out) {
   PeopleBlock block;

@@ -23,7 +23,9 @@
 //   seconds), Left (earlier lines still to come after this one), then the
 //   chat line exactly as it was relayed.
 // REFUSED (host to client, inside TLS, before the host closes a connection
-//   it does not take in): Reason (REFUSED_*).
+//   it does not take in, or one the host's user shows out): Reason
+//   (REFUSED_*); for REFUSED_REMOVED then Seconds (32 bits), how long the
+//   address is kept out (KEPT_OUT_UNTIL_STOP: until the host stops).
 
 #include <cstdint>
 #include <string>
@@ -45,7 +47,9 @@ enum ExtensionKind : uint16_t { EXT_HELLO = 1, EXT_PEOPLE = 2, EXT_EARLIER = 3, 
 enum RefusalReason : uint16_t {
   REFUSED_WRONG_PASSWORD = 1,  // the chat has a password: none given, or another
   REFUSED_TOO_MANY_TRIES = 2,  // too many wrong passwords from this address: try again later
+  REFUSED_REMOVED = 3,         // the host's user removed this participant and keeps the address out a while
 };
+constexpr uint32_t KEPT_OUT_UNTIL_STOP = 0xFFFFFFFF;
 
 constexpr uint16_t UNDERSTANDS_PEOPLE = 1;
 constexpr uint16_t UNDERSTANDS_EARLIER = 2;
@@ -89,7 +93,8 @@ bool OpenExtension(const uint8_t* block, uint16_t n, ExtensionBlock& out);
 
 // A password goes with a HELLO sent inside TLS alone.
 bool BuildHello(uint16_t understands, const std::string& password, CPacket& out);
-bool BuildRefused(uint16_t reason, CPacket& out);
+// `seconds` goes with REFUSED_REMOVED alone.
+bool BuildRefused(uint16_t reason, CPacket& out, uint32_t seconds = 0);
 // As many blocks as the list needs, the first marked PEOPLE_FIRST and the
 // last PEOPLE_LAST (one block may be both). A person whose name could never
 // fit a block is left out.
@@ -102,6 +107,7 @@ bool BuildEarlier(uint32_t at, uint16_t left, const uint8_t* chatLine, uint16_t 
 // A HELLO without a password field (one sent in plain text, or by an earlier
 // client) gives an empty password.
 bool ReadHello(CDecodePacket& fields, uint16_t& understands, std::string& password);
-bool ReadRefused(CDecodePacket& fields, uint16_t& reason);
+// `seconds` is 0 where the block has none.
+bool ReadRefused(CDecodePacket& fields, uint16_t& reason, uint32_t& seconds);
 bool ReadPeople(CDecodePacket& fields, PeopleBlock& out);
 bool ReadEarlier(CDecodePacket& fields, EarlierLine& out);

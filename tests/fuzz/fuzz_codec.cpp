@@ -75,7 +75,10 @@ void CheckExtension(const uint8_t* data, size_t size) {
   PeopleBlock people;
   std::string password;
   if (block.kind == EXT_HELLO) ReadHello(block.fields, understands, password);
-  if (block.kind == EXT_REFUSED) ReadRefused(block.fields, understands);
+  if (block.kind == EXT_REFUSED) {
+    uint32_t seconds = 0;
+    ReadRefused(block.fields, understands, seconds);
+  }
   if (block.kind == EXT_EARLIER) ReadEarlier(block.fields, earlier);
   if (block.kind != EXT_PEOPLE || !ReadPeople(block.fields, people)) return;
   std::vector<Person> again;

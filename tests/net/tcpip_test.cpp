@@ -386,6 +386,31 @@ TEST_F(Transport, RemoveClientByNameIgnoresCase) {
   EXPECT_EQ(Heard(bob), Messages{Payload(Arrival("alice"))});
 }
 
+TEST_F(Transport, OneShownOutIsToldIfItAskedAndItsAddressIsKeptOutForTheTime) {
+  Endpoint& bob = Join("bob");
+  auto carol = JoinRaw("carol");
+  EXPECT_FALSE(server.ShowOut("nobody", std::chrono::seconds(1)));
+  ASSERT_TRUE(server.ShowOut("BOB", std::chrono::seconds(1)));
+  ASSERT_TRUE(WaitFor([&] { return !bob.IsActive(); }));
+  EXPECT_EQ(bob.Refusal(), REFUSED_REMOVED);
+  EXPECT_EQ(bob.KeptOutSeconds(), 1u);
+  // A peer of the plain protocol sees the departure of a connection that ended.
+  Flush();
+  EXPECT_EQ(Heard(carol), Messages{Whole(Departure("bob"))});
+
+  // Kept out for the time, whatever name it comes back with; then let in.
+  const auto shown = Clock::now();
+  auto again = RawPeer::Dial(port);
+  again.Send(Welcome("bob2"));
+  EXPECT_TRUE(again.WaitClosed());
+  EXPECT_FALSE(Known("bob2"));
+  WaitFor([&] { return Clock::now() - shown > std::chrono::seconds(1); }, std::chrono::seconds(3));
+  JoinRaw("bob3");
+  // A peer that never asked for our messages just leaves.
+  ASSERT_TRUE(server.ShowOut("carol", std::chrono::seconds(0)));
+  EXPECT_TRUE(carol.WaitClosed());
+}
+
 TEST_F(Transport, TransportHeadersPrintExactlyTheirLines) {
   auto peer = JoinRaw("hdr");
   diag.Clear();

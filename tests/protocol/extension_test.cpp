@@ -81,9 +81,16 @@ TEST(Extension, EarlierLinesUpToTheCapacityAndBlocksThatAreSkipped) {
   ASSERT_TRUE(BuildHello(UNDERSTANDS_PEOPLE, "s3cret \xC3\xA9", hello));
   ASSERT_TRUE(Open(Content(hello), opened) && ReadHello(opened.fields, understands, password));
   EXPECT_EQ(password, "s3cret \xC3\xA9");
-  ASSERT_TRUE(BuildRefused(REFUSED_TOO_MANY_TRIES, hello));
-  ASSERT_TRUE(Open(Content(hello), opened) && opened.kind == EXT_REFUSED && ReadRefused(opened.fields, understands));
+  uint32_t seconds = 1;
+  ASSERT_TRUE(BuildRefused(REFUSED_TOO_MANY_TRIES, hello, 600));
+  EXPECT_EQ(hello.length, EXTENSION_HEADER_SIZE + 2) << "the time goes with a removal alone";
+  ASSERT_TRUE(Open(Content(hello), opened) && opened.kind == EXT_REFUSED &&
+              ReadRefused(opened.fields, understands, seconds));
   EXPECT_EQ(understands, REFUSED_TOO_MANY_TRIES);
+  EXPECT_EQ(seconds, 0u);
+  ASSERT_TRUE(BuildRefused(REFUSED_REMOVED, hello, KEPT_OUT_UNTIL_STOP));
+  ASSERT_TRUE(Open(Content(hello), opened) && ReadRefused(opened.fields, understands, seconds));
+  EXPECT_EQ(seconds, KEPT_OUT_UNTIL_STOP);
   ASSERT_TRUE(BuildHello(UNDERSTANDS_EARLIER, "", hello));
   const Bytes base = Content(hello);
   EXPECT_FALSE(Open(WithShort(base, 6, EXTENSION_VERSION + 1), opened));
