@@ -57,6 +57,12 @@ RejoinWatch::Notice RejoinWatch::Look(bool up, bool received, RejoinClock::time_
   }
 }
 
+void RejoinWatch::NotBefore(RejoinClock::time_point until) {
+  if (state != State::Waiting) return;
+  backoff.Reset();
+  due = std::max(due, until);
+}
+
 void RejoinWatch::TryIfDue(const std::function<bool()>& join) {
   if (state != State::Waiting || RejoinClock::now() < due) return;
   if (join()) Started(RejoinClock::now());

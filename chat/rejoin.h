@@ -68,6 +68,9 @@ class RejoinWatch {
   bool Over() const { return state == State::Over; }
   // No try follows, whatever comes: a try found a host it must not join.
   void GiveUp() { state = State::Over; }
+  // The host showed this participant out and keeps it out until `until`: the
+  // next try waits for that moment, after the loss has been looked at.
+  void NotBefore(RejoinClock::time_point until);
   // How long the owner's loop may sleep before it must look again (a try
   // falls due, or a new connection has stood long enough to count as taken
   // in); negative when only a change of the connection matters.

@@ -427,4 +427,10 @@ TEST(HeadlessParticipant, SaysItsProtectionAndRefusesAHostWithAnotherKey) {
   EXPECT_EQ(wrong.Line(1), "WRONG_PASSWORD");
   Child right(JASELO_PARTICIPANT, carol + QStringList{dir.File("password").c_str()});
   EXPECT_TRUE(right.WaitForLine("PEOPLE count=1"));
+  // The host shows her out: she says so, and does not come back by herself
+  // while she is kept out.
+  locked->Write("/remove carol\n");
+  EXPECT_TRUE(right.WaitForLine("REMOVED"));
+  EXPECT_FALSE(right.Finished(1500));
+  EXPECT_EQ(right.Events(), std::vector<std::string>{}) << "no LOST, no second arrival";
 }

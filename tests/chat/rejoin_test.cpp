@@ -23,3 +23,17 @@ TEST(RejoinBackoff, DoublesFromTheBaseUpTo30TimesItEachSpreadByATenth) {
   }
   EXPECT_GT(firstWaits.size(), 10u) << "a room must not come back in the same instant";
 }
+
+TEST(RejoinWatch, ARemovalHoldsTheNextTryUntilTheAddressIsLetInAgain) {
+  RejoinWatch watch(true, RejoinBackoff(100ms, 1));
+  const auto start = RejoinClock::now();
+  watch.Started(start);
+  EXPECT_EQ(watch.Look(true, true, start), RejoinWatch::Notice::None);
+  EXPECT_EQ(watch.Look(false, false, start), RejoinWatch::Notice::Lost);
+  EXPECT_LE(watch.MillisecondsToNextLook(start), 110);
+  watch.NotBefore(start + 600s);
+  EXPECT_EQ(watch.MillisecondsToNextLook(start), 600000);
+  bool tried = false;
+  watch.TryIfDue([&] { return tried = true; });
+  EXPECT_FALSE(tried);
+}

@@ -212,10 +212,23 @@ bool SecureClient(CJaseloNetwork& client, const ParticipantOptions& o) {
   return true;
 }
 
+// The host's user showed this participant out: said once. True when no try
+// may follow (none asked for, or kept out until the host stops); otherwise
+// the next try waits until the address is let in again.
+bool SaidRemoved(const CJaseloNetwork& client, const ParticipantOptions& o, RejoinWatch& watch) {
+  const uint32_t seconds = client.KeptOutSeconds();
+  EmitLine("REMOVED");
+  if (seconds == KEPT_OUT_UNTIL_STOP) Complain("the host removed you from the chat until it stops");
+  else Complain("the host removed you from the chat for %u s", unsigned{seconds});
+  if (!o.rejoin || seconds == KEPT_OUT_UNTIL_STOP) return true;
+  watch.NotBefore(RejoinClock::now() + std::chrono::seconds(seconds));
+  return false;
+}
+
 // The host refused this participant's password: said once, and never tried
 // again, since the same password would be refused again.
 bool SaidWrongPassword(const CJaseloNetwork& client) {
-  if (client.Refusal() == 0) return false;
+  if (client.Refusal() == 0 || client.Refusal() == REFUSED_REMOVED) return false;
   EmitLine("WRONG_PASSWORD");
   if (client.Refusal() == REFUSED_TOO_MANY_TRIES) {
     Complain("too many wrong passwords from this address: the host refuses it for a while");
@@ -291,7 +304,11 @@ int RunClient(const ParticipantOptions& o) {
     const bool heard = loop && loop->Heard();
     if (!up) loop.reset();
     if (!up && SaidWrongPassword(client)) return 3;
-    switch (watch.Look(up, heard, RejoinClock::now())) {
+    const RejoinWatch::Notice notice = watch.Look(up, heard, RejoinClock::now());
+    // Removed, the participant says so instead of a loss.
+    const bool removed = notice == RejoinWatch::Notice::Lost && client.Refusal() == REFUSED_REMOVED;
+    if (removed && SaidRemoved(client, o, watch)) return 3;
+    switch (removed ? RejoinWatch::Notice::None : notice) {
       case RejoinWatch::Notice::Lost: EmitLine("LOST"); break;
       case RejoinWatch::Notice::Restored: EmitLine("RESTORED"); break;
       case RejoinWatch::Notice::Refused: EmitLine("REFUSED"); break;
@@ -357,6 +374,25 @@ bool SecureHost(CJaseloNetwork& server, const ParticipantOptions& o, KeyDigest& 
   return true;
 }
 
+// "/remove NAME [MINUTES]" typed to the host: NAME leaves the chat, and its
+// address is kept out for MINUTES (10 when not given; 0: until the host stops).
+void ShowOut(CJaseloNetwork& server, const std::string& typed) {
+  constexpr std::string_view command = "/remove ";
+  if (!typed.starts_with(command)) {
+    if (typed.starts_with("/")) Complain("unknown command (the host takes /remove NAME [MINUTES])");
+    return;
+  }
+  std::string name = typed.substr(command.size());
+  long minutes = 10;
+  const size_t blank = name.find_last_of(' ');
+  const std::string last = blank == std::string::npos ? "" : name.substr(blank + 1);
+  if (!last.empty() && last.size() <= 6 && last.find_first_not_of("0123456789") == std::string::npos) {
+    minutes = std::stol(last);
+    name.resize(blank);
+  }
+  if (!server.ShowOut(name.c_str(), std::chrono::minutes(minutes))) Complain("nobody named '%s' is here", name.c_str());
+}
+
 int RunServer(const ParticipantOptions& o) {
   CJaseloNetwork server;
   KeyDigest key;
@@ -392,9 +428,10 @@ int RunServer(const ParticipantOptions& o) {
   server.SetHistoryLines(o.history);
 
   InputLines input(o.noInput);
-  std::string ignored;
+  std::string typed;
   size_t announced = 0;  // as the announcement starts
-  while (!stopRequested && input.Next(ignored, -1) != InputLines::Result::End) {
+  for (InputLines::Result got; !stopRequested && (got = input.Next(typed, -1)) != InputLines::Result::End;) {
+    if (got == InputLines::Result::Line) ShowOut(server, typed);
     const size_t count = announcer ? server.ClientCount() : announced;
     if (count != announced) announcer->SetPeople(announced = count);
   }

@@ -181,9 +181,11 @@ on standard output. At end of input the participant announces its departure,
 waits 100 ms and exits. SIGINT and SIGTERM end it the same way.
 
 With --serve it hosts the chat instead: it listens, relays, routes and keeps
-the table of participants, showing nothing and ignoring input lines, until
-SIGINT, SIGTERM or end of input; it then sends the shutdown notice
-"!!! SERVER !!!" to everybody, waits 100 ms and exits. A host started without
+the table of participants, showing nothing, until SIGINT, SIGTERM or end of
+input. The one input line it takes is /remove NAME [MINUTES]: NAME leaves the
+chat as one whose connection ended, and its address is kept out for MINUTES
+(10 when not given; 0: until the host stops). At its end it sends the
+shutdown notice "!!! SERVER !!!" to everybody, waits 100 ms and exits. A host started without
 a terminal (a service, a script's background job) reads /dev/null and would
 stop at once: give it --no-input. While it runs, the host announces its chat
 on the local network through avahi-daemon (DNS-SD, service type
@@ -301,6 +303,10 @@ Output, one line per item, flushed at once:
       the host wants a password and was given none, or another, or refuses
       this address for a while after too many wrong ones: nobody heard of
       this participant, and it exits 3 (also with --rejoin)
+  REMOVED
+      the host showed this participant out: without --rejoin, or when the
+      host keeps it out until it stops, it exits 3; with --rejoin it tries
+      again only once the host lets its address in again
   WEB url=<url>
       --serve only, after the ENCRYPTED or PLAIN line, one per IPv4 address
       of this machine (loopback only when there is no other): the page a
