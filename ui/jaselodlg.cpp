@@ -22,6 +22,7 @@
 #include "ui/nicknamecompleter.h"
 #include "ui/notifier.h"
 #include "ui/peoplepane.h"
+#include "ui/removal.h"
 #include "ui/resource.h"
 #include "ui/resources.h"
 #include "ui/toolkit/anchors.h"
@@ -191,6 +192,7 @@ bool CJaseloDlg::StartNetwork() {
     if (bound != 0) joinPort = bound;
     // Its own server gone, the own client has nothing to join again.
     hosting = true;
+    peoplePane->SetRemover([this](const std::string& name) { OfferRemoval(name); });
     if (bound != 0) {
       announcer = std::make_unique<CChatAnnouncer>(own.str(), bound, hostKey.ShortHex());
       announcer->Start();
@@ -506,6 +508,16 @@ void CJaseloDlg::OnSend() {
 bool CJaseloDlg::SendTyped(const std::string& typed) {
   const TypedLine typedLine = ParseTypedLine(typed, completer->Names());
   if (typedLine.kind == TypedLine::Kind::Incomplete) return false;
+  if (typedLine.kind == TypedLine::Kind::Remove) {
+    if (!hosting) {
+      AppendNotice("Only the chat's host can remove someone !");
+      return false;
+    }
+    // Asked once Send has let the client go: the dialog must not hold it.
+    QMetaObject::invokeMethod(
+        this, [this, name = typedLine.addressee] { OfferRemoval(name); }, Qt::QueuedConnection);
+    return true;
+  }
   ChatEvent line;
   line.SetName(Own().str());
   line.SetText(typedLine.text);
@@ -570,6 +582,19 @@ void CJaseloDlg::Show(const PasswordRefused& refused) {
   connectionLost = true;
 }
 
+void CJaseloDlg::Show(const Removed& removed) {
+  people.Lost();
+  PeopleChanged();
+  AppendNotice(RemovedNotice(removed.seconds).toStdString());
+  connectionLost = true;
+}
+
+void CJaseloDlg::OfferRemoval(const std::string& name) {
+  const std::optional<std::chrono::seconds> keepOut = AskKeepOut(this, QString::fromStdString(name));
+  if (!keepOut) return;
+  if (!serverNetwork.ShowOut(name.c_str(), *keepOut)) AppendNotice(name + " is no longer in the chat !");
+}
+
 void CJaseloDlg::Show(const ProtectionNotice& notice) {
   const ConnectReport& report = notice.report;
   switch (report.outcome) {
@@ -608,15 +633,24 @@ uint32_t CJaseloDlg::ThreadProc() {
     const bool heard = clientNetwork.QueuedCount() > 0;
     DrainQueue(clientNetwork, event, [&](ChatEvent& received) { Hand(std::move(received)); });
     if (leaving.load()) return PollTimeout(clientNetwork);
+    const uint16_t refusal = up ? 0 : clientNetwork.Refusal();
     // A refused password is said once, and no try follows.
-    if (!up && clientNetwork.Refusal() != 0 && !watch.Over()) {
+    if (refusal != 0 && refusal != REFUSED_REMOVED && !watch.Over()) {
       watch.GiveUp();
-      Hand(PasswordRefused{clientNetwork.Refusal()});
+      Hand(PasswordRefused{refusal});
     }
     const RejoinWatch::Notice notice = watch.Look(up, heard, RejoinClock::now());
+    // Removed by the host's user: no try before the address is let in again.
+    const bool removed = notice == RejoinWatch::Notice::Lost && refusal == REFUSED_REMOVED;
+    if (removed) {
+      const uint32_t seconds = clientNetwork.KeptOutSeconds();
+      if (seconds == KEPT_OUT_UNTIL_STOP) watch.GiveUp();
+      else watch.NotBefore(RejoinClock::now() + std::chrono::seconds(seconds));
+    }
     // Send follows the connection before the user reads the notice.
     sendable = watch.Sendable();
-    if (notice != RejoinWatch::Notice::None) Hand(ConnectionNotice{notice});
+    if (removed) Hand(Removed{clientNetwork.KeptOutSeconds()});
+    else if (notice != RejoinWatch::Notice::None) Hand(ConnectionNotice{notice});
     watch.TryIfDue([this] {
       const bool joined = TryToRejoin();
       if (joined) Hand(Rejoined{});

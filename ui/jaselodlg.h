@@ -65,7 +65,12 @@ struct Rejoined {};
 struct PasswordRefused {
   uint16_t reason;
 };
-using PollNews = std::variant<ChatEvent, ConnectionNotice, ProtectionNotice, Rejoined, PasswordRefused>;
+// The host's user showed this participant out, keeping the address out for
+// `seconds` (KEPT_OUT_UNTIL_STOP: until the host stops).
+struct Removed {
+  uint32_t seconds;
+};
+using PollNews = std::variant<ChatEvent, ConnectionNotice, ProtectionNotice, Rejoined, PasswordRefused, Removed>;
 
 // How one try of the first join went, handed by the join thread to the UI
 // thread.
@@ -119,6 +124,9 @@ class CJaseloDlg : public CDialog, private CThread {
   void Show(const ProtectionNotice& notice);
   void Show(const Rejoined&) { JoinedAnew(); }
   void Show(const PasswordRefused& refused);
+  void Show(const Removed& removed);
+  // The host's user shows `name` out, having chosen for how long.
+  void OfferRemoval(const std::string& name);
   // Shows one event of the own client by its Type; other types are dropped.
   void DispatchEvent(ChatEvent& event);
   // Who is in the chat: a connection of the own client has started, or

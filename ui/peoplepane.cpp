@@ -6,6 +6,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
+#include <QMenu>
 #include <QResizeEvent>
 #include <QTextEdit>
 #include <QVBoxLayout>
@@ -26,6 +27,9 @@ QString HereSince(uint32_t since) {
       at.date() == QDate::currentDate() ? QStringLiteral("HH:mm:ss") : QStringLiteral("yyyy-MM-dd HH:mm:ss");
   return QStringLiteral("Here since ") + at.toString(format);
 }
+
+// Whether a row is the user's own.
+constexpr int kYouRole = Qt::UserRole + 1;
 
 QString Counted(size_t n) { return n == 1 ? QStringLiteral("1 person") : QStringLiteral("%1 people").arg(n); }
 }  // namespace
@@ -56,6 +60,7 @@ CPeoplePane::CPeoplePane(QTextEdit* transcript, CRichEdit* inputBox,
   note->hide();
   column->addWidget(note);
   connect(list, &QListWidget::itemDoubleClicked, this, &CPeoplePane::Address);
+  connect(list, &QWidget::customContextMenuRequested, this, &CPeoplePane::OfferMenu);
 
   toggle->setCheckable(true);
   toggle->setShortcut(QKeySequence(Qt::Key_F9));
@@ -80,6 +85,7 @@ void CPeoplePane::Show(const PeopleList& people) {
     if (p.host) text += QStringLiteral(" (host)");
     auto* row = new QListWidgetItem(text, list);
     row->setData(Qt::UserRole, name);
+    row->setData(kYouRole, p.you);
     row->setToolTip(HereSince(p.since));
     if (name == current) list->setCurrentItem(row);
   }
@@ -90,6 +96,21 @@ void CPeoplePane::Show(const PeopleList& people) {
   }
   list->setAccessibleDescription(heading->text());
   note->setVisible(people.State() == PeopleList::Sharing::NotShared);
+}
+
+void CPeoplePane::SetRemover(std::function<void(const std::string&)> remover) {
+  remove = std::move(remover);
+  list->setContextMenuPolicy(remove ? Qt::CustomContextMenu : Qt::DefaultContextMenu);
+}
+
+void CPeoplePane::OfferMenu(const QPoint& at) {
+  QListWidgetItem* row = list->itemAt(at);
+  if (row == nullptr) row = list->currentItem();
+  if (row == nullptr || !remove || row->data(kYouRole).toBool()) return;
+  const std::string name = row->data(Qt::UserRole).toString().toStdString();
+  QMenu menu(list);
+  menu.addAction(QStringLiteral("Remove from chat\u2026"), [this, name] { remove(name); });
+  menu.exec(list->viewport()->mapToGlobal(list->visualItemRect(row).center()));
 }
 
 bool CPeoplePane::Wanted() const {

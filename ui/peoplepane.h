@@ -7,7 +7,8 @@
 // always did; it shows by itself once the window is wide enough for both, or
 // maximised. F9 and "Show people" in the transcript's menu show and hide it,
 // which then holds whatever the width. Enter or a double click on a row puts
-// "/msg <name> " in front of the message and gives the input box the keyboard.
+// "/msg <name> " in front of the message and gives the input box the keyboard;
+// in a hosted chat a row's menu also shows the person out.
 
 #include <QWidget>
 #include <functional>
@@ -36,6 +37,9 @@ class CPeoplePane : public QWidget {
 
   // Shows what `people` holds now.
   void Show(const PeopleList& people);
+  // In a hosted chat: each other person's row offers "Remove from chat…",
+  // which calls `remove` with the name (null: no such entry).
+  void SetRemover(std::function<void(const std::string&)> remove);
   // F9's action, checked while the pane shows: for the transcript's menu.
   QAction* ToggleAction() const { return toggle; }
   QListWidget* List() const { return list; }
@@ -53,6 +57,7 @@ class CPeoplePane : public QWidget {
   // Lays the window out again, so that every control takes its share anew.
   void Relayout();
   void Address(QListWidgetItem* row);
+  void OfferMenu(const QPoint& at);
 
   QTextEdit* transcript;
   CRichEdit* inputBox;
@@ -62,4 +67,5 @@ class CPeoplePane : public QWidget {
   QLabel* note;
   QAction* toggle;
   std::optional<bool> chosen;  // the user's last F9 or menu choice
+  std::function<void(const std::string&)> remove;
 };

@@ -38,6 +38,14 @@ TypedLine ParseTypedLine(const std::string& typed, const std::vector<std::string
     line.text = typed.substr(1);
     return line;
   }
+  if (StartsWithCommand(view, "/remove")) {
+    std::string_view rest = view.substr(7);
+    while (!rest.empty() && IsBlank(rest.front())) rest.remove_prefix(1);
+    while (!rest.empty() && IsBlank(rest.back())) rest.remove_suffix(1);
+    line.kind = rest.empty() ? TypedLine::Kind::Incomplete : TypedLine::Kind::Remove;
+    line.addressee = rest;
+    return line;
+  }
   size_t command = 0;
   if (StartsWithCommand(view, "/msg")) command = 4;
   else if (StartsWithCommand(view, "/m")) command = 2;
@@ -65,7 +73,7 @@ TypedLine ParseTypedLine(const std::string& typed, const std::vector<std::string
 size_t LimitBytes(const std::string& typed, const std::vector<std::string>& knownNames) {
   const TypedLine line = ParseTypedLine(typed, knownNames);
   // An incomplete command is not sent; while it is typed it counts as it stands.
-  if (line.kind == TypedLine::Kind::Incomplete) return typed.size();
+  if (line.kind == TypedLine::Kind::Incomplete || line.kind == TypedLine::Kind::Remove) return typed.size();
   if (line.kind == TypedLine::Kind::Private) return line.text.size() + 2 + line.addressee.size() + 1;
   return line.text.size();
 }

@@ -2,6 +2,7 @@
 // What a line typed in the input box asks Send to do:
 // - "/msg nick text" or "/m nick text" (the command in any letter case) is a
 //   private line for nick; without a nickname or a text it is not sent;
+// - "/remove nick" asks to show nick out of a hosted chat; nothing is sent;
 // - a line beginning with "//" is a public line without its first "/", so
 //   that a line can still begin with a slash;
 // - every other line is a public line exactly as typed.
@@ -11,9 +12,9 @@
 #include <vector>
 
 struct TypedLine {
-  enum class Kind { Public, Private, Incomplete };
+  enum class Kind { Public, Private, Remove, Incomplete };
   Kind kind = Kind::Public;
-  std::string addressee;  // a private line's
+  std::string addressee;  // a private line's, or whom to remove
   std::string text;       // what goes out
 };
 

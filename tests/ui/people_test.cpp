@@ -2,15 +2,19 @@
 // user came, in real windows joined by real endpoints.
 #include <gtest/gtest.h>
 
+#include <QComboBox>
 #include <QLabel>
 #include <QListWidget>
+#include <QPushButton>
 #include <QTest>
 #include <QTextDocument>
+#include <QTimer>
 #include <thread>
 
 #include "common/raw_peer.h"
 #include "common/test_support.h"
 #include "common/wire.h"
+#include "protocol/extension.h"
 #include "protocol/headers.h"
 #include "ui/jaselodlg.h"
 #include "ui/peoplepane.h"
@@ -59,6 +63,33 @@ TEST(PeoplePane, TheHostsWindowListsEveryoneAndARowAddressesAPrivateLine) {
   QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, second.center());
   QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, second.center());
   EXPECT_EQ(probe.InputBox()->toPlainText(), "/msg host hello");
+
+  // The row's menu shows Alice out until the host stops. She is told; a peer
+  // of the plain protocol sees her leave as any connection that ended.
+  RawPeer carol = RawPeer::Dial(port);
+  ASSERT_TRUE(carol.Send(Welcome("carol")));
+  ASSERT_TRUE(PumpUntil([&] { return list->count() == 3; }));
+  QTimer::singleShot(0, [] {
+    QTimer::singleShot(0, [] {
+      QWidget* dialog = QApplication::activeModalWidget();
+      ASSERT_NE(dialog, nullptr);
+      EXPECT_NE(dialog->findChild<QLabel*>()->text().indexOf("Remove Alice"), -1);
+      dialog->findChild<QComboBox*>()->setCurrentIndex(2);
+      for (QPushButton* b : dialog->findChildren<QPushButton*>()) {
+        if (b->text() == "Remove") b->click();
+      }
+    });
+    QWidget* menu = QApplication::activePopupWidget();
+    ASSERT_NE(menu, nullptr);
+    QTest::keyClick(menu, Qt::Key_Down);
+    QTest::keyClick(menu, Qt::Key_Return);
+  });
+  emit list->customContextMenuRequested(list->visualItemRect(list->item(0)).center());
+  ASSERT_TRUE(PumpUntil([&] { return !alice.Network().IsActive(); }));
+  EXPECT_EQ(alice.Network().Refusal(), REFUSED_REMOVED);
+  EXPECT_EQ(alice.Network().KeptOutSeconds(), KEPT_OUT_UNTIL_STOP);
+  EXPECT_EQ(carol.NextMessage(), Whole(Departure("Alice")));
+  EXPECT_TRUE(PumpUntil([&] { return Rows(list) == QStringList({"carol", "host (you) (host)"}); }));
   probe.StopPollLoop();
 }
 
