@@ -15,6 +15,9 @@ const PEOPLE = 2;
 const EARLIER = 3;
 const REFUSED = 4;
 export const REFUSED_TOO_MANY_TRIES = 2;
+export const REFUSED_REMOVED = 3;
+// A removal's time that lasts until the host stops.
+export const KEPT_OUT_UNTIL_STOP = 0xffffffff;
 const UNDERSTANDS_PEOPLE = 1;
 const UNDERSTANDS_EARLIER = 2;
 const PEOPLE_FIRST = 1;
@@ -39,7 +42,7 @@ function long(r) {
 
 // A whole block (its transport header first) as {kind: 'people', first,
 // last, people: [{name, since, host}]}, {kind: 'earlier', at, left, line} or
-// {kind: 'refused', reason}; null for anything else.
+// {kind: 'refused', reason, seconds}; null for anything else.
 export function readExtension(bytes) {
   const r = new Reader(bytes);
   if (r.short() !== HEADER_RESERVED || r.short() !== TAG) return null;
@@ -64,7 +67,8 @@ export function readExtension(bytes) {
     const left = fields.short();
     block = {kind: 'earlier', at, left, line: readLine(fields)};
   } else if (kind === REFUSED) {
-    block = {kind: 'refused', reason: fields.short()};
+    const reason = fields.short();
+    block = {kind: 'refused', reason, seconds: reason === REFUSED_REMOVED ? long(fields) : 0};
   }
   return block && fields.ok ? block : null;
 }

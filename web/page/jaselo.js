@@ -4,7 +4,7 @@
 // that says it stopped is looked for only a while.
 
 import * as wire from './wire.js';
-import {hello, readExtension, REFUSED_TOO_MANY_TRIES} from './extension.js';
+import {hello, readExtension, KEPT_OUT_UNTIL_STOP, REFUSED_REMOVED, REFUSED_TOO_MANY_TRIES} from './extension.js';
 import {Transcript} from './transcript.js';
 import {People} from './people.js';
 import {parseTyped, limitBytes} from './typed.js';
@@ -203,6 +203,7 @@ function connect() {
   socket = ws;
   let opened = false;
   let refusal = 0;
+  let keptOut = 0;
   ws.onopen = () => {
     opened = true;
     if (!afterLoss) transcript.notice(securityNotice());
@@ -227,6 +228,7 @@ function connect() {
     // Refused: the host closes next.
     if (message && message.block && message.block.kind === 'refused') {
       refusal = message.block.reason || 1;
+      keptOut = message.block.seconds;
       return;
     }
     if (!received) {
@@ -239,7 +241,9 @@ function connect() {
     if (ws !== socket) return;
     socket = null;
     clearTimeout(holdTimer);
-    if (refusal) {
+    if (refusal === REFUSED_REMOVED) {
+      removed(keptOut);
+    } else if (refusal) {
       wrongPassword(refusal);
     } else if (event.code === HOST_STOPPED) {
       hostStopped();
@@ -299,6 +303,30 @@ function tryLater() {
     setStatus('Joining again\u2026');
     connect();
   }, nextWait());
+}
+
+// The host's user showed this page out: it joins again by itself only once
+// the host lets the address in again.
+function removed(seconds) {
+  people.clear();
+  afterLoss = true;
+  state = 'waiting';
+  ui.send.disabled = true;
+  if (seconds === KEPT_OUT_UNTIL_STOP) {
+    transcript.notice('The host removed you from the chat until it stops !');
+    state = 'stopped';
+    setStatus('Removed from the chat by the host');
+    return;
+  }
+  const minutes = Math.ceil(seconds / 60);
+  const time = minutes >= 60 && minutes % 60 === 0 ? `${minutes / 60} h` : `${minutes} min`;
+  transcript.notice(`The host removed you from the chat: you may join again in ${time} !`);
+  setStatus(`Removed from the chat by the host: joining again in ${time}`);
+  tries = 0;
+  tryTimer = setTimeout(() => {
+    setStatus('Joining again\u2026');
+    connect();
+  }, seconds * 1000);
 }
 
 // Not tried again by itself: the user gives the password anew.
