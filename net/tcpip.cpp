@@ -43,6 +43,7 @@ bool CTCPIP::Startup(uint16_t _Type, const char* nickname) {
     settings.tlsOnly = settings.tlsOnly || hostSecurity.encryptedOnly || !hostSecurity.password.empty();
     settings.password = settings.password || !hostSecurity.password.empty();
     frontDoor = std::make_unique<FrontDoor>(settings);
+    refusalDesk.SetTls(hostSecurity.tls);
   }
   role = static_cast<EndpointRole>(_Type);
   started = true;
@@ -117,6 +118,7 @@ void CTCPIP::Cleanup() {
   clientSocket.Close();
   connections.Clear();
   frontDoor.reset();
+  refusalDesk.Clear();
   clientTable.Clear();
   ownUser.reset();
   // Whom the host's user kept out is kept out until the host stops.

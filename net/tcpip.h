@@ -18,6 +18,7 @@
 #include "net/clienttable.h"
 #include "net/connectrate.h"
 #include "net/packetqueue.h"
+#include "net/refusaldesk.h"
 #include "net/security.h"
 #include "net/serverconnections.h"
 #include "net/sockets.h"
@@ -200,8 +201,11 @@ class CTCPIP : public CThread {
   bool KeptOut(uint32_t address, std::chrono::steady_clock::time_point now);
   // Whether a newcomer from `address` has a seat: in the set, and within the
   // address's share when `counted`. A page connection that only waits for a
-  // browser's next request gives its seat up first.
-  bool Seat(uint32_t address, bool counted);
+  // browser's next request gives its seat up first. 0 when seated, else why
+  // not (REFUSED_CHAT_FULL, REFUSED_ADDRESS_FULL).
+  uint16_t Seat(uint32_t address, bool counted);
+  // Why a newcomer is not taken in (0: it is), and for how many seconds.
+  uint16_t Turned(uint32_t address, bool counted, uint32_t& seconds);
   void DropEnded();
 
   uint32_t ServerThreadProc();
@@ -280,7 +284,11 @@ class CTCPIP : public CThread {
   ConnectReport lastConnect;
   std::atomic<uint16_t> refusal{0};
   std::atomic<uint32_t> keptOutSeconds{0};
-  WrongPasswords wrongPasswords;                                      // server role
+  WrongPasswords wrongPasswords;  // server role
+  RefusalDesk refusalDesk;        // server role, on the socket thread
+  // Server role, in a wake-up's list of descriptors: where the desk's begin
+  // (the connections come before, the wake-up event last).
+  size_t deskFrom = 0;
   std::map<uint32_t, std::chrono::steady_clock::time_point> keptOut;  // server role
   std::atomic<uint16_t> listeningPort{0};
   // Server role, on the socket thread: how fast each address may connect,

@@ -105,7 +105,7 @@ void CTCPIP::DropEnded() {
   for (Socket s : connections.Ended()) ForgetConnection(s);
 }
 
-bool CTCPIP::Seat(uint32_t address, bool counted) {
+uint16_t CTCPIP::Seat(uint32_t address, bool counted) {
   const auto crowded = [&] { return counted && connections.CountFrom(address) >= limits.maxPerAddress; };
   if (crowded()) {
     const Socket idle = connections.LongestIdle(address);
@@ -115,5 +115,25 @@ bool CTCPIP::Seat(uint32_t address, bool counted) {
     const Socket idle = connections.LongestIdle(std::nullopt);
     if (idle != INVALID_SOCKET) DropConnection(idle);
   }
-  return !readSet.Full() && !crowded();
+  if (crowded()) return REFUSED_ADDRESS_FULL;
+  return readSet.Full() ? REFUSED_CHAT_FULL : 0;
+}
+
+uint16_t CTCPIP::Turned(uint32_t address, bool counted, uint32_t& seconds) {
+  const auto now = Clock::now();
+  seconds = 0;
+  if (KeptOut(address, now)) {
+    const auto until = keptOut[address];
+    seconds = until == Clock::time_point::max()
+                  ? KEPT_OUT_UNTIL_STOP
+                  : static_cast<uint32_t>(std::chrono::ceil<std::chrono::seconds>(until - now).count());
+    return REFUSED_REMOVED;
+  }
+  // Spending nothing on a flood comes first: the rate is looked at before
+  // any seat is freed for the newcomer.
+  if (!connectRate.Take(address, now)) {
+    seconds = 1;
+    return REFUSED_TOO_FAST;
+  }
+  return Seat(address, counted);
 }

@@ -97,9 +97,10 @@ void CTCPIP::HandleQueued() {}
 bool CTCPIP::ServeReady(const std::vector<pollfd>& fds) {
   connections.CloseDeferred();
   ForgetOverdueConnections();
+  refusalDesk.Serve(fds, Clock::now());
   // Writing first frees the buffers that hold senders back. A reader that
   // fails goes at the end of the pass.
-  for (size_t i = 0; i + 1 < fds.size(); ++i) {
+  for (size_t i = 0; i < deskFrom; ++i) {
     if ((fds[i].revents & (POLLOUT | POLLERR | POLLHUP)) == 0) continue;
     ServerConnections::Watched* connection = connections.Find(fds[i].fd);
     if (connection != nullptr && connection->output.WantsRoom() && !connections.WriteBlocked(*connection)) {
@@ -108,7 +109,7 @@ bool CTCPIP::ServeReady(const std::vector<pollfd>& fds) {
   }
   // The set is cut down to the readable sockets, in ascending order.
   readySet.Reset();
-  for (size_t i = 0; i + 1 < fds.size(); ++i) {
+  for (size_t i = 0; i < deskFrom; ++i) {
     if ((fds[i].revents & ~POLLOUT) != 0) readySet.Add(fds[i].fd);
   }
   std::sort(readySet.fd_array, readySet.fd_array + readySet.fd_count);
@@ -141,8 +142,12 @@ int CTCPIP::PrepareServerWait(std::vector<pollfd>& fds) {
     // would otherwise end every wait at once.
     fds.push_back({events != 0 ? s : -s - 1, events, 0});
   }
+  deskFrom = fds.size();
+  refusalDesk.AddWaits(fds);
   fds.push_back({wake.Fd(), POLLIN, 0});
   int timeout = connections.MillisecondsToNextDeadline([this](Socket s) { return Identified(s); });
+  const int desk = refusalDesk.MillisecondsToNextDeadline(now);
+  if (desk >= 0) timeout = timeout < 0 ? desk : std::min(timeout, desk);
   if (!accepting) {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(acceptResumesAt - now).count();
     timeout = timeout < 0 ? static_cast<int>(left) : std::min(timeout, static_cast<int>(left));
@@ -182,13 +187,13 @@ void CTCPIP::AcceptNewcomers() {
       }
       return;
     }
-    // Spending nothing on a flood comes first; then a connection that could
-    // never be read must not receive relays either, nor may one machine take
-    // the seats of all the others.
+    // A connection that could never be read must not receive relays either,
+    // nor may one machine take the seats of all the others. One turned away
+    // is told why inside TLS when it asks for TLS.
     const bool counted = !(limits.loopbackExempt && IsLoopback(address));
-    const auto now = Clock::now();
-    if (KeptOut(address, now) || !connectRate.Take(address, now) || !Seat(address, counted)) {
-      CloseSocket(s);
+    uint32_t seconds = 0;
+    if (const uint16_t reason = Turned(address, counted, seconds); reason != 0) {
+      refusalDesk.Take(s, address, reason, seconds, Clock::now());
       continue;
     }
     AdoptConnection(s, address);

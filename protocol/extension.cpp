@@ -67,7 +67,7 @@ bool BuildRefused(uint16_t reason, CPacket& out, uint32_t seconds) {
   CEncodePacket e;
   Begin(e, EXT_REFUSED);
   const bool added =
-      e.AddValue(reason, 2) && (reason != REFUSED_REMOVED || e.AddValue(static_cast<int32_t>(seconds), 4));
+      e.AddValue(reason, 2) && (reason < REFUSED_REMOVED || e.AddValue(static_cast<int32_t>(seconds), 4));
   return Finish(e, added, out);
 }
 
@@ -120,7 +120,7 @@ bool ReadHello(CDecodePacket& fields, uint16_t& understands, std::string& passwo
 bool ReadRefused(CDecodePacket& fields, uint16_t& reason, uint32_t& seconds) {
   seconds = 0;
   if (!fields.initialized || !ReadShort(fields, reason)) return false;
-  if (reason == REFUSED_REMOVED && !ReadLong(fields, seconds)) seconds = 0;
+  if (reason >= REFUSED_REMOVED && !ReadLong(fields, seconds)) seconds = 0;
   return true;
 }
 

@@ -24,8 +24,9 @@
 //   chat line exactly as it was relayed.
 // REFUSED (host to client, inside TLS, before the host closes a connection
 //   it does not take in, or one the host's user shows out): Reason
-//   (REFUSED_*); for REFUSED_REMOVED then Seconds (32 bits), how long the
-//   address is kept out (KEPT_OUT_UNTIL_STOP: until the host stops).
+//   (REFUSED_*); from REFUSED_REMOVED on then Seconds (32 bits), how long
+//   the address is kept out (KEPT_OUT_UNTIL_STOP: until the host stops; 0:
+//   no time is said).
 
 #include <cstdint>
 #include <string>
@@ -48,6 +49,9 @@ enum RefusalReason : uint16_t {
   REFUSED_WRONG_PASSWORD = 1,  // the chat has a password: none given, or another
   REFUSED_TOO_MANY_TRIES = 2,  // too many wrong passwords from this address: try again later
   REFUSED_REMOVED = 3,         // the host's user removed this participant and keeps the address out a while
+  REFUSED_CHAT_FULL = 4,       // every seat is taken
+  REFUSED_ADDRESS_FULL = 5,    // this address holds its share of the seats
+  REFUSED_TOO_FAST = 6,        // this address connects too fast: try again in Seconds
 };
 constexpr uint32_t KEPT_OUT_UNTIL_STOP = 0xFFFFFFFF;
 
@@ -93,7 +97,7 @@ bool OpenExtension(const uint8_t* block, uint16_t n, ExtensionBlock& out);
 
 // A password goes with a HELLO sent inside TLS alone.
 bool BuildHello(uint16_t understands, const std::string& password, CPacket& out);
-// `seconds` goes with REFUSED_REMOVED alone.
+// `seconds` goes with REFUSED_REMOVED and the reasons after it alone.
 bool BuildRefused(uint16_t reason, CPacket& out, uint32_t seconds = 0);
 // As many blocks as the list needs, the first marked PEOPLE_FIRST and the
 // last PEOPLE_LAST (one block may be both). A person whose name could never

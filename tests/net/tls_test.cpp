@@ -234,6 +234,26 @@ TEST_F(Encrypted, AHostWithoutTlsIsJoinedInPlainUnlessMetEncryptedBefore) {
   }
 }
 
+TEST_F(Encrypted, ANewcomerTurnedAwayIsToldWhyInsideTlsAndNeverJoinsInPlain) {
+  // A host that takes one connection from an address, then one every 100 s.
+  limits.connectBurst = 1;
+  limits.connectsPerSecond = 0.01;
+  Endpoint busy;
+  const uint16_t busyPort = StartHost(busy, dir.File("host"), false);
+  ASSERT_TRUE(Client("dora", Security()).Connect("127.0.0.1", busyPort));
+  Endpoint& turned = Client("eve", Security());
+  ASSERT_TRUE(turned.Connect("127.0.0.1", busyPort));
+  EXPECT_EQ(turned.LastConnect().outcome, Outcome::Encrypted) << "a busy host is no host without TLS";
+  ASSERT_TRUE(WaitFor([&] { return !turned.IsActive(); }));
+  EXPECT_EQ(turned.Refusal(), REFUSED_TOO_FAST);
+  EXPECT_EQ(turned.KeptOutSeconds(), 1u);
+  // A peer of the plain protocol is closed at once, as before.
+  auto plain = RawPeer::Dial(busyPort);
+  plain.Send(Welcome("frank"));
+  EXPECT_TRUE(plain.WaitClosed());
+  EXPECT_EQ(busy.ClientCount(), 1u);
+}
+
 TEST_F(Encrypted, AnEncryptedOnlyHostRefusesPlainPeersAndDropsAStalledHandshake) {
   Endpoint strict;
   const uint16_t strictPort = StartHost(strict, dir.File("host"), true);
