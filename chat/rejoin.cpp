@@ -58,9 +58,9 @@ RejoinWatch::Notice RejoinWatch::Look(bool up, bool received, RejoinClock::time_
 }
 
 void RejoinWatch::NotBefore(RejoinClock::time_point until) {
-  if (state != State::Waiting) return;
-  backoff.Reset();
-  due = std::max(due, until);
+  if (!tryAgain || (state != State::Waiting && state != State::Over)) return;
+  due = state == State::Waiting ? std::max(due, until) : until;
+  state = State::Waiting;
 }
 
 void RejoinWatch::TryIfDue(const std::function<bool()>& join) {

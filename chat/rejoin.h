@@ -68,8 +68,9 @@ class RejoinWatch {
   bool Over() const { return state == State::Over; }
   // No try follows, whatever comes: a try found a host it must not join.
   void GiveUp() { state = State::Over; }
-  // The host showed this participant out and keeps it out until `until`: the
-  // next try waits for that moment, after the loss has been looked at.
+  // The host showed this participant out, or turned a try away, and lets it
+  // in again at `until`: right after the Look that saw the end, the next try
+  // is set for that moment (a try turned away is no refusal for good).
   void NotBefore(RejoinClock::time_point until);
   // How long the owner's loop may sleep before it must look again (a try
   // falls due, or a new connection has stood long enough to count as taken

@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "chat/pollloop.h"
+#include "chat/turnedaway.h"
 #include "config/configfile.h"
 #include "discovery/chatannouncer.h"
 #include "discovery/chatservice.h"
@@ -267,6 +268,15 @@ void CJaseloDlg::OnJoinStep(const JoinTry& tried) {
     joinPassword = password;
     JoinStep(true, JoinSecurity());
     return;
+  }
+  if (tried.connected && (IsTurnedAway(tried.refused) || tried.refused == REFUSED_REMOVED)) {
+    const uint32_t seconds = clientNetwork.KeptOutSeconds();
+    const QString why = tried.refused == REFUSED_REMOVED
+                            ? RemovedNotice(seconds)
+                            : QString::fromStdString(TurnedAwayText(tried.refused, seconds)) + QStringLiteral(".");
+    MessageBox(nullptr, QStringLiteral("The chat at %1 did not take you in.\n\n%2").arg(where, why),
+               QStringLiteral("Error"), true);
+    return JoinFailed();
   }
   if (tried.connected && tried.refused == REFUSED_TOO_MANY_TRIES) {
     MessageBox(nullptr,
@@ -589,6 +599,13 @@ void CJaseloDlg::Show(const Removed& removed) {
   connectionLost = true;
 }
 
+void CJaseloDlg::Show(const TurnedAway& turned) {
+  people.Lost();
+  PeopleChanged();
+  AppendNotice(TurnedAwayText(turned.reason, turned.seconds) + " !");
+  connectionLost = true;
+}
+
 void CJaseloDlg::OfferRemoval(const std::string& name) {
   const std::optional<std::chrono::seconds> keepOut = AskKeepOut(this, QString::fromStdString(name));
   if (!keepOut) return;
@@ -635,7 +652,7 @@ uint32_t CJaseloDlg::ThreadProc() {
     if (leaving.load()) return PollTimeout(clientNetwork);
     const uint16_t refusal = up ? 0 : clientNetwork.Refusal();
     // A refused password is said once, and no try follows.
-    if (refusal != 0 && refusal != REFUSED_REMOVED && !watch.Over()) {
+    if ((refusal == REFUSED_WRONG_PASSWORD || refusal == REFUSED_TOO_MANY_TRIES) && !watch.Over()) {
       watch.GiveUp();
       Hand(PasswordRefused{refusal});
     }
@@ -647,9 +664,14 @@ uint32_t CJaseloDlg::ThreadProc() {
       if (seconds == KEPT_OUT_UNTIL_STOP) watch.GiveUp();
       else watch.NotBefore(RejoinClock::now() + std::chrono::seconds(seconds));
     }
+    // Turned away at the door: tried again once the host said it may.
+    const bool turned = notice != RejoinWatch::Notice::None && IsTurnedAway(refusal);
+    const uint32_t seconds = clientNetwork.KeptOutSeconds();
+    if (turned) watch.NotBefore(RejoinClock::now() + std::chrono::seconds(std::max<uint32_t>(seconds, 1)));
     // Send follows the connection before the user reads the notice.
     sendable = watch.Sendable();
-    if (removed) Hand(Removed{clientNetwork.KeptOutSeconds()});
+    if (removed) Hand(Removed{seconds});
+    else if (turned) Hand(TurnedAway{refusal, seconds});
     else if (notice != RejoinWatch::Notice::None) Hand(ConnectionNotice{notice});
     watch.TryIfDue([this] {
       const bool joined = TryToRejoin();

@@ -70,7 +70,13 @@ struct PasswordRefused {
 struct Removed {
   uint32_t seconds;
 };
-using PollNews = std::variant<ChatEvent, ConnectionNotice, ProtectionNotice, Rejoined, PasswordRefused, Removed>;
+// A try to join again was turned away for a while (REFUSED_CHAT_FULL...).
+struct TurnedAway {
+  uint16_t reason;
+  uint32_t seconds;
+};
+using PollNews =
+    std::variant<ChatEvent, ConnectionNotice, ProtectionNotice, Rejoined, PasswordRefused, Removed, TurnedAway>;
 
 // How one try of the first join went, handed by the join thread to the UI
 // thread.
@@ -125,6 +131,7 @@ class CJaseloDlg : public CDialog, private CThread {
   void Show(const Rejoined&) { JoinedAnew(); }
   void Show(const PasswordRefused& refused);
   void Show(const Removed& removed);
+  void Show(const TurnedAway& turned);
   // The host's user shows `name` out, having chosen for how long.
   void OfferRemoval(const std::string& name);
   // Shows one event of the own client by its Type; other types are dropped.

@@ -21,6 +21,7 @@
 #include "chat/jaselonetwork.h"
 #include "chat/pollloop.h"
 #include "chat/rejoin.h"
+#include "chat/turnedaway.h"
 #include "config/hostsettings.h"
 #include "discovery/chatannouncer.h"
 #include "discovery/chatbrowser.h"
@@ -228,7 +229,7 @@ bool SaidRemoved(const CJaseloNetwork& client, const ParticipantOptions& o, Rejo
 // The host refused this participant's password: said once, and never tried
 // again, since the same password would be refused again.
 bool SaidWrongPassword(const CJaseloNetwork& client) {
-  if (client.Refusal() == 0 || client.Refusal() == REFUSED_REMOVED) return false;
+  if (client.Refusal() != REFUSED_WRONG_PASSWORD && client.Refusal() != REFUSED_TOO_MANY_TRIES) return false;
   EmitLine("WRONG_PASSWORD");
   if (client.Refusal() == REFUSED_TOO_MANY_TRIES) {
     Complain("too many wrong passwords from this address: the host refuses it for a while");
@@ -308,7 +309,15 @@ int RunClient(const ParticipantOptions& o) {
     // Removed, the participant says so instead of a loss.
     const bool removed = notice == RejoinWatch::Notice::Lost && client.Refusal() == REFUSED_REMOVED;
     if (removed && SaidRemoved(client, o, watch)) return 3;
-    switch (removed ? RejoinWatch::Notice::None : notice) {
+    // Turned away at the door (the chat full, the address's share, too fast):
+    // said in those words, and with --rejoin tried again a little later.
+    const bool turned = notice != RejoinWatch::Notice::None && IsTurnedAway(client.Refusal());
+    if (turned) {
+      EmitLine("REFUSED");
+      Complain("%s", TurnedAwayText(client.Refusal(), client.KeptOutSeconds()).c_str());
+      watch.NotBefore(RejoinClock::now() + std::chrono::seconds(std::max<uint32_t>(client.KeptOutSeconds(), 1)));
+    }
+    switch (removed || turned ? RejoinWatch::Notice::None : notice) {
       case RejoinWatch::Notice::Lost: EmitLine("LOST"); break;
       case RejoinWatch::Notice::Restored: EmitLine("RESTORED"); break;
       case RejoinWatch::Notice::Refused: EmitLine("REFUSED"); break;

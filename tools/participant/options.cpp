@@ -350,7 +350,12 @@ Output, one line per item, flushed at once:
   REFUSED
       --rejoin only: the server ended the connection right after the welcome,
       before anything came from it (nickname already in the chat, in any
-      letter case, or the server is full); nothing more is tried, exit 3
+      letter case, or the server is full); nothing more is tried, exit 3.
+      Also, with or without --rejoin, when an encrypted host says it turns
+      the connection away for a while (the chat is full, too many
+      connections from this address, or too fast), with the reason on
+      standard error: without --rejoin it exits 3, with it tries again
+      once the host said it may
 
   <s> is a string in double quotes, shown up to its first NUL byte, with
   these escapes: \\ for a backslash, \" for a double quote, \n \r \t,

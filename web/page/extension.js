@@ -14,6 +14,7 @@ const HELLO = 1;
 const PEOPLE = 2;
 const EARLIER = 3;
 const REFUSED = 4;
+export const REFUSED_WRONG_PASSWORD = 1;
 export const REFUSED_TOO_MANY_TRIES = 2;
 export const REFUSED_REMOVED = 3;
 // A removal's time that lasts until the host stops.

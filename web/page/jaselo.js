@@ -4,7 +4,9 @@
 // that says it stopped is looked for only a while.
 
 import * as wire from './wire.js';
-import {hello, readExtension, KEPT_OUT_UNTIL_STOP, REFUSED_REMOVED, REFUSED_TOO_MANY_TRIES} from './extension.js';
+import {
+  hello, readExtension, KEPT_OUT_UNTIL_STOP, REFUSED_REMOVED, REFUSED_TOO_MANY_TRIES, REFUSED_WRONG_PASSWORD,
+} from './extension.js';
 import {Transcript} from './transcript.js';
 import {People} from './people.js';
 import {parseTyped, limitBytes} from './typed.js';
@@ -243,7 +245,7 @@ function connect() {
     clearTimeout(holdTimer);
     if (refusal === REFUSED_REMOVED) {
       removed(keptOut);
-    } else if (refusal) {
+    } else if (refusal === REFUSED_WRONG_PASSWORD || refusal === REFUSED_TOO_MANY_TRIES) {
       wrongPassword(refusal);
     } else if (event.code === HOST_STOPPED) {
       hostStopped();
