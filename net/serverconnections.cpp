@@ -1,5 +1,7 @@
 #include "net/serverconnections.h"
 
+#include <map>
+
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -38,6 +40,15 @@ const ServerConnections::Watched* ServerConnections::Find(Socket s) const {
 size_t ServerConnections::CountFrom(uint32_t address) const {
   return static_cast<size_t>(std::count_if(connections.begin(), connections.end(),
                                            [&](const auto& entry) { return entry.second.address == address; }));
+}
+
+std::vector<std::pair<uint32_t, size_t>> ServerConnections::Busiest(size_t n) const {
+  std::map<uint32_t, size_t> counts;
+  for (const auto& [s, connection] : connections) ++counts[connection.address];
+  std::vector<std::pair<uint32_t, size_t>> busiest(counts.begin(), counts.end());
+  std::stable_sort(busiest.begin(), busiest.end(), [](const auto& a, const auto& b) { return a.second > b.second; });
+  if (busiest.size() > n) busiest.resize(n);
+  return busiest;
 }
 
 void ServerConnections::Drop(Socket s) {

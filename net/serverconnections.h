@@ -58,6 +58,8 @@ class ServerConnections {
   Watched& Adopt(Socket s, uint32_t address);
   // Watched connections from one address.
   size_t CountFrom(uint32_t address) const;
+  // The addresses that hold the most connections, most first, at most `n`.
+  std::vector<std::pair<uint32_t, size_t>> Busiest(size_t n) const;
   Watched* Find(Socket s);
   const Watched* Find(Socket s) const;
   // Takes a connection out. What waited for it will never leave: its senders

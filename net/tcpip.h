@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -120,6 +121,13 @@ class CTCPIP : public CThread {
   // Server role: `watch` is signalled whenever someone joins or leaves (null:
   // nobody is told). Set it before listening, clear it after stopping.
   void SetPeopleWatch(WakeEvent* watch) { peopleWatch = watch; }
+  // Server role: `watch` is called on the socket thread, once each time the
+  // chat is full and turns a newcomer away, with a line that says so and
+  // which addresses hold the most seats.
+  void SetFullWatch(std::function<void(const std::string&)> watch) {
+    CMonitorGuard guard(*this);
+    fullWatch = std::move(watch);
+  }
   uint32_t QueuedCount() const { return packetQueue.GetCount(); }
   // Readable when something new waits for the chat layer: a message in an
   // empty queue, or the end of the connection. The one thread that drains
@@ -206,6 +214,8 @@ class CTCPIP : public CThread {
   uint16_t Seat(uint32_t address, bool counted);
   // Why a newcomer is not taken in (0: it is), and for how many seconds.
   uint16_t Turned(uint32_t address, bool counted, uint32_t& seconds);
+  // "The chat is full…", with the addresses that hold the most seats.
+  std::string FullLine() const;
   void DropEnded();
 
   uint32_t ServerThreadProc();
@@ -286,6 +296,8 @@ class CTCPIP : public CThread {
   std::atomic<uint32_t> keptOutSeconds{0};
   WrongPasswords wrongPasswords;  // server role
   RefusalDesk refusalDesk;        // server role, on the socket thread
+  std::function<void(const std::string&)> fullWatch;
+  bool saidFull = false;  // since a newcomer last found a seat
   // Server role, in a wake-up's list of descriptors: where the desk's begin
   // (the connections come before, the wake-up event last).
   size_t deskFrom = 0;

@@ -4,6 +4,7 @@
 // newcomer who did not. A wrong password is told to the newcomer and the
 // connection ends; an address that gives several wrong ones within a minute is
 // refused for a minute, whatever it then gives.
+#include <arpa/inet.h>
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
 
@@ -135,5 +136,21 @@ uint16_t CTCPIP::Turned(uint32_t address, bool counted, uint32_t& seconds) {
     seconds = 1;
     return REFUSED_TOO_FAST;
   }
-  return Seat(address, counted);
+  const uint16_t seat = Seat(address, counted);
+  if (seat == 0) saidFull = false;
+  if (seat == REFUSED_CHAT_FULL && !saidFull) {
+    saidFull = true;
+    if (fullWatch) fullWatch(FullLine());
+  }
+  return seat;
+}
+
+std::string CTCPIP::FullLine() const {
+  std::string line = "The chat is full (" + std::to_string(readSet.fd_count - 1) + " connections): most come from ";
+  const auto busiest = connections.Busiest(3);
+  for (size_t i = 0; i < busiest.size(); ++i) {
+    line +=
+        (i == 0 ? "" : ", ") + DottedAddress(htonl(busiest[i].first)) + " (" + std::to_string(busiest[i].second) + ")";
+  }
+  return line;
 }

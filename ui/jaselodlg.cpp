@@ -184,6 +184,11 @@ bool CJaseloDlg::StartNetwork() {
       EndDialog(0);
       return true;
     }
+    // Said once each time the chat fills up, with who holds the seats.
+    serverNetwork.SetFullWatch([this](const std::string& line) {
+      QMetaObject::invokeMethod(
+          this, [this, line] { AppendNotice(line + " !"); }, Qt::QueuedConnection);
+    });
     // A failure to listen goes unnoticed here, as does the own client's.
     serverNetwork.ServerListen(settings.Port);
     clientNetwork.SetClientSecurity(JoinSecurity());

@@ -414,6 +414,34 @@ TEST_F(Transport, OneShownOutIsToldIfItAskedAndItsAddressIsKeptOutForTheTime) {
   EXPECT_TRUE(carol.WaitClosed());
 }
 
+TEST(Endpoint, AFullChatSaysOnceWhoHoldsTheSeats) {
+  Endpoint host;
+  ASSERT_TRUE(host.Startup(TYPE_SERVER));
+  std::atomic<int> said{0};
+  std::string line;
+  host.SetFullWatch([&](const std::string& text) {
+    line = text;
+    ++said;
+  });
+  host.StartListening(0);
+  // This machine's connections are not counted in the address's share: 63
+  // take every seat beside the listener.
+  std::vector<RawPeer> seated;
+  // One at a time: the listen backlog of 5 would drop a burst's connects.
+  for (uint32_t i = 1; i < SOCKET_SET_SIZE; ++i) {
+    seated.push_back(RawPeer::Dial(host.ListeningPort()));
+    ASSERT_TRUE(WaitFor([&] { return host.WatchedSocketCount() == i + 1; }));
+  }
+  for (int tries = 0; tries < 2; ++tries) {
+    auto turned = RawPeer::Dial(host.ListeningPort());
+    turned.Send(Welcome("late"));
+    EXPECT_TRUE(turned.WaitClosed());
+  }
+  EXPECT_EQ(said.load(), 1);
+  EXPECT_EQ(line, "The chat is full (63 connections): most come from 127.0.0.1 (63)");
+  host.Stop();
+}
+
 TEST_F(Transport, TransportHeadersPrintExactlyTheirLines) {
   auto peer = JoinRaw("hdr");
   diag.Clear();

@@ -416,6 +416,7 @@ int RunServer(const ParticipantOptions& o) {
   // The chat itself runs on the server's socket thread; this one only
   // follows the count of people for the announcement, woken when it changes.
   server.SetPeopleWatch(&attention);
+  server.SetFullWatch([](const std::string& line) { Complain("%s", line.c_str()); });
   server.ServerListen(o.port);
   if (!server.IsActive()) {
     Complain("cannot listen on port %u", unsigned{o.port});
