@@ -29,11 +29,24 @@ RefusalDesk::RefusalDesk(size_t capacity, size_t perAddress, std::chrono::millis
 
 RefusalDesk::~RefusalDesk() = default;
 
-void RefusalDesk::Take(Socket s, uint32_t address, uint16_t reason, uint32_t seconds, Clock::time_point now) {
-  UniqueSocket socket(s);
+bool RefusalDesk::MakeRoom(uint32_t address) {
   const auto fromAddress =
       std::count_if(newcomers.begin(), newcomers.end(), [&](const auto& n) { return n->address == address; });
-  if (!tls || newcomers.size() >= capacity || static_cast<size_t>(fromAddress) >= perAddress) return;
+  const bool crowded = static_cast<size_t>(fromAddress) >= perAddress;
+  if (!crowded && newcomers.size() < capacity) return true;
+  // Whoever holds a place without having begun a handshake gives it up
+  // first, the longest there first: silent connections cannot keep the desk
+  // full and send an honest newcomer's TLS away unanswered.
+  const auto silent = std::find_if(newcomers.begin(), newcomers.end(),
+                                   [&](const auto& n) { return !n->stream && (!crowded || n->address == address); });
+  if (silent == newcomers.end()) return false;
+  newcomers.erase(silent);
+  return true;
+}
+
+void RefusalDesk::Take(Socket s, uint32_t address, uint16_t reason, uint32_t seconds, Clock::time_point now) {
+  UniqueSocket socket(s);
+  if (!tls || !MakeRoom(address)) return;
   auto n = std::make_unique<Newcomer>();
   n->socket = std::move(socket);
   n->address = address;

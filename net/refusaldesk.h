@@ -47,6 +47,9 @@ class RefusalDesk {
 
  private:
   struct Newcomer;
+  // False when no place can be made for a newcomer from `address`; newcomers
+  // join at the end, so the first is the longest there.
+  bool MakeRoom(uint32_t address);
   // False once the newcomer is done with.
   bool Read(Newcomer& n);
   bool Write(Newcomer& n);

@@ -3,7 +3,9 @@
 // sees every byte, all over real loopback sockets.
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -252,6 +254,24 @@ TEST_F(Encrypted, ANewcomerTurnedAwayIsToldWhyInsideTlsAndNeverJoinsInPlain) {
   plain.Send(Welcome("frank"));
   EXPECT_TRUE(plain.WaitClosed());
   EXPECT_EQ(busy.ClientCount(), 1u);
+}
+
+TEST(RefusalDesk, ASilentNewcomerGivesItsPlaceUpToTheNext) {
+  TempDir dir;
+  RefusalDesk desk(1, 1);
+  desk.SetTls(HostContext(dir.File("host")));
+  int silent[2], next[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, silent), 0);
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, next), 0);
+  const auto now = RefusalDesk::Clock::now();
+  desk.Take(silent[0], 1, REFUSED_CHAT_FULL, 0, now);
+  desk.Take(next[0], 1, REFUSED_CHAT_FULL, 0, now);
+  EXPECT_EQ(desk.Count(), 1u);
+  char byte = 0;
+  EXPECT_EQ(read(silent[1], &byte, 1), 0) << "closed";
+  EXPECT_EQ(read(next[1], &byte, 1), -1) << "still held";
+  close(silent[1]);
+  close(next[1]);
 }
 
 TEST_F(Encrypted, AnEncryptedOnlyHostRefusesPlainPeersAndDropsAStalledHandshake) {
