@@ -122,7 +122,7 @@ void CTCPIP::Cleanup() {
   clientTable.Clear();
   ownUser.reset();
   // Whom the host's user kept out is kept out until the host stops.
-  keptOut.clear();
+  keptOut.Clear();
   readSet.Reset();
   readySet.Reset();
   serverStream.clear();

@@ -9,7 +9,6 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -205,8 +204,6 @@ class CTCPIP : public CThread {
   bool Admitted(const ServerConnections::Watched& connection) const;
   bool PasswordMatches(const std::string& given) const;
   void Refuse(Socket s, ServerConnections::Watched& connection, uint16_t reason, uint32_t seconds = 0);
-  // An address the host's user keeps out, until the time set.
-  bool KeptOut(uint32_t address, std::chrono::steady_clock::time_point now);
   // Whether a newcomer from `address` has a seat: in the set, and within the
   // address's share when `counted`. A page connection that only waits for a
   // browser's next request gives its seat up first. 0 when seated, else why
@@ -301,7 +298,7 @@ class CTCPIP : public CThread {
   // Server role, in a wake-up's list of descriptors: where the desk's begin
   // (the connections come before, the wake-up event last).
   size_t deskFrom = 0;
-  std::map<uint32_t, std::chrono::steady_clock::time_point> keptOut;  // server role
+  AddressHold keptOut;  // server role: addresses the host's user showed out
   std::atomic<uint16_t> listeningPort{0};
   // Server role, on the socket thread: how fast each address may connect,
   // and when accepting resumes after the process ran out of descriptors.

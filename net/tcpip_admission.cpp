@@ -17,6 +17,14 @@
 
 namespace {
 using Clock = std::chrono::steady_clock;
+// A keep-out's time as REFUSED_REMOVED says it: KEPT_OUT_UNTIL_STOP for one
+// that lasts until the host stops.
+uint32_t SecondsLeft(Clock::time_point until, Clock::time_point now) {
+  if (until == Clock::time_point::max()) return KEPT_OUT_UNTIL_STOP;
+  const int64_t left = std::chrono::ceil<std::chrono::seconds>(until - now).count();
+  return static_cast<uint32_t>(std::clamp<int64_t>(left, 0, KEPT_OUT_UNTIL_STOP - 1));
+}
+
 std::array<unsigned char, 32> Sha256(const std::string& text) {
   std::array<unsigned char, 32> digest{};
   unsigned int length = 0;
@@ -74,16 +82,15 @@ bool CTCPIP::ShowOut(const char* name, std::chrono::seconds keepOut) {
   ServerConnections::Watched* connection = connections.Find(s);
   if (participant == nullptr || connection == nullptr) return false;
   const auto now = Clock::now();
-  keptOut[connection->address] = keepOut.count() > 0 ? now + keepOut : Clock::time_point::max();
+  const auto until = keepOut.count() > 0 ? now + keepOut : Clock::time_point::max();
+  keptOut.Hold(connection->address, until);
   const std::string leaving = participant->name;
   if (participant->asked) {
     // Our own clients are told why, and do not come back by themselves while
     // kept out; the connection ends once that has left.
-    const auto seconds = keepOut.count() > 0 ? std::min<int64_t>(keepOut.count(), KEPT_OUT_UNTIL_STOP - 1)
-                                             : int64_t{KEPT_OUT_UNTIL_STOP};
     clientTable.Remove(s);
     PeopleChanged();
-    Refuse(s, *connection, REFUSED_REMOVED, static_cast<uint32_t>(seconds));
+    Refuse(s, *connection, REFUSED_REMOVED, SecondsLeft(until, now));
     wake.Signal();
   } else {
     DropConnection(s);
@@ -92,14 +99,6 @@ bool CTCPIP::ShowOut(const char* name, std::chrono::seconds keepOut) {
   CPacket departure;
   if (BuildDisconnected(leaving.c_str(), departure)) SendMessageToAll(departure);
   return true;
-}
-
-bool CTCPIP::KeptOut(uint32_t address, Clock::time_point now) {
-  const auto it = keptOut.find(address);
-  if (it == keptOut.end()) return false;
-  if (now < it->second) return true;
-  keptOut.erase(it);
-  return false;
 }
 
 void CTCPIP::DropEnded() {
@@ -123,11 +122,8 @@ uint16_t CTCPIP::Seat(uint32_t address, bool counted) {
 uint16_t CTCPIP::Turned(uint32_t address, bool counted, uint32_t& seconds) {
   const auto now = Clock::now();
   seconds = 0;
-  if (KeptOut(address, now)) {
-    const auto until = keptOut[address];
-    seconds = until == Clock::time_point::max()
-                  ? KEPT_OUT_UNTIL_STOP
-                  : static_cast<uint32_t>(std::chrono::ceil<std::chrono::seconds>(until - now).count());
+  if (const auto until = keptOut.Until(address, now)) {
+    seconds = SecondsLeft(*until, now);
     return REFUSED_REMOVED;
   }
   // Spending nothing on a flood comes first: the rate is looked at before

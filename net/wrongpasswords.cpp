@@ -9,11 +9,7 @@ constexpr auto REFUSAL_TIME = std::chrono::minutes(1);
 }  // namespace
 
 bool WrongPasswords::Refused(uint32_t address, Clock::time_point now) {
-  const auto it = refusedUntil.find(address);
-  if (it == refusedUntil.end()) return false;
-  if (now < it->second) return true;
-  refusedUntil.erase(it);
-  return false;
+  return refused.Until(address, now).has_value();
 }
 
 void WrongPasswords::Note(uint32_t address, Clock::time_point now) {
@@ -21,11 +17,11 @@ void WrongPasswords::Note(uint32_t address, Clock::time_point now) {
   std::erase_if(recent, [&](Clock::time_point t) { return now - t >= WINDOW; });
   recent.push_back(now);
   if (recent.size() >= ALLOWED) {
-    refusedUntil[address] = now + REFUSAL_TIME;
+    refused.Hold(address, now + REFUSAL_TIME);
     tries.erase(address);
   }
   std::erase_if(tries, [&](const auto& entry) { return entry.second.empty() || now - entry.second.back() >= WINDOW; });
-  std::erase_if(refusedUntil, [&](const auto& entry) { return now >= entry.second; });
+  refused.Expire(now);
   while (tries.size() > followed) {
     tries.erase(std::min_element(tries.begin(), tries.end(),
                                  [](const auto& a, const auto& b) { return a.second.back() < b.second.back(); }));

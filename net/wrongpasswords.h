@@ -11,6 +11,8 @@
 #include <map>
 #include <vector>
 
+#include "net/addresshold.h"
+
 class WrongPasswords {
  public:
   using Clock = std::chrono::steady_clock;
@@ -26,5 +28,5 @@ class WrongPasswords {
  private:
   size_t followed;
   std::map<uint32_t, std::vector<Clock::time_point>> tries;
-  std::map<uint32_t, Clock::time_point> refusedUntil;
+  AddressHold refused;
 };
