@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "net/tcpip.h"
+#include "protocol/extension.h"
 
 RejoinBackoff::RejoinBackoff(std::chrono::milliseconds base, uint32_t seed) : base(base), random(seed) {}
 
@@ -57,8 +58,10 @@ RejoinWatch::Notice RejoinWatch::Look(bool up, bool received, RejoinClock::time_
   }
 }
 
-void RejoinWatch::NotBefore(RejoinClock::time_point until) {
+void RejoinWatch::KeptOut(uint32_t seconds, RejoinClock::time_point now) {
+  if (seconds == KEPT_OUT_UNTIL_STOP) return GiveUp();
   if (!tryAgain || (state != State::Waiting && state != State::Over)) return;
+  const auto until = now + std::chrono::seconds(std::max<uint32_t>(seconds, 1));
   due = state == State::Waiting ? std::max(due, until) : until;
   state = State::Waiting;
 }

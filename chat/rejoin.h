@@ -68,10 +68,11 @@ class RejoinWatch {
   bool Over() const { return state == State::Over; }
   // No try follows, whatever comes: a try found a host it must not join.
   void GiveUp() { state = State::Over; }
-  // The host showed this participant out, or turned a try away, and lets it
-  // in again at `until`: right after the Look that saw the end, the next try
-  // is set for that moment (a try turned away is no refusal for good).
-  void NotBefore(RejoinClock::time_point until);
+  // The host showed this participant out, or turned a try away, and lets its
+  // address in again in `seconds` (KEPT_OUT_UNTIL_STOP: not before it stops,
+  // and no try follows). Right after the Look that saw the end, the next try
+  // is set for that moment, a second from now at the soonest.
+  void KeptOut(uint32_t seconds, RejoinClock::time_point now);
   // How long the owner's loop may sleep before it must look again (a try
   // falls due, or a new connection has stood long enough to count as taken
   // in); negative when only a change of the connection matters.

@@ -664,15 +664,10 @@ uint32_t CJaseloDlg::ThreadProc() {
     const RejoinWatch::Notice notice = watch.Look(up, heard, RejoinClock::now());
     // Removed by the host's user: no try before the address is let in again.
     const bool removed = notice == RejoinWatch::Notice::Lost && refusal == REFUSED_REMOVED;
-    if (removed) {
-      const uint32_t seconds = clientNetwork.KeptOutSeconds();
-      if (seconds == KEPT_OUT_UNTIL_STOP) watch.GiveUp();
-      else watch.NotBefore(RejoinClock::now() + std::chrono::seconds(seconds));
-    }
     // Turned away at the door: tried again once the host said it may.
     const bool turned = notice != RejoinWatch::Notice::None && IsTurnedAway(refusal);
     const uint32_t seconds = clientNetwork.KeptOutSeconds();
-    if (turned) watch.NotBefore(RejoinClock::now() + std::chrono::seconds(std::max<uint32_t>(seconds, 1)));
+    if (removed || turned) watch.KeptOut(seconds, RejoinClock::now());
     // Send follows the connection before the user reads the notice.
     sendable = watch.Sendable();
     if (removed) Hand(Removed{seconds});

@@ -31,7 +31,7 @@ TEST(RejoinWatch, ARemovalHoldsTheNextTryUntilTheAddressIsLetInAgain) {
   EXPECT_EQ(watch.Look(true, true, start), RejoinWatch::Notice::None);
   EXPECT_EQ(watch.Look(false, false, start), RejoinWatch::Notice::Lost);
   EXPECT_LE(watch.MillisecondsToNextLook(start), 110);
-  watch.NotBefore(start + 600s);
+  watch.KeptOut(600, start);
   EXPECT_EQ(watch.MillisecondsToNextLook(start), 600000);
   bool tried = false;
   watch.TryIfDue([&] { return tried = true; });

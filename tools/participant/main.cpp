@@ -221,9 +221,8 @@ bool SaidRemoved(const CJaseloNetwork& client, const ParticipantOptions& o, Rejo
   EmitLine("REMOVED");
   if (seconds == KEPT_OUT_UNTIL_STOP) Complain("the host removed you from the chat until it stops");
   else Complain("the host removed you from the chat for %u s", unsigned{seconds});
-  if (!o.rejoin || seconds == KEPT_OUT_UNTIL_STOP) return true;
-  watch.NotBefore(RejoinClock::now() + std::chrono::seconds(seconds));
-  return false;
+  watch.KeptOut(seconds, RejoinClock::now());
+  return !o.rejoin || watch.Over();
 }
 
 // The host refused this participant's password: said once, and never tried
@@ -315,7 +314,7 @@ int RunClient(const ParticipantOptions& o) {
     if (turned) {
       EmitLine("REFUSED");
       Complain("%s", TurnedAwayText(client.Refusal(), client.KeptOutSeconds()).c_str());
-      watch.NotBefore(RejoinClock::now() + std::chrono::seconds(std::max<uint32_t>(client.KeptOutSeconds(), 1)));
+      watch.KeptOut(client.KeptOutSeconds(), RejoinClock::now());
     }
     switch (removed || turned ? RejoinWatch::Notice::None : notice) {
       case RejoinWatch::Notice::Lost: EmitLine("LOST"); break;
