@@ -275,10 +275,7 @@ void CJaseloDlg::OnJoinStep(const JoinTry& tried) {
     return;
   }
   if (tried.connected && (IsTurnedAway(tried.refused) || tried.refused == REFUSED_REMOVED)) {
-    const uint32_t seconds = clientNetwork.KeptOutSeconds();
-    const QString why = tried.refused == REFUSED_REMOVED
-                            ? RemovedNotice(seconds)
-                            : QString::fromStdString(TurnedAwayText(tried.refused, seconds)) + QStringLiteral(".");
+    const QString why = KeptOutNotice(tried.refused, clientNetwork.KeptOutSeconds());
     MessageBox(nullptr, QStringLiteral("The chat at %1 did not take you in.\n\n%2").arg(where, why),
                QStringLiteral("Error"), true);
     return JoinFailed();
@@ -597,17 +594,10 @@ void CJaseloDlg::Show(const PasswordRefused& refused) {
   connectionLost = true;
 }
 
-void CJaseloDlg::Show(const Removed& removed) {
+void CJaseloDlg::Show(const KeptOut& keptOut) {
   people.Lost();
   PeopleChanged();
-  AppendNotice(RemovedNotice(removed.seconds).toStdString());
-  connectionLost = true;
-}
-
-void CJaseloDlg::Show(const TurnedAway& turned) {
-  people.Lost();
-  PeopleChanged();
-  AppendNotice(TurnedAwayText(turned.reason, turned.seconds) + " !");
+  AppendNotice(KeptOutNotice(keptOut.reason, keptOut.seconds).toStdString());
   connectionLost = true;
 }
 
@@ -670,8 +660,7 @@ uint32_t CJaseloDlg::ThreadProc() {
     if (removed || turned) watch.KeptOut(seconds, RejoinClock::now());
     // Send follows the connection before the user reads the notice.
     sendable = watch.Sendable();
-    if (removed) Hand(Removed{seconds});
-    else if (turned) Hand(TurnedAway{refusal, seconds});
+    if (removed || turned) Hand(KeptOut{refusal, seconds});
     else if (notice != RejoinWatch::Notice::None) Hand(ConnectionNotice{notice});
     watch.TryIfDue([this] {
       const bool joined = TryToRejoin();

@@ -65,18 +65,14 @@ struct Rejoined {};
 struct PasswordRefused {
   uint16_t reason;
 };
-// The host's user showed this participant out, keeping the address out for
-// `seconds` (KEPT_OUT_UNTIL_STOP: until the host stops).
-struct Removed {
-  uint32_t seconds;
-};
-// A try to join again was turned away for a while (REFUSED_CHAT_FULL...).
-struct TurnedAway {
+// The host keeps this participant's address out for `seconds`: its user
+// showed it out (REFUSED_REMOVED), or a try to join again was turned away
+// (REFUSED_CHAT_FULL...).
+struct KeptOut {
   uint16_t reason;
   uint32_t seconds;
 };
-using PollNews =
-    std::variant<ChatEvent, ConnectionNotice, ProtectionNotice, Rejoined, PasswordRefused, Removed, TurnedAway>;
+using PollNews = std::variant<ChatEvent, ConnectionNotice, ProtectionNotice, Rejoined, PasswordRefused, KeptOut>;
 
 // How one try of the first join went, handed by the join thread to the UI
 // thread.
@@ -130,8 +126,7 @@ class CJaseloDlg : public CDialog, private CThread {
   void Show(const ProtectionNotice& notice);
   void Show(const Rejoined&) { JoinedAnew(); }
   void Show(const PasswordRefused& refused);
-  void Show(const Removed& removed);
-  void Show(const TurnedAway& turned);
+  void Show(const KeptOut& keptOut);
   // The host's user shows `name` out, having chosen for how long.
   void OfferRemoval(const std::string& name);
   // Shows one event of the own client by its Type; other types are dropped.

@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
+#include "chat/turnedaway.h"
 #include "protocol/extension.h"
 
 namespace {
@@ -43,7 +44,8 @@ std::optional<std::chrono::seconds> AskKeepOut(QWidget* parent, const QString& n
   return kKeepOuts[times->currentIndex()].time;
 }
 
-QString RemovedNotice(uint32_t seconds) {
+QString KeptOutNotice(uint16_t reason, uint32_t seconds) {
+  if (reason != REFUSED_REMOVED) return QString::fromStdString(TurnedAwayText(reason, seconds)) + QStringLiteral(" !");
   if (seconds == KEPT_OUT_UNTIL_STOP) return QStringLiteral("The host removed you from the chat until it stops !");
   const uint32_t minutes = (seconds + 59) / 60;
   const QString time = minutes >= 60 && minutes % 60 == 0 ? QStringLiteral("%1 h").arg(minutes / 60)

@@ -1,6 +1,6 @@
 #pragma once
 // Showing someone out of a hosted chat: the host's user picks how long their
-// address stays out, and a removed participant's window says for how long.
+// address stays out; a participant kept out is told why and for how long.
 
 #include <QString>
 #include <chrono>
@@ -13,6 +13,7 @@ class QWidget;
 // stops), or nothing when the user cancels.
 std::optional<std::chrono::seconds> AskKeepOut(QWidget* parent, const QString& name);
 
-// The removed participant's notice, for a keep-out of `seconds`
-// (KEPT_OUT_UNTIL_STOP: until the host stops).
-QString RemovedNotice(uint32_t seconds);
+// What a participant the host keeps out is told: removed (REFUSED_REMOVED)
+// for `seconds` (KEPT_OUT_UNTIL_STOP: until the host stops), or turned away
+// at the door (REFUSED_CHAT_FULL...).
+QString KeptOutNotice(uint16_t reason, uint32_t seconds);
