@@ -17,7 +17,7 @@ const REFUSED = 4;
 export const REFUSED_WRONG_PASSWORD = 1;
 export const REFUSED_TOO_MANY_TRIES = 2;
 export const REFUSED_REMOVED = 3;
-// A removal's time that lasts until the host stops.
+// From a removal on, a refusal says for how long; this time lasts until the host stops.
 export const KEPT_OUT_UNTIL_STOP = 0xffffffff;
 const UNDERSTANDS_PEOPLE = 1;
 const UNDERSTANDS_EARLIER = 2;
@@ -69,7 +69,7 @@ export function readExtension(bytes) {
     block = {kind: 'earlier', at, left, line: readLine(fields)};
   } else if (kind === REFUSED) {
     const reason = fields.short();
-    block = {kind: 'refused', reason, seconds: reason === REFUSED_REMOVED ? long(fields) : 0};
+    block = {kind: 'refused', reason, seconds: reason >= REFUSED_REMOVED ? long(fields) : 0};
   }
   return block && fields.ok ? block : null;
 }

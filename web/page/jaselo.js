@@ -301,10 +301,14 @@ function tryLater() {
   } else {
     setStatus('Not connected: trying again shortly');
   }
+  joinAgainAfter(nextWait());
+}
+
+function joinAgainAfter(ms) {
   tryTimer = setTimeout(() => {
     setStatus('Joining again\u2026');
     connect();
-  }, nextWait());
+  }, ms);
 }
 
 // The host's user showed this page out: it joins again by itself only once
@@ -325,10 +329,7 @@ function removed(seconds) {
   transcript.notice(`The host removed you from the chat: you may join again in ${time} !`);
   setStatus(`Removed from the chat by the host: joining again in ${time}`);
   tries = 0;
-  tryTimer = setTimeout(() => {
-    setStatus('Joining again\u2026');
-    connect();
-  }, seconds * 1000);
+  joinAgainAfter(seconds * 1000);
 }
 
 // Not tried again by itself: the user gives the password anew.
