@@ -15,3 +15,16 @@ std::string TurnedAwayText(uint16_t reason, uint32_t seconds) {
     default: return "The host turned the connection away";
   }
 }
+
+bool IsPasswordRefusal(uint16_t reason) {
+  return reason == REFUSED_WRONG_PASSWORD || reason == REFUSED_TOO_MANY_TRIES || reason == REFUSED_PASSWORD_WAIT;
+}
+
+std::string PasswordWaitText(uint16_t reason, uint32_t seconds) {
+  if (reason == REFUSED_TOO_MANY_TRIES) {
+    return "Too many wrong passwords came from this address: the host refuses it for a while";
+  }
+  if (reason != REFUSED_PASSWORD_WAIT) return "";
+  return "Wrong passwords came from this address lately: the host looks at the next one in " +
+         std::to_string(seconds == 0 ? 1 : seconds) + " s";
+}

@@ -19,6 +19,14 @@ struct HostSecurity {
   // The chat's password, empty for none. A chat with one takes only TLS
   // connections that give it in their HELLO, before their welcome.
   std::string password{};
+  // Given to those who gave the password (PASS), and taken back in their
+  // HELLO as proof that they knew it before: their tries are not held back
+  // with a guesser's at the same address. Made from the host's key and the
+  // password, so that it lasts as long as both; empty without a password.
+  std::string colleaguePass{};
+  // What the host's own client gives instead of the password: made anew each
+  // time the host starts, known to the host's process alone.
+  std::string ownPass{};
 };
 
 // What a host serves with, made the same way by the window and the headless
@@ -60,6 +68,12 @@ struct ClientSecurity {
   std::chrono::milliseconds retryPause{500};
   // The chat's password, given inside TLS alone; empty for none.
   std::string password{};
+  // Given in the HELLO inside TLS instead of, or beside, the password: the
+  // host's own pass for its own client; else, when `passes` remembers one
+  // for the host's key, the pass that host gave.
+  std::string pass{};
+  // Where the passes hosts gave are kept; null: nowhere.
+  std::shared_ptr<class PassBook> passes{};
 };
 
 struct ConnectReport {

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "net/addresshold.h"
 #include "net/clientconnection.h"
 #include "net/clienttable.h"
 #include "net/connectrate.h"
@@ -47,6 +48,9 @@
 // client's connection, which have locks of their own.
 // What a client endpoint asks for in the HELLO it sends behind its welcome.
 constexpr uint16_t CLIENT_UNDERSTANDS = UNDERSTANDS_PEOPLE | UNDERSTANDS_EARLIER;
+// Inside TLS, where only hosts of our own answer, it asks for a pass too: a
+// server of the plain protocol receives the HELLO it always has.
+constexpr uint16_t CLIENT_UNDERSTANDS_ENCRYPTED = CLIENT_UNDERSTANDS | UNDERSTANDS_PASS;
 
 class CTCPIP : public CThread {
  public:
@@ -203,6 +207,8 @@ class CTCPIP : public CThread {
   void ProcessEarlyHello(Socket s, ServerConnections::Watched& connection, const uint8_t* block, uint16_t n);
   bool Admitted(const ServerConnections::Watched& connection) const;
   bool PasswordMatches(const std::string& given) const;
+  // In constant time; an empty `pass` matches nothing.
+  static bool SamePass(const std::string& given, const std::string& pass);
   void Refuse(Socket s, ServerConnections::Watched& connection, uint16_t reason, uint32_t seconds = 0);
   // Whether a newcomer from `address` has a seat: in the set, and within the
   // address's share when `counted`. A page connection that only waits for a
@@ -253,6 +259,8 @@ class CTCPIP : public CThread {
   // identified connection, the client queues our blocks for the chat layer;
   // everything else is ignored.
   void ProcessReservedData(const uint8_t* block, uint16_t n, Socket socket);
+  // Client role: a pass the host gave, kept for the next joins.
+  void KeepPass(CDecodePacket& fields);
   // Server: the name a welcome may take, or false.
   bool AcceptableName(const std::string& name) const;
   bool Identified(Socket s) const { return clientTable.Has(s); }

@@ -2,8 +2,8 @@
 // welcome, carrying the chat's password; the welcome of a chat with a password
 // is taken only behind a HELLO that gave it, so that nobody hears of a
 // newcomer who did not. A wrong password is told to the newcomer and the
-// connection ends; an address that gives several wrong ones within a minute is
-// refused for a minute, whatever it then gives.
+// connection ends; after one, the address's next password is looked at only
+// once a growing wait has passed, except from those who hold a pass.
 #include <arpa/inet.h>
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
@@ -45,18 +45,36 @@ bool CTCPIP::Admitted(const ServerConnections::Watched& connection) const {
 
 void CTCPIP::ProcessEarlyHello(Socket s, ServerConnections::Watched& connection, const uint8_t* block, uint16_t n) {
   ExtensionBlock opened;
-  std::string password;
+  std::string password, pass;
   OpenExtension(block, n, opened);
-  if (!ReadHello(opened.fields, connection.understands, password)) connection.understands = 0;
+  if (!ReadHello(opened.fields, connection.understands, password, &pass)) connection.understands = 0;
   connection.helloFirst = true;
   if (hostSecurity.password.empty()) return;
+  // The host's own client never gives the password, so no guesser can hold
+  // the host's user back.
+  if (SamePass(pass, hostSecurity.ownPass)) {
+    connection.admitted = true;
+    return;
+  }
+  // Whoever knew the password before is not held back with the address's
+  // guesser; a guesser never had the pass.
+  const bool colleague = SamePass(pass, hostSecurity.colleaguePass);
   const auto now = Clock::now();
-  if (wrongPasswords.Refused(connection.address, now)) {
-    Refuse(s, connection, REFUSED_TOO_MANY_TRIES);
+  // Until the wait has passed the password is not even looked at: an answer
+  // at once, right or wrong, would tell a guesser as much as a check.
+  if (const uint32_t wait = wrongPasswords.WaitSeconds(connection.address, now); wait > 0 && !colleague) {
+    Refuse(s, connection, REFUSED_PASSWORD_WAIT, wait);
   } else if (PasswordMatches(password)) {
     connection.admitted = true;
+    CPacket given;
+    if (!colleague && (connection.understands & UNDERSTANDS_PASS) != 0 &&
+        BuildPass(hostSecurity.colleaguePass, given)) {
+      connections.Queue(s, given, 0);
+    }
   } else {
-    wrongPasswords.Note(connection.address, now);
+    // No password at all tells a guesser nothing: it is how a client learns
+    // that the chat has one.
+    if (!colleague && !password.empty()) wrongPasswords.Note(connection.address, now);
     Refuse(s, connection, REFUSED_WRONG_PASSWORD);
   }
 }
@@ -66,6 +84,10 @@ bool CTCPIP::PasswordMatches(const std::string& given) const {
   // comparison takes says nothing of the password.
   const auto a = Sha256(given), b = Sha256(hostSecurity.password);
   return CRYPTO_memcmp(a.data(), b.data(), a.size()) == 0;
+}
+
+bool CTCPIP::SamePass(const std::string& given, const std::string& pass) {
+  return !pass.empty() && given.size() == pass.size() && CRYPTO_memcmp(given.data(), pass.data(), pass.size()) == 0;
 }
 
 void CTCPIP::Refuse(Socket s, ServerConnections::Watched& connection, uint16_t reason, uint32_t seconds) {

@@ -13,6 +13,7 @@
 #include "protocol/extension.h"
 #include "protocol/messages.h"
 #include "protocol/nickname.h"
+#include "trust/passbook.h"
 
 namespace {
 // Nicknames are compared without regard to letter case.
@@ -83,6 +84,8 @@ void CTCPIP::ProcessReservedData(const uint8_t* block, uint16_t n, Socket socket
     if (opened.kind == EXT_REFUSED && ReadRefused(opened.fields, reason, seconds)) {
       keptOutSeconds = seconds;
       refusal = reason;
+    } else if (opened.kind == EXT_PASS) {
+      KeepPass(opened.fields);
     } else {
       packetQueue.PushExtension(block, n);
     }
@@ -97,6 +100,15 @@ void CTCPIP::ProcessReservedData(const uint8_t* block, uint16_t n, Socket socket
 }
 
 void CTCPIP::AnswerHello(Socket, uint16_t) {}
+
+void CTCPIP::KeepPass(CDecodePacket& fields) {
+  std::string pass, error;
+  // Only a host whose key was checked gives a pass worth keeping.
+  if (!clientSocket.Encrypted() || !clientSecurity.passes || !ReadPass(fields, pass)) return;
+  if (!clientSecurity.passes->Keep(lastConnect.key, pass, error)) {
+    Diag("CTCPIP::KeepPass() - %s\n", error.c_str());
+  }
+}
 
 void CTCPIP::ProcessWelcomeData(const uint8_t* payload, uint16_t n, Socket socket) {
   if (IsClient()) {
@@ -169,8 +181,11 @@ bool CTCPIP::SendWelcomeMessage([[maybe_unused]] Socket socket, const char* name
     // its length. A password never goes in plain text.
     const bool encrypted = clientSocket.Encrypted();
     CPacket hello;
+    std::string pass = clientSecurity.pass;
+    if (pass.empty() && encrypted && clientSecurity.passes) pass = clientSecurity.passes->Find(lastConnect.key);
     if (!BuildClientWelcome(nickname.get(), nicknameLength, packet) ||
-        !BuildHello(CLIENT_UNDERSTANDS, encrypted ? clientSecurity.password : "", hello)) {
+        !BuildHello(encrypted ? CLIENT_UNDERSTANDS_ENCRYPTED : CLIENT_UNDERSTANDS,
+                    encrypted ? clientSecurity.password : "", hello, encrypted ? pass : "")) {
       return false;
     }
     const CPacket& first = encrypted ? hello : packet;

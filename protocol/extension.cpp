@@ -55,12 +55,20 @@ bool OpenExtension(const uint8_t* block, uint16_t n, ExtensionBlock& out) {
   return true;
 }
 
-bool BuildHello(uint16_t understands, const std::string& password, CPacket& out) {
+bool BuildHello(uint16_t understands, const std::string& password, CPacket& out, const std::string& pass) {
   CEncodePacket e;
   Begin(e, EXT_HELLO);
   bool ok = e.AddValue(understands, 2);
-  if (!password.empty()) ok = AddCountedString(e, password) && ok;
+  // The pass comes behind the password, which is then written even empty.
+  if (!password.empty() || !pass.empty()) ok = AddCountedString(e, password) && ok;
+  if (!pass.empty()) ok = AddCountedString(e, pass) && ok;
   return Finish(e, ok, out);
+}
+
+bool BuildPass(const std::string& pass, CPacket& out) {
+  CEncodePacket e;
+  Begin(e, EXT_PASS);
+  return Finish(e, AddCountedString(e, pass), out);
 }
 
 bool BuildRefused(uint16_t reason, CPacket& out, uint32_t seconds) {
@@ -107,14 +115,27 @@ bool BuildEarlier(uint32_t at, uint16_t left, const uint8_t* chatLine, uint16_t 
   return Finish(e, ok, out);
 }
 
-bool ReadHello(CDecodePacket& fields, uint16_t& understands, std::string& password) {
+bool ReadHello(CDecodePacket& fields, uint16_t& understands, std::string& password, std::string* pass) {
   password.clear();
+  if (pass != nullptr) pass->clear();
   if (!fields.initialized || !ReadShort(fields, understands)) return false;
   // Nothing that reads as a password behind Understands: none was given,
   // which a chat with a password refuses.
-  if (fields.cursor >= fields.length || !ReadCountedString(fields, password)) password.clear();
+  if (fields.cursor >= fields.length || !ReadCountedString(fields, password)) {
+    password.clear();
+    return true;
+  }
   password = std::string(password.c_str());
+  if (pass != nullptr && fields.cursor < fields.length && ReadCountedString(fields, *pass)) {
+    *pass = std::string(pass->c_str());
+  }
   return true;
+}
+
+bool ReadPass(CDecodePacket& fields, std::string& pass) {
+  if (!fields.initialized || !ReadCountedString(fields, pass)) return false;
+  pass = std::string(pass.c_str());
+  return !pass.empty();
 }
 
 bool ReadRefused(CDecodePacket& fields, uint16_t& reason, uint32_t& seconds) {

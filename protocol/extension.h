@@ -13,7 +13,9 @@
 //
 // HELLO (client to host): Understands, the kinds it takes (UNDERSTANDS_*);
 //   then, sent inside TLS only, PasswordLength and Password (with its NUL),
-//   the chat's password the user gave (empty without one).
+//   the chat's password the user gave (empty without one); then, inside
+//   TLS, PassLength and Pass (with its NUL): a pass this host gave before, or
+//   the one the host gives its own client (empty for none).
 // PEOPLE (host to client): Flags (PEOPLE_FIRST, PEOPLE_LAST), Count, then
 //   Count times: NameLength, Name (with its NUL), Since (32 bits: when the
 //   person was identified, UTC seconds on the host's clock), PersonFlags.
@@ -43,20 +45,22 @@ constexpr uint16_t EXTENSION_FRAME_SIZE = 6;
 // The frame with version and kind.
 constexpr uint16_t EXTENSION_HEADER_SIZE = 10;
 
-enum ExtensionKind : uint16_t { EXT_HELLO = 1, EXT_PEOPLE = 2, EXT_EARLIER = 3, EXT_REFUSED = 4 };
+enum ExtensionKind : uint16_t { EXT_HELLO = 1, EXT_PEOPLE = 2, EXT_EARLIER = 3, EXT_REFUSED = 4, EXT_PASS = 5 };
 
 enum RefusalReason : uint16_t {
   REFUSED_WRONG_PASSWORD = 1,  // the chat has a password: none given, or another
-  REFUSED_TOO_MANY_TRIES = 2,  // too many wrong passwords from this address: try again later
+  REFUSED_TOO_MANY_TRIES = 2,  // too many wrong passwords from this address (older hosts; now PASSWORD_WAIT)
   REFUSED_REMOVED = 3,         // the host's user removed this participant and keeps the address out a while
   REFUSED_CHAT_FULL = 4,       // every seat is taken
   REFUSED_ADDRESS_FULL = 5,    // this address holds its share of the seats
   REFUSED_TOO_FAST = 6,        // this address connects too fast: try again in Seconds
+  REFUSED_PASSWORD_WAIT = 7,   // wrong passwords came from this address: the next is looked at in Seconds
 };
 constexpr uint32_t KEPT_OUT_UNTIL_STOP = 0xFFFFFFFF;
 
 constexpr uint16_t UNDERSTANDS_PEOPLE = 1;
 constexpr uint16_t UNDERSTANDS_EARLIER = 2;
+constexpr uint16_t UNDERSTANDS_PASS = 4;
 
 constexpr uint16_t PEOPLE_FIRST = 1;
 constexpr uint16_t PEOPLE_LAST = 2;
@@ -95,8 +99,9 @@ struct ExtensionBlock {
 // block's: such a block is skipped.
 bool OpenExtension(const uint8_t* block, uint16_t n, ExtensionBlock& out);
 
-// A password goes with a HELLO sent inside TLS alone.
-bool BuildHello(uint16_t understands, const std::string& password, CPacket& out);
+// A password and a pass go with a HELLO sent inside TLS alone.
+bool BuildHello(uint16_t understands, const std::string& password, CPacket& out, const std::string& pass = "");
+bool BuildPass(const std::string& pass, CPacket& out);
 // `seconds` goes with REFUSED_REMOVED and the reasons after it alone.
 bool BuildRefused(uint16_t reason, CPacket& out, uint32_t seconds = 0);
 // As many blocks as the list needs, the first marked PEOPLE_FIRST and the
@@ -110,7 +115,9 @@ bool BuildEarlier(uint32_t at, uint16_t left, const uint8_t* chatLine, uint16_t 
 // a block fail the read, fields beyond those known are left unread.
 // A HELLO without a password field (one sent in plain text, or by an earlier
 // client) gives an empty password.
-bool ReadHello(CDecodePacket& fields, uint16_t& understands, std::string& password);
+// `pass`, where asked for, is empty when the block has none.
+bool ReadHello(CDecodePacket& fields, uint16_t& understands, std::string& password, std::string* pass = nullptr);
+bool ReadPass(CDecodePacket& fields, std::string& pass);
 // `seconds` is 0 where the block has none.
 bool ReadRefused(CDecodePacket& fields, uint16_t& reason, uint32_t& seconds);
 bool ReadPeople(CDecodePacket& fields, PeopleBlock& out);

@@ -17,6 +17,7 @@
 #include "net/security.h"
 #include "protocol/diagnostics.h"
 #include "protocol/headers.h"
+#include "trust/passbook.h"
 #include "trust/privatefiles.h"
 #include "ui/backgroundalert.h"
 #include "ui/jaselodlginit.h"
@@ -223,10 +224,13 @@ ClientSecurity CJaseloDlg::JoinSecurity() const {
   security.tls = TlsContext::ForClient(error);
   if (settings.Role == TYPE_SERVER) {
     // The own client knows its host's key: no other may answer in its place.
+    // It gives the host's own pass, never the password, so that nobody
+    // guessing from this machine holds the host's user back.
     security.announcedKey = hostKey != KeyDigest() ? hostKey.ShortHex() : "";
-    security.password = hostSettings.password;
+    security.pass = ownPass;
   } else {
     security.knownHosts = std::make_shared<KnownHosts>(DataFolderPath() + "/" + KNOWN_HOSTS_FILE);
+    security.passes = std::make_shared<PassBook>(DataFolderPath() + "/" + PASSES_FILE);
     security.announcedKey = announcedKey;
     security.password = joinPassword;
   }
@@ -280,11 +284,12 @@ void CJaseloDlg::OnJoinStep(const JoinTry& tried) {
                QStringLiteral("Error"), true);
     return JoinFailed();
   }
-  if (tried.connected && tried.refused == REFUSED_TOO_MANY_TRIES) {
-    MessageBox(nullptr,
-               QStringLiteral("Wrong password for this chat !\n\nToo many wrong passwords came from this "
-                              "computer: the host refuses it for a minute."),
-               QStringLiteral("Error"), true);
+  if (tried.connected && IsPasswordRefusal(tried.refused)) {
+    const std::string why = PasswordWaitText(tried.refused, clientNetwork.KeptOutSeconds());
+    MessageBox(
+        nullptr,
+        QStringLiteral("The chat at %1 did not look at your password.\n\n%2.").arg(where, QString::fromStdString(why)),
+        QStringLiteral("Error"), true);
     return JoinFailed();
   }
   if (tried.connected) {
@@ -367,6 +372,7 @@ bool CJaseloDlg::SecureHost() {
     Diag("CJaseloDlg::StartNetwork() - no host key (%s): the chat is not encrypted\n", setup.noKey.c_str());
   }
   hostKey = setup.key;
+  ownPass = setup.security.ownPass;
   serverNetwork.SetWebSettings(setup.web);
   serverNetwork.SetHostSecurity(std::move(setup.security));
   return true;
@@ -588,9 +594,7 @@ void CJaseloDlg::Show(const ConnectionNotice& notice) {
 
 void CJaseloDlg::Show(const PasswordRefused& refused) {
   AppendNotice("Wrong password for this chat !");
-  if (refused.reason == REFUSED_TOO_MANY_TRIES) {
-    AppendNotice("Too many wrong passwords came from this computer: the host refuses it for a minute.");
-  }
+  if (const std::string why = PasswordWaitText(refused.reason, refused.seconds); !why.empty()) AppendNotice(why + ".");
   connectionLost = true;
 }
 
@@ -647,9 +651,9 @@ uint32_t CJaseloDlg::ThreadProc() {
     if (leaving.load()) return PollTimeout(clientNetwork);
     const uint16_t refusal = up ? 0 : clientNetwork.Refusal();
     // A refused password is said once, and no try follows.
-    if ((refusal == REFUSED_WRONG_PASSWORD || refusal == REFUSED_TOO_MANY_TRIES) && !watch.Over()) {
+    if (IsPasswordRefusal(refusal) && !watch.Over()) {
       watch.GiveUp();
-      Hand(PasswordRefused{refusal});
+      Hand(PasswordRefused{refusal, clientNetwork.KeptOutSeconds()});
     }
     const RejoinWatch::Notice notice = watch.Look(up, heard, RejoinClock::now());
     // Removed by the host's user: no try before the address is let in again.

@@ -61,9 +61,11 @@ struct ProtectionNotice {
 };
 // A try to join again has connected: what comes next is the new connection's.
 struct Rejoined {};
-// The host refused the chat's password (REFUSED_*): nothing more is tried.
+// The host refused the chat's password, or did not look at it for `seconds`
+// (REFUSED_*): nothing more is tried.
 struct PasswordRefused {
   uint16_t reason;
+  uint32_t seconds;
 };
 // The host keeps this participant's address out for `seconds`: its user
 // showed it out (REFUSED_REMOVED), or a try to join again was turned away
@@ -275,6 +277,7 @@ class CJaseloDlg : public CDialog, private CThread {
   bool hosting = false;
   std::string announcedKey;  // the short key of the listed chat chosen, if any
   KeyDigest hostKey;         // server role: the chat's key, once made
+  std::string ownPass;       // server role: what the own client gives instead of the password
   RejoinWatch watch{false};
   std::string joinAddress;
   std::string joinPassword;  // the chat's password the user gave, for the tries too

@@ -81,6 +81,13 @@ TEST(Extension, EarlierLinesUpToTheCapacityAndBlocksThatAreSkipped) {
   ASSERT_TRUE(BuildHello(UNDERSTANDS_PEOPLE, "s3cret \xC3\xA9", hello));
   ASSERT_TRUE(Open(Content(hello), opened) && ReadHello(opened.fields, understands, password));
   EXPECT_EQ(password, "s3cret \xC3\xA9");
+  // A pass without a password: the empty password is written before it.
+  std::string pass;
+  ASSERT_TRUE(BuildHello(UNDERSTANDS_PASS, "", hello, "C0FFEE"));
+  ASSERT_TRUE(Open(Content(hello), opened) && ReadHello(opened.fields, understands, password, &pass));
+  EXPECT_EQ(password + "|" + pass, "|C0FFEE");
+  ASSERT_TRUE(BuildPass("C0FFEE", hello) && Open(Content(hello), opened) && opened.kind == EXT_PASS);
+  EXPECT_TRUE(ReadPass(opened.fields, pass) && pass == "C0FFEE");
   uint32_t seconds = 1;
   ASSERT_TRUE(BuildRefused(REFUSED_TOO_MANY_TRIES, hello, 600));
   EXPECT_EQ(hello.length, EXTENSION_HEADER_SIZE + 2) << "the time goes with a removal alone";

@@ -33,6 +33,7 @@
 #include "protocol/diagnostics.h"
 #include "protocol/extension.h"
 #include "protocol/headers.h"
+#include "trust/passbook.h"
 #include "trust/privatefiles.h"
 #include "web/frontdoor.h"
 
@@ -204,6 +205,7 @@ bool SecureClient(CJaseloNetwork& client, const ParticipantOptions& o) {
     return false;
   }
   security.knownHosts = std::make_shared<KnownHosts>(DataFolder(o) + "/" + KNOWN_HOSTS_FILE);
+  security.passes = std::make_shared<PassBook>(DataFolder(o) + "/" + PASSES_FILE);
   security.acceptNewKey = o.acceptNewKey;
   if (!o.passwordFile.empty() && !ReadPasswordFile(o.passwordFile, security.password, error)) {
     Complain("%s", error.c_str());
@@ -225,13 +227,19 @@ bool SaidRemoved(const CJaseloNetwork& client, const ParticipantOptions& o, Rejo
   return !o.rejoin || watch.Over();
 }
 
-// The host refused this participant's password: said once, and never tried
-// again, since the same password would be refused again.
+// The host refused this participant's password, or did not look at it
+// for the wrong ones from this address: said once, and never tried again,
+// since the same password would be refused again.
 bool SaidWrongPassword(const CJaseloNetwork& client) {
-  if (client.Refusal() != REFUSED_WRONG_PASSWORD && client.Refusal() != REFUSED_TOO_MANY_TRIES) return false;
-  EmitLine("WRONG_PASSWORD");
-  if (client.Refusal() == REFUSED_TOO_MANY_TRIES) {
-    Complain("too many wrong passwords from this address: the host refuses it for a while");
+  const uint16_t reason = client.Refusal();
+  if (!IsPasswordRefusal(reason)) return false;
+  if (reason == REFUSED_PASSWORD_WAIT) {
+    EmitLine("PASSWORD_WAIT seconds=" + std::to_string(client.KeptOutSeconds()));
+  } else {
+    EmitLine("WRONG_PASSWORD");
+  }
+  if (const std::string why = PasswordWaitText(reason, client.KeptOutSeconds()); !why.empty()) {
+    Complain("%s", why.c_str());
   }
   return true;
 }

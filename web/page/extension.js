@@ -17,6 +17,7 @@ const REFUSED = 4;
 export const REFUSED_WRONG_PASSWORD = 1;
 export const REFUSED_TOO_MANY_TRIES = 2;
 export const REFUSED_REMOVED = 3;
+export const REFUSED_PASSWORD_WAIT = 7;
 // From a removal on, a refusal says for how long; this time lasts until the host stops.
 export const KEPT_OUT_UNTIL_STOP = 0xffffffff;
 const UNDERSTANDS_PEOPLE = 1;

@@ -5,7 +5,8 @@
 
 import * as wire from './wire.js';
 import {
-  hello, readExtension, KEPT_OUT_UNTIL_STOP, REFUSED_REMOVED, REFUSED_TOO_MANY_TRIES, REFUSED_WRONG_PASSWORD,
+  hello, readExtension, KEPT_OUT_UNTIL_STOP, REFUSED_PASSWORD_WAIT, REFUSED_REMOVED, REFUSED_TOO_MANY_TRIES,
+  REFUSED_WRONG_PASSWORD,
 } from './extension.js';
 import {Transcript} from './transcript.js';
 import {People} from './people.js';
@@ -245,8 +246,8 @@ function connect() {
     clearTimeout(holdTimer);
     if (refusal === REFUSED_REMOVED) {
       removed(keptOut);
-    } else if (refusal === REFUSED_WRONG_PASSWORD || refusal === REFUSED_TOO_MANY_TRIES) {
-      wrongPassword(refusal);
+    } else if ([REFUSED_WRONG_PASSWORD, REFUSED_TOO_MANY_TRIES, REFUSED_PASSWORD_WAIT].includes(refusal)) {
+      wrongPassword(refusal, keptOut);
     } else if (event.code === HOST_STOPPED) {
       hostStopped();
     } else if (!opened) {
@@ -333,16 +334,20 @@ function removed(seconds) {
 }
 
 // Not tried again by itself: the user gives the password anew.
-function wrongPassword(reason) {
+function wrongPassword(reason, seconds) {
   const why = 'Wrong password for this chat !';
+  const later = {
+    [REFUSED_TOO_MANY_TRIES]: 'Too many wrong passwords came from this address: the host refuses it for a while.',
+    [REFUSED_PASSWORD_WAIT]: 'Wrong passwords came from this address lately: ' +
+        `the host looks at the next one in ${Math.max(seconds, 1)} s.`,
+  }[reason];
   transcript.notice(why);
-  const later = 'Too many wrong passwords came from this computer: the host refuses it for a minute.';
-  if (reason === REFUSED_TOO_MANY_TRIES) transcript.notice(later);
+  if (later) transcript.notice(later);
   people.clear();
   password = '';
   ui.password.value = '';
   ui.passwordField.hidden = false;
-  askNickname(reason === REFUSED_TOO_MANY_TRIES ? `${why} ${later}` : why);
+  askNickname(later ? `${why} ${later}` : why);
   ui.password.focus();
 }
 
