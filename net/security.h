@@ -66,6 +66,9 @@ struct ClientSecurity {
   // or that someone keeps busy, closes too.
   std::chrono::milliseconds answerWait{2000};
   std::chrono::milliseconds retryPause{500};
+  // Such a host, never met, is not joined in plain text at once: the join
+  // ends with PlainOffered so that the user can be asked first.
+  bool askBeforePlain = false;
   // The chat's password, given inside TLS alone; empty for none.
   std::string password{};
   // Given in the HELLO inside TLS instead of, or beside, the password: the
@@ -84,6 +87,7 @@ struct ConnectReport {
     KeyChanged,    // refused: the host's key is `key`, not `expected` (or `badLine` names it)
     PlainRefused,  // refused: the host, met before with the key `expected` (or named by `badLine`), offers no TLS now
     KnownHostsUnreadable,  // refused: `knownHosts` cannot be read (`problem` says why), so no key can be checked
+    PlainOffered,          // not joined: a host never met offers no TLS, and the user is to be asked first
     Failed,                // no connection, or a TLS handshake that failed
   };
   Outcome outcome = Outcome::None;

@@ -158,6 +158,10 @@ bool CTCPIP::FallBackToPlain(const char* address, uint16_t port) {
     lastConnect.expected = entry.state == HostEntry::State::Met ? entry.key.Hex() : clientSecurity.announcedKey;
     return false;
   }
+  if (clientSecurity.askBeforePlain) {
+    lastConnect.outcome = ConnectReport::Outcome::PlainOffered;
+    return false;
+  }
   return JoinPlain(address, port);
 }
 

@@ -149,6 +149,8 @@ bool CJaseloDlg::RunInitDialog() {
     for (int i = 0; i < 4; ++i) settings.Ip[i] = static_cast<uint16_t>(data.Ip[i]);
     settings.Port = static_cast<uint16_t>(data.Port);
     announcedKey = data.AnnouncedKey;
+    // A typed address's host that offers no encryption is asked about again.
+    plainAgreed = data.Announced;
     const HostSettings chosen{data.Password, data.EncryptedOnly};
     std::string error;
     if (chosen != hostSettings && !WriteHostSettings(HostSettingsPath(configPath), chosen, error)) {
@@ -232,6 +234,7 @@ ClientSecurity CJaseloDlg::JoinSecurity() const {
     security.knownHosts = std::make_shared<KnownHosts>(DataFolderPath() + "/" + KNOWN_HOSTS_FILE);
     security.passes = std::make_shared<PassBook>(DataFolderPath() + "/" + PASSES_FILE);
     security.announcedKey = announcedKey;
+    security.askBeforePlain = !plainAgreed;
     security.password = joinPassword;
   }
   return security;
@@ -307,6 +310,12 @@ void CJaseloDlg::OnJoinStep(const JoinTry& tried) {
     ClientSecurity anyway = JoinSecurity();
     anyway.acceptNewKey = true;
     JoinStep(false, std::move(anyway));
+    return;
+  }
+  if (tried.report.outcome == ConnectReport::Outcome::PlainOffered) {
+    if (plainAgreed || !ConfirmPlainHost(nullptr, where)) return JoinFailed();
+    plainAgreed = true;
+    JoinStep(false, JoinSecurity());
     return;
   }
   if (tried.report.outcome == ConnectReport::Outcome::KnownHostsUnreadable) {
@@ -629,6 +638,7 @@ void CJaseloDlg::Show(const ProtectionNotice& notice) {
       break;
     }
     case ConnectReport::Outcome::PlainRefused:
+    case ConnectReport::Outcome::PlainOffered:
       AppendNotice("The server no longer offers encryption: not joined again !");
       break;
     case ConnectReport::Outcome::KnownHostsUnreadable:
@@ -690,6 +700,7 @@ bool CJaseloDlg::TryToRejoin() {
   }
   refused = report.outcome == ConnectReport::Outcome::KeyChanged ||
             report.outcome == ConnectReport::Outcome::PlainRefused ||
+            report.outcome == ConnectReport::Outcome::PlainOffered ||
             report.outcome == ConnectReport::Outcome::KnownHostsUnreadable;
   // A host that is not the one met before is not tried again.
   if (refused) watch.GiveUp();

@@ -265,6 +265,9 @@ class CJaseloDlg : public CDialog, private CThread {
   bool connectionLost = false;
   bool joining = false;
   bool askedAboutKey = false;  // during the first join: about the host's new key
+  // The host joined needs no question before a join in plain text: it was
+  // chosen in the list of announced chats, or the user agreed once.
+  bool plainAgreed = false;
   bool closing = false;
   bool awaitingPollEnd = false;  // the close waits for OnPollLoopEnded
   bool pollEnded = false;

@@ -136,11 +136,13 @@ void CJaseloDlgInit::OnOK() {
   // A chat chosen in the list must present the key it announced, unless the
   // user has since typed another address or port.
   data->AnnouncedKey.clear();
+  data->Announced = false;
   const QListWidgetItem* chosen = FoundChats()->currentItem();
   const QString typed = QStringLiteral("%1.%2.%3.%4").arg(ip[0]).arg(ip[1]).arg(ip[2]).arg(ip[3]);
   if (data->Role == TYPE_CLIENT && chosen && chosen->data(ROW_ADDRESS).toString() == typed &&
       chosen->data(ROW_PORT).toInt() == data->Port) {
     data->AnnouncedKey = chosen->data(ROW_KEY).toString().toStdString();
+    data->Announced = true;
   }
   data->Password = Item<QLineEdit>(IDC_PASSWORD)->text().toStdString();
   data->EncryptedOnly = Item<QCheckBox>(IDC_ENCRYPTED_ONLY)->isChecked();

@@ -30,6 +30,8 @@ struct InitData {
   // The short key the chosen chat announced, when the address and port
   // are still that chat's; empty otherwise.
   std::string AnnouncedKey;
+  // The address and port are those of a chat chosen in the list, not typed.
+  bool Announced = false;
   // What the server role lets in (host-settings.cfg).
   std::string Password;
   bool EncryptedOnly = false;

@@ -37,6 +37,23 @@ bool ConfirmChangedKey(QWidget* parent, const QString& where, const ConnectRepor
   return box.clickedButton() == anyway;
 }
 
+bool ConfirmPlainHost(QWidget* parent, const QString& where) {
+  const QString text =
+      QStringLiteral(
+          "The host at %1 offers no encryption.\n\n"
+          "Anyone on the network could read what is said, or pose as the host. An older host, or one without "
+          "a key, offers no encryption; so would another computer that is kept in the way of this one.")
+          .arg(where);
+  QMessageBox box(QMessageBox::Warning, QStringLiteral("Not encrypted"), text, QMessageBox::NoButton, parent);
+  box.setTextFormat(Qt::PlainText);
+  QPushButton* anyway = box.addButton(QStringLiteral("Connect without encryption"), QMessageBox::AcceptRole);
+  QPushButton* cancel = box.addButton(QMessageBox::Cancel);
+  box.setDefaultButton(cancel);
+  box.setEscapeButton(cancel);
+  box.exec();
+  return box.clickedButton() == anyway;
+}
+
 bool AskChatPassword(QWidget* parent, const QString& where, bool wrong, std::string& password) {
   QInputDialog dialog(parent);
   dialog.setWindowTitle(QStringLiteral("Chat password"));

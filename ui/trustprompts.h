@@ -19,6 +19,12 @@ QString GroupedKey(const std::string& hex);
 // default: Enter and Escape both keep the user out.
 bool ConfirmChangedKey(QWidget* parent, const QString& where, const ConnectReport& report);
 
+// Says that the host at `where`, never met, offers no encryption, so that
+// anyone on the network could read the chat or pose as the host. True only
+// when the user chooses "Connect without encryption", which is not the
+// default.
+bool ConfirmPlainHost(QWidget* parent, const QString& where);
+
 // Asks for the password of the chat at `where`, saying first that the last
 // one was wrong when `wrong`. False when the user gives none.
 bool AskChatPassword(QWidget* parent, const QString& where, bool wrong, std::string& password);

@@ -19,7 +19,9 @@
 
 #include "app/jaseloapp.h"
 #include "common/test_support.h"
+#include "net/tlscontext.h"
 #include "protocol/headers.h"
+#include "trust/hostidentity.h"
 #include "ui/jaselodlg.h"
 #include "ui/jaselodlginit.h"
 #include "ui/resource.h"
@@ -228,8 +230,13 @@ TEST(ClientRole, NoServerShowsOneMessageAndKeepsTheConfirmedAddressAndPort) {
 
 TEST(ClientRole, TitleNamesTheUserAndClosingSendsOneDeparture) {
   InDirectory here;
-  // A server the test relays for, with another participant on it.
+  // A server the test relays for, with another participant on it. It has a
+  // key: a typed address's host without one is asked about first.
   CJaseloNetwork server;
+  HostIdentity identity;
+  std::string error;
+  ASSERT_TRUE(MakeHostIdentity(identity));
+  server.SetHostSecurity({TlsContext::ForHost(identity, error), false});
   ASSERT_TRUE(server.StartupServer());
   server.ServerListen(0);
   QTimer relay;

@@ -69,7 +69,12 @@ class Encrypted : public testing::Test {
   }
   ClientSecurity Security() {
     std::string error;
-    return {TlsContext::ForClient(error), known, false, "", milliseconds(300), milliseconds(100), ""};
+    ClientSecurity security;
+    security.tls = TlsContext::ForClient(error);
+    security.knownHosts = known;
+    security.answerWait = milliseconds(300);
+    security.retryPause = milliseconds(100);
+    return security;
   }
   Endpoint& Client(const char* name, const ClientSecurity& security) {
     clients.push_back(std::make_unique<Endpoint>());

@@ -35,6 +35,8 @@ class CJaseloDlgProbe {
   void LoadButtonBitmaps() const;
   void SetButtonBitmaps() const;
   void StartNetwork() const;
+  // Whether a host without encryption is joined without asking first.
+  void AgreeToPlain(bool agreed) const;
   void ShowTitle() const;
   void DispatchEvent(ChatEvent& event) const;
   void AppendText(const std::string& text) const;

@@ -602,33 +602,53 @@ TEST(ChatWindow, AHostPresentingAnotherKeyIsJoinedOnlyWhenTheUserSaysSo) {
   }
   // A person in the middle answers with a key of its own.
   relay.ForwardTo(impostor.ListeningPort());
-  for (const bool anyway : {false, true}) {
+  // Joins `port`, pressing `button` in the question that comes, or Enter
+  // (the default, which keeps the user out) when `button` is empty; gives
+  // the question's text and the transcript once joined, or "ended".
+  const auto joinAsked = [](uint16_t port, const QString& button, bool agreedToPlain, QString& asked) {
     CJaseloDlg dlg;
     PrepareWindow(dlg, "alice");
-    QString asked;
+    CJaseloDlgProbe(dlg).AgreeToPlain(agreedToPlain);
     QTimer answer;
     QObject::connect(&answer, &QTimer::timeout, [&] {
       auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
       if (!box || !box->isVisible()) return;
       asked = box->text();
-      // Enter presses the default button, which keeps the user out.
-      if (!anyway) QTest::keyClick(box, Qt::Key_Return);
+      if (button.isEmpty()) QTest::keyClick(box, Qt::Key_Return);
       for (QAbstractButton* b : box->buttons()) {
-        if (anyway && b->text() == "Connect anyway") b->click();
+        if (b->text() == button) b->click();
       }
     });
     answer.start(10);
-    StartAsClient(dlg, relay.Port());
+    StartAsClient(dlg, port);
+    if (dlg.Ended()) return std::string("ended");
+    CJaseloDlgProbe(dlg).StopPollLoop();
+    return PlainText(CJaseloDlgProbe(dlg).Transcript()->document()).toStdString();
+  };
+  for (const bool anyway : {false, true}) {
+    QString asked;
+    const std::string shown = joinAsked(relay.Port(), anyway ? "Connect anyway" : "", true, asked);
     EXPECT_TRUE(asked.contains(GroupedKey(key[&real].Hex())) && asked.contains(GroupedKey(key[&impostor].Hex())))
         << asked.toStdString();
-    EXPECT_EQ(dlg.Ended(), !anyway);
-    if (!anyway) continue;
-    EXPECT_EQ(PlainText(CJaseloDlgProbe(dlg).Transcript()->document()).toStdString(), line(key[&impostor]) + "\n\n");
-    CJaseloDlgProbe(dlg).StopPollLoop();
+    EXPECT_EQ(shown, anyway ? line(key[&impostor]) + "\n\n" : "ended");
   }
   EXPECT_EQ(KnownHosts(DataFolderPath() + "/" + KNOWN_HOSTS_FILE).Look("127.0.0.1", relay.Port()).key, key[&impostor]);
   real.StopServer();
   impostor.StopServer();
+
+  // A typed address whose host was never met and offers no encryption is
+  // joined in plain text only once the user says so.
+  CJaseloNetwork plain;
+  ASSERT_TRUE(plain.StartupServer());
+  plain.ServerListen(0);
+  for (const bool anyway : {false, true}) {
+    QString asked;
+    const std::string shown =
+        joinAsked(plain.ListeningPort(), anyway ? "Connect without encryption" : "", false, asked);
+    EXPECT_TRUE(asked.contains("offers no encryption")) << asked.toStdString();
+    EXPECT_EQ(shown, anyway ? kPlain.toStdString() : "ended");
+  }
+  plain.StopServer();
 }
 
 TEST(ChatWindow, APasswordChatAsksForItAndARefusalIsNotTriedAgain) {
