@@ -45,3 +45,28 @@ until_within() {
     sleep 0.05
   done
 }
+
+# jaselo_host_link ADDRESS: a veth pair whose end jsl0 has ADDRESS/24 here,
+# the host's side; the other end, jsl1, waits for jaselo_attacker.
+jaselo_host_link() {
+  ip link set lo up
+  ip link add jsl0 type veth peer name jsl1
+  ip addr add "$1/24" dev jsl0
+  ip link set jsl0 up
+}
+
+# jaselo_attacker "ADDRESS..." COMMAND...: runs COMMAND in a network namespace
+# of its own whose jsl1 has every ADDRESS (/24), with its output in
+# $tmp/attacker.out; sets `attacker` to its pid.
+jaselo_attacker() {
+  local addresses=$1
+  shift
+  # shellcheck disable=SC2016 # expanded in the attacker's namespace
+  unshare --net bash -c 'touch "$1/attacker"; until ip link show jsl1 >/dev/null 2>&1; do sleep 0.05; done
+    ip link set lo up && for a in $2; do ip addr add "$a/24" dev jsl1 || exit 1; done && ip link set jsl1 up &&
+    shift 2 && exec "$@"' attacker "$tmp" "$addresses" "$@" >"$tmp/attacker.out" 2>&1 &
+  attacker=$!
+  pids+=("$attacker")
+  until_within 10 test -e "$tmp/attacker" || { echo "FAIL: the attacker's namespace was not made" >&2; exit 1; }
+  ip link set jsl1 netns "$attacker"
+}

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # A host flooded from one address of the network, with TLS handshakes and with
 # bare connects that never say a word, still lets honest newcomers from another
-# address in within 1 s each, and those already in lose no line. The flood
+# address in within 1 s each, none of them in plain text, and those already in
+# lose no line. The flood
 # comes over a veth pair from a network namespace of its own, inside one of
 # the test's own, so nothing of the machine's network is touched; everything
 # started here ends with the test. Exits 77 (skipped) when no namespace can be
@@ -22,10 +23,7 @@ jaselo_scratch
 now_ms() { now=$((${EPOCHREALTIME/./} / 1000)); }
 
 flood_seconds=8 lines=100 newcomers=8
-ip link set lo up
-ip link add jsl0 type veth peer name jsl1
-ip addr add 169.254.78.1/24 dev jsl0
-ip link set jsl0 up
+jaselo_host_link 169.254.78.1
 
 "$participant" --serve --port 0 --no-announce --no-input --data-dir "$tmp/host" >"$tmp/host.out" 2>&1 &
 pids+=($!)
@@ -92,16 +90,9 @@ for t in threads:
 total = sum(counts, collections.Counter())
 print("FLOOD from 169.254.78.2:", " ".join(f"{k}={v}" for k, v in sorted(total.items())), flush=True)
 PY
-# shellcheck disable=SC2016 # expanded in the attacker's namespace
-unshare --net bash -c 'touch "$1/attacker"; until ip link show jsl1 >/dev/null 2>&1; do sleep 0.05; done
-  ip link set lo up && ip addr add 169.254.78.2/24 dev jsl1 && ip link set jsl1 up &&
-  exec python3 "$1/flood.py" 169.254.78.1 "$2" "$3" "$1/flooding"' \
-  attacker "$tmp" "$port" "$flood_seconds" >"$tmp/flood.out" 2>&1 &
-flood=$!
-pids+=("$flood")
-until_within 10 test -e "$tmp/attacker" || fail "the attacker's namespace was not made"
-ip link set jsl1 netns "$flood"
-until_within 10 test -e "$tmp/flooding" || fail "the flood did not begin: $(<"$tmp/flood.out")"
+jaselo_attacker 169.254.78.2 python3 "$tmp/flood.py" 169.254.78.1 "$port" "$flood_seconds" "$tmp/flooding"
+flood=$attacker
+until_within 10 test -e "$tmp/flooding" || fail "the flood did not begin: $(<"$tmp/attacker.out")"
 
 # Honest newcomers from 169.254.78.1, one after the other: each is in when the
 # host has told it who is there.
@@ -109,7 +100,9 @@ slow=0 times=()
 for ((n = 1; n <= newcomers; n++)); do
   now_ms
   start=$now
-  "$participant" --nick "new$n" --host 169.254.78.1 --port "$port" --no-input --quiet >"$tmp/new$n.out" 2>&1 &
+  # Each never met the host: under the flood, none may fall back to plain text.
+  "$participant" --nick "new$n" --host 169.254.78.1 --port "$port" --no-input --quiet --data-dir "$tmp/new$n" \
+    >"$tmp/new$n.out" 2>&1 &
   newcomer=$!
   pids+=("$newcomer")
   until grep -qsE '^(PRESENT|PEOPLE) ' "$tmp/new$n.out"; do
@@ -125,13 +118,14 @@ for ((n = 1; n <= newcomers; n++)); do
 done
 flooding=1
 kill -0 "$flood" 2>/dev/null || flooding=0
-wait "$flood" || fail "the attacker failed: $(<"$tmp/flood.out")"
+wait "$flood" || fail "the attacker failed: $(<"$tmp/attacker.out")"
 echo "newcomers joined in: ${times[*]}"
-grep '^FLOOD ' "$tmp/flood.out" || fail "the attacker said nothing: $(<"$tmp/flood.out")"
+grep '^FLOOD ' "$tmp/attacker.out" || fail "the attacker said nothing: $(<"$tmp/attacker.out")"
 # A connect that finds the host's queue of accepted connections full is
 # dropped, and tried again only a second later.
 echo "connects dropped at a full accept queue: $(nstat -asz TcpExtListenOverflows | awk 'NR > 1 { print $2 }')"
 [ "$slow" = 0 ] || fail "$slow of $newcomers newcomers took over 1 s (or never got in)"
+! grep -l '^PLAIN' "$tmp"/new*.out || fail "newcomers joined in plain text"
 [ "$flooding" = 1 ] || fail "the flood ended before the last newcomer was in"
 
 # Every line each one said reached the other.
