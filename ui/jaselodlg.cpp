@@ -21,6 +21,7 @@
 #include "trust/privatefiles.h"
 #include "ui/backgroundalert.h"
 #include "ui/jaselodlginit.h"
+#include "ui/joinfromphone.h"
 #include "ui/nicknamecompleter.h"
 #include "ui/notifier.h"
 #include "ui/peoplepane.h"
@@ -206,12 +207,17 @@ bool CJaseloDlg::StartNetwork() {
       announcer = std::make_unique<CChatAnnouncer>(own.str(), bound, hostKey.ShortHex());
       announcer->Start();
       const bool encrypted = hostKey != KeyDigest();
-      transcriptActions->OfferInvitation([bound, encrypted] {
-        QStringList pages;
+      // Where the chat takes plain connections, the page without the
+      // browser's warning is offered too, said to be unencrypted.
+      const bool plainToo = encrypted && hostSettings.password.empty() && !hostSettings.encryptedOnly;
+      const QString key = encrypted ? QString::fromStdString(hostKey.Grouped()) : QString();
+      transcriptActions->OfferInvitation([bound, encrypted, plainToo, key] {
+        Invitation invitation{{}, key, {}};
         for (const std::string& address : LocalIPv4Addresses()) {
-          pages << QString::fromStdString(PageUrl(address, bound, encrypted));
+          invitation.pages << QString::fromStdString(PageUrl(address, bound, encrypted));
+          if (plainToo) invitation.plainPages << QString::fromStdString(PageUrl(address, bound, false));
         }
-        return pages;
+        return invitation;
       });
     }
   }

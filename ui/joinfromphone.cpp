@@ -15,33 +15,45 @@ namespace {
 constexpr int MODULE_PIXELS = 6;
 }  // namespace
 
-CJoinFromPhoneDialog::CJoinFromPhoneDialog(const QStringList& addresses, QWidget* parent)
-    : QDialog(parent), code(new QLabel(this)), text(new QLabel(this)) {
+CJoinFromPhoneDialog::CJoinFromPhoneDialog(const Invitation& invitation, QWidget* parent)
+    : QDialog(parent), invitation(invitation), intro(new QLabel(this)), code(new QLabel(this)), text(new QLabel(this)) {
   setWindowTitle(QStringLiteral("Join from a phone"));
   auto* layout = new QVBoxLayout(this);
-  auto* intro = new QLabel(
-      QStringLiteral("Scan the code with a phone's camera, or open the address in a browser on the same network. "
-                     "The page joins this chat with nothing to install."),
-      this);
+  QString said = QStringLiteral(
+      "Scan the code with a phone's camera, or open the address in a browser on the same network. "
+      "The page joins this chat with nothing to install.");
+  if (!invitation.key.isEmpty()) {
+    said += QStringLiteral(
+                "\n\nThe phone will first warn that the connection is not private: this chat has its own key, "
+                "not one from an authority that browsers know. Press \"Advanced\", then \"Proceed\". The page "
+                "then shows the key it was given: check that it is this chat's key, %1.")
+                .arg(invitation.key);
+  }
+  intro->setText(said);
+  intro->setTextFormat(Qt::PlainText);
   intro->setWordWrap(true);
   intro->setMinimumWidth(intro->fontMetrics().averageCharWidth() * 48);
   layout->addWidget(intro);
-  if (addresses.size() > 1) {
+  if (invitation.pages.size() > 1) {
     choice = new QComboBox(this);
-    choice->addItems(addresses);
+    choice->addItems(invitation.pages);
     choice->setAccessibleName(QStringLiteral("Address"));
-    connect(choice, &QComboBox::currentTextChanged, this, &CJoinFromPhoneDialog::Show);
+    connect(choice, &QComboBox::currentIndexChanged, this, &CJoinFromPhoneDialog::Show);
     layout->addWidget(choice);
   }
   code->setAlignment(Qt::AlignCenter);
   layout->addWidget(code, 0, Qt::AlignHCenter);
-  text->setAlignment(Qt::AlignCenter);
-  text->setTextFormat(Qt::PlainText);
-  text->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+  for (QLabel* label : {text, plain = invitation.plainPages.isEmpty() ? nullptr : new QLabel(this)}) {
+    if (label == nullptr) continue;
+    label->setAlignment(Qt::AlignCenter);
+    label->setTextFormat(Qt::PlainText);
+    label->setWordWrap(true);
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    layout->addWidget(label);
+  }
   QFont large = text->font();
   large.setPointSizeF(large.pointSizeF() * 1.4);
   text->setFont(large);
-  layout->addWidget(text);
 
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
   QPushButton* copy = buttons->addButton(QStringLiteral("Copy address"), QDialogButtonBox::ActionRole);
@@ -50,18 +62,29 @@ CJoinFromPhoneDialog::CJoinFromPhoneDialog(const QStringList& addresses, QWidget
   layout->addWidget(buttons);
   buttons->button(QDialogButtonBox::Close)->setDefault(true);
 
-  if (addresses.isEmpty()) {
+  if (invitation.pages.isEmpty()) {
     text->setText(QStringLiteral("This machine has no network address a phone could reach."));
     copy->setEnabled(false);
     return;
   }
-  Show(addresses.front());
+  Show(0);
 }
 
-void CJoinFromPhoneDialog::Show(const QString& address) {
-  shown = address;
-  const QImage image = QrCodeImage(address, MODULE_PIXELS);
+QString CJoinFromPhoneDialog::Said() const {
+  return intro->text() + "\n" + text->text() + (plain ? "\n" + plain->text() : QString());
+}
+
+void CJoinFromPhoneDialog::Show(int index) {
+  if (index < 0 || index >= invitation.pages.size()) return;
+  shown = invitation.pages[index];
+  const QImage image = QrCodeImage(shown, MODULE_PIXELS);
   code->setPixmap(QPixmap::fromImage(image));
-  code->setAccessibleName(QStringLiteral("QR code of ") + address);
-  text->setText(address);
+  code->setAccessibleName(QStringLiteral("QR code of ") + shown);
+  text->setText(shown);
+  // Offered beside, never in the code: the encrypted page is the one to scan.
+  if (plain && index < invitation.plainPages.size()) {
+    plain->setText(QStringLiteral("Without the warning, but not encrypted (anyone on the network can read "
+                                  "it): %1")
+                       .arg(invitation.plainPages[index]));
+  }
 }

@@ -48,7 +48,7 @@ QMenu* CTranscriptActions::CreateMenu(const QPoint& at) const {
   return menu;
 }
 
-void CTranscriptActions::OfferInvitation(std::function<QStringList()> pageAddresses) {
+void CTranscriptActions::OfferInvitation(std::function<Invitation()> invitation) {
   if (invite) return;
   auto* window = qobject_cast<QWidget*>(parent());
   invite = new QAction(QStringLiteral("Join from a phone\u2026"), window);
@@ -56,8 +56,8 @@ void CTranscriptActions::OfferInvitation(std::function<QStringList()> pageAddres
   invite->setShortcutContext(Qt::WindowShortcut);
   window->addAction(invite);
   more.push_back(invite);
-  connect(invite, &QAction::triggered, this, [window, pageAddresses = std::move(pageAddresses)] {
-    CJoinFromPhoneDialog dialog(pageAddresses(), window);
+  connect(invite, &QAction::triggered, this, [window, invitation = std::move(invitation)] {
+    CJoinFromPhoneDialog dialog(invitation(), window);
     dialog.exec();
   });
 }

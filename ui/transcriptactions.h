@@ -11,6 +11,7 @@
 #include <functional>
 #include <vector>
 
+struct Invitation;
 class CFindBar;
 class CTranscriptMarks;
 class QAction;
@@ -33,7 +34,7 @@ class CTranscriptActions : public QObject {
   CTranscriptMarks* Marks() const { return marks; }
   QAction* SaveAction() const { return save; }
   // On a host: offers the invitation, with the page's addresses of the moment.
-  void OfferInvitation(std::function<QStringList()> pageAddresses);
+  void OfferInvitation(std::function<Invitation()> invitation);
   QAction* InviteAction() const { return invite; }
 
  private:

@@ -251,13 +251,20 @@ TEST(JoinFromAPhone, AHostShowsItsPageAddressAsTextAndAsAReadableCode) {
   EXPECT_TRUE(QRegularExpression(QString("^https://[0-9.]+:%1/$").arg(port)).match(shown).hasMatch())
       << shown.toStdString();
 
-  // Two addresses: the code follows the one chosen.
+  // Two addresses: the code follows the one chosen. The text says what the
+  // phone will show and which key to compare, and offers the page without
+  // encryption beside, never in the code.
   const QStringList pages = {"https://192.0.2.10:27015/", "https://198.51.100.7:27015/"};
-  CJoinFromPhoneDialog dialog(pages);
+  CJoinFromPhoneDialog dialog(
+      {pages, "3F2A 9C01 77B4 E0D2", {"http://192.0.2.10:27015/", "http://198.51.100.7:27015/"}});
   auto* choice = dialog.findChild<QComboBox*>();
   ASSERT_NE(choice, nullptr);
   choice->setCurrentIndex(1);
   EXPECT_EQ(dialog.Shown(), pages[1]);
+  for (const char* said : {"not private", "\"Advanced\"", "3F2A 9C01 77B4 E0D2", "not encrypted (anyone on the network",
+                           "http://198.51.100.7:27015/"}) {
+    EXPECT_TRUE(dialog.Said().contains(said)) << said << "\n" << dialog.Said().toStdString();
+  }
   dialog.grab().save(QStringLiteral(JASELO_TEST_OUTPUT "/join-from-a-phone.png"));
   if (QStandardPaths::findExecutable("zbarimg").isEmpty()) GTEST_SKIP() << "zbarimg (zbar-tools) is missing";
   QTemporaryDir dir;
