@@ -1,5 +1,5 @@
 # Writes OUTPUT, a C++ source holding each of FILES (paths under SOURCE_DIR,
-# the icon's under ICON) as bytes, with the path it is served at and its type.
+# the icons' under ICON) as bytes, with the path it is served at and its type.
 # Run at build time, so an edited page file rebuilds the program.
 set(code "// Made by web/embedpage.cmake from web/page/: do not edit.\n#include \"web/pagefiles.h\"\n\nnamespace {\n")
 set(table "")
@@ -21,6 +21,8 @@ foreach(entry IN LISTS FILES ICON)
     set(type "text/css; charset=utf-8")
   elseif(ext STREQUAL ".js")
     set(type "text/javascript; charset=utf-8")
+  elseif(ext STREQUAL ".webmanifest")
+    set(type "application/manifest+json")
   elseif(ext STREQUAL ".png")
     set(type "image/png")
   else()

@@ -116,6 +116,59 @@ def browser(webdriver, Service, profile):
     return webdriver.Chrome(service=Service(CHROMEDRIVER), options=options)
 
 
+# Every visible text against what lies behind it, and every focus ring
+# against the page around it, by the WCAG formula: the failures, as text.
+CONTRAST = r"""
+const rgb = (c) => (c.match(/[\d.]+/g) || []).map(Number);
+const lum = ([r, g, b]) => [r, g, b].map((v) => (v /= 255) <= 0.04045 ? v / 12.92 : ((v + 0.055) / 1.055) ** 2.4)
+  .reduce((s, v, i) => s + v * [0.2126, 0.7152, 0.0722][i], 0);
+const ratio = (a, b) => { const [x, y] = [lum(a), lum(b)].sort((p, q) => q - p); return (x + 0.05) / (y + 0.05); };
+const behind = (e) => {
+  for (; e; e = e.parentElement) { const c = rgb(getComputedStyle(e).backgroundColor); if (c.length < 4 || c[3] > 0) return c; }
+  return [255, 255, 255];
+};
+const seen = (e) => e.checkVisibility && e.checkVisibility() && e.getClientRects().length > 0;
+const failed = [];
+for (const e of document.querySelectorAll('body *')) {
+  if (!seen(e) || e.disabled || ![...e.childNodes].some((n) => n.nodeType === 3 && n.textContent.trim())) continue;
+  const r = ratio(rgb(getComputedStyle(e).color), behind(e));
+  if (r < 4.5) failed.push(`text ${e.id || e.className || e.tagName} "${e.textContent.trim().slice(0, 30)}" ${r.toFixed(2)}`);
+}
+for (const e of document.querySelectorAll('button, input, select, summary, [tabindex]')) {
+  if (!seen(e) || e.disabled) continue;
+  e.focus({focusVisible: true});
+  const style = getComputedStyle(e);
+  if (document.activeElement === e && style.outlineStyle !== 'none') {
+    const r = ratio(rgb(style.outlineColor), behind(e.parentElement));
+    if (r < 3) failed.push(`focus ${e.id || e.className || e.tagName} ${r.toFixed(2)}`);
+  }
+  e.blur();
+}
+return failed;
+"""
+
+
+def in_both_schemes(driver, out, name, sizes):
+    """Checks contrast in light and dark, leaving a screenshot of each size."""
+    for scheme in ('light', 'dark'):
+        driver.execute_cdp_cmd('Emulation.setEmulatedMedia',
+                               {'features': [{'name': 'prefers-color-scheme', 'value': scheme}]})
+        for width, height in sizes:
+            driver.execute_cdp_cmd('Emulation.setDeviceMetricsOverride',
+                                   {'width': width, 'height': height, 'deviceScaleFactor': 1, 'mobile': width < 700})
+            failed = driver.execute_script(CONTRAST)
+            assert not failed, f'{scheme} {width}x{height}: {failed}'
+            driver.save_screenshot(os.path.join(out, f'{name}-{scheme}-{width}x{height}.png'))
+    driver.execute_cdp_cmd('Emulation.setEmulatedMedia', {'features': []})
+
+
+def newest_in_view(driver, transcript):
+    return driver.execute_script(
+        'const t = arguments[0].getBoundingClientRect();'
+        'const e = [...arguments[0].querySelectorAll(".entry")].at(-1).getBoundingClientRect();'
+        'return e.bottom <= t.bottom + 1;', transcript)
+
+
 def phone_size(driver):
     driver.execute_cdp_cmd('Emulation.setDeviceMetricsOverride',
                            {'width': 360, 'height': 740, 'deviceScaleFactor': 1, 'mobile': True})
@@ -211,7 +264,7 @@ def conversation(driver, program, port, out, By, Keys, Select, WebDriverWait):
         wait_entry('raw joined the chat !')
         raw.says('psst back', to='PHONE')
         header = wait_entry('(*private*) raw says :\npsst back').find_element(By.CSS_SELECTOR, '.header')
-        assert header.value_of_css_property('color') == 'rgba(255, 128, 255, 1)'
+        assert header.value_of_css_property('color') == 'rgba(168, 18, 159, 1)'
 
         # Markup from a peer stays text and runs nothing; only web addresses link.
         hostile = ['<img src=x onerror="document.title=\'pwned\'">',
@@ -228,10 +281,48 @@ def conversation(driver, program, port, out, By, Keys, Select, WebDriverWait):
         assert [(a.get_attribute('href'), a.get_attribute('rel'), a.get_attribute('target')) for a in links] == \
             [('http://example.com/a?b=1', 'noopener noreferrer', '_blank')], [a.get_attribute('href') for a in links]
 
+        # Right-to-left text reads from the right. A name tapped starts a
+        # private reply and keeps the draft; the reply goes on until ended.
+        hebrew = '\u05e9\u05dc\u05d5\u05dd, \u05de\u05d4 \u05e0\u05e9\u05de\u05e2?'
+        raw.says(hebrew)
+        rtl = wait_entry('raw says :\n' + hebrew).find_element(By.CSS_SELECTOR, '.body')
+        assert rtl.value_of_css_property('direction') == 'rtl'
+        message.send_keys('half typed')
+        driver.find_element(By.XPATH, '//ul[@id="people"]//button[starts-with(., "desk")]').click()
+        assert message.get_attribute('value') == 'half typed'
+        assert driver.find_element(By.ID, 'reply').text.startswith('To desk')
+        message.send_keys(' reply', Keys.ENTER)
+        desk.wait_line(r'PRIVATE name="phone" text="half typed reply" .*')
+        assert driver.find_element(By.ID, 'reply').is_displayed()
+        driver.find_element(By.ID, 'reply-end').click()
+
+        # Scrolled up, new lines are counted on a button and in the title;
+        # at the bottom, the newest line stays in view across resizes and at
+        # 200 % zoom (half the CSS pixels).
+        for i in range(12):
+            raw.says(f'to scroll past {i}')
+        wait_entry('raw says :\nto scroll past 11')
+        driver.execute_script('arguments[0].scrollTop = 0', transcript)
+        for i in range(3):
+            raw.says(f'unread {i}')
+        wait_entry('raw says :\nunread 2')
+        unread = driver.find_element(By.CSS_SELECTOR, '#transcript .unread')
+        assert (unread.text, driver.title) == ('3 new lines \u2193', '(3) Jaselo -- phone'), (unread.text, driver.title)
+        unread.click()
+        assert newest_in_view(driver, transcript) and driver.title == 'Jaselo -- phone', driver.title
+        for width, height in ((1000, 800), (1280, 500), (640, 400), (180, 370)):
+            driver.execute_cdp_cmd('Emulation.setDeviceMetricsOverride',
+                                   {'width': width, 'height': height, 'deviceScaleFactor': 1, 'mobile': False})
+            raw.says(f'at {width}x{height}')
+            wait_entry(f'raw says :\nat {width}x{height}')
+            assert newest_in_view(driver, transcript), f'the newest line is out of view at {width}x{height}'
+        in_both_schemes(driver, out, 'page', ((360, 740), (1280, 800)))
+        phone_size(driver)
+
         # On a phone every control is on screen and takes a tap.
         controls = driver.find_elements(By.CSS_SELECTOR, 'button:not([hidden]), input, select')
         for control in controls:
-            if not control.is_displayed():
+            if not driver.execute_script('return arguments[0].checkVisibility()', control):
                 continue
             on_top = driver.execute_script(
                 'const r = arguments[0].getBoundingClientRect();'
@@ -239,10 +330,15 @@ def conversation(driver, program, port, out, By, Keys, Select, WebDriverWait):
                 'const hit = document.elementFromPoint((r.left + r.right) / 2, (r.top + r.bottom) / 2);'
                 'return hit === arguments[0] || arguments[0].contains(hit);', control)
             assert on_top, f'{control.get_attribute("id") or control.text} is off screen or covered at 360x740'
-        newest = driver.execute_script(
-            'const t = arguments[0].getBoundingClientRect(), e = arguments[0].lastElementChild.getBoundingClientRect();'
-            'return e.bottom <= t.bottom + 1;', transcript)
-        assert newest, 'the newest line is scrolled out of sight'
+        assert newest_in_view(driver, transcript), 'the newest line is scrolled out of sight'
+        # Under a finger, every control is at least 44 px tall.
+        driver.execute_cdp_cmd('Emulation.setTouchEmulationEnabled', {'enabled': True, 'maxTouchPoints': 5})
+        short = driver.execute_script(
+            'return [...document.querySelectorAll("button, input, select, summary")]'
+            '.filter((e) => e.checkVisibility() && e.getBoundingClientRect().height < 44)'
+            '.map((e) => e.id || e.textContent);')
+        driver.execute_cdp_cmd('Emulation.setTouchEmulationEnabled', {'enabled': False})
+        assert not short, f'too small for a finger: {short}'
         driver.save_screenshot(os.path.join(out, 'page-phone.png'))
 
         # Closing the tab says goodbye.
@@ -256,6 +352,28 @@ def conversation(driver, program, port, out, By, Keys, Select, WebDriverWait):
         driver.get(f'http://127.0.0.1:{port}/')
         assert driver.find_element(By.ID, 'nickname').get_attribute('value') == 'phone'
         assert driver.find_element(By.ID, 'bold').get_attribute('aria-pressed') == 'true'
+
+        # Refusals say why, and a line too long for the chat is cut, not lost.
+        transcript = driver.find_element(By.ID, 'transcript')
+        nick, error = driver.find_element(By.ID, 'nickname'), driver.find_element(By.ID, 'join-error')
+        for name, said in (('DESK', 'DESK is already in this chat: choose another nickname.'),
+                           ('n' * 37, 'That nickname is too long: at most 31 bytes.')):
+            nick.clear()
+            nick.send_keys(name, Keys.ENTER)
+            wait.until(lambda d: error.text == said, error.text)
+        assert driver.find_element(By.ID, 'nickname-count').text == '37 / 31 bytes: too long'
+        nick.clear()
+        nick.send_keys('phone2', Keys.ENTER)
+        wait_entry('Connected to the server, not encrypted')
+        assert [e for e in entries() if 'DESK' in e] == [], entries()
+        driver.execute_script("const m = document.getElementById('message'); m.value = '\u00e9'.repeat(475);"
+                              "m.dispatchEvent(new Event('input'));")
+        assert len(driver.find_element(By.ID, 'message').get_attribute('value').encode()) == 900
+        assert driver.find_element(By.ID, 'message-count').text == 'Cut to the 900 bytes a line may hold.'
+        driver.find_element(By.CSS_SELECTOR, '#menu summary').click()
+        driver.find_element(By.ID, 'leave').click()
+        desk.wait_line(r'DISCONNECTED name="phone2"')
+        assert error.text == 'You left the chat.'
     finally:
         if raw:
             raw.sock.close()
@@ -337,6 +455,12 @@ def password_chat(driver, program, folder, By, Keys, WebDriverWait):
         desk.wait_line(r'JOINED name="guest"')
         transcript = driver.find_element(By.ID, 'transcript')
         wait.until(lambda d: f'Connected to the server, encrypted (key {key})' in transcript.text, transcript.text)
+        # The key is shown large until the user says the host shows the same.
+        check = driver.find_element(By.ID, 'keycheck')
+        wait.until(lambda d: check.is_displayed())
+        assert driver.find_element(By.ID, 'keycheck-key').text == key
+        driver.find_element(By.ID, 'keycheck-same').click()
+        assert not check.is_displayed()
         driver.find_element(By.ID, 'message').send_keys('behind the password', Keys.ENTER)
         desk.wait_line(r'SAYS name="guest" text="behind the password" .*')
     finally:

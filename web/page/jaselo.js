@@ -8,7 +8,7 @@ import {
   hello, readExtension, KEPT_OUT_UNTIL_STOP, REFUSED_PASSWORD_WAIT, REFUSED_REMOVED, REFUSED_TOO_MANY_TRIES,
   REFUSED_WRONG_PASSWORD,
 } from './extension.js';
-import {Transcript} from './transcript.js';
+import {Transcript, readable, rgbOf, shownName} from './transcript.js';
 import {People} from './people.js';
 import {parseTyped, limitBytes} from './typed.js';
 
@@ -25,6 +25,11 @@ const HOST_STOPPED = 1001;
 // reload once it is back rather than try on in vain.
 const TRIES_AFTER_STOP = 5;
 const SETTINGS_KEY = 'jaselo';
+// The host keys whose short form the user said matches the host's screen.
+const CHECKED_KEYS = 'jaselo-checked-keys';
+// Counters show once a text comes this close to its limit.
+const NICKNAME_NEAR = 24;
+const MESSAGE_NEAR = 800;
 
 const $ = (id) => document.getElementById(id);
 const ui = {
@@ -34,6 +39,10 @@ const ui = {
   compose: $('compose'), message: $('message'), send: $('send'),
   bold: $('bold'), italic: $('italic'), underline: $('underline'), color: $('color'), face: $('face'),
   security: $('security'), status: $('status'), notify: $('notify'),
+  nicknameCount: $('nickname-count'), messageCount: $('message-count'),
+  reply: $('reply'), replyName: $('reply-name'), replyEnd: $('reply-end'),
+  menu: $('menu'), rename: $('rename'), leave: $('leave'),
+  keycheck: $('keycheck'), keycheckKey: $('keycheck-key'), keycheckSame: $('keycheck-same'),
 };
 
 // ---- what this browser remembers ----
@@ -73,7 +82,13 @@ function showStyle() {
   s.fontWeight = settings.bold ? 'bold' : '';
   s.fontStyle = settings.italic ? 'italic' : '';
   s.textDecoration = settings.underline ? 'underline' : '';
-  s.color = settings.color;
+  // As the transcript will show it: readable on this page's background.
+  s.color = '';
+  const box = getComputedStyle(ui.message);
+  const rgb = parseInt(settings.color.slice(1), 16);
+  const shown = readable([(rgb >> 16) & 0xff, (rgb >> 8) & 0xff, rgb & 0xff], rgbOf(box.backgroundColor),
+                         rgbOf(box.color));
+  s.color = `rgb(${shown.join(', ')})`;
   s.fontFamily = `"${settings.face}", sans-serif`;
 }
 
@@ -97,11 +112,32 @@ function lineOf(text) {
 let nickname = '';
 // The chat's password, for this page's joins alone: never stored.
 let password = '';
-const transcript = new Transcript(ui.transcript, () => nickname);
+const transcript = new Transcript(ui.transcript, () => nickname, showTitle);
+// Whom the lines typed now go to privately; empty: everyone. The draft in
+// the box stays whoever it goes to.
+let replyTo = '';
 const people = new People(ui.people, ui.peopleCount, (name) => {
-  ui.message.value = `/msg ${name} `;
+  setReply(name);
   ui.message.focus();
 });
+
+function setReply(name) {
+  replyTo = name;
+  ui.replyName.textContent = shownName(name);
+  ui.reply.hidden = !name;
+  limitMessage();
+}
+
+function showTitle(unread) {
+  const base = nickname ? `Jaselo -- ${nickname}` : 'Jaselo';
+  document.title = unread ? `(${unread}) ${base}` : base;
+}
+
+// A private line or one that names the user, while the page is hidden: the
+// phone buzzes where the browser lets it.
+function buzzHidden() {
+  if (document.hidden && navigator.vibrate) navigator.vibrate(200);
+}
 
 function notifyHidden(title, body, sender) {
   if (!document.hidden || !('Notification' in window) || Notification.permission !== 'granted') return;
@@ -116,13 +152,14 @@ function notifyHidden(title, body, sender) {
 function show(message) {
   switch (message.kind) {
     case 'says':
-      transcript.line(message.line);
+      if (transcript.line(message.line).querySelector('.mention')) buzzHidden();
       notifyHidden(`${message.line.name} says :`, message.line.text, message.line.name);
       break;
     case 'private':
       // A private line for somebody else is none of this page's business.
       if (!wire.sameName(message.addressee, nickname)) return;
       transcript.line(message.line, {private: true});
+      buzzHidden();
       notifyHidden(`(*private*) ${message.line.name} says :`, message.line.text, message.line.name);
       break;
     case 'joined':
@@ -133,6 +170,7 @@ function show(message) {
     case 'departed':
       transcript.notice({name: message.name}, ' is disconnected !');
       people.remove(message.name);
+      if (replyTo && wire.sameName(replyTo, message.name)) setReply('');
       break;
     case 'extension':
       showExtension(message.block);
@@ -254,9 +292,9 @@ function connect() {
       if (afterLoss) tryLater();
       else askNickname('Connection to the server failed !');
     } else if (state === 'trial' && !received) {
-      // Closed right after the welcome: the nickname is taken, or the host is full.
-      transcript.notice('The server did not accept ', {name: nickname}, ' !');
-      askNickname(`The server did not accept ${nickname} !`);
+      // Closed right after the welcome: the host took the page's connection,
+      // and the nickname it checks last is someone else's already.
+      askNickname(`${nickname} is already in this chat: choose another nickname.`);
     } else {
       transcript.notice('Connection to the server lost !');
       people.clear();
@@ -286,6 +324,8 @@ function takenIn() {
   if (afterLoss) transcript.notice('Connection to the server restored !');
   setStatus('');
   ui.send.disabled = false;
+  ui.menu.hidden = false;
+  offerKeyCheck();
 }
 
 function tryLater() {
@@ -358,12 +398,16 @@ function askNickname(why) {
   ui.joinError.textContent = why;
   ui.join.hidden = false;
   ui.chat.hidden = true;
+  ui.menu.hidden = true;
+  ui.menu.open = false;
+  ui.keycheck.hidden = true;
+  showTitle(0);
   ui.nickname.focus();
 }
 
 function nicknameProblem(name) {
   if (!name) return 'Type a nickname.';
-  if (wire.utf8Length(name) > NICKNAME_BYTES) return 'That nickname is too long.';
+  if (wire.utf8Length(name) > NICKNAME_BYTES) return `That nickname is too long: at most ${NICKNAME_BYTES} bytes.`;
   if (/[\u0000-\u001f\u007f]/.test(name)) return 'A nickname cannot hold control characters.';
   if (wire.sameName(name, wire.SERVER_SHUTDOWN_NAME)) return 'That nickname is reserved.';
   return '';
@@ -390,7 +434,9 @@ function join(event) {
   triesAfterStop = -1;
   settings.nickname = name;
   saveSettings();
-  document.title = `Jaselo -- ${name}`;
+  // What an attempt the host refused showed is over.
+  transcript.clear();
+  showTitle(0);
   ui.joinError.textContent = '';
   ui.join.hidden = true;
   ui.chat.hidden = false;
@@ -401,13 +447,20 @@ function join(event) {
   connect();
 }
 
-// Leaving with the tab: the others hear of it at once.
+// Leaving with the tab, or from the menu: the others hear of it at once.
 function leave() {
   if (!socket || socket.readyState !== WebSocket.OPEN) return;
   const ws = socket;
   socket = null;
   ws.send(wire.departure(nickname));
   ws.close(1000);
+}
+
+function leaveFor(why) {
+  leave();
+  people.clear();
+  setReply('');
+  askNickname(why);
 }
 
 // ---- sending ----
@@ -418,8 +471,9 @@ function send(event) {
   if (!typed) return;
   if (state !== 'held' && state !== 'trial') return;
   if (state === 'trial' && afterLoss) return;
-  const parsed = parseTyped(typed, people.names());
+  let parsed = parseTyped(typed, people.names());
   if (parsed.kind === 'incomplete') return;
+  if (parsed.kind === 'public' && replyTo) parsed = {kind: 'private', addressee: replyTo, text: parsed.text};
   const line = lineOf(parsed.text);
   const bytes = parsed.kind === 'private' ? wire.privateLine(parsed.addressee, line) : wire.says(line);
   if (!bytes || !socket) return;
@@ -427,15 +481,37 @@ function send(event) {
   // The host sends no copy of a private line back: it shows here at once.
   if (parsed.kind === 'private') transcript.line(line, {to: parsed.addressee});
   ui.message.value = '';
-  lastFitting = '';
+  limitMessage();
   ui.message.focus();
 }
 
-// The box takes no more than a line may carry.
-let lastFitting = '';
+// What the box holds counts against the line's limit as it will go out.
+function messageBytes(typed) {
+  return replyTo && !typed.startsWith('/') ? limitBytes(`/msg ${replyTo} ${typed}`, [replyTo]) :
+    limitBytes(typed, people.names());
+}
+
+// The box takes no more than a line may carry: what goes past the limit,
+// typed or pasted, is cut off, and the counter says so.
 function limitMessage() {
-  if (limitBytes(ui.message.value, people.names()) <= MESSAGE_BYTES) lastFitting = ui.message.value;
-  else ui.message.value = lastFitting;
+  let typed = ui.message.value;
+  let cut = false;
+  while (messageBytes(typed) > MESSAGE_BYTES) {
+    const over = messageBytes(typed) - MESSAGE_BYTES;
+    // Whole characters only, never half of a pair.
+    typed = [...typed].slice(0, -Math.max(1, Math.floor(over / 4))).join('');
+    cut = true;
+  }
+  if (cut) ui.message.value = typed;
+  const used = messageBytes(typed);
+  ui.messageCount.textContent = cut ? `Cut to the ${MESSAGE_BYTES} bytes a line may hold.` :
+    used >= MESSAGE_NEAR ? `${used} / ${MESSAGE_BYTES} bytes` : '';
+}
+
+function countNickname() {
+  const used = wire.utf8Length(ui.nickname.value.trim());
+  ui.nicknameCount.textContent = used > NICKNAME_BYTES ? `${used} / ${NICKNAME_BYTES} bytes: too long` :
+    used >= NICKNAME_NEAR ? `${used} / ${NICKNAME_BYTES} bytes` : '';
 }
 
 function styleKeys(event) {
@@ -460,6 +536,35 @@ function showSecurity() {
   else ui.security.textContent = 'Not encrypted';
 }
 
+// Over https the page shows the host's short key large until the user says
+// the host's screen shows the same; each key is asked about once.
+function checkedKeys() {
+  try {
+    return JSON.parse(localStorage.getItem(CHECKED_KEYS) || '[]') || [];
+  } catch {
+    return [];
+  }
+}
+
+function offerKeyCheck() {
+  const key = document.documentElement.dataset.key;
+  if (location.protocol !== 'https:' || !key || checkedKeys().includes(key)) return;
+  ui.keycheckKey.textContent = key;
+  ui.keycheck.hidden = false;
+}
+
+function keyChecked() {
+  const keys = checkedKeys().filter((k) => k !== document.documentElement.dataset.key);
+  keys.push(document.documentElement.dataset.key);
+  try {
+    localStorage.setItem(CHECKED_KEYS, JSON.stringify(keys.slice(-50)));
+  } catch {
+    // Asked again next time.
+  }
+  ui.keycheck.hidden = true;
+  ui.message.focus();
+}
+
 function showNotifyButton() {
   const askable = 'Notification' in window && window.isSecureContext && Notification.permission === 'default';
   ui.notify.hidden = !askable;
@@ -476,6 +581,14 @@ ui.passwordField.hidden = document.documentElement.dataset.password !== '1';
 ui.join.addEventListener('submit', join);
 ui.compose.addEventListener('submit', send);
 ui.message.addEventListener('input', limitMessage);
+ui.nickname.addEventListener('input', countNickname);
+ui.replyEnd.addEventListener('click', () => {
+  setReply('');
+  ui.message.focus();
+});
+ui.leave.addEventListener('click', () => leaveFor('You left the chat.'));
+ui.rename.addEventListener('click', () => leaveFor('Choose another nickname.'));
+ui.keycheckSame.addEventListener('click', keyChecked);
 ui.message.addEventListener('keydown', styleKeys);
 for (const name of ['bold', 'italic', 'underline']) ui[name].addEventListener('click', () => toggle(name));
 ui.color.addEventListener('input', () => {
@@ -488,6 +601,7 @@ ui.face.addEventListener('change', () => {
   saveSettings();
   showStyle();
 });
+matchMedia('(prefers-color-scheme: dark)').addEventListener('change', showStyle);
 ui.notify.addEventListener('click', () => Notification.requestPermission().then(showNotifyButton));
 window.addEventListener('pagehide', leave);
 ui.nickname.focus();

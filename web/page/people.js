@@ -1,6 +1,6 @@
 // The people in the chat, beside the transcript: one row per person, sorted
 // without regard to letter case, under a heading that counts them. A row
-// starts a private line to that person.
+// starts writing privately to that person.
 
 import {asciiLower} from './wire.js';
 import {shownName} from './transcript.js';
@@ -40,11 +40,11 @@ export class People {
       const row = document.createElement('li');
       const button = document.createElement('button');
       button.type = 'button';
-      let label = shownName(person.name);
-      if (person.you) label += ' (you)';
-      if (person.host) label += ' (host)';
-      button.textContent = label;
-      if (person.since) button.title = `Here since ${person.since.toLocaleTimeString()}`;
+      // The name stands apart from the marks after it, whatever its direction.
+      const name = document.createElement('bdi');
+      name.textContent = shownName(person.name);
+      button.append(name, person.you ? ' (you)' : '', person.host ? ' (host)' : '');
+      button.title = shownName(person.name) + (person.since ? `, here since ${person.since.toLocaleTimeString()}` : '');
       if (!person.you) button.addEventListener('click', () => this.pick(person.name));
       else button.disabled = true;
       row.append(button);

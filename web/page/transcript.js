@@ -100,26 +100,110 @@ function clock(date) {
   return date.toTimeString().slice(0, 8);
 }
 
-function hex(red, green, blue) {
-  return '#' + [red, green, blue].map((v) => v.toString(16).padStart(2, '0')).join('');
+export function rgbOf(css) {
+  const m = css.match(/\d+(\.\d+)?/g) || [0, 0, 0];
+  return m.slice(0, 3).map(Number);
+}
+
+function luminance([r, g, b]) {
+  const f = (c) => (c /= 255) <= 0.04045 ? c / 12.92 : ((c + 0.055) / 1.055) ** 2.4;
+  return 0.2126 * f(r) + 0.7152 * f(g) + 0.0722 * f(b);
+}
+
+export function contrast(a, b) {
+  const [x, y] = [luminance(a), luminance(b)].sort((p, q) => q - p);
+  return (x + 0.05) / (y + 0.05);
+}
+
+// A sender's colour as close to itself as reads on `background`: mixed
+// toward the page's text colour only as far as 4.5:1 needs (a black line on
+// the dark page, a pale yellow one on the light page).
+export function readable(colour, background, text) {
+  for (let t = 0; t <= 1; t += 0.1) {
+    const mixed = colour.map((c, i) => Math.round(c + (text[i] - c) * t));
+    if (contrast(mixed, background) >= 4.5) return mixed;
+  }
+  return text;
 }
 
 export class Transcript {
-  // `element` holds the entries; `ownName()` is the nickname now in use.
-  constructor(element, ownName) {
+  // `element` holds the entries; `ownName()` is the nickname now in use;
+  // `unread(n)` hears how many entries came while the reader was scrolled up.
+  constructor(element, ownName, unread = () => {}) {
     this.element = element;
     this.ownName = ownName;
+    this.unread = unread;
+    this.unseen = 0;
     this.earlier = null;  // the section of earlier lines, while one is open
-    // Follows the conversation unless the reader has scrolled up to read back.
-    this.following = true;
-    element.addEventListener('scroll', () => {
-      this.following = element.scrollHeight - element.scrollTop - element.clientHeight < 40;
+    this.lines = document.createElement('div');
+    this.more = document.createElement('button');
+    this.more.type = 'button';
+    this.more.className = 'unread';
+    this.more.hidden = true;
+    this.more.addEventListener('click', () => {
+      this.following = true;
+      this.follow();
     });
-    new ResizeObserver(() => this.follow()).observe(element);
+    element.append(this.lines, this.more);
+    // Follows the conversation unless the reader has scrolled up to read back,
+    // whatever changes the space: new lines, a resize, zoom, a keyboard.
+    this.following = true;
+    this.size = '';
+    element.addEventListener('scroll', () => {
+      // A scroll that comes with a change of size is the layout's (a
+      // resize, zoom, a keyboard), not the reader's: it changes nothing.
+      const size = `${element.clientHeight} ${element.scrollHeight}`;
+      if (size !== this.size) {
+        this.size = size;
+        this.follow();
+        return;
+      }
+      this.following = element.scrollHeight - element.scrollTop - element.clientHeight < 40;
+      if (this.following) this.seen();
+    });
+    const resized = new ResizeObserver(() => this.follow());
+    resized.observe(element);
+    resized.observe(this.lines);
+    matchMedia('(prefers-color-scheme: dark)').addEventListener('change', () => {
+      for (const body of this.lines.querySelectorAll('.body')) this.colour(body);
+    });
   }
 
   follow() {
-    if (this.following) this.element.scrollTop = this.element.scrollHeight;
+    if (this.following) {
+      this.element.scrollTop = this.element.scrollHeight;
+      this.seen();
+    }
+    this.size = `${this.element.clientHeight} ${this.element.scrollHeight}`;
+  }
+
+  seen() {
+    if (this.unseen === 0) return;
+    this.unseen = 0;
+    this.more.hidden = true;
+    this.unread(0);
+  }
+
+  // Another entry the reader has not seen yet, while scrolled up.
+  arrived() {
+    if (this.following) return this.follow();
+    this.unseen += 1;
+    this.more.textContent = this.unseen === 1 ? '1 new line \u2193' : `${this.unseen} new lines \u2193`;
+    this.more.hidden = false;
+    this.unread(this.unseen);
+  }
+
+  clear() {
+    this.earlier = null;
+    this.lines.replaceChildren();
+    this.following = true;
+    this.seen();
+  }
+
+  colour(body) {
+    const style = getComputedStyle(this.element);
+    const shown = readable(rgbOf(body.dataset.colour), rgbOf(style.backgroundColor), rgbOf(style.color));
+    body.style.color = `rgb(${shown.join(', ')})`;
   }
 
   // A chat line: {name, face, text, bold, italic, underline, red, green, blue}.
@@ -146,14 +230,17 @@ export class Transcript {
     }
     const body = document.createElement('div');
     body.className = 'body';
+    // Right-to-left lines read from the right, as the window shows them.
+    body.dir = 'auto';
     body.style.fontFamily = fontFamily(line.face);
-    body.style.color = hex(line.red, line.green, line.blue);
+    body.dataset.colour = `rgb(${line.red}, ${line.green}, ${line.blue})`;
     if (line.bold) body.style.fontWeight = 'bold';
     if (line.italic) body.style.fontStyle = 'italic';
     if (line.underline) body.style.textDecoration = 'underline';
     appendWithLinks(body, line.text.replace(/\r\n?/g, '\n'));
     entry.append(header, body);
-    this.follow();
+    this.colour(body);
+    this.arrived();
     return entry;
   }
 
@@ -161,9 +248,10 @@ export class Transcript {
   // are texts, and names as {name}, which stand apart from the words around.
   notice(...parts) {
     const entry = this.entry('notice');
+    entry.dir = 'auto';
     for (const part of parts) entry.append(typeof part === 'string' ? part : isolated(part.name));
     entry.title = clock(new Date());
-    this.follow();
+    this.arrived();
     return entry;
   }
 
@@ -175,7 +263,7 @@ export class Transcript {
     heading.className = 'separator';
     heading.textContent = caption;
     section.append(heading);
-    this.element.append(section);
+    this.lines.append(section);
     this.earlier = section;
     this.follow();
   }
@@ -187,7 +275,7 @@ export class Transcript {
   entry(kind) {
     const entry = document.createElement('div');
     entry.className = `entry ${kind}`;
-    (this.earlier && kind === 'earlier-line' ? this.earlier : this.element).append(entry);
+    (this.earlier && kind === 'earlier-line' ? this.earlier : this.lines).append(entry);
     return entry;
   }
 }
