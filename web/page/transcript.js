@@ -177,6 +177,16 @@ export class Transcript {
     this.size = `${this.element.clientHeight} ${this.element.scrollHeight}`;
   }
 
+  // Before an entry is added: a reader who scrolled up since the last one,
+  // before the browser told of it, is not pulled down.
+  lookAtReader() {
+    const e = this.element;
+    const height = `${e.clientHeight} ${e.scrollHeight}`;
+    if (this.following && height === this.size && e.scrollHeight - e.scrollTop - e.clientHeight >= 40) {
+      this.following = false;
+    }
+  }
+
   seen() {
     if (this.unseen === 0) return;
     this.unseen = 0;
@@ -273,6 +283,7 @@ export class Transcript {
   }
 
   entry(kind) {
+    this.lookAtReader();
     const entry = document.createElement('div');
     entry.className = `entry ${kind}`;
     (this.earlier && kind === 'earlier-line' ? this.earlier : this.lines).append(entry);
