@@ -371,6 +371,8 @@ def conversation(driver, program, port, out, By, Keys, Select, WebDriverWait):
         assert len(driver.find_element(By.ID, 'message').get_attribute('value').encode()) == 900
         assert driver.find_element(By.ID, 'message-count').text == 'Cut to the 900 bytes a line may hold.'
         driver.find_element(By.CSS_SELECTOR, '#menu summary').click()
+        driver.find_element(By.ID, 'sound').click()
+        assert driver.find_element(By.ID, 'sound').get_attribute('aria-checked') == 'true'
         driver.find_element(By.ID, 'leave').click()
         desk.wait_line(r'DISCONNECTED name="phone2"')
         assert error.text == 'You left the chat.'

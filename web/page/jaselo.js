@@ -41,13 +41,15 @@ const ui = {
   security: $('security'), status: $('status'), notify: $('notify'),
   nicknameCount: $('nickname-count'), messageCount: $('message-count'),
   reply: $('reply'), replyName: $('reply-name'), replyEnd: $('reply-end'),
-  menu: $('menu'), rename: $('rename'), leave: $('leave'),
+  menu: $('menu'), sound: $('sound'), rename: $('rename'), leave: $('leave'),
   keycheck: $('keycheck'), keycheckKey: $('keycheck-key'), keycheckSame: $('keycheck-same'),
 };
 
 // ---- what this browser remembers ----
 
-const settings = {nickname: '', bold: false, italic: false, underline: false, color: '#000000', face: 'Arial'};
+const settings = {
+  nickname: '', bold: false, italic: false, underline: false, color: '#000000', face: 'Arial', sound: false,
+};
 
 function loadSettings() {
   let stored = {};
@@ -134,9 +136,35 @@ function showTitle(unread) {
 }
 
 // A private line or one that names the user, while the page is hidden: the
-// phone buzzes where the browser lets it.
+// phone buzzes where the browser lets it, and a short tone sounds if asked.
+let audio = null;
 function buzzHidden() {
-  if (document.hidden && navigator.vibrate) navigator.vibrate(200);
+  if (!document.hidden) return;
+  if (navigator.vibrate) navigator.vibrate(200);
+  if (!settings.sound || !audio) return;
+  const tone = audio.createOscillator();
+  const gain = audio.createGain();
+  gain.gain.setValueAtTime(0.15, audio.currentTime);
+  gain.gain.exponentialRampToValueAtTime(0.001, audio.currentTime + 0.2);
+  tone.frequency.value = 880;
+  tone.connect(gain).connect(audio.destination);
+  tone.start();
+  tone.stop(audio.currentTime + 0.2);
+}
+
+function showSound() {
+  ui.sound.setAttribute('aria-checked', String(settings.sound));
+  ui.sound.textContent = settings.sound ? 'Sound for private lines: on' : 'Sound for private lines: off';
+}
+
+// Browsers let a page make sound only once the user has touched it: the
+// tone's player is made on the click that asks for it.
+function toggleSound() {
+  settings.sound = !settings.sound;
+  saveSettings();
+  showSound();
+  if (settings.sound && !audio && window.AudioContext) audio = new AudioContext();
+  if (audio) audio.resume();
 }
 
 function notifyHidden(title, body, sender) {
@@ -429,6 +457,9 @@ function join(event) {
   }
   password = ui.passwordField.hidden ? '' : ui.password.value;
   nickname = name;
+  // Join is pressed by the user: the tone asked for on an earlier visit may
+  // be readied now.
+  if (settings.sound && !audio && window.AudioContext) audio = new AudioContext();
   hostClockOffset = null;
   lostAt = null;
   triesAfterStop = -1;
@@ -574,6 +605,7 @@ function showNotifyButton() {
 
 loadSettings();
 showStyle();
+showSound();
 showSecurity();
 showNotifyButton();
 ui.nickname.value = settings.nickname;
@@ -587,6 +619,7 @@ ui.replyEnd.addEventListener('click', () => {
   ui.message.focus();
 });
 ui.leave.addEventListener('click', () => leaveFor('You left the chat.'));
+ui.sound.addEventListener('click', toggleSound);
 ui.rename.addEventListener('click', () => leaveFor('Choose another nickname.'));
 ui.keycheckSame.addEventListener('click', keyChecked);
 ui.message.addEventListener('keydown', styleKeys);
