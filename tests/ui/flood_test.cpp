@@ -28,12 +28,13 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-// Under the sanitizers freed memory is held back on purpose: resident size
-// says nothing there.
+// Under the sanitizers freed memory is held back on purpose and everything
+// runs several times slower: resident size and stalls say nothing there, and
+// the runs look for races and faults alone.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool kMemoryMeasured = false;
+constexpr bool kMeasured = false;
 #else
-constexpr bool kMemoryMeasured = true;
+constexpr bool kMeasured = true;
 #endif
 
 double ResidentMiB() {
@@ -58,7 +59,7 @@ void Endure(CJaseloDlg& dlg, const std::function<std::optional<Clock::time_point
         return false;
       },
       3s);
-  if (kMemoryMeasured) {
+  if (kMeasured) {
     EXPECT_LT(most - settled, 16) << "resident " << settled << " MiB, then up to " << most;
   }
 
@@ -74,7 +75,9 @@ void Endure(CJaseloDlg& dlg, const std::function<std::optional<Clock::time_point
   ASSERT_TRUE(PumpUntil([&] { return dlg.Ended(); }));
   EXPECT_LT(closing.elapsed(), 1000);
   EXPECT_FALSE(probe.IsPolling());
-  EXPECT_LT(stalls.LongestMs(), 100) << "the UI thread was kept from its events for " << stalls.LongestMs() << " ms";
+  if (kMeasured) {
+    EXPECT_LT(stalls.LongestMs(), 100) << "the UI thread was kept from its events for " << stalls.LongestMs() << " ms";
+  }
 }
 
 }  // namespace
@@ -92,7 +95,7 @@ TEST(Flood, AServerPushing400000LinesAtOnce) {
       return heard[0].at;
     });
     EXPECT_TRUE(pusher.Departed());
-    if (kMemoryMeasured) {
+    if (kMeasured) {
       EXPECT_LT(ResidentMiB(), 80);
     }
   });
