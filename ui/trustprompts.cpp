@@ -17,6 +17,20 @@ static QString KnownKey(const ConnectReport& report) {
       .arg(QString::fromStdString(report.knownHosts));
 }
 
+// A warning whose one way on is `anyway`, never the default: Enter and
+// Escape both keep the user out.
+static bool ConfirmAgainstDefault(QWidget* parent, const QString& title, const QString& text,
+                                  const QString& anywayText) {
+  QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::NoButton, parent);
+  box.setTextFormat(Qt::PlainText);
+  QPushButton* anyway = box.addButton(anywayText, QMessageBox::AcceptRole);
+  QPushButton* cancel = box.addButton(QMessageBox::Cancel);
+  box.setDefaultButton(cancel);
+  box.setEscapeButton(cancel);
+  box.exec();
+  return box.clickedButton() == anyway;
+}
+
 bool ConfirmChangedKey(QWidget* parent, const QString& where, const ConnectReport& report) {
   const QString text =
       QStringLiteral(
@@ -26,15 +40,8 @@ bool ConfirmChangedKey(QWidget* parent, const QString& where, const ConnectRepor
           "would see if another computer on the network were posing as the host to read the chat. Ask the "
           "host's user which key their window shows before you connect.")
           .arg(where, KnownKey(report), QString::fromStdString(report.key.Grouped()));
-  QMessageBox box(QMessageBox::Warning, QStringLiteral("The host's key has changed"), text, QMessageBox::NoButton,
-                  parent);
-  box.setTextFormat(Qt::PlainText);
-  QPushButton* anyway = box.addButton(QStringLiteral("Connect anyway"), QMessageBox::AcceptRole);
-  QPushButton* cancel = box.addButton(QMessageBox::Cancel);
-  box.setDefaultButton(cancel);
-  box.setEscapeButton(cancel);
-  box.exec();
-  return box.clickedButton() == anyway;
+  return ConfirmAgainstDefault(parent, QStringLiteral("The host's key has changed"), text,
+                               QStringLiteral("Connect anyway"));
 }
 
 bool ConfirmPlainHost(QWidget* parent, const QString& where) {
@@ -44,14 +51,8 @@ bool ConfirmPlainHost(QWidget* parent, const QString& where) {
           "Anyone on the network could read what is said, or pose as the host. An older host, or one without "
           "a key, offers no encryption; so would another computer that is kept in the way of this one.")
           .arg(where);
-  QMessageBox box(QMessageBox::Warning, QStringLiteral("Not encrypted"), text, QMessageBox::NoButton, parent);
-  box.setTextFormat(Qt::PlainText);
-  QPushButton* anyway = box.addButton(QStringLiteral("Connect without encryption"), QMessageBox::AcceptRole);
-  QPushButton* cancel = box.addButton(QMessageBox::Cancel);
-  box.setDefaultButton(cancel);
-  box.setEscapeButton(cancel);
-  box.exec();
-  return box.clickedButton() == anyway;
+  return ConfirmAgainstDefault(parent, QStringLiteral("Not encrypted"), text,
+                               QStringLiteral("Connect without encryption"));
 }
 
 bool AskChatPassword(QWidget* parent, const QString& where, bool wrong, std::string& password) {
