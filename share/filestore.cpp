@@ -26,10 +26,7 @@ bool IsHex(const std::string& text, size_t digits) {
 std::string RandomHex(size_t bytes) {
   unsigned char random[32];
   if (bytes > sizeof random || RAND_bytes(random, static_cast<int>(bytes)) != 1) return {};
-  static const char digits[] = "0123456789abcdef";
-  std::string hex;
-  for (size_t i = 0; i < bytes; ++i) hex += {digits[random[i] >> 4], digits[random[i] & 0xF]};
-  return hex;
+  return LowerHex(random, bytes);
 }
 
 std::string Describe(const StoredFile& f) {
@@ -81,6 +78,13 @@ std::string Size(uint64_t bytes) {
   return out.str();
 }
 }  // namespace
+
+std::string LowerHex(const unsigned char* bytes, size_t n) {
+  static const char digits[] = "0123456789abcdef";
+  std::string hex;
+  for (size_t i = 0; i < n; ++i) hex += {digits[bytes[i] >> 4], digits[bytes[i] & 0xF]};
+  return hex;
+}
 
 std::string RefusalText(ShareRefusal refusal, const ShareLimits& limits) {
   switch (refusal) {
@@ -197,9 +201,7 @@ std::optional<StoredFile> FileStore::Find(const std::string& id) {
   const auto it = files.find(id);
   if (it == files.end()) return std::nullopt;
   if (it->second.keptUntil <= Now()) {
-    kept -= it->second.size;
-    Forget(id);
-    files.erase(it);
+    Discard(it);
     return std::nullopt;
   }
   return it->second;
@@ -208,12 +210,13 @@ std::optional<StoredFile> FileStore::Find(const std::string& id) {
 void FileStore::Expire() {
   const std::lock_guard lock(mutex);
   const int64_t now = Now();
-  std::erase_if(files, [&](const auto& entry) {
-    if (entry.second.keptUntil > now) return false;
-    kept -= entry.second.size;
-    Forget(entry.first);
-    return true;
-  });
+  for (auto it = files.begin(); it != files.end();) it = it->second.keptUntil <= now ? Discard(it) : std::next(it);
+}
+
+std::map<std::string, StoredFile>::iterator FileStore::Discard(std::map<std::string, StoredFile>::iterator it) {
+  kept -= it->second.size;
+  Forget(it->first);
+  return files.erase(it);
 }
 
 uint64_t FileStore::Kept() {

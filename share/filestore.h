@@ -30,6 +30,9 @@ struct StoredFile {
   int64_t keptUntil = 0;  // UTC seconds
 };
 
+// Digests and identifiers as the store writes them.
+std::string LowerHex(const unsigned char* bytes, size_t n);
+
 // Why an upload is not taken.
 enum class ShareRefusal { None, TooLarge, QuotaFull, DiskFull, BadChecksum, Failed };
 
@@ -64,6 +67,8 @@ class FileStore {
   bool Keep(StoredFile file, const std::string& temporary);
   void Release(uint64_t bytes);
   void Forget(const std::string& id);
+  // Forgets a kept file and its room; the next entry.
+  std::map<std::string, StoredFile>::iterator Discard(std::map<std::string, StoredFile>::iterator it);
   bool DiskHasRoom(uint64_t size) const;
 
   std::mutex mutex;

@@ -33,12 +33,7 @@ std::optional<StoredFile> Upload::Finish(ShareRefusal& refusal) {
   }
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int length = 0;
-  std::string hex;
-  if (EVP_DigestFinal_ex(hash.get(), digest, &length) == 1) {
-    static const char digits[] = "0123456789abcdef";
-    for (unsigned int i = 0; i < length; ++i) hex += {digits[digest[i] >> 4], digits[digest[i] & 0xF]};
-  }
-  if (hex != file.sha256) {
+  if (EVP_DigestFinal_ex(hash.get(), digest, &length) != 1 || LowerHex(digest, length) != file.sha256) {
     refusal = ShareRefusal::BadChecksum;
     Drop();
     return std::nullopt;
