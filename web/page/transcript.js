@@ -152,13 +152,8 @@ export class Transcript {
     element.addEventListener('scroll', () => {
       // A scroll that comes with a change of size is the layout's (a
       // resize, zoom, a keyboard), not the reader's: it changes nothing.
-      const size = `${element.clientHeight} ${element.scrollHeight}`;
-      if (size !== this.size) {
-        this.size = size;
-        this.follow();
-        return;
-      }
-      this.following = element.scrollHeight - element.scrollTop - element.clientHeight < 40;
+      if (this.layoutChanged()) return this.follow();
+      this.following = this.atBottom();
       if (this.following) this.seen();
     });
     const resized = new ResizeObserver(() => this.follow());
@@ -174,17 +169,27 @@ export class Transcript {
       this.element.scrollTop = this.element.scrollHeight;
       this.seen();
     }
-    this.size = `${this.element.clientHeight} ${this.element.scrollHeight}`;
+    this.size = this.sizeNow();
+  }
+
+  sizeNow() {
+    return `${this.element.clientHeight} ${this.element.scrollHeight}`;
+  }
+
+  // Since follow() last looked: the box or its content changed size.
+  layoutChanged() {
+    return this.sizeNow() !== this.size;
+  }
+
+  atBottom() {
+    const e = this.element;
+    return e.scrollHeight - e.scrollTop - e.clientHeight < 40;
   }
 
   // Before an entry is added: a reader who scrolled up since the last one,
   // before the browser told of it, is not pulled down.
   lookAtReader() {
-    const e = this.element;
-    const height = `${e.clientHeight} ${e.scrollHeight}`;
-    if (this.following && height === this.size && e.scrollHeight - e.scrollTop - e.clientHeight >= 40) {
-      this.following = false;
-    }
+    if (this.following && !this.layoutChanged() && !this.atBottom()) this.following = false;
   }
 
   seen() {
