@@ -2,8 +2,9 @@
 // welcome, carrying the chat's password; the welcome of a chat with a password
 // is taken only behind a HELLO that gave it, so that nobody hears of a
 // newcomer who did not. A wrong password is told to the newcomer and the
-// connection ends; after one, the address's next password is looked at only
-// once a growing wait has passed, except from those who hold a pass.
+// connection ends; after a second wrong one, the address's next password is
+// looked at only once a growing wait has passed, except from those who hold a
+// pass.
 #include <arpa/inet.h>
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
