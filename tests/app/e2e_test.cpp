@@ -76,6 +76,8 @@ class Child {
       ReadLines();
     }
   }
+  // The line the last successful WaitForLine found.
+  std::string LastMatched() const { return next > 0 ? lines[next - 1] : std::string(); }
   // Every line read so far.
   std::vector<std::string> Lines() {
     ReadLines();
@@ -162,15 +164,24 @@ class EndToEnd : public ::testing::Test {
     return x.waitForFinished(15000) && x.exitStatus() == QProcess::NormalExit && x.exitCode() == 0;
   }
 
-  // Waits for a window of that title to be mapped and gives it the keyboard
-  // (the focus cannot go to a window that is not yet viewable).
+  // Waits for a window of that title to be mapped and gives it the keyboard.
+  // The focus cannot go to a window that is not viewable, and a window found
+  // viewable can be unmapped again before the focus request arrives (a dialog
+  // closing, a toolkit remapping its window), so both steps are tried again
+  // until the deadline.
   bool FocusWindow(const QString& title) {
-    QProcess x;
-    x.setProcessEnvironment(env);
-    x.start("xdotool", {"search", "--sync", "--onlyvisible", "--limit", "1", "--name", "^" + title + "$"});
-    if (!x.waitForFinished(15000) || x.exitCode() != 0) return false;
-    const QString id = QString::fromUtf8(x.readAllStandardOutput()).trimmed();
-    return !id.isEmpty() && Xdotool({"windowfocus", "--sync", id});
+    const auto end = std::chrono::steady_clock::now() + 15s;
+    do {
+      QProcess x;
+      x.setProcessEnvironment(env);
+      x.start("xdotool", {"search", "--onlyvisible", "--limit", "1", "--name", "^" + title + "$"});
+      if (x.waitForFinished(5000) && x.exitCode() == 0) {
+        const QString id = QString::fromUtf8(x.readAllStandardOutput()).trimmed();
+        if (!id.isEmpty() && Xdotool({"windowfocus", "--sync", id})) return true;
+      }
+      std::this_thread::sleep_for(100ms);
+    } while (std::chrono::steady_clock::now() < end);
+    return false;
   }
 
   std::unique_ptr<Child> xvfb;
@@ -294,10 +305,23 @@ TEST_F(EndToEnd, TheProgramJoinsAHeadlessHost) {
 
   // Typed for real, a no-break space counts the two bytes it is sent as: the box
   // is full after it, so the y is refused and the line goes whole.
-  ASSERT_TRUE(Xdotool({"type", "--delay", "2", QString(898, 'x')}));
-  ASSERT_TRUE(Xdotool({"key", "nobreakspace", "y"}));
-  ASSERT_TRUE(Xdotool({"key", "Return"}));
-  ASSERT_TRUE(alice.WaitForLine("SAYS name=\"host\" text=\"" + std::string(898, 'x') + "\xC2\xA0\"", 20s));
+  // xdotool binds the no-break space to a spare key only for the moment of the
+  // keystroke; a toolkit that reads the keyboard map late, on a loaded machine,
+  // finds the key unbound and the space never reaches the box. The line then
+  // ends in the y, which a miscounting box could never send (it would keep the
+  // space too), so that case alone is typed again.
+  const std::string full = "SAYS name=\"host\" text=\"" + std::string(898, 'x') + "\xC2\xA0\"";
+  const std::string spaceLost = "SAYS name=\"host\" text=\"" + std::string(898, 'x') + "y\"";
+  std::string said;
+  for (int attempt = 0; attempt < 3 && said.rfind(full, 0) != 0; ++attempt) {
+    ASSERT_TRUE(Xdotool({"type", "--delay", "2", QString(898, 'x')}));
+    ASSERT_TRUE(Xdotool({"key", "nobreakspace", "y"}));
+    ASSERT_TRUE(Xdotool({"key", "Return"}));
+    ASSERT_TRUE(alice.WaitForLine("SAYS name=\"host\" text=\"" + std::string(898, 'x'), 20s));
+    said = alice.LastMatched();
+    if (said.rfind(spaceLost, 0) != 0) break;
+  }
+  EXPECT_EQ(said.rfind(full, 0), 0U) << said;
 
   // Escape: one departure under the user's nickname.
   ASSERT_TRUE(Xdotool({"key", "Escape"}));
