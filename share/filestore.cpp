@@ -2,7 +2,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <openssl/rand.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -12,6 +11,7 @@
 
 #include "share/sharedname.h"
 #include "share/upload.h"
+#include "trust/hex.h"
 #include "trust/privatefiles.h"
 
 namespace {
@@ -21,12 +21,6 @@ constexpr size_t DESCRIPTION_LIMIT = 4096;
 
 bool IsHex(const std::string& text, size_t digits) {
   return text.size() == digits && text.find_first_not_of("0123456789abcdef") == std::string::npos;
-}
-
-std::string RandomHex(size_t bytes) {
-  unsigned char random[32];
-  if (bytes > sizeof random || RAND_bytes(random, static_cast<int>(bytes)) != 1) return {};
-  return LowerHex(random, bytes);
 }
 
 std::string Describe(const StoredFile& f) {
@@ -63,8 +57,9 @@ int64_t Now() {
   return std::chrono::duration_cast<std::chrono::seconds>(FileStore::Clock::now().time_since_epoch()).count();
 }
 
-// A limit as people read it: "2 GiB", "500 MiB", "100 bytes".
-std::string Size(uint64_t bytes) {
+}  // namespace
+
+std::string SizeText(uint64_t bytes) {
   const char* units[] = {"bytes", "KiB", "MiB", "GiB", "TiB"};
   int unit = 0;
   double value = static_cast<double>(bytes);
@@ -77,21 +72,14 @@ std::string Size(uint64_t bytes) {
   out << value << " " << units[unit];
   return out.str();
 }
-}  // namespace
-
-std::string LowerHex(const unsigned char* bytes, size_t n) {
-  static const char digits[] = "0123456789abcdef";
-  std::string hex;
-  for (size_t i = 0; i < n; ++i) hex += {digits[bytes[i] >> 4], digits[bytes[i] & 0xF]};
-  return hex;
-}
 
 std::string RefusalText(ShareRefusal refusal, const ShareLimits& limits) {
   switch (refusal) {
     case ShareRefusal::None: return "";
-    case ShareRefusal::TooLarge: return "the file is larger than the " + Size(limits.largestFile) + " this chat takes";
+    case ShareRefusal::TooLarge:
+      return "the file is larger than the " + SizeText(limits.largestFile) + " this chat takes";
     case ShareRefusal::QuotaFull:
-      return "the host already keeps its " + Size(limits.totalKept) + " of shared files: try again later";
+      return "the host already keeps its " + SizeText(limits.totalKept) + " of shared files: try again later";
     case ShareRefusal::DiskFull: return "the host's disk has no room for it";
     case ShareRefusal::BadChecksum: return "the file did not arrive as it was sent";
     case ShareRefusal::Failed: return "the host could not keep it";

@@ -30,8 +30,8 @@ struct StoredFile {
   int64_t keptUntil = 0;  // UTC seconds
 };
 
-// Digests and identifiers as the store writes them.
-std::string LowerHex(const unsigned char* bytes, size_t n);
+// A size as people read it: "2 GiB", "1.5 MiB", "100 bytes".
+std::string SizeText(uint64_t bytes);
 
 // Why an upload is not taken.
 enum class ShareRefusal { None, TooLarge, QuotaFull, DiskFull, BadChecksum, Failed };

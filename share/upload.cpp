@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include "trust/hex.h"
 #include "trust/privatefiles.h"
 
 Upload::Upload(FileStore& store, StoredFile file, std::string temporary, int fd)
