@@ -121,11 +121,18 @@ const FrontDoor::Served* FrontDoor::Find(std::string_view path) const {
 }
 
 DoorAnswer FrontDoor::Answer(const HttpRequest& request, const Doorstep& doorstep, bool mayKeepAlive) const {
-  // Any other method closes: a HEAD's answer here has a body its sender
-  // would not expect, which would be read as the next answer.
-  if (request.method != "GET") return {Refuse("405 Method Not Allowed", "Allow: GET\r\n")};
   std::string_view path = request.target;
   path = path.substr(0, path.find_first_of("?#"));
+  if (settings.sharing && path.substr(0, FILES_PATH.size()) == FILES_PATH) {
+    // A file is no page to redirect to: over plain text it is simply refused.
+    if (settings.tlsOnly && !doorstep.tls) return {Refuse("403 Forbidden")};
+    return {{}, false, false, true};
+  }
+  // Any other method closes: a HEAD's answer here has a body its sender
+  // would not expect, which would be read as the next answer; so does a
+  // body, which would be read as the next request.
+  if (request.method != "GET") return {Refuse("405 Method Not Allowed", "Allow: GET\r\n")};
+  if (request.contentLength > 0) return {Refuse("413 Content Too Large")};
   if (path == WEB_SOCKET_PATH) return Upgrade(request, doorstep);
   const bool keepAlive = mayKeepAlive && AsksToKeepAlive(request);
   const Served* served = Find(path);

@@ -6,6 +6,8 @@
 // connection open for the browser's next request, so that the page's files
 // come over one or two connections (each a TLS handshake over https); a
 // refusal closes it; after the upgrade the connection is a participant.
+// Requests for shared files are not answered here: their connection is
+// handed whole to the host's file door, which moves their bytes.
 
 #include <chrono>
 #include <cstdint>
@@ -19,6 +21,8 @@
 inline constexpr std::string_view WEB_SOCKET_PATH = "/ws";
 // Where the page is: what the host prints, shows as a QR code and announces.
 inline constexpr std::string_view PAGE_PATH = "/";
+// Where shared files are uploaded and fetched, below this.
+inline constexpr std::string_view FILES_PATH = "/files/";
 
 // After an answer that leaves a browser's connection open, the time it has
 // for the whole head of its next request (or, upgraded, for its welcome):
@@ -36,6 +40,7 @@ struct WebSettings {
   bool password = false;      // the page asks for the chat's password
   std::string shortKey{};     // the host key's short form, shown on the page (hex digits and blanks)
   std::string machineName{};  // "<machineName>.local" is one of the host's own names
+  bool sharing = false;       // the host keeps shared files: their requests go to its file door
   std::chrono::milliseconds keepAliveIdle = KEEP_ALIVE_IDLE;
   unsigned keepAliveRequests = KEEP_ALIVE_REQUESTS;
 };
@@ -55,6 +60,9 @@ struct DoorAnswer {
   // The response said the connection stays open for another request;
   // otherwise (and not upgraded) it ends once the response has left.
   bool keepAlive = false;
+  // A shared file's request, with no answer here: the connection goes to
+  // the file door as it is.
+  bool handOff = false;
 };
 
 class FrontDoor {

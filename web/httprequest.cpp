@@ -1,14 +1,21 @@
 #include "web/httprequest.h"
 
-#include <boost/beast/http/empty_body.hpp>
+#include <boost/beast/http/buffer_body.hpp>
 #include <boost/beast/http/error.hpp>
 #include <boost/beast/http/parser.hpp>
+#include <limits>
 
 namespace http = boost::beast::http;
 
 struct HttpRequestReader::Parser {
-  Parser() { parser.header_limit(static_cast<std::uint32_t>(MAX_REQUEST_HEAD_BYTES)); }
-  http::request_parser<http::empty_body> parser;
+  Parser() {
+    parser.header_limit(static_cast<std::uint32_t>(MAX_REQUEST_HEAD_BYTES));
+    // The body is not the parser's: whoever takes the request judges its length.
+    parser.body_limit(std::numeric_limits<std::uint64_t>::max());
+  }
+  // A buffer body takes a body of any length without reading it: the
+  // parser stops at the head, and whoever takes the request reads the rest.
+  http::request_parser<http::buffer_body> parser;
 };
 
 HttpRequestReader::HttpRequestReader() : parser(std::make_unique<Parser>()) {}
@@ -45,8 +52,10 @@ HttpRequestReader::State HttpRequestReader::Parse() {
     state = headTaken + buffer.size() > MAX_REQUEST_HEAD_BYTES ? State::TooLarge : State::Incomplete;
   } else if (error == http::error::header_limit) {
     state = State::TooLarge;
-  } else if (error || !parser->parser.is_done()) {
-    // A request with a body (a length, or chunks) is no request for a page.
+  } else if ((error && error != http::error::need_more) ||
+             (!parser->parser.is_done() && (parser->parser.chunked() || !parser->parser.content_length()))) {
+    // A body is taken only when its length is said beforehand, so that it
+    // can be judged before a byte of it is read.
     state = State::Malformed;
   } else {
     // Its last piece may take a head past the bound that its first ones did not reach.
@@ -69,6 +78,9 @@ HttpRequestReader::State HttpRequestReader::Parse() {
   request.webSocketKey = field(http::field::sec_websocket_key);
   request.webSocketVersion = field(http::field::sec_websocket_version);
   request.ifNoneMatch = field(http::field::if_none_match);
+  request.expect = field(http::field::expect);
+  request.range = field(http::field::range);
+  request.contentLength = parser->parser.content_length().value_or(0);
   headLength = used;
   return state;
 }

@@ -1,7 +1,9 @@
 #pragma once
 // The HTTP requests a browser's connection brings, one after another, read by
 // Boost.Beast's parser within a fixed bound on each one's request line and
-// headers. Only the headers the front door looks at are kept.
+// headers. Only the headers the front door looks at are kept. A request may
+// announce a body by its length (an upload); the reader stops at the head and
+// leaves the body to whoever takes the request.
 
 #include <cstddef>
 #include <cstdint>
@@ -23,7 +25,10 @@ struct HttpRequest {
   std::string webSocketKey;
   std::string webSocketVersion;
   std::string ifNoneMatch;
+  std::string expect;  // "100-continue": the sender waits to hear that its body is wanted
+  std::string range;   // "bytes=N-" and the like
   bool hasOrigin = false;
+  uint64_t contentLength = 0;  // the announced body's length; 0 without one
 };
 
 class HttpRequestReader {
@@ -32,7 +37,7 @@ class HttpRequestReader {
     Incomplete,  // more bytes are needed
     Complete,    // Request() holds it; Next() or TakeRest() go on
     TooLarge,    // the head passed the bound
-    Malformed,   // not a request this host answers: bad syntax, or a body
+    Malformed,   // not a request this host answers: bad syntax, or a body in chunks
   };
 
   HttpRequestReader();
@@ -48,7 +53,8 @@ class HttpRequestReader {
   // Once Complete: reads on to the request after it, within a bound of its
   // own, beginning with bytes that came with this one (pipelined).
   State Next();
-  // Bytes that came after the request: the first WebSocket frames, if any.
+  // Bytes that came after the request's head: the first WebSocket frames, or
+  // the first of its body.
   std::vector<uint8_t> TakeRest();
   // Incomplete, and nothing of the next request has come.
   bool Empty() const { return state == State::Incomplete && buffer.empty() && headTaken == 0; }

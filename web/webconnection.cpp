@@ -30,6 +30,10 @@ bool WebConnection::Receive(const uint8_t* bytes, size_t n, const Message& messa
   while (state == HttpRequestReader::State::Complete) {
     ++answered;
     const DoorAnswer answer = door.Answer(request.Request(), doorstep, answered < door.Settings().keepAliveRequests);
+    if (answer.handOff) {
+      handOff = ending = true;
+      return false;
+    }
     out.insert(out.end(), answer.response.begin(), answer.response.end());
     if (answer.upgrade) return Upgrade(message, out, now);
     if (!answer.keepAlive) {

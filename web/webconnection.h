@@ -46,6 +46,11 @@ class WebConnection {
   // kept-alive connection, its welcome). None before the first answer: the
   // server's own limit on newcomers holds then.
   std::optional<Clock::time_point> Deadline() const { return deadline; }
+  // A shared file's request came: the connection is the file door's from
+  // now on, with the request and the bytes after its head.
+  bool HandsOff() const { return handOff; }
+  const HttpRequest& Request() const { return request.Request(); }
+  std::vector<uint8_t> TakeRest() { return request.TakeRest(); }
   // Kept open after an answer, and nothing of a next request has come.
   bool BetweenRequests() const { return answered > 0 && !session && !ending && request.Empty(); }
 
@@ -57,6 +62,7 @@ class WebConnection {
   HttpRequestReader request;
   std::unique_ptr<WebSocketSession> session;
   bool ending = false;
+  bool handOff = false;
   unsigned answered = 0;
   std::optional<Clock::time_point> deadline;
 };

@@ -88,8 +88,17 @@ TEST(RequestReader, RefusesAHeadPastEightKibibytesAndBodies) {
   HttpRequestReader within;
   EXPECT_EQ(Read(within, fits), HttpRequestReader::State::Complete);
 
+  // A body said by its length is left to whoever takes the request; one in
+  // chunks, whose length nobody knows before it has come, is refused.
   HttpRequestReader body;
-  EXPECT_EQ(Read(body, "POST / HTTP/1.1\r\nContent-Length: 3\r\n\r\nabc"), HttpRequestReader::State::Malformed);
+  EXPECT_EQ(Read(body, "PUT /files/a HTTP/1.1\r\nContent-Length: 3000000000\r\nExpect: 100-continue\r\n\r\nabc"),
+            HttpRequestReader::State::Complete);
+  EXPECT_EQ(body.Request().contentLength, 3000000000U);
+  EXPECT_EQ(body.Request().expect, "100-continue");
+  EXPECT_EQ(body.TakeRest(), (std::vector<uint8_t>{'a', 'b', 'c'}));
+  HttpRequestReader chunked;
+  EXPECT_EQ(Read(chunked, "POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc"),
+            HttpRequestReader::State::Malformed);
   HttpRequestReader garbage;
   EXPECT_EQ(Read(garbage, "GET / HTTP/1.1\r\nBad Header\r\n\r\n"), HttpRequestReader::State::Malformed);
 }
@@ -158,6 +167,12 @@ TEST(FrontDoor, RefusesAllButGetOfItsOwnPaths) {
   EXPECT_NE(moved.response.find("Location: https://192.0.2.10:27015/\r\n"), std::string::npos);
   const DoorAnswer page = tlsOnly.Answer(Parsed("GET / HTTP/1.1\r\n\r\n"), kTls);
   EXPECT_NE(page.response.find("data-password=\"1\""), std::string::npos);
+  // A sharing host's file requests go to its file door unanswered, over TLS
+  // alone when the chat takes only encrypted connections.
+  const FrontDoor sharing({.tlsOnly = true, .sharing = true});
+  const DoorAnswer put = sharing.Answer(Parsed("PUT /files/a.txt HTTP/1.1\r\nContent-Length: 9\r\n\r\n"), kTls);
+  EXPECT_TRUE(put.handOff && put.response.empty());
+  EXPECT_EQ(StatusOf(sharing.Answer(Parsed("GET /files/0 HTTP/1.1\r\n\r\n"), kPlain)), "HTTP/1.1 403 Forbidden");
 }
 
 TEST(FrontDoor, UpgradesOnlyAWellFormedRequestFromItsOwnPage) {
@@ -230,7 +245,9 @@ TEST(WebConnection, ClosesWhenAskedAfterTheLastAllowedRequestOrARefusal) {
       {100, "GET / HTTP/1.0\r\nConnection: Keep-Alive\r\n\r\n", "200 keep-alive"},
       {2, page + page + page, "200 200 close"},
       {100, page + "GET / HTTP/1.1\r\nX: " + std::string(9000, 'a'), "200 431 close"},
-      {100, page + "POST / HTTP/1.1\r\nContent-Length: 1\r\n\r\nx" + page, "200 400 close"},
+      {100, page + "POST / HTTP/1.1\r\nContent-Length: 1\r\n\r\nx" + page, "200 405 close"},
+      {100, "GET / HTTP/1.1\r\nContent-Length: 1\r\n\r\nx" + page, "413 close"},  // its body is no next request
+      {100, "GET /files/0123 HTTP/1.1\r\n\r\n", "404 keep-alive"},                // a host that shares nothing
       {100, "HEAD / HTTP/1.1\r\n\r\n" + page, "405 close"},  // its answer has a body HEAD does not expect
       {100, "GET /ws HTTP/1.1\r\n\r\n" + page, "426 close"},
   };
