@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "protocol/chatline.h"
+#include "protocol/extension.h"
 
 // Events of our own messages; their values lie beyond every chat header.
 // A person of the list of those present: Name, Time (since when, UTC
@@ -18,6 +19,10 @@ constexpr uint16_t MAX_LISTED_PEOPLE = 1024;
 // A public line said before the own arrival: the line, Time (when the host
 // relayed it, UTC seconds), Count (earlier lines still to come after it).
 constexpr uint16_t EVENT_EARLIER = 0x102;
+// The host keeps shared files and gave its upload ticket: Text.
+constexpr uint16_t EVENT_TICKET = 0x103;
+// A file shared with everyone or with the own user alone: File.
+constexpr uint16_t EVENT_FILE = 0x104;
 
 // A chat line and what it is: a CHAT_ header value or an EVENT_ value. An
 // arrival or a departure sets only the name.
@@ -26,4 +31,5 @@ struct ChatEvent : ChatLine {
   uint32_t Time = 0;
   uint16_t Flags = 0;
   uint16_t Count = 0;
+  SharedFile File{};
 };

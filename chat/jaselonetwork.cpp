@@ -133,6 +133,11 @@ void CJaseloNetwork::AnswerHello(Socket s, uint16_t understands) {
   if ((understands & UNDERSTANDS_PEOPLE) != 0) {
     for (const CPacket& block : BuildPeople(Clients().People())) SendPrivateMessage(block, s);
   }
+  if ((understands & UNDERSTANDS_FILES) != 0) {
+    const std::string ticket = GiveTicket(s);
+    CPacket block;
+    if (!ticket.empty() && BuildTicket(ticket, block)) SendPrivateMessage(block, s);
+  }
   if ((understands & UNDERSTANDS_EARLIER) == 0) return;
   const auto earlier = history.Before(joined, CLineHistory::Clock::now());
   for (size_t i = 0; i < earlier.size(); ++i) {
@@ -145,9 +150,32 @@ void CJaseloNetwork::AnswerHello(Socket s, uint16_t understands) {
   }
 }
 
+void CJaseloNetwork::ShareFile(const CQueuedPacket& packet, CDecodePacket& fields) {
+  SharedFile file;
+  const Socket s = packet.source;
+  if (!IsSameConnection(s, packet.sourceSerial) || !fileLookup || !ReadFile(fields, file) || !fileLookup(file)) return;
+  // Who shares is the connection's own nickname, whatever the block says.
+  file.from = std::string(packet.sourceName.c_str());
+  file.flags &= FILE_PRIVATE;
+  if ((file.flags & FILE_PRIVATE) == 0) file.to.clear();
+  std::vector<Socket> readers;
+  Clients().ForEach([&](Socket reader, const Participant& p) {
+    if (reader == s || p.ticket.empty()) return;
+    if ((file.flags & FILE_PRIVATE) == 0 || strcasecmp(p.name.c_str(), file.to.c_str()) == 0) readers.push_back(reader);
+  });
+  CPacket block;
+  if (!BuildFile(file, block)) return;
+  for (const Socket reader : readers) SendPrivateMessage(block, reader);
+}
+
 bool CJaseloNetwork::ProcessExtensionData(const CQueuedPacket& packet, ChatEvent& event) {
   ExtensionBlock block;
-  if (!IsClient() || !OpenExtension(packet.data, packet.length, block)) return false;
+  if (!OpenExtension(packet.data, packet.length, block)) return false;
+  if (IsServer()) {
+    if (block.kind == EXT_FILE) ShareFile(packet, block.fields);
+    return false;
+  }
+  if (!IsClient()) return false;
   if (block.kind == EXT_PEOPLE) {
     PeopleBlock people;
     if (!ReadPeople(block.fields, people)) return false;
@@ -160,6 +188,20 @@ bool CJaseloNetwork::ProcessExtensionData(const CQueuedPacket& packet, ChatEvent
     FillLine(event, std::move(earlier.line), EVENT_EARLIER);
     event.Time = earlier.at;
     event.Count = earlier.left;
+    return true;
+  }
+  if (block.kind == EXT_TICKET) {
+    std::string ticket;
+    if (!ReadTicket(block.fields, ticket)) return false;
+    event = ChatEvent();
+    event.Type = EVENT_TICKET;
+    event.SetText(ticket);
+    return true;
+  }
+  if (block.kind == EXT_FILE) {
+    event = ChatEvent();
+    if (!ReadFile(block.fields, event.File)) return false;
+    event.Type = EVENT_FILE;
     return true;
   }
   return false;  // a kind this side does not know

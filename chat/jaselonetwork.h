@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 
 #include "chat/chatevent.h"
 #include "chat/linehistory.h"
@@ -33,6 +34,10 @@ class CJaseloNetwork : public CTCPIP {
   // Server role: how many public lines are kept for those who join later
   // (0: none; at most HISTORY_LINES).
   void SetHistoryLines(size_t lines);
+  // Server role: fills in a shared file's name, size and SHA-256 from what
+  // the host keeps under its id; false for an id it does not keep. Set
+  // before listening; without it no file's details are passed on.
+  void SetFileLookup(std::function<bool(SharedFile&)> lookup) { fileLookup = std::move(lookup); }
 
   // Handles queued messages, oldest first, until one yields an event (or, on
   // the server, is relayed, routed or acted on): then true. False when the
@@ -45,6 +50,9 @@ class CJaseloNetwork : public CTCPIP {
   bool SendPrivateChatMessage(const ChatEvent& line, const char* addressee);
   bool SendUnrelayedChatMessage(const ChatEvent& line);
   bool SendDisconnectMessage(const char* name);
+  // Client role: the details of a file just shared, for those of the host's
+  // participants who asked for files; sent behind its chat line.
+  bool SendFileDetails(const SharedFile& file);
 
  private:
   // One queued message: true when it yielded an event (or was acted on).
@@ -58,6 +66,9 @@ class CJaseloNetwork : public CTCPIP {
   // Server role: the list of those present, then the lines said before the
   // asker joined.
   void AnswerHello(Socket s, uint16_t understands) override;
+  // Server role: a shared file's details, as the host keeps them, to those
+  // who asked for files (to the one it is for, when private).
+  void ShareFile(const CQueuedPacket& packet, CDecodePacket& fields);
   // Server role: relays, routes and forgets on the socket thread, in the
   // wake-up that received the messages.
   void HandleQueued() override;
@@ -76,6 +87,7 @@ class CJaseloNetwork : public CTCPIP {
 
   // Server role, under the endpoint lock.
   CLineHistory history;
+  std::function<bool(SharedFile&)> fileLookup;
   // Client role, on the thread that drains the queue: events of a people
   // list not yet handed out, and the place of the next person in the list
   // being received (none open: its first block has not come).

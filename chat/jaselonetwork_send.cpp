@@ -23,3 +23,8 @@ bool CJaseloNetwork::SendDisconnectMessage(const char* name) {
   if (IsServer()) SendMessageToAll(packet);
   return true;
 }
+
+bool CJaseloNetwork::SendFileDetails(const SharedFile& file) {
+  CPacket packet;
+  return IsClient() && BuildFile(file, packet) && SendToServer(packet);
+}

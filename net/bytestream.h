@@ -51,6 +51,9 @@ class ByteStream {
   // peer (a browser's WebSocket close) appends it to `own`, sealed, and
   // says its last. Nothing of the chat's is sealed after it.
   virtual bool HasGoodbye() const { return false; }
+  // The connection is no longer the chat's: a request for a shared file
+  // came, and the connection is to go to the file door as it is.
+  virtual bool HandsOff() const { return false; }
   virtual bool Goodbye(std::vector<uint8_t>& /*own*/) { return false; }
 };
 

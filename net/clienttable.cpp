@@ -44,6 +44,11 @@ bool CClientTable::MarkAsked(Socket s) {
   return true;
 }
 
+void CClientTable::SetTicket(Socket s, std::string ticket) {
+  const auto it = entries.find(s);
+  if (it != entries.end()) it->second.ticket = std::move(ticket);
+}
+
 void CClientTable::SetHostUser(Socket s, bool hostUser) {
   const auto it = entries.find(s);
   if (it != entries.end()) it->second.hostUser = hostUser;

@@ -20,6 +20,9 @@ struct Participant {
   uint64_t generation = 0;  // the table's generation right after it was added
   bool asked = false;       // sent HELLO
   bool hostUser = false;    // the host's own user
+  // The upload ticket it was given when it asked for shared files; empty
+  // when it did not ask.
+  std::string ticket{};
 };
 
 // The host's clock as the people lists and the kept lines carry it.
@@ -41,6 +44,7 @@ class CClientTable {
   // A connection's first HELLO: true once, for an identified connection.
   bool MarkAsked(Socket s);
   void SetHostUser(Socket s, bool hostUser);
+  void SetTicket(Socket s, std::string ticket);
 
   size_t Count() const { return entries.size(); }
   // Moves on with every identification and every removal, so that what

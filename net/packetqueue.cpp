@@ -5,8 +5,9 @@ void CPacketQueue::Push(const void* bytes, uint16_t n, Socket source, const std:
   Append(bytes, n, {{}, source, sourceName, sourceSerial, HEADER_CHAT});
 }
 
-void CPacketQueue::PushExtension(const void* bytes, uint16_t n) {
-  Append(bytes, n, {{}, INVALID_SOCKET, {}, 0, HEADER_RESERVED});
+void CPacketQueue::PushExtension(const void* bytes, uint16_t n, Socket source, const std::string& sourceName,
+                                 uint64_t sourceSerial) {
+  Append(bytes, n, {{}, source, sourceName, sourceSerial, HEADER_RESERVED});
 }
 
 void CPacketQueue::Append(const void* bytes, uint16_t n, Waiting packet) {

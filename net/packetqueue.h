@@ -40,8 +40,10 @@ class CPacketQueue : public CMonitor {
   // Null bytes and more than a packet holds are refused.
   void Push(const void* bytes, uint16_t n, Socket source = INVALID_SOCKET, const std::string& sourceName = {},
             uint64_t sourceSerial = 0);
-  // One of our own blocks, whole, for a client's chat layer.
-  void PushExtension(const void* bytes, uint16_t n);
+  // One of our own blocks, whole, for the chat layer: a client's from its
+  // host, or a server's from the identified connection `source`.
+  void PushExtension(const void* bytes, uint16_t n, Socket source = INVALID_SOCKET, const std::string& sourceName = {},
+                     uint64_t sourceSerial = 0);
   // The oldest packet, now the caller's; null when the queue is empty.
   std::unique_ptr<CQueuedPacket> Pop();
   // Read without the lock: only the popping thread relies on it staying non-zero.

@@ -66,6 +66,20 @@ void ServerConnections::Drop(Socket s) {
   wake.Signal();
 }
 
+bool ServerConnections::Release(Socket s, Connection& out) {
+  const auto it = connections.find(s);
+  if (it == connections.end()) return false;
+  Watched& connection = it->second;
+  if (!connection.output.Empty() && (connection.output.GetState() == ConnectionOutput::State::Failed ||
+                                     !Write(s, connection) || !connection.output.Empty())) {
+    return false;
+  }
+  out.socket = std::move(connection.socket);
+  out.stream = std::move(connection.stream);
+  connections.erase(it);
+  return true;
+}
+
 void ServerConnections::Clear() {
   // Each connection owns its socket: clearing them closes them.
   connections.clear();

@@ -66,6 +66,10 @@ class ServerConnections {
   // owe nothing for it. Its socket closes now, or on the socket thread if
   // that thread may be polling it.
   void Drop(Socket s);
+  // Takes a connection out whole, its socket and stream moved to `out`, for
+  // another owner; what it had to send leaves first. False when that cannot
+  // leave at once (the connection stays, for the owner to drop).
+  bool Release(Socket s, Connection& out);
   void Clear();
 
   // Appends a message for `s`, relayed on behalf of the connection with the

@@ -42,6 +42,7 @@ bool CTCPIP::Startup(uint16_t _Type, const char* nickname) {
     WebSettings settings = webSettings;
     settings.tlsOnly = settings.tlsOnly || hostSecurity.encryptedOnly || !hostSecurity.password.empty();
     settings.password = settings.password || !hostSecurity.password.empty();
+    settings.sharing = static_cast<bool>(fileHandOff);
     frontDoor = std::make_unique<FrontDoor>(settings);
     refusalDesk.SetTls(hostSecurity.tls);
   }

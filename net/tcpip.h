@@ -18,6 +18,7 @@
 #include "net/clientconnection.h"
 #include "net/clienttable.h"
 #include "net/connectrate.h"
+#include "net/fileexchange.h"
 #include "net/packetqueue.h"
 #include "net/refusaldesk.h"
 #include "net/security.h"
@@ -92,10 +93,21 @@ class CTCPIP : public CThread {
   // Server role: what the page served to browsers shows and how their
   // requests are judged; taken by the next Startup.
   void SetWebSettings(const WebSettings& settings) { webSettings = settings; }
+  // Server role: requests for shared files go to `handOff`, and those who
+  // ask are given upload tickets; taken by the next Startup. Null: the host
+  // keeps no shared files.
+  void SetFileHandOff(FileHandOff handOff) { fileHandOff = std::move(handOff); }
+  // Server role, any thread: `ticket` is the upload ticket of a participant
+  // still connected, from `address`.
+  bool HoldsTicket(const std::string& ticket, uint32_t address);
   // Kept across Cleanup, like the limits: set once, before listening or
   // connecting.
   void SetHostSecurity(HostSecurity security) { hostSecurity = std::move(security); }
   void SetClientSecurity(ClientSecurity security) { clientSecurity = std::move(security); }
+  // Client role: the HELLO sent inside TLS asks for shared files too (an
+  // upload ticket, and the details of files shared). A plain HELLO stays
+  // as a server of the plain protocol has always received it.
+  void SetAsksForFiles(bool asks) { asksForFiles = asks; }
   // Client role: how the last Connect went, and whether the connection is
   // encrypted.
   const ConnectReport& LastConnect() const { return lastConnect; }
@@ -186,6 +198,11 @@ class CTCPIP : public CThread {
   // now, so that the host's relaying needs no other thread and its relays
   // leave with the wake-up's one write per reader.
   virtual void HandleQueued();
+  // Server role, under the endpoint lock: whether the host keeps shared
+  // files, and a new upload ticket for the identified connection on `s`
+  // (empty when it has none to give).
+  bool Sharing() const { return static_cast<bool>(fileHandOff); }
+  std::string GiveTicket(Socket s);
 
  private:
   // The client's join (tcpip_connect.cpp).
@@ -285,6 +302,9 @@ class CTCPIP : public CThread {
   void ForgetFailedReader(Socket s);
   // Takes a connection out of every server structure and releases its socket.
   void DropConnection(Socket s);
+  // A request for a shared file came on `s`: the connection leaves the chat
+  // for the file door.
+  void HandOffToFileDoor(Socket s);
 
   // Server role: the identified clients.
   CClientTable clientTable;
@@ -294,8 +314,10 @@ class CTCPIP : public CThread {
   TransportLimits limits;
   WebSettings webSettings;
   std::unique_ptr<FrontDoor> frontDoor;  // server role
+  FileHandOff fileHandOff;
   HostSecurity hostSecurity;
   ClientSecurity clientSecurity;
+  bool asksForFiles = false;
   ConnectReport lastConnect;
   std::atomic<uint16_t> refusal{0};
   std::atomic<uint32_t> keptOutSeconds{0};

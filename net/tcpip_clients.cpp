@@ -1,5 +1,6 @@
 // What an endpoint does with a received block, the welcome handshake, the
 // table of identified clients and the sending operations.
+#include <openssl/crypto.h>
 #include <strings.h>
 
 #include <algorithm>
@@ -8,11 +9,13 @@
 #include <cstring>
 
 #include "net/tcpip.h"
+#include "net/webstream.h"
 #include "protocol/decodepacket.h"
 #include "protocol/diagnostics.h"
 #include "protocol/extension.h"
 #include "protocol/messages.h"
 #include "protocol/nickname.h"
+#include "trust/hex.h"
 #include "trust/passbook.h"
 
 namespace {
@@ -91,7 +94,18 @@ void CTCPIP::ProcessReservedData(const uint8_t* block, uint16_t n, Socket socket
     }
     return;
   }
-  if (!IsServer() || opened.kind != EXT_HELLO) return;
+  if (!IsServer()) return;
+  if (opened.kind == EXT_FILE) {
+    // Only one who was given a ticket shares files; the details go in turn
+    // with the sharer's lines, behind the one that announces the file.
+    const Participant* sharer = clientTable.Find(socket);
+    const ServerConnections::Watched* connection = connections.Find(socket);
+    if (sharer != nullptr && !sharer->ticket.empty() && connection != nullptr && !connection->departed) {
+      packetQueue.PushExtension(block, n, socket, sharer->name, connection->serial);
+    }
+    return;
+  }
+  if (opened.kind != EXT_HELLO) return;
   uint16_t understands = 0;
   std::string password;
   // Only an identified connection's first HELLO is answered.
@@ -184,8 +198,9 @@ bool CTCPIP::SendWelcomeMessage([[maybe_unused]] Socket socket, const char* name
     std::string pass = clientSecurity.pass;
     if (pass.empty() && encrypted && clientSecurity.passes) pass = clientSecurity.passes->Find(lastConnect.key);
     if (!BuildClientWelcome(nickname.get(), nicknameLength, packet) ||
-        !BuildHello(encrypted ? CLIENT_UNDERSTANDS_ENCRYPTED : CLIENT_UNDERSTANDS,
-                    encrypted ? clientSecurity.password : "", hello, encrypted ? pass : "")) {
+        !BuildHello(
+            encrypted ? CLIENT_UNDERSTANDS_ENCRYPTED | (asksForFiles ? UNDERSTANDS_FILES : 0) : CLIENT_UNDERSTANDS,
+            encrypted ? clientSecurity.password : "", hello, encrypted ? pass : "")) {
       return false;
     }
     const CPacket& first = encrypted ? hello : packet;
@@ -298,6 +313,43 @@ void CTCPIP::DropConnection(Socket s) {
   clientTable.Remove(s);
   readSet.Remove(s);
   connections.Drop(s);
+}
+
+void CTCPIP::HandOffToFileDoor(Socket s) {
+  auto* web = static_cast<WebStream*>(connections.Find(s)->stream.get());
+  FileExchange exchange;
+  exchange.request = web->Request();
+  exchange.rest = web->TakeRest();
+  exchange.address = connections.Find(s)->address;
+  Connection released;
+  if (!connections.Release(s, released)) {
+    ForgetConnection(s);
+    return;
+  }
+  readSet.Remove(s);
+  exchange.socket = std::move(released.socket);
+  exchange.stream = static_cast<WebStream*>(released.stream.get())->TakeInner();
+  fileHandOff(std::move(exchange));
+}
+
+std::string CTCPIP::GiveTicket(Socket s) {
+  if (!Sharing() || !Identified(s)) return {};
+  std::string ticket = RandomHex(16);
+  clientTable.SetTicket(s, ticket);
+  return ticket;
+}
+
+bool CTCPIP::HoldsTicket(const std::string& ticket, uint32_t address) {
+  if (ticket.empty()) return false;
+  CMonitorGuard guard(*this);
+  bool holds = false;
+  clientTable.ForEach([&](Socket s, const Participant& participant) {
+    const ServerConnections::Watched* connection = connections.Find(s);
+    holds = holds ||
+            (participant.ticket.size() == ticket.size() && connection != nullptr && connection->address == address &&
+             CRYPTO_memcmp(participant.ticket.data(), ticket.data(), ticket.size()) == 0);
+  });
+  return holds;
 }
 
 bool CTCPIP::IsSameConnection(Socket s, uint64_t serial) {

@@ -252,6 +252,10 @@ void CTCPIP::HandleReceivedBytes(Socket s, const uint8_t* bytes, size_t n) {
   // A handshake's answer leaves with the pass's other output; a newcomer
   // whose answer cannot leave goes at the end of the pass.
   if (!own.empty()) connections.QueueOwn(s, own);
+  if (connection->stream->HandsOff()) {
+    HandOffToFileDoor(s);
+    return;
+  }
   CutReceived(s);
 }
 

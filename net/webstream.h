@@ -32,6 +32,12 @@ class WebStream : public ByteStream {
   // An upgraded connection gets its WebSocket close, "going away".
   bool HasGoodbye() const override { return Ready() && !finished; }
   bool Goodbye(std::vector<uint8_t>& own) override;
+  bool HandsOff() const override { return web.HandsOff(); }
+  // Once HandsOff: the stream the connection's bytes travel in (plain or
+  // TLS), the request, and what came after its head.
+  std::unique_ptr<ByteStream> TakeInner() { return std::move(inner); }
+  const HttpRequest& Request() const { return web.Request(); }
+  std::vector<uint8_t> TakeRest() { return web.TakeRest(); }
 
  private:
   std::unique_ptr<ByteStream> inner;

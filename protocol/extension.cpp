@@ -167,3 +167,42 @@ bool ReadEarlier(CDecodePacket& fields, EarlierLine& out) {
   out = std::move(e);
   return true;
 }
+
+bool BuildTicket(const std::string& ticket, CPacket& out) {
+  CEncodePacket e;
+  Begin(e, EXT_TICKET);
+  return Finish(e, AddCountedString(e, ticket), out);
+}
+
+bool BuildFile(const SharedFile& file, CPacket& out) {
+  CEncodePacket e;
+  Begin(e, EXT_FILE);
+  bool ok = e.AddValue(file.flags, 2);
+  ok = e.AddValue(static_cast<int32_t>(file.size & 0xFFFFFFFF), 4) && ok;
+  ok = e.AddValue(static_cast<int32_t>(file.size >> 32), 4) && ok;
+  for (const std::string* text : {&file.id, &file.sha256, &file.name, &file.type, &file.from, &file.to}) {
+    ok = AddCountedString(e, *text) && ok;
+  }
+  return Finish(e, ok, out);
+}
+
+bool ReadTicket(CDecodePacket& fields, std::string& ticket) {
+  if (!fields.initialized || !ReadCountedString(fields, ticket)) return false;
+  ticket = std::string(ticket.c_str());
+  return !ticket.empty();
+}
+
+bool ReadFile(CDecodePacket& fields, SharedFile& out) {
+  SharedFile f;
+  uint32_t low = 0, high = 0;
+  if (!fields.initialized || !ReadShort(fields, f.flags) || !ReadLong(fields, low) || !ReadLong(fields, high)) {
+    return false;
+  }
+  f.size = (uint64_t{high} << 32) | low;
+  for (std::string* text : {&f.id, &f.sha256, &f.name, &f.type, &f.from, &f.to}) {
+    if (!ReadCountedString(fields, *text)) return false;
+    *text = std::string(text->c_str());
+  }
+  out = std::move(f);
+  return true;
+}

@@ -29,6 +29,16 @@
 //   (REFUSED_*); from REFUSED_REMOVED on then Seconds (32 bits), how long
 //   the address is kept out (KEPT_OUT_UNTIL_STOP: until the host stops; 0:
 //   no time is said).
+// TICKET (host to client, to a HELLO that understands FILES, from a host that
+//   keeps shared files): Ticket, 32 hex digits with their NUL. An upload to
+//   the host's file door names it; it is good while this connection lasts,
+//   from this connection's address alone.
+// FILE (client to host, then host to those who understand FILES): a shared
+//   file's details beside the ordinary chat line that announces it. Flags
+//   (FILE_PRIVATE), SizeLow and SizeHigh (32 bits each), then counted
+//   strings: Id (the host's 32 hex digits), Sha256 (64 hex digits), Name,
+//   Type (a media type, or empty), From (the sharer's nickname), To (the one
+//   it is for; empty when for everyone).
 
 #include <cstdint>
 #include <string>
@@ -45,7 +55,15 @@ constexpr uint16_t EXTENSION_FRAME_SIZE = 6;
 // The frame with version and kind.
 constexpr uint16_t EXTENSION_HEADER_SIZE = 10;
 
-enum ExtensionKind : uint16_t { EXT_HELLO = 1, EXT_PEOPLE = 2, EXT_EARLIER = 3, EXT_REFUSED = 4, EXT_PASS = 5 };
+enum ExtensionKind : uint16_t {
+  EXT_HELLO = 1,
+  EXT_PEOPLE = 2,
+  EXT_EARLIER = 3,
+  EXT_REFUSED = 4,
+  EXT_PASS = 5,
+  EXT_TICKET = 6,
+  EXT_FILE = 7,
+};
 
 enum RefusalReason : uint16_t {
   REFUSED_WRONG_PASSWORD = 1,  // the chat has a password: none given, or another
@@ -61,6 +79,9 @@ constexpr uint32_t KEPT_OUT_UNTIL_STOP = 0xFFFFFFFF;
 constexpr uint16_t UNDERSTANDS_PEOPLE = 1;
 constexpr uint16_t UNDERSTANDS_EARLIER = 2;
 constexpr uint16_t UNDERSTANDS_PASS = 4;
+constexpr uint16_t UNDERSTANDS_FILES = 8;
+
+constexpr uint16_t FILE_PRIVATE = 1;
 
 constexpr uint16_t PEOPLE_FIRST = 1;
 constexpr uint16_t PEOPLE_LAST = 2;
@@ -88,6 +109,17 @@ struct EarlierLine {
   ChatLine line;
 };
 
+struct SharedFile {
+  uint16_t flags = 0;
+  uint64_t size = 0;
+  std::string id;
+  std::string sha256;
+  std::string name;
+  std::string type;
+  std::string from;
+  std::string to;
+};
+
 // A received block opened: its kind, and a decoder over its fields alone.
 struct ExtensionBlock {
   uint16_t kind = 0;
@@ -111,6 +143,10 @@ std::vector<CPacket> BuildPeople(const std::vector<Person>& people);
 // False when the line is too long for a block (EARLIER_LINE_CAPACITY).
 bool BuildEarlier(uint32_t at, uint16_t left, const uint8_t* chatLine, uint16_t n, CPacket& out);
 
+bool BuildTicket(const std::string& ticket, CPacket& out);
+// False when the details do not fit one block.
+bool BuildFile(const SharedFile& file, CPacket& out);
+
 // Readers take the decoder of an opened block; fields missing at the end of
 // a block fail the read, fields beyond those known are left unread.
 // A HELLO without a password field (one sent in plain text, or by an earlier
@@ -122,3 +158,5 @@ bool ReadPass(CDecodePacket& fields, std::string& pass);
 bool ReadRefused(CDecodePacket& fields, uint16_t& reason, uint32_t& seconds);
 bool ReadPeople(CDecodePacket& fields, PeopleBlock& out);
 bool ReadEarlier(CDecodePacket& fields, EarlierLine& out);
+bool ReadTicket(CDecodePacket& fields, std::string& ticket);
+bool ReadFile(CDecodePacket& fields, SharedFile& out);
