@@ -390,6 +390,10 @@ bool CJaseloDlg::SecureHost() {
   ownPass = setup.security.ownPass;
   serverNetwork.SetWebSettings(setup.web);
   serverNetwork.SetHostSecurity(std::move(setup.security));
+  // Without its store the chat still runs: it keeps no files.
+  if (!hostedFiles.Open(DataFolderPath(), ShareLimits(), serverNetwork, error)) {
+    Diag("CJaseloDlg::StartNetwork() - no shared files are kept: %s\n", error.c_str());
+  }
   return true;
 }
 
@@ -472,6 +476,7 @@ void CJaseloDlg::StopOwnClient() {
     serverNetwork.SendDisconnectMessage(SERVER_SHUTDOWN_NAME);
     After(100ms, [this] {
       serverNetwork.StopServer();
+      hostedFiles.Close();
       EndPollLoop();
     });
   }

@@ -17,6 +17,7 @@
 
 #include "chat/chatevent.h"
 #include "chat/handover.h"
+#include "chat/hostedfiles.h"
 #include "chat/jaselonetwork.h"
 #include "chat/peoplelist.h"
 #include "chat/rejoin.h"
@@ -295,6 +296,9 @@ class CJaseloDlg : public CDialog, private CThread {
   //   steps while they restart or connect clientNetwork, and by the UI
   //   thread while it sends or leaves on it;
   // - the atomic flags below.
+  // The files the chat's participants share, when hosting: declared before
+  // the server, which hands it connections, so that it outlives it.
+  HostedFiles hostedFiles;
   CJaseloNetwork serverNetwork;
   CJaseloNetwork clientNetwork;
   CHandover<PollNews> news{POLL_NEWS_LIMIT};

@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "app/version.h"
+#include "chat/hostedfiles.h"
 #include "chat/jaselonetwork.h"
 #include "chat/pollloop.h"
 #include "chat/rejoin.h"
@@ -33,6 +34,9 @@
 #include "protocol/diagnostics.h"
 #include "protocol/extension.h"
 #include "protocol/headers.h"
+#include "share/fileclient.h"
+#include "share/filerequest.h"
+#include "share/sharedname.h"
 #include "trust/passbook.h"
 #include "trust/privatefiles.h"
 #include "web/frontdoor.h"
@@ -81,12 +85,19 @@ void Complain(const char* format, ...) {
 // a client's events; the server's are only taken.
 class PollLoop : public CPollThread {
  public:
-  PollLoop(CJaseloNetwork& network, bool show)
+  // `files`: where the host's shared files are fetched, "https://ADDRESS:PORT".
+  PollLoop(CJaseloNetwork& network, bool show, std::string files = {})
       : CPollThread(network, show ? EventHandler([this](ChatEvent& event) { Show(event); }) : EventHandler()),
-        show(show) {}
+        show(show),
+        files(std::move(files)) {}
   ~PollLoop() override { End(); }
 
   bool SawServerShutdown() const { return sawServerShutdown; }
+  // The upload ticket the host gave, once it has.
+  std::string Ticket() {
+    const std::lock_guard lock(ticketMutex);
+    return ticket;
+  }
   // Whether an event came since the last call.
   bool Heard() { return heard.exchange(false); }
 
@@ -110,11 +121,26 @@ class PollLoop : public CPollThread {
     if (event.Type == CHAT_DISCONNECTED && std::string_view(event.Name.get()) == SERVER_SHUTDOWN_NAME) {
       sawServerShutdown = true;
     }
+    if (event.Type == EVENT_TICKET) {
+      const std::lock_guard lock(ticketMutex);
+      ticket = event.Text.get();
+      return;
+    }
+    if (event.Type == EVENT_FILE) {
+      const SharedFile& f = event.File;
+      EmitLine("FILE from=" + QuoteValue(f.from) + " name=" + QuoteValue(f.name) + " size=" + std::to_string(f.size) +
+               " type=" + QuoteValue(f.type) + " url=" + files + SharedFilePath(f.id, f.name) + " sha256=" + f.sha256 +
+               ((f.flags & FILE_PRIVATE) != 0 ? " private" : ""));
+      return;
+    }
     const std::string line = FormatEvent(event);
     if (!line.empty()) EmitLine(line);
   }
 
   const bool show;
+  const std::string files;
+  std::mutex ticketMutex;
+  std::string ticket;
   std::atomic<bool> sawServerShutdown{false};
   std::atomic<bool> heard{false};
 };
@@ -212,6 +238,7 @@ bool SecureClient(CJaseloNetwork& client, const ParticipantOptions& o) {
     return false;
   }
   client.SetClientSecurity(std::move(security));
+  client.SetAsksForFiles(true);
   return true;
 }
 
@@ -280,10 +307,60 @@ std::unique_ptr<PollLoop> Join(CJaseloNetwork& client, const ParticipantOptions&
     return nullptr;
   }
   const ConnectReport& report = client.LastConnect();
-  EmitLine(ProtectionLine(report.outcome == ConnectReport::Outcome::Encrypted, report.key));
-  auto loop = std::make_unique<PollLoop>(client, true);
+  const bool encrypted = report.outcome == ConnectReport::Outcome::Encrypted;
+  EmitLine(ProtectionLine(encrypted, report.key));
+  auto loop = std::make_unique<PollLoop>(client, true, FileUrlText({encrypted, o.host, o.port, ""}));
   loop->Begin();
   return loop;
+}
+
+// Leaves --share's file with the host, then tells the chat: one ordinary
+// line that names it, whoever reads it, and its details for those who asked.
+bool ShareFile(CJaseloNetwork& client, const ParticipantOptions& o, const std::string& ticket) {
+  std::string error;
+  const KeyDigest joined = client.LastConnect().key;
+  const bool encrypted = client.LastConnect().outcome == ConnectReport::Outcome::Encrypted;
+  const std::shared_ptr<TlsContext> tls = TlsContext::ForClient(error);
+  const std::string name = CleanSharedName(o.share.substr(o.share.find_last_of('/') + 1));
+  FileClient files;
+  std::string sha256, id;
+  if (!files.Connect(
+          {encrypted, o.host, o.port, "/"}, tls, [&joined](const KeyDigest& key) { return key == joined; }, error) ||
+      !files.Upload(o.share, name, ticket, sha256, id, error)) {
+    Complain("%s not shared: %s", o.share.c_str(), error.c_str());
+    return false;
+  }
+  SharedFile file;
+  file.id = id;
+  file.sha256 = sha256;
+  file.name = name;
+  file.size = 0;
+  if (FILE* f = std::fopen(o.share.c_str(), "rb")) {
+    uint8_t first[16] = {};
+    file.type = PictureType(first, std::fread(first, 1, sizeof first, f));
+    std::fseek(f, 0, SEEK_END);
+    file.size = static_cast<uint64_t>(std::ftell(f));
+    std::fclose(f);
+  }
+  file.from = o.nick;
+  file.to = o.shareTo;
+  file.flags = o.shareTo.empty() ? 0 : FILE_PRIVATE;
+  const std::string url = FileUrlText({encrypted, o.host, o.port, SharedFilePath(id, name)});
+  ChatEvent line = OutgoingLine(o);
+  std::string text = "shared " + name + " (" + SizeText(file.size) + "): " + url;
+  CPacket probe;
+  line.SetText(text);
+  // A long name makes the line too long for one message: the address alone
+  // still fetches the file.
+  if (!BuildSays(line, probe)) line.SetText(FileUrlText({encrypted, o.host, o.port, SharedFilePath(id, "")}));
+  const bool said =
+      o.shareTo.empty() ? client.SendChatMessage(line) : client.SendPrivateChatMessage(line, o.shareTo.c_str());
+  if (!said || !client.SendFileDetails(file)) {
+    Complain("%s is with the host, but its line was not sent", o.share.c_str());
+    return false;
+  }
+  EmitLine("SHARED url=" + url + " sha256=" + sha256);
+  return true;
 }
 
 int RunClient(const ParticipantOptions& o) {
@@ -302,6 +379,8 @@ int RunClient(const ParticipantOptions& o) {
   ChatEvent line = OutgoingLine(o);
   InputLines input(o.noInput);
   bool sawShutdown = false;
+  // Shared once, as soon as the host gave its ticket.
+  bool shared = o.share.empty();
   while (!stopRequested) {
     const bool up = client.IsActive();
     // Ending the loop shows what came before the end, and counts it.
@@ -338,6 +417,13 @@ int RunClient(const ParticipantOptions& o) {
     });
     // A host that is not the one met before is not tried again.
     if (refusal == Refusal::Final) return 3;
+    if (!shared && loop && client.IsActive()) {
+      const std::string ticket = loop->Ticket();
+      if (!ticket.empty()) {
+        ShareFile(client, o, ticket);
+        shared = true;
+      }
+    }
     std::string text;
     const auto got = input.Next(text, watch.MillisecondsToNextLook(RejoinClock::now()));
     if (got == InputLines::Result::End) break;
@@ -416,6 +502,15 @@ int RunServer(const ParticipantOptions& o) {
   // mistake is: running it again as it is would change nothing.
   if (!SecureHost(server, o, key)) return 2;
   const bool encrypted = key != KeyDigest();
+  HostedFiles hosted;
+  if (o.sharing) {
+    ShareLimits limits;
+    limits.largestFile = uint64_t{o.shareLargestMiB} << 20;
+    limits.totalKept = uint64_t{o.shareTotalMiB} << 20;
+    limits.keptFor = std::chrono::hours(o.shareHours);
+    std::string error;
+    if (!hosted.Open(DataFolder(o), limits, server, error)) Complain("no shared files are kept: %s", error.c_str());
+  }
   if (!server.StartupServer()) {
     Complain("cannot start the network");
     return 1;
@@ -458,6 +553,39 @@ int RunServer(const ParticipantOptions& o) {
   std::this_thread::sleep_for(DEPARTURE_GRACE);
   server.StopServer();
   server.SetPeopleWatch(nullptr);
+  hosted.Close();
+  return 0;
+}
+
+// Downloads a shared file, trusting the host's key as a join would.
+int RunFetch(const ParticipantOptions& o) {
+  FileUrl url;
+  if (!ReadFileUrl(o.fetch, url)) {
+    Complain("'%s' is not the address of a shared file", o.fetch.c_str());
+    return 2;
+  }
+  std::string out = o.out;
+  if (out.empty()) {
+    std::string name;
+    const std::string last = url.path.substr(url.path.find_last_of('/') + 1);
+    out = CleanSharedName(PercentDecode(last, name) ? name : "");
+  }
+  KnownHosts known(DataFolder(o) + "/" + KNOWN_HOSTS_FILE);
+  const HostEntry entry = known.Look(url.address, url.port);
+  bool keyRefused = false;
+  const auto trust = [&](const KeyDigest& key) {
+    keyRefused = !(entry.state == HostEntry::State::Met ? entry.key == key : o.acceptNewKey);
+    return !keyRefused;
+  };
+  std::string error, sha256;
+  FileClient files;
+  const std::shared_ptr<TlsContext> tls = TlsContext::ForClient(error);
+  if (!files.Connect(url, tls, trust, error) || !files.Fetch(url, out, sha256, error)) {
+    Complain("%s not fetched: %s", o.fetch.c_str(), error.c_str());
+    if (keyRefused) Complain("join the chat once to meet its host, or give --accept-new-key");
+    return keyRefused ? 3 : 1;
+  }
+  EmitLine("FETCHED path=" + QuoteValue(out) + " sha256=" + sha256);
   return 0;
 }
 
@@ -509,5 +637,6 @@ int main(int argc, char** argv) {
   if (options.quiet) SetDiagSink([](std::string_view) {});
   InstallStopSignals();
   if (options.find) return RunFind(options);
+  if (!options.fetch.empty()) return RunFetch(options);
   return options.serve ? RunServer(options) : RunClient(options);
 }

@@ -33,6 +33,7 @@ bool ParseOptions(int argc, char** argv, ParticipantOptions& o, std::string& err
   bool noAnnounce = false;
   bool perAddressGiven = false;
   bool historyGiven = false;
+  bool sharingGiven = false;
   ArgCursor arg(argc, argv, true);
   std::string value;
   while (arg.Next()) {
@@ -58,6 +59,30 @@ bool ParseOptions(int argc, char** argv, ParticipantOptions& o, std::string& err
     } else if (arg.Is("--connect-rate")) {
       if (!arg.Number(o.connectRate, 1u, 10000u, "--connect-rate takes a number from 1 to 10000", error)) return false;
       perAddressGiven = true;
+    } else if (arg.Is("--no-sharing")) {
+      bool off = false;
+      if (!arg.Flag(off, error)) return false;
+      o.sharing = !off;
+      sharingGiven = true;
+    } else if (arg.Is("--share-largest")) {
+      if (!arg.Number(o.shareLargestMiB, 1u, 1048576u, "--share-largest takes MiB from 1 to 1048576", error)) {
+        return false;
+      }
+      sharingGiven = true;
+    } else if (arg.Is("--share-total")) {
+      if (!arg.Number(o.shareTotalMiB, 1u, 1048576u, "--share-total takes MiB from 1 to 1048576", error)) return false;
+      sharingGiven = true;
+    } else if (arg.Is("--share-hours")) {
+      if (!arg.Number(o.shareHours, 1u, 8760u, "--share-hours takes hours from 1 to 8760", error)) return false;
+      sharingGiven = true;
+    } else if (arg.Is("--share")) {
+      if (!arg.Value(o.share, error)) return false;
+    } else if (arg.Is("--to")) {
+      if (!arg.Value(o.shareTo, error)) return false;
+    } else if (arg.Is("--fetch")) {
+      if (!arg.Value(o.fetch, error)) return false;
+    } else if (arg.Is("--out")) {
+      if (!arg.Value(o.out, error)) return false;
     } else if (arg.Is("--password-file")) {
       if (!arg.Value(o.passwordFile, error)) return false;
     } else if (arg.Is("--data-dir")) {
@@ -132,6 +157,25 @@ bool ParseOptions(int argc, char** argv, ParticipantOptions& o, std::string& err
     return false;
   }
   if (o.find) return true;
+  if (!o.fetch.empty()) {
+    if (o.serve || !o.share.empty()) {
+      error = "--fetch only fetches a file: it neither joins nor hosts";
+      return false;
+    }
+    return true;
+  }
+  if (!o.out.empty()) {
+    error = "--out is for --fetch";
+    return false;
+  }
+  if (!o.shareTo.empty() && o.share.empty()) {
+    error = "--to is for --share";
+    return false;
+  }
+  if (sharingGiven && !o.serve) {
+    error = "--no-sharing, --share-largest, --share-total and --share-hours are for --serve";
+    return false;
+  }
   if (!o.serve && (noAnnounce || o.encryptedOnly || perAddressGiven)) {
     error = "--no-announce, --encrypted-only, --max-per-address and --connect-rate are for --serve";
     return false;
@@ -141,6 +185,10 @@ bool ParseOptions(int argc, char** argv, ParticipantOptions& o, std::string& err
     return false;
   }
   if (o.serve) {
+    if (!o.share.empty()) {
+      error = "--share is for joining; a host keeps the files others share";
+      return false;
+    }
     if (o.rejoin || o.acceptNewKey) {
       error = "--rejoin and --accept-new-key are for joining; --serve only hosts";
       return false;
@@ -166,11 +214,13 @@ const char* HelpText() {
   jaselo-participant --nick NAME [--host ADDRESS] [--port N] [--face FONT]
                      [--color R,G,B] [--bold] [--italic] [--underline] [--rejoin]
                      [--accept-new-key] [--password-file F] [--data-dir DIR]
-                     [--quiet] [--no-input]
+                     [--share FILE [--to NICK]] [--quiet] [--no-input]
   jaselo-participant --serve [--port N] [--nick NAME] [--no-announce]
                      [--history N] [--encrypted-only] [--password-file F]
                      [--max-per-address N] [--connect-rate N] [--data-dir DIR]
-                     [--quiet] [--no-input]
+                     [--no-sharing] [--share-largest MIB] [--share-total MIB]
+                     [--share-hours H] [--quiet] [--no-input]
+  jaselo-participant --fetch URL [--out FILE] [--accept-new-key] [--data-dir DIR]
   jaselo-participant --find [SECONDS]
   jaselo-participant --help | --version
 
@@ -207,6 +257,21 @@ Browsers join the same chat on the same port: the host serves a page there
 computer with a browser takes part with nothing installed. With
 --encrypted-only or --password-file the page is served over TLS alone, and a
 password chat's page asks for the password.
+
+Sharing files. A host keeps the files participants share, under
+"shared" in its data folder, by generated names: each at most 2 GiB
+(--share-largest), 4 GiB in all (--share-total) and never past 90 % of the
+disk, each for 24 hours (--share-hours), across restarts; --no-sharing keeps
+none. A file is uploaded once to the host over the chat's own port (HTTPS
+where the host has its key), by participants only: the host gives each one
+that joins inside TLS an upload ticket, good while it stays. Whoever gets
+the chat line that announces a file fetches it from the host by its address,
+which holds an unguessable identifier. With --share FILE a participant shares
+FILE once joined (with --to NICK, with that one person alone): everyone gets
+one ordinary chat line with the file's name, size and address, and prints
+SHARED. --fetch URL downloads such a file into the current folder (or --out
+FILE), checking the host's key against known-hosts as a join does, resuming
+a partial file, and checking its SHA-256: a mismatch deletes it, exit 1.
 
 With --find it lists the chats announced on the local network: it looks for
 SECONDS (default 3), prints one CHAT line for each chat found and exits 0.
@@ -275,6 +340,15 @@ Options:
   --data-dir DIR    absolute folder for the host key and known-hosts
                     (default $XDG_DATA_HOME/jaselo); the service uses its
                     state directory
+  --share FILE      once joined, share FILE with everyone (inside TLS only)
+  --to NICK         with --share: share it with NICK alone
+  --fetch URL       download a shared file and exit
+  --out FILE        with --fetch: where it goes (default: its name, here)
+  --no-sharing      with --serve: keep no shared files
+  --share-largest MIB, --share-total MIB, --share-hours H
+                    with --serve: the largest file taken (default 2048),
+                    the room for all of them (default 4096), how long each
+                    is kept (default 24)
   --find [SECONDS]  list the chats announced on the network (default 3 s)
   --help            this text
   --version         the version
@@ -331,6 +405,12 @@ Output, one line per item, flushed at once:
       somebody joined after you
   DISCONNECTED name=<s>
       somebody left; name="!!! SERVER !!!" when the server shuts down
+  SHARED url=<url> sha256=<hex>
+      --share only: the file is with the host, and its chat line was sent
+  FILE from=<s> name=<s> size=<n> type=<s> url=<url> sha256=<hex> [private]
+      a file shared with everyone, or (private) with you alone
+  FETCHED path=<file> sha256=<hex>
+      --fetch only: the file arrived whole and checked
   CHAT name=<s> nick=<s> address=<a.b.c.d> port=<n> [people=<n>] encrypted=<0|1> key=<k>
       --find only: a chat announced on the network, its IPv4 address and
       TCP port (join it with --host and --port); nick is the host's nickname;
@@ -370,7 +450,8 @@ Output, one line per item, flushed at once:
   Unless --quiet is given, diagnostic lines of the library are mixed in;
   none of them begins with one of the words above.
 
-Exit status: 0 after a normal end; 1 when it cannot connect or listen; 2
+Exit status: 0 after a normal end; 1 when it cannot connect or listen, or
+a fetched file did not arrive whole and checked; 2
 for a usage mistake, or a host asked for a password or --encrypted-only that
 has no key (or cannot read its password file), or whose key file others may
 read; 3 when the connection to the server was lost (with --rejoin: refused,

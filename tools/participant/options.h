@@ -39,6 +39,15 @@ struct ParticipantOptions {
   bool encryptedOnly = false;  // --serve: refuse plain connections
   unsigned maxPerAddress = 8;  // --serve: watched connections one address may hold
   unsigned connectRate = 32;   // --serve: new connections one address may open a second
+  // --serve: keeps the files participants share, within these bounds.
+  bool sharing = true;
+  unsigned shareLargestMiB = 2048;
+  unsigned shareTotalMiB = 4096;
+  unsigned shareHours = 24;
+  std::string share;    // a file to share once joined
+  std::string shareTo;  // --to: the one person it is shared with
+  std::string fetch;    // the address of a shared file to fetch
+  std::string out;      // --out: where the fetched file goes
   bool help = false;
   bool version = false;
 };
