@@ -458,3 +458,66 @@ TEST(HeadlessParticipant, SaysItsProtectionAndRefusesAHostWithAnotherKey) {
   EXPECT_FALSE(right.Finished(1500));
   EXPECT_EQ(right.Events(), std::vector<std::string>{}) << "no LOST, no second arrival";
 }
+
+// No display needed: a file shared by one participant, fetched by another
+// with the same checksum, and one shared privately; a peer that speaks only
+// the chat's own messages sees one ordinary line per public share and nothing
+// else new.
+TEST(HeadlessParticipant, SharesFilesThatOthersFetchWhileADesignPeerSeesOneOrdinaryLine) {
+  TempDir dir;
+  const auto folder = [&](const char* name) { return QString::fromStdString(dir.File(name)); };
+  Child host(JASELO_PARTICIPANT, {"--serve", "--port", "0", "--quiet", "--no-announce", "--data-dir", folder("host")});
+  ASSERT_TRUE(host.WaitForLine("LISTENING "));
+  const QString port = QString::fromStdString(host.Line(0).substr(10));
+  RawPeer carol;
+  ASSERT_TRUE(carol.Join(static_cast<uint16_t>(port.toUInt()), "carol"));
+  const auto participant = [&](const char* nick, QStringList extra = {}) {
+    return std::make_unique<Child>(
+        JASELO_PARTICIPANT,
+        QStringList{"--nick", nick, "--port", port, "--quiet", "--no-input", "--data-dir", folder(nick)} + extra);
+  };
+  auto bob = participant("bob");
+  ASSERT_TRUE(bob->WaitForLine("PEOPLE count=2"));
+  const std::string notes = "minutes of the meeting\n";
+  std::ofstream(dir.File("notes.txt"), std::ios::binary) << notes;
+
+  auto alice = participant("alice", {"--share", folder("notes.txt")});
+  ASSERT_TRUE(alice->WaitForLine("SHARED url=https://127.0.0.1:" + port.toStdString() + "/files/"));
+  const std::string shared = alice->LastMatched();
+  const std::string url = shared.substr(11, shared.find(' ', 11) - 11);
+  const std::string sha = shared.substr(shared.find("sha256=") + 7);
+  ASSERT_TRUE(
+      bob->WaitForLine("FILE from=\"alice\" name=\"notes.txt\" size=23 type=\"\" url=" + url + " sha256=" + sha));
+  Child fetch(JASELO_PARTICIPANT, {"--fetch", QString::fromStdString(url), "--out", folder("fetched"), "--data-dir",
+                                   folder("bob"), "--quiet"});
+  ASSERT_TRUE(fetch.Finished(10000));
+  EXPECT_EQ(fetch.ExitCode(), 0);
+  EXPECT_EQ(ReadFile(dir.File("fetched")), notes);
+  EXPECT_EQ(fetch.Line(0), "FETCHED path=\"" + dir.File("fetched") + "\" sha256=" + sha);
+
+  auto dave = participant("dave", {"--share", folder("notes.txt"), "--to", "bob"});
+  ASSERT_TRUE(dave->WaitForLine("SHARED url="));
+  // The line first, then the details for those who asked.
+  ASSERT_TRUE(bob->WaitForLine("PRIVATE name=\"dave\" text=\"shared notes.txt (23 bytes): "));
+  ASSERT_TRUE(bob->WaitForLine("FILE from=\"dave\" name=\"notes.txt\""));
+  EXPECT_TRUE(bob->LastMatched().ends_with(" private"));
+
+  // The design peer: arrivals, and alice's line exactly as her client built it.
+  ChatEvent line;
+  line.SetName("alice");
+  line.SetPolice("Arial");
+  line.SetText("shared notes.txt (23 bytes): " + url);
+  CPacket says;
+  ASSERT_TRUE(BuildSays(line, says));
+  std::vector<Bytes> seen;
+  for (Bytes m; !(m = carol.NextMessage(1500ms)).empty();) seen.push_back(m);
+  const Bytes expected(says.data, says.data + says.length);
+  EXPECT_EQ(std::count(seen.begin(), seen.end(), expected), 1);
+  const std::string mention = "shared notes.txt";
+  int mentions = 0;
+  for (const Bytes& m : seen) {
+    EXPECT_NE(m[0] | (m[1] << 8), HEADER_RESERVED) << "a block of our own reached a peer that never asked";
+    mentions += std::search(m.begin(), m.end(), mention.begin(), mention.end()) != m.end();
+  }
+  EXPECT_EQ(mentions, 1) << "dave's private share is not carol's";
+}

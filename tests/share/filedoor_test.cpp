@@ -1,0 +1,181 @@
+// The host's file door on a real loopback socket beside a real chat: who may
+// upload, what a broken, cut, slow or oversized upload leaves, and what a
+// fetch answers, byte for byte and in part.
+
+#include <gtest/gtest.h>
+#include <openssl/evp.h>
+
+#include <filesystem>
+#include <string>
+
+#include "chat/hostedfiles.h"
+#include "common/raw_peer.h"
+#include "common/test_support.h"
+#include "protocol/extension.h"
+#include "share/filerequest.h"
+
+namespace {
+using namespace std::chrono_literals;
+
+std::string Sha256(const std::string& bytes) {
+  unsigned char digest[32];
+  unsigned int n = 0;
+  EVP_Digest(bytes.data(), bytes.size(), digest, &n, EVP_sha256(), nullptr);
+  std::string hex;
+  for (unsigned char b : digest) hex += {"0123456789abcdef"[b >> 4], "0123456789abcdef"[b & 0xF]};
+  return hex;
+}
+
+std::string Text(const Bytes& b) { return std::string(b.begin(), b.end()); }
+
+class FileDoorTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ShareLimits limits;
+    limits.largestFile = 1 << 20;
+    limits.totalKept = 3 << 20;
+    FileDoorRules rules;
+    rules.idle = 300ms;
+    std::string error;
+    ASSERT_TRUE(files.Open(dir.Path(), limits, host, error, rules)) << error;
+    ASSERT_TRUE(host.StartupServer());
+    host.ServerListen(0);
+    port = host.ListeningPort();
+    ASSERT_NE(port, 0);
+  }
+  void TearDown() override {
+    host.StopServer();
+    files.Close();
+  }
+
+  // Joins as `nick`, asks for files, and returns the ticket the host gives.
+  std::string Ticket(RawPeer& peer, const std::string& nick) {
+    CPacket hello;
+    if (!peer.Join(port, nick) || !BuildHello(UNDERSTANDS_FILES, "", hello) || !peer.Send(hello)) return {};
+    for (Bytes m; !(m = peer.NextMessage()).empty();) {
+      ExtensionBlock block;
+      std::string ticket;
+      if (OpenExtension(m.data(), static_cast<uint16_t>(m.size()), block) && block.kind == EXT_TICKET &&
+          ReadTicket(block.fields, ticket)) {
+        return ticket;
+      }
+    }
+    return {};
+  }
+
+  // One request on a connection of its own, and everything the host sends
+  // before it closes.
+  std::string Exchange(const std::string& request) {
+    RawPeer http = RawPeer::Dial(port);
+    if (!http.Send(request.data(), request.size())) return {};
+    return Text(http.Read(SIZE_MAX, 5s));
+  }
+
+  std::string Put(const std::string& name, const std::string& ticket, const std::string& body,
+                  const std::string& sha256 = {}) {
+    return Exchange("PUT /files/" + name + "?ticket=" + ticket + "&sha256=" + (sha256.empty() ? Sha256(body) : sha256) +
+                    " HTTP/1.1\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
+  }
+
+  size_t Kept() {
+    size_t n = 0;
+    for (const auto& e : std::filesystem::directory_iterator(dir.File(SHARED_FILES_FOLDER))) n += e.is_regular_file();
+    return n;
+  }
+
+  TempDir dir;
+  CJaseloNetwork host;
+  HostedFiles files;
+  uint16_t port = 0;
+};
+
+std::string Status(const std::string& answer) { return answer.substr(0, answer.find("\r\n")); }
+std::string Body(const std::string& answer) { return answer.substr(answer.find("\r\n\r\n") + 4); }
+}  // namespace
+
+TEST_F(FileDoorTest, TakesAnUploadOnlyWithALiveTicketAndServesItWholeOrInPart) {
+  RawPeer alice, bob;
+  const std::string ticket = Ticket(alice, "alice");
+  ASSERT_EQ(ticket.size(), 32u);
+  const std::string bobs = Ticket(bob, "bob");
+  ASSERT_NE(bobs, ticket);
+  const std::string body = "%PDF-1.7 not really a pdf, but bytes all the same";
+
+  EXPECT_EQ(Status(Put("a.pdf", "0123456789abcdef0123456789abcdef", body)), "HTTP/1.1 403 Forbidden");
+  EXPECT_EQ(Status(Put("a.pdf", ticket, body, std::string(64, '0'))), "HTTP/1.1 422 Unprocessable Content");
+  EXPECT_EQ(Kept(), 0u) << "a wrong checksum leaves nothing";
+
+  // A name is cleaned as a chat name is: no folder, no control or
+  // bidirectional characters.
+  const std::string put = Put("..%2F..%2Fevil%00%E2%80%AEfdp.pdf", ticket, body);
+  ASSERT_EQ(Status(put), "HTTP/1.1 201 Created") << put;
+  const std::string id = Body(put).substr(0, 32);
+  EXPECT_NE(put.find("Location: /files/" + id + "/evilfdp.pdf\r\n"), std::string::npos) << put;
+
+  const std::string whole = Exchange("GET " + SharedFilePath(id, "x") + " HTTP/1.1\r\n\r\n");
+  EXPECT_EQ(Status(whole), "HTTP/1.1 200 OK");
+  EXPECT_EQ(Body(whole), body);
+  for (const char* header :
+       {"Content-Disposition: attachment; filename=\"evilfdp.pdf\"; filename*=UTF-8''evilfdp.pdf\r\n",
+        "Content-Type: application/octet-stream\r\n", "X-Content-Type-Options: nosniff\r\n",
+        "Content-Security-Policy: default-src 'none'; sandbox\r\n", "Accept-Ranges: bytes\r\n"}) {
+    EXPECT_NE(whole.find(header), std::string::npos) << header;
+  }
+  // A lost download resumes where it stopped; past the end is no range.
+  const std::string part = Exchange("GET /files/" + id + " HTTP/1.1\r\nRange: bytes=9-\r\n\r\n");
+  EXPECT_EQ(Status(part), "HTTP/1.1 206 Partial Content");
+  EXPECT_EQ(Body(part), body.substr(9));
+  EXPECT_NE(part.find("Content-Range: bytes 9-" + std::to_string(body.size() - 1) + "/"), std::string::npos);
+  const std::string past = Exchange("GET /files/" + id + " HTTP/1.1\r\nRange: bytes=999-\r\n\r\n");
+  EXPECT_EQ(Status(past), "HTTP/1.1 416 Range Not Satisfiable");
+  EXPECT_NE(past.find("Content-Range: bytes */" + std::to_string(body.size())), std::string::npos);
+  EXPECT_EQ(Status(Exchange("GET /files/" + std::string(32, 'a') + " HTTP/1.1\r\n\r\n")), "HTTP/1.1 404 Not Found");
+
+  // A picture is shown in place, as what its bytes say it is.
+  const std::string png = std::string("\x89PNG\r\n\x1A\n", 8) + "rest of a picture";
+  const std::string shown = Exchange("GET /files/" + Body(Put("p.svg", bobs, png)).substr(0, 32) + " HTTP/1.1\r\n\r\n");
+  EXPECT_NE(shown.find("Content-Type: image/png\r\nContent-Length"), std::string::npos) << shown;
+  EXPECT_NE(shown.find("Content-Disposition: inline;"), std::string::npos);
+
+  // A ticket is good while its participant is in the chat.
+  alice.Close();
+  ASSERT_TRUE(WaitFor([&] { return host.ClientCount() == 1; }));
+  EXPECT_EQ(Status(Put("late.txt", ticket, body)), "HTTP/1.1 403 Forbidden");
+}
+
+TEST_F(FileDoorTest, RefusesPastItsLimitsInWordsAndACutOrSlowUploadLeavesNothing) {
+  RawPeer alice;
+  const std::string ticket = Ticket(alice, "alice");
+  ASSERT_FALSE(ticket.empty());
+  // Too large: refused on its head alone, before a byte of its body.
+  const std::string large = Exchange("PUT /files/big?ticket=" + ticket + "&sha256=" + std::string(64, 'a') +
+                                     " HTTP/1.1\r\nContent-Length: 2000000\r\nExpect: 100-continue\r\n\r\n");
+  EXPECT_EQ(Status(large), "HTTP/1.1 413 Content Too Large");
+  EXPECT_EQ(Body(large), "the file is larger than the 1 MiB this chat takes\n");
+
+  // Cut short, then dropped: nothing is kept, and nothing is left behind.
+  {
+    RawPeer cut = RawPeer::Dial(port);
+    const std::string head = "PUT /files/cut?ticket=" + ticket + "&sha256=" + std::string(64, 'a') +
+                             " HTTP/1.1\r\nContent-Length: 1000\r\n\r\nonly this much";
+    ASSERT_TRUE(cut.Send(head.data(), head.size()));
+  }
+  // Dribbled: dropped once its stall has lasted the idle time.
+  RawPeer slow = RawPeer::Dial(port);
+  const std::string head = "PUT /files/slow?ticket=" + ticket + "&sha256=" + std::string(64, 'a') +
+                           " HTTP/1.1\r\nContent-Length: 1000\r\n\r\nx";
+  ASSERT_TRUE(slow.Send(head.data(), head.size()));
+  EXPECT_TRUE(slow.WaitClosed(3s));
+  EXPECT_EQ(Kept(), 0u);
+  EXPECT_TRUE(std::filesystem::is_empty(dir.File(std::string(SHARED_FILES_FOLDER) + "/incoming")));
+
+  // The room for all files full: the next is refused, in words.
+  const std::string mib(1 << 20, 'm');
+  for (char c : {'1', '2', '3'}) {
+    ASSERT_EQ(Status(Put(std::string(1, c), ticket, std::string(1, c) + mib.substr(1))), "HTTP/1.1 201 Created");
+  }
+  const std::string full = Put("4", ticket, "four");
+  EXPECT_EQ(Status(full), "HTTP/1.1 507 Insufficient Storage");
+  EXPECT_EQ(Body(full), "the host already keeps its 3 MiB of shared files: try again later\n");
+  EXPECT_EQ(Kept(), 6u) << "three files and their descriptions";
+}
