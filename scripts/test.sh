@@ -53,7 +53,7 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print
 echo "== ThreadSanitizer (threaded tests)"
 # The tools' common library is built for the window's flood test; the tools themselves are not.
 cmake -S . -B build-tsan -G Ninja -DJASELO_WERROR=ON -DCMAKE_BUILD_TYPE=Debug -DJASELO_SANITIZE=thread -DJASELO_BUILD_TOOLS=ON -DJASELO_BUILD_DEV_TOOLS=OFF >/dev/null
-cmake --build build-tsan -j "$jobs" --target test_protocol test_net test_chat test_discovery test_ui
+cmake --build build-tsan -j "$jobs" --target test_protocol test_net test_chat test_discovery test_ui test_filedoor
 TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$(pwd)/tests/tsan-qt.supp" \
   ctest --test-dir build-tsan --output-on-failure -j "$jobs" -L threaded
 
