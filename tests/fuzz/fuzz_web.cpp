@@ -22,6 +22,8 @@
 #include "fuzz_support.h"
 #include "protocol/extension.h"
 #include "protocol/extent.h"
+#include "share/filerequest.h"
+#include "share/sharedname.h"
 #include "web/webconnection.h"
 
 namespace fuzz {
@@ -35,6 +37,20 @@ const std::string UPGRADE =
 constexpr uint8_t OWN_REQUEST = 1;  // first record: its bytes are the request
 constexpr uint8_t FRAMED = 2;       // later records: wrapped in one masked binary frame
 constexpr uint8_t DRAIN = 4;        // the poll loop drains the queue afterwards
+
+// The input as a file door's target and Range header: a name never leaves
+// its folder, and a range never reaches past the file.
+void CheckFileRequest(std::string_view bytes) {
+  for (const char* method : {"PUT", "GET"}) {
+    const FileRequest r = ReadFileRequest(method, std::string("/files/").append(bytes));
+    FUZZ_CHECK(r.name.find('/') == std::string::npos && r.name.size() <= SHARED_NAME_BYTES);
+    FUZZ_CHECK(r.kind != FileRequest::Kind::Fetch || r.id.size() == 32);
+  }
+  for (const uint64_t size : {uint64_t{0}, uint64_t{1}, uint64_t{1000}}) {
+    uint64_t first = 0, last = 0;
+    if (ReadRange(bytes, size, first, last) == RangeAsked::Part) FUZZ_CHECK(first <= last && last < size);
+  }
+}
 
 class WebHarness {
  public:
@@ -50,6 +66,7 @@ class WebHarness {
   ~WebHarness() { close(peerSide); }
 
   void Run(const uint8_t* data, size_t size) {
+    CheckFileRequest(std::string_view(reinterpret_cast<const char*>(data), size));
     RecordReader reader(data, size);
     Record record;
     bool first = true;

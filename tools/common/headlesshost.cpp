@@ -46,6 +46,7 @@ bool HeadlessHost::Start(const std::string& program, const HeadlessHostOptions& 
   // A measured or tested host is nobody's chat: it stays off the network's list.
   std::vector<std::string> argv = {program, "--serve", "--port", "0", "--no-announce"};
   if (options.quiet) argv.push_back("--quiet");
+  argv.insert(argv.end(), options.extraArgs.begin(), options.extraArgs.end());
   if (options.connectRate != 0) {
     argv.push_back("--connect-rate");
     argv.push_back(std::to_string(options.connectRate));
