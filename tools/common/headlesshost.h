@@ -21,7 +21,7 @@ struct HeadlessHostOptions {
   // machine to measure something else lifts the host's connection rate
   // (0 keeps the host's own).
   unsigned connectRate = 0;
-  std::vector<std::string> extraArgs;  // more options of --serve
+  std::vector<std::string> extraArgs{};  // more options of --serve
 };
 
 class HeadlessHost {
