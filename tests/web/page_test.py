@@ -6,9 +6,10 @@ raw peer that speaks the chat's bytes by hand. A first visit's load time
 come over fewer connections than there are files. Lines go both ways in
 their style, private lines both ways, peer markup stays text, every control
 is on a 360 x 740 screen (the screenshot is left in the output folder),
-closing the tab is announced, a host that stops is said to have stopped and
-is joined again when it comes back, and a password chat takes the page in
-only with its password, over TLS.
+closing the tab is announced, files and pictures are shared both ways (over
+TLS), a host that stops is said to have stopped and is joined again when it
+comes back, and a password chat takes the page in only with its password,
+over TLS.
 
   page_test.py path/to/jaselo-participant OUTPUT_FOLDER
 """
@@ -235,8 +236,11 @@ def conversation(driver, program, port, out, By, Keys, Select, WebDriverWait):
         # The keyboard reaches everything in reading order.
         driver.find_element(By.ID, 'message').send_keys(Keys.TAB)
         assert driver.switch_to.active_element.get_attribute('id') == 'send'
+        # The page on this machine's own address is a secure one: it may share files.
         for _ in range(2):
             driver.switch_to.active_element.send_keys(Keys.SHIFT, Keys.TAB)
+        assert driver.switch_to.active_element.get_attribute('id') == 'attach'
+        driver.switch_to.active_element.send_keys(Keys.SHIFT, Keys.TAB)
         assert driver.switch_to.active_element.get_attribute('id') == 'face'
 
         # A line from the page reaches a participant exactly as a window's would.
@@ -382,6 +386,66 @@ def conversation(driver, program, port, out, By, Keys, Select, WebDriverWait):
         desk.stop()
 
 
+def png(width, height):
+    """A small picture, red, as a PNG."""
+    import zlib
+    chunk = lambda kind, data: (struct.pack('>I', len(data)) + kind + data +  # noqa: E731
+                                struct.pack('>I', zlib.crc32(kind + data)))
+    rows = b''.join(b'\0' + b'\xff\0\0' * width for _ in range(height))
+    return (b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', struct.pack('>IIBBBBB', width, height, 8, 2, 0, 0, 0)) +
+            chunk(b'IDAT', zlib.compress(rows)) + chunk(b'IEND', b''))
+
+
+def sharing(driver, program, port, folder, out, By, Keys, WebDriverWait):
+    """Over https: the page shares a picture through its file input, which a
+    headless participant receives and fetches with the same checksum; a
+    picture a participant shares shows in the page; a file shared privately
+    with somebody else never reaches it."""
+    import hashlib
+    wait = WebDriverWait(driver, WAIT)
+    driver.get(f'https://127.0.0.1:{port}/')
+    driver.find_element(By.ID, 'nickname').clear()
+    driver.find_element(By.ID, 'nickname').send_keys('tablet', Keys.ENTER)
+    attach = driver.find_element(By.ID, 'attach')
+    wait.until(lambda d: attach.is_displayed(), 'the paper clip never showed')
+    assert attach.accessible_name == 'Share a file'
+    files = {}
+    for name, data in (('dot.png', png(3, 2)), ('lens.png', png(2, 2)), ('secret.txt', b'for desk alone\n')):
+        files[name] = os.path.join(folder, name)
+        with open(files[name], 'wb') as f:
+            f.write(data)
+    desk = Participant(program, '--nick', 'desk', '--port', str(port), '--no-input')
+    others = []
+    try:
+        desk.wait_line(r'PEOPLE count=\d+')
+        driver.find_element(By.ID, 'attach-input').send_keys(files['dot.png'])
+        shared = desk.wait_line(r'FILE from="tablet" name="dot\.png" size=\d+ type="image/png" url=\S+ sha256=\w{64}')
+        url, sha = re.search(r'url=(\S+) sha256=(\w+)', shared).groups()
+        desk.wait_line(r'SAYS name="tablet" text="shared dot\.png \(\d+ bytes\): ' + re.escape(url) + '" .*')
+        got = os.path.join(folder, 'got.png')
+        fetched = subprocess.run([program, '--quiet', '--fetch', url, '--out', got], capture_output=True, text=True,
+                                 timeout=WAIT)
+        assert fetched.returncode == 0 and f'sha256={sha}' in fetched.stdout, fetched
+        with open(got, 'rb') as f:
+            assert hashlib.sha256(f.read()).hexdigest() == sha == hashlib.sha256(png(3, 2)).hexdigest()
+
+        others.append(Participant(program, '--nick', 'lens', '--port', str(port), '--no-input', '--share',
+                                  files['lens.png']))
+        wait.until(lambda d: d.execute_script(
+            "return [...document.querySelectorAll('.entry.file img')]"
+            ".some((i) => i.alt === 'lens.png' && i.complete && i.naturalWidth === 2);"), 'no picture from lens')
+        others.append(Participant(program, '--nick', 'spy', '--port', str(port), '--no-input', '--share',
+                                  files['secret.txt'], '--to', 'desk'))
+        desk.wait_line(r'FILE from="spy" name="secret\.txt" .* private')
+        time.sleep(0.5)  # anything for the page would have come with desk's
+        shown = driver.find_element(By.ID, 'transcript').text
+        assert 'secret.txt' not in shown and 'lens.png' in shown, shown
+        in_both_schemes(driver, out, 'page-files', [(360, 740)])
+    finally:
+        for p in [desk, *others]:
+            p.stop()
+
+
 def rejoin(driver, program, By, Keys, WebDriverWait):
     from selenium.common.exceptions import StaleElementReferenceException
     # The people list is drawn anew as people come and go, under the reading.
@@ -497,6 +561,7 @@ def main():
         driver = browser(webdriver, Service, profile)
         first_visits(driver, port)
         conversation(driver, program, port, out, By, Keys, Select, WebDriverWait)
+        sharing(driver, program, port, profile, out, By, Keys, WebDriverWait)
         rejoin(driver, program, By, Keys, WebDriverWait)
         password_chat(driver, program, profile, By, Keys, WebDriverWait)
         errors = [e for e in driver.get_log('browser') if e['level'] == 'SEVERE']

@@ -1,7 +1,8 @@
 // The host's own messages beside the chat's, under the reserved transport
 // header: HELLO asks for them (and gives the chat's password), PEOPLE lists
 // who is in the chat, EARLIER replays a line said before one came, REFUSED
-// says why the host does not take this connection in. Each block: the header, a tag, its
+// says why the host does not take this connection in, TICKET is what an
+// upload of a shared file names, FILE gives a shared file's details. Each block: the header, a tag, its
 // length, a version and a kind, then the kind's fields. Unknown kinds and
 // later versions are skipped.
 
@@ -14,6 +15,9 @@ const HELLO = 1;
 const PEOPLE = 2;
 const EARLIER = 3;
 const REFUSED = 4;
+const TICKET = 6;
+const FILE = 7;
+const FILE_PRIVATE = 1;
 export const REFUSED_WRONG_PASSWORD = 1;
 export const REFUSED_TOO_MANY_TRIES = 2;
 export const REFUSED_REMOVED = 3;
@@ -22,19 +26,37 @@ export const REFUSED_PASSWORD_WAIT = 7;
 export const KEPT_OUT_UNTIL_STOP = 0xffffffff;
 const UNDERSTANDS_PEOPLE = 1;
 const UNDERSTANDS_EARLIER = 2;
+const UNDERSTANDS_FILES = 8;
 const PEOPLE_FIRST = 1;
 const PEOPLE_LAST = 2;
 const PERSON_HOST = 1;
 
-// The password goes only inside TLS; empty for none.
-export function hello(password) {
-  const w = new Writer().short(HEADER_RESERVED).short(TAG).short(0).short(VERSION).short(HELLO);
-  w.short(UNDERSTANDS_PEOPLE | UNDERSTANDS_EARLIER);
-  if (password) w.string(password);
+function begin(kind) {
+  return new Writer().short(HEADER_RESERVED).short(TAG).short(0).short(VERSION).short(kind);
+}
+
+function finish(w) {
   const bytes = w.done();
   // The block's length, from its first byte.
   if (bytes) [bytes[4], bytes[5]] = [bytes.length & 0xff, bytes.length >> 8];
   return bytes;
+}
+
+// The password goes only inside TLS; empty for none.
+export function hello(password) {
+  const w = begin(HELLO).short(UNDERSTANDS_PEOPLE | UNDERSTANDS_EARLIER | UNDERSTANDS_FILES);
+  if (password) w.string(password);
+  return finish(w);
+}
+
+// A file just shared: {id, sha256, name, type, size, from, to} (to: empty
+// for everyone); null when it does not fit one message.
+export function fileDetails(file) {
+  const w = begin(FILE).short(file.to ? FILE_PRIVATE : 0);
+  w.short(file.size % 0x10000).short(Math.floor(file.size / 0x10000) % 0x10000);
+  w.short(Math.floor(file.size / 2 ** 32) % 0x10000).short(Math.floor(file.size / 2 ** 48) % 0x10000);
+  for (const text of [file.id, file.sha256, file.name, file.type, file.from, file.to || '']) w.string(text);
+  return finish(w);
 }
 
 function long(r) {
@@ -43,8 +65,10 @@ function long(r) {
 }
 
 // A whole block (its transport header first) as {kind: 'people', first,
-// last, people: [{name, since, host}]}, {kind: 'earlier', at, left, line} or
-// {kind: 'refused', reason, seconds}; null for anything else.
+// last, people: [{name, since, host}]}, {kind: 'earlier', at, left, line},
+// {kind: 'refused', reason, seconds}, {kind: 'ticket', ticket} or {kind:
+// 'file', private, size, id, sha256, name, type, from, to}; null for anything
+// else.
 export function readExtension(bytes) {
   const r = new Reader(bytes);
   if (r.short() !== HEADER_RESERVED || r.short() !== TAG) return null;
@@ -71,6 +95,13 @@ export function readExtension(bytes) {
   } else if (kind === REFUSED) {
     const reason = fields.short();
     block = {kind: 'refused', reason, seconds: reason >= REFUSED_REMOVED ? long(fields) : 0};
+  } else if (kind === TICKET) {
+    block = {kind: 'ticket', ticket: fields.string()};
+  } else if (kind === FILE) {
+    const flags = fields.short();
+    const size = long(fields) + long(fields) * 2 ** 32;
+    const [id, sha256, name, type, from, to] = [0, 0, 0, 0, 0, 0].map(() => fields.string());
+    block = {kind: 'file', private: (flags & FILE_PRIVATE) !== 0, size, id, sha256, name, type, from, to};
   }
   return block && fields.ok ? block : null;
 }

@@ -5,12 +5,13 @@
 
 import * as wire from './wire.js';
 import {
-  hello, readExtension, KEPT_OUT_UNTIL_STOP, REFUSED_PASSWORD_WAIT, REFUSED_REMOVED, REFUSED_TOO_MANY_TRIES,
+  fileDetails, hello, readExtension, KEPT_OUT_UNTIL_STOP, REFUSED_PASSWORD_WAIT, REFUSED_REMOVED, REFUSED_TOO_MANY_TRIES,
   REFUSED_WRONG_PASSWORD,
 } from './extension.js';
 import {Transcript, readable, rgbOf, shownName} from './transcript.js';
 import {People} from './people.js';
 import {parseTyped, limitBytes} from './typed.js';
+import {canShare, fileUrl, pictureType, sizeText, upload} from './sharing.js';
 
 const NICKNAME_BYTES = 31;
 const MESSAGE_BYTES = 900;
@@ -43,6 +44,8 @@ const ui = {
   reply: $('reply'), replyName: $('reply-name'), replyEnd: $('reply-end'),
   menu: $('menu'), sound: $('sound'), rename: $('rename'), leave: $('leave'),
   keycheck: $('keycheck'), keycheckKey: $('keycheck-key'), keycheckSame: $('keycheck-same'),
+  attach: $('attach'), attachInput: $('attach-input'), upload: $('upload'), uploadName: $('upload-name'),
+  uploadProgress: $('upload-progress'), uploadCancel: $('upload-cancel'),
 };
 
 // ---- what this browser remembers ----
@@ -224,12 +227,67 @@ function showExtension(block) {
       if (you && hostClockOffset === null) hostClockOffset = person.since.getTime() - Date.now();
       people.add(person.name, {you, host: person.host, since: person.since});
     }
+  } else if (block.kind === 'ticket') {
+    ticket = block.ticket;
+    ui.attach.hidden = !canShare();
+  } else if (block.kind === 'file') {
+    showFile(block, block.private ? {private: true} : {});
   } else if (block.kind === 'earlier') {
     if (lostAt === null || block.at.getTime() >= lostAt) {
       if (!transcript.earlier) transcript.beginEarlier('Earlier in this chat');
       transcript.line(block.line, {at: block.at});
     }
     if (block.left === 0) transcript.endEarlier();
+  }
+}
+
+// ---- sharing files ----
+
+// The upload ticket this connection was given: none until the host gives one.
+let ticket = '';
+let sharing = null;  // the upload under way
+
+function showFile(file, options) {
+  transcript.file({
+    name: file.name, from: file.from, sizeText: sizeText(file.size), url: fileUrl(file.id, file.name),
+    picture: pictureType(file.type) !== '',
+  }, options);
+}
+
+// Shares one file with everyone, or privately with the one being replied to.
+async function share(file) {
+  if (!file || sharing || !ticket || !socket || state !== 'held') return;
+  const to = replyTo;
+  ui.uploadName.textContent = file.name;
+  ui.uploadProgress.value = 0;
+  ui.upload.hidden = false;
+  sharing = upload(file, ticket, (fraction) => {
+    ui.uploadProgress.value = fraction;
+  });
+  try {
+    const {id, sha256} = await sharing.done;
+    const details = {id, sha256, name: file.name, type: pictureType(file.type), size: file.size, from: nickname, to};
+    // One ordinary line names it for everyone, whatever program they use;
+    // a name too long for the line leaves the address alone.
+    let line = lineOf(`shared ${file.name} (${sizeText(file.size)}): ${fileUrl(id, file.name)}`);
+    let bytes = to ? wire.privateLine(to, line) : wire.says(line);
+    if (!bytes) {
+      line = lineOf(fileUrl(id, ''));
+      bytes = to ? wire.privateLine(to, line) : wire.says(line);
+    }
+    const block = fileDetails(details);
+    if (socket && bytes) {
+      socket.send(bytes);
+      if (block) socket.send(block);
+    }
+    if (to) transcript.line(line, {to});
+    showFile(details, to ? {to} : {});
+  } catch (error) {
+    if (error.message !== 'cancelled') transcript.notice(`${file.name} was not shared: ${error.message}`);
+  } finally {
+    sharing = null;
+    ui.upload.hidden = true;
+    ui.attachInput.value = '';
   }
 }
 
@@ -270,6 +328,8 @@ function connect() {
   }
   ws.binaryType = 'arraybuffer';
   socket = ws;
+  ticket = '';
+  ui.attach.hidden = true;
   let opened = false;
   let refusal = 0;
   let keptOut = 0;
@@ -622,6 +682,25 @@ ui.leave.addEventListener('click', () => leaveFor('You left the chat.'));
 ui.sound.addEventListener('click', toggleSound);
 ui.rename.addEventListener('click', () => leaveFor('Choose another nickname.'));
 ui.keycheckSame.addEventListener('click', keyChecked);
+ui.attach.addEventListener('click', () => ui.attachInput.click());
+ui.attachInput.addEventListener('change', () => share(ui.attachInput.files[0]));
+ui.uploadCancel.addEventListener('click', () => sharing && sharing.cancel());
+// A file pasted or dropped on the chat is shared as the paper clip shares it.
+ui.message.addEventListener('paste', (event) => {
+  const file = event.clipboardData && event.clipboardData.files[0];
+  if (!file || ui.attach.hidden) return;
+  event.preventDefault();
+  share(file);
+});
+ui.chat.addEventListener('dragover', (event) => {
+  if (!ui.attach.hidden) event.preventDefault();
+});
+ui.chat.addEventListener('drop', (event) => {
+  const file = event.dataTransfer && event.dataTransfer.files[0];
+  if (!file || ui.attach.hidden) return;
+  event.preventDefault();
+  share(file);
+});
 ui.message.addEventListener('keydown', styleKeys);
 for (const name of ['bold', 'italic', 'underline']) ui[name].addEventListener('click', () => toggle(name));
 ui.color.addEventListener('input', () => {

@@ -259,6 +259,54 @@ export class Transcript {
     return entry;
   }
 
+  // A shared file: {name, size, type, from, url}, `picture` when the host
+  // shows it in place. `options`: private (shared with this user alone), to
+  // (the one this user shared it with).
+  file(file, options = {}) {
+    const entry = this.entry('file');
+    const header = document.createElement('div');
+    header.className = options.private || options.to ? 'header private' : 'header';
+    if (options.to) header.append('(*private*) to ', isolated(options.to), ', a file :');
+    else if (options.private) header.append('(*private*) ', isolated(file.from), ' shares a file :');
+    else header.append(isolated(file.from), ' shares a file :');
+    header.title = clock(new Date());
+    entry.append(header);
+    if (file.picture) {
+      const link = document.createElement('a');
+      link.href = file.url;
+      link.target = '_blank';
+      link.rel = 'noopener';
+      const picture = document.createElement('img');
+      picture.src = file.url;
+      picture.alt = file.name;
+      picture.loading = 'lazy';
+      picture.addEventListener('load', () => this.follow());
+      link.append(picture);
+      entry.append(link);
+    }
+    const about = document.createElement('div');
+    about.className = 'file-about';
+    about.dir = 'auto';
+    const name = document.createElement('bdi');
+    name.textContent = file.name;
+    about.append(name, ` (${file.sizeText})`);
+    const open = document.createElement('a');
+    open.href = file.url;
+    open.target = '_blank';
+    open.rel = 'noopener';
+    open.textContent = 'Open';
+    const save = document.createElement('a');
+    save.href = file.url;
+    save.download = file.name;
+    save.textContent = 'Save\u2026';
+    const actions = document.createElement('div');
+    actions.className = 'file-actions';
+    actions.append(open, save);
+    entry.append(about, actions);
+    this.arrived();
+    return entry;
+  }
+
   // A green notice: an arrival, a departure, the connection's state. `parts`
   // are texts, and names as {name}, which stand apart from the words around.
   notice(...parts) {
