@@ -118,8 +118,12 @@ bool FileClient::Connect(const FileUrl& url, const std::shared_ptr<TlsContext>& 
     own.clear();
     pollfd p{socket.Get(), POLLIN, 0};
     uint8_t bytes[CHUNK];
-    const long n =
-        WaitReadable(&p, 1, static_cast<int>(wait.count())) > 0 ? ReceiveSome(socket.Get(), bytes, sizeof bytes) : -1;
+    if (WaitReadable(&p, 1, static_cast<int>(wait.count())) <= 0) {
+      error = "the host did not finish its TLS handshake";
+      return false;
+    }
+    const long n = ReceiveSome(socket.Get(), bytes, sizeof bytes);
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) continue;
     if (n <= 0 || !stream->Open(bytes, static_cast<size_t>(n), pending, own)) {
       error = "the host's TLS handshake failed";
       return false;

@@ -208,7 +208,8 @@ bool Transfer::Receive(Clock::time_point now) {
     } else {
       // The rest of a refused body, let go within a bound.
       bodyLeft -= std::min<uint64_t>(bodyLeft, opened.size());
-      if (opened.size() > LINGER_BYTES) return false;
+      lingered += opened.size();
+      if (lingered > LINGER_BYTES) return false;
     }
   }
   return true;

@@ -83,4 +83,5 @@ class Transfer {
   std::vector<uint8_t> chunk;  // plain bytes on their way to be sealed
   Clock::time_point deadline;
   uint64_t sinceProgress = 0;
+  uint64_t lingered = 0;  // bytes of a refused body read and let go
 };
