@@ -71,6 +71,14 @@ RawPeer RawPeer::Dial(uint16_t port, const DialOptions& options) {
   if (options.maxSegment > 0) setsockopt(fd, IPPROTO_TCP, TCP_MAXSEG, &options.maxSegment, sizeof options.maxSegment);
   const int on = 1;
   setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  if (options.from != nullptr) {
+    sockaddr_in local = LoopbackAddress(0);
+    inet_pton(AF_INET, options.from, &local.sin_addr);
+    if (bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+      close(fd);
+      return RawPeer();
+    }
+  }
   const sockaddr_in addr = LoopbackAddress(port);
   RawPeer peer(fd);
   if (connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {

@@ -18,6 +18,8 @@ struct DialOptions {
   // Returns as soon as the connection is under way, and the socket never
   // blocks: for many peers driven from one thread.
   bool nonBlocking = false;
+  // Another loopback address to come from (127.0.0.2): a second machine.
+  const char* from = nullptr;
 };
 
 class RawPeer {

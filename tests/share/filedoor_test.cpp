@@ -3,7 +3,6 @@
 // fetch answers, byte for byte and in part.
 
 #include <gtest/gtest.h>
-#include <openssl/evp.h>
 
 #include <filesystem>
 #include <string>
@@ -12,19 +11,11 @@
 #include "common/raw_peer.h"
 #include "common/test_support.h"
 #include "protocol/extension.h"
+#include "sha256.h"
 #include "share/filerequest.h"
 
 namespace {
 using namespace std::chrono_literals;
-
-std::string Sha256(const std::string& bytes) {
-  unsigned char digest[32];
-  unsigned int n = 0;
-  EVP_Digest(bytes.data(), bytes.size(), digest, &n, EVP_sha256(), nullptr);
-  std::string hex;
-  for (unsigned char b : digest) hex += {"0123456789abcdef"[b >> 4], "0123456789abcdef"[b & 0xF]};
-  return hex;
-}
 
 std::string Text(const Bytes& b) { return std::string(b.begin(), b.end()); }
 
@@ -65,16 +56,17 @@ class FileDoorTest : public testing::Test {
 
   // One request on a connection of its own, and everything the host sends
   // before it closes.
-  std::string Exchange(const std::string& request) {
-    RawPeer http = RawPeer::Dial(port);
+  std::string Exchange(const std::string& request, const char* from = nullptr) {
+    RawPeer http = RawPeer::Dial(port, {.from = from});
     if (!http.Send(request.data(), request.size())) return {};
     return Text(http.Read(SIZE_MAX, 5s));
   }
 
   std::string Put(const std::string& name, const std::string& ticket, const std::string& body,
-                  const std::string& sha256 = {}) {
+                  const std::string& sha256 = {}, const char* from = nullptr) {
     return Exchange("PUT /files/" + name + "?ticket=" + ticket + "&sha256=" + (sha256.empty() ? Sha256(body) : sha256) +
-                    " HTTP/1.1\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
+                        " HTTP/1.1\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body,
+                    from);
   }
 
   size_t Kept() {
@@ -102,6 +94,8 @@ TEST_F(FileDoorTest, TakesAnUploadOnlyWithALiveTicketAndServesItWholeOrInPart) {
   const std::string body = "%PDF-1.7 not really a pdf, but bytes all the same";
 
   EXPECT_EQ(Status(Put("a.pdf", "0123456789abcdef0123456789abcdef", body)), "HTTP/1.1 403 Forbidden");
+  // A ticket is good from its participant's own machine alone.
+  EXPECT_EQ(Status(Put("a.pdf", ticket, body, {}, "127.0.0.2")), "HTTP/1.1 403 Forbidden");
   EXPECT_EQ(Status(Put("a.pdf", ticket, body, std::string(64, '0'))), "HTTP/1.1 422 Unprocessable Content");
   EXPECT_EQ(Kept(), 0u) << "a wrong checksum leaves nothing";
 

@@ -2,27 +2,18 @@
 // names, sizes past each limit, cut and wrong uploads, and a restart.
 
 #include <gtest/gtest.h>
-#include <openssl/evp.h>
 #include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
 
 #include "common/test_support.h"
+#include "sha256.h"
 #include "share/filestore.h"
 #include "share/sharedname.h"
 #include "share/upload.h"
 
 namespace {
-std::string Sha256(const std::string& bytes) {
-  unsigned char digest[32];
-  unsigned int n = 0;
-  EVP_Digest(bytes.data(), bytes.size(), digest, &n, EVP_sha256(), nullptr);
-  std::string hex;
-  for (unsigned char b : digest) hex += {"0123456789abcdef"[b >> 4], "0123456789abcdef"[b & 0xF]};
-  return hex;
-}
-
 const uint8_t* Bytes(const std::string& s) { return reinterpret_cast<const uint8_t*>(s.data()); }
 
 size_t Entries(const std::string& folder) {

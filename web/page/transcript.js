@@ -52,15 +52,20 @@ export function appendWithLinks(parent, text) {
     const href = openableAddress(address);
     if (!href) continue;
     parent.append(text.slice(from, match.index));
-    const link = document.createElement('a');
-    link.href = href;
-    link.target = '_blank';
-    link.rel = 'noopener noreferrer';
-    link.textContent = address;
-    parent.append(link);
+    parent.append(newTab(href, address));
     from = match.index + address.length;
   }
   parent.append(text.slice(from));
+}
+
+// A link that opens in a new tab with no way back to this page.
+function newTab(href, ...content) {
+  const link = document.createElement('a');
+  link.href = href;
+  link.target = '_blank';
+  link.rel = 'noopener noreferrer';
+  link.append(...content);
+  return link;
 }
 
 // Whether `text` holds `name` as a whole word, in any letter case.
@@ -272,17 +277,12 @@ export class Transcript {
     header.title = clock(new Date());
     entry.append(header);
     if (file.picture) {
-      const link = document.createElement('a');
-      link.href = file.url;
-      link.target = '_blank';
-      link.rel = 'noopener';
       const picture = document.createElement('img');
       picture.src = file.url;
       picture.alt = file.name;
       picture.loading = 'lazy';
       picture.addEventListener('load', () => this.follow());
-      link.append(picture);
-      entry.append(link);
+      entry.append(newTab(file.url, picture));
     }
     const about = document.createElement('div');
     about.className = 'file-about';
@@ -290,11 +290,7 @@ export class Transcript {
     const name = document.createElement('bdi');
     name.textContent = file.name;
     about.append(name, ` (${file.sizeText})`);
-    const open = document.createElement('a');
-    open.href = file.url;
-    open.target = '_blank';
-    open.rel = 'noopener';
-    open.textContent = 'Open';
+    const open = newTab(file.url, 'Open');
     const save = document.createElement('a');
     save.href = file.url;
     save.download = file.name;
