@@ -45,6 +45,7 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr auto DEPARTURE_GRACE = 100ms;  // lets a departure leave before stopping
+constexpr auto TICKET_WAIT = 5s;         // --share: how long a host may take to give its ticket
 
 volatile std::sig_atomic_t stopRequested = 0;
 // Wakes the main loop: a stop signal, news of the chat, a change of the
@@ -381,6 +382,8 @@ int RunClient(const ParticipantOptions& o) {
   bool sawShutdown = false;
   // Shared once, as soon as the host gave its ticket.
   bool shared = o.share.empty();
+  // A host that keeps files gives its ticket with its answer to the HELLO.
+  const auto shareBy = RejoinClock::now() + TICKET_WAIT;
   while (!stopRequested) {
     const bool up = client.IsActive();
     // Ending the loop shows what came before the end, and counts it.
@@ -417,15 +420,25 @@ int RunClient(const ParticipantOptions& o) {
     });
     // A host that is not the one met before is not tried again.
     if (refusal == Refusal::Final) return 3;
+    int wait = watch.MillisecondsToNextLook(RejoinClock::now());
     if (!shared && loop && client.IsActive()) {
       const std::string ticket = loop->Ticket();
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(shareBy - RejoinClock::now()).count();
       if (!ticket.empty()) {
         ShareFile(client, o, ticket);
         shared = true;
+      } else if (client.LastConnect().outcome != ConnectReport::Outcome::Encrypted) {
+        Complain("%s not shared: files are shared inside TLS alone, which this host does not speak", o.share.c_str());
+        shared = true;
+      } else if (left <= 0) {
+        Complain("%s not shared: this host keeps no shared files", o.share.c_str());
+        shared = true;
+      } else {
+        wait = wait < 0 ? static_cast<int>(left) : std::min(wait, static_cast<int>(left));
       }
     }
     std::string text;
-    const auto got = input.Next(text, watch.MillisecondsToNextLook(RejoinClock::now()));
+    const auto got = input.Next(text, wait);
     if (got == InputLines::Result::End) break;
     // An empty line is skipped, as the window's Send does with an empty box.
     if (got != InputLines::Result::Line || text.empty()) continue;
