@@ -37,8 +37,6 @@ void FileDoor::Take(FileExchange&& exchange) {
   wake.Signal();
 }
 
-size_t FileDoor::Moving() { return moving.load(); }
-
 void FileDoor::Admit(std::vector<FileExchange>& arrived, Transfer::Clock::time_point now) {
   for (FileExchange& exchange : arrived) {
     const uint32_t from = exchange.address;
@@ -79,7 +77,6 @@ void FileDoor::Run() {
       next = std::min(next, t->Deadline());
     }
     fds.push_back({wake.Fd(), POLLIN, 0});
-    moving = transfers.size();
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(next - now).count();
     const int timeout = static_cast<int>(std::clamp<int64_t>(left, 0, EXPIRY_LOOK.count()));
     if (WaitForEvents(fds.data(), fds.size(), timeout) < 0) continue;
@@ -93,5 +90,4 @@ void FileDoor::Run() {
     transfers.resize(kept);
   }
   transfers.clear();
-  moving = 0;
 }

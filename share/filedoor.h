@@ -39,8 +39,6 @@ class FileDoor {
   FileHandOff HandOff() {
     return [this](FileExchange&& exchange) { Take(std::move(exchange)); };
   }
-  // Transfers under way, for the tests and the benchmark.
-  size_t Moving();
 
  private:
   void Run();
@@ -53,7 +51,6 @@ class FileDoor {
   std::mutex mutex;
   std::vector<FileExchange> arriving;  // under `mutex`
   std::atomic<bool> running{false};
-  std::atomic<size_t> moving{0};
   // On the door's thread alone.
   std::vector<std::unique_ptr<Transfer>> transfers;
   std::thread thread;
