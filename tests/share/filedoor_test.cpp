@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 #include "chat/hostedfiles.h"
@@ -12,6 +14,7 @@
 #include "common/test_support.h"
 #include "protocol/extension.h"
 #include "sha256.h"
+#include "share/fileclient.h"
 #include "share/filerequest.h"
 
 namespace {
@@ -124,6 +127,23 @@ TEST_F(FileDoorTest, TakesAnUploadOnlyWithALiveTicketAndServesItWholeOrInPart) {
   EXPECT_EQ(Status(past), "HTTP/1.1 416 Range Not Satisfiable");
   EXPECT_NE(past.find("Content-Range: bytes */" + std::to_string(body.size())), std::string::npos);
   EXPECT_EQ(Status(Exchange("GET /files/" + std::string(32, 'a') + " HTTP/1.1\r\n\r\n")), "HTTP/1.1 404 Not Found");
+
+  // A participant's fetch resumes a partial file, and keeps a file only when
+  // the whole is the one shared.
+  const FileUrl url{false, "127.0.0.1", port, SharedFilePath(id, "evilfdp.pdf")};
+  for (const auto& [start, whole] : {std::pair{body.substr(0, 9), true}, std::pair{std::string("XXXXXXXXX"), false}}) {
+    std::ofstream(dir.File("fetched"), std::ios::binary) << start;
+    FileClient client;
+    std::string error, sha;
+    ASSERT_TRUE(client.Connect(url, nullptr, {}, error)) << error;
+    EXPECT_EQ(client.Fetch(url, dir.File("fetched"), sha, error), whole) << error;
+    EXPECT_EQ(std::filesystem::exists(dir.File("fetched")), whole);
+    if (!whole) continue;
+    EXPECT_EQ(sha, Sha256(body));
+    std::ostringstream fetched;
+    fetched << std::ifstream(dir.File("fetched"), std::ios::binary).rdbuf();
+    EXPECT_EQ(fetched.str(), body);
+  }
 
   // A picture is shown in place, as what its bytes say it is.
   const std::string png = std::string("\x89PNG\r\n\x1A\n", 8) + "rest of a picture";
