@@ -1,6 +1,7 @@
 // A client endpoint ("bob") fed any byte stream from its server, its queue
 // drained as the window's poll loop drains it. Every event it yields must be
-// safe to show: a known type, and terminated strings within their lengths.
+// safe to show: a known type, and terminated strings within their lengths
+// (a shared file's: whole strings within a message).
 #include <cstring>
 
 #include "chat/jaselonetwork.h"
@@ -22,8 +23,21 @@ void Drain(CJaseloNetwork& client, uint16_t& listed) {
   ChatEvent event;
   while (client.ProcessPacketInQueue(event)) {
     const bool known = (event.Type >= CHAT_SAYS && event.Type <= CHAT_UNRELAYED) || event.Type == EVENT_PRESENT ||
-                       event.Type == EVENT_PEOPLE || event.Type == EVENT_EARLIER;
+                       event.Type == EVENT_PEOPLE || event.Type == EVENT_EARLIER || event.Type == EVENT_TICKET ||
+                       event.Type == EVENT_FILE;
     FUZZ_CHECK(known);
+    if (event.Type == EVENT_TICKET) {
+      CheckString(event.Text, event.TextLength);
+      continue;
+    }
+    // A shared file's strings are whole strings, each within one message.
+    if (event.Type == EVENT_FILE) {
+      const SharedFile& f = event.File;
+      for (const std::string* text : {&f.id, &f.sha256, &f.name, &f.type, &f.from, &f.to}) {
+        FUZZ_CHECK(text->size() < PACKET_CAPACITY && text->find('\0') == std::string::npos);
+      }
+      continue;
+    }
     // A list is counted from its first person to its end.
     if (event.Type == EVENT_PRESENT) {
       FUZZ_CHECK(event.Count == 0 || event.Count == listed);
