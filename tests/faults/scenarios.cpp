@@ -15,6 +15,7 @@
 #include "linepusher.h"
 #include "procstat.h"
 #include "room.h"
+#include "temporaryfolder.h"
 
 namespace {
 using namespace std::chrono_literals;
@@ -334,8 +335,13 @@ Failures PushedParticipantScenario(const std::string& participant) {
   std::printf("\nA server pushing %zu lines of %zu bytes at once at a participant that joined it\n", LINES,
               LinePusher::LINE_BYTES);
   LinePusher pusher(LINES);
-  Child child =
-      Spawn({participant, "--nick", "pushed", "--port", std::to_string(pusher.Port()), "--quiet"}, true, true);
+  // The pusher speaks no TLS on a port the kernel may have given a host of
+  // this run before: a participant that met that host would rightly refuse
+  // it. This one has met nobody.
+  TemporaryFolder met;
+  Child child = Spawn(
+      {participant, "--nick", "pushed", "--port", std::to_string(pusher.Port()), "--quiet", "--data-dir", met.Path()},
+      true, true);
   // Its output is read slowly at first, as a terminal shows it: what it
   // cannot print waits, in its queue or in the server.
   std::atomic<size_t> shown{0};
