@@ -115,10 +115,10 @@ RangeAsked ReadRange(std::string_view header, uint64_t size, uint64_t& first, ui
   last = size == 0 ? 0 : size - 1;
   constexpr std::string_view unit = "bytes=";
   if (header.substr(0, unit.size()) != unit) return RangeAsked::Whole;
-  const std::string_view spec = header.substr(unit.size());
-  const size_t dash = spec.find('-');
-  if (dash == std::string_view::npos || spec.find(',') != std::string_view::npos) return RangeAsked::Whole;
-  const std::string_view from = spec.substr(0, dash), to = spec.substr(dash + 1);
+  const std::string_view asked = header.substr(unit.size());
+  const size_t dash = asked.find('-');
+  if (dash == std::string_view::npos || asked.find(',') != std::string_view::npos) return RangeAsked::Whole;
+  const std::string_view from = asked.substr(0, dash), to = asked.substr(dash + 1);
   uint64_t a = 0, b = 0;
   if (from.empty()) {
     // The last b bytes.

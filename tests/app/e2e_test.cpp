@@ -463,7 +463,7 @@ TEST(HeadlessParticipant, SaysItsProtectionAndRefusesAHostWithAnotherKey) {
 // with the same checksum, and one shared privately; a peer that speaks only
 // the chat's own messages sees one ordinary line per public share and nothing
 // else new.
-TEST(HeadlessParticipant, SharesFilesThatOthersFetchWhileADesignPeerSeesOneOrdinaryLine) {
+TEST(HeadlessParticipant, SharesFilesThatOthersFetchWhileAPlainProtocolPeerSeesOneOrdinaryLine) {
   TempDir dir;
   const auto folder = [&](const char* name) { return QString::fromStdString(dir.File(name)); };
   Child host(JASELO_PARTICIPANT, {"--serve", "--port", "0", "--quiet", "--no-announce", "--data-dir", folder("host")});
@@ -502,7 +502,7 @@ TEST(HeadlessParticipant, SharesFilesThatOthersFetchWhileADesignPeerSeesOneOrdin
   ASSERT_TRUE(bob->WaitForLine("FILE from=\"dave\" name=\"notes.txt\""));
   EXPECT_TRUE(bob->LastMatched().ends_with(" private"));
 
-  // The design peer: arrivals, and alice's line exactly as her client built it.
+  // The peer of the plain protocol: arrivals, and alice's line exactly as her client built it.
   ChatEvent line;
   line.SetName("alice");
   line.SetPolice("Arial");
