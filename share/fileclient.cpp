@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <openssl/evp.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -75,30 +76,61 @@ std::string FileUrlText(const FileUrl& url) {
   return std::string(url.tls ? "https://" : "http://") + url.address + ":" + std::to_string(url.port) + url.path;
 }
 
-std::string FileSha256(const std::string& path) {
+std::string FileSha256(const std::string& path, const std::atomic<bool>* stop) {
   const Fd file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
   std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> hash(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
   if (file.Get() < 0 || !hash || EVP_DigestInit_ex(hash.get(), EVP_sha256(), nullptr) != 1) return {};
   std::vector<uint8_t> chunk(CHUNK);
-  for (;;) {
+  while (stop == nullptr || !stop->load()) {
     const ssize_t n = read(file.Get(), chunk.data(), chunk.size());
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return {};
     if (n == 0) break;
     if (EVP_DigestUpdate(hash.get(), chunk.data(), static_cast<size_t>(n)) != 1) return {};
   }
+  if (stop != nullptr && stop->load()) return {};
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned length = 0;
   if (EVP_DigestFinal_ex(hash.get(), digest, &length) != 1) return {};
   return LowerHex(digest, length);
 }
 
+void FileClient::Cancel() {
+  cancelled = true;
+  // Wakes every wait on the socket at once: its reads end, its writes fail.
+  const std::lock_guard lock(socketMutex);
+  if (socket.Valid()) shutdown(socket.Get(), SHUT_RDWR);
+}
+
+bool FileClient::Failed(std::string& error) const {
+  if (cancelled.load()) error = "cancelled";
+  return false;
+}
+
 bool FileClient::Connect(const FileUrl& url, const std::shared_ptr<TlsContext>& tls, const Trust& trust,
                          std::string& error) {
+  return Connecting(url, tls, trust, error) || Failed(error);
+}
+
+bool FileClient::Upload(const std::string& path, const std::string& name, const std::string& ticket,
+                        std::string& sha256, std::string& id, std::string& error) {
+  return Uploading(path, name, ticket, sha256, id, error) || Failed(error);
+}
+
+bool FileClient::Fetch(const FileUrl& url, const std::string& out, std::string& sha256, std::string& error) {
+  return Fetching(url, out, sha256, error) || Failed(error);
+}
+
+bool FileClient::Connecting(const FileUrl& url, const std::shared_ptr<TlsContext>& tls, const Trust& trust,
+                            std::string& error) {
   host = url;
   pending.clear();
-  socket.Reset(CreateTcpSocket());
-  if (!socket.Valid() || !ConnectTo(socket.Get(), url.address.c_str(), url.port, wait)) {
+  {
+    const std::lock_guard lock(socketMutex);
+    socket.Reset(cancelled.load() ? INVALID_SOCKET : CreateTcpSocket());
+  }
+  // A cancel while connecting finds no connection to shut down: it is seen here.
+  if (!socket.Valid() || !ConnectTo(socket.Get(), url.address.c_str(), url.port, wait) || cancelled.load()) {
     error = "cannot connect to " + url.address + ":" + std::to_string(url.port);
     return false;
   }
@@ -218,9 +250,9 @@ bool FileClient::ReadShortBody(Answer& answer, std::string& error) {
   return true;
 }
 
-bool FileClient::Upload(const std::string& path, const std::string& name, const std::string& ticket,
-                        std::string& sha256, std::string& id, std::string& error) {
-  sha256 = FileSha256(path);
+bool FileClient::Uploading(const std::string& path, const std::string& name, const std::string& ticket,
+                           std::string& sha256, std::string& id, std::string& error) {
+  sha256 = FileSha256(path, &cancelled);
   const Fd file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
   struct stat about {};
   if (sha256.empty() || file.Get() < 0 || fstat(file.Get(), &about) != 0) {
@@ -246,6 +278,7 @@ bool FileClient::Upload(const std::string& path, const std::string& name, const 
       }
       if (!Send({chunk.data(), static_cast<size_t>(n)}, error)) return false;
       sent += static_cast<uint64_t>(n);
+      Moved(sent, size);
     }
     answer = Answer();
     if (!ReadAnswerHead(answer, error)) return false;
@@ -259,7 +292,7 @@ bool FileClient::Upload(const std::string& path, const std::string& name, const 
   return true;
 }
 
-bool FileClient::Fetch(const FileUrl& url, const std::string& out, std::string& sha256, std::string& error) {
+bool FileClient::Fetching(const FileUrl& url, const std::string& out, std::string& sha256, std::string& error) {
   struct stat about {};
   const uint64_t have = stat(out.c_str(), &about) == 0 ? static_cast<uint64_t>(about.st_size) : 0;
   std::string head = "GET " + url.path + " HTTP/1.1\r\nHost: " + url.address + ":" + std::to_string(url.port) +
@@ -282,6 +315,8 @@ bool FileClient::Fetch(const FileUrl& url, const std::string& out, std::string& 
       error = "cannot write " + out;
       return false;
     }
+    // A resumed fetch counts what was there before as moved.
+    const uint64_t whole = answer.length + (answer.status == 206 ? have : 0);
     for (uint64_t left = answer.length; left > 0;) {
       if (pending.empty() && !Receive(pending, error)) return false;
       const size_t take = static_cast<size_t>(std::min<uint64_t>(left, pending.size()));
@@ -291,6 +326,7 @@ bool FileClient::Fetch(const FileUrl& url, const std::string& out, std::string& 
       }
       pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(take));
       left -= take;
+      Moved(whole - left, whole);
     }
   }
   if (sha256.empty() || FileSha256(out) != sha256) {

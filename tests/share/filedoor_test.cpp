@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <sstream>
 #include <string>
 
@@ -14,6 +15,7 @@
 #include "common/test_support.h"
 #include "protocol/extension.h"
 #include "sha256.h"
+#include "share/backgroundtransfers.h"
 #include "share/fileclient.h"
 #include "share/filerequest.h"
 
@@ -135,11 +137,16 @@ TEST_F(FileDoorTest, TakesAnUploadOnlyWithALiveTicketAndServesItWholeOrInPart) {
     std::ofstream(dir.File("fetched"), std::ios::binary) << start;
     FileClient client;
     std::string error, sha;
+    uint64_t moved = 0, of = 0;
+    client.SetProgress([&](uint64_t done, uint64_t total) { moved = done, of = total; });
     ASSERT_TRUE(client.Connect(url, nullptr, {}, error)) << error;
     EXPECT_EQ(client.Fetch(url, dir.File("fetched"), sha, error), whole) << error;
     EXPECT_EQ(std::filesystem::exists(dir.File("fetched")), whole);
     if (!whole) continue;
     EXPECT_EQ(sha, Sha256(body));
+    // Progress counts the part kept before as moved.
+    EXPECT_EQ(moved, body.size());
+    EXPECT_EQ(of, body.size());
     std::ostringstream fetched;
     fetched << std::ifstream(dir.File("fetched"), std::ios::binary).rdbuf();
     EXPECT_EQ(fetched.str(), body);
@@ -192,4 +199,33 @@ TEST_F(FileDoorTest, RefusesPastItsLimitsInWordsAndACutOrSlowUploadLeavesNothing
   EXPECT_EQ(Status(full), "HTTP/1.1 507 Insufficient Storage");
   EXPECT_EQ(Body(full), "the host already keeps its 3 MiB of shared files: try again later\n");
   EXPECT_EQ(Kept(), 6u) << "three files and their descriptions";
+}
+
+TEST(BackgroundTransfers, ACancelEndsAStalledFetchAtOnceAndTheirOwnerLeavesNoThreadBehind) {
+  RawListener silent;  // takes connections and never answers
+  const TempDir dir;
+  const FileUrl url{false, "127.0.0.1", silent.Port(), "/files/" + std::string(32, 'a') + "/x"};
+  const auto fetch = [&](FileClient& client, std::string& error) {
+    std::string sha;
+    return client.Connect(url, nullptr, {}, error) && client.Fetch(url, dir.File("x"), sha, error);
+  };
+  const auto start = std::chrono::steady_clock::now();
+  {
+    BackgroundTransfers transfers;
+    std::promise<std::string> ended;
+    const uint64_t id =
+        transfers.Start(fetch, {}, [&](bool ok, const std::string& error) { ended.set_value(ok ? "fetched" : error); });
+    const RawPeer first = silent.Accept();
+    ASSERT_TRUE(first.Valid());
+    transfers.Cancel(id);
+    std::future<std::string> result = ended.get_future();
+    ASSERT_EQ(result.wait_for(5s), std::future_status::ready);
+    EXPECT_EQ(result.get(), "cancelled");
+    // One still waiting when its owner goes is cancelled and waited for.
+    transfers.Start(fetch, {}, {});
+    ASSERT_TRUE(silent.Accept().Valid());
+    EXPECT_EQ(transfers.Running(), 1u);
+  }
+  // Far within the client's own wait of 15 s.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
 }
