@@ -22,6 +22,7 @@
 #include "chat/jaselonetwork.h"
 #include "chat/pollloop.h"
 #include "chat/rejoin.h"
+#include "chat/sharing.h"
 #include "chat/turnedaway.h"
 #include "config/hostsettings.h"
 #include "discovery/chatannouncer.h"
@@ -319,48 +320,19 @@ std::unique_ptr<PollLoop> Join(CJaseloNetwork& client, const ParticipantOptions&
 // line that names it, whoever reads it, and its details for those who asked.
 bool ShareFile(CJaseloNetwork& client, const ParticipantOptions& o, const std::string& ticket) {
   std::string error;
-  const KeyDigest joined = client.LastConnect().key;
-  const bool encrypted = client.LastConnect().outcome == ConnectReport::Outcome::Encrypted;
-  const std::shared_ptr<TlsContext> tls = TlsContext::ForClient(error);
-  const std::string name = CleanSharedName(o.share.substr(o.share.find_last_of('/') + 1));
   FileClient files;
-  std::string sha256, id;
-  if (!files.Connect(
-          {encrypted, o.host, o.port, "/"}, tls, [&joined](const KeyDigest& key) { return key == joined; }, error) ||
-      !files.Upload(o.share, name, ticket, sha256, id, error)) {
+  UploadedFile shared;
+  if (!UploadSharedFile(files, {o.host, o.port, client.LastConnect()}, ticket, o.share, o.nick, o.shareTo, shared,
+                        error)) {
     Complain("%s not shared: %s", o.share.c_str(), error.c_str());
     return false;
   }
-  SharedFile file;
-  file.id = id;
-  file.sha256 = sha256;
-  file.name = name;
-  file.size = 0;
-  if (FILE* f = std::fopen(o.share.c_str(), "rb")) {
-    uint8_t first[16] = {};
-    file.type = PictureType(first, std::fread(first, 1, sizeof first, f));
-    std::fseek(f, 0, SEEK_END);
-    file.size = static_cast<uint64_t>(std::ftell(f));
-    std::fclose(f);
-  }
-  file.from = o.nick;
-  file.to = o.shareTo;
-  file.flags = o.shareTo.empty() ? 0 : FILE_PRIVATE;
-  const std::string url = FileUrlText({encrypted, o.host, o.port, SharedFilePath(id, name)});
   ChatEvent line = OutgoingLine(o);
-  std::string text = "shared " + name + " (" + SizeText(file.size) + "): " + url;
-  CPacket probe;
-  line.SetText(text);
-  // A long name makes the line too long for one message: the address alone
-  // still fetches the file.
-  if (!BuildSays(line, probe)) line.SetText(FileUrlText({encrypted, o.host, o.port, SharedFilePath(id, "")}));
-  const bool said =
-      o.shareTo.empty() ? client.SendChatMessage(line) : client.SendPrivateChatMessage(line, o.shareTo.c_str());
-  if (!said || !client.SendFileDetails(file)) {
+  if (!AnnounceSharedFile(client, line, shared)) {
     Complain("%s is with the host, but its line was not sent", o.share.c_str());
     return false;
   }
-  EmitLine("SHARED url=" + url + " sha256=" + sha256);
+  EmitLine("SHARED url=" + shared.url + " sha256=" + shared.file.sha256);
   return true;
 }
 
