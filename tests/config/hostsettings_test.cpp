@@ -17,7 +17,7 @@ TEST(HostSettings, KeptBesideConfigCfgForTheUserAloneAndReadBack) {
   ASSERT_TRUE(ReadHostSettings(path, read, error)) << "a missing file gives the defaults";
   EXPECT_EQ(read, HostSettings());
 
-  const HostSettings set{"s3cret = with spaces \xC3\xA9", true};
+  const HostSettings set{"s3cret = with spaces \xC3\xA9", true, false, 10, 20, 30};
   ASSERT_TRUE(WriteHostSettings(path, set, error)) << error;
   struct stat st {};
   ASSERT_EQ(stat(path.c_str(), &st), 0);
@@ -29,6 +29,11 @@ TEST(HostSettings, KeptBesideConfigCfgForTheUserAloneAndReadBack) {
   EXPECT_FALSE(WriteHostSettings(path, {std::string(MAX_PASSWORD_BYTES + 1, 'p'), false}, error));
   ASSERT_TRUE(ReadHostSettings(path, read, error));
   EXPECT_EQ(read, set) << "a refused write leaves the file as it was";
+
+  // A limit out of its range, or no number, leaves that limit as it was.
+  std::ofstream(path) << "share-largest-mib=0\nshare-total-mib=12x\nshare-hours=8761\n";
+  ASSERT_TRUE(ReadHostSettings(path, read, error)) << error;
+  EXPECT_EQ(read, HostSettings());
 }
 
 TEST(HostSettings, APasswordFileGivesItsFirstLine) {
