@@ -243,6 +243,8 @@ function showExtension(block) {
 
 // ---- sharing files ----
 
+const PICTURE_SHOWN_LARGEST = 8 * 1024 * 1024;
+
 // The upload ticket this connection was given: none until the host gives one.
 let ticket = '';
 let sharing = null;  // the upload under way
@@ -250,7 +252,9 @@ let sharing = null;  // the upload under way
 function showFile(file, options) {
   transcript.file({
     name: file.name, from: file.from, sizeText: sizeText(file.size), url: fileUrl(file.id, file.name),
-    picture: pictureType(file.type) !== '',
+    // A larger picture is shown by its name alone: on a phone it would cost
+    // more than its look is worth.
+    picture: pictureType(file.type) !== '' && file.size <= PICTURE_SHOWN_LARGEST,
   }, options);
 }
 
