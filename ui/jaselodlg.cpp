@@ -20,6 +20,7 @@
 #include "trust/passbook.h"
 #include "trust/privatefiles.h"
 #include "ui/backgroundalert.h"
+#include "ui/filecards.h"
 #include "ui/jaselodlginit.h"
 #include "ui/joinfromphone.h"
 #include "ui/nicknamecompleter.h"
@@ -81,13 +82,14 @@ void CJaseloDlg::DoDataExchange() {
   QWidget::setTabOrder(transcript, peoplePane->List());
   // The limit counts what Send sends: a private line's text and addressee.
   inputBox->SetLimitMeasure([this](const std::string& typed) { return LimitBytes(typed, completer->Names()); });
+  SetUpSharing();
   // Made larger, the transcript and the input box take the room; the buttons
   // keep to their corners. Created after the find bar, whose share of the
   // transcript follows from the rectangle these give it.
   auto* anchors = new CAnchors(this);
   anchors->Anchor(transcript, ANCHOR_ALL);
   anchors->Anchor(inputBox, ANCHOR_LEFT | ANCHOR_RIGHT | ANCHOR_BOTTOM);
-  for (const int id : {IDC_FONT, IDC_COLOR, IDC_BOLD, IDC_ITALIC, IDC_UNDERLINE})
+  for (const int id : {IDC_FONT, IDC_COLOR, IDC_BOLD, IDC_ITALIC, IDC_UNDERLINE, IDC_ATTACH})
     anchors->Anchor(Button(id), ANCHOR_LEFT | ANCHOR_BOTTOM);
   anchors->Anchor(Button(IDC_SEND), ANCHOR_RIGHT | ANCHOR_BOTTOM);
 }
@@ -152,7 +154,9 @@ bool CJaseloDlg::RunInitDialog() {
     announcedKey = data.AnnouncedKey;
     // A typed address's host that offers no encryption is asked about again.
     plainAgreed = data.Announced;
-    const HostSettings chosen{data.Password, data.EncryptedOnly};
+    HostSettings chosen = hostSettings;
+    chosen.password = data.Password;
+    chosen.encryptedOnly = data.EncryptedOnly;
     std::string error;
     if (chosen != hostSettings && !WriteHostSettings(HostSettingsPath(configPath), chosen, error)) {
       Diag("CJaseloDlg::RunInitDialog() - %s\n", error.c_str());
@@ -174,6 +178,8 @@ bool CJaseloDlg::StartNetwork() {
   joinAddress = _Ip;
   joinPort = settings.Port;
   joinName = own;
+  // Inside TLS the host gives a ticket to share files with, and tells of files shared.
+  clientNetwork.SetAsksForFiles(true);
   if (settings.Role == TYPE_CLIENT) {
     clientNetwork.SetClientSecurity(JoinSecurity());
     if (!clientNetwork.StartupClient(own.c_str())) {
@@ -390,8 +396,12 @@ bool CJaseloDlg::SecureHost() {
   ownPass = setup.security.ownPass;
   serverNetwork.SetWebSettings(setup.web);
   serverNetwork.SetHostSecurity(std::move(setup.security));
+  ShareLimits limits;
+  limits.largestFile = uint64_t{hostSettings.shareLargestMiB} << 20;
+  limits.totalKept = uint64_t{hostSettings.shareTotalMiB} << 20;
+  limits.keptFor = std::chrono::hours(hostSettings.shareHours);
   // Without its store the chat still runs: it keeps no files.
-  if (!hostedFiles.Open(DataFolderPath(), ShareLimits(), serverNetwork, error)) {
+  if (hostSettings.sharing && !hostedFiles.Open(DataFolderPath(), limits, serverNetwork, error)) {
     Diag("CJaseloDlg::StartNetwork() - no shared files are kept: %s\n", error.c_str());
   }
   return true;
@@ -401,6 +411,8 @@ void CJaseloDlg::JoinedAnew() {
   // Earlier lines cut short by a loss are over; the new connection's come
   // under a heading of their own.
   showingEarlier = false;
+  // A new connection gets a ticket of its own.
+  fileCards->SetTicket("");
   people.Started(Own().str(), hosting, UtcSecondsNow(), PeopleList::Clock::now());
   PeopleChanged();
   // A host that has not answered by then does not share who is there.
@@ -556,16 +568,8 @@ bool CJaseloDlg::SendTyped(const std::string& typed) {
         this, [this, name = typedLine.addressee] { OfferRemoval(name); }, Qt::QueuedConnection);
     return true;
   }
-  ChatEvent line;
-  line.SetName(Own().str());
+  ChatEvent line = OwnLine();
   line.SetText(typedLine.text);
-  line.SetPolice(settings.Police);
-  line.Style() = {.Bold = settings.Bold,
-                  .Italic = settings.Italic,
-                  .Underline = settings.Underline,
-                  .Red = ColorRed(settings.Color),
-                  .Green = ColorGreen(settings.Color),
-                  .Blue = ColorBlue(settings.Color)};
   if (typedLine.kind == TypedLine::Kind::Public) return clientNetwork.SendChatMessage(line);
   if (!clientNetwork.SendPrivateChatMessage(line, typedLine.addressee.c_str())) return false;
   // The server sends a private line to its addressee alone: the sender's own
@@ -574,7 +578,24 @@ bool CJaseloDlg::SendTyped(const std::string& typed) {
   return true;
 }
 
+ChatEvent CJaseloDlg::OwnLine() const {
+  ChatEvent line;
+  line.SetName(Own().str());
+  line.SetPolice(settings.Police);
+  line.Style() = {.Bold = settings.Bold,
+                  .Italic = settings.Italic,
+                  .Underline = settings.Underline,
+                  .Red = ColorRed(settings.Color),
+                  .Green = ColorGreen(settings.Color),
+                  .Blue = ColorBlue(settings.Color)};
+  return line;
+}
+
 void CJaseloDlg::DispatchEvent(ChatEvent& event) {
+  // The host's ticket, and the details of a file beside the line that named
+  // it: no alert of their own.
+  if (event.Type == EVENT_TICKET) return fileCards->SetTicket(event.Text.get() ? event.Text.get() : "");
+  if (event.Type == EVENT_FILE) return fileCards->Show(event.File);
   if (people.Take(event, UtcSecondsNow())) PeopleChanged();
   if (event.Type == EVENT_EARLIER) {
     // Said before the user came: no alert, no notification, no tint.
@@ -597,6 +618,7 @@ void CJaseloDlg::DispatchEvent(ChatEvent& event) {
 void CJaseloDlg::Show(const ConnectionNotice& notice) {
   switch (notice.notice) {
     case RejoinWatch::Notice::Lost:
+      fileCards->SetTicket("");
       people.Lost();
       PeopleChanged();
       AppendNotice("Connection to the server lost !");

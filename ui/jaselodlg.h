@@ -4,6 +4,7 @@
 // (its CThread base) that turns queued chat messages into transcript lines.
 
 #include <QIcon>
+#include <QPointer>
 #include <QTime>
 #include <array>
 #include <atomic>
@@ -21,6 +22,7 @@
 #include "chat/jaselonetwork.h"
 #include "chat/peoplelist.h"
 #include "chat/rejoin.h"
+#include "chat/sharing.h"
 #include "config/chatsettings.h"
 #include "config/hostsettings.h"
 #include "net/thread.h"
@@ -29,6 +31,10 @@
 #include "ui/toolkit/toolkit.h"
 
 class CBackgroundAlert;
+class CFileCards;
+class CPicturePreview;
+class QMimeData;
+class QAction;
 class CChatAnnouncer;
 class CNicknameCompleter;
 class CNotifier;
@@ -101,6 +107,9 @@ class CJaseloDlg : public CDialog, private CThread {
  protected:
   void DoDataExchange() override;
   void OnCommand(int id) override;
+  // Files dropped anywhere on the window are shared.
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
 
  private:
   // The widget tests' one way in to what follows (tests/ui/ui_test_support).
@@ -119,6 +128,25 @@ class CJaseloDlg : public CDialog, private CThread {
   void OnSend();
   // Sends the typed text as the line it asks for; false when nothing went.
   bool SendTyped(const std::string& typed);
+  // A line from the user in the user's style, its text still to be set.
+  ChatEvent OwnLine() const;
+
+  // Sharing files (jaselodlg_files.cpp).
+  void SetUpSharing();
+  // Where the joined host's file door is; none while the own client is not joined.
+  std::optional<FileHost> FileHostNow();
+  // Sends the line and the details of a file the host now keeps.
+  bool AnnounceFile(const UploadedFile& uploaded);
+  // Whom a file shared now goes to: the one a "/msg name" in the box is for,
+  // else everybody (empty).
+  std::string ShareTarget();
+  // Asks for the files to share with `to` (empty: everybody).
+  void OnShareFile(const std::string& to);
+  void ShareFiles(const QStringList& paths, const std::string& to);
+  // A paste or a drop on the input box: files are shared, a picture is shown
+  // first; true when it was one of those.
+  bool TakeMime(const QMimeData* source);
+  void OfferPicture(const QImage& picture, const std::string& to);
   uint32_t ThreadProc() override;
   // Poll thread: hands `item` to the UI thread; waits while it is far behind.
   void Hand(PollNews item);
@@ -256,6 +284,9 @@ class CJaseloDlg : public CDialog, private CThread {
   CNotifier* notifier = nullptr;                // a child of the window
   CNicknameCompleter* completer = nullptr;      // a child of the input box
   CPeoplePane* peoplePane = nullptr;            // a child of the window
+  CFileCards* fileCards = nullptr;              // a child of the transcript
+  QAction* shareAction = nullptr;               // "Share a file…", a child of the window
+  QPointer<CPicturePreview> lastPreview;        // the pasted picture's preview, while it shows
   PeopleList people;
   bool showingEarlier = false;  // earlier lines are being shown, their last not yet
   CharFormat inputFormat;

@@ -100,16 +100,26 @@ void CPeoplePane::Show(const PeopleList& people) {
 
 void CPeoplePane::SetRemover(std::function<void(const std::string&)> remover) {
   remove = std::move(remover);
-  list->setContextMenuPolicy(remove ? Qt::CustomContextMenu : Qt::DefaultContextMenu);
+  list->setContextMenuPolicy(remove || sendFile ? Qt::CustomContextMenu : Qt::DefaultContextMenu);
+}
+
+void CPeoplePane::SetFileSender(std::function<void(const std::string&)> send, std::function<bool()> can) {
+  sendFile = std::move(send);
+  canSendFile = std::move(can);
+  list->setContextMenuPolicy(remove || sendFile ? Qt::CustomContextMenu : Qt::DefaultContextMenu);
 }
 
 void CPeoplePane::OfferMenu(const QPoint& at) {
   QListWidgetItem* row = list->itemAt(at);
   if (row == nullptr) row = list->currentItem();
-  if (row == nullptr || !remove || row->data(kYouRole).toBool()) return;
+  if (row == nullptr || (!remove && !sendFile) || row->data(kYouRole).toBool()) return;
   const std::string name = row->data(Qt::UserRole).toString().toStdString();
   QMenu menu(list);
-  menu.addAction(QStringLiteral("Remove from chat\u2026"), [this, name] { remove(name); });
+  if (sendFile) {
+    menu.addAction(QStringLiteral("Send a file\u2026"), [this, name] { sendFile(name); })
+        ->setEnabled(canSendFile && canSendFile());
+  }
+  if (remove) menu.addAction(QStringLiteral("Remove from chat\u2026"), [this, name] { remove(name); });
   menu.exec(list->viewport()->mapToGlobal(list->visualItemRect(row).center()));
 }
 

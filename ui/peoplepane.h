@@ -8,7 +8,8 @@
 // maximised. F9 and "Show people" in the transcript's menu show and hide it,
 // which then holds whatever the width. Enter or a double click on a row puts
 // "/msg <name> " in front of the message and gives the input box the keyboard;
-// in a hosted chat a row's menu also shows the person out.
+// a row's menu sends the person a file, and in a hosted chat also shows the
+// person out.
 
 #include <QWidget>
 #include <functional>
@@ -40,6 +41,9 @@ class CPeoplePane : public QWidget {
   // In a hosted chat: each other person's row offers "Remove from chat…",
   // which calls `remove` with the name (null: no such entry).
   void SetRemover(std::function<void(const std::string&)> remove);
+  // Each other person's row offers "Send a file…", which calls `send` with
+  // the name while `can` says files can be shared.
+  void SetFileSender(std::function<void(const std::string&)> send, std::function<bool()> can);
   // F9's action, checked while the pane shows: for the transcript's menu.
   QAction* ToggleAction() const { return toggle; }
   QListWidget* List() const { return list; }
@@ -68,4 +72,6 @@ class CPeoplePane : public QWidget {
   QAction* toggle;
   std::optional<bool> chosen;  // the user's last F9 or menu choice
   std::function<void(const std::string&)> remove;
+  std::function<void(const std::string&)> sendFile;
+  std::function<bool()> canSendFile;
 };

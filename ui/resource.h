@@ -18,6 +18,7 @@ constexpr int IDB_UNDERLINE_OFF = 140;
 constexpr int IDB_UNDERLINE_ON = 141;
 constexpr int IDB_COLOR = 154;
 constexpr int IDB_FONT = 155;
+constexpr int IDB_ATTACH = 157;
 
 // Chat window controls.
 constexpr int IDC_SEND = 1000;
@@ -28,6 +29,7 @@ constexpr int IDC_BOLD = 1005;
 constexpr int IDC_ITALIC = 1006;
 constexpr int IDC_UNDERLINE = 1007;
 constexpr int IDC_TRANSCRIPT = 1008;
+constexpr int IDC_ATTACH = 1009;
 
 // Settings dialog controls.
 constexpr int IDC_PSEUDO = 1012;

@@ -34,6 +34,10 @@ const DialogTemplate& ChatWindowTemplate() {
            {.name = "Italic", .keys = "Ctrl+I"}},
           {IDC_UNDERLINE, ControlKind::PushButton, "", 99, 187, 20, 18, CS_FLAT | CS_CHECKABLE | CS_TABSTOP,
            {.name = "Underline", .keys = "Ctrl+U"}},
+          {IDC_ATTACH, ControlKind::PushButton, "", 122, 187, 20, 18, CS_FLAT | CS_TABSTOP,
+           {.name = "Share a file",
+            .description = "Shares a file with everybody, or with the one a /msg line is for.",
+            .tip = "Share a file\u2026"}},
           {IDC_INPUTBOX, ControlKind::RichEdit, "", 7, 207, 185, 35, CS_MULTILINE | CS_BORDER | CS_TABSTOP,
            {.name = "Message", .description = "Enter sends it to everybody."}},
           {IDC_SEND, ControlKind::PushButton, "Send", 194, 208, 39, 34, CS_DEFAULT | CS_TABSTOP,
@@ -76,7 +80,8 @@ const DialogTemplate& InitDialogTemplate() {
 int BitmapResourceSize(int id) {
   switch (id) {
     case 154:
-    case 155: return 24;
+    case 155:
+    case 157: return 24;
     case 136:
     case 137:
     case 138:

@@ -128,17 +128,27 @@ bool CTranscriptMarks::eventFilter(QObject* watched, QEvent* event) {
     }
     case QEvent::MouseButtonPress: {
       const auto* mouse = static_cast<QMouseEvent*>(event);
-      const bool ctrl = mouse->button() == Qt::LeftButton && (mouse->modifiers() & Qt::ControlModifier);
-      pressedLink = ctrl ? transcript->anchorAt(mouse->position().toPoint()) : QString();
+      const bool left = mouse->button() == Qt::LeftButton;
+      const bool ctrl = left && (mouse->modifiers() & Qt::ControlModifier);
+      const QString link = transcript->anchorAt(mouse->position().toPoint());
+      const bool button = left && QUrl(link).scheme() == QLatin1String(CARD_ACTION_SCHEME);
+      pressedLink = ctrl || button ? link : QString();
+      // A card's button is pressed, not the start of a selection.
+      if (button) return true;
       break;
     }
     case QEvent::MouseButtonRelease: {
       const auto* mouse = static_cast<QMouseEvent*>(event);
       const QString link = std::exchange(pressedLink, QString());
+      const QUrl url(link);
+      if (url.scheme() == QLatin1String(CARD_ACTION_SCHEME)) {
+        if (card && mouse->button() == Qt::LeftButton && transcript->anchorAt(mouse->position().toPoint()) == link)
+          card(url);
+        return true;
+      }
       // Pressed and released on the same link with Ctrl held: not a selection.
       if (!link.isEmpty() && mouse->button() == Qt::LeftButton && (mouse->modifiers() & Qt::ControlModifier) &&
           transcript->anchorAt(mouse->position().toPoint()) == link) {
-        const QUrl url(link);
         if (IsOpenable(url)) open(url);
       }
       break;

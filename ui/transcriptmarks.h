@@ -6,6 +6,8 @@
 //   desktop to open one, a plain click selects as anywhere else, and the
 //   pointer becomes a hand over them. Nothing is ever fetched by the window.
 //   Links are underlined, and their tooltip says how to open them.
+// - the buttons of a shared file's card are links of the window's own scheme
+//   (CARD_ACTION_SCHEME), which a plain click presses.
 // - a line's header (or a one-line notice) keeps the local time it was shown,
 //   which a tooltip over it gives ("14:03:27").
 
@@ -14,6 +16,8 @@
 #include <QString>
 #include <QTime>
 #include <functional>
+
+inline constexpr const char* CARD_ACTION_SCHEME = "jaselo-card";
 
 class QTextDocument;
 class QTextEdit;
@@ -42,6 +46,8 @@ class CTranscriptMarks : public QObject {
   // What opening an address does; QDesktopServices::openUrl unless replaced,
   // so that a test can see the request.
   void SetOpenCall(OpenCall call) { open = std::move(call); }
+  // What pressing a card's button does, given its link.
+  void SetCardCall(OpenCall call) { card = std::move(call); }
   // The tooltip for the viewport point `at`: the time its line was shown, how
   // to open the link there, or "".
   QString TimeAt(const QPoint& at) const;
@@ -55,5 +61,6 @@ class CTranscriptMarks : public QObject {
   // already being destroyed.
   QWidget* viewport;
   OpenCall open;
-  QString pressedLink;  // the address under the last Ctrl+press
+  OpenCall card;
+  QString pressedLink;  // the address under the last Ctrl+press, or the card's button under the last press
 };

@@ -33,7 +33,10 @@ void DiagCapture::Clear() {
   lines_.clear();
 }
 
-PrivateDataFolder::PrivateDataFolder() { setenv("XDG_DATA_HOME", dir.Path().c_str(), 1); }
+PrivateDataFolder::PrivateDataFolder() {
+  setenv("XDG_DATA_HOME", dir.Path().c_str(), 1);
+  setenv("XDG_CACHE_HOME", (dir.Path() + "/cache").c_str(), 1);
+}
 
 bool ToolsRequired() {
   const char* value = std::getenv("JASELO_REQUIRE_TOOLS");

@@ -53,7 +53,7 @@ class TempDir {
 
 // Host keys and the hosts met, of the tests and of every program they start,
 // go to a folder of the run's own (XDG_DATA_HOME) while this lives, never to
-// the user's data folder.
+// the user's data folder; files fetched and pasted go to its cache folder.
 class PrivateDataFolder {
  public:
   PrivateDataFolder();

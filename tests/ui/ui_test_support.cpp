@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "ui/jaselodlg.h"
+#include "ui/picturepreview.h"
 #include "ui/toolkit/richedit.h"
 
 ChatSettings& CJaseloDlgProbe::Settings() const { return dlg.Settings(); }
@@ -34,6 +35,8 @@ QPushButton* CJaseloDlgProbe::Button(int id) const { return dlg.Button(id); }
 int CJaseloDlgProbe::ShownImage(int buttonId) const { return dlg.ShownImage(buttonId); }
 CJaseloNetwork& CJaseloDlgProbe::ServerNetwork() const { return dlg.ServerNetwork(); }
 size_t CJaseloDlgProbe::NewsWaiting() const { return dlg.news.Waiting(); }
+CFileCards* CJaseloDlgProbe::FileCards() const { return dlg.fileCards; }
+CPicturePreview* CJaseloDlgProbe::LastPreview() const { return dlg.lastPreview; }
 bool CJaseloDlgProbe::IsRunning() const { return dlg.IsRunning(); }
 bool CJaseloDlgProbe::IsPolling() const { return dlg.IsPolling(); }
 bool CJaseloDlgProbe::Joining() const { return dlg.Joining(); }

@@ -16,7 +16,9 @@
 
 #include "chat/jaselonetwork.h"
 
+class CFileCards;
 class CJaseloDlg;
+class CPicturePreview;
 class CRichEdit;
 class QPushButton;
 class QTextDocument;
@@ -54,6 +56,9 @@ class CJaseloDlgProbe {
   bool ConnectionLost() const;
   // What the poll thread has handed over and the window not yet taken.
   size_t NewsWaiting() const;
+  CFileCards* FileCards() const;
+  // The preview of a pasted picture, while it shows.
+  CPicturePreview* LastPreview() const;
 
  private:
   CJaseloDlg& dlg;

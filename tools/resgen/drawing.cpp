@@ -127,6 +127,19 @@ std::vector<Shape> TwoTs() {
   };
 }
 
+std::vector<Shape> PaperClip() {
+  // Two loops of wire, the inner one open at its end; upright, since a slant
+  // is too fine for 24 pixels.
+  return {
+      E(Navy, 12, 7, 6, 5),                                   // the outer loop's top and bottom
+      E(Navy, 12, 18, 6, 5),          R(Navy, 6, 7, 18, 18),  // its sides
+      E(Background, 12, 7, 4.4, 3.4), E(Background, 12, 18, 4.4, 3.4), R(Background, 7.6, 7, 16.4, 18),
+      E(Navy, 12, 9, 3.6, 3.2),  // the inner loop, from the top
+      R(Navy, 8.4, 9, 15.6, 17),      E(Background, 12, 9, 2, 1.6),    R(Background, 10, 9, 14, 17.5),
+      R(Background, 7.6, 16, 10, 19),  // its open end
+  };
+}
+
 std::vector<Shape> Palette() {
   return {
       E(Olive, 14, 10, 9.5, 8),  // the board with its rim
@@ -172,6 +185,7 @@ QImage DrawBitmap(int id, int scale) {
     case 141: return Render(32, 32 * scale, Blue, UnderlinedU());
     case 154: return Render(24, 24 * scale, Silver, Palette());
     case 155: return Render(24, 24 * scale, Silver, TwoTs());
+    case 157: return Render(24, 24 * scale, Silver, PaperClip());
     default: return {};
   }
 }
@@ -183,7 +197,7 @@ QImage DrawIcon(int size) {
 
 std::vector<ResourceImage> DrawAllResources() {
   std::vector<ResourceImage> all;
-  for (int id : {136, 137, 138, 139, 140, 141, 154, 155}) {
+  for (int id : {136, 137, 138, 139, 140, 141, 154, 155, 157}) {
     all.push_back({QStringLiteral("bitmap%1.png").arg(id), DrawBitmap(id, 1)});
     all.push_back({QStringLiteral("bitmap%1@2x.png").arg(id), DrawBitmap(id, 2)});
   }

@@ -16,7 +16,7 @@ struct ResourceImage {
 // icon sizes.
 std::vector<ResourceImage> DrawAllResources();
 
-// One button image (136-141, 154, 155) at `scale` (1 or 2).
+// One button image (136-141, 154, 155, 157) at `scale` (1 or 2).
 QImage DrawBitmap(int id, int scale);
 // The application icon (128) at `size` pixels square.
 QImage DrawIcon(int size);

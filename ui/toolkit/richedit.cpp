@@ -160,7 +160,12 @@ void CRichEdit::inputMethodEvent(QInputMethodEvent* event) {
   QTextEdit::inputMethodEvent(event);
 }
 
+bool CRichEdit::canInsertFromMimeData(const QMimeData* source) const {
+  return source && (source->hasText() || (taker_ && (source->hasImage() || source->hasUrls())));
+}
+
 void CRichEdit::insertFromMimeData(const QMimeData* source) {
+  if (source && taker_ && taker_(source)) return;
   if (!source || !source->hasText()) return;
   const QString fits = Fitting(source->text());
   if (!fits.isEmpty()) insertPlainText(fits);

@@ -47,10 +47,15 @@ class CRichEdit : public CFocusMarked<QTextEdit> {
   // When false, Enter is left to the dialog (it presses the default button).
   void SetWantReturn(bool want) { wantReturn_ = want; }
   void GiveFocus();
+  // What a paste or a drop holds goes to `take` first; what it takes (a
+  // picture, files) is not inserted as text.
+  using MimeTaker = std::function<bool(const QMimeData* source)>;
+  void SetMimeTaker(MimeTaker take) { taker_ = std::move(take); }
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
   void inputMethodEvent(QInputMethodEvent* event) override;
+  bool canInsertFromMimeData(const QMimeData* source) const override;
   void insertFromMimeData(const QMimeData* source) override;
 
  private:
@@ -60,5 +65,6 @@ class CRichEdit : public CFocusMarked<QTextEdit> {
 
   size_t limit_ = 0;  // 0: no limit of our own
   LimitMeasure measure_;
+  MimeTaker taker_;
   bool wantReturn_ = true;
 };

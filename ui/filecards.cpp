@@ -1,0 +1,412 @@
+#include "ui/filecards.h"
+
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QMimeDatabase>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTextEdit>
+#include <QTime>
+#include <QUrl>
+#include <algorithm>
+#include <chrono>
+
+#include "protocol/utf8.h"
+#include "share/filerequest.h"
+#include "share/filestore.h"
+#include "share/sharedname.h"
+#include "ui/transcriptmarks.h"
+
+namespace {
+
+// Marks a card's line of buttons with the card's number.
+constexpr int kCardProperty = QTextFormat::UserProperty + 1;
+// Pictures shown in a card fit this box.
+constexpr int kPictureWidth = 240;
+constexpr int kPictureHeight = 180;
+// A picture larger than this is shown by its name alone: fetching it would
+// cost more than its look is worth.
+constexpr uint64_t kPreviewLargest = 8ull << 20;
+constexpr int kPreviewsAtOnce = 2;
+constexpr size_t kPreviewsWaiting = 32;
+constexpr auto kProgressEvery = std::chrono::milliseconds(100);
+
+bool IsLowerHex(const std::string& text, size_t length) {
+  return text.size() == length &&
+         std::all_of(text.begin(), text.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+}
+
+QTextCharFormat TextFormat(const QColor& colour, bool bold = false) {
+  QTextCharFormat f;
+  f.setFontFamilies({QStringLiteral("Courier New")});
+  f.setForeground(colour);
+  f.setFontWeight(bold ? QFont::Bold : QFont::Normal);
+  return f;
+}
+
+QString Shown(const std::string& text) { return QString::fromStdString(ControlsShown(text)); }
+
+// A file's name between isolates: its letters cannot turn the size and kind
+// around it.
+QString Isolated(const std::string& text) { return QChar(0x2068) + Shown(text) + QChar(0x2069); }
+
+QString Bar(uint64_t done, uint64_t total) {
+  const int cells = 20;
+  const int full = total == 0 ? 0 : static_cast<int>(done * cells / total);
+  const int percent = total == 0 ? 0 : static_cast<int>(done * 100 / total);
+  return QString(full, QChar(0x2588)) + QString(cells - full, QChar(0x2591)) + QStringLiteral(" %1 %").arg(percent);
+}
+
+}  // namespace
+
+CFileCards::CFileCards(QTextEdit* transcript, Hooks hooks, QString cacheFolder)
+    : QObject(transcript), transcript(transcript), hooks(std::move(hooks)), cacheFolder(std::move(cacheFolder)) {}
+
+CFileCards::~CFileCards() = default;
+
+void CFileCards::SetTicket(std::string given) {
+  ticket = std::move(given);
+  if (hooks.sharable) hooks.sharable(!ticket.empty());
+}
+
+QString CFileCards::CachePath(const Card& card) const {
+  return cacheFolder + QLatin1Char('/') + QString::fromStdString(card.file.id) + QLatin1Char('/') +
+         QString::fromStdString(card.file.name);
+}
+
+CFileCards::Card& CFileCards::Add(const SharedFile& file, const std::string& url, bool own) {
+  Card& card = cards[++lastNumber];
+  card.number = lastNumber;
+  card.file = file;
+  card.url = url;
+  const bool isPrivate = (file.flags & FILE_PRIVATE) != 0;
+  const QColor header = isPrivate ? QColor(255, 128, 255) : QColor(128, 128, 128);
+  QTextCursor end(transcript->document());
+  end.movePosition(QTextCursor::End);
+  const int from = end.position();
+  QString says;
+  if (own && isPrivate) says = QStringLiteral("(*private*) to ") + Shown(file.to) + QStringLiteral(", a file :");
+  else
+    says = (isPrivate ? QStringLiteral("(*private*) ") : QString()) + Shown(file.from) +
+           QStringLiteral(" shares a file :");
+  end.insertText(says, TextFormat(header));
+  MarkPiece(transcript->document(), from, end.position(), false, QTime::currentTime());
+  if (!file.type.empty()) {
+    end.insertBlock();
+    card.picture = end;
+    card.picture.setKeepPositionOnInsert(true);
+  }
+  end.insertBlock();
+  const QString kind =
+      QMimeDatabase().mimeTypeForFile(QString::fromStdString(file.name), QMimeDatabase::MatchExtension).comment();
+  const QColor text = transcript->palette().color(QPalette::Text);
+  end.insertText(Isolated(file.name), TextFormat(text, true));
+  end.insertText(QStringLiteral(" (%1, %2)").arg(QString::fromStdString(SizeText(file.size)), kind), TextFormat(text));
+  end.insertBlock();
+  QTextBlockFormat marked;
+  marked.setProperty(kCardProperty, card.number);
+  end.setBlockFormat(marked);
+  card.actions = end;
+  card.actions.setKeepPositionOnInsert(true);
+  // The next line starts after an empty one, as after every line.
+  end.insertBlock(QTextBlockFormat());
+  end.insertBlock();
+  return card;
+}
+
+bool CFileCards::Redraw(Card& card) {
+  const QTextBlock block = card.actions.block();
+  if (block.blockFormat().property(kCardProperty).toInt() != card.number) return false;
+  QTextCursor line(block);
+  line.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+  line.removeSelectedText();
+  const QTextCharFormat plain = TextFormat(transcript->palette().color(QPalette::PlaceholderText));
+  const auto button = [&](const QString& text, const QString& what, const QString& tip) {
+    QTextCharFormat f = TextFormat(transcript->palette().color(QPalette::Link), true);
+    f.setAnchor(true);
+    f.setAnchorHref(QStringLiteral("%1:%2/%3").arg(QLatin1String(CARD_ACTION_SCHEME), what).arg(card.number));
+    f.setFontUnderline(true);
+    f.setToolTip(tip);
+    if (!line.block().text().isEmpty()) line.insertText(QStringLiteral("   "), plain);
+    line.insertText(text, f);
+  };
+  if (!card.status.isEmpty()) line.insertText(card.status, plain);
+  switch (card.state) {
+    case State::Sharing:
+    case State::Fetching:
+      line.insertText((card.status.isEmpty() ? QString() : QStringLiteral("   ")) + Bar(card.done, card.total), plain);
+      button(QStringLiteral("Cancel"), QStringLiteral("cancel"), QStringLiteral("Stops the transfer"));
+      break;
+    case State::Ready:
+      button(QStringLiteral("Open"), QStringLiteral("open"), QStringLiteral("Opens the file"));
+      button(QStringLiteral("Save\u2026"), QStringLiteral("save"), QStringLiteral("Saves the file where you choose"));
+      break;
+    case State::NotShared: break;
+  }
+  return true;
+}
+
+void CFileCards::Share(const QString& path, const std::string& to, const std::string& own) {
+  const std::optional<FileHost> host = hooks.host ? hooks.host() : std::nullopt;
+  SharedFile file;
+  file.name = CleanSharedName(QFileInfo(path).fileName().toStdString());
+  file.size = static_cast<uint64_t>(std::max<qint64>(0, QFileInfo(path).size()));
+  file.from = own;
+  file.to = to;
+  file.flags = to.empty() ? 0 : FILE_PRIVATE;
+  QFile opened(path);
+  char first[16] = {};
+  const qint64 n = opened.open(QIODevice::ReadOnly) ? opened.read(first, sizeof first) : 0;
+  file.type = PictureType(reinterpret_cast<const uint8_t*>(first), static_cast<size_t>(std::max<qint64>(0, n)));
+  Card& card = Add(file, "", true);
+  if (!host || ticket.empty()) {
+    card.state = State::NotShared;
+    card.status = QStringLiteral("Not shared: this chat's host keeps no shared files, or you are not in the chat.");
+    Redraw(card);
+    return;
+  }
+  card.state = State::Sharing;
+  card.status = QStringLiteral("Sharing\u2026");
+  card.total = file.size;
+  Redraw(card);
+  const int number = card.number;
+  auto last = std::chrono::steady_clock::time_point();
+  card.transfer = transfers.Start(
+      [host = *host, ticket = ticket, path = path.toStdString(), own, to, this, number](FileClient& files,
+                                                                                        std::string& error) {
+        UploadedFile uploaded;
+        if (!UploadSharedFile(files, host, ticket, path, own, to, uploaded, error)) return false;
+        QMetaObject::invokeMethod(
+            this,
+            [this, number, uploaded] {
+              auto found = cards.find(number);
+              if (found == cards.end()) return;
+              Card& c = found->second;
+              const bool said = hooks.announce && hooks.announce(uploaded);
+              c.file = uploaded.file;
+              c.url = uploaded.url;
+              c.state = said ? State::Ready : State::NotShared;
+              c.status = said ? QString() : QStringLiteral("Kept by the host, but its line could not be sent.");
+              Redraw(c);
+            },
+            Qt::QueuedConnection);
+        return true;
+      },
+      [this, number, last](uint64_t done, uint64_t total) mutable {
+        const auto now = std::chrono::steady_clock::now();
+        if (now - last < kProgressEvery && done != total) return;
+        last = now;
+        QMetaObject::invokeMethod(
+            this,
+            [this, number, done, total] {
+              auto found = cards.find(number);
+              if (found == cards.end() || found->second.state != State::Sharing) return;
+              found->second.done = done;
+              found->second.total = total;
+              Redraw(found->second);
+            },
+            Qt::QueuedConnection);
+      },
+      [this, number](bool ok, const std::string& error) {
+        if (ok) return;
+        QMetaObject::invokeMethod(
+            this,
+            [this, number, error] {
+              auto found = cards.find(number);
+              if (found == cards.end()) return;
+              found->second.state = State::NotShared;
+              found->second.status = QStringLiteral("Not shared: %1.").arg(QString::fromStdString(error));
+              Redraw(found->second);
+            },
+            Qt::QueuedConnection);
+      });
+  // The sharer's own picture shows at once, from the file itself.
+  ShowPicture(card, path);
+}
+
+void CFileCards::Show(const SharedFile& shared) {
+  // What a host sent is believed only in a form this side could have made.
+  if (!IsLowerHex(shared.id, 32) || !IsLowerHex(shared.sha256, 64)) return;
+  SharedFile file = shared;
+  file.name = CleanSharedName(file.name);
+  if (!file.type.empty() && file.type != "image/png" && file.type != "image/jpeg" && file.type != "image/gif" &&
+      file.type != "image/webp")
+    file.type.clear();
+  const std::optional<FileHost> host = hooks.host ? hooks.host() : std::nullopt;
+  if (!host) return;
+  const bool tls = host->joined.outcome == ConnectReport::Outcome::Encrypted;
+  Card& card = Add(file, FileUrlText({tls, host->address, host->port, SharedFilePath(file.id, file.name)}), false);
+  Redraw(card);
+  if (card.picture.isNull() || file.size > kPreviewLargest) return;
+  previews.push_back(card.number);
+  // A flood of pictures keeps the newest waiting.
+  while (previews.size() > kPreviewsWaiting) previews.pop_front();
+  NextPreview();
+}
+
+void CFileCards::NextPreview() {
+  while (previewing < kPreviewsAtOnce && !previews.empty()) {
+    auto found = cards.find(previews.front());
+    previews.pop_front();
+    if (found == cards.end() || found->second.state != State::Ready) continue;
+    ++previewing;
+    Fetch(found->second, CachePath(found->second), false, true);
+  }
+}
+
+void CFileCards::Fetch(Card& card, const QString& path, bool open, bool preview) {
+  const std::optional<FileHost> host = hooks.host ? hooks.host() : std::nullopt;
+  FileUrl url;
+  if (!host || !ReadFileUrl(card.url, url) || !QDir().mkpath(QFileInfo(path).path())) {
+    card.status = QStringLiteral("Not fetched: you are not in the chat.");
+    Redraw(card);
+    if (preview) --previewing;
+    return;
+  }
+  card.state = State::Fetching;
+  card.status = preview ? QStringLiteral("Fetching the picture\u2026")
+                        : (open ? QStringLiteral("Opening\u2026") : QStringLiteral("Saving\u2026"));
+  card.done = 0;
+  card.total = card.file.size;
+  card.open = open;
+  card.preview = preview;
+  card.writing = path;
+  Redraw(card);
+  const int number = card.number;
+  auto sha256 = std::make_shared<std::string>();
+  auto last = std::chrono::steady_clock::time_point();
+  card.transfer = transfers.Start(
+      [url, key = host->joined.key, out = path.toStdString(), sha256](FileClient& files, std::string& error) {
+        const std::shared_ptr<TlsContext> tls = url.tls ? TlsContext::ForClient(error) : nullptr;
+        return files.Connect(
+                   url, tls, [&key](const KeyDigest& met) { return met == key; }, error) &&
+               files.Fetch(url, out, *sha256, error);
+      },
+      [this, number, last](uint64_t done, uint64_t total) mutable {
+        const auto now = std::chrono::steady_clock::now();
+        if (now - last < kProgressEvery) return;
+        last = now;
+        QMetaObject::invokeMethod(
+            this,
+            [this, number, done, total] {
+              auto found = cards.find(number);
+              if (found == cards.end() || found->second.state != State::Fetching) return;
+              found->second.done = done;
+              found->second.total = total;
+              Redraw(found->second);
+            },
+            Qt::QueuedConnection);
+      },
+      [this, number, sha256](bool ok, const std::string& error) {
+        QMetaObject::invokeMethod(
+            this, [this, number, ok, error, sha256] { Fetched(number, ok, error, *sha256); }, Qt::QueuedConnection);
+      });
+}
+
+void CFileCards::Fetched(int number, bool ok, const std::string& error, const std::string& sha256) {
+  auto found = cards.find(number);
+  if (found == cards.end()) return;
+  Card& card = found->second;
+  if (card.preview) {
+    --previewing;
+    NextPreview();
+  }
+  card.state = State::Ready;
+  // Kept only when it is the very file shared: the host's digest must be
+  // the sharer's too.
+  if (ok && sha256 != card.file.sha256) {
+    QFile::remove(card.writing);
+    ok = false;
+  }
+  if (!ok) {
+    const bool cancelled = error == "cancelled";
+    // Nothing half written stays behind a cancel; after a loss the next try
+    // resumes it.
+    if (cancelled || card.preview) QFile::remove(card.writing);
+    const bool mismatch = !sha256.empty() && sha256 != card.file.sha256;
+    if (mismatch) card.status = QStringLiteral("The file did not arrive as it was shared: deleted.");
+    else if (cancelled || card.preview) card.status.clear();
+    else card.status = QStringLiteral("Not fetched: %1.").arg(QString::fromStdString(error));
+    Redraw(card);
+    return;
+  }
+  card.kept = card.writing;
+  card.status =
+      card.preview || card.open ? QString() : QStringLiteral("Saved as %1").arg(QDir::toNativeSeparators(card.kept));
+  if (card.preview) ShowPicture(card, card.kept);
+  if (card.open) QDesktopServices::openUrl(QUrl::fromLocalFile(card.kept));
+  Redraw(card);
+}
+
+void CFileCards::ShowPicture(Card& card, const QString& path) {
+  if (card.picture.isNull()) return;
+  const QTextBlock block = card.picture.block();
+  if (block.length() > 1 || block.blockFormat().property(kCardProperty).isValid()) return;
+  QImageReader reader(path);
+  reader.setAutoTransform(true);
+  const QSize size = reader.size();
+  if (!size.isValid() || size.isEmpty()) return;
+  // Decoded at the size shown: a huge picture never takes its whole memory.
+  reader.setScaledSize(
+      size.scaled(std::min(size.width(), kPictureWidth), std::min(size.height(), kPictureHeight), Qt::KeepAspectRatio));
+  const QImage image = reader.read();
+  if (image.isNull()) return;
+  const QUrl name(QStringLiteral("jaselo-picture:%1").arg(card.number));
+  transcript->document()->addResource(QTextDocument::ImageResource, name, image);
+  QTextImageFormat picture;
+  picture.setName(name.toString());
+  picture.setWidth(image.width());
+  picture.setHeight(image.height());
+  picture.setAnchor(true);
+  picture.setAnchorHref(QStringLiteral("%1:open/%2").arg(QLatin1String(CARD_ACTION_SCHEME)).arg(card.number));
+  picture.setToolTip(QStringLiteral("Opens the picture"));
+  QTextCursor at(block);
+  at.insertImage(picture);
+}
+
+void CFileCards::Press(const QUrl& button) {
+  const QStringList parts = button.path().split(QLatin1Char('/'));
+  if (parts.size() != 2) return;
+  auto found = cards.find(parts[1].toInt());
+  if (found == cards.end()) return;
+  Card& card = found->second;
+  if (parts[0] == QLatin1String("cancel") && card.transfer != 0 &&
+      (card.state == State::Sharing || card.state == State::Fetching)) {
+    transfers.Cancel(card.transfer);
+  } else if (parts[0] == QLatin1String("open") && card.state == State::Ready) {
+    Open(card);
+  } else if (parts[0] == QLatin1String("save") && card.state == State::Ready) {
+    Save(card);
+  }
+}
+
+void CFileCards::Open(Card& card) {
+  if (!card.kept.isEmpty() && QFileInfo(card.kept).size() == static_cast<qint64>(card.file.size)) {
+    QDesktopServices::openUrl(QUrl::fromLocalFile(card.kept));
+    return;
+  }
+  Fetch(card, CachePath(card), true, false);
+}
+
+void CFileCards::Save(Card& card) {
+  const QString chosen = QFileDialog::getSaveFileName(transcript->window(), QStringLiteral("Save"),
+                                                      QDir::home().filePath(QString::fromStdString(card.file.name)));
+  if (chosen.isEmpty()) return;
+  if (chosen == card.kept) {
+    card.status = QStringLiteral("Saved as %1").arg(QDir::toNativeSeparators(chosen));
+    Redraw(card);
+    return;
+  }
+  // The fetch resumes what is there: a file chosen to be replaced goes first,
+  // unless it is what the last try of this card left.
+  if (chosen != card.writing) QFile::remove(chosen);
+  if (!card.kept.isEmpty() && QFile::copy(card.kept, chosen)) {
+    card.status = QStringLiteral("Saved as %1").arg(QDir::toNativeSeparators(chosen));
+    Redraw(card);
+    return;
+  }
+  Fetch(card, chosen, false, false);
+}
