@@ -288,6 +288,11 @@ bool FileClient::Uploading(const std::string& path, const std::string& name, con
     error = answer.body.empty() ? std::to_string(answer.status) + " " + answer.reason : answer.body;
     return false;
   }
+  // The id goes into addresses and file names: only the host's own form of it.
+  if (!IsLowerHex(answer.body, 32)) {
+    error = "the host's answer cannot be read";
+    return false;
+  }
   id = answer.body;
   return true;
 }

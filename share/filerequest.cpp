@@ -3,12 +3,9 @@
 #include <cstring>
 
 #include "share/sharedname.h"
+#include "trust/hex.h"
 
 namespace {
-bool IsLowerHex(std::string_view text, size_t digits) {
-  return text.size() == digits && text.find_first_not_of("0123456789abcdef") == std::string_view::npos;
-}
-
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;

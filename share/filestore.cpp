@@ -19,10 +19,6 @@ constexpr size_t ID_DIGITS = 32;
 constexpr const char* DESCRIPTION = ".about";
 constexpr size_t DESCRIPTION_LIMIT = 4096;
 
-bool IsHex(const std::string& text, size_t digits) {
-  return text.size() == digits && text.find_first_not_of("0123456789abcdef") == std::string::npos;
-}
-
 std::string Describe(const StoredFile& f) {
   return "name=" + f.name + "\nsize=" + std::to_string(f.size) + "\nsha256=" + f.sha256 +
          "\nuntil=" + std::to_string(f.keptUntil) + "\n";
@@ -41,7 +37,7 @@ std::optional<StoredFile> Read(const std::string& id, const std::string& text) {
     try {
       if (key == "name") f.name = CleanSharedName(value);
       else if (key == "size") f.size = std::stoull(value);
-      else if (key == "sha256" && IsHex(value, 64)) f.sha256 = value;
+      else if (key == "sha256" && IsLowerHex(value, 64)) f.sha256 = value;
       else if (key == "until") f.keptUntil = std::stoll(value);
       else return std::nullopt;
     } catch (const std::exception&) {
@@ -110,7 +106,8 @@ bool FileStore::Open(const std::string& where, const ShareLimits& chosen, std::s
   std::vector<std::string> ids;
   while (const dirent* entry = readdir(dir)) {
     const std::string file = entry->d_name;
-    if (file.size() == ID_DIGITS + 6 && file.ends_with(DESCRIPTION) && IsHex(file.substr(0, ID_DIGITS), ID_DIGITS)) {
+    if (file.size() == ID_DIGITS + 6 && file.ends_with(DESCRIPTION) &&
+        IsLowerHex(file.substr(0, ID_DIGITS), ID_DIGITS)) {
       ids.push_back(file.substr(0, ID_DIGITS));
     }
   }
@@ -138,7 +135,7 @@ std::unique_ptr<Upload> FileStore::Begin(const std::string& name, uint64_t size,
                                          ShareRefusal& refusal) {
   const std::lock_guard lock(mutex);
   refusal = ShareRefusal::None;
-  if (!IsHex(sha256, 64)) refusal = ShareRefusal::BadChecksum;
+  if (!IsLowerHex(sha256, 64)) refusal = ShareRefusal::BadChecksum;
   else if (size > limits.largestFile) refusal = ShareRefusal::TooLarge;
   else if (kept + reserved + size > limits.totalKept) refusal = ShareRefusal::QuotaFull;
   else if (!DiskHasRoom(reserved + size)) refusal = ShareRefusal::DiskFull;

@@ -15,3 +15,7 @@ std::string RandomHex(size_t bytes) {
   if (bytes > sizeof random || RAND_bytes(random, static_cast<int>(bytes)) != 1) return {};
   return LowerHex(random, bytes);
 }
+
+bool IsLowerHex(std::string_view text, size_t digits) {
+  return text.size() == digits && text.find_first_not_of("0123456789abcdef") == std::string_view::npos;
+}

@@ -18,6 +18,7 @@
 #include "share/filerequest.h"
 #include "share/filestore.h"
 #include "share/sharedname.h"
+#include "trust/hex.h"
 #include "ui/transcriptmarks.h"
 
 namespace {
@@ -33,11 +34,6 @@ constexpr uint64_t kPreviewLargest = 8ull << 20;
 constexpr int kPreviewsAtOnce = 2;
 constexpr size_t kPreviewsWaiting = 32;
 constexpr auto kProgressEvery = std::chrono::milliseconds(100);
-
-bool IsLowerHex(const std::string& text, size_t length) {
-  return text.size() == length &&
-         std::all_of(text.begin(), text.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
-}
 
 QTextCharFormat TextFormat(const QColor& colour, bool bold = false) {
   QTextCharFormat f;

@@ -111,7 +111,7 @@ TEST(WindowSharing, APastedPictureAndADroppedFileGoOutAndAFileSharedWithTheUserS
   file.name = Field(said, "/files/" + file.id + "/", '\0');
   file.from = "carol";
   file.type = "image/png";
-  file.size = 1;  // the host's size is the one believed
+  file.size = std::stoull(Field(said, " (", ' '));
   file.sha256 = std::string(64, '0');
   // First with a wrong SHA-256: nothing kept, and the card says so.
   probe.DispatchEvent(details);
@@ -131,14 +131,14 @@ TEST(WindowSharing, APastedPictureAndADroppedFileGoOutAndAFileSharedWithTheUserS
   probe.DispatchEvent(details);
   ASSERT_TRUE(PumpUntil([&] { return Pictures(probe.Transcript()->document()) == 2; }));
   EXPECT_TRUE(Transcript(probe).contains("carol shares a file :"));
+  host.resize(720, 640);
+  host.grab().save(QStringLiteral(JASELO_TEST_OUTPUT "/window-sharing.png"));
   // A name a host sends is shown isolated, never as markup.
   details.File.name = "<b>x.png";
   details.File.type = "text/html";
   probe.DispatchEvent(details);
   EXPECT_TRUE(Transcript(probe).contains("\u2068<b>x.png\u2069")) << Transcript(probe).toStdString();
   EXPECT_TRUE(PumpUntil([&] { return probe.FileCards()->Running() == 0; }));
-  host.resize(720, 640);
-  host.grab().save(QStringLiteral(JASELO_TEST_OUTPUT "/window-sharing.png"));
   // Each share reached the plain peer as one ordinary line.
   EXPECT_EQ(Shares(bob).size(), 2u);
 }
