@@ -20,8 +20,10 @@ uint64_t BackgroundTransfers::Start(Job job, FileClient::Progress progress, Done
     std::string error;
     const bool ok = job(t.client, error);
     if (!ok && t.client.Cancelled()) error = "cancelled";
-    if (done) done(ok, error);
+    // Over before its news goes: whoever hears it sees it no longer running.
+    // The thread touches nothing of `t` after this, and is joined before `t` goes.
     t.over = true;
+    if (done) done(ok, error);
   });
   return t.id;
 }

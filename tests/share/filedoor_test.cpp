@@ -223,7 +223,8 @@ TEST(BackgroundTransfers, ACancelEndsAStalledFetchAtOnceAndTheirOwnerLeavesNoThr
     EXPECT_EQ(result.get(), "cancelled");
     // One still waiting when its owner goes is cancelled and waited for.
     transfers.Start(fetch, {}, {});
-    ASSERT_TRUE(silent.Accept().Valid());
+    const RawPeer second = silent.Accept();
+    ASSERT_TRUE(second.Valid());
     EXPECT_EQ(transfers.Running(), 1u);
   }
   // Far within the client's own wait of 15 s.
