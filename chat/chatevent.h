@@ -3,6 +3,7 @@
 // window hands an outgoing line to the senders.
 
 #include <cstdint>
+#include <string>
 
 #include "protocol/chatline.h"
 #include "protocol/extension.h"
@@ -23,6 +24,9 @@ constexpr uint16_t EVENT_EARLIER = 0x102;
 constexpr uint16_t EVENT_TICKET = 0x103;
 // A file shared with everyone or with the own user alone: File.
 constexpr uint16_t EVENT_FILE = 0x104;
+// One part of a shared file's small picture: File.id, Count (the part),
+// Flags (how many parts), Data (its bytes).
+constexpr uint16_t EVENT_PICTURE = 0x105;
 
 // A chat line and what it is: a CHAT_ header value or an EVENT_ value. An
 // arrival or a departure sets only the name.
@@ -32,4 +36,5 @@ struct ChatEvent : ChatLine {
   uint16_t Flags = 0;
   uint16_t Count = 0;
   SharedFile File{};
+  std::string Data;
 };

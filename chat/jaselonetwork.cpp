@@ -150,22 +150,46 @@ void CJaseloNetwork::AnswerHello(Socket s, uint16_t understands) {
   }
 }
 
+std::vector<Socket> CJaseloNetwork::FileReaders(Socket sharer, const SharedFile& file) {
+  std::vector<Socket> readers;
+  Clients().ForEach([&](Socket reader, const Participant& p) {
+    if (reader == sharer || p.ticket.empty()) return;
+    if ((file.flags & FILE_PRIVATE) == 0 || strcasecmp(p.name.c_str(), file.to.c_str()) == 0) readers.push_back(reader);
+  });
+  return readers;
+}
+
 void CJaseloNetwork::ShareFile(const CQueuedPacket& packet, CDecodePacket& fields) {
   SharedFile file;
   const Socket s = packet.source;
   if (!IsSameConnection(s, packet.sourceSerial) || !fileLookup || !ReadFile(fields, file) || !fileLookup(file)) return;
   // Who shares is the connection's own nickname, whatever the block says.
   file.from = std::string(packet.sourceName.c_str());
-  file.flags &= FILE_PRIVATE;
+  file.flags &= FILE_PRIVATE | FILE_PICTURE;
   if ((file.flags & FILE_PRIVATE) == 0) file.to.clear();
-  std::vector<Socket> readers;
-  Clients().ForEach([&](Socket reader, const Participant& p) {
-    if (reader == s || p.ticket.empty()) return;
-    if ((file.flags & FILE_PRIVATE) == 0 || strcasecmp(p.name.c_str(), file.to.c_str()) == 0) readers.push_back(reader);
-  });
   CPacket block;
   if (!BuildFile(file, block)) return;
-  for (const Socket reader : readers) SendPrivateMessage(block, reader);
+  for (const Socket reader : FileReaders(s, file)) SendPrivateMessage(block, reader);
+  // Its picture's parts, if it has one, go where it went.
+  lastShared[s] = {packet.sourceSerial, file, 0};
+}
+
+void CJaseloNetwork::SharePicture(const CQueuedPacket& packet, CDecodePacket& fields) {
+  PicturePart part;
+  const Socket s = packet.source;
+  const auto shared = lastShared.find(s);
+  if (shared == lastShared.end() || !IsSameConnection(s, packet.sourceSerial) ||
+      shared->second.serial != packet.sourceSerial || !ReadPicturePart(fields, part)) {
+    return;
+  }
+  LastShared& last = shared->second;
+  // Only for the file this connection shared last, said to have a picture,
+  // and no more parts than a picture has.
+  if ((last.file.flags & FILE_PICTURE) == 0 || part.id != last.file.id || last.parts >= PICTURE_MOST_PARTS) return;
+  ++last.parts;
+  CPacket block;
+  block.SetData(packet.data, packet.length);
+  for (const Socket reader : FileReaders(s, last.file)) SendPrivateMessage(block, reader);
 }
 
 bool CJaseloNetwork::ProcessExtensionData(const CQueuedPacket& packet, ChatEvent& event) {
@@ -173,6 +197,7 @@ bool CJaseloNetwork::ProcessExtensionData(const CQueuedPacket& packet, ChatEvent
   if (!OpenExtension(packet.data, packet.length, block)) return false;
   if (IsServer()) {
     if (block.kind == EXT_FILE) ShareFile(packet, block.fields);
+    if (block.kind == EXT_PICTURE) SharePicture(packet, block.fields);
     return false;
   }
   if (!IsClient()) return false;
@@ -202,6 +227,17 @@ bool CJaseloNetwork::ProcessExtensionData(const CQueuedPacket& packet, ChatEvent
     event = ChatEvent();
     if (!ReadFile(block.fields, event.File)) return false;
     event.Type = EVENT_FILE;
+    return true;
+  }
+  if (block.kind == EXT_PICTURE) {
+    PicturePart part;
+    if (!ReadPicturePart(block.fields, part)) return false;
+    event = ChatEvent();
+    event.Type = EVENT_PICTURE;
+    event.File.id = std::move(part.id);
+    event.Count = part.part;
+    event.Flags = part.parts;
+    event.Data = std::move(part.bytes);
     return true;
   }
   return false;  // a kind this side does not know

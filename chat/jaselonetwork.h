@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 
 #include "chat/chatevent.h"
 #include "chat/linehistory.h"
@@ -51,8 +52,10 @@ class CJaseloNetwork : public CTCPIP {
   bool SendUnrelayedChatMessage(const ChatEvent& line);
   bool SendDisconnectMessage(const char* name);
   // Client role: the details of a file just shared, for those of the host's
-  // participants who asked for files; sent behind its chat line.
-  bool SendFileDetails(const SharedFile& file);
+  // participants who asked for files; sent behind its chat line. A small
+  // picture of it (PNG or JPEG, at most PICTURE_LARGEST bytes), when given,
+  // follows the details.
+  bool SendFileDetails(const SharedFile& file, const std::string& picture = {});
 
  private:
   // One queued message: true when it yielded an event (or was acted on).
@@ -69,6 +72,10 @@ class CJaseloNetwork : public CTCPIP {
   // Server role: a shared file's details, as the host keeps them, to those
   // who asked for files (to the one it is for, when private).
   void ShareFile(const CQueuedPacket& packet, CDecodePacket& fields);
+  // Server role: a part of the picture of the file its sender shared last,
+  // to those that file went to.
+  void SharePicture(const CQueuedPacket& packet, CDecodePacket& fields);
+  std::vector<Socket> FileReaders(Socket sharer, const SharedFile& file);
   // Server role: relays, routes and forgets on the socket thread, in the
   // wake-up that received the messages.
   void HandleQueued() override;
@@ -88,6 +95,13 @@ class CJaseloNetwork : public CTCPIP {
   // Server role, under the endpoint lock.
   CLineHistory history;
   std::function<bool(SharedFile&)> fileLookup;
+  // The file each connection shared last, and the parts of its picture passed on.
+  struct LastShared {
+    uint64_t serial = 0;
+    SharedFile file;
+    uint16_t parts = 0;
+  };
+  std::map<Socket, LastShared> lastShared;
   // Client role, on the thread that drains the queue: events of a people
   // list not yet handed out, and the place of the next person in the list
   // being received (none open: its first block has not come).

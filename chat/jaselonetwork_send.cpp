@@ -24,7 +24,13 @@ bool CJaseloNetwork::SendDisconnectMessage(const char* name) {
   return true;
 }
 
-bool CJaseloNetwork::SendFileDetails(const SharedFile& file) {
+bool CJaseloNetwork::SendFileDetails(const SharedFile& file, const std::string& picture) {
+  const std::vector<CPacket> parts = BuildPicture(file.id, picture);
+  SharedFile details = file;
+  details.flags = static_cast<uint16_t>((file.flags & ~FILE_PICTURE) | (parts.empty() ? 0 : FILE_PICTURE));
   CPacket packet;
-  return IsClient() && BuildFile(file, packet) && SendToServer(packet);
+  if (!IsClient() || !BuildFile(details, packet) || !SendToServer(packet)) return false;
+  for (const CPacket& part : parts)
+    if (!SendToServer(part)) return false;
+  return true;
 }

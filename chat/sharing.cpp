@@ -20,8 +20,12 @@ bool UploadSharedFile(FileClient& files, const FileHost& host, const std::string
     return false;
   }
   if (FILE* f = std::fopen(path.c_str(), "rb")) {
-    uint8_t first[16] = {};
-    file.type = PictureType(first, std::fread(first, 1, sizeof first, f));
+    std::string first(PICTURE_LARGEST + 1, '\0');
+    first.resize(std::fread(first.data(), 1, first.size(), f));
+    file.type = PictureType(reinterpret_cast<const uint8_t*>(first.data()), first.size());
+    if ((file.type == "image/png" || file.type == "image/jpeg") && first.size() <= PICTURE_LARGEST) {
+      out.picture = std::move(first);
+    }
     std::fseek(f, 0, SEEK_END);
     file.size = static_cast<uint64_t>(std::ftell(f));
     std::fclose(f);
@@ -42,5 +46,5 @@ bool AnnounceSharedFile(CJaseloNetwork& client, ChatEvent& line, const UploadedF
   if (!BuildSays(line, probe)) line.SetText(shared.url.substr(0, shared.url.rfind('/') + 1));
   const bool said =
       file.to.empty() ? client.SendChatMessage(line) : client.SendPrivateChatMessage(line, file.to.c_str());
-  return said && client.SendFileDetails(file);
+  return said && client.SendFileDetails(file, shared.picture);
 }

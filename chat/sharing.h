@@ -24,10 +24,13 @@ struct FileHost {
 struct UploadedFile {
   SharedFile file;
   std::string url;
+  // A small picture of it, PNG or JPEG, sent with its details; may be empty.
+  std::string picture;
 };
 
 // Uploads `path` through `files` with the host's `ticket`, for everyone or
-// for `to` alone. False, with why, when the host did not keep it.
+// for `to` alone. False, with why, when the host did not keep it. A PNG or a
+// JPEG small enough is its own small picture.
 bool UploadSharedFile(FileClient& files, const FileHost& host, const std::string& ticket, const std::string& path,
                       const std::string& from, const std::string& to, UploadedFile& out, std::string& error);
 

@@ -95,9 +95,10 @@ void CTCPIP::ProcessReservedData(const uint8_t* block, uint16_t n, Socket socket
     return;
   }
   if (!IsServer()) return;
-  if (opened.kind == EXT_FILE) {
-    // Only one who was given a ticket shares files; the details go in turn
-    // with the sharer's lines, behind the one that announces the file.
+  if (opened.kind == EXT_FILE || opened.kind == EXT_PICTURE) {
+    // Only one who was given a ticket shares files; the details and the
+    // picture go in turn with the sharer's lines, behind the one that
+    // announces the file.
     const Participant* sharer = clientTable.Find(socket);
     const ServerConnections::Watched* connection = connections.Find(socket);
     if (sharer != nullptr && !sharer->ticket.empty() && connection != nullptr && !connection->departed) {

@@ -206,3 +206,37 @@ bool ReadFile(CDecodePacket& fields, SharedFile& out) {
   out = std::move(f);
   return true;
 }
+
+std::vector<CPacket> BuildPicture(const std::string& id, const std::string& picture) {
+  std::vector<CPacket> blocks;
+  if (picture.empty() || picture.size() > PICTURE_LARGEST) return blocks;
+  const auto parts = static_cast<uint16_t>((picture.size() + PICTURE_PART_BYTES - 1) / PICTURE_PART_BYTES);
+  for (uint16_t part = 0; part < parts; ++part) {
+    const std::string_view bytes =
+        std::string_view(picture).substr(size_t{part} * PICTURE_PART_BYTES, PICTURE_PART_BYTES);
+    CEncodePacket e;
+    Begin(e, EXT_PICTURE);
+    bool ok = AddCountedString(e, id) && e.AddValue(part, 2) && e.AddValue(parts, 2);
+    ok = ok && e.AddValue(static_cast<uint16_t>(bytes.size()), 2) &&
+         e.AddString(bytes.data(), static_cast<uint16_t>(bytes.size()));
+    CPacket block;
+    if (!Finish(e, ok, block)) return {};
+    blocks.push_back(block);
+  }
+  return blocks;
+}
+
+bool ReadPicturePart(CDecodePacket& fields, PicturePart& out) {
+  PicturePart p;
+  uint16_t n = 0;
+  if (!fields.initialized || !ReadCountedString(fields, p.id) || !ReadShort(fields, p.part) ||
+      !ReadShort(fields, p.parts) || !ReadShort(fields, n)) {
+    return false;
+  }
+  p.id = std::string(p.id.c_str());
+  if (p.part >= p.parts || p.parts > PICTURE_MOST_PARTS || n == 0 || n > PICTURE_PART_BYTES) return false;
+  p.bytes.resize(n);
+  if (!fields.GetString(p.bytes.data(), n) || !Within(fields)) return false;
+  out = std::move(p);
+  return true;
+}

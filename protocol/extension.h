@@ -38,7 +38,12 @@
 //   (FILE_PRIVATE), SizeLow and SizeHigh (32 bits each), then counted
 //   strings: Id (the host's 32 hex digits), Sha256 (64 hex digits), Name,
 //   Type (a media type, or empty), From (the sharer's nickname), To (the one
-//   it is for; empty when for everyone).
+//   it is for; empty when for everyone). FILE_PICTURE: a small picture of it
+//   follows in PICTURE blocks.
+// PICTURE (client to host, then host to those who got the FILE): one part
+//   of a shared picture's small view, a PNG or a JPEG of at most
+//   PICTURE_LARGEST bytes, sent behind its FILE. Id (counted, the file's),
+//   Part, Parts, then Length and the part's bytes; the parts come in order.
 
 #include <cstdint>
 #include <string>
@@ -63,6 +68,7 @@ enum ExtensionKind : uint16_t {
   EXT_PASS = 5,
   EXT_TICKET = 6,
   EXT_FILE = 7,
+  EXT_PICTURE = 8,
 };
 
 enum RefusalReason : uint16_t {
@@ -82,6 +88,12 @@ constexpr uint16_t UNDERSTANDS_PASS = 4;
 constexpr uint16_t UNDERSTANDS_FILES = 8;
 
 constexpr uint16_t FILE_PRIVATE = 1;
+constexpr uint16_t FILE_PICTURE = 2;
+
+// A shared picture's small view, and the parts it travels in.
+constexpr size_t PICTURE_LARGEST = 16384;
+constexpr uint16_t PICTURE_PART_BYTES = 900;
+constexpr uint16_t PICTURE_MOST_PARTS = (PICTURE_LARGEST + PICTURE_PART_BYTES - 1) / PICTURE_PART_BYTES;
 
 constexpr uint16_t PEOPLE_FIRST = 1;
 constexpr uint16_t PEOPLE_LAST = 2;
@@ -120,6 +132,13 @@ struct SharedFile {
   std::string to;
 };
 
+struct PicturePart {
+  std::string id;
+  uint16_t part = 0;
+  uint16_t parts = 0;
+  std::string bytes;
+};
+
 // A received block opened: its kind, and a decoder over its fields alone.
 struct ExtensionBlock {
   uint16_t kind = 0;
@@ -146,6 +165,9 @@ bool BuildEarlier(uint32_t at, uint16_t left, const uint8_t* chatLine, uint16_t 
 bool BuildTicket(const std::string& ticket, CPacket& out);
 // False when the details do not fit one block.
 bool BuildFile(const SharedFile& file, CPacket& out);
+// The blocks of a small picture, in order; none when it is empty or larger
+// than PICTURE_LARGEST.
+std::vector<CPacket> BuildPicture(const std::string& id, const std::string& picture);
 
 // Readers take the decoder of an opened block; fields missing at the end of
 // a block fail the read, fields beyond those known are left unread.
@@ -160,3 +182,6 @@ bool ReadPeople(CDecodePacket& fields, PeopleBlock& out);
 bool ReadEarlier(CDecodePacket& fields, EarlierLine& out);
 bool ReadTicket(CDecodePacket& fields, std::string& ticket);
 bool ReadFile(CDecodePacket& fields, SharedFile& out);
+// False unless Part < Parts <= PICTURE_MOST_PARTS and the part's bytes are
+// at most PICTURE_PART_BYTES.
+bool ReadPicturePart(CDecodePacket& fields, PicturePart& out);

@@ -24,7 +24,7 @@ void Drain(CJaseloNetwork& client, uint16_t& listed) {
   while (client.ProcessPacketInQueue(event)) {
     const bool known = (event.Type >= CHAT_SAYS && event.Type <= CHAT_UNRELAYED) || event.Type == EVENT_PRESENT ||
                        event.Type == EVENT_PEOPLE || event.Type == EVENT_EARLIER || event.Type == EVENT_TICKET ||
-                       event.Type == EVENT_FILE;
+                       event.Type == EVENT_FILE || event.Type == EVENT_PICTURE;
     FUZZ_CHECK(known);
     if (event.Type == EVENT_TICKET) {
       CheckString(event.Text, event.TextLength);
@@ -36,6 +36,13 @@ void Drain(CJaseloNetwork& client, uint16_t& listed) {
       for (const std::string* text : {&f.id, &f.sha256, &f.name, &f.type, &f.from, &f.to}) {
         FUZZ_CHECK(text->size() < PACKET_CAPACITY && text->find('\0') == std::string::npos);
       }
+      continue;
+    }
+    // A picture's part is in its place among at most as many as a picture has.
+    if (event.Type == EVENT_PICTURE) {
+      FUZZ_CHECK(event.Count < event.Flags && event.Flags <= PICTURE_MOST_PARTS);
+      FUZZ_CHECK(!event.Data.empty() && event.Data.size() <= PICTURE_PART_BYTES);
+      FUZZ_CHECK(event.File.id.find('\0') == std::string::npos);
       continue;
     }
     // A list is counted from its first person to its end.

@@ -70,6 +70,15 @@ def earlier(name, text, left=0):
     return block(3, struct.pack('<I', 1700000000) + u16(left) + chat_line(name, 'Arial', text))
 
 
+def shared_file(flags, id_, name):
+    return block(7, u16(flags) + struct.pack('<II', 160, 0) + b''.join(
+        counted(t) for t in (id_, 'ab' * 32, name, 'image/png', 'carol', '')))
+
+
+def picture_part(id_, part, parts, data):
+    return block(8, counted(id_) + u16(part) + u16(parts) + u16(len(data)) + data)
+
+
 # Record framing of the stream targets: control byte, 16-bit length, bytes.
 # Server: control & 3 picks alice (0), the newcomer (1) or a fresh newcomer
 # (2); control & 4 drains the queue afterwards. Client: control & 4 drains.
@@ -135,6 +144,9 @@ SEEDS = {
         'unrelayed-reserved': rec(0, unrelayed('x', 'y')) + rec(DRAIN, b'\x02\x00abc'),
         'people-earlier': rec(0, people(1, 'alice', 'bob') + people(2, 'carol')) + rec(DRAIN, earlier('alice', 'before', 1))
         + rec(DRAIN, earlier('bob', 'then') + block(9, u16(1)) + block(3, u16(0), version=2) + SAYS_HI),
+        'picture-parts': rec(DRAIN, shared_file(2, 'a' * 32, 'dot.png') + picture_part('a' * 32, 0, 2, b'\x89PNG' * 4))
+        + rec(DRAIN, picture_part('a' * 32, 1, 2, b'rest') + picture_part('a' * 32, 2, 2, b'x')
+              + picture_part('a' * 32, 0, 99, b'x')),
     },
     'web': {
         'page': rec(OWN_REQUEST, b'GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nIf-None-Match: "x"\r\n\r\n'),

@@ -45,6 +45,34 @@ TEST(Extension, PeopleBytesAndALongListOverSeveralBlocks) {
   EXPECT_EQ(read, people.size());
 }
 
+TEST(Extension, APicturesSmallViewInPartsReadBackWholeAndNothingLarger) {
+  std::string picture(PICTURE_LARGEST, '\0');
+  for (size_t i = 0; i < picture.size(); ++i) picture[i] = static_cast<char>(i * 7);
+  const std::vector<CPacket> blocks = BuildPicture(std::string(32, 'a'), picture);
+  ASSERT_EQ(blocks.size(), PICTURE_MOST_PARTS);
+  std::string read;
+  for (size_t i = 0; i < blocks.size(); ++i) {
+    ExtensionBlock opened;
+    PicturePart part;
+    ASSERT_TRUE(Open(Content(blocks[i]), opened) && opened.kind == EXT_PICTURE && ReadPicturePart(opened.fields, part));
+    EXPECT_EQ(part.part, i);
+    EXPECT_EQ(part.parts, PICTURE_MOST_PARTS);
+    read += part.bytes;
+  }
+  EXPECT_EQ(read, picture);
+  EXPECT_TRUE(BuildPicture("id", picture + "x").empty());
+  EXPECT_TRUE(BuildPicture("id", "").empty());
+  // A part past the count, or a count no picture needs, is not read.
+  for (const auto& [part, parts] : {std::pair<uint16_t, uint16_t>{2, 2}, {0, PICTURE_MOST_PARTS + 1}}) {
+    Bytes b = Content(BuildPicture("id", "xy")[0]);
+    b = WithShort(WithShort(b, 15, part), 17, parts);
+    ExtensionBlock opened;
+    PicturePart read;
+    ASSERT_TRUE(Open(b, opened));
+    EXPECT_FALSE(ReadPicturePart(opened.fields, read)) << part << " of " << parts;
+  }
+}
+
 TEST(Extension, EarlierLinesUpToTheCapacityAndBlocksThatAreSkipped) {
   ChatLine said;
   said.SetName("Bob");
