@@ -132,7 +132,7 @@ class PollLoop : public CPollThread {
       const SharedFile& f = event.File;
       EmitLine("FILE from=" + QuoteValue(f.from) + " name=" + QuoteValue(f.name) + " size=" + std::to_string(f.size) +
                " type=" + QuoteValue(f.type) + " url=" + files + SharedFilePath(f.id, f.name) + " sha256=" + f.sha256 +
-               ((f.flags & FILE_PRIVATE) != 0 ? " private" : ""));
+               ((f.flags & FILE_PRIVATE) != 0 ? " private" : "") + ((f.flags & FILE_PICTURE) != 0 ? " picture" : ""));
       return;
     }
     const std::string line = FormatEvent(event);

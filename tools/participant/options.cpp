@@ -407,7 +407,7 @@ Output, one line per item, flushed at once:
       somebody left; name="!!! SERVER !!!" when the server shuts down
   SHARED url=<url> sha256=<hex>
       --share only: the file is with the host, and its chat line was sent
-  FILE from=<s> name=<s> size=<n> type=<s> url=<url> sha256=<hex> [private]
+  FILE from=<s> name=<s> size=<n> type=<s> url=<url> sha256=<hex> [private] [picture]
       a file shared with everyone, or (private) with you alone
   FETCHED path=<file> sha256=<hex>
       --fetch only: the file arrived whole and checked
