@@ -1,5 +1,6 @@
 #include "ui/filecards.h"
 
+#include <QBuffer>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
@@ -35,6 +36,51 @@ constexpr int kPreviewsAtOnce = 2;
 constexpr size_t kPreviewsWaiting = 32;
 constexpr auto kProgressEvery = std::chrono::milliseconds(100);
 
+// A picture read at most at the size a card shows: a huge one never takes
+// its whole memory.
+QImage ReadShown(QImageReader& reader) {
+  reader.setAutoTransform(true);
+  const QSize size = reader.size();
+  if (!size.isValid() || size.isEmpty()) return {};
+  reader.setScaledSize(
+      size.scaled(std::min(size.width(), kPictureWidth), std::min(size.height(), kPictureHeight), Qt::KeepAspectRatio));
+  return reader.read();
+}
+
+// A shared picture's small view, sent with its details: a PNG or a JPEG small
+// enough is its own; any other picture is drawn small as a JPEG, as good as
+// fits. Empty for what is no picture.
+std::string SmallPicture(const QString& path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return {};
+  const QByteArray start = file.read(PICTURE_LARGEST + 1);
+  const std::string type =
+      PictureType(reinterpret_cast<const uint8_t*>(start.constData()), static_cast<size_t>(start.size()));
+  if (type.empty()) return {};
+  if ((type == "image/png" || type == "image/jpeg") && start.size() <= static_cast<qsizetype>(PICTURE_LARGEST))
+    return start.toStdString();
+  QImageReader reader(path);
+  const QImage shown = ReadShown(reader);
+  for (const int quality : {80, 60, 40, 25}) {
+    QByteArray jpeg;
+    QBuffer into(&jpeg);
+    if (!into.open(QIODevice::WriteOnly) || !shown.save(&into, "JPEG", quality)) return {};
+    if (jpeg.size() <= static_cast<qsizetype>(PICTURE_LARGEST)) return jpeg.toStdString();
+  }
+  return {};
+}
+
+// The small view a host passed on, believed only as a PNG or a JPEG.
+QImage ReadSmallPicture(const std::string& bytes) {
+  const std::string type = PictureType(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+  if (type != "image/png" && type != "image/jpeg") return {};
+  QByteArray data = QByteArray::fromStdString(bytes);
+  QBuffer from(&data);
+  from.open(QIODevice::ReadOnly);
+  QImageReader reader(&from, type == "image/png" ? "png" : "jpeg");
+  return ReadShown(reader);
+}
+
 QTextCharFormat TextFormat(const QColor& colour, bool bold = false) {
   QTextCharFormat f;
   f.setFontFamilies({QStringLiteral("Courier New")});
@@ -62,6 +108,11 @@ CFileCards::CFileCards(QTextEdit* transcript, Hooks hooks, QString cacheFolder)
     : QObject(transcript), transcript(transcript), hooks(std::move(hooks)), cacheFolder(std::move(cacheFolder)) {}
 
 CFileCards::~CFileCards() = default;
+
+std::optional<FileHost> CFileCards::Host() {
+  if (std::optional<FileHost> now = hooks.host ? hooks.host() : std::nullopt) lastHost = now;
+  return lastHost;
+}
 
 void CFileCards::SetTicket(std::string given) {
   ticket = std::move(given);
@@ -146,7 +197,7 @@ bool CFileCards::Redraw(Card& card) {
 }
 
 void CFileCards::Share(const QString& path, const std::string& to, const std::string& own) {
-  const std::optional<FileHost> host = hooks.host ? hooks.host() : std::nullopt;
+  const std::optional<FileHost> host = Host();
   SharedFile file;
   file.name = CleanSharedName(QFileInfo(path).fileName().toStdString());
   file.size = static_cast<uint64_t>(std::max<qint64>(0, QFileInfo(path).size()));
@@ -173,6 +224,18 @@ void CFileCards::Share(const QString& path, const std::string& to, const std::st
   card.transfer = transfers.Start(
       [host = *host, ticket = ticket, path = path.toStdString(), own, to, this, number](FileClient& files,
                                                                                         std::string& error) {
+        // Drawn here, off the window's thread: a large picture takes a while.
+        const std::string small = SmallPicture(QString::fromStdString(path));
+        QMetaObject::invokeMethod(
+            this,
+            [this, number, small] {
+              auto found = cards.find(number);
+              if (found == cards.end()) return;
+              // The sharer's own picture shows from its small view.
+              found->second.small = small;
+              ShowPicture(found->second, ReadSmallPicture(small));
+            },
+            Qt::QueuedConnection);
         UploadedFile uploaded;
         if (!UploadSharedFile(files, host, ticket, path, own, to, uploaded, error)) return false;
         QMetaObject::invokeMethod(
@@ -181,7 +244,9 @@ void CFileCards::Share(const QString& path, const std::string& to, const std::st
               auto found = cards.find(number);
               if (found == cards.end()) return;
               Card& c = found->second;
-              const bool said = hooks.announce && hooks.announce(uploaded);
+              UploadedFile told = uploaded;
+              if (!c.small.empty()) told.picture = c.small;
+              const bool said = hooks.announce && hooks.announce(told);
               c.file = uploaded.file;
               c.url = uploaded.url;
               c.state = said ? State::Ready : State::NotShared;
@@ -219,8 +284,6 @@ void CFileCards::Share(const QString& path, const std::string& to, const std::st
             },
             Qt::QueuedConnection);
       });
-  // The sharer's own picture shows at once, from the file itself.
-  ShowPicture(card, path);
 }
 
 void CFileCards::Show(const SharedFile& shared) {
@@ -231,16 +294,37 @@ void CFileCards::Show(const SharedFile& shared) {
   if (!file.type.empty() && file.type != "image/png" && file.type != "image/jpeg" && file.type != "image/gif" &&
       file.type != "image/webp")
     file.type.clear();
-  const std::optional<FileHost> host = hooks.host ? hooks.host() : std::nullopt;
+  const std::optional<FileHost> host = Host();
   if (!host) return;
   const bool tls = host->joined.outcome == ConnectReport::Outcome::Encrypted;
   Card& card = Add(file, FileUrlText({tls, host->address, host->port, SharedFilePath(file.id, file.name)}), false);
   Redraw(card);
-  if (card.picture.isNull() || file.size > kPreviewLargest) return;
+  // Its small view follows on the chat's connection; without one, a picture
+  // not too large is fetched to be shown.
+  if (card.picture.isNull() || (file.flags & FILE_PICTURE) != 0 || file.size > kPreviewLargest) return;
   previews.push_back(card.number);
   // A flood of pictures keeps the newest waiting.
   while (previews.size() > kPreviewsWaiting) previews.pop_front();
   NextPreview();
+}
+
+void CFileCards::TakePicturePart(const std::string& id, uint16_t part, uint16_t parts, const std::string& bytes) {
+  // The newest card of that file still waiting for its picture.
+  for (auto it = cards.rbegin(); it != cards.rend(); ++it) {
+    Card& card = it->second;
+    if (card.file.id != id || (card.file.flags & FILE_PICTURE) == 0 || card.picture.isNull() || card.pictureShown)
+      continue;
+    // The parts come in order; one missing or out of place drops what came.
+    if (part == 0) card.small.clear(), card.partsSeen = 0;
+    if (part != card.partsSeen || card.small.size() + bytes.size() > PICTURE_LARGEST) return;
+    card.small += bytes;
+    ++card.partsSeen;
+    if (card.partsSeen == parts) {
+      ShowPicture(card, ReadSmallPicture(card.small));
+      card.pictureShown = true;
+    }
+    return;
+  }
 }
 
 void CFileCards::NextPreview() {
@@ -254,7 +338,7 @@ void CFileCards::NextPreview() {
 }
 
 void CFileCards::Fetch(Card& card, const QString& path, bool open, bool preview) {
-  const std::optional<FileHost> host = hooks.host ? hooks.host() : std::nullopt;
+  const std::optional<FileHost> host = Host();
   FileUrl url;
   if (!host || !ReadFileUrl(card.url, url) || !QDir().mkpath(QFileInfo(path).path())) {
     card.status = QStringLiteral("Not fetched: you are not in the chat.");
@@ -332,24 +416,18 @@ void CFileCards::Fetched(int number, bool ok, const std::string& error, const st
   card.kept = card.writing;
   card.status =
       card.preview || card.open ? QString() : QStringLiteral("Saved as %1").arg(QDir::toNativeSeparators(card.kept));
-  if (card.preview) ShowPicture(card, card.kept);
+  if (card.preview) {
+    QImageReader reader(card.kept);
+    ShowPicture(card, ReadShown(reader));
+  }
   if (card.open) QDesktopServices::openUrl(QUrl::fromLocalFile(card.kept));
   Redraw(card);
 }
 
-void CFileCards::ShowPicture(Card& card, const QString& path) {
-  if (card.picture.isNull()) return;
+void CFileCards::ShowPicture(Card& card, const QImage& image) {
+  if (card.picture.isNull() || image.isNull()) return;
   const QTextBlock block = card.picture.block();
   if (block.length() > 1 || block.blockFormat().property(kCardProperty).isValid()) return;
-  QImageReader reader(path);
-  reader.setAutoTransform(true);
-  const QSize size = reader.size();
-  if (!size.isValid() || size.isEmpty()) return;
-  // Decoded at the size shown: a huge picture never takes its whole memory.
-  reader.setScaledSize(
-      size.scaled(std::min(size.width(), kPictureWidth), std::min(size.height(), kPictureHeight), Qt::KeepAspectRatio));
-  const QImage image = reader.read();
-  if (image.isNull()) return;
   const QUrl name(QStringLiteral("jaselo-picture:%1").arg(card.number));
   transcript->document()->addResource(QTextDocument::ImageResource, name, image);
   QTextImageFormat picture;

@@ -2,8 +2,10 @@
 // Shared files in the transcript. Each file shared with the user, or by the
 // user, gets a card: who shares it, its name, size and kind, a small picture
 // for a picture, and its buttons ("Open", "Save…", "Cancel" while it moves,
-// with a bar of its progress). Uploads and fetches run on threads of their
-// own; a fetched file is kept only when its SHA-256 is the one shared.
+// with a bar of its progress). A picture's small view travels with its
+// details; without one, a picture up to 8 MiB is fetched to be shown. Uploads
+// and fetches run on threads of their own; a fetched file is kept only when
+// its SHA-256 is the one shared.
 
 #include <QObject>
 #include <QString>
@@ -18,6 +20,7 @@
 #include "chat/sharing.h"
 #include "share/backgroundtransfers.h"
 
+class QImage;
 class QTextEdit;
 class QUrl;
 
@@ -26,7 +29,8 @@ class CFileCards : public QObject {
 
  public:
   struct Hooks {
-    // Where the host's file door is now; none while not joined.
+    // Where the host's file door is now; none while not joined, or while the
+    // client cannot be looked at.
     std::function<std::optional<FileHost>()> host;
     // Sends the line and the details of a file the host now keeps; false
     // when they did not go.
@@ -47,6 +51,8 @@ class CFileCards : public QObject {
   void Share(const QString& path, const std::string& to, const std::string& own);
   // A file someone shared with the user, or with everyone.
   void Show(const SharedFile& file);
+  // A part of the small picture of a file shown before.
+  void TakePicturePart(const std::string& id, uint16_t part, uint16_t parts, const std::string& bytes);
   // A card's button was pressed: its link.
   void Press(const QUrl& button);
   // Transfers under way (tests wait for them).
@@ -68,12 +74,15 @@ class CFileCards : public QObject {
     QString writing;    // where the fetch under way writes
     bool open = false;  // the fetch under way opens the file once whole
     bool preview = false;
+    std::string small;  // its small picture, as sent or as received so far
+    uint16_t partsSeen = 0;
+    bool pictureShown = false;
   };
 
   Card& Add(const SharedFile& file, const std::string& url, bool own);
   // Writes the card's line of buttons anew; false once the card has left the transcript.
   bool Redraw(Card& card);
-  void ShowPicture(Card& card, const QString& path);
+  void ShowPicture(Card& card, const QImage& image);
   // Fetches the card's file into `path` (the cache's, or where the user saves it).
   void Fetch(Card& card, const QString& path, bool open, bool preview);
   void Fetched(int number, bool ok, const std::string& error, const std::string& sha256);
@@ -82,11 +91,15 @@ class CFileCards : public QObject {
   // Starts the picture fetches waiting, two at a time.
   void NextPreview();
   QString CachePath(const Card& card) const;
+  // The host's file door: as it is now, or, while a try to join again holds
+  // the client, as it was last.
+  std::optional<FileHost> Host();
 
   QTextEdit* transcript;
   Hooks hooks;
   QString cacheFolder;
   std::string ticket;
+  std::optional<FileHost> lastHost;
   std::map<int, Card> cards;
   int lastNumber = 0;
   std::deque<int> previews;  // cards whose picture waits for its fetch

@@ -596,6 +596,8 @@ void CJaseloDlg::DispatchEvent(ChatEvent& event) {
   // it: no alert of their own.
   if (event.Type == EVENT_TICKET) return fileCards->SetTicket(event.Text.get() ? event.Text.get() : "");
   if (event.Type == EVENT_FILE) return fileCards->Show(event.File);
+  if (event.Type == EVENT_PICTURE)
+    return fileCards->TakePicturePart(event.File.id, event.Count, event.Flags, event.Data);
   if (people.Take(event, UtcSecondsNow())) PeopleChanged();
   if (event.Type == EVENT_EARLIER) {
     // Said before the user came: no alert, no notification, no tint.

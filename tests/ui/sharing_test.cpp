@@ -18,8 +18,10 @@
 #include <QUrl>
 #include <fstream>
 
+#include "chat/sharing.h"
 #include "common/test_support.h"
 #include "protocol/headers.h"
+#include "trust/knownhosts.h"
 #include "ui/filecards.h"
 #include "ui/jaselodlg.h"
 #include "ui/picturepreview.h"
@@ -102,8 +104,8 @@ TEST(WindowSharing, APastedPictureAndADroppedFileGoOutAndAFileSharedWithTheUserS
   EXPECT_EQ(Shares(bob)[1].text.rfind("shared notes.txt (23 bytes): https://", 0), 0u) << Shares(bob)[1].text;
   EXPECT_TRUE(Transcript(probe).contains("(*private*) to bob, a file :"));
 
-  // Somebody shares the picture with the user: its card fetches it, checks it
-  // and shows it.
+  // Details of a picture without its small view: the card fetches the
+  // picture to show it, and keeps it only with the SHA-256 shared.
   ChatEvent details;
   details.Type = EVENT_FILE;
   SharedFile& file = details.File;
@@ -113,23 +115,45 @@ TEST(WindowSharing, APastedPictureAndADroppedFileGoOutAndAFileSharedWithTheUserS
   file.type = "image/png";
   file.size = std::stoull(Field(said, " (", ' '));
   file.sha256 = std::string(64, '0');
-  // First with a wrong SHA-256: nothing kept, and the card says so.
   probe.DispatchEvent(details);
   ASSERT_TRUE(PumpUntil([&] { return Transcript(probe).contains("did not arrive as it was shared: deleted"); }))
       << Transcript(probe).toStdString();
   const QString cache = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) + "/jaselo/files/" +
                         QString::fromStdString(file.id);
   EXPECT_TRUE(QDir(cache).isEmpty());
-  FileUrl url;
-  ASSERT_TRUE(ReadFileUrl(said.substr(said.find("https://")), url));
-  FileClient fetcher;
+  // A participant shares a picture: its small view comes with the details,
+  // and the card shows it without fetching the picture.
+  CJaseloNetwork carol;
+  ClientSecurity security;
   std::string error;
-  ASSERT_TRUE(fetcher.Connect(
-                  url, TlsContext::ForClient(error), [](const KeyDigest&) { return true; }, error) &&
-              fetcher.Fetch(url, dir.File("fetched.png"), file.sha256, error))
+  security.tls = TlsContext::ForClient(error);
+  security.knownHosts = std::make_shared<KnownHosts>(dir.File("known-hosts"));
+  security.acceptNewKey = true;
+  carol.SetClientSecurity(security);
+  carol.SetAsksForFiles(true);
+  ASSERT_TRUE(carol.StartupClient("carol") && carol.ClientConnect("127.0.0.1", port));
+  std::string ticket;
+  ASSERT_TRUE(PumpUntil([&] {
+    for (ChatEvent e; carol.ProcessPacketInQueue(e);)
+      if (e.Type == EVENT_TICKET) ticket = e.Text.get();
+    return !ticket.empty();
+  }));
+  QImage dot(96, 64, QImage::Format_RGB32);
+  dot.fill(Qt::blue);
+  ASSERT_TRUE(dot.save(QString::fromStdString(dir.File("dot.png"))));
+  FileClient uploader;
+  UploadedFile uploaded;
+  ASSERT_TRUE(UploadSharedFile(uploader, {"127.0.0.1", port, carol.LastConnect()}, ticket, dir.File("dot.png"), "carol",
+                               "", uploaded, error))
       << error;
-  probe.DispatchEvent(details);
+  ChatEvent line;
+  line.SetName("carol");
+  line.SetPolice("Arial");
+  ASSERT_TRUE(AnnounceSharedFile(carol, line, uploaded));
   ASSERT_TRUE(PumpUntil([&] { return Pictures(probe.Transcript()->document()) == 2; }));
+  const QString fetched = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) + "/jaselo/files/" +
+                          QString::fromStdString(uploaded.file.id);
+  EXPECT_FALSE(QDir(fetched).exists());
   EXPECT_TRUE(Transcript(probe).contains("carol shares a file :"));
   host.resize(720, 640);
   host.grab().save(QStringLiteral(JASELO_TEST_OUTPUT "/window-sharing.png"));
@@ -140,5 +164,6 @@ TEST(WindowSharing, APastedPictureAndADroppedFileGoOutAndAFileSharedWithTheUserS
   EXPECT_TRUE(Transcript(probe).contains("\u2068<b>x.png\u2069")) << Transcript(probe).toStdString();
   EXPECT_TRUE(PumpUntil([&] { return probe.FileCards()->Running() == 0; }));
   // Each share reached the plain peer as one ordinary line.
-  EXPECT_EQ(Shares(bob).size(), 2u);
+  EXPECT_EQ(Shares(bob).size(), 3u);
+  carol.StopClient();
 }
