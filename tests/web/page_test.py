@@ -419,7 +419,9 @@ def sharing(driver, program, port, folder, out, By, Keys, WebDriverWait):
     try:
         desk.wait_line(r'PEOPLE count=\d+')
         driver.find_element(By.ID, 'attach-input').send_keys(files['dot.png'])
-        shared = desk.wait_line(r'FILE from="tablet" name="dot\.png" size=\d+ type="image/png" url=\S+ sha256=\w{64}')
+        # Its small view follows its details: a PNG this small is its own.
+        shared = desk.wait_line(
+            r'FILE from="tablet" name="dot\.png" size=\d+ type="image/png" url=\S+ sha256=\w{64} picture')
         url, sha = re.search(r'url=(\S+) sha256=(\w+)', shared).groups()
         desk.wait_line(r'SAYS name="tablet" text="shared dot\.png \(\d+ bytes\): ' + re.escape(url) + '" .*')
         got = os.path.join(folder, 'got.png')
@@ -433,7 +435,8 @@ def sharing(driver, program, port, folder, out, By, Keys, WebDriverWait):
                                   files['lens.png']))
         wait.until(lambda d: d.execute_script(
             "return [...document.querySelectorAll('.entry.file img')]"
-            ".some((i) => i.alt === 'lens.png' && i.complete && i.naturalWidth === 2);"), 'no picture from lens')
+            ".some((i) => i.alt === 'lens.png' && i.complete && i.naturalWidth === 2"
+            " && i.src.startsWith('blob:'));"), 'no small view of the picture from lens')
         others.append(Participant(program, '--nick', 'spy', '--port', str(port), '--no-input', '--share',
                                   files['secret.txt'], '--to', 'desk'))
         desk.wait_line(r'FILE from="spy" name="secret\.txt" .* private')

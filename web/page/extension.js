@@ -2,9 +2,10 @@
 // header: HELLO asks for them (and gives the chat's password), PEOPLE lists
 // who is in the chat, EARLIER replays a line said before one came, REFUSED
 // says why the host does not take this connection in, TICKET is what an
-// upload of a shared file names, FILE gives a shared file's details. Each block: the header, a tag, its
-// length, a version and a kind, then the kind's fields. Unknown kinds and
-// later versions are skipped.
+// upload of a shared file names, FILE gives a shared file's details and
+// PICTURE, in parts behind it, a shared picture's small view. Each block: the
+// header, a tag, its length, a version and a kind, then the kind's fields.
+// Unknown kinds and later versions are skipped.
 
 import {HEADER_RESERVED, Reader, Writer, readLine} from './wire.js';
 
@@ -17,7 +18,13 @@ const EARLIER = 3;
 const REFUSED = 4;
 const TICKET = 6;
 const FILE = 7;
+const PICTURE = 8;
 const FILE_PRIVATE = 1;
+const FILE_PICTURE = 2;
+// A small picture's largest size, and its parts' (as the host takes them).
+export const PICTURE_LARGEST = 16384;
+const PICTURE_PART_BYTES = 900;
+const PICTURE_MOST_PARTS = Math.ceil(PICTURE_LARGEST / PICTURE_PART_BYTES);
 export const REFUSED_WRONG_PASSWORD = 1;
 export const REFUSED_TOO_MANY_TRIES = 2;
 export const REFUSED_REMOVED = 3;
@@ -49,14 +56,28 @@ export function hello(password) {
   return finish(w);
 }
 
-// A file just shared: {id, sha256, name, type, size, from, to} (to: empty
-// for everyone); null when it does not fit one message.
+// A file just shared: {id, sha256, name, type, size, from, to, picture} (to:
+// empty for everyone; picture: whether its small view follows); null when it
+// does not fit one message.
 export function fileDetails(file) {
-  const w = begin(FILE).short(file.to ? FILE_PRIVATE : 0);
+  const w = begin(FILE).short((file.to ? FILE_PRIVATE : 0) | (file.picture ? FILE_PICTURE : 0));
   w.short(file.size % 0x10000).short(Math.floor(file.size / 0x10000) % 0x10000);
   w.short(Math.floor(file.size / 2 ** 32) % 0x10000).short(Math.floor(file.size / 2 ** 48) % 0x10000);
   for (const text of [file.id, file.sha256, file.name, file.type, file.from, file.to || '']) w.string(text);
   return finish(w);
+}
+
+// The blocks of a shared picture's small view (a Uint8Array), in order;
+// none when it is larger than PICTURE_LARGEST.
+export function pictureParts(id, bytes) {
+  if (!bytes.length || bytes.length > PICTURE_LARGEST) return [];
+  const parts = Math.ceil(bytes.length / PICTURE_PART_BYTES);
+  const blocks = [];
+  for (let part = 0; part < parts; ++part) {
+    const piece = bytes.subarray(part * PICTURE_PART_BYTES, (part + 1) * PICTURE_PART_BYTES);
+    blocks.push(finish(begin(PICTURE).string(id).short(part).short(parts).short(piece.length).raw(piece)));
+  }
+  return blocks;
 }
 
 function long(r) {
@@ -66,9 +87,9 @@ function long(r) {
 
 // A whole block (its transport header first) as {kind: 'people', first,
 // last, people: [{name, since, host}]}, {kind: 'earlier', at, left, line},
-// {kind: 'refused', reason, seconds}, {kind: 'ticket', ticket} or {kind:
-// 'file', private, size, id, sha256, name, type, from, to}; null for anything
-// else.
+// {kind: 'refused', reason, seconds}, {kind: 'ticket', ticket}, {kind:
+// 'file', private, picture, size, id, sha256, name, type, from, to} or {kind:
+// 'picture', id, part, parts, bytes}; null for anything else.
 export function readExtension(bytes) {
   const r = new Reader(bytes);
   if (r.short() !== HEADER_RESERVED || r.short() !== TAG) return null;
@@ -101,7 +122,18 @@ export function readExtension(bytes) {
     const flags = fields.short();
     const size = long(fields) + long(fields) * 2 ** 32;
     const [id, sha256, name, type, from, to] = [0, 0, 0, 0, 0, 0].map(() => fields.string());
-    block = {kind: 'file', private: (flags & FILE_PRIVATE) !== 0, size, id, sha256, name, type, from, to};
+    block = {
+      kind: 'file', private: (flags & FILE_PRIVATE) !== 0, picture: (flags & FILE_PICTURE) !== 0, size, id, sha256,
+      name, type, from, to,
+    };
+  } else if (kind === PICTURE) {
+    const id = fields.string();
+    const part = fields.short();
+    const parts = fields.short();
+    const n = fields.short();
+    const bytes = fields.raw(n);
+    const fits = part < parts && parts <= PICTURE_MOST_PARTS && n > 0 && n <= PICTURE_PART_BYTES;
+    if (fits) block = {kind: 'picture', id, part, parts, bytes};
   }
   return block && fields.ok ? block : null;
 }

@@ -5,13 +5,13 @@
 
 import * as wire from './wire.js';
 import {
-  fileDetails, hello, readExtension, KEPT_OUT_UNTIL_STOP, REFUSED_PASSWORD_WAIT, REFUSED_REMOVED, REFUSED_TOO_MANY_TRIES,
+  fileDetails, hello, pictureParts, readExtension, KEPT_OUT_UNTIL_STOP, PICTURE_LARGEST, REFUSED_PASSWORD_WAIT, REFUSED_REMOVED, REFUSED_TOO_MANY_TRIES,
   REFUSED_WRONG_PASSWORD,
 } from './extension.js';
 import {Transcript, readable, rgbOf, shownName} from './transcript.js';
 import {People} from './people.js';
 import {parseTyped, limitBytes} from './typed.js';
-import {canShare, fileUrl, pictureType, sizeText, upload} from './sharing.js';
+import {canShare, fileUrl, pictureType, sizeText, smallPicture, smallPictureUrl, upload} from './sharing.js';
 
 const NICKNAME_BYTES = 31;
 const MESSAGE_BYTES = 900;
@@ -232,6 +232,8 @@ function showExtension(block) {
     ui.attach.hidden = !canShare();
   } else if (block.kind === 'file') {
     showFile(block, block.private ? {private: true} : {});
+  } else if (block.kind === 'picture') {
+    takePicturePart(block);
   } else if (block.kind === 'earlier') {
     if (lostAt === null || block.at.getTime() >= lostAt) {
       if (!transcript.earlier) transcript.beginEarlier('Earlier in this chat');
@@ -249,13 +251,44 @@ const PICTURE_SHOWN_LARGEST = 8 * 1024 * 1024;
 let ticket = '';
 let sharing = null;  // the upload under way
 
-function showFile(file, options) {
-  transcript.file({
-    name: file.name, from: file.from, sizeText: sizeText(file.size), url: fileUrl(file.id, file.name),
-    // A larger picture is shown by its name alone: on a phone it would cost
-    // more than its look is worth.
-    picture: pictureType(file.type) !== '' && file.size <= PICTURE_SHOWN_LARGEST,
+// Pictures whose small view is coming, by file id: {picture, bytes, next}.
+const awaitedPictures = new Map();
+const AWAITED_MOST = 32;
+
+// `small`: where the picture is drawn from when the page has it already.
+function showFile(file, options, small = null) {
+  let picture = false;
+  if (small) picture = small;
+  else if (pictureType(file.type) && file.picture) picture = '';
+  // A larger picture without a small view is shown by its name alone: on a
+  // phone it would cost more than its look is worth.
+  else if (pictureType(file.type) && file.size <= PICTURE_SHOWN_LARGEST) picture = fileUrl(file.id, file.name);
+  const entry = transcript.file({
+    name: file.name, from: file.from, sizeText: sizeText(file.size), url: fileUrl(file.id, file.name), picture,
   }, options);
+  if (picture === '') {
+    awaitedPictures.set(file.id, {picture: entry.picture, bytes: [], next: 0});
+    while (awaitedPictures.size > AWAITED_MOST) awaitedPictures.delete(awaitedPictures.keys().next().value);
+  }
+}
+
+// The parts come in order behind their file's details; one out of place
+// drops the picture.
+function takePicturePart(block) {
+  const awaited = awaitedPictures.get(block.id);
+  if (!awaited) return;
+  if (block.part !== awaited.next) {
+    awaitedPictures.delete(block.id);
+    return;
+  }
+  awaited.bytes.push(block.bytes);
+  awaited.next += 1;
+  if (awaited.next < block.parts) return;
+  awaitedPictures.delete(block.id);
+  const whole = new Uint8Array(awaited.bytes.reduce((n, b) => n + b.length, 0));
+  awaited.bytes.reduce((at, b) => (whole.set(b, at), at + b.length), 0);
+  const url = whole.length <= PICTURE_LARGEST ? smallPictureUrl(whole) : null;
+  if (url) awaited.picture.src = url;
 }
 
 // Shares one file with everyone, or privately with the one being replied to.
@@ -269,8 +302,11 @@ async function share(file) {
     ui.uploadProgress.value = fraction;
   });
   try {
+    const small = await smallPicture(file, PICTURE_LARGEST);
     const {id, sha256} = await sharing.done;
-    const details = {id, sha256, name: file.name, type: pictureType(file.type), size: file.size, from: nickname, to};
+    const details = {
+      id, sha256, name: file.name, type: pictureType(file.type), size: file.size, from: nickname, to, picture: !!small,
+    };
     // One ordinary line names it for everyone, whatever program they use;
     // a name too long for the line leaves the address alone.
     let line = lineOf(`shared ${file.name} (${sizeText(file.size)}): ${fileUrl(id, file.name)}`);
@@ -283,9 +319,10 @@ async function share(file) {
     if (socket && bytes) {
       socket.send(bytes);
       if (block) socket.send(block);
+      if (block && small) for (const part of pictureParts(id, small)) socket.send(part);
     }
     if (to) transcript.line(line, {to});
-    showFile(details, to ? {to} : {});
+    showFile(details, to ? {to} : {}, small ? smallPictureUrl(small) : null);
   } catch (error) {
     if (error.message !== 'cancelled') transcript.notice(`${file.name} was not shared: ${error.message}`);
   } finally {

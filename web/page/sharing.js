@@ -67,3 +67,38 @@ export function upload(file, ticket, progress) {
     },
   };
 }
+
+// A picture's small view to send with its details, as a Uint8Array: a PNG or
+// a JPEG small enough is its own; any other picture is drawn small as a JPEG,
+// as good as fits. Null for what the browser cannot draw.
+export async function smallPicture(file, largest) {
+  if ((file.type === 'image/png' || file.type === 'image/jpeg') && file.size <= largest) {
+    return new Uint8Array(await file.arrayBuffer());
+  }
+  if (!pictureType(file.type) || typeof createImageBitmap !== 'function') return null;
+  try {
+    const bitmap = await createImageBitmap(file);
+    const scale = Math.min(1, 240 / bitmap.width, 180 / bitmap.height);
+    const canvas = document.createElement('canvas');
+    canvas.width = Math.max(1, Math.round(bitmap.width * scale));
+    canvas.height = Math.max(1, Math.round(bitmap.height * scale));
+    canvas.getContext('2d').drawImage(bitmap, 0, 0, canvas.width, canvas.height);
+    bitmap.close();
+    for (const quality of [0.8, 0.6, 0.4, 0.25]) {
+      const blob = await new Promise((resolve) => canvas.toBlob(resolve, 'image/jpeg', quality));
+      if (blob && blob.size <= largest) return new Uint8Array(await blob.arrayBuffer());
+    }
+  } catch {
+    // A picture the browser cannot read is shared by its name alone.
+  }
+  return null;
+}
+
+// A small view as received, believed only as a PNG or a JPEG: its address on
+// this page, or null.
+export function smallPictureUrl(bytes) {
+  const png = bytes.length > 8 && bytes[0] === 0x89 && bytes[1] === 0x50 && bytes[2] === 0x4e && bytes[3] === 0x47;
+  const jpeg = bytes.length > 3 && bytes[0] === 0xff && bytes[1] === 0xd8 && bytes[2] === 0xff;
+  if (!png && !jpeg) return null;
+  return URL.createObjectURL(new Blob([bytes], {type: png ? 'image/png' : 'image/jpeg'}));
+}

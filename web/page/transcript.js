@@ -264,8 +264,9 @@ export class Transcript {
     return entry;
   }
 
-  // A shared file: {name, size, type, from, url}, `picture` when the host
-  // shows it in place. `options`: private (shared with this user alone), to
+  // A shared file: {name, size, type, from, url, picture}; `picture`, for a
+  // picture shown in place, is where it is drawn from ('' until its small view
+  // has come: then `entry.picture` takes it). `options`: private (shared with this user alone), to
   // (the one this user shared it with).
   file(file, options = {}) {
     const entry = this.entry('file');
@@ -276,9 +277,10 @@ export class Transcript {
     else header.append(isolated(file.from), ' shares a file :');
     header.title = clock(new Date());
     entry.append(header);
-    if (file.picture) {
+    if (typeof file.picture === 'string') {
       const picture = document.createElement('img');
-      picture.src = file.url;
+      if (file.picture) picture.src = file.picture;
+      entry.picture = picture;
       picture.alt = file.name;
       picture.loading = 'lazy';
       picture.addEventListener('load', () => this.follow());

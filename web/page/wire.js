@@ -57,6 +57,16 @@ class Writer {
     this.bytes[this.length++] = 0;
     return this;
   }
+  // Bytes as they are, counted apart.
+  raw(bytes) {
+    if (this.length + bytes.length > PACKET_CAPACITY) {
+      this.ok = false;
+      return this;
+    }
+    this.bytes.set(bytes, this.length);
+    this.length += bytes.length;
+    return this;
+  }
   // Null when the message would not fit one packet: it is then not sent.
   done() {
     return this.ok ? this.bytes.slice(0, this.length) : null;
@@ -91,6 +101,15 @@ class Reader {
     this.at += n;
     const end = field.indexOf(0);
     return decoder.decode(end < 0 ? field : field.subarray(0, end));
+  }
+  // `n` bytes as they are.
+  raw(n) {
+    if (!this.ok || n > this.bytes.length - this.at) {
+      this.ok = false;
+      return new Uint8Array(0);
+    }
+    this.at += n;
+    return this.bytes.slice(this.at - n, this.at);
   }
 }
 
