@@ -220,70 +220,55 @@ void CFileCards::Share(const QString& path, const std::string& to, const std::st
   card.total = file.size;
   Redraw(card);
   const int number = card.number;
-  auto last = std::chrono::steady_clock::time_point();
   card.transfer = transfers.Start(
       [host = *host, ticket = ticket, path = path.toStdString(), own, to, this, number](FileClient& files,
                                                                                         std::string& error) {
         // Drawn here, off the window's thread: a large picture takes a while.
         const std::string small = SmallPicture(QString::fromStdString(path));
-        QMetaObject::invokeMethod(
-            this,
-            [this, number, small] {
-              auto found = cards.find(number);
-              if (found == cards.end()) return;
-              // The sharer's own picture shows from its small view.
-              found->second.small = small;
-              ShowPicture(found->second, ReadSmallPicture(small));
-            },
-            Qt::QueuedConnection);
+        Later(number, [this, small](Card& c) {
+          // The sharer's own picture shows from its small view.
+          c.small = small;
+          ShowPicture(c, ReadSmallPicture(small));
+        });
         UploadedFile uploaded;
         if (!UploadSharedFile(files, host, ticket, path, own, to, uploaded, error)) return false;
-        QMetaObject::invokeMethod(
-            this,
-            [this, number, uploaded] {
-              auto found = cards.find(number);
-              if (found == cards.end()) return;
-              Card& c = found->second;
-              UploadedFile told = uploaded;
-              if (!c.small.empty()) told.picture = c.small;
-              const bool said = hooks.announce && hooks.announce(told);
-              c.file = uploaded.file;
-              c.url = uploaded.url;
-              c.state = said ? State::Ready : State::NotShared;
-              c.status = said ? QString() : QStringLiteral("Kept by the host, but its line could not be sent.");
-              Redraw(c);
-            },
-            Qt::QueuedConnection);
+        Later(number, [this, uploaded](Card& c) {
+          UploadedFile told = uploaded;
+          if (!c.small.empty()) told.picture = c.small;
+          const bool said = hooks.announce && hooks.announce(told);
+          c.file = uploaded.file;
+          c.url = uploaded.url;
+          c.state = said ? State::Ready : State::NotShared;
+          c.status = said ? QString() : QStringLiteral("Kept by the host, but its line could not be sent.");
+          Redraw(c);
+        });
         return true;
       },
-      [this, number, last](uint64_t done, uint64_t total) mutable {
-        const auto now = std::chrono::steady_clock::now();
-        if (now - last < kProgressEvery && done != total) return;
-        last = now;
-        QMetaObject::invokeMethod(
-            this,
-            [this, number, done, total] {
-              auto found = cards.find(number);
-              if (found == cards.end() || found->second.state != State::Sharing) return;
-              found->second.done = done;
-              found->second.total = total;
-              Redraw(found->second);
-            },
-            Qt::QueuedConnection);
-      },
+      ProgressOf(number, State::Sharing),
       [this, number](bool ok, const std::string& error) {
         if (ok) return;
-        QMetaObject::invokeMethod(
-            this,
-            [this, number, error] {
-              auto found = cards.find(number);
-              if (found == cards.end()) return;
-              found->second.state = State::NotShared;
-              found->second.status = QStringLiteral("Not shared: %1.").arg(QString::fromStdString(error));
-              Redraw(found->second);
-            },
-            Qt::QueuedConnection);
+        Later(number, [this, error](Card& c) {
+          c.state = State::NotShared;
+          c.status = QStringLiteral("Not shared: %1.").arg(QString::fromStdString(error));
+          Redraw(c);
+        });
       });
+}
+
+FileClient::Progress CFileCards::ProgressOf(int number, State moving) {
+  auto last = std::chrono::steady_clock::time_point();
+  return [this, number, moving, last](uint64_t done, uint64_t total) mutable {
+    // The card is drawn anew a few times a second, and once whole.
+    const auto now = std::chrono::steady_clock::now();
+    if (now - last < kProgressEvery && done != total) return;
+    last = now;
+    Later(number, [this, moving, done, total](Card& c) {
+      if (c.state != moving) return;
+      c.done = done;
+      c.total = total;
+      Redraw(c);
+    });
+  };
 }
 
 void CFileCards::Show(const SharedFile& shared) {
@@ -357,7 +342,6 @@ void CFileCards::Fetch(Card& card, const QString& path, bool open, bool preview)
   Redraw(card);
   const int number = card.number;
   auto sha256 = std::make_shared<std::string>();
-  auto last = std::chrono::steady_clock::time_point();
   card.transfer = transfers.Start(
       [url, key = host->joined.key, out = path.toStdString(), sha256](FileClient& files, std::string& error) {
         const std::shared_ptr<TlsContext> tls = url.tls ? TlsContext::ForClient(error) : nullptr;
@@ -365,31 +349,13 @@ void CFileCards::Fetch(Card& card, const QString& path, bool open, bool preview)
                    url, tls, [&key](const KeyDigest& met) { return met == key; }, error) &&
                files.Fetch(url, out, *sha256, error);
       },
-      [this, number, last](uint64_t done, uint64_t total) mutable {
-        const auto now = std::chrono::steady_clock::now();
-        if (now - last < kProgressEvery) return;
-        last = now;
-        QMetaObject::invokeMethod(
-            this,
-            [this, number, done, total] {
-              auto found = cards.find(number);
-              if (found == cards.end() || found->second.state != State::Fetching) return;
-              found->second.done = done;
-              found->second.total = total;
-              Redraw(found->second);
-            },
-            Qt::QueuedConnection);
-      },
+      ProgressOf(number, State::Fetching),
       [this, number, sha256](bool ok, const std::string& error) {
-        QMetaObject::invokeMethod(
-            this, [this, number, ok, error, sha256] { Fetched(number, ok, error, *sha256); }, Qt::QueuedConnection);
+        Later(number, [this, ok, error, sha256](Card& c) { Fetched(c, ok, error, *sha256); });
       });
 }
 
-void CFileCards::Fetched(int number, bool ok, const std::string& error, const std::string& sha256) {
-  auto found = cards.find(number);
-  if (found == cards.end()) return;
-  Card& card = found->second;
+void CFileCards::Fetched(Card& card, bool ok, const std::string& error, const std::string& sha256) {
   if (card.preview) {
     --previewing;
     NextPreview();

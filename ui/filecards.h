@@ -85,7 +85,21 @@ class CFileCards : public QObject {
   void ShowPicture(Card& card, const QImage& image);
   // Fetches the card's file into `path` (the cache's, or where the user saves it).
   void Fetch(Card& card, const QString& path, bool open, bool preview);
-  void Fetched(int number, bool ok, const std::string& error, const std::string& sha256);
+  void Fetched(Card& card, bool ok, const std::string& error, const std::string& sha256);
+  // A transfer's progress, drawn on its card while the card is `moving`.
+  FileClient::Progress ProgressOf(int number, State moving);
+  // From a transfer's thread: `step` runs on the window's thread with card
+  // `number`, if the cards and the card are still there.
+  template <typename Step>
+  void Later(int number, Step step) {
+    QMetaObject::invokeMethod(
+        this,
+        [this, number, step = std::move(step)]() mutable {
+          const auto found = cards.find(number);
+          if (found != cards.end()) step(found->second);
+        },
+        Qt::QueuedConnection);
+  }
   void Open(Card& card);
   void Save(Card& card);
   // Starts the picture fetches waiting, two at a time.
