@@ -13,6 +13,7 @@
 #include "chat/hostedfiles.h"
 #include "common/raw_peer.h"
 #include "common/test_support.h"
+#include "common/wire.h"
 #include "protocol/extension.h"
 #include "sha256.h"
 #include "share/backgroundtransfers.h"
@@ -229,4 +230,39 @@ TEST(BackgroundTransfers, ACancelEndsAStalledFetchAtOnceAndTheirOwnerLeavesNoThr
   }
   // Far within the client's own wait of 15 s.
   EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+}
+
+TEST_F(FileDoorTest, PassesAPicturesPartsOnlyBehindItsFileAndOnlyToThoseTheFileWentTo) {
+  RawPeer alice, bob, carl;
+  const std::string ticket = Ticket(alice, "alice");
+  ASSERT_FALSE(Ticket(bob, "bob").empty());
+  ASSERT_TRUE(carl.Join(port, "carl"));  // never asked for files
+  SharedFile file;
+  file.id = Body(Put("dot.png", ticket, "picture")).substr(0, 32);
+  file.sha256 = Sha256("picture");
+  file.name = "dot.png";
+  const std::vector<CPacket> parts = BuildPicture(file.id, std::string(PICTURE_PART_BYTES + 1, 'p'));
+  ASSERT_EQ(parts.size(), 2u);
+  CPacket plain, pictured;
+  ASSERT_TRUE(BuildFile(file, plain));
+  file.flags = FILE_PICTURE;
+  ASSERT_TRUE(BuildFile(file, pictured));
+  // Parts before any file, for another file, or behind a file said to have
+  // no picture are dropped; a file's own follow it.
+  for (const CPacket& sent : {parts[0], BuildPicture(std::string(32, 'b'), "x")[0], plain, parts[1], pictured, parts[0],
+                              parts[1], Says("alice", "end")}) {
+    ASSERT_TRUE(alice.Send(sent));
+  }
+  const auto kinds = [](RawPeer& peer) {
+    std::vector<uint16_t> seen;
+    for (Bytes m; (m = peer.NextMessage()) != Whole(Says("alice", "end"));) {
+      ExtensionBlock block;
+      if (m.empty()) return std::vector<uint16_t>{0};
+      if (OpenExtension(m.data(), static_cast<uint16_t>(m.size()), block) && block.kind != EXT_PEOPLE)
+        seen.push_back(block.kind);
+    }
+    return seen;
+  };
+  EXPECT_EQ(kinds(bob), (std::vector<uint16_t>{EXT_FILE, EXT_FILE, EXT_PICTURE, EXT_PICTURE}));
+  EXPECT_EQ(kinds(carl), std::vector<uint16_t>{}) << "a peer that never asked gets no block";
 }
