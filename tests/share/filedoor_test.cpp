@@ -9,6 +9,7 @@
 #include <future>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include "chat/hostedfiles.h"
 #include "common/raw_peer.h"
@@ -265,4 +266,27 @@ TEST_F(FileDoorTest, PassesAPicturesPartsOnlyBehindItsFileAndOnlyToThoseTheFileW
   };
   EXPECT_EQ(kinds(bob), (std::vector<uint16_t>{EXT_FILE, EXT_FILE, EXT_PICTURE, EXT_PICTURE}));
   EXPECT_EQ(kinds(carl), std::vector<uint16_t>{}) << "a peer that never asked gets no block";
+}
+
+TEST(FileClient, BelievesAnUploadsIdOnlyInTheHostsOwnForm) {
+  // The id goes into addresses and the names of files fetched.
+  RawListener host;
+  const TempDir dir;
+  { std::ofstream(dir.File("notes.txt")) << "notes"; }
+  std::thread answer([&] {
+    RawPeer upload = host.Accept();
+    upload.ReadSome();  // the head, with Expect: 100-continue
+    const std::string created = "HTTP/1.1 201 Created\r\nContent-Length: 12\r\n\r\n../../../etc";
+    upload.Send(created.data(), created.size());
+    upload.Read(SIZE_MAX);
+  });
+  {
+    FileClient client;
+    std::string error, sha, id;
+    EXPECT_TRUE(client.Connect({false, "127.0.0.1", host.Port(), "/"}, nullptr, {}, error)) << error;
+    EXPECT_FALSE(client.Upload(dir.File("notes.txt"), "notes.txt", std::string(32, 'a'), sha, id, error));
+    EXPECT_EQ(id, "");
+    EXPECT_EQ(error, "the host's answer cannot be read");
+  }  // closed: the stand-in host's last read ends
+  answer.join();
 }
