@@ -1,7 +1,8 @@
 #pragma once
-// The chat window: the transcript, the five style buttons, the input box with
-// its Send button; the owner of both network endpoints and of the poll thread
-// (its CThread base) that turns queued chat messages into transcript lines.
+// The chat window: the transcript, the five style buttons and the paper clip,
+// the input box with its Send button; the owner of both network endpoints and
+// of the poll thread (its CThread base) that turns queued chat messages into
+// transcript lines.
 
 #include <QIcon>
 #include <QPointer>
@@ -31,16 +32,16 @@
 #include "ui/toolkit/toolkit.h"
 
 class CBackgroundAlert;
-class CFileCards;
-class CPicturePreview;
-class QMimeData;
-class QAction;
 class CChatAnnouncer;
+class CFileCards;
 class CNicknameCompleter;
 class CNotifier;
 class CPeoplePane;
+class CPicturePreview;
 class CRichEdit;
 class CTranscriptActions;
+class QAction;
+class QMimeData;
 class QPushButton;
 
 // Bytes one typed line may take: with the longest nickname and face name the
