@@ -66,8 +66,11 @@ void Endure(CJaseloDlg& dlg, const std::function<std::optional<Clock::time_point
   QTest::keyClicks(probe.InputBox(), "typed");
   const auto typed = Clock::now();
   QTest::keyClick(probe.InputBox(), Qt::Key_Return);
-  ASSERT_TRUE(PumpUntil([&] { return typedArrived().has_value(); }));
-  EXPECT_LT(*typedArrived() - typed, 500ms);
+  // Under a sanitizer the typed line may wait behind seconds of relayed flood.
+  ASSERT_TRUE(PumpUntil([&] { return typedArrived().has_value(); }, kMeasured ? 5s : 30s));
+  if (kMeasured) {
+    EXPECT_LT(*typedArrived() - typed, 500ms);
+  }
 
   QElapsedTimer closing;
   closing.start();
