@@ -7,6 +7,17 @@
 #include "share/filestore.h"
 #include "share/sharedname.h"
 
+std::string OwnSmallPicture(const std::string& path) {
+  std::string bytes(PICTURE_LARGEST + 1, '\0');
+  FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) return {};
+  bytes.resize(std::fread(bytes.data(), 1, bytes.size(), f));
+  std::fclose(f);
+  const std::string type = PictureType(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+  if ((type != "image/png" && type != "image/jpeg") || bytes.size() > PICTURE_LARGEST) return {};
+  return bytes;
+}
+
 bool UploadSharedFile(FileClient& files, const FileHost& host, const std::string& ticket, const std::string& path,
                       const std::string& from, const std::string& to, UploadedFile& out, std::string& error) {
   const bool encrypted = host.joined.outcome == ConnectReport::Outcome::Encrypted;
@@ -20,16 +31,13 @@ bool UploadSharedFile(FileClient& files, const FileHost& host, const std::string
     return false;
   }
   if (FILE* f = std::fopen(path.c_str(), "rb")) {
-    std::string first(PICTURE_LARGEST + 1, '\0');
-    first.resize(std::fread(first.data(), 1, first.size(), f));
-    file.type = PictureType(reinterpret_cast<const uint8_t*>(first.data()), first.size());
-    if ((file.type == "image/png" || file.type == "image/jpeg") && first.size() <= PICTURE_LARGEST) {
-      out.picture = std::move(first);
-    }
+    uint8_t first[16] = {};
+    file.type = PictureType(first, std::fread(first, 1, sizeof first, f));
     std::fseek(f, 0, SEEK_END);
     file.size = static_cast<uint64_t>(std::ftell(f));
     std::fclose(f);
   }
+  out.picture = OwnSmallPicture(path);
   file.from = from;
   file.to = to;
   file.flags = to.empty() ? 0 : FILE_PRIVATE;

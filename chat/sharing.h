@@ -28,9 +28,13 @@ struct UploadedFile {
   std::string picture;
 };
 
+// A PNG or a JPEG of at most PICTURE_LARGEST bytes is its own small view:
+// its bytes; empty for any other file.
+std::string OwnSmallPicture(const std::string& path);
+
 // Uploads `path` through `files` with the host's `ticket`, for everyone or
-// for `to` alone. False, with why, when the host did not keep it. A PNG or a
-// JPEG small enough is its own small picture.
+// for `to` alone. False, with why, when the host did not keep it. A file
+// that is its own small view goes with it.
 bool UploadSharedFile(FileClient& files, const FileHost& host, const std::string& ticket, const std::string& path,
                       const std::string& from, const std::string& to, UploadedFile& out, std::string& error);
 

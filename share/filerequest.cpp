@@ -132,13 +132,19 @@ RangeAsked ReadRange(std::string_view header, uint64_t size, uint64_t& first, ui
   return RangeAsked::Part;
 }
 
+namespace {
+constexpr std::string_view PNG = "image/png", JPEG = "image/jpeg", GIF = "image/gif", WEBP = "image/webp";
+}  // namespace
+
+bool IsPictureType(std::string_view type) { return type == PNG || type == JPEG || type == GIF || type == WEBP; }
+
 std::string PictureType(const uint8_t* bytes, size_t n) {
   const auto starts = [&](std::string_view magic, size_t at = 0) {
     return n >= at + magic.size() && std::memcmp(bytes + at, magic.data(), magic.size()) == 0;
   };
-  if (starts("\x89PNG\r\n\x1A\n")) return "image/png";
-  if (starts("\xFF\xD8\xFF")) return "image/jpeg";
-  if (starts("GIF87a") || starts("GIF89a")) return "image/gif";
-  if (starts("RIFF") && starts("WEBP", 8)) return "image/webp";
+  if (starts("\x89PNG\r\n\x1A\n")) return std::string(PNG);
+  if (starts("\xFF\xD8\xFF")) return std::string(JPEG);
+  if (starts("GIF87a") || starts("GIF89a")) return std::string(GIF);
+  if (starts("RIFF") && starts("WEBP", 8)) return std::string(WEBP);
   return {};
 }

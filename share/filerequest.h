@@ -45,3 +45,5 @@ RangeAsked ReadRange(std::string_view header, uint64_t size, uint64_t& first, ui
 // The media type of a picture a browser may show, from the file's first
 // bytes: PNG, JPEG, GIF and WebP alone; empty for anything else.
 std::string PictureType(const uint8_t* bytes, size_t n);
+// Whether `type` is one of the media types PictureType gives.
+bool IsPictureType(std::string_view type);
