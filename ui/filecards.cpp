@@ -51,14 +51,12 @@ QImage ReadShown(QImageReader& reader) {
 // enough is its own; any other picture is drawn small as a JPEG, as good as
 // fits. Empty for what is no picture.
 std::string SmallPicture(const QString& path) {
+  if (std::string own = OwnSmallPicture(path.toStdString()); !own.empty()) return own;
   QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) return {};
-  const QByteArray start = file.read(PICTURE_LARGEST + 1);
-  const std::string type =
-      PictureType(reinterpret_cast<const uint8_t*>(start.constData()), static_cast<size_t>(start.size()));
-  if (type.empty()) return {};
-  if ((type == "image/png" || type == "image/jpeg") && start.size() <= static_cast<qsizetype>(PICTURE_LARGEST))
-    return start.toStdString();
+  char first[16] = {};
+  const qint64 n = file.open(QIODevice::ReadOnly) ? file.read(first, sizeof first) : 0;
+  if (PictureType(reinterpret_cast<const uint8_t*>(first), static_cast<size_t>(std::max<qint64>(0, n))).empty())
+    return {};
   QImageReader reader(path);
   const QImage shown = ReadShown(reader);
   for (const int quality : {80, 60, 40, 25}) {
@@ -94,6 +92,8 @@ QString Shown(const std::string& text) { return QString::fromStdString(ControlsS
 // A file's name between isolates: its letters cannot turn the size and kind
 // around it.
 QString Isolated(const std::string& text) { return QChar(0x2068) + Shown(text) + QChar(0x2069); }
+
+QString SavedAs(const QString& path) { return QStringLiteral("Saved as %1").arg(QDir::toNativeSeparators(path)); }
 
 QString Bar(uint64_t done, uint64_t total) {
   const int cells = 20;
@@ -276,9 +276,7 @@ void CFileCards::Show(const SharedFile& shared) {
   if (!IsLowerHex(shared.id, 32) || !IsLowerHex(shared.sha256, 64)) return;
   SharedFile file = shared;
   file.name = CleanSharedName(file.name);
-  if (!file.type.empty() && file.type != "image/png" && file.type != "image/jpeg" && file.type != "image/gif" &&
-      file.type != "image/webp")
-    file.type.clear();
+  if (!IsPictureType(file.type)) file.type.clear();
   const std::optional<FileHost> host = Host();
   if (!host) return;
   const bool tls = host->joined.outcome == ConnectReport::Outcome::Encrypted;
@@ -363,16 +361,12 @@ void CFileCards::Fetched(Card& card, bool ok, const std::string& error, const st
   card.state = State::Ready;
   // Kept only when it is the very file shared: the host's digest must be
   // the sharer's too.
-  if (ok && sha256 != card.file.sha256) {
-    QFile::remove(card.writing);
-    ok = false;
-  }
-  if (!ok) {
+  const bool mismatch = !sha256.empty() && sha256 != card.file.sha256;
+  if (!ok || mismatch) {
     const bool cancelled = error == "cancelled";
     // Nothing half written stays behind a cancel; after a loss the next try
     // resumes it.
-    if (cancelled || card.preview) QFile::remove(card.writing);
-    const bool mismatch = !sha256.empty() && sha256 != card.file.sha256;
+    if (mismatch || cancelled || card.preview) QFile::remove(card.writing);
     if (mismatch) card.status = QStringLiteral("The file did not arrive as it was shared: deleted.");
     else if (cancelled || card.preview) card.status.clear();
     else card.status = QStringLiteral("Not fetched: %1.").arg(QString::fromStdString(error));
@@ -380,8 +374,7 @@ void CFileCards::Fetched(Card& card, bool ok, const std::string& error, const st
     return;
   }
   card.kept = card.writing;
-  card.status =
-      card.preview || card.open ? QString() : QStringLiteral("Saved as %1").arg(QDir::toNativeSeparators(card.kept));
+  card.status = card.preview || card.open ? QString() : SavedAs(card.kept);
   if (card.preview) {
     QImageReader reader(card.kept);
     ShowPicture(card, ReadShown(reader));
@@ -436,7 +429,7 @@ void CFileCards::Save(Card& card) {
                                                       QDir::home().filePath(QString::fromStdString(card.file.name)));
   if (chosen.isEmpty()) return;
   if (chosen == card.kept) {
-    card.status = QStringLiteral("Saved as %1").arg(QDir::toNativeSeparators(chosen));
+    card.status = SavedAs(chosen);
     Redraw(card);
     return;
   }
@@ -444,7 +437,7 @@ void CFileCards::Save(Card& card) {
   // unless it is what the last try of this card left.
   if (chosen != card.writing) QFile::remove(chosen);
   if (!card.kept.isEmpty() && QFile::copy(card.kept, chosen)) {
-    card.status = QStringLiteral("Saved as %1").arg(QDir::toNativeSeparators(chosen));
+    card.status = SavedAs(chosen);
     Redraw(card);
     return;
   }

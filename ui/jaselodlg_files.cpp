@@ -30,6 +30,12 @@ namespace {
 // More files than this in one drop or paste are more likely a slip than a wish.
 constexpr qsizetype kFilesAtOnce = 20;
 
+// The window's folder `name` in the user's cache.
+QString CacheFolder(const char* name) {
+  return QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) + QStringLiteral("/jaselo/") +
+         QLatin1String(name);
+}
+
 // The local files among what a drag or a paste holds; none when any of it is
 // something else.
 QStringList LocalFiles(const QMimeData* source) {
@@ -51,9 +57,7 @@ void CJaseloDlg::SetUpSharing() {
     Button(IDC_ATTACH)->setEnabled(can);
     shareAction->setEnabled(can);
   };
-  fileCards = new CFileCards(
-      transcript, std::move(hooks),
-      QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) + QStringLiteral("/jaselo/files"));
+  fileCards = new CFileCards(transcript, std::move(hooks), CacheFolder("files"));
   transcriptActions->Marks()->SetCardCall([this](const QUrl& button) { fileCards->Press(button); });
   shareAction = new QAction(QStringLiteral("Share a file\u2026"), this);
   connect(shareAction, &QAction::triggered, this, [this] { OnShareFile(ShareTarget()); });
@@ -129,8 +133,7 @@ void CJaseloDlg::OfferPicture(const QImage& picture, const std::string& to) {
   preview->setAttribute(Qt::WA_DeleteOnClose);
   connect(preview, &QDialog::accepted, this, [this, preview, to] {
     // Shared as a PNG under the moment's name, from a folder of the user's own.
-    const QString folder =
-        QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) + QStringLiteral("/jaselo/pasted");
+    const QString folder = CacheFolder("pasted");
     const QString path =
         folder + QStringLiteral("/picture-%1.png")
                      .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss-zzz")));
