@@ -5,8 +5,8 @@
 
 import * as wire from './wire.js';
 import {
-  fileDetails, hello, pictureParts, readExtension, KEPT_OUT_UNTIL_STOP, PICTURE_LARGEST, REFUSED_PASSWORD_WAIT, REFUSED_REMOVED, REFUSED_TOO_MANY_TRIES,
-  REFUSED_WRONG_PASSWORD,
+  fileDetails, hello, pictureParts, readExtension, KEPT_OUT_UNTIL_STOP, PICTURE_LARGEST, REFUSED_PASSWORD_WAIT,
+  REFUSED_REMOVED, REFUSED_TOO_MANY_TRIES, REFUSED_WRONG_PASSWORD,
 } from './extension.js';
 import {Transcript, readable, rgbOf, shownName} from './transcript.js';
 import {People} from './people.js';
@@ -286,7 +286,11 @@ function takePicturePart(block) {
   if (awaited.next < block.parts) return;
   awaitedPictures.delete(block.id);
   const whole = new Uint8Array(awaited.bytes.reduce((n, b) => n + b.length, 0));
-  awaited.bytes.reduce((at, b) => (whole.set(b, at), at + b.length), 0);
+  let at = 0;
+  for (const b of awaited.bytes) {
+    whole.set(b, at);
+    at += b.length;
+  }
   const url = whole.length <= PICTURE_LARGEST ? smallPictureUrl(whole) : null;
   if (url) awaited.picture.src = url;
 }
